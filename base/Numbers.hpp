@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cmath>
+#include <string>
+
+// Levels are percents compared within this tolerance.
+inline constexpr double kLevelTolerance = 0.001;
+
+inline bool nearlyEqual(double a, double b, double tolerance = kLevelTolerance) {
+  return std::fabs(a - b) <= tolerance;
+}
+
+// Halves go away from zero (2.5 -> 3, -2.5 -> -3), as the product's rules say.
+inline double roundHalfAwayFromZero(double value) { return std::round(value); }
+
+// Shortest text that reads back to the same value ("24", "0.1", "1e+308").
+std::string formatShortest(double value);
+std::string formatShortest(float value);

@@ -1,0 +1,6 @@
+#include "platform/ports/SystemPorts.hpp"
+
+SystemPorts& systemPorts() {
+  static SystemPorts ports;
+  return ports;
+}

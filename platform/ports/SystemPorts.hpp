@@ -1,0 +1,53 @@
+#pragma once
+
+// The process-wide set of platform facilities the core uses. A binding (or a
+// test's simulated machine) fills it in at start; a null entry means the
+// facility is not available, and the core takes its documented fallback.
+class MainLoop;
+class Environment;
+class DisplayServices;          // online displays, display facts, info dictionary
+class DeviceRegistry;           // the walkable registry of devices
+class AVServices;               // I2C on a display's audio-video service
+class PanelBrightnessServices;  // built-in panel brightness and the "brightness" float parameter
+class BlockingSleep;            // the transport's short waits
+class GammaTables;              // per-display gamma transfer tables
+class IdleTimeSource;           // seconds since the last event of each type
+class InputMonitors;            // global and in-application input events
+class SystemNotifications;      // will-sleep, did-wake, will-terminate, screen changes, menu visibility
+class PowerAssertions;          // power-assertion summaries
+class HotKeyService;            // global hot-key registration
+class LoginItemService;         // launch-at-login registration
+class HUDPanel;                 // the heads-up panel window
+
+struct SystemPorts {
+  MainLoop* mainLoop = nullptr;
+  Environment* environment = nullptr;
+  DisplayServices* displays = nullptr;
+  DeviceRegistry* registry = nullptr;
+  AVServices* avServices = nullptr;
+  PanelBrightnessServices* panelBrightness = nullptr;
+  BlockingSleep* blockingSleep = nullptr;
+  GammaTables* gamma = nullptr;
+  IdleTimeSource* idleTime = nullptr;
+  InputMonitors* inputMonitors = nullptr;
+  SystemNotifications* notifications = nullptr;
+  PowerAssertions* powerAssertions = nullptr;
+  HotKeyService* hotKeys = nullptr;
+  LoginItemService* loginItems = nullptr;
+  HUDPanel* hudPanel = nullptr;
+};
+
+SystemPorts& systemPorts();
+
+// Installs a set of ports for a scope (a test, a benchmark) and puts the
+// previous set back afterwards.
+class ScopedSystemPorts {
+ public:
+  explicit ScopedSystemPorts(const SystemPorts& ports) : previous_(systemPorts()) { systemPorts() = ports; }
+  ~ScopedSystemPorts() { systemPorts() = previous_; }
+  ScopedSystemPorts(const ScopedSystemPorts&) = delete;
+  ScopedSystemPorts& operator=(const ScopedSystemPorts&) = delete;
+
+ private:
+  SystemPorts previous_;
+};

@@ -1,0 +1,19 @@
+#include "services/DDCDebug.hpp"
+
+DDCDebug::State& DDCDebug::state() {
+  static State s;
+  return s;
+}
+
+void DDCDebug::emit(const std::string& line) {
+  const State& s = state();
+  if (s.enabled) AppLog::ddc.log(line);
+  if (s.capture) s.capture(line);
+}
+
+std::string DDCDebug::displayLine(DisplayID displayID, const std::string& text) {
+  return "display " + std::to_string(displayID) + ": " + text;
+}
+
+void DDCDebug::setEnabled(bool enabled) { state().enabled = enabled; }
+void DDCDebug::setCapture(std::function<void(const std::string&)> capture) { state().capture = std::move(capture); }

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "base/DisplayID.hpp"
+#include "services/AppLog.hpp"
+
+// The display-control trace: silent unless the "ddc" log switch is on or a
+// diagnostic capture is listening. Messages are built only when someone listens.
+namespace DDCDebug {
+struct State {
+  bool enabled = false;
+  std::function<void(const std::string&)> capture;
+};
+State& state();
+
+inline bool isListening() {
+  const State& s = state();
+  return s.enabled || static_cast<bool>(s.capture);
+}
+
+void emit(const std::string& line);
+
+template <typename MakeMessage>
+void log(MakeMessage&& message) {
+  if (!isListening()) return;
+  emit(std::forward<MakeMessage>(message)());
+}
+
+// "display <id>: <text>", the shape every per-display trace line has.
+std::string displayLine(DisplayID displayID, const std::string& text);
+
+void setEnabled(bool enabled);
+void setCapture(std::function<void(const std::string&)> capture);
+}  // namespace DDCDebug
