@@ -13,7 +13,7 @@ class BlockingSleep;            // the transport's short waits
 class GammaTables;              // per-display gamma transfer tables
 class IdleTimeSource;           // seconds since the last event of each type
 class InputMonitors;            // global and in-application input events
-class SystemNotifications;      // will-sleep, did-wake, will-terminate, screen changes, menu visibility
+class SystemNotifications;      // will-sleep, did-wake, will-terminate, screen changes (a concrete class of signals)
 class PowerAssertions;          // power-assertion summaries
 class HotKeyService;            // global hot-key registration
 class LoginItemService;         // launch-at-login registration
