@@ -8,7 +8,7 @@ DDCDebug::State& DDCDebug::state() {
 void DDCDebug::emit(const std::string& line) {
   const State& s = state();
   if (s.enabled) AppLog::ddc.log(line);
-  if (s.capture) s.capture(line);
+  if (const auto capture = s.capture) (*capture)(line);
 }
 
 std::string DDCDebug::displayLine(DisplayID displayID, const std::string& text) {
@@ -16,4 +16,6 @@ std::string DDCDebug::displayLine(DisplayID displayID, const std::string& text) 
 }
 
 void DDCDebug::setEnabled(bool enabled) { state().enabled = enabled; }
-void DDCDebug::setCapture(std::function<void(const std::string&)> capture) { state().capture = std::move(capture); }
+void DDCDebug::setCapture(Capture capture) {
+  state().capture = capture ? std::make_shared<const Capture>(std::move(capture)) : nullptr;
+}

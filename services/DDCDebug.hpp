@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -10,9 +11,12 @@
 // The display-control trace: silent unless the "ddc" log switch is on or a
 // diagnostic capture is listening. Messages are built only when someone listens.
 namespace DDCDebug {
+using Capture = std::function<void(const std::string&)>;
 struct State {
   bool enabled = false;
-  std::function<void(const std::string&)> capture;
+  // Shared so a line being delivered keeps its receiver alive even when the
+  // receiver clears the capture (a capture that stops at its size limit).
+  std::shared_ptr<const Capture> capture;
 };
 State& state();
 
@@ -33,5 +37,6 @@ void log(MakeMessage&& message) {
 std::string displayLine(DisplayID displayID, const std::string& text);
 
 void setEnabled(bool enabled);
-void setCapture(std::function<void(const std::string&)> capture);
+// An empty function clears the capture.
+void setCapture(Capture capture);
 }  // namespace DDCDebug

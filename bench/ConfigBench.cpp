@@ -1,0 +1,90 @@
+// Cost of reading and writing the configuration: the pure encode/decode, and
+// the store's full load (read, adopt, one atomic write) and save (fsync'd).
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/ports/SystemPorts.hpp"
+#include "platform/sim/RecordingLogSink.hpp"
+#include "platform/sim/SimEnvironment.hpp"
+#include "settings/AppConfig.hpp"
+#include "settings/AtomicFile.hpp"
+#include "settings/StepStore.hpp"
+
+namespace {
+
+AppConfig configWithSteps(int count) {
+  AppConfig config = defaultConfig();
+  config.steps.clear();
+  for (int i = 0; i < count; ++i) config.steps.push_back({Uuid::random(), i * 30.0, 100.0 - (i % 100)});
+  for (DisplayID id = 1; id <= 4; ++id) {
+    config.selectedDisplayIDs.push_back(id);
+    config.displayMaximumPercents[id] = 90;
+    config.displayMinimumPercents[id] = 10;
+    config.displayFullGammaModes[id] = false;
+    config.displayProfiles["DISPLAY-" + std::to_string(id)] = {10, 90, false, true};
+  }
+  return config;
+}
+
+// A configuration folder of its own, removed at the end.
+struct Sandbox {
+  Sandbox() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "dimmora-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) folder = pattern;
+    environment.applicationSupport = folder;
+    ports.environment = &environment;
+  }
+  ~Sandbox() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  }
+  std::filesystem::path configPath() const { return folder / "Dimmora" / "config.json"; }
+
+  std::filesystem::path folder;
+  SimEnvironment environment;
+  SystemPorts ports;
+};
+
+void encode(benchmark::State& state) {
+  const AppConfig config = configWithSteps(static_cast<int>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(encodeConfig(config));
+}
+
+void decode(benchmark::State& state) {
+  const std::string text = *encodeConfig(configWithSteps(static_cast<int>(state.range(0))));
+  for (auto _ : state) benchmark::DoNotOptimize(decodeConfig(text));
+  state.counters["bytes"] = static_cast<double>(text.size());
+}
+
+void storeLoad(benchmark::State& state) {
+  Sandbox sandbox;
+  ScopedSystemPorts scope(sandbox.ports);
+  ScopedLogRecorder quiet;
+  const std::string text = *encodeConfig(configWithSteps(static_cast<int>(state.range(0))));
+  for (auto _ : state) {
+    state.PauseTiming();
+    writeFileAtomically(sandbox.configPath(), text);
+    state.ResumeTiming();
+    StepStore store;
+    benchmark::DoNotOptimize(store.steps().data());
+  }
+}
+
+void storeSave(benchmark::State& state) {
+  Sandbox sandbox;
+  ScopedSystemPorts scope(sandbox.ports);
+  ScopedLogRecorder quiet;
+  writeFileAtomically(sandbox.configPath(), *encodeConfig(configWithSteps(static_cast<int>(state.range(0)))));
+  StepStore store;
+  for (auto _ : state) store.saveConfig();
+}
+
+}  // namespace
+
+BENCHMARK(encode)->Arg(4)->Arg(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(decode)->Arg(4)->Arg(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(storeLoad)->Arg(4)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(storeSave)->Arg(4)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();

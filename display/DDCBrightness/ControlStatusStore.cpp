@@ -1,0 +1,22 @@
+#include "display/DDCBrightness/ControlStatusStore.hpp"
+
+ControlStatusStore& ControlStatusStore::shared() {
+  static ControlStatusStore store;
+  return store;
+}
+
+void ControlStatusStore::set(std::string_view status, DisplayID displayID) {
+  const auto& current = states.get();
+  if (const auto it = current.find(displayID); it != current.end() && it->second == status) return;
+  auto next = current;
+  next[displayID] = std::string(status);
+  states.set(std::move(next));
+}
+
+std::string ControlStatusStore::status(DisplayID displayID) const {
+  const auto& current = states.get();
+  const auto it = current.find(displayID);
+  return it != current.end() ? it->second : std::string(ControlStatus::unchecked);
+}
+
+void ControlStatusStore::clear() { states.set({}); }

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "base/DisplayID.hpp"
+#include "base/Published.hpp"
+
+// Status strings double as the localization keys the menu shows them under.
+namespace ControlStatus {
+inline constexpr std::string_view hardware = "control_hardware";
+inline constexpr std::string_view gamma = "control_gamma";
+inline constexpr std::string_view failed = "control_failed";
+inline constexpr std::string_view gammaFailed = "control_gamma_failed";
+inline constexpr std::string_view unchecked = "control_unchecked";  // no outcome recorded yet
+}  // namespace ControlStatus
+
+// The last control outcome per display, shared by the controllers that
+// produce it and the menu that shows it.
+class ControlStatusStore {
+ public:
+  static ControlStatusStore& shared();
+
+  Published<std::map<DisplayID, std::string>> states;
+
+  // Stores the status; an unchanged status causes no change notification.
+  void set(std::string_view status, DisplayID displayID);
+  // The stored status, or "control_unchecked" when none is recorded.
+  std::string status(DisplayID displayID) const;
+  // Forgets every display at once (one notification). Tests call it between cases.
+  void clear();
+};

@@ -1,0 +1,327 @@
+// DDC/CI brightness over a display's audio-video service, and the built-in
+// panel through its brightness functions or the registry's float parameter.
+#include "display/DDCBrightness/DDCIO.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "base/Numbers.hpp"
+#include "display/DDCBrightness/DDCIO+State.hpp"
+#include "platform/ports/BlockingSleep.hpp"
+#include "platform/ports/DeviceRegistry.hpp"
+#include "platform/ports/PanelBrightnessServices.hpp"
+#include "platform/ports/SystemPorts.hpp"
+#include "services/DDCDebug.hpp"
+
+namespace DDCIO::detail {
+Caches& caches() {
+  static Caches state;
+  return state;
+}
+
+std::string hexCode(std::int32_t code) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%x", static_cast<unsigned>(static_cast<std::uint32_t>(code)));
+  return buffer;
+}
+}  // namespace DDCIO::detail
+
+namespace {
+using namespace DDCIO::detail;
+
+constexpr std::uint8_t kWireWriteAddress = 0x6E;
+constexpr std::uint8_t kBrightnessCode = 0x10;
+constexpr int kWriteAttempts = 2;
+constexpr int kReadAttempts = 5;
+constexpr std::uint32_t kWritePauseMicroseconds = 10'000;
+constexpr std::uint32_t kReplyPauseMicroseconds = 40'000;
+
+// Trace lines are built only when someone listens.
+void log(DisplayID displayID, const char* text) {
+  DDCDebug::log([&] { return DDCDebug::displayLine(displayID, text); });
+}
+template <typename MakeText>
+void log(DisplayID displayID, MakeText&& makeText) {
+  DDCDebug::log([&] { return DDCDebug::displayLine(displayID, makeText()); });
+}
+
+void blockingSleep(std::uint32_t microseconds) {
+  if (BlockingSleep* sleep = systemPorts().blockingSleep) sleep->sleepMicroseconds(microseconds);
+}
+
+// Shortest text that reads back as the same single-precision level, always
+// with a fraction ("1.0", "0.37").
+std::string levelText(float level) {
+  std::string text = formatShortest(level);
+  if (text.find_first_of(".eni") == std::string::npos) text += ".0";
+  return text;
+}
+
+template <std::size_t N>
+std::uint8_t checksum(const std::array<std::uint8_t, N>& packet) {
+  std::uint8_t sum = kWireWriteAddress ^ static_cast<std::uint8_t>(DDCIO::kDataAddress);
+  for (std::size_t i = 0; i + 1 < N; ++i) sum ^= packet[i];
+  return sum;
+}
+
+void forget(DisplayID displayID) {
+  caches().displayInfos.erase(displayID);
+  caches().avServices.erase(displayID);
+}
+
+std::int32_t ioavWriteI2C(AVService& service, const std::uint8_t* bytes, std::uint32_t length) {
+  AVServices* av = systemPorts().avServices;
+  if (!av || !av->hasWriteI2C()) {
+    DDCDebug::log([] { return std::string("IOAVServiceWriteI2C symbol missing"); });
+    return IOResult::unsupported;
+  }
+  return av->writeI2C(service, DDCIO::kChipAddress, DDCIO::kDataAddress, bytes, length);
+}
+
+std::int32_t ioavReadI2C(AVService& service, std::uint8_t* bytes, std::uint32_t length) {
+  AVServices* av = systemPorts().avServices;
+  if (!av || !av->hasReadI2C()) {
+    DDCDebug::log([] { return std::string("IOAVServiceReadI2C symbol missing"); });
+    return IOResult::unsupported;
+  }
+  return av->readI2C(service, DDCIO::kChipAddress, DDCIO::kDataAddress, bytes, length);
+}
+
+std::shared_ptr<AVService> ioavCreateWithService(RegistryEntry entry) {
+  AVServices* av = systemPorts().avServices;
+  if (!av || !av->hasCreateWithService()) {
+    DDCDebug::log([] { return std::string("IOAVServiceCreateWithService symbol missing"); });
+    return nullptr;
+  }
+  return av->createWithService(entry);
+}
+
+// The known display, other than `displayID`, whose registry entry is at `path`.
+std::optional<DisplayID> otherDisplayAt(const std::optional<std::string>& path, DisplayID displayID) {
+  if (!path) return std::nullopt;
+  for (const auto& [id, info] : caches().displayInfos)
+    if (id != displayID && info.ioLocation == path) return id;
+  return std::nullopt;
+}
+
+// The first "DCPAVServiceProxy" located "External" that the registry walk
+// meets after the display's own entry and before another known display's.
+std::shared_ptr<AVService> displayAVService(const DisplayInfo& info) {
+  const DisplayID displayID = info.displayID;
+  if (const auto cached = caches().avServices.find(displayID); cached != caches().avServices.end())
+    return cached->second;
+  DeviceRegistry* registry = systemPorts().registry;
+  if (!info.ioLocation || !registry) return nullptr;
+  const auto entries = registry->allEntries();
+  if (!entries) return nullptr;
+
+  bool matched = false;
+  for (const RegistryEntry entry : *entries) {
+    if (!matched) {
+      if (registry->path(entry) == info.ioLocation) {
+        matched = true;
+        log(displayID, "matched ioLocation in registry");
+      }
+      continue;
+    }
+    // A display without a channel of its own must not take the next display's.
+    if (const auto other = otherDisplayAt(registry->path(entry), displayID)) {
+      log(displayID, [&] { return "reached the registry entry of display " + std::to_string(*other); });
+      return nullptr;
+    }
+    if (registry->name(entry) != "DCPAVServiceProxy") continue;
+    auto service = ioavCreateWithService(entry);
+    if (!service) continue;
+    const auto value = registry->searchProperty(entry, "Location");
+    const std::optional<std::string> location =
+        value && value->string() ? std::optional<std::string>(*value->string()) : std::nullopt;
+    log(displayID, [&] { return "found DCPAVServiceProxy location=" + orNil(location); });
+    if (location == "External") {
+      caches().avServices[displayID] = service;
+      return service;
+    }
+  }
+  return nullptr;
+}
+
+// The DisplayServices path; nothing when it cannot be used.
+std::optional<std::int32_t> setBuiltInBrightnessViaDisplayServices(DisplayID displayID, float level) {
+  PanelBrightnessServices* panel = systemPorts().panelBrightness;
+  if (!panel || !panel->hasCanChangeBrightness() || !panel->canChangeBrightness(displayID)) {
+    log(displayID, "DisplayServices canChangeBrightness unavailable or false");
+    return std::nullopt;
+  }
+  if (!panel->hasSetBrightness()) {
+    log(displayID, "DisplayServices setBrightness symbol unavailable");
+    return std::nullopt;
+  }
+  std::int32_t result = panel->setBrightness(displayID, level);
+  if (result != 0) {
+    log(displayID, [&] { return "built-in set via DisplayServices brightness=" + levelText(level) + " result=" + std::to_string(result); });
+    if (panel->hasSetBrightnessSmooth()) {
+      result = panel->setBrightnessSmooth(displayID, level);
+      log(displayID, [&] { return "built-in set via DisplayServicesSmooth brightness=" + levelText(level) + " result=" + std::to_string(result); });
+    }
+  }
+  return result;
+}
+
+bool setBuiltInBrightness(const DisplayInfo& info, std::uint16_t value) {
+  const DisplayID displayID = info.displayID;
+  const float level = std::min(static_cast<float>(value) / 100.0f, 1.0f);
+  bool succeeded = false;
+  if (const auto result = setBuiltInBrightnessViaDisplayServices(displayID, level)) {
+    log(displayID, [&] { return "built-in set via DisplayServices brightness=" + levelText(level) + " result=" + std::to_string(*result); });
+    succeeded = *result == 0;
+  } else {
+    DeviceRegistry* registry = systemPorts().registry;
+    PanelBrightnessServices* panel = systemPorts().panelBrightness;
+    const auto entry = info.ioLocation && registry ? registry->entryFromPath(*info.ioLocation) : std::nullopt;
+    if (!entry || !panel) {
+      log(displayID, "built-in service not found");
+    } else {
+      const std::int32_t code = panel->setFloatParameter(*entry, "brightness", level);
+      log(displayID, [&] { return "built-in set via IODisplay brightness=" + levelText(level) + " result=0x" + hexCode(code) + " " +
+                         panel->errorText(code); });
+      succeeded = code == 0;
+    }
+  }
+  if (!succeeded) forget(displayID);
+  return succeeded;
+}
+
+std::optional<double> fractionToPercent(float level) {
+  return static_cast<double>(std::clamp(level, 0.0f, 1.0f)) * 100.0;
+}
+
+std::optional<double> currentBuiltInBrightnessPercent(const DisplayInfo& info) {
+  const DisplayID displayID = info.displayID;
+  PanelBrightnessServices* panel = systemPorts().panelBrightness;
+  if (!panel || !panel->hasCanChangeBrightness() || !panel->canChangeBrightness(displayID)) {
+    log(displayID, "DisplayServices canChangeBrightness unavailable or false for read");
+  } else if (!panel->hasGetBrightness()) {
+    log(displayID, "DisplayServices getBrightness symbol unavailable");
+  } else {
+    float level = 0;
+    const std::int32_t result = panel->getBrightness(displayID, level);
+    log(displayID, [&] { return "built-in get via DisplayServices result=" + std::to_string(result) + " value=" + levelText(level); });
+    if (result != 0) return std::nullopt;
+    return fractionToPercent(level);
+  }
+
+  DeviceRegistry* registry = systemPorts().registry;
+  const auto entry = info.ioLocation && registry ? registry->entryFromPath(*info.ioLocation) : std::nullopt;
+  if (!entry || !panel) {
+    log(displayID, "built-in service not found for read");
+    return std::nullopt;
+  }
+  float level = 0;
+  const std::int32_t code = panel->getFloatParameter(*entry, "brightness", level);
+  log(displayID, [&] { return "built-in get via IODisplay result=0x" + hexCode(code) + " " + panel->errorText(code) +
+                     " value=" + levelText(level); });
+  if (code != 0) return std::nullopt;
+  return fractionToPercent(level);
+}
+
+std::string hexBytes(const std::uint8_t* bytes, std::size_t length) {
+  std::string text;
+  char byte[4];
+  for (std::size_t i = 0; i < length; ++i) {
+    std::snprintf(byte, sizeof byte, "%02X", bytes[i]);
+    if (i) text += ' ';
+    text += byte;
+  }
+  return text;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 6> DDCIO::setVCPFeaturePacket(std::uint16_t value) {
+  std::array<std::uint8_t, 6> packet = {0x84, 0x03, kBrightnessCode, static_cast<std::uint8_t>(value >> 8),
+                                        static_cast<std::uint8_t>(value & 0xFF), 0};
+  packet[5] = checksum(packet);
+  return packet;
+}
+
+std::array<std::uint8_t, 4> DDCIO::getVCPFeatureRequest() {
+  std::array<std::uint8_t, 4> request = {0x82, 0x01, kBrightnessCode, 0};
+  request[3] = checksum(request);
+  return request;
+}
+
+std::optional<double> DDCIO::parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length) {
+  if (length < 11 || bytes[2] != 0x02 || bytes[4] != kBrightnessCode) return std::nullopt;
+  const unsigned maximum = (unsigned{bytes[6]} << 8) | bytes[7];
+  const unsigned current = (unsigned{bytes[8]} << 8) | bytes[9];
+  if (maximum == 0) return std::nullopt;
+  return static_cast<double>(current) / static_cast<double>(maximum) * 100.0;
+}
+
+bool DDCIO::setBrightness(DisplayID displayID, std::uint16_t value) {
+  const auto info = displayInfo(displayID);
+  if (!info) {
+    log(displayID, "no display info");
+    return false;
+  }
+  if (info->isBuiltIn) return setBuiltInBrightness(*info, value);
+
+  log(displayID, [&] { return "vendor=" + std::to_string(info->vendor) + " model=" + std::to_string(info->model) +
+                     " serial=" + std::to_string(info->serial) + " uuid=" + orNil(info->uuid) +
+                     " ioLocation=" + orNil(info->ioLocation) + " name=" + orNil(info->productName); });
+  const auto service = displayAVService(*info);
+  if (!service) {
+    log(displayID, "IOAVService not found");
+    return false;
+  }
+  const auto packet = setVCPFeaturePacket(value);
+  log(displayID, [&] { return "writing via IOAVService bytes=" + std::to_string(packet.size()); });
+  for (int attempt = 1; attempt <= kWriteAttempts; ++attempt) {
+    blockingSleep(kWritePauseMicroseconds);
+    const std::int32_t result = ioavWriteI2C(*service, packet.data(), packet.size());
+    log(displayID, [&] { return "attempt " + std::to_string(attempt) + " IOAVServiceWriteI2C result=0x" + hexCode(result); });
+    if (result == 0) return true;
+  }
+  // Whatever made both attempts fail (a reconnect, a new bus) needs a fresh lookup next time.
+  forget(displayID);
+  return false;
+}
+
+std::optional<double> DDCIO::currentBrightnessPercent(DisplayID displayID) {
+  const auto info = displayInfo(displayID);
+  if (!info) {
+    log(displayID, "no display info for read");
+    return std::nullopt;
+  }
+  if (info->isBuiltIn) return currentBuiltInBrightnessPercent(*info);
+
+  const auto service = displayAVService(*info);
+  if (!service) {
+    log(displayID, "IOAVService not found for read");
+    return std::nullopt;
+  }
+  const auto request = getVCPFeatureRequest();
+  for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
+    const std::int32_t query = ioavWriteI2C(*service, request.data(), request.size());
+    log(displayID, [&] { return "brightness read query attempt " + std::to_string(attempt) + " result=0x" + hexCode(query); });
+    if (query != 0) return std::nullopt;
+    blockingSleep(kReplyPauseMicroseconds);
+    std::array<std::uint8_t, kReplyLength> reply{};
+    const std::int32_t result = ioavReadI2C(*service, reply.data(), reply.size());
+    log(displayID, [&] { return "brightness read reply attempt " + std::to_string(attempt) + " result=0x" + hexCode(result) +
+                       " bytes=" + hexBytes(reply.data(), reply.size()); });
+    if (result == 0) {
+      if (const auto percent = parseVCPFeatureReply(reply.data(), reply.size())) return percent;
+    }
+  }
+  log(displayID, "brightness read parse failed");
+  return std::nullopt;
+}
+
+void DDCIO::clearCaches() {
+  caches().displayInfos.clear();
+  caches().avServices.clear();
+}
+
+const std::map<DisplayID, DisplayInfo>& DDCIO::cachedDisplayInfos() { return caches().displayInfos; }
+
+bool DDCIO::hasCachedAVService(DisplayID displayID) { return caches().avServices.contains(displayID); }

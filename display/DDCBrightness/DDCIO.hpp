@@ -1,0 +1,51 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/DisplayID.hpp"
+#include "display/DisplayInfo.hpp"
+#include "platform/ports/PropertyValue.hpp"
+
+// The lowest layer of display control: DDC/CI brightness (VCP 0x10) over a
+// display's audio-video service, and the built-in panel's brightness. All
+// calls are synchronous and block for the transfers' short pauses.
+namespace DDCIO {
+
+inline constexpr std::uint32_t kChipAddress = 0x37;  // 0x6E on the wire as a write address
+inline constexpr std::uint32_t kDataAddress = 0x51;  // the host's source address
+inline constexpr std::uint32_t kReplyLength = 12;
+
+// Writes a brightness value (a percent from 1 to 100 from the controller).
+// True when the display accepted it.
+bool setBrightness(DisplayID displayID, std::uint16_t value);
+// The display's current brightness in percent (not clamped for external monitors).
+std::optional<double> currentBrightnessPercent(DisplayID displayID);
+
+// Discovery: cached per display until the caches are emptied.
+std::optional<DisplayInfo> displayInfo(DisplayID displayID);
+std::vector<DisplayInfo> onlineDisplayInfos();
+std::optional<std::string> normalizedConnectionLabel(std::string_view raw);
+std::optional<PropertyDictionary> coreDisplayInfoDictionary(DisplayID displayID);
+
+// Empties the display-information and audio-video service caches, so the
+// next call looks every display up afresh (refresh, display changes).
+// Tests call it between cases too.
+void clearCaches();
+// Cache contents, for tests and diagnostics.
+const std::map<DisplayID, DisplayInfo>& cachedDisplayInfos();
+bool hasCachedAVService(DisplayID displayID);
+
+// The DDC/CI messages, byte for byte.
+std::array<std::uint8_t, 6> setVCPFeaturePacket(std::uint16_t value);
+std::array<std::uint8_t, 4> getVCPFeatureRequest();
+// current / maximum * 100 from a Get VCP Feature reply, or nothing when the
+// reply is short, has the wrong opcode or VCP code, or a maximum of 0.
+std::optional<double> parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length);
+
+}  // namespace DDCIO

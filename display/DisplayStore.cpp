@@ -1,0 +1,36 @@
+#include "display/DisplayStore.hpp"
+
+#include <algorithm>
+#include <cctype>
+
+#include "display/DDCBrightness/DDCIO.hpp"
+#include "platform/ports/SystemNotifications.hpp"
+#include "platform/ports/SystemPorts.hpp"
+#include "services/L10n.hpp"
+
+bool displayNameLess(std::string_view a, std::string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+    return std::tolower(x) < std::tolower(y);
+  });
+}
+
+DisplayStore::DisplayStore() {
+  if (SystemNotifications* notifications = systemPorts().notifications)
+    screenChanges_ = notifications->screenParametersChanged.connect([this] { handleScreenChange(); });
+  refresh();
+}
+
+void DisplayStore::refresh() {
+  DDCIO::clearCaches();
+  std::vector<DisplayTarget> targets;
+  for (const DisplayInfo& info : DDCIO::onlineDisplayInfos()) {
+    const std::string base = info.productName ? *info.productName : L10n::text("unknown_display_name");
+    const std::string label = info.connectionLabel ? *info.connectionLabel
+                              : info.isBuiltIn     ? L10n::text("built_in_display_label")
+                                                   : L10n::text("external_display_label");
+    targets.push_back({info.displayID, base + " (" + label + ")", info.isBuiltIn, info.uuid});
+  }
+  std::stable_sort(targets.begin(), targets.end(),
+                   [](const DisplayTarget& a, const DisplayTarget& b) { return displayNameLess(a.name, b.name); });
+  displays = std::move(targets);
+}

@@ -1,0 +1,159 @@
+#include "display/NearBlackGammaController.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "display/DDCBrightness/ControlStatusStore.hpp"
+#include "platform/ports/GammaTables.hpp"
+#include "platform/ports/SystemNotifications.hpp"
+#include "platform/ports/SystemPorts.hpp"
+#include "services/DDCDebug.hpp"
+#include "settings/BrightnessSafety.hpp"
+
+namespace {
+// At or above this factor the table is left as the system had it.
+constexpr double kNoGammaScale = 0.999;
+// The darkest assist factor, at 0 % actual level: near black, never black.
+constexpr double kAssistFloorScale = 0.015;
+
+template <typename MakeText>
+void log(DisplayID displayID, MakeText&& makeText) {
+  DDCDebug::log([&] { return DDCDebug::displayLine(displayID, makeText()); });
+}
+
+// A missing table function reads as a display without gamma.
+std::uint32_t gammaCapacity(DisplayID displayID) {
+  GammaTables* gamma = systemPorts().gamma;
+  return gamma && gamma->hasCapacity() ? gamma->capacity(displayID) : 0;
+}
+
+std::int32_t setTransfer(DisplayID displayID, const SavedGammaTable& table) {
+  GammaTables* gamma = systemPorts().gamma;
+  if (!gamma || !gamma->hasSetTransfer()) return GammaTables::notImplemented;
+  return gamma->setTransfer(displayID, table.sampleCount, table.red.data(), table.green.data(), table.blue.data());
+}
+
+std::vector<float> scaled(const std::vector<float>& channel, double scale) {
+  std::vector<float> out(channel.size());
+  std::transform(channel.begin(), channel.end(), out.begin(),
+                 [scale](float entry) { return static_cast<float>(static_cast<double>(entry) * scale); });
+  return out;
+}
+}  // namespace
+
+NearBlackGammaController::NearBlackGammaController() {
+  if (SystemNotifications* notifications = systemPorts().notifications)
+    willTerminate_ = notifications->willTerminate.connect([this] { handleWillTerminate(); });
+}
+
+std::optional<double> NearBlackGammaController::scale(double actualPercent, bool fullMode,
+                                                      double safetyMinimumPercent) {
+  const double floor = BrightnessSafety::normalizedSafetyMinimum(safetyMinimumPercent);
+  // An unknown level must never blacken a screen: treat it as full brightness.
+  const double a = std::isnan(actualPercent) ? 100 : std::clamp(actualPercent, 0.0, 100.0);
+  const double level = std::max(a, floor);
+  double factor = 1;
+  if (fullMode) {
+    factor = level / 100;
+  } else if (floor < 50 && level < kAssistThresholdPercent) {
+    factor = (level / kAssistThresholdPercent) * (1 - kAssistFloorScale) + kAssistFloorScale;
+  }
+  if (factor >= kNoGammaScale) return std::nullopt;
+  return factor;
+}
+
+void NearBlackGammaController::apply(const std::map<DisplayID, double>& actualBrightnessPercentByDisplay,
+                                     const std::set<DisplayID>& activeDisplayIDs,
+                                     const std::set<DisplayID>& fullGammaDisplayIDs, double safetyMinimumPercent) {
+  std::vector<DisplayID> departed;
+  for (const auto& [displayID, table] : savedTables_)
+    if (!activeDisplayIDs.contains(displayID)) departed.push_back(displayID);
+  for (DisplayID displayID : departed) restore(displayID);
+
+  for (DisplayID displayID : activeDisplayIDs) {
+    const auto level = actualBrightnessPercentByDisplay.find(displayID);
+    const bool fullMode = fullGammaDisplayIDs.contains(displayID);
+    const auto factor = scale(level != actualBrightnessPercentByDisplay.end() ? level->second : 100, fullMode,
+                              safetyMinimumPercent);
+    if (!factor) {
+      restore(displayID);
+      continue;
+    }
+    if (const auto applied = appliedScales_.find(displayID); applied != appliedScales_.end() && applied->second == *factor)
+      continue;
+    if (!savedTables_.contains(displayID) && !capture(displayID)) continue;
+    applyScale(displayID, *factor, fullMode);
+  }
+}
+
+void NearBlackGammaController::restoreAll() {
+  std::vector<DisplayID> displayIDs;
+  for (const auto& [displayID, table] : savedTables_) displayIDs.push_back(displayID);
+  for (DisplayID displayID : displayIDs) restore(displayID);
+}
+
+void NearBlackGammaController::restore(DisplayID displayID) {
+  appliedScales_.erase(displayID);
+  const auto saved = savedTables_.find(displayID);
+  if (saved == savedTables_.end()) return;
+  const std::int32_t result = setTransfer(displayID, saved->second);
+  if (result == GammaTables::success) {
+    savedTables_.erase(saved);
+  } else {
+    // Keep the original so a later restore can still put it back.
+    ControlStatusStore::shared().set(ControlStatus::gammaFailed, displayID);
+  }
+  log(displayID, [&] { return "gamma restore result=" + std::to_string(result); });
+}
+
+bool NearBlackGammaController::capture(DisplayID displayID) {
+  const std::uint32_t capacity = gammaCapacity(displayID);
+  if (capacity == 0) {
+    log(displayID, [] { return std::string("gamma capacity unavailable"); });
+    ControlStatusStore::shared().set(ControlStatus::gammaFailed, displayID);
+    return false;
+  }
+  SavedGammaTable table;
+  table.red.assign(capacity, 0.0f);
+  table.green.assign(capacity, 0.0f);
+  table.blue.assign(capacity, 0.0f);
+  std::uint32_t sampleCount = 0;
+  GammaTables* gamma = systemPorts().gamma;
+  const std::int32_t result =
+      gamma->hasGetTransfer()
+          ? gamma->getTransfer(displayID, capacity, table.red.data(), table.green.data(), table.blue.data(), sampleCount)
+          : GammaTables::notImplemented;
+  if (result != GammaTables::success || sampleCount == 0) {
+    log(displayID, [&] { return "gamma capture failed result=" + std::to_string(result); });
+    ControlStatusStore::shared().set(ControlStatus::gammaFailed, displayID);
+    return false;
+  }
+  // The buffers hold `capacity` entries; a larger count would read past them.
+  table.sampleCount = std::min(sampleCount, capacity);
+  table.red.resize(table.sampleCount);
+  table.green.resize(table.sampleCount);
+  table.blue.resize(table.sampleCount);
+  savedTables_.emplace(displayID, std::move(table));
+  return true;
+}
+
+void NearBlackGammaController::applyScale(DisplayID displayID, double factor, bool fullMode) {
+  // Always from the original table, so repeated scales never compound.
+  const SavedGammaTable& saved = savedTables_.at(displayID);
+  const SavedGammaTable table{saved.sampleCount, scaled(saved.red, factor), scaled(saved.green, factor),
+                              scaled(saved.blue, factor)};
+  const std::int32_t result = setTransfer(displayID, table);
+  if (result == GammaTables::success) {
+    appliedScales_[displayID] = factor;
+  } else {
+    ControlStatusStore::shared().set(ControlStatus::gammaFailed, displayID);
+  }
+  log(displayID, [&] {
+    char text[96];
+    std::snprintf(text, sizeof text, "gamma %s scale=%.3f result=%d", fullMode ? "full" : "assist", factor,
+                  static_cast<int>(result));
+    return std::string(text);
+  });
+}

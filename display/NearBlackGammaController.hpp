@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "base/DisplayID.hpp"
+#include "base/Signal.hpp"
+
+// A display's gamma table as first read from the system.
+struct SavedGammaTable {
+  std::uint32_t sampleCount = 0;
+  std::vector<float> red;
+  std::vector<float> green;
+  std::vector<float> blue;
+};
+
+// Darkens a display beyond its hardware range by scaling its gamma table:
+// "assist" below 12 % on a display that is also driven in hardware, "full"
+// for a display dimmed by gamma alone. Each display's original table is
+// captured on its first change and put back when the display no longer needs
+// it, leaves the driven set, or the application quits.
+class NearBlackGammaController {
+ public:
+  // Below this actual level a hardware-driven display gets gamma help.
+  static constexpr double kAssistThresholdPercent = 12;
+
+  NearBlackGammaController();
+  NearBlackGammaController(const NearBlackGammaController&) = delete;
+  NearBlackGammaController& operator=(const NearBlackGammaController&) = delete;
+
+  // Actual levels are the unrounded per-display percents of the brightness
+  // controller; the safety minimum is the raw setting.
+  void apply(const std::map<DisplayID, double>& actualBrightnessPercentByDisplay,
+             const std::set<DisplayID>& activeDisplayIDs, const std::set<DisplayID>& fullGammaDisplayIDs,
+             double safetyMinimumPercent);
+  // Puts back every table this controller changed.
+  void restoreAll();
+
+  // The factor for a display's table, or nothing when it should show its
+  // original table.
+  static std::optional<double> scale(double actualPercent, bool fullMode, double safetyMinimumPercent);
+
+  const std::map<DisplayID, SavedGammaTable>& savedTables() const { return savedTables_; }
+  const std::map<DisplayID, double>& appliedScales() const { return appliedScales_; }
+
+ private:
+  void restore(DisplayID displayID);
+  bool capture(DisplayID displayID);
+  void applyScale(DisplayID displayID, double scale, bool fullMode);
+  void handleWillTerminate() { restoreAll(); }
+
+  std::map<DisplayID, SavedGammaTable> savedTables_;
+  std::map<DisplayID, double> appliedScales_;
+  Subscription willTerminate_;
+};

@@ -1,0 +1,168 @@
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "display/DDCBrightness/BrightnessController.hpp"
+#include "display/DisplayStore.hpp"
+#include "engine/IdleBrightnessEngine.hpp"
+#include "platform/ports/InputMonitors.hpp"
+#include "platform/ports/SystemNotifications.hpp"
+#include "platform/ports/SystemPorts.hpp"
+#include "services/AppLog.hpp"
+#include "settings/StepStore.hpp"
+
+namespace {
+// Longer pauses are indistinguishable to the user and would overflow a time point.
+constexpr double kLongestPauseMinutes = 1'000'000;
+}  // namespace
+
+void IdleBrightnessEngine::installEventMonitors() {
+  InputMonitors* monitors = systemPorts().inputMonitors;
+  if (!monitors || globalEventMonitor_.isConnected() || localEventMonitor_.isConnected()) return;
+  // The global monitor may be called off the main thread: it only posts.
+  std::weak_ptr<const int> alive = alive_;
+  MainLoop* loop = systemPorts().mainLoop;
+  globalEventMonitor_ = monitors->addGlobalMonitor(kActivityEventMask, [alive, loop, this](const InputEvent& event) {
+    loop->post([alive, this, event] {
+          if (!alive.lock()) return;
+          if (!handleMediaKeyShortcut(event)) handleUserActivity();
+        })
+        .detach();
+  });
+  localEventMonitor_ = monitors->addLocalMonitor(kActivityEventMask, [this](const InputEvent& event) {
+    if (handleMediaKeyShortcut(event)) return true;  // swallowed
+    handleUserActivity();
+    return false;
+  });
+  if (!globalEventMonitor_.isConnected()) AppLog::app.error("Global input monitor unavailable");
+}
+
+void IdleBrightnessEngine::installWorkspaceObservers() {
+  SystemNotifications* notifications = systemPorts().notifications;
+  if (!notifications || !workspaceObservers_.empty()) return;
+  // Synchronous, so a pending shortcut save is written before the process ends.
+  workspaceObservers_.push_back(notifications->willTerminate.connect([this] { finishShortcutEdit(); }));
+  workspaceObservers_.push_back(notifications->willSleep.connect(
+      [this] { postIfAlive([](IdleBrightnessEngine& engine) { engine.handleWillSleep(); }); }));
+  workspaceObservers_.push_back(notifications->didWake.connect([this] {
+    postIfAlive([](IdleBrightnessEngine& engine) {
+      engine.displayStore_->refresh();
+      engine.handleUserActivity();
+      engine.startTimer();
+    });
+  }));
+}
+
+void IdleBrightnessEngine::handleUserActivity() {
+  lastActivityAt_ = now();
+  if (recoveryActive_) return;
+  if (previewBrightnessPercent_) {
+    resetIdleCounter();
+    return;
+  }
+  if (idleCounter.seconds.get() == 0 && !fadeTransition_ &&
+      nearlyEqual(currentBrightnessPercent_, baseBrightnessAtZeroIdle()))
+    return;
+  resetIdleCounter();
+  brightnessBeforeStepPreview_.reset();
+  publishMasterBrightness();
+  targetBrightnessPercent_ = targetBrightness(0);
+  fadeTransition_.reset();
+  if (timerCancellable_.isActive()) startTimer();
+  if (std::fabs(targetBrightnessPercent_ - currentBrightnessPercent_) > kLevelTolerance) {
+    currentBrightnessPercent_ = targetBrightnessPercent_;
+    publishMasterBrightness();
+    applyLevel(currentBrightnessPercent_);
+  }
+}
+
+void IdleBrightnessEngine::clearPreviews() {
+  previewBrightnessPercent_.reset();
+  brightnessBeforeStepPreview_.reset();
+  publishMasterBrightness();
+}
+
+void IdleBrightnessEngine::handleWillSleep() {
+  finishShortcutEdit();
+  clearPreviews();
+  fadeTransition_.reset();
+  // No ticks while asleep; the wake observer starts a new timer.
+  timerCancellable_.cancel();
+  timerInterval_.reset();
+}
+
+void IdleBrightnessEngine::setMenuVisible(bool visible) {
+  menuIsVisible_ = visible;
+  if (visible) updateIdleCounter(effectiveIdleSeconds(now()));
+}
+
+void IdleBrightnessEngine::setManualBrightness(double percent) {
+  recoveryActive_ = false;
+  clearPreviews();
+  const double value = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 100.0;
+  if (stepStore_->manualBrightnessPercent != value) {
+    stepStore_->manualBrightnessPercent = value;
+    stepStore_->requestSave();
+  }
+  lastActivityAt_ = now();
+  fadeTransition_.reset();
+  currentBrightnessPercent_ = manualPercent();
+  publishMasterBrightness();
+  // During a drag the level is held against automatic dimming.
+  if (manualAdjustmentActive_) previewBrightnessPercent_ = currentBrightnessPercent_;
+  targetBrightnessPercent_ = currentBrightnessPercent_;
+  applyLevel(currentBrightnessPercent_);
+}
+
+void IdleBrightnessEngine::beginManualAdjustment() {
+  if (manualAdjustmentActive_) return;
+  manualAdjustmentActive_ = true;
+  stepStore_->beginInteractiveEdit();
+  setManualBrightness(stepStore_->manualBrightnessPercent);
+}
+
+void IdleBrightnessEngine::endManualAdjustment() {
+  if (!manualAdjustmentActive_) return;
+  manualAdjustmentActive_ = false;
+  clearPreviews();
+  stepStore_->endInteractiveEdit();
+  lastActivityAt_ = now();
+}
+
+void IdleBrightnessEngine::restoreBrightness() {
+  endManualAdjustment();
+  clearPreviews();
+  fadeTransition_.reset();
+  recoveryActive_ = true;
+  assignPublished(pauseUntil, std::optional<WallClock::time_point>{
+                                  wallNow() + std::chrono::duration_cast<WallClock::duration>(
+                                                  std::chrono::duration<double>(kRestoreHoldSeconds))});
+  stepStore_->manualBrightnessPercent = 100;
+  stepStore_->requestSave();
+  lastActivityAt_ = now();
+  resetIdleCounter();
+  currentBrightnessPercent_ = 100;
+  publishMasterBrightness();
+  targetBrightnessPercent_ = 100;
+  brightnessController_->restoreBrightness(targetDisplayIDs(), targetDisplayMaximumPercents(),
+                                           targetDisplayFullGammaModes(), stepStore_->safetyMinimumPercent.get());
+}
+
+void IdleBrightnessEngine::resumeAutomaticDimming() {
+  assignPublished(pauseUntil, std::optional<WallClock::time_point>{});
+  recoveryActive_ = false;
+  lastActivityAt_ = now();
+  applyCurrentBrightness();
+}
+
+void IdleBrightnessEngine::pauseDimming(double minutes) {
+  if (!(minutes > 0)) {
+    AppLog::app.error("Ignored pause of a non-positive length");
+    return;
+  }
+  recoveryActive_ = false;
+  const std::chrono::duration<double> length(std::min(minutes, kLongestPauseMinutes) * 60);
+  assignPublished(pauseUntil, std::optional<WallClock::time_point>{
+                                  wallNow() + std::chrono::duration_cast<WallClock::duration>(length)});
+  setManualBrightness(stepStore_->manualBrightnessPercent);
+}

@@ -1,0 +1,125 @@
+#include <algorithm>
+#include <cmath>
+
+#include "display/DDCBrightness/BrightnessController.hpp"
+#include "display/DisplayStore.hpp"
+#include "engine/IdleBrightnessEngine.hpp"
+#include "platform/ports/SystemPorts.hpp"
+#include "services/L10n.hpp"
+#include "services/ShortcutHUD.hpp"
+#include "settings/StepStore.hpp"
+
+namespace {
+constexpr std::int16_t kAuxiliaryControlButtons = 8;
+constexpr std::uint64_t kControlFlag = 0x40000;
+constexpr std::uint64_t kOptionFlag = 0x80000;
+constexpr std::int64_t kKeyDownState = 0x0A;
+
+double clampedPreview(double percent) { return std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 100.0; }
+}  // namespace
+
+void IdleBrightnessEngine::previewBrightness(double percent) {
+  recoveryActive_ = false;
+  if (!previewBrightnessPercent_) {
+    // The slider keeps showing the level from before the preview.
+    brightnessBeforeStepPreview_ = currentBrightnessPercent_;
+    publishMasterBrightness();
+  }
+  previewBrightnessPercent_ = clampedPreview(percent);
+  fadeTransition_.reset();
+  currentBrightnessPercent_ = *previewBrightnessPercent_;
+  publishMasterBrightness();
+  applyLevel(currentBrightnessPercent_);
+}
+
+void IdleBrightnessEngine::endBrightnessPreview() {
+  clearPreviews();
+  fadeTransition_.reset();
+  if (idleCounter.seconds.get() != 0) idleCounter.seconds = 0;
+  targetBrightnessPercent_ = targetBrightness(0);
+  currentBrightnessPercent_ = targetBrightnessPercent_;
+  publishMasterBrightness();
+  applyLevel(currentBrightnessPercent_);
+}
+
+namespace {
+bool fullGammaMode(const StepStore& store, DisplayID displayID) {
+  const auto& modes = store.displayFullGammaModes.get();
+  const auto it = modes.find(displayID);
+  return it != modes.end() && it->second;
+}
+}  // namespace
+
+void IdleBrightnessEngine::previewDisplayActualBrightness(double percent, DisplayID displayID) {
+  recoveryActive_ = false;
+  previewBrightnessPercent_ = currentBrightnessPercent_;
+  fadeTransition_.reset();
+  // A range collapsed to the value, driven at 100 %, shows exactly that value.
+  const double value = clampedPreview(percent);
+  brightnessController_->apply(100, {displayID}, {{displayID, value}}, {{displayID, value}},
+                               {{displayID, fullGammaMode(*stepStore_, displayID)}},
+                               stepStore_->safetyMinimumPercent.get());
+}
+
+void IdleBrightnessEngine::endDisplayActualBrightnessPreview(DisplayID displayID) {
+  clearPreviews();
+  const double maximum = stepStore_->displayMaximumPercent(displayID);
+  brightnessController_->apply(100, {displayID}, {{displayID, maximum}}, {{displayID, maximum}},
+                               {{displayID, fullGammaMode(*stepStore_, displayID)}},
+                               stepStore_->safetyMinimumPercent.get());
+  applyCurrentBrightness();
+}
+
+std::vector<DisplayTarget> IdleBrightnessEngine::fixedRangeDisplays() const {
+  const auto& selected = stepStore_->selectedDisplayIDs.get();
+  std::vector<DisplayTarget> fixed;
+  for (const auto& display : displayStore_->displays.get()) {
+    if (!selected.contains(display.displayID)) continue;
+    if (stepStore_->displayMinimumPercent(display.displayID) >= stepStore_->displayMaximumPercent(display.displayID))
+      fixed.push_back(display);
+  }
+  return fixed;
+}
+
+void IdleBrightnessEngine::handleMasterBrightnessShortcut(double delta) {
+  const double base = brightnessBeforeStepPreview_.value_or(currentBrightnessPercent_);
+  const double value = std::min(std::max(base + delta, 0.0), 100.0);
+  if (!shortcutEditActive_) {
+    // Saves caused by a burst of presses are held until the burst ends.
+    shortcutEditActive_ = true;
+    stepStore_->beginInteractiveEdit();
+  }
+  shortcutSaveWorkItem_ = systemPorts().mainLoop->after(kShortcutSaveDelay, [this] { finishShortcutEdit(); });
+  if (std::fabs(value - base) > kLevelTolerance) setManualBrightness(value);
+  ShortcutHUD::shared().show(L10n::text("shortcut_hud_title"), value);
+}
+
+void IdleBrightnessEngine::finishShortcutEdit() {
+  shortcutSaveWorkItem_.cancel();
+  if (!shortcutEditActive_) return;
+  shortcutEditActive_ = false;
+  stepStore_->endInteractiveEdit();
+}
+
+bool IdleBrightnessEngine::handleMediaKeyShortcut(const InputEvent& event) {
+  if (event.type != InputEventType::systemDefined || event.subtype != kAuxiliaryControlButtons) return false;
+  if ((event.modifierFlags & kControlFlag) == 0 || (event.modifierFlags & kOptionFlag) == 0) return false;
+  if (((event.data1 >> 8) & 0xFF) != kKeyDownState) return false;
+  const std::int64_t keyCode = event.data1 >> 16;
+  if (stepStore_->increaseMaxShortcutKey.get() == "brightness_up" && keyCode == brightnessUpMediaKey) {
+    handleMasterBrightnessShortcut(kShortcutStep);
+    return true;
+  }
+  if (stepStore_->decreaseMaxShortcutKey.get() == "brightness_down" && keyCode == brightnessDownMediaKey) {
+    handleMasterBrightnessShortcut(-kShortcutStep);
+    return true;
+  }
+  return false;
+}
+
+void IdleBrightnessEngine::handleShortcutKeysChanged() {
+  hotKeyManager_.update(stepStore_->increaseMaxShortcutKey.get(), stepStore_->decreaseMaxShortcutKey.get());
+  const bool available = hotKeyManager_.eventHandler().has_value() &&
+                         hotKeyManager_.hotKeyRefs().contains(HotKeyID::restore);
+  assignPublished(restoreShortcutAvailable, available);
+}

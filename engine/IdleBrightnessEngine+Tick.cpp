@@ -1,0 +1,134 @@
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <optional>
+
+#include "engine/IdleBrightnessEngine.hpp"
+#include "platform/ports/IdleTimeSource.hpp"
+#include "platform/ports/SystemPorts.hpp"
+#include "services/PowerAssertionMonitor.hpp"
+#include "settings/StepStore.hpp"
+
+namespace {
+// Every kind of input counts, including movement and drags the monitors do not watch.
+constexpr std::array<InputEventType, 14> kIdleEventTypes{
+    InputEventType::keyDown,          InputEventType::keyUp,          InputEventType::flagsChanged,
+    InputEventType::mouseMoved,       InputEventType::leftMouseDown,  InputEventType::leftMouseUp,
+    InputEventType::rightMouseDown,   InputEventType::rightMouseUp,   InputEventType::otherMouseDown,
+    InputEventType::otherMouseUp,     InputEventType::leftMouseDragged, InputEventType::rightMouseDragged,
+    InputEventType::otherMouseDragged, InputEventType::scrollWheel,
+};
+
+// The smallest answer of the system's per-type counters; nullopt when none answered.
+std::optional<double> systemIdleSeconds() {
+  const IdleTimeSource* source = systemPorts().idleTime;
+  if (!source) return std::nullopt;
+  std::optional<double> smallest;
+  for (const auto type : kIdleEventTypes) {
+    const auto seconds = source->secondsSinceLastEvent(type);
+    if (!seconds || std::isnan(*seconds)) continue;
+    if (!smallest || *seconds < *smallest) smallest = *seconds;
+  }
+  return smallest;
+}
+}  // namespace
+
+double IdleBrightnessEngine::effectiveIdleSeconds(double now) const {
+  const double programIdle = now - lastActivityAt_;
+  const auto systemIdle = systemIdleSeconds();
+  return systemIdle && *systemIdle < programIdle ? *systemIdle : programIdle;
+}
+
+double IdleBrightnessEngine::stepLevel(double idleSeconds) const {
+  // The step with the largest threshold not above the idle time; of equal
+  // thresholds the one stored last. Same result as walking a stable sort
+  // backwards, without sorting on every tick. Steps without a usable number
+  // (an unchecked edit) define no level.
+  const IdleStep* chosen = nullptr;
+  for (const auto& step : stepStore_->steps()) {
+    if (std::isnan(step.idleSeconds) || !std::isfinite(step.brightnessPercent)) continue;
+    if (step.idleSeconds > idleSeconds) continue;
+    if (!chosen || step.idleSeconds >= chosen->idleSeconds) chosen = &step;
+  }
+  return chosen ? std::clamp(chosen->brightnessPercent, 0.0, 100.0) : 100.0;
+}
+
+double IdleBrightnessEngine::targetBrightness(double idleSeconds) const {
+  if (recoveryActive_) return 100;
+  if (pauseUntil.get()) return manualPercent();
+  if (stepStore_->pauseDuringMediaPlayback.get() && powerAssertionMonitor_->isMediaPlaybackAssertionActive.get())
+    return baseBrightnessAtZeroIdle();
+  return stepLevel(idleSeconds) * manualPercent() / 100;
+}
+
+double IdleBrightnessEngine::baseBrightnessAtZeroIdle() const { return stepLevel(0) * manualPercent() / 100; }
+
+void IdleBrightnessEngine::updateIdleCounter(double idleSeconds) {
+  if (!menuIsVisible_) return;
+  const double whole = std::floor(idleSeconds);
+  const double value = whole > 0 ? whole : 0;  // negative and NaN show 0
+  if (idleCounter.seconds.get() != value) idleCounter.seconds = value;
+}
+
+void IdleBrightnessEngine::resetIdleCounter() {
+  if (menuIsVisible_ && idleCounter.seconds.get() != 0) idleCounter.seconds = 0;
+}
+
+void IdleBrightnessEngine::moveTowardsTarget(double now) {
+  if (currentBrightnessPercent_ < targetBrightnessPercent_) {
+    // Brightening never fades.
+    currentBrightnessPercent_ = targetBrightnessPercent_;
+    publishMasterBrightness();
+    fadeTransition_.reset();
+  } else if (currentBrightnessPercent_ > targetBrightnessPercent_) {
+    updateFadeTransitionIfNeeded(now);
+    currentBrightnessPercent_ = interpolatedBrightness(now);
+    publishMasterBrightness();
+  } else if (fadeTransition_ && now - fadeTransition_->startedAt < fadeTransition_->duration) {
+    currentBrightnessPercent_ = interpolatedBrightness(now);
+    publishMasterBrightness();
+  } else {
+    fadeTransition_.reset();
+  }
+}
+
+void IdleBrightnessEngine::evaluate(double now, bool onlyWhenChanged) {
+  const double idle = effectiveIdleSeconds(now);
+  updateIdleCounter(idle);
+  targetBrightnessPercent_ = targetBrightness(idle);
+  // A preview or a restore holds the displays where they were put.
+  if (previewBrightnessPercent_ || recoveryActive_) return;
+  const double previous = currentBrightnessPercent_;
+  if (onlyWhenChanged) {
+    moveTowardsTarget(now);
+    if (std::fabs(currentBrightnessPercent_ - previous) > kLevelTolerance) applyLevel(currentBrightnessPercent_);
+    return;
+  }
+  if (currentBrightnessPercent_ <= targetBrightnessPercent_) {
+    currentBrightnessPercent_ = targetBrightnessPercent_;
+    publishMasterBrightness();
+    fadeTransition_.reset();
+  } else {
+    updateFadeTransitionIfNeeded(now);
+    currentBrightnessPercent_ = interpolatedBrightness(now);
+    publishMasterBrightness();
+  }
+  applyLevel(currentBrightnessPercent_);
+}
+
+void IdleBrightnessEngine::tick() {
+  const double now = this->now();
+  if (pauseUntil.get() && wallNow() >= *pauseUntil.get()) {
+    // The idle clock restarts at the end of a pause.
+    assignPublished(pauseUntil, std::optional<WallClock::time_point>{});
+    recoveryActive_ = false;
+    lastActivityAt_ = now;
+  }
+  evaluate(now, true);
+  startTimer();
+}
+
+void IdleBrightnessEngine::applyCurrentBrightness() {
+  evaluate(now(), false);
+  if (timerCancellable_.isActive()) startTimer();
+}

@@ -1,0 +1,156 @@
+#include "engine/IdleBrightnessEngine.hpp"
+
+#include <cmath>
+
+#include "display/DDCBrightness/BrightnessController.hpp"
+#include "display/DisplayStore.hpp"
+#include "platform/ports/SystemPorts.hpp"
+#include "services/PowerAssertionMonitor.hpp"
+#include "settings/StepStore.hpp"
+
+IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
+                                           std::shared_ptr<DisplayStore> displayStore,
+                                           std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor,
+                                           std::unique_ptr<BrightnessController> brightnessController)
+    : stepStore_(std::move(stepStore)),
+      displayStore_(std::move(displayStore)),
+      powerAssertionMonitor_(std::move(powerAssertionMonitor)),
+      brightnessController_(std::move(brightnessController)),
+      lastActivityAt_(now()) {
+  hotKeyManager_.installEventHandler();
+  hotKeyManager_.onHotKey = [this](HotKeyID id) {
+    switch (id) {
+      case HotKeyID::increaseMax:
+        handleMasterBrightnessShortcut(kShortcutStep);
+        break;
+      case HotKeyID::decreaseMax:
+        handleMasterBrightnessShortcut(-kShortcutStep);
+        break;
+      case HotKeyID::restore:
+        restoreBrightness();
+        break;
+    }
+  };
+  // Either key changing re-registers both; the first call registers them now.
+  configCancellables_.push_back(
+      stepStore_->increaseMaxShortcutKey.changed.connect([this](const std::string&) { handleShortcutKeysChanged(); }));
+  configCancellables_.push_back(
+      stepStore_->decreaseMaxShortcutKey.changed.connect([this](const std::string&) { handleShortcutKeysChanged(); }));
+  handleShortcutKeysChanged();
+}
+
+IdleBrightnessEngine::~IdleBrightnessEngine() = default;
+
+double IdleBrightnessEngine::now() const { return systemPorts().mainLoop->uptime(); }
+
+WallClock::time_point IdleBrightnessEngine::wallNow() const { return systemPorts().mainLoop->now(); }
+
+void IdleBrightnessEngine::postIfAlive(std::function<void(IdleBrightnessEngine&)> work) {
+  std::weak_ptr<const int> alive = alive_;
+  systemPorts()
+      .mainLoop
+      ->post([alive, this, work = std::move(work)] {
+        if (alive.lock()) work(*this);
+      })
+      .detach();
+}
+
+double IdleBrightnessEngine::manualPercent() const {
+  // The store keeps it in range; a stray value still must not reach a display.
+  const double manual = stepStore_->manualBrightnessPercent;
+  return std::isfinite(manual) ? std::clamp(manual, 0.0, 100.0) : 100.0;
+}
+
+void IdleBrightnessEngine::start() {
+  if (timerCancellable_.isActive()) return;
+  lastActivityAt_ = now();
+  installEventMonitors();
+  installWorkspaceObservers();
+  if (!displayChangeCancellable_.isConnected()) {
+    // Only the last of a burst of changes within the debounce window counts.
+    displayChangeCancellable_ = displayStore_->displays.changed.connect([this](const std::vector<DisplayTarget>& list) {
+      pendingDisplays_ = list;
+      displayChangeDebounce_ = systemPorts().mainLoop->after(kDisplayChangeDebounce, [this] {
+        const auto displays = std::move(*pendingDisplays_);
+        pendingDisplays_.reset();
+        handleDisplayChange(displays);
+      });
+    });
+  }
+  applyCurrentBrightness();
+  startTimer();
+}
+
+void IdleBrightnessEngine::handleDisplayChange(const std::vector<DisplayTarget>& displays) {
+  stepStore_->reconcileDisplays(displays);
+  brightnessController_->invalidateDisplayState();
+  if (recoveryActive_) {
+    restoreBrightness();
+  } else {
+    applyCurrentBrightness();
+  }
+}
+
+void IdleBrightnessEngine::startTimer() {
+  double interval = kRestingInterval;
+  if (fadeTransition_ && !previewBrightnessPercent_) {
+    // The store keeps the rate within 1...60; anything else read here is
+    // treated the same way, so a bad value can neither stall nor flood the loop.
+    const double rate = stepStore_->frameRate.get();
+    interval = 1.0 / (std::isnan(rate) ? 1.0 : std::clamp(rate, 1.0, 60.0));
+  }
+  if (timerInterval_ && *timerInterval_ == interval) return;
+  timerCancellable_.cancel();
+  timerInterval_ = interval;
+  timerCancellable_ = systemPorts().mainLoop->every(interval, interval * 0.1, [this] { tick(); });
+}
+
+void IdleBrightnessEngine::restartTimer() {
+  if (!timerCancellable_.isActive()) return;
+  timerCancellable_.cancel();
+  timerInterval_.reset();
+  startTimer();
+}
+
+std::set<DisplayID> IdleBrightnessEngine::targetDisplayIDs() const {
+  const auto& selected = stepStore_->selectedDisplayIDs.get();
+  std::set<DisplayID> ids;
+  for (const auto& display : displayStore_->displays.get())
+    if (selected.contains(display.displayID)) ids.insert(display.displayID);
+  return ids;
+}
+
+std::map<DisplayID, double> IdleBrightnessEngine::targetDisplayMaximumPercents() const {
+  std::map<DisplayID, double> maximums;
+  for (const auto& display : displayStore_->displays.get())
+    maximums[display.displayID] = stepStore_->displayMaximumPercent(display.displayID);
+  return maximums;
+}
+
+std::map<DisplayID, double> IdleBrightnessEngine::targetDisplayMinimumPercents() const {
+  std::map<DisplayID, double> minimums;
+  for (const auto& display : displayStore_->displays.get())
+    minimums[display.displayID] = stepStore_->displayMinimumPercent(display.displayID);
+  return minimums;
+}
+
+std::map<DisplayID, bool> IdleBrightnessEngine::targetDisplayFullGammaModes() const {
+  const auto& modes = stepStore_->displayFullGammaModes.get();
+  std::map<DisplayID, bool> fullGamma;
+  for (const auto& display : displayStore_->displays.get()) {
+    const auto it = modes.find(display.displayID);
+    fullGamma[display.displayID] = it != modes.end() && it->second;
+  }
+  return fullGamma;
+}
+
+void IdleBrightnessEngine::applyLevel(double level) {
+  brightnessController_->apply(level, targetDisplayIDs(), targetDisplayMaximumPercents(),
+                               targetDisplayMinimumPercents(), targetDisplayFullGammaModes(),
+                               stepStore_->safetyMinimumPercent.get());
+}
+
+void IdleBrightnessEngine::publishMasterBrightness() {
+  const double shown = brightnessBeforeStepPreview_.value_or(currentBrightnessPercent_);
+  if (masterPresentation.percent.get() != shown) masterPresentation.percent = shown;
+}

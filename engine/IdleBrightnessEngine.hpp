@@ -1,0 +1,172 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "base/DisplayID.hpp"
+#include "base/MainLoop.hpp"
+#include "base/Numbers.hpp"
+#include "base/Published.hpp"
+#include "base/Signal.hpp"
+#include "display/DisplayTarget.hpp"
+#include "engine/FadeTransition.hpp"
+#include "engine/IdleCounter.hpp"
+#include "engine/MasterBrightnessPresentation.hpp"
+#include "platform/ports/InputMonitors.hpp"
+#include "services/GlobalHotKeyManager.hpp"
+
+class StepStore;
+class DisplayStore;
+class PowerAssertionMonitor;
+class BrightnessController;
+
+// Dims the displays step by step while the user is idle and brings them back
+// on input. A repeating timer on the main loop drives tick(); everything else
+// is called by the menu, the input monitors, hot keys and system
+// notifications, all on the main thread.
+class IdleBrightnessEngine {
+ public:
+  // Ticks at rest; during a fade the timer runs at the frame rate instead.
+  static constexpr double kRestingInterval = 0.25;
+  static constexpr double kDisplayChangeDebounce = 0.5;
+  static constexpr double kShortcutSaveDelay = 0.35;
+  static constexpr double kRestoreHoldSeconds = 300;
+  static constexpr double kShortcutStep = 5;
+  static constexpr int brightnessUpMediaKey = 2;
+  static constexpr int brightnessDownMediaKey = 3;
+  // The input the engine watches: buttons, keys, modifier changes,
+  // system-defined events (brightness keys) and scrolling.
+  static constexpr InputEventMask kActivityEventMask = 0x6405C1E;
+
+  // Needs systemPorts().mainLoop. Starts nothing time-based.
+  IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,
+                       std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor,
+                       std::unique_ptr<BrightnessController> brightnessController);
+  ~IdleBrightnessEngine();
+  IdleBrightnessEngine(const IdleBrightnessEngine&) = delete;
+  IdleBrightnessEngine& operator=(const IdleBrightnessEngine&) = delete;
+
+  // --- evaluation (tick) ---
+  void start();
+  void tick();
+  void applyCurrentBrightness();
+  void startTimer();
+  // For a frame-rate change: drops the running timer so the next one uses the new rate.
+  void restartTimer();
+
+  double effectiveIdleSeconds(double now) const;
+  double targetBrightness(double idleSeconds) const;
+  double baseBrightnessAtZeroIdle() const;
+  std::set<DisplayID> targetDisplayIDs() const;
+  std::map<DisplayID, double> targetDisplayMaximumPercents() const;
+  std::map<DisplayID, double> targetDisplayMinimumPercents() const;
+  std::map<DisplayID, bool> targetDisplayFullGammaModes() const;
+  void publishMasterBrightness();
+
+  // --- fades ---
+  void updateFadeTransitionIfNeeded(double now);
+  double interpolatedBrightness(double at);
+
+  // --- activity, pause, sleep, manual level ---
+  void handleUserActivity();
+  void handleWillSleep();
+  void setMenuVisible(bool visible);
+  void setManualBrightness(double percent);
+  void beginManualAdjustment();
+  void endManualAdjustment();
+  void restoreBrightness();
+  void resumeAutomaticDimming();
+  void pauseDimming(double minutes);
+
+  // --- previews and shortcuts ---
+  void previewBrightness(double percent);
+  void endBrightnessPreview();
+  void previewDisplayActualBrightness(double percent, DisplayID displayID);
+  void endDisplayActualBrightnessPreview(DisplayID displayID);
+  std::vector<DisplayTarget> fixedRangeDisplays() const;
+  void handleMasterBrightnessShortcut(double delta);
+  bool handleMediaKeyShortcut(const InputEvent& event);
+  void finishShortcutEdit();
+
+  // --- what the menu observes ---
+  IdleCounter idleCounter;
+  MasterBrightnessPresentation masterPresentation;
+  Published<std::optional<WallClock::time_point>> pauseUntil;
+  Published<bool> restoreShortcutAvailable{false};
+  Signal<> objectWillChange;
+
+  double currentBrightnessPercent() const { return currentBrightnessPercent_; }
+  double targetBrightnessPercent() const { return targetBrightnessPercent_; }
+  bool menuIsVisible() const { return menuIsVisible_; }
+  bool recoveryActive() const { return recoveryActive_; }
+  bool manualAdjustmentActive() const { return manualAdjustmentActive_; }
+  bool shortcutEditActive() const { return shortcutEditActive_; }
+  std::optional<double> previewBrightnessPercent() const { return previewBrightnessPercent_; }
+  std::optional<double> brightnessBeforeStepPreview() const { return brightnessBeforeStepPreview_; }
+  const std::optional<FadeTransition>& fadeTransition() const { return fadeTransition_; }
+  std::optional<double> timerInterval() const { return timerInterval_; }
+  bool isStarted() const { return timerCancellable_.isActive(); }
+  GlobalHotKeyManager& hotKeyManager() { return hotKeyManager_; }
+
+ private:
+  // Everything that tick() and applyCurrentBrightness() share.
+  void evaluate(double now, bool onlyWhenChanged);
+  void moveTowardsTarget(double now);
+  void updateIdleCounter(double idleSeconds);
+  void resetIdleCounter();
+  void applyLevel(double level);
+  void handleDisplayChange(const std::vector<DisplayTarget>& displays);
+  void installEventMonitors();
+  void installWorkspaceObservers();
+  void handleShortcutKeysChanged();
+  void clearPreviews();
+  // Observers of the whole engine hear of every published change first.
+  template <typename T>
+  void assignPublished(Published<T>& field, T value) {
+    objectWillChange.emit();
+    field.set(std::move(value));
+  }
+
+  double stepLevel(double idleSeconds) const;
+  double manualPercent() const;
+  double now() const;
+  WallClock::time_point wallNow() const;
+  // Runs `work` on a later turn of the main loop if the engine still exists then.
+  void postIfAlive(std::function<void(IdleBrightnessEngine&)> work);
+
+  double currentBrightnessPercent_ = 100;
+  bool menuIsVisible_ = false;
+  bool recoveryActive_ = false;
+  bool manualAdjustmentActive_ = false;
+  bool shortcutEditActive_ = false;
+  ScheduledWork shortcutSaveWorkItem_;
+  Subscription displayChangeCancellable_;
+  ScheduledWork displayChangeDebounce_;
+  std::optional<std::vector<DisplayTarget>> pendingDisplays_;
+
+  std::shared_ptr<StepStore> stepStore_;
+  std::shared_ptr<DisplayStore> displayStore_;
+  std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor_;
+  std::unique_ptr<BrightnessController> brightnessController_;
+
+  ScheduledWork timerCancellable_;
+  std::optional<double> timerInterval_;
+  std::vector<Subscription> configCancellables_;
+  Subscription globalEventMonitor_;
+  Subscription localEventMonitor_;
+  std::vector<Subscription> workspaceObservers_;
+  // Monotonic seconds: the idle clock must not run backwards with the wall clock.
+  double lastActivityAt_ = 0;
+  double targetBrightnessPercent_ = 100;
+  std::optional<FadeTransition> fadeTransition_;
+  std::optional<double> previewBrightnessPercent_;
+  std::optional<double> brightnessBeforeStepPreview_;
+  GlobalHotKeyManager hotKeyManager_;
+
+  // Expires with the engine: work posted onto the loop checks it first.
+  std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
+};

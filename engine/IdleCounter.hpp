@@ -1,0 +1,9 @@
+#pragma once
+
+#include "base/Published.hpp"
+
+// Whole seconds of idle time, shown by the menu while it is open.
+class IdleCounter {
+ public:
+  Published<double> seconds{0.0};
+};

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "base/Published.hpp"
+
+// The level the master slider shows; during a step preview it keeps showing
+// the level from before the preview.
+class MasterBrightnessPresentation {
+ public:
+  Published<double> percent{100.0};
+};

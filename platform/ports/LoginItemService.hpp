@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+// Registration of this application as a program started at login.
+class LoginItemService {
+ public:
+  enum class Status {
+    notRegistered = 0,
+    enabled = 1,
+    requiresApproval = 2,  // registered, but the user must allow it in the system's settings
+    notFound = 3,
+  };
+
+  virtual ~LoginItemService() = default;
+  virtual Status status() const = 0;
+  // Both return false and fill `error` with the system's text when refused.
+  virtual bool registerItem(std::string& error) = 0;
+  virtual bool unregisterItem(std::string& error) = 0;
+  // Opens the system's settings where login items are approved; false when there is none.
+  virtual bool openSystemSettingsLoginItems() = 0;
+};

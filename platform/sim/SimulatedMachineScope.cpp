@@ -1,0 +1,14 @@
+#include "platform/sim/SimulatedMachineScope.hpp"
+
+#include "display/DDCBrightness/DDCIO.hpp"
+#include "services/DDCDebug.hpp"
+
+SimulatedMachineScope::SimulatedMachineScope(const SystemPorts& ports) : ports_(ports) {
+  DDCIO::clearCaches();
+  DDCDebug::setEnabled(true);
+}
+
+SimulatedMachineScope::~SimulatedMachineScope() {
+  DDCDebug::setEnabled(false);
+  DDCIO::clearCaches();  // cached services point into the machine that is about to go
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/ports/SystemPorts.hpp"
+#include "platform/sim/RecordingLogSink.hpp"
+
+// For the length of a test: installs a set of ports (usually a simulated
+// machine's, plus a loop), starts and ends with empty transport caches, and
+// records the display-control trace.
+class SimulatedMachineScope {
+ public:
+  explicit SimulatedMachineScope(const SystemPorts& ports);
+  ~SimulatedMachineScope();
+  SimulatedMachineScope(const SimulatedMachineScope&) = delete;
+  SimulatedMachineScope& operator=(const SimulatedMachineScope&) = delete;
+
+  // The "ddc" lines logged so far, in order.
+  std::vector<std::string> trace() { return recorder_->messages(LogCategory::ddc); }
+  bool traced(const std::string& line) { return recorder_->contains(line); }
+  void clearTrace() { recorder_->clear(); }
+
+ private:
+  ScopedSystemPorts ports_;
+  ScopedLogRecorder recorder_;
+};

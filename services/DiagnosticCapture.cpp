@@ -1,0 +1,143 @@
+#include "services/DiagnosticCapture.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <system_error>
+
+#include "base/Uuid.hpp"
+#include "platform/ports/SystemNotifications.hpp"
+#include "platform/ports/SystemPorts.hpp"
+#include "services/DDCDebug.hpp"
+
+namespace {
+std::shared_ptr<DiagnosticCapture>& instance() {
+  static std::shared_ptr<DiagnosticCapture> capture;
+  return capture;
+}
+
+std::string lastSystemError() { return std::strerror(errno); }
+}  // namespace
+
+std::string iso8601UTC(WallClock::time_point time) {
+  using namespace std::chrono;
+  const auto seconds = floor<std::chrono::seconds>(time);
+  const auto day = floor<days>(seconds);
+  const year_month_day date{day};
+  const hh_mm_ss clock{seconds - day};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()));
+  return text;
+}
+
+DiagnosticCapture& DiagnosticCapture::shared() {
+  auto& capture = instance();
+  if (!capture) capture = std::shared_ptr<DiagnosticCapture>(new DiagnosticCapture());
+  return *capture;
+}
+
+void DiagnosticCapture::resetForTesting() { instance().reset(); }
+
+DiagnosticCapture::DiagnosticCapture() { observeTermination(); }
+
+DiagnosticCapture::~DiagnosticCapture() { stop(); }
+
+void DiagnosticCapture::observeTermination() {
+  if (terminationObserver_.isConnected()) return;
+  if (SystemNotifications* notifications = systemPorts().notifications) {
+    terminationObserver_ = notifications->willTerminate.connect([this] { stop(); });
+  }
+}
+
+void DiagnosticCapture::start(const std::filesystem::path& directory, const std::string& summary, double duration) {
+  if (active) return;
+  error = std::nullopt;
+  // The instance may have been created before the binding installed its notifications.
+  observeTermination();
+  MainLoop* loop = systemPorts().mainLoop;
+  if (!loop) {
+    error = std::string("No main loop is running.");
+    stop();
+    return;
+  }
+
+  std::error_code folderError;
+  std::filesystem::create_directories(directory, folderError);
+  if (folderError) {
+    error = folderError.message();
+    stop();
+    return;
+  }
+
+  std::string stamp = iso8601UTC(loop->now());
+  std::replace(stamp.begin(), stamp.end(), ':', '-');
+  const auto file = directory / ("Dimmora-Log-" + stamp + "-" + Uuid::random().uuidString().substr(0, 8) + ".log");
+  // "x": never overwrite a file that is already there.
+  handle_ = std::fopen(file.c_str(), "wbx");
+  if (!handle_) {
+    error = lastSystemError();
+    stop();
+    return;
+  }
+
+  logURL = file;
+  bytesWritten_ = 0;
+  const double allowed = std::isfinite(duration) ? duration : 0.0;
+  deadline_ = loop->now() + std::chrono::duration_cast<WallClock::duration>(std::chrono::duration<double>(allowed));
+  active = true;
+  append(firstLine + summary);
+  if (!active) return;
+
+  std::weak_ptr<DiagnosticCapture> weak = instance();
+  const auto mainThread = std::this_thread::get_id();
+  DDCDebug::setCapture([weak, loop, mainThread](const std::string& line) {
+    if (std::this_thread::get_id() == mainThread) {
+      if (auto capture = weak.lock()) capture->append(line);
+      return;
+    }
+    loop->post([weak, line] {
+          if (auto capture = weak.lock()) capture->append(line);
+        }).detach();
+  });
+  timer_ = loop->after(allowed, [this] { stop(); });
+}
+
+void DiagnosticCapture::append(const std::string& line) {
+  if (!active || !handle_) return;
+  const MainLoop* loop = systemPorts().mainLoop;
+  if (!loop) return;
+  const auto now = loop->now();
+  if (deadline_ && now >= *deadline_) {
+    stop();
+    return;
+  }
+  const std::string entry = iso8601UTC(now) + " " + line + "\n";
+  const auto length = static_cast<std::int64_t>(entry.size());
+  // The file never grows past the limit; the capture ends without a closing line.
+  if (bytesWritten_ + length > sizeLimit) {
+    stop();
+    return;
+  }
+  if (std::fwrite(entry.data(), 1, entry.size(), handle_) != entry.size() || std::fflush(handle_) != 0) {
+    error = lastSystemError();
+    stop();
+    return;
+  }
+  bytesWritten_ += length;
+}
+
+void DiagnosticCapture::stop() {
+  DDCDebug::setCapture(nullptr);
+  timer_.cancel();
+  deadline_.reset();
+  if (handle_) {
+    if (std::fclose(handle_) != 0) error = lastSystemError();
+    handle_ = nullptr;
+  }
+  active = false;
+}

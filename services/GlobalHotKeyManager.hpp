@@ -1,0 +1,64 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/ports/HotKeyService.hpp"
+
+enum class HotKeyID : std::uint32_t { increaseMax = 1, decreaseMax = 2, restore = 3 };
+
+// 1, 2 and 3 name a hot key; anything else none.
+std::optional<HotKeyID> hotKeyIDFromRawValue(std::uint32_t rawValue);
+
+struct HotKeyTableRow {
+  std::string_view key;
+  std::uint32_t keyCode;  // virtual key code of the US ANSI layout
+};
+// The supported key names, in table order; bindings map the codes onto their own keys.
+const std::array<HotKeyTableRow, 49>& hotKeyTable();
+// Case-insensitive look-up in the table.
+std::optional<std::uint32_t> hotKeyCode(std::string_view key);
+
+// Registers Control+Option hot keys for the brightness shortcuts and the
+// restore key, and reports each press through onHotKey.
+class GlobalHotKeyManager {
+ public:
+  static constexpr std::uint32_t signature = 0x534F4C44;
+  static constexpr std::uint32_t modifiers = HotKeyService::controlKey | HotKeyService::optionKey;
+  // The status logged when the system offers no hot-key service at all.
+  static constexpr std::int32_t serviceUnavailable = -1;
+
+  GlobalHotKeyManager();
+  ~GlobalHotKeyManager();
+  GlobalHotKeyManager(const GlobalHotKeyManager&) = delete;
+  GlobalHotKeyManager& operator=(const GlobalHotKeyManager&) = delete;
+
+  // Once; a second call does nothing. Failure is logged and not retried.
+  void installEventHandler();
+  // Replaces every registration: restore on "r" always, then the two shortcut
+  // keys unless they name the keyboard's brightness keys.
+  void update(const std::string& increaseKey, const std::string& decreaseKey);
+
+  const std::optional<HotKeyService::HandlerRef>& eventHandler() const { return eventHandler_; }
+  const std::map<HotKeyID, HotKeyService::HotKeyRef>& hotKeyRefs() const { return hotKeyRefs_; }
+
+  // Called once per press, on the main thread.
+  std::function<void(HotKeyID)> onHotKey;
+
+ private:
+  void registerKey(const std::string& key, HotKeyID id);
+  void unregisterAll();
+  void handleHotKeyEvent(const HotKeyService::Event& event);
+
+  HotKeyService* service_;
+  std::optional<HotKeyService::HandlerRef> eventHandler_;
+  std::map<HotKeyID, HotKeyService::HotKeyRef> hotKeyRefs_;
+  // The installed handler outlives the manager; it checks this token first.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "base/MainLoop.hpp"
+
+class HUDPanel;
+
+// The brief heads-up panel shown when a brightness shortcut changes the
+// master level: title, whole percent and a bar, hidden 0.9 s after the last show.
+class ShortcutHUD {
+ public:
+  static constexpr double hideDelay = 0.9;
+  static constexpr double topMargin = 28;  // between the top of the screen's visible frame and the panel
+
+  static ShortcutHUD& shared();
+  // Forgets the panel and any pending hide, for tests that install a new one.
+  static void resetForTesting();
+
+  void show(const std::string& title, double percent);
+
+  // "42%": the percent clamped to 0...100 and rounded, halves away from zero.
+  static std::string valueText(double percent);
+
+ private:
+  ShortcutHUD() = default;
+  static double clamped(double percent);
+
+  HUDPanel* window_ = nullptr;
+  ScheduledWork hideWorkItem_;
+};

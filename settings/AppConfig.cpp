@@ -1,0 +1,414 @@
+#include "settings/AppConfig.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "base/Numbers.hpp"
+#include "services/L10n.hpp"
+
+using Json = nlohmann::json;
+
+// ---- enumerations ----------------------------------------------------------
+
+std::string_view FadeCurve::rawValue() const {
+  switch (value_) {
+    case easeIn: return "easeIn";
+    case easeInOut: return "easeInOut";
+    case easeOut: return "easeOut";
+    case linear: return "linear";
+  }
+  return "easeOut";
+}
+
+std::optional<FadeCurve> FadeCurve::fromRawValue(std::string_view raw) {
+  for (const Case c : allCases)
+    if (FadeCurve(c).rawValue() == raw) return FadeCurve(c);
+  return std::nullopt;
+}
+
+std::string_view FadeCurve::titleKey() const {
+  switch (value_) {
+    case easeIn: return "curve_ease_in";
+    case easeInOut: return "curve_ease_in_out";
+    case easeOut: return "curve_ease_out";
+    case linear: return "curve_linear";
+  }
+  return "curve_ease_out";
+}
+
+std::string FadeCurve::title() const { return L10n::text(std::string(titleKey())); }
+
+std::string_view AppLanguage::rawValue() const {
+  switch (value_) {
+    case system: return "system";
+    case en: return "en";
+    case ja: return "ja";
+  }
+  return "system";
+}
+
+std::optional<AppLanguage> AppLanguage::fromRawValue(std::string_view raw) {
+  for (const Case c : allCases)
+    if (AppLanguage(c).rawValue() == raw) return AppLanguage(c);
+  return std::nullopt;
+}
+
+// ---- defaults --------------------------------------------------------------
+
+std::vector<IdleStep> defaultSteps() {
+  return {
+      IdleStep{Uuid::random(), 0, 100},
+      IdleStep{Uuid::random(), 180, 70},
+      IdleStep{Uuid::random(), 600, 40},
+      IdleStep{Uuid::random(), 1200, 20},
+  };
+}
+
+AppConfig defaultConfig() {
+  AppConfig config;
+  config.steps = defaultSteps();
+  return config;
+}
+
+// ---- writing ---------------------------------------------------------------
+
+namespace {
+
+template <typename Value>
+Json flatPairs(const std::map<DisplayID, Value>& map) {
+  Json array = Json::array();
+  for (const auto& [id, value] : map) {
+    array.push_back(id);
+    array.push_back(value);
+  }
+  return array;
+}
+
+Json toJson(const AppConfig& config) {
+  Json steps = Json::array();
+  for (const IdleStep& step : config.steps)
+    steps.push_back({{"brightnessPercent", step.brightnessPercent},
+                     {"id", step.id.uuidString()},
+                     {"idleSeconds", step.idleSeconds}});
+  Json profiles = Json::object();
+  for (const auto& [key, profile] : config.displayProfiles)
+    profiles[key] = {{"fullGamma", profile.fullGamma},
+                     {"maximum", profile.maximum},
+                     {"minimum", profile.minimum},
+                     {"selected", profile.selected}};
+  std::vector<DisplayID> selected = config.selectedDisplayIDs;
+  std::sort(selected.begin(), selected.end());
+
+  // Json objects are ordered maps, so every level comes out with sorted keys.
+  return {
+      {"fadeDurationSeconds", config.fadeDurationSeconds},
+      {"frameRate", config.frameRate},
+      {"fadeCurve", config.fadeCurve.rawValue()},
+      {"language", config.language.rawValue()},
+      {"increaseMaxShortcutKey", config.increaseMaxShortcutKey},
+      {"decreaseMaxShortcutKey", config.decreaseMaxShortcutKey},
+      {"loggingEnabled", config.loggingEnabled},
+      {"pauseDuringMediaPlayback", config.pauseDuringMediaPlayback},
+      {"safetyMinimumPercent", config.safetyMinimumPercent},
+      {"steps", std::move(steps)},
+      {"selectedDisplayIDs", selected},
+      {"displayMaximumPercents", flatPairs(config.displayMaximumPercents)},
+      {"displayMinimumPercents", flatPairs(config.displayMinimumPercents)},
+      {"displayFullGammaModes", flatPairs(config.displayFullGammaModes)},
+      {"displayProfiles", std::move(profiles)},
+      {"manualBrightnessPercent", config.manualBrightnessPercent},
+  };
+}
+
+// Pretty printer with the file's own layout; false on a non-finite number.
+bool write(const Json& value, int depth, std::string& out) {
+  const auto indent = [&out](int level) { out.append(static_cast<std::size_t>(level) * 2, ' '); };
+  switch (value.type()) {
+    case Json::value_t::object: {
+      if (value.empty()) {
+        out.append("{}");
+        return true;
+      }
+      out.append("{\n");
+      bool first = true;
+      for (const auto& [key, member] : value.items()) {
+        if (!first) out.append(",\n");
+        first = false;
+        indent(depth + 1);
+        out.append(Json(key).dump(-1, ' ', false, Json::error_handler_t::replace));
+        out.append(" : ");
+        if (!write(member, depth + 1, out)) return false;
+      }
+      out.append("\n");
+      indent(depth);
+      out.append("}");
+      return true;
+    }
+    case Json::value_t::array: {
+      if (value.empty()) {
+        out.append("[]");
+        return true;
+      }
+      out.append("[\n");
+      bool first = true;
+      for (const Json& element : value) {
+        if (!first) out.append(",\n");
+        first = false;
+        indent(depth + 1);
+        if (!write(element, depth + 1, out)) return false;
+      }
+      out.append("\n");
+      indent(depth);
+      out.append("]");
+      return true;
+    }
+    case Json::value_t::number_float: {
+      const double number = value.get<double>();
+      if (!std::isfinite(number)) return false;
+      out.append(formatShortest(number));
+      return true;
+    }
+    default:
+      // Strings, booleans and integers: the library's compact form is already ours.
+      out.append(value.dump(-1, ' ', false, Json::error_handler_t::replace));
+      return true;
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> encodeConfig(const AppConfig& config) {
+  try {
+    std::string out;
+    if (!write(toJson(config), 0, out)) return std::nullopt;
+    return out;
+  } catch (const std::exception&) {
+    return std::nullopt;  // only allocation can fail here
+  }
+}
+
+// ---- reading ---------------------------------------------------------------
+
+namespace {
+
+// Each reader yields nothing when the value has the wrong type; the caller
+// then fails the whole document.
+
+std::optional<double> readDouble(const Json& value) {
+  if (!value.is_number()) return std::nullopt;
+  return value.get<double>();
+}
+
+std::optional<bool> readBool(const Json& value) {
+  if (!value.is_boolean()) return std::nullopt;
+  return value.get<bool>();
+}
+
+std::optional<std::string> readString(const Json& value) {
+  if (!value.is_string()) return std::nullopt;
+  return value.get<std::string>();
+}
+
+// A display ID must be an integer 0...2^32-1 (written as 3 or 3.0).
+std::optional<DisplayID> readDisplayID(const Json& value) {
+  if (value.is_number_unsigned()) {
+    const auto n = value.get<std::uint64_t>();
+    if (n > std::numeric_limits<DisplayID>::max()) return std::nullopt;
+    return static_cast<DisplayID>(n);
+  }
+  if (value.is_number_integer()) {
+    const auto n = value.get<std::int64_t>();
+    if (n < 0 || n > std::int64_t{std::numeric_limits<DisplayID>::max()}) return std::nullopt;
+    return static_cast<DisplayID>(n);
+  }
+  if (value.is_number_float()) {
+    const double n = value.get<double>();
+    if (n < 0 || n > double{std::numeric_limits<DisplayID>::max()} || std::trunc(n) != n) return std::nullopt;
+    return static_cast<DisplayID>(n);
+  }
+  return std::nullopt;
+}
+
+std::optional<IdleStep> readStep(const Json& value) {
+  if (!value.is_object()) return std::nullopt;
+  IdleStep step;
+  const auto brightness = value.find("brightnessPercent");
+  if (brightness == value.end()) return std::nullopt;
+  const auto percent = readDouble(*brightness);
+  if (!percent) return std::nullopt;
+  step.brightnessPercent = *percent;
+
+  if (const auto id = value.find("id"); id != value.end()) {
+    const auto text = readString(*id);
+    if (!text) return std::nullopt;
+    const auto uuid = Uuid::parse(*text);
+    if (!uuid) return std::nullopt;
+    step.id = *uuid;
+  }  // else keeps its freshly generated id
+
+  if (const auto seconds = value.find("idleSeconds"); seconds != value.end()) {
+    const auto number = readDouble(*seconds);
+    if (!number) return std::nullopt;
+    step.idleSeconds = *number;
+  } else if (const auto minutes = value.find("idleMinutes"); minutes != value.end()) {
+    const auto number = readDouble(*minutes);
+    if (!number) return std::nullopt;
+    step.idleSeconds = *number * 60;
+  }
+  return step;
+}
+
+std::optional<std::vector<IdleStep>> readSteps(const Json& value) {
+  if (!value.is_array()) return std::nullopt;
+  std::vector<IdleStep> steps;
+  steps.reserve(value.size());
+  for (const Json& element : value) {
+    auto step = readStep(element);
+    if (!step) return std::nullopt;
+    steps.push_back(*step);
+  }
+  return steps;
+}
+
+template <typename Value, typename ReadValue>
+std::optional<std::map<DisplayID, Value>> readFlatPairs(const Json& value, ReadValue readValue) {
+  if (!value.is_array() || value.size() % 2 != 0) return std::nullopt;
+  std::map<DisplayID, Value> map;
+  for (std::size_t i = 0; i < value.size(); i += 2) {
+    const auto id = readDisplayID(value[i]);
+    const auto entry = readValue(value[i + 1]);
+    if (!id || !entry) return std::nullopt;
+    map[*id] = *entry;  // a repeated ID: the later pair wins
+  }
+  return map;
+}
+
+std::optional<SavedDisplayProfile> readProfile(const Json& value) {
+  if (!value.is_object()) return std::nullopt;
+  const auto member = [&value](const char* key) -> const Json* {
+    const auto found = value.find(key);
+    return found == value.end() ? nullptr : &*found;
+  };
+  const Json* minimum = member("minimum");
+  const Json* maximum = member("maximum");
+  const Json* fullGamma = member("fullGamma");
+  const Json* selected = member("selected");
+  if (!minimum || !maximum || !fullGamma || !selected) return std::nullopt;
+  const auto min = readDouble(*minimum);
+  const auto max = readDouble(*maximum);
+  const auto gamma = readBool(*fullGamma);
+  const auto sel = readBool(*selected);
+  if (!min || !max || !gamma || !sel) return std::nullopt;
+  return SavedDisplayProfile{*min, *max, *gamma, *sel};
+}
+
+std::optional<Json> parse(std::string_view bytes) {
+  Json document = Json::parse(bytes.begin(), bytes.end(), nullptr, false);
+  if (document.is_discarded()) return std::nullopt;
+  return document;
+}
+
+// Reads an optional key: absent -> fallback, present -> must convert.
+template <typename T, typename Read>
+bool readOptional(const Json& object, const char* key, T& field, T fallback, Read read) {
+  const auto found = object.find(key);
+  if (found == object.end()) {
+    field = std::move(fallback);
+    return true;
+  }
+  auto value = read(*found);
+  if (!value) return false;
+  field = std::move(*value);
+  return true;
+}
+
+std::optional<AppConfig> readConfig(const Json& document) {
+  if (!document.is_object()) return std::nullopt;
+  AppConfig config;
+
+  const auto fade = document.find("fadeDurationSeconds");
+  const auto steps = document.find("steps");
+  if (fade == document.end() || steps == document.end()) return std::nullopt;
+  const auto fadeSeconds = readDouble(*fade);
+  auto stepList = readSteps(*steps);
+  if (!fadeSeconds || !stepList) return std::nullopt;
+  config.fadeDurationSeconds = *fadeSeconds;
+  config.steps = std::move(*stepList);
+
+  const auto readCurve = [](const Json& v) -> std::optional<FadeCurve> {
+    const auto text = readString(v);
+    return text ? FadeCurve::fromRawValue(*text) : std::nullopt;
+  };
+  const auto readLanguage = [](const Json& v) -> std::optional<AppLanguage> {
+    const auto text = readString(v);
+    return text ? AppLanguage::fromRawValue(*text) : std::nullopt;
+  };
+  const auto readIDs = [](const Json& v) -> std::optional<std::vector<DisplayID>> {
+    if (!v.is_array()) return std::nullopt;
+    std::vector<DisplayID> ids;
+    for (const Json& element : v) {
+      const auto id = readDisplayID(element);
+      if (!id) return std::nullopt;
+      ids.push_back(*id);
+    }
+    return ids;
+  };
+  const auto readPercents = [](const Json& v) { return readFlatPairs<double>(v, readDouble); };
+  const auto readModes = [](const Json& v) { return readFlatPairs<bool>(v, readBool); };
+  const auto readProfiles = [](const Json& v) -> std::optional<std::map<std::string, SavedDisplayProfile>> {
+    if (!v.is_object()) return std::nullopt;
+    std::map<std::string, SavedDisplayProfile> profiles;
+    for (const auto& [key, element] : v.items()) {
+      const auto profile = readProfile(element);
+      if (!profile) return std::nullopt;
+      profiles.emplace(key, *profile);
+    }
+    return profiles;
+  };
+
+  const bool ok =
+      readOptional(document, "frameRate", config.frameRate, 24.0, readDouble) &&
+      readOptional(document, "fadeCurve", config.fadeCurve, FadeCurve(FadeCurve::easeOut), readCurve) &&
+      readOptional(document, "language", config.language, AppLanguage(AppLanguage::system), readLanguage) &&
+      readOptional(document, "increaseMaxShortcutKey", config.increaseMaxShortcutKey, std::string("f2"), readString) &&
+      readOptional(document, "decreaseMaxShortcutKey", config.decreaseMaxShortcutKey, std::string("f1"), readString) &&
+      // An older file predates the switch; it was on then.
+      readOptional(document, "loggingEnabled", config.loggingEnabled, true, readBool) &&
+      readOptional(document, "pauseDuringMediaPlayback", config.pauseDuringMediaPlayback, false, readBool) &&
+      readOptional(document, "safetyMinimumPercent", config.safetyMinimumPercent, 5.0, readDouble) &&
+      readOptional(document, "selectedDisplayIDs", config.selectedDisplayIDs, {}, readIDs) &&
+      readOptional(document, "displayMaximumPercents", config.displayMaximumPercents, {}, readPercents) &&
+      readOptional(document, "displayMinimumPercents", config.displayMinimumPercents, {}, readPercents) &&
+      readOptional(document, "displayFullGammaModes", config.displayFullGammaModes, {}, readModes) &&
+      readOptional(document, "displayProfiles", config.displayProfiles, {}, readProfiles) &&
+      readOptional(document, "manualBrightnessPercent", config.manualBrightnessPercent, 100.0, readDouble);
+  if (!ok) return std::nullopt;
+
+  const double manual = config.manualBrightnessPercent;
+  config.manualBrightnessPercent = std::isfinite(manual) ? std::clamp(manual, 0.0, 100.0) : 100.0;
+  return config;
+}
+
+}  // namespace
+
+std::optional<AppConfig> decodeConfig(std::string_view bytes) {
+  try {
+    const auto document = parse(bytes);
+    return document ? readConfig(*document) : std::nullopt;
+  } catch (const std::exception&) {
+    return std::nullopt;  // allocation failure on a huge document
+  }
+}
+
+std::optional<std::vector<IdleStep>> decodeLegacySteps(std::string_view bytes) {
+  try {
+    const auto document = parse(bytes);
+    return document ? readSteps(*document) : std::nullopt;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}

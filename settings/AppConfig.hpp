@@ -1,0 +1,111 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/DisplayID.hpp"
+#include "base/Uuid.hpp"
+
+// One dimming step: after `idleSeconds` without input, go to
+// `brightnessPercent` of each display's allowed range.
+struct IdleStep {
+  Uuid id = Uuid::random();
+  double idleSeconds = 0;
+  double brightnessPercent = 0;
+
+  bool operator==(const IdleStep&) const = default;
+};
+
+// What is remembered of one physical display, keyed by its stable key.
+struct SavedDisplayProfile {
+  double minimum = 0;
+  double maximum = 100;
+  bool fullGamma = false;
+  bool selected = false;
+
+  bool operator==(const SavedDisplayProfile&) const = default;
+};
+
+// Easing curve of fades. Behaves like an enumeration (`FadeCurve::easeOut`,
+// `switch (curve)`) and carries its persisted value and localized title.
+class FadeCurve {
+ public:
+  enum Case : std::uint8_t { easeIn, easeInOut, easeOut, linear };
+
+  constexpr FadeCurve(Case value = easeOut) : value_(value) {}  // implicit, as an enum value converts
+  constexpr operator Case() const { return value_; }
+
+  // Listing order of the interface.
+  static constexpr std::array<Case, 4> allCases{easeIn, easeInOut, easeOut, linear};
+
+  std::string_view rawValue() const;  // "easeIn", "easeInOut", "easeOut", "linear"
+  static std::optional<FadeCurve> fromRawValue(std::string_view raw);
+  std::string_view titleKey() const;  // "curve_ease_in", ...
+  std::string title() const;          // localized text of titleKey()
+
+ private:
+  Case value_;
+};
+
+// Interface language; `system` follows the session's preferred languages.
+class AppLanguage {
+ public:
+  enum Case : std::uint8_t { system, en, ja };
+
+  constexpr AppLanguage(Case value = system) : value_(value) {}  // implicit, as an enum value converts
+  constexpr operator Case() const { return value_; }
+
+  static constexpr std::array<Case, 3> allCases{system, en, ja};
+
+  std::string_view rawValue() const;  // "system", "en", "ja"
+  static std::optional<AppLanguage> fromRawValue(std::string_view raw);
+
+ private:
+  Case value_;
+};
+
+// The whole persisted configuration, fields in file order. Member defaults are
+// the default configuration except `steps` (see defaultConfig()).
+struct AppConfig {
+  double fadeDurationSeconds = 6;
+  double frameRate = 24;
+  FadeCurve fadeCurve = FadeCurve::easeOut;
+  AppLanguage language = AppLanguage::system;
+  std::string increaseMaxShortcutKey = "f2";
+  std::string decreaseMaxShortcutKey = "f1";
+  bool loggingEnabled = false;
+  bool pauseDuringMediaPlayback = false;
+  double safetyMinimumPercent = 5;
+  std::vector<IdleStep> steps;
+  std::vector<DisplayID> selectedDisplayIDs;
+  std::map<DisplayID, double> displayMaximumPercents;
+  std::map<DisplayID, double> displayMinimumPercents;
+  std::map<DisplayID, bool> displayFullGammaModes;
+  std::map<std::string, SavedDisplayProfile> displayProfiles;
+  double manualBrightnessPercent = 100;
+
+  bool operator==(const AppConfig&) const = default;
+};
+
+// The four default steps (0 s -> 100 %, 180 -> 70, 600 -> 40, 1200 -> 20),
+// each with a fresh id on every call.
+std::vector<IdleStep> defaultSteps();
+// The default configuration, with defaultSteps().
+AppConfig defaultConfig();
+
+// The file's text: every key, sorted keys, two-space indentation, " : "
+// between key and value, ID-keyed maps as flat [id, value, ...] arrays.
+// nullopt when a number is not finite (JSON cannot hold it).
+std::optional<std::string> encodeConfig(const AppConfig& config);
+
+// Reads a configuration document tolerantly (missing optional keys take their
+// fallbacks); nullopt when it is not one. Never partially succeeds.
+std::optional<AppConfig> decodeConfig(std::string_view bytes);
+
+// Reads the older document shape: a bare JSON array of step objects.
+std::optional<std::vector<IdleStep>> decodeLegacySteps(std::string_view bytes);

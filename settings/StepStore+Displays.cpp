@@ -1,0 +1,188 @@
+#include <algorithm>
+#include <cmath>
+
+#include "display/DDCBrightness/DDCIO.hpp"
+#include "platform/ports/DisplayServices.hpp"
+#include "platform/ports/SystemPorts.hpp"
+#include "settings/BrightnessSafety.hpp"
+#include "settings/StepStore.hpp"
+
+// ---- derived limits ----------------------------------------------------------
+
+double StepStore::limitClamp(double value) const {
+  if (!std::isfinite(value)) return 100;
+  return std::clamp(value, BrightnessSafety::normalizedSafetyMinimum(safetyMinimumPercent), 100.0);
+}
+
+double StepStore::displayMaximumPercent(DisplayID id) const {
+  const auto found = maximums_.find(id);
+  return limitClamp(found == maximums_.end() ? 100.0 : found->second);
+}
+
+double StepStore::displayMinimumPercent(DisplayID id) const {
+  const auto found = minimums_.find(id);
+  const double minimum = limitClamp(found == minimums_.end() ? safetyMinimumPercent.get() : found->second);
+  return std::min(minimum, displayMaximumPercent(id));
+}
+
+// Selected displays whose range has shrunk to one value; the menu marks them.
+std::set<DisplayID> StepStore::fixedRangeIDs() const {
+  std::set<DisplayID> fixed;
+  for (const DisplayID id : selectedDisplayIDs.get())
+    if (displayMaximumPercent(id) <= displayMinimumPercent(id)) fixed.insert(id);
+  return fixed;
+}
+
+// ---- assigning limits --------------------------------------------------------
+
+void StepStore::assignLimitMap(std::map<DisplayID, double>& stored, std::map<DisplayID, double> value) {
+  if (value == stored) return;
+  const auto fixedBefore = fixedRangeIDs();
+  stored = std::move(value);
+  rangeChanges.emit();
+  if (fixedRangeIDs() != fixedBefore) objectWillChange.emit();
+  requestSave();
+}
+
+void StepStore::setDisplayMaximumPercents(std::map<DisplayID, double> maximums) {
+  assignLimitMap(maximums_, std::move(maximums));
+}
+
+void StepStore::setDisplayMinimumPercents(std::map<DisplayID, double> minimums) {
+  assignLimitMap(minimums_, std::move(minimums));
+}
+
+void StepStore::setDisplayMaximumPercent(double value, DisplayID id) {
+  auto maximums = maximums_;
+  maximums[id] = std::max(displayMinimumPercent(id), limitClamp(value));
+  setDisplayMaximumPercents(std::move(maximums));
+}
+
+void StepStore::setDisplayMinimumPercent(double value, DisplayID id) {
+  auto minimums = minimums_;
+  minimums[id] = std::min(limitClamp(value), displayMaximumPercent(id));
+  setDisplayMinimumPercents(std::move(minimums));
+}
+
+void StepStore::setDisplayUsesFullGammaMode(bool enabled, DisplayID id) {
+  auto modes = displayFullGammaModes.get();
+  modes[id] = enabled;
+  displayFullGammaModes = std::move(modes);
+  requestSave();
+}
+
+void StepStore::normalizeDisplayLimits() {
+  const auto clamped = [this](std::map<DisplayID, double> map) {
+    for (auto& [id, value] : map) value = limitClamp(value);
+    return map;
+  };
+  setDisplayMaximumPercents(clamped(maximums_));
+  setDisplayMinimumPercents(clamped(minimums_));
+
+  std::set<DisplayID> ids;
+  for (const auto& entry : maximums_) ids.insert(entry.first);
+  for (const auto& entry : minimums_) ids.insert(entry.first);
+  for (const DisplayID id : ids) {
+    const auto minimum = minimums_.find(id);
+    const auto maximum = maximums_.find(id);
+    auto minimums = minimums_;
+    minimums[id] = std::min(minimum == minimums_.end() ? safetyMinimumPercent.get() : minimum->second,
+                            maximum == maximums_.end() ? 100.0 : maximum->second);
+    setDisplayMinimumPercents(std::move(minimums));
+  }
+}
+
+// ---- profiles ----------------------------------------------------------------
+
+void StepStore::captureDisplayProfiles() {
+  for (const auto& [id, key] : connectedDisplayKeys_) {
+    const auto gamma = displayFullGammaModes.get().find(id);
+    displayProfiles_[key] = SavedDisplayProfile{
+        displayMinimumPercent(id),
+        displayMaximumPercent(id),
+        gamma != displayFullGammaModes.get().end() && gamma->second,
+        selectedDisplayIDs.get().contains(id),
+    };
+  }
+}
+
+void StepStore::syncDisplayMaximumsFromCurrentBrightness(const std::vector<DisplayID>& ids) {
+  DisplayServices* displays = systemPorts().displays;
+  auto maximums = maximums_;
+  for (const DisplayID id : ids) {
+    if (maximums.contains(id) || (displays && displays->isBuiltIn(id))) continue;
+    const auto current = DDCIO::currentBrightnessPercent(id);
+    if (!current) continue;  // no answer: counts as 100 until a later read works
+    maximums[id] = std::max(limitClamp(*current), displayMinimumPercent(id));
+  }
+  setDisplayMaximumPercents(std::move(maximums));
+
+  for (const DisplayID id : ids) {
+    if (minimums_.contains(id)) continue;
+    auto minimums = minimums_;
+    minimums[id] = safetyMinimumPercent;
+    setDisplayMinimumPercents(std::move(minimums));
+  }
+  for (const DisplayID id : ids) {
+    if (displayFullGammaModes.get().contains(id)) continue;
+    auto modes = displayFullGammaModes.get();
+    modes[id] = false;
+    displayFullGammaModes = std::move(modes);
+    requestSave();
+  }
+  // Written even inside an edit: the seeded maximums must survive a crash.
+  saveConfig();
+}
+
+void StepStore::reconcileDisplays(const std::vector<DisplayTarget>& targets) {
+  captureDisplayProfiles();
+  beginInteractiveEdit();
+
+  std::map<std::string, int> keyCounts;
+  for (const DisplayTarget& target : targets)
+    if (target.stableID) ++keyCounts[*target.stableID];
+
+  connectedDisplayKeys_.clear();
+  for (const DisplayTarget& target : targets) {
+    // Without a key, or with one another connected display shares, the
+    // display keeps only its ID-keyed values.
+    if (!target.stableID || keyCounts[*target.stableID] != 1) continue;
+    const DisplayID id = target.displayID;
+    const std::string& key = *target.stableID;
+    connectedDisplayKeys_[id] = key;
+    if (displayProfiles_.empty()) continue;  // first start, or a file from before profiles
+
+    auto maximums = maximums_;
+    auto minimums = minimums_;
+    auto modes = displayFullGammaModes.get();
+    auto selected = selectedDisplayIDs.get();
+    if (const auto profile = displayProfiles_.find(key); profile != displayProfiles_.end()) {
+      const SavedDisplayProfile saved = profile->second;
+      maximums[id] = saved.maximum;
+      setDisplayMaximumPercents(std::move(maximums));
+      minimums = minimums_;
+      minimums[id] = saved.minimum;
+      setDisplayMinimumPercents(std::move(minimums));
+      modes[id] = saved.fullGamma;
+      if (saved.selected) selected.insert(id);
+      else selected.erase(id);
+    } else {
+      // A monitor never seen before: dimmed by default, from its own brightness.
+      maximums.erase(id);
+      minimums.erase(id);
+      modes.erase(id);
+      selected.insert(id);
+      setDisplayMaximumPercents(std::move(maximums));
+      setDisplayMinimumPercents(std::move(minimums));
+    }
+    displayFullGammaModes = std::move(modes);
+    selectedDisplayIDs = std::move(selected);
+  }
+
+  std::vector<DisplayID> ids;
+  ids.reserve(targets.size());
+  for (const DisplayTarget& target : targets) ids.push_back(target.displayID);
+  syncDisplayMaximumsFromCurrentBrightness(ids);
+  normalizeDisplayLimits();
+  endInteractiveEdit();
+}

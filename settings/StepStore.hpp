@@ -1,0 +1,124 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/DisplayID.hpp"
+#include "base/Published.hpp"
+#include "base/Signal.hpp"
+#include "display/DisplayTarget.hpp"
+#include "settings/AppConfig.hpp"
+
+// Every user setting while the program runs: kept in range, observable, and
+// written to the configuration file after each change.
+//
+// Assigning an observable property (`store.frameRate = 0;`) runs that
+// property's rule (the clamp, the language switch, ...) and then saves, or
+// marks the save pending inside an interactive edit. Observers subscribe to
+// the property's `changed` signal; `objectWillChange` is the general "rebuild
+// what shows the store" notification. Main thread only.
+class StepStore {
+ public:
+  // Finds, migrates, reads and normalizes the configuration; folders come
+  // from systemPorts().environment.
+  StepStore();
+  StepStore(const StepStore&) = delete;
+  StepStore& operator=(const StepStore&) = delete;
+
+  // ---- observable settings ----
+  Published<std::set<DisplayID>> selectedDisplayIDs;
+  // Changed through setDisplayUsesFullGammaMode, which saves.
+  Published<std::map<DisplayID, bool>> displayFullGammaModes;
+  Published<double> fadeDurationSeconds{6};  // >= 0, no upper limit
+  Published<double> frameRate{24};           // 1...60
+  Published<FadeCurve> fadeCurve{FadeCurve::easeOut};
+  Published<AppLanguage> language{AppLanguage::system};
+  Published<std::string> increaseMaxShortcutKey{"f2"};
+  Published<std::string> decreaseMaxShortcutKey{"f1"};
+  Published<bool> loggingEnabled{false};
+  Published<bool> pauseDuringMediaPlayback{false};
+  Published<double> safetyMinimumPercent{5};  // one of BrightnessSafety::minimumOptions
+
+  // The master level (0...100); whoever changes it calls requestSave().
+  double manualBrightnessPercent = 100;
+
+  Signal<> stepBrightnessChanges;  // every change of the step list
+  Signal<> rangeChanges;           // every change of the per-display maximums or minimums
+  Signal<> objectWillChange;       // the general change notification
+
+  // ---- steps ----
+  const std::vector<IdleStep>& steps() const { return storedSteps_; }
+  // Does not sort. A change of brightness values only does not send
+  // objectWillChange, so step editors are not rebuilt during a drag.
+  void setSteps(std::vector<IdleStep> steps);
+  void add();
+  // Ignored while fewer than two steps exist, so the list never empties this way.
+  void removeStep(const Uuid& id);
+  void sortStepsByIdleSeconds();
+  void normalize();
+  void resetToDefaults(const std::vector<DisplayID>& activeDisplayIDs);
+
+  // ---- saving ----
+  void beginInteractiveEdit();
+  void endInteractiveEdit();
+  void requestSave();
+  void saveConfig();
+  int interactiveEditDepth() const { return interactiveEditDepth_; }
+  bool hasPendingSave() const { return hasPendingSave_; }
+  // Successful file writes since creation (diagnostics, tests).
+  std::size_t completedSaveCount() const { return completedSaves_; }
+
+  const std::filesystem::path& configURL() const { return configURL_; }
+  static std::filesystem::path defaultConfigURL();
+  static std::filesystem::path adjacentLegacyConfigURL();
+  static void migrateLegacyConfigIfNeeded(const std::filesystem::path& target);
+
+  // "brightness_up", "brightness_down", "f1", "f2" (any case, trimmed), else
+  // the first character as typed, else the fallback.
+  static std::string normalizedShortcutKey(std::string_view key, std::string_view fallback);
+
+  // ---- per-display limits and profiles ----
+  // Always S <= minimum <= maximum <= 100, S being the normalized safety minimum.
+  double displayMinimumPercent(DisplayID id) const;
+  double displayMaximumPercent(DisplayID id) const;
+  const std::map<DisplayID, double>& displayMaximumPercents() const { return maximums_; }
+  const std::map<DisplayID, double>& displayMinimumPercents() const { return minimums_; }
+  void setDisplayMaximumPercents(std::map<DisplayID, double> maximums);
+  void setDisplayMinimumPercents(std::map<DisplayID, double> minimums);
+  // Never below the display's minimum / above its maximum.
+  void setDisplayMaximumPercent(double value, DisplayID id);
+  void setDisplayMinimumPercent(double value, DisplayID id);
+  void setDisplayUsesFullGammaMode(bool enabled, DisplayID id);
+  void normalizeDisplayLimits();
+  void captureDisplayProfiles();
+  void syncDisplayMaximumsFromCurrentBrightness(const std::vector<DisplayID>& ids);
+  void reconcileDisplays(const std::vector<DisplayTarget>& targets);
+
+  const std::map<DisplayID, std::string>& connectedDisplayKeys() const { return connectedDisplayKeys_; }
+  const std::map<std::string, SavedDisplayProfile>& displayProfiles() const { return displayProfiles_; }
+
+ private:
+  void observeRules();
+  void load();
+  void adopt(const AppConfig& config, bool fromFile);
+  AppConfig currentConfig() const;
+  double limitClamp(double value) const;
+  std::set<DisplayID> fixedRangeIDs() const;
+  void assignLimitMap(std::map<DisplayID, double>& stored, std::map<DisplayID, double> value);
+
+  std::map<DisplayID, std::string> connectedDisplayKeys_;
+  std::map<std::string, SavedDisplayProfile> displayProfiles_;
+  int interactiveEditDepth_ = 0;
+  bool hasPendingSave_ = false;
+  std::vector<IdleStep> storedSteps_;
+  std::map<DisplayID, double> maximums_;
+  std::map<DisplayID, double> minimums_;
+  std::filesystem::path configURL_;
+  std::size_t completedSaves_ = 0;
+  std::vector<Subscription> rules_;  // declared last: disconnected first
+};

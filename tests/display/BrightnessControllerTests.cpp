@@ -1,0 +1,224 @@
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "display/ControlTestSupport.hpp"
+#include "display/DDCBrightness/DDCBrightnessController.hpp"
+
+namespace {
+struct Limits {
+  double maximum = 100;
+  double minimum = 5;
+  double safety = 5;
+  bool fullGamma = false;
+};
+
+class BrightnessControllerTest : public ControlTest {
+ protected:
+  // One apply with the same limits for every display, as the engine would send.
+  void drive(double logical, const std::set<DisplayID>& ids, Limits limits = {}) {
+    std::map<DisplayID, double> maximums, minimums;
+    std::map<DisplayID, bool> fullGamma;
+    for (DisplayID id : ids) {
+      maximums[id] = limits.maximum;
+      minimums[id] = limits.minimum;
+      fullGamma[id] = limits.fullGamma;
+    }
+    controller.apply(logical, ids, maximums, minimums, fullGamma, limits.safety);
+  }
+  // A controller past the launch phase, so full brightness is written at once.
+  void endStartup() { controller.invalidateDisplayState(); }
+
+  DDCBrightnessController controller;
+};
+
+TEST_F(BrightnessControllerTest, RangeIsKeptWithinTheFloorAndEachOther) {
+  const auto range = [](std::map<DisplayID, double> maximums, std::map<DisplayID, double> minimums, double safety) {
+    return DDCBrightnessController::displayRange(1, maximums, minimums, safety);
+  };
+  EXPECT_EQ(range({{1, 3}}, {{1, 0}}, 12.5).maximum, 15);     // maximum raised to the floor
+  EXPECT_EQ(range({{1, 60}}, {{1, 90}}, 5).minimum, 60);      // minimum lowered to the maximum
+  EXPECT_EQ(range({}, {}, 12.5).minimum, 15);                 // no entry: the safety minimum, snapped up
+  EXPECT_EQ(range({{1, NAN}}, {{1, NAN}}, 5).maximum, 100);   // unusable limits: the full range collapses on 100
+  EXPECT_EQ(range({{1, NAN}}, {{1, NAN}}, 5).minimum, 100);
+  EXPECT_EQ(range({{1, 250}}, {{1, -20}}, 2).maximum, 100);
+  EXPECT_EQ(range({{1, 250}}, {{1, -20}}, 2).minimum, 1);
+}
+
+TEST_F(BrightnessControllerTest, LogicalLevelMapsOntoTheDisplayRangeAndNeverBelowTheFloor) {
+  auto& monitor = machine.addExternalMonitor();
+  endStartup();
+  const std::vector<std::pair<double, int>> written = {{100, 80}, {0, 20}, {50, 50}, {-30, 20}, {250, 80}, {NAN, 80}};
+  for (const auto& [logical, value] : written) {
+    drive(logical, {monitor.id()}, {.maximum = 80, .minimum = 20});
+    loop.advance(1);
+    EXPECT_EQ(monitor.vcpCurrent(), value) << logical;
+  }
+  drive(0, {monitor.id()}, {.maximum = 0, .minimum = 0, .safety = 0});
+  EXPECT_EQ(monitor.vcpCurrent(), 1);
+  EXPECT_TRUE(scope.traced("display 1: success actual=1% max=1%"));
+}
+
+TEST_F(BrightnessControllerTest, LaunchBrightnessIsKeptUntilTheMaximumIsConfirmed) {
+  auto& kept = machine.addExternalMonitor({.brightness = 42});
+  auto& dimmed = machine.addExternalMonitor({.brightness = 42});
+  drive(100, {kept.id()});
+  drive(99, {dimmed.id()});  // first reached below full: written normally
+  EXPECT_EQ(kept.acceptedWrites(), 0);
+  EXPECT_EQ(kept.vcpCurrent(), 42);
+  EXPECT_EQ(dimmed.vcpCurrent(), 99);
+  EXPECT_EQ(status(kept.id()), "control_unchecked");
+
+  drive(100, {kept.id()});
+  EXPECT_EQ(kept.vcpCurrent(), 100);
+  const auto trace = scope.trace();
+  EXPECT_EQ(std::count(trace.begin(), trace.end(),
+                       "display 1: preserving startup brightness because current max is not verified yet"),
+            1);
+
+  auto& late = machine.addExternalMonitor({.brightness = 42});
+  endStartup();  // a display change ends the launch phase for good
+  drive(100, {late.id()});
+  EXPECT_EQ(late.vcpCurrent(), 100);
+  EXPECT_FALSE(controller.preservesStartupBrightness());
+}
+
+TEST_F(BrightnessControllerTest, UnchangedValuesAreNotRewritten) {
+  auto& monitor = machine.addExternalMonitor();
+  endStartup();
+  drive(60, {monitor.id()});
+  loop.advance(1);
+  drive(60.2, {monitor.id()});  // same hardware value
+  EXPECT_EQ(monitor.acceptedWrites(), 1);
+  EXPECT_EQ(status(monitor.id()), "control_hardware");
+  EXPECT_EQ(controller.lastAppliedByDisplay().at(monitor.id()), 62);
+}
+
+TEST_F(BrightnessControllerTest, OneStepDecreasesAreSpacedOutAndTheLastOneIsDelivered) {
+  auto& monitor = machine.addExternalMonitor();
+  endStartup();
+  const Limits full{.minimum = 0, .safety = 1};
+  drive(80, {monitor.id()}, full);
+  loop.advance(0.05);
+  drive(79, {monitor.id()}, full);
+  EXPECT_EQ(monitor.vcpCurrent(), 80);
+  EXPECT_TRUE(controller.hasPendingWrite());
+  loop.advance(0.10);
+  drive(79.2, {monitor.id()}, full);  // replaces the deferred re-apply
+  loop.advance(0.10);                 // the first one would have fired here
+  EXPECT_EQ(monitor.vcpCurrent(), 80);
+  loop.advance(0.08);
+  EXPECT_EQ(monitor.vcpCurrent(), 79);
+  EXPECT_EQ(monitor.acceptedWrites(), 2);
+  EXPECT_FALSE(controller.hasPendingWrite());
+
+  // Increases and larger steps go out at once, however recent the last write.
+  drive(81, {monitor.id()}, full);
+  drive(79, {monitor.id()}, full);
+  EXPECT_EQ(monitor.vcpCurrent(), 79);
+  EXPECT_EQ(monitor.acceptedWrites(), 4);
+
+  // A display change drops the deferred write.
+  drive(78, {monitor.id()}, full);
+  EXPECT_TRUE(controller.hasPendingWrite());
+  controller.invalidateDisplayState();
+  loop.advance(1);
+  EXPECT_EQ(monitor.acceptedWrites(), 4);
+}
+
+TEST_F(BrightnessControllerTest, ThrottleFollowsTheMonotonicClockNotTheWallClock) {
+  auto& monitor = machine.addExternalMonitor();
+  endStartup();
+  drive(80, {monitor.id()}, {.minimum = 0, .safety = 1});
+  loop.shiftWallClock(std::chrono::hours(-1));
+  loop.advance(0.2);
+  drive(79, {monitor.id()}, {.minimum = 0, .safety = 1});
+  EXPECT_EQ(monitor.vcpCurrent(), 79);
+}
+
+TEST_F(BrightnessControllerTest, FullGammaDisplaysAreNeverWrittenInHardware) {
+  auto& monitor = machine.addExternalMonitor();
+  endStartup();
+  drive(70, {monitor.id()});
+  drive(40, {monitor.id()}, {.fullGamma = true});
+  EXPECT_EQ(monitor.vcpCurrent(), 72);
+  EXPECT_EQ(status(monitor.id()), "control_gamma");
+  EXPECT_FALSE(controller.lastAppliedByDisplay().contains(monitor.id()));
+  EXPECT_TRUE(scope.traced("display 1: full gamma mode actual=43%"));
+  EXPECT_NEAR(monitor.gammaScale(), 0.43, 1e-6);
+
+  drive(70, {monitor.id()});  // back to hardware: written again though the value is the same
+  EXPECT_EQ(monitor.acceptedWrites(), 2);
+  EXPECT_EQ(monitor.gammaScale(), 1.0);
+}
+
+TEST_F(BrightnessControllerTest, DisplaysLeavingTheTargetsAreForgottenNotWritten) {
+  auto& a = machine.addExternalMonitor();
+  auto& b = machine.addExternalMonitor();
+  endStartup();
+  drive(50, {a.id(), b.id()});
+  drive(30, {a.id()});
+  EXPECT_EQ(b.vcpCurrent(), 53);
+  EXPECT_EQ(controller.lastAppliedByDisplay().size(), 1u);
+  drive(50, {a.id(), b.id()});
+  EXPECT_EQ(b.acceptedWrites(), 2);  // treated as never written on its return
+
+  drive(1, {a.id(), b.id()});  // actual ~6 %: both gamma-assisted
+  EXPECT_LT(a.gammaScale(), 1.0);
+  drive(50, {});
+  EXPECT_EQ(a.acceptedWrites(), 4);
+  EXPECT_TRUE(controller.lastAppliedByDisplay().empty());
+  EXPECT_EQ(a.gammaScale(), 1.0);
+  EXPECT_EQ(b.gammaScale(), 1.0);
+}
+
+TEST_F(BrightnessControllerTest, FailedWritesAreReportedAndRetriedOnEveryCall) {
+  auto& broken = machine.addExternalMonitor();
+  broken.failWrites();
+  endStartup();
+  for (int i = 0; i < 3; ++i) drive(50, {broken.id()});
+  EXPECT_EQ(machine.i2cLog(broken.id(), true).size(), 6u);  // two attempts per call
+  EXPECT_EQ(status(broken.id()), "control_failed");
+  EXPECT_TRUE(scope.traced("display 1: failed"));
+  EXPECT_FALSE(scope.traced("display 1: success actual=53% max=100%"));
+
+  // A display that disappears keeps its last value on record and fails.
+  auto& leaving = machine.addExternalMonitor();
+  drive(50, {leaving.id()});
+  machine.disconnect(leaving.id());
+  drive(20, {leaving.id()});
+  EXPECT_EQ(status(leaving.id()), "control_failed");
+  EXPECT_EQ(controller.lastAppliedByDisplay().at(leaving.id()), 53);
+}
+
+TEST_F(BrightnessControllerTest, RestorePutsDisplaysAtTheirMaximumAndEndsTheLaunchPhase) {
+  auto& monitor = machine.addExternalMonitor({.brightness = 30});
+  auto& gamma = machine.addExternalMonitor({.brightness = 30});
+  drive(10, {gamma.id()}, {.fullGamma = true});
+  controller.restoreBrightness({monitor.id(), gamma.id()}, {{monitor.id(), 3}, {gamma.id(), 90}},
+                               {{gamma.id(), true}}, 12.5);
+  EXPECT_EQ(monitor.vcpCurrent(), 15);  // raised to the floor
+  EXPECT_EQ(gamma.acceptedWrites(), 0);
+  EXPECT_EQ(gamma.gammaScale(), 1.0);
+  EXPECT_EQ(status(monitor.id()), "control_hardware");
+  EXPECT_EQ(status(gamma.id()), "control_gamma");
+  EXPECT_TRUE(controller.startupPreservedDisplays().contains(monitor.id()));
+  EXPECT_FALSE(controller.preservesStartupBrightness());
+  drive(100, {monitor.id()}, {.maximum = 15});
+  EXPECT_EQ(monitor.acceptedWrites(), 1);  // already there, not rewritten
+}
+
+TEST_F(BrightnessControllerTest, StatusStoreNotifiesOnlyOnChange) {
+  int notifications = 0;
+  auto subscription = ControlStatusStore::shared().states.changed.connect([&](const auto&) { ++notifications; });
+  ControlStatusStore::shared().set(ControlStatus::hardware, 3);
+  ControlStatusStore::shared().set(ControlStatus::hardware, 3);
+  ControlStatusStore::shared().set(ControlStatus::failed, 3);
+  EXPECT_EQ(notifications, 2);
+  EXPECT_EQ(status(3), "control_failed");
+}
+}  // namespace

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "display/DDCBrightness/ControlStatusStore.hpp"
+#include "platform/ports/SystemNotifications.hpp"
+#include "platform/sim/SimulatedMachine.hpp"
+#include "platform/sim/SimulatedMachineScope.hpp"
+#include "platform/sim/VirtualMainLoop.hpp"
+
+// A simulated machine on a virtual loop with termination notifications, and
+// empty control statuses before and after each case.
+class ControlTest : public ::testing::Test {
+ protected:
+  ControlTest() { ControlStatusStore::shared().clear(); }
+  ~ControlTest() override { ControlStatusStore::shared().clear(); }
+
+  static SystemPorts portsFor(SimulatedMachine& machine, VirtualMainLoop& loop, SystemNotifications& notifications) {
+    SystemPorts ports = machine.ports();
+    ports.mainLoop = &loop;
+    ports.notifications = &notifications;
+    return ports;
+  }
+  static std::string status(DisplayID displayID) { return ControlStatusStore::shared().status(displayID); }
+
+  VirtualMainLoop loop;
+  SimulatedMachine machine{&loop};
+  SystemNotifications notifications;
+  SimulatedMachineScope scope{portsFor(machine, loop, notifications)};
+};

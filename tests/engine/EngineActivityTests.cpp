@@ -1,0 +1,165 @@
+#include <chrono>
+#include <cmath>
+#include <limits>
+
+#include "EngineTestSupport.hpp"
+
+// Input, pauses, restore, manual levels, sleep and media playback.
+class EngineActivity : public EngineTest {
+ protected:
+  EngineActivity() {
+    machine.addExternalMonitor({.id = 1, .brightness = 100});
+    makeEngine();
+    setSteps({{0, 100}, {180, 70}, {600, 40}, {1200, 20}});
+    startEngine();
+  }
+  double secondsUntilPauseEnds() const {
+    return std::chrono::duration<double>(*engine->pauseUntil.get() - loop.now()).count();
+  }
+};
+
+TEST_F(EngineActivity, InputJumpsBackToTheRestingLevelOnceAndRestartsTheIdleClock) {
+  idleFor(610);
+  ASSERT_DOUBLE_EQ(engine->currentBrightnessPercent(), 40);
+  const auto before = applyCount();
+  pressKeyElsewhere();
+  EXPECT_EQ(applyCount(), before + 1);
+  EXPECT_DOUBLE_EQ(lastLevel(), 100);
+  EXPECT_FALSE(engine->fadeTransition());
+  EXPECT_DOUBLE_EQ(engine->masterPresentation.percent.get(), 100);
+
+  // At rest, more input writes nothing.
+  pressKeyElsewhere();
+  EXPECT_TRUE(input.sendLocal(SimInputMonitors::keyDown()) == false);
+  EXPECT_EQ(applyCount(), before + 1);
+
+  // Dimming counts from the key press again.
+  idleFor(179);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 100);
+  idleFor(8);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 70);
+}
+
+TEST_F(EngineActivity, PauseHoldsTheManualLevelAndDimmingRestartsFromItsEnd) {
+  stepStore->manualBrightnessPercent = 90;
+  engine->pauseDimming(30);
+  EXPECT_NEAR(secondsUntilPauseEnds(), 1800, 1e-6);
+  EXPECT_DOUBLE_EQ(lastLevel(), 90);
+  idleFor(1799);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 90);
+  idleFor(1.1);
+  EXPECT_FALSE(engine->pauseUntil.get());
+  idleFor(178);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 90);
+  idleFor(8);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 63);
+
+  // A pause that cannot be represented is refused rather than overflowing.
+  engine->pauseDimming(std::numeric_limits<double>::infinity());
+  EXPECT_TRUE(engine->pauseUntil.get());
+  idleFor(700);
+  engine->resumeAutomaticDimming();  // ends it at once, and the idle clock restarts
+  EXPECT_FALSE(engine->pauseUntil.get());
+  EXPECT_DOUBLE_EQ(lastLevel(), 90);
+  engine->pauseDimming(-5);
+  EXPECT_FALSE(engine->pauseUntil.get());
+}
+
+TEST_F(EngineActivity, RestoreHoldsEveryDisplayAtItsMaximumForFiveMinutes) {
+  stepStore->manualBrightnessPercent = 60;
+  idleFor(610);
+  const auto saves = stepStore->completedSaveCount();
+  engine->restoreBrightness();
+  EXPECT_EQ(controller->restores, 1);
+  EXPECT_TRUE(engine->recoveryActive());
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 100);
+  EXPECT_EQ(stepStore->completedSaveCount(), saves + 1);
+  EXPECT_NEAR(secondsUntilPauseEnds(), 300, 1e-6);
+  EXPECT_EQ(machine.display(1).vcpCurrent(), 100);
+
+  const auto applies = applyCount();
+  idleFor(299);
+  EXPECT_EQ(applyCount(), applies);
+  EXPECT_EQ(machine.display(1).vcpCurrent(), 100);
+  idleFor(1.3);  // the first tick after the end, up to one resting interval later
+  EXPECT_FALSE(engine->recoveryActive());
+  idleFor(187);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 70);
+}
+
+TEST_F(EngineActivity, ManualDragHoldsTheLevelAndWritesTheFileOnceAtTheEnd) {
+  const auto saves = stepStore->completedSaveCount();
+  engine->beginManualAdjustment();
+  for (const double value : {90.0, 75.0, 60.0}) {
+    engine->setManualBrightness(value);
+    idleFor(100);
+  }
+  idleFor(300);  // long enough to dim, but the drag holds the level
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 60);
+  EXPECT_EQ(stepStore->completedSaveCount(), saves);
+  engine->endManualAdjustment();
+  EXPECT_EQ(stepStore->completedSaveCount(), saves + 1);
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 60);
+  idleFor(187);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 42);
+
+  for (const auto& [given, stored] : {std::pair{150.0, 100.0}, {-4.0, 0.0},
+                                      {std::numeric_limits<double>::quiet_NaN(), 100.0}}) {
+    engine->setManualBrightness(given);
+    EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, stored) << given;
+    EXPECT_DOUBLE_EQ(lastLevel(), stored) << given;
+  }
+}
+
+TEST_F(EngineActivity, SleepStopsTheTimerAndWakeRefreshesDisplaysAndRestartsIt) {
+  idleFor(183);
+  ASSERT_TRUE(engine->fadeTransition());
+  notifications.willSleep.emit();
+  loop.runPending();
+  EXPECT_TRUE(loop.activeRepeatingTimers().empty());
+  EXPECT_FALSE(engine->fadeTransition());
+  EXPECT_FALSE(engine->timerInterval());
+
+  machine.addExternalMonitor({.id = 2});
+  idle.registerInput();  // the wake itself
+  notifications.didWake.emit();
+  loop.runPending();
+  EXPECT_EQ(displayStore->displays.get().size(), 2u);
+  ASSERT_EQ(loop.activeRepeatingTimers().size(), 1u);
+  EXPECT_DOUBLE_EQ(loop.activeRepeatingTimers()[0].interval, 0.25);
+  EXPECT_DOUBLE_EQ(lastLevel(), 100);
+}
+
+TEST_F(EngineActivity, MediaPlaybackKeepsTheRestingLevelOnlyWhenTheOptionIsOn) {
+  powerAssertions.setCount("PreventUserIdleDisplaySleep", 1);
+  powerMonitor->start();
+  ASSERT_TRUE(powerMonitor->isMediaPlaybackAssertionActive.get());
+  idleFor(610);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 40);
+  stepStore->pauseDuringMediaPlayback = true;
+  idleFor(0.3);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 100);
+  idleFor(2000);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 100);
+
+  // A failing assertion query leaves the last known state; playback ends on the next good poll.
+  powerAssertions.summary.result = 5;
+  idleFor(10);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 100);
+  powerAssertions.summary.result = 0;
+  powerAssertions.setCount("PreventUserIdleDisplaySleep", 0);
+  idleFor(5 + 6 + 0.5);  // the next poll, then the whole fade
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 20);
+}
+
+TEST_F(EngineActivity, WorkPostedForAnEngineThatIsGoneIsDropped) {
+  input.sendGlobal(SimInputMonitors::keyDown());
+  notifications.willSleep.emit();
+  notifications.didWake.emit();
+  const auto keyObservers = stepStore->increaseMaxShortcutKey.changed.subscriberCount();
+  engine.reset();
+  loop.runPending();  // would touch freed memory under the sanitizer if not dropped
+  EXPECT_EQ(input.globalMonitorCount(), 0u);
+  EXPECT_EQ(notifications.willSleep.subscriberCount(), 0u);
+  EXPECT_EQ(stepStore->increaseMaxShortcutKey.changed.subscriberCount(), keyObservers - 1);
+}

@@ -1,0 +1,160 @@
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+#include "EngineTestSupport.hpp"
+#include "app/AppModels.hpp"
+#include "services/AppLog.hpp"
+
+// The whole program on the simulated machine: the root object, the real
+// stores, controller and gamma controller, and the engine they start.
+class EngineScenario : public EngineTest {
+ protected:
+  void launch() {
+    models = std::make_unique<AppModels>();
+    loop.advance(AppModels::kStartupDelaySeconds + 0.01);
+  }
+  // The hardware value a logical level gives on a display, from its limits.
+  int hardwareValue(DisplayID id, double level) const {
+    const double minimum = models->stepStore->displayMinimumPercent(id);
+    const double maximum = models->stepStore->displayMaximumPercent(id);
+    return static_cast<int>(std::round(minimum + (maximum - minimum) * level / 100));
+  }
+  std::vector<int> setValues(DisplayID id) const {
+    std::vector<int> values;
+    for (const auto& transfer : machine.i2cLog(id, true)) values.push_back(transfer.bytes.at(4));
+    return values;
+  }
+  // The engine's timer; the power monitor's 5 s poll runs beside it.
+  double engineTimerInterval() const {
+    std::vector<double> intervals;
+    for (const auto& timer : loop.activeRepeatingTimers())
+      if (timer.interval != PowerAssertionMonitor::pollInterval) intervals.push_back(timer.interval);
+    EXPECT_EQ(intervals.size(), 1u);
+    return intervals.empty() ? 0 : intervals[0];
+  }
+  nlohmann::json configFile() const {
+    std::ifstream file(models->stepStore->configURL());
+    return nlohmann::json::parse(file, nullptr, false);
+  }
+  std::vector<std::string> appLines() { return log->messages(LogCategory::app); }
+
+  ScopedLogRecorder log;
+  std::unique_ptr<AppModels> models;
+};
+
+TEST_F(EngineScenario, IdleUserIsDimmedStepByStepAndAKeyBringsTheLevelBack) {
+  machine.addExternalMonitor({.id = 1, .brightness = 100});
+  launch();
+  auto& monitor = machine.display(1);
+  ASSERT_EQ(monitor.vcpCurrent(), 100);
+  loop.advance(179.9);
+  EXPECT_TRUE(setValues(1).empty());
+
+  // 180 s: a 6 s ease-out fade to 70 %, one frame every 1/24 s.
+  std::vector<int> seen;
+  for (int frame = 0; frame < 6.5 * 24; ++frame) {
+    loop.advance(1.0 / 24);
+    if (models->engine->fadeTransition()) {
+      EXPECT_NEAR(engineTimerInterval(), 1.0 / 24, 1e-12);
+    }
+    seen.push_back(monitor.vcpCurrent());
+    if (frame == 3 * 24) {
+      EXPECT_NEAR(monitor.vcpCurrent(), hardwareValue(1, 73.75), 1);
+    }
+  }
+  EXPECT_EQ(monitor.vcpCurrent(), hardwareValue(1, 70));
+  EXPECT_TRUE(std::is_sorted(seen.rbegin(), seen.rend()));  // only ever down
+  const auto writes = setValues(1);
+  EXPECT_GT(writes.size(), 5u);  // intermediate values reached the monitor
+  // Each write a new, lower value: nothing repeated, nothing bounced back up.
+  EXPECT_TRUE(std::adjacent_find(writes.begin(), writes.end(), std::less_equal<>()) == writes.end());
+  EXPECT_NEAR(engineTimerInterval(), 0.25, 1e-12);
+
+  // A key press: straight back to the resting level in one write.
+  machine.clearLogs();
+  input.sendGlobal(SimInputMonitors::keyDown());
+  loop.runPending();
+  EXPECT_EQ(setValues(1), std::vector<int>{100});
+
+  loop.advance(600 + 7);
+  EXPECT_EQ(monitor.vcpCurrent(), hardwareValue(1, 40));
+  loop.advance(600);
+  EXPECT_EQ(monitor.vcpCurrent(), hardwareValue(1, 20));
+}
+
+TEST_F(EngineScenario, ReconnectedMonitorUnderANewIDGetsItsProfileBack) {
+  machine.addExternalMonitor({.id = 1, .uuid = "0E6A2F51-7C1B-4A8E-9D3F-5B2C8E1A7D40", .brightness = 100, .serial = 77});
+  machine.addExternalMonitor({.id = 2, .brightness = 100});
+  launch();
+  models->stepStore->setDisplayMaximumPercent(60, 1);
+  models->engine->applyCurrentBrightness();
+  ASSERT_EQ(machine.display(1).vcpCurrent(), 60);
+
+  machine.disconnect(1);
+  notifications.screenParametersChanged.emit();
+  loop.advance(1);
+  machine.addExternalMonitor({.id = 9, .uuid = "0E6A2F51-7C1B-4A8E-9D3F-5B2C8E1A7D40", .brightness = 100, .serial = 77});
+  notifications.screenParametersChanged.emit();
+  loop.advance(1);
+
+  EXPECT_DOUBLE_EQ(models->stepStore->displayMaximumPercent(9), 60);
+  EXPECT_TRUE(models->engine->targetDisplayIDs().contains(9));
+  EXPECT_EQ(machine.display(9).vcpCurrent(), 60);
+}
+
+TEST_F(EngineScenario, FirstLaunchSelectsEveryDisplayAndLogsTheStartupInOrder) {
+  machine.addExternalMonitor({.id = 1});
+  machine.addExternalMonitor({.id = 2});
+  models = std::make_unique<AppModels>();
+  EXPECT_FALSE(models->engine->isStarted());
+  loop.advance(0.49);
+  EXPECT_FALSE(models->engine->isStarted());
+  loop.advance(0.02);
+  EXPECT_TRUE(models->engine->isStarted());
+
+  const std::vector<std::string> expected{
+      "Dimmora init start version=1.0.0 build=202609091000",
+      "StepStore created",
+      "DisplayStore created",
+      "PowerAssertionMonitor created",
+      "IdleBrightnessEngine created",
+      "StateObjects assigned",
+      "Startup task scheduled",
+      "Startup task wake after delay",
+      "Display refresh finished",
+      "Display maximum sync finished",
+      "Selected displays initialized",
+      "Power monitor started",
+      "Engine started",
+  };
+  std::vector<std::string> startupLines;
+  for (const auto& line : appLines())
+    if (std::find(expected.begin(), expected.end(), line) != expected.end()) startupLines.push_back(line);
+  EXPECT_EQ(startupLines, expected);
+  EXPECT_EQ(models->stepStore->selectedDisplayIDs.get(), (std::set<DisplayID>{1, 2}));
+  EXPECT_EQ(configFile()["selectedDisplayIDs"], nlohmann::json::parse("[1, 2]"));
+
+  // A later launch keeps the saved selection, even an empty one.
+  models->stepStore->selectedDisplayIDs = std::set<DisplayID>{};
+  models.reset();
+  log->clear();
+  launch();
+  EXPECT_TRUE(models->stepStore->selectedDisplayIDs.get().empty());
+  const auto lines = appLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Selected displays initialized"), 0);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Engine started"), 1);
+}
+
+TEST_F(EngineScenario, FirstLaunchDuringAnInteractiveEditHoldsTheSelectionSave) {
+  machine.addExternalMonitor({.id = 1});
+  models = std::make_unique<AppModels>();
+  models->stepStore->beginInteractiveEdit();
+  loop.advance(0.6);
+  EXPECT_EQ(models->stepStore->selectedDisplayIDs.get(), (std::set<DisplayID>{1}));
+  EXPECT_TRUE(configFile()["selectedDisplayIDs"].empty());
+  models->stepStore->endInteractiveEdit();
+  EXPECT_EQ(configFile()["selectedDisplayIDs"], nlohmann::json::parse("[1]"));
+}

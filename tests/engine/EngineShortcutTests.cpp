@@ -1,0 +1,181 @@
+#include "EngineTestSupport.hpp"
+
+namespace {
+constexpr std::uint32_t kF1 = 122, kF2 = 120, kR = 15;
+constexpr std::uint32_t kControlOption = 0x1800;
+}  // namespace
+
+// Hot keys, brightness keys, the deferred save and previews.
+class EngineShortcuts : public EngineTest {
+ protected:
+  EngineShortcuts() {
+    machine.addExternalMonitor({.id = 1, .brightness = 100});
+    machine.addExternalMonitor({.id = 2, .brightness = 100});
+    makeEngine();
+    setSteps({{0, 100}, {180, 70}, {600, 40}, {1200, 20}});
+    startEngine();
+  }
+  void press(std::uint32_t keyCode) { ASSERT_TRUE(hotKeys.press(keyCode, kControlOption)); }
+};
+
+TEST_F(EngineShortcuts, ABurstOfPressesIsSavedOnceAfterTheLastOne) {
+  engine->setManualBrightness(60);
+  const auto saves = stepStore->completedSaveCount();
+  for (const double expected : {65.0, 70.0, 75.0}) {
+    press(kF2);
+    EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), expected);
+    EXPECT_EQ(hudPanel.valueText(), std::to_string(static_cast<int>(expected)) + "%");
+    EXPECT_TRUE(hudPanel.isVisible());
+    idleFor(0.2);
+  }
+  EXPECT_EQ(stepStore->completedSaveCount(), saves);
+  idleFor(0.14);
+  EXPECT_EQ(stepStore->completedSaveCount(), saves);
+  idleFor(0.02);
+  EXPECT_EQ(stepStore->completedSaveCount(), saves + 1);
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 75);
+
+  // Presses further apart are saved one by one.
+  for (int i = 0; i < 2; ++i) {
+    press(kF1);
+    idleFor(0.5);
+  }
+  EXPECT_EQ(stepStore->completedSaveCount(), saves + 3);
+}
+
+TEST_F(EngineShortcuts, PressesStartFromTheShownLevelAndStopAtTheEnds) {
+  idleFor(610);
+  ASSERT_DOUBLE_EQ(engine->currentBrightnessPercent(), 40);
+  press(kF2);
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 45);
+
+  engine->setManualBrightness(98);
+  press(kF2);
+  EXPECT_DOUBLE_EQ(lastLevel(), 100);
+  const auto applies = applyCount();
+  hudPanel.setValueText("");
+  press(kF2);
+  EXPECT_EQ(applyCount(), applies);  // nothing to change, but the panel confirms
+  EXPECT_EQ(hudPanel.valueText(), "100%");
+
+  engine->setManualBrightness(3);
+  press(kF1);
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 0);
+}
+
+TEST_F(EngineShortcuts, SleepInTheMiddleOfABurstSavesAtOnceAndOnlyOnce) {
+  const auto saves = stepStore->completedSaveCount();
+  press(kF1);
+  press(kF1);
+  notifications.willSleep.emit();
+  loop.runPending();
+  EXPECT_EQ(stepStore->completedSaveCount(), saves + 1);
+  EXPECT_FALSE(engine->shortcutEditActive());
+  idleFor(1);
+  EXPECT_EQ(stepStore->completedSaveCount(), saves + 1);
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 90);
+
+  // Termination writes a pending burst synchronously.
+  press(kF1);
+  notifications.willTerminate.emit();
+  EXPECT_EQ(stepStore->completedSaveCount(), saves + 2);
+}
+
+TEST_F(EngineShortcuts, BrightnessKeysWithControlOptionAreShortcutsOnlyWhenChosen) {
+  stepStore->increaseMaxShortcutKey = "brightness_up";
+  stepStore->manualBrightnessPercent = 50;
+  engine->applyCurrentBrightness();
+  idleFor(100);
+  // Inside the application the key is swallowed and is not activity.
+  EXPECT_TRUE(input.sendLocal(SimInputMonitors::mediaKey(2, true)));
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 55);
+  EXPECT_FALSE(input.sendLocal(SimInputMonitors::mediaKey(2, true, false)));  // key up
+  EXPECT_FALSE(input.sendLocal(SimInputMonitors::mediaKey(2, false)));
+  EXPECT_FALSE(input.sendLocal(SimInputMonitors::mediaKey(3, true)));  // decrease stays on f1
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 55);
+
+  // Seen in another application: handled the same way, after a hop onto the loop.
+  input.sendGlobal(SimInputMonitors::mediaKey(2, true));
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 55);
+  loop.runPending();
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 60);
+
+  stepStore->increaseMaxShortcutKey = "f2";
+  EXPECT_FALSE(input.sendLocal(SimInputMonitors::mediaKey(2, true)));
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 60);
+}
+
+TEST_F(EngineShortcuts, RestoreHotKeyAvailabilityFollowsItsRegistration) {
+  EXPECT_TRUE(engine->restoreShortcutAvailable.get());
+  press(kR);
+  EXPECT_TRUE(engine->recoveryActive());
+  EXPECT_EQ(controller->restores, 1);
+
+  engine.reset();
+  hotKeys.takenByOthers.insert({kR, kControlOption});
+  makeEngine();
+  EXPECT_FALSE(engine->restoreShortcutAvailable.get());
+  hotKeys.takenByOthers.clear();
+  stepStore->decreaseMaxShortcutKey = "j";  // any change re-registers all
+  EXPECT_TRUE(engine->restoreShortcutAvailable.get());
+
+  engine.reset();
+  hotKeys.installStatus = -50;
+  makeEngine();
+  EXPECT_FALSE(engine->restoreShortcutAvailable.get());
+}
+
+TEST_F(EngineShortcuts, StepPreviewHoldsTheSliderAndEndsAtTheRestingLevel) {
+  engine->setManualBrightness(80);
+  engine->previewBrightness(30);
+  engine->previewBrightness(35);
+  EXPECT_DOUBLE_EQ(lastLevel(), 35);
+  EXPECT_DOUBLE_EQ(engine->masterPresentation.percent.get(), 80);
+  const auto applies = applyCount();
+  idleFor(700);
+  pressKeyElsewhere();
+  EXPECT_EQ(applyCount(), applies);  // neither ticks nor input end a preview
+  press(kF2);                        // a shortcut starts from the shown level
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 85);
+  EXPECT_FALSE(engine->previewBrightnessPercent());
+
+  engine->previewBrightness(250);
+  EXPECT_DOUBLE_EQ(lastLevel(), 100);
+  engine->endBrightnessPreview();
+  EXPECT_DOUBLE_EQ(lastLevel(), 85);
+  EXPECT_DOUBLE_EQ(engine->masterPresentation.percent.get(), 85);
+}
+
+TEST_F(EngineShortcuts, DisplayPreviewTouchesOnlyItsDisplay) {
+  const auto otherBefore = machine.display(2).vcpCurrent();
+  engine->previewDisplayActualBrightness(12, 1);
+  EXPECT_EQ(machine.display(1).vcpCurrent(), 12);
+  EXPECT_EQ(machine.display(2).vcpCurrent(), otherBefore);
+  EXPECT_DOUBLE_EQ(engine->masterPresentation.percent.get(), 100);
+  idleFor(700);  // held
+  EXPECT_EQ(machine.display(1).vcpCurrent(), 12);
+
+  // Below the safety floor the preview still stops at the floor.
+  engine->previewDisplayActualBrightness(-40, 1);
+  EXPECT_EQ(machine.display(1).vcpCurrent(), 5);
+
+  const auto applies = applyCount();
+  engine->endDisplayActualBrightnessPreview(1);
+  ASSERT_EQ(applyCount(), applies + 2);
+  EXPECT_EQ(controller->applies[applies].targets, (std::set<DisplayID>{1}));
+  EXPECT_EQ(controller->applies[applies + 1].targets, (std::set<DisplayID>{1, 2}));
+  // 700 s idle: every display fades from there towards the automatic level.
+  ASSERT_TRUE(engine->fadeTransition());
+  EXPECT_DOUBLE_EQ(engine->fadeTransition()->to, 40);
+}
+
+TEST_F(EngineShortcuts, FixedRangeDisplaysAreSelectedOnesWhoseRangeCollapsed) {
+  stepStore->setDisplayMaximumPercent(40, 1);
+  stepStore->setDisplayMinimumPercent(40, 1);
+  stepStore->setDisplayMaximumPercent(40, 2);
+  stepStore->setDisplayMinimumPercent(30, 2);
+  ASSERT_EQ(engine->fixedRangeDisplays().size(), 1u);
+  EXPECT_EQ(engine->fixedRangeDisplays()[0].displayID, 1u);
+  stepStore->selectedDisplayIDs = std::set<DisplayID>{2};
+  EXPECT_TRUE(engine->fixedRangeDisplays().empty());
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "display/DDCBrightness/ControlStatusStore.hpp"
+#include "display/DDCBrightness/DDCBrightnessController.hpp"
+#include "display/DisplayStore.hpp"
+#include "engine/IdleBrightnessEngine.hpp"
+#include "platform/ports/SystemNotifications.hpp"
+#include "platform/sim/SimEnvironment.hpp"
+#include "platform/sim/SimHUDPanel.hpp"
+#include "platform/sim/SimHotKeyService.hpp"
+#include "platform/sim/SimIdleTime.hpp"
+#include "platform/sim/SimInputMonitors.hpp"
+#include "platform/sim/SimPowerAssertions.hpp"
+#include "platform/sim/SimulatedMachine.hpp"
+#include "platform/sim/SimulatedMachineScope.hpp"
+#include "platform/sim/VirtualMainLoop.hpp"
+#include "services/L10n.hpp"
+#include "services/PowerAssertionMonitor.hpp"
+#include "services/ShortcutHUD.hpp"
+#include "settings/StepStore.hpp"
+
+// The real controller, with every call the engine makes written down.
+class RecordingController final : public BrightnessController {
+ public:
+  struct Apply {
+    double level;
+    std::set<DisplayID> targets;
+  };
+  void apply(double brightnessPercent, const std::set<DisplayID>& targetDisplayIDs,
+             const std::map<DisplayID, double>& displayMaximumPercents,
+             const std::map<DisplayID, double>& displayMinimumPercents,
+             const std::map<DisplayID, bool>& displayFullGammaModes, double safetyMinimumPercent) override {
+    applies.push_back({brightnessPercent, targetDisplayIDs});
+    real.apply(brightnessPercent, targetDisplayIDs, displayMaximumPercents, displayMinimumPercents,
+               displayFullGammaModes, safetyMinimumPercent);
+  }
+  void restoreBrightness(const std::set<DisplayID>& displayIDs, const std::map<DisplayID, double>& maximums,
+                         const std::map<DisplayID, bool>& fullGamma, double safety) override {
+    ++restores;
+    real.restoreBrightness(displayIDs, maximums, fullGamma, safety);
+  }
+  void invalidateDisplayState() override {
+    ++invalidations;
+    real.invalidateDisplayState();
+  }
+
+  std::vector<Apply> applies;
+  int restores = 0;
+  int invalidations = 0;
+  DDCBrightnessController real;
+};
+
+// A simulated machine on a virtual loop, a scriptable idle clock and input
+// monitors, a private configuration folder, and the real models. Tests add
+// displays, then call makeEngine().
+class EngineTest : public ::testing::Test {
+ protected:
+  EngineTest() {
+    ControlStatusStore::shared().clear();
+    ShortcutHUD::resetForTesting();
+    L10n::resetForTesting();
+    char pattern[] = "/tmp/dimmora-engine-XXXXXX";
+    configRoot = mkdtemp(pattern);
+    environment.applicationSupport = configRoot;
+    environment.home = configRoot;
+  }
+  ~EngineTest() override {
+    engine.reset();
+    ControlStatusStore::shared().clear();
+    ShortcutHUD::resetForTesting();
+    std::error_code ignored;
+    std::filesystem::remove_all(configRoot, ignored);
+  }
+
+  SystemPorts portsFor() {
+    SystemPorts ports = machine.ports();
+    ports.mainLoop = &loop;
+    ports.environment = &environment;
+    ports.idleTime = &idle;
+    ports.inputMonitors = &input;
+    ports.notifications = &notifications;
+    ports.hotKeys = &hotKeys;
+    ports.powerAssertions = &powerAssertions;
+    ports.hudPanel = &hudPanel;
+    return ports;
+  }
+
+  // Builds the stores and the engine on the machine as it is now; the
+  // settings are the defaults unless `configure` changes them first.
+  void makeEngine() {
+    stepStore = std::make_shared<StepStore>();
+    displayStore = std::make_shared<DisplayStore>();
+    powerMonitor = std::make_shared<PowerAssertionMonitor>();
+    auto recording = std::make_unique<RecordingController>();
+    controller = recording.get();
+    engine = std::make_unique<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor, std::move(recording));
+  }
+  // The usual start: every connected display selected, limits reconciled,
+  // the launch brightness already taken over, then started.
+  void startEngine() {
+    if (!engine) makeEngine();
+    std::set<DisplayID> all;
+    for (const auto& display : displayStore->displays.get()) all.insert(display.displayID);
+    stepStore->selectedDisplayIDs = all;
+    stepStore->reconcileDisplays(displayStore->displays.get());
+    engine->start();
+  }
+  void setSteps(const std::vector<std::pair<double, double>>& thresholdsAndLevels) {
+    std::vector<IdleStep> steps;
+    for (const auto& [seconds, percent] : thresholdsAndLevels) steps.push_back({Uuid::random(), seconds, percent});
+    stepStore->setSteps(steps);
+  }
+  // Lets `seconds` pass with nobody touching anything.
+  void idleFor(double seconds) { loop.advance(seconds); }
+  void pressKeyElsewhere() {
+    input.sendGlobal(SimInputMonitors::keyDown());
+    loop.runPending();
+  }
+  std::size_t applyCount() const { return controller->applies.size(); }
+  double lastLevel() const { return controller->applies.back().level; }
+
+  VirtualMainLoop loop;
+  SimulatedMachine machine{&loop};
+  SimIdleTime idle{loop};
+  SimInputMonitors input{&idle};
+  SystemNotifications notifications;
+  SimEnvironment environment;
+  SimHotKeyService hotKeys;
+  SimPowerAssertions powerAssertions;
+  SimHUDPanel hudPanel;
+  std::filesystem::path configRoot;
+  std::unique_ptr<SimulatedMachineScope> scope = std::make_unique<SimulatedMachineScope>(portsFor());
+
+  std::shared_ptr<StepStore> stepStore;
+  std::shared_ptr<DisplayStore> displayStore;
+  std::shared_ptr<PowerAssertionMonitor> powerMonitor;
+  RecordingController* controller = nullptr;
+  std::unique_ptr<IdleBrightnessEngine> engine;
+};

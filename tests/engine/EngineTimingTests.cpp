@@ -1,0 +1,125 @@
+#include <chrono>
+
+#include "EngineTestSupport.hpp"
+
+// Ticks, fades and the timer that drives them, on the virtual loop.
+class EngineTiming : public EngineTest {
+ protected:
+  EngineTiming() {
+    machine.addExternalMonitor({.id = 1, .brightness = 100});
+    makeEngine();
+    setSteps({{0, 100}, {180, 70}, {600, 40}, {1200, 20}});
+    startEngine();
+  }
+  double timerInterval() const {
+    const auto timers = loop.activeRepeatingTimers();
+    EXPECT_EQ(timers.size(), 1u);
+    EXPECT_NEAR(timers.at(0).tolerance, timers.at(0).interval * 0.1, 1e-12);
+    return timers.at(0).interval;
+  }
+};
+
+TEST_F(EngineTiming, RestingTicksWriteNothingAndReevaluationAlwaysApplies) {
+  EXPECT_DOUBLE_EQ(timerInterval(), 0.25);
+  const auto started = applyCount();
+  EXPECT_EQ(started, 1u);  // start() drives the displays once
+  idleFor(170);
+  EXPECT_EQ(applyCount(), started);
+  engine->applyCurrentBrightness();
+  EXPECT_EQ(applyCount(), started + 1);
+  EXPECT_DOUBLE_EQ(lastLevel(), 100);
+  // start() twice changes nothing.
+  engine->start();
+  EXPECT_EQ(applyCount(), started + 1);
+  EXPECT_EQ(loop.activeRepeatingTimers().size(), 1u);
+}
+
+TEST_F(EngineTiming, FadeFollowsTheCurveAtTheFrameRateAndSnapsToItsEnd) {
+  idleFor(180);
+  ASSERT_TRUE(engine->fadeTransition());
+  const FadeTransition fade = *engine->fadeTransition();
+  EXPECT_DOUBLE_EQ(fade.from, 100);
+  EXPECT_DOUBLE_EQ(fade.to, 70);
+  EXPECT_DOUBLE_EQ(fade.duration, 6);
+  EXPECT_DOUBLE_EQ(timerInterval(), 1.0 / 24);
+
+  idleFor(3);
+  // Time-based: the level depends on the time of the tick, not the number of ticks.
+  const double p = (loop.uptime() - fade.startedAt) / 6;
+  EXPECT_NEAR(engine->currentBrightnessPercent(), 100 - 30 * (1 - (1 - p) * (1 - p) * (1 - p)), 1e-9);
+  EXPECT_NEAR(engine->currentBrightnessPercent(), 73.75, 0.2);
+  EXPECT_EQ(engine->fadeTransition()->startedAt, fade.startedAt);  // never restarted towards the same target
+  EXPECT_DOUBLE_EQ(engine->masterPresentation.percent.get(), engine->currentBrightnessPercent());
+
+  idleFor(3);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 70);
+  EXPECT_FALSE(engine->fadeTransition());
+  idleFor(0.1);
+  EXPECT_DOUBLE_EQ(timerInterval(), 0.25);
+}
+
+TEST_F(EngineTiming, NewTargetMidFadeStartsAFreshFadeFromWhereItGot) {
+  setSteps({{0, 100}, {180, 70}, {183, 40}});
+  idleFor(180);
+  const double firstStart = engine->fadeTransition()->startedAt;
+  idleFor(3.1);
+  ASSERT_TRUE(engine->fadeTransition());
+  const FadeTransition second = *engine->fadeTransition();
+  EXPECT_DOUBLE_EQ(second.to, 40);
+  EXPECT_DOUBLE_EQ(second.duration, 6);
+  EXPECT_GE(second.startedAt, firstStart + 3);
+  const double p = (second.startedAt - firstStart) / 6;
+  EXPECT_NEAR(second.from, 100 - 30 * (1 - (1 - p) * (1 - p) * (1 - p)), 1e-9);
+}
+
+TEST_F(EngineTiming, FadeDurationZeroOrHugeAndBadFrameRates) {
+  stepStore->fadeDurationSeconds = 0;
+  idleFor(180);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 70);
+  EXPECT_FALSE(engine->fadeTransition());
+  EXPECT_DOUBLE_EQ(timerInterval(), 0.25);
+
+  // A fade that would take decades barely moves, and input still jumps back at once.
+  stepStore->fadeDurationSeconds = 1e9;
+  idleFor(420);
+  EXPECT_GT(engine->currentBrightnessPercent(), 69.99);
+  ASSERT_TRUE(engine->fadeTransition());
+  for (const auto& [rate, interval] : {std::pair{0.0, 1.0}, {1000.0, 1.0 / 60}, {60.0, 1.0 / 60}, {0.5, 1.0}}) {
+    stepStore->frameRate = rate;
+    engine->restartTimer();
+    EXPECT_DOUBLE_EQ(timerInterval(), interval) << rate;
+  }
+  const auto before = applyCount();
+  pressKeyElsewhere();
+  EXPECT_EQ(applyCount(), before + 1);
+  EXPECT_DOUBLE_EQ(lastLevel(), 100);
+  EXPECT_FALSE(engine->fadeTransition());
+}
+
+TEST_F(EngineTiming, WallClockSetBackMidFadeNeitherStallsTheFadeNorTheIdleClock) {
+  idleFor(181);
+  loop.shiftWallClock(std::chrono::hours(-2));
+  idleFor(6);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 70);
+  idleFor(600 - 187 + 7);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 40);
+}
+
+TEST_F(EngineTiming, ADisplayThatDisappearsMidFadeIsDroppedAndTheFadeGoesOn) {
+  machine.addExternalMonitor({.id = 2, .brightness = 100});
+  displayStore->refresh();
+  stepStore->selectedDisplayIDs = std::set<DisplayID>{1, 2};
+  idleFor(1);  // the display change is handled after the debounce
+  EXPECT_EQ(controller->invalidations, 1);
+  idleFor(181);
+  ASSERT_TRUE(engine->fadeTransition());
+  machine.disconnect(2);
+  displayStore->refresh();
+  displayStore->refresh();  // a burst counts once
+  idleFor(0.6);
+  EXPECT_EQ(controller->invalidations, 2);
+  EXPECT_EQ(controller->applies.back().targets, (std::set<DisplayID>{1}));
+  idleFor(6);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 70);
+  EXPECT_FALSE(controller->applies.back().targets.contains(2));
+}

@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "platform/sim/SimulatedMachine.hpp"
+#include "platform/sim/SimulatedMachineScope.hpp"
+#include "platform/sim/VirtualMainLoop.hpp"
+#include "settings/BrightnessSafety.hpp"
+#include "settings/StepStore.hpp"
+#include "SettingsTestSupport.hpp"
+
+namespace {
+
+// A store over a simulated machine, with its file in a private folder.
+class DisplayLimitsTest : public ::testing::Test {
+ protected:
+  DisplayLimitsTest() { L10n::resetForTesting(); }
+  ~DisplayLimitsTest() override { L10n::resetForTesting(); }
+
+  SystemPorts portsFor() {
+    environment.applicationSupport = folder.path();
+    SystemPorts ports = machine.ports();
+    ports.mainLoop = &loop;
+    ports.environment = &environment;
+    return ports;
+  }
+  std::optional<AppConfig> savedConfig() const { return decodeConfig(readFile(folder.path() / "Dimmora" / "config.json")); }
+  static DisplayTarget target(const VirtualDisplay& display, std::optional<std::string> key) {
+    return DisplayTarget{display.id(), "display", display.isBuiltIn(), std::move(key)};
+  }
+
+  TemporaryFolder folder;
+  SimEnvironment environment;
+  VirtualMainLoop loop;
+  SimulatedMachine machine{&loop};
+  SimulatedMachineScope scope{portsFor()};
+};
+
+}  // namespace
+
+TEST(BrightnessSafety, optionsAreExactlyTheNormalizedValues) {
+  std::set<double> reached;
+  for (double v = -10; v <= 120; v += 0.25) reached.insert(BrightnessSafety::normalizedSafetyMinimum(v));
+  EXPECT_EQ(reached, std::set<double>(BrightnessSafety::minimumOptions.begin(), BrightnessSafety::minimumOptions.end()));
+  EXPECT_EQ(BrightnessSafety::normalizedSafetyMinimum(17.5), 20);  // half away from zero
+}
+
+TEST_F(DisplayLimitsTest, limitsStayWithinTheFloorAndEachOther) {
+  StepStore store;
+  store.safetyMinimumPercent = 20.0;
+  store.setDisplayMaximumPercents({{1, 10}, {2, 50}, {3, NAN}});
+  store.setDisplayMinimumPercents({{2, 60}, {3, -INFINITY}});
+  EXPECT_EQ(store.displayMaximumPercent(1), 20);
+  EXPECT_EQ(store.displayMinimumPercent(9), 20);  // no entries at all
+  EXPECT_EQ(store.displayMaximumPercent(9), 100);
+  EXPECT_EQ(store.displayMinimumPercent(2), 50);  // never above the maximum
+  EXPECT_EQ(store.displayMaximumPercent(3), 100);  // not a number counts as the top
+  EXPECT_EQ(store.displayMinimumPercent(3), 100);
+
+  store.safetyMinimumPercent = 5.0;
+  store.setDisplayMinimumPercent(40, 4);
+  store.setDisplayMaximumPercent(30, 4);
+  EXPECT_EQ(store.displayMaximumPercents().at(4), 40);
+  store.setDisplayMaximumPercent(70, 5);
+  store.setDisplayMinimumPercent(90, 5);
+  EXPECT_EQ(store.displayMinimumPercents().at(5), 70);
+  store.setDisplayMinimumPercent(-20, 6);
+  EXPECT_EQ(store.displayMinimumPercents().at(6), 5);
+  store.setDisplayUsesFullGammaMode(true, 6);
+  const auto saved = savedConfig();
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->displayMinimumPercents, store.displayMinimumPercents());
+  EXPECT_EQ(saved->displayFullGammaModes, (std::map<DisplayID, bool>{{6, true}}));
+}
+
+TEST_F(DisplayLimitsTest, aCollapsedRangeOfASelectedDisplaySendsTheGeneralNotification) {
+  StepStore store;
+  store.selectedDisplayIDs = std::set<DisplayID>{1};
+  store.setDisplayMinimumPercent(40, 1);
+  int ranges = 0, general = 0;
+  auto a = store.rangeChanges.connect([&] { ++ranges; });
+  auto b = store.objectWillChange.connect([&] { ++general; });
+
+  store.setDisplayMaximumPercent(60, 1);
+  EXPECT_EQ(ranges, 1);
+  EXPECT_EQ(general, 0);
+  store.setDisplayMaximumPercent(40, 1);  // now fixed
+  EXPECT_EQ(ranges, 2);
+  EXPECT_EQ(general, 1);
+  const std::size_t writes = store.completedSaveCount();
+  store.setDisplayMaximumPercent(40, 1);  // the same again: nothing
+  EXPECT_EQ(ranges, 2);
+  EXPECT_EQ(general, 1);
+  EXPECT_EQ(store.completedSaveCount(), writes);
+
+  store.setDisplayMaximumPercent(40, 7);  // an unselected display is never marked fixed
+  store.setDisplayMinimumPercent(40, 7);
+  EXPECT_EQ(general, 1);
+}
+
+TEST_F(DisplayLimitsTest, raisingTheSafetyMinimumRaisesStoredLimits) {
+  StepStore store;
+  store.setDisplayMaximumPercents({{1, 20}, {2, 80}});
+  store.setDisplayMinimumPercents({{2, 10}, {3, 50}});
+  store.safetyMinimumPercent = 30.0;
+  EXPECT_EQ(store.displayMaximumPercents(), (std::map<DisplayID, double>{{1, 30}, {2, 80}}));
+  EXPECT_EQ(store.displayMinimumPercents(), (std::map<DisplayID, double>{{1, 30}, {2, 30}, {3, 50}}));
+  EXPECT_EQ(savedConfig()->displayMinimumPercents, store.displayMinimumPercents());
+}
+
+TEST_F(DisplayLimitsTest, firstStartSeedsMaximumsFromHardwareBrightness) {
+  auto& monitor = machine.addExternalMonitor({.uuid = "MON-A", .brightness = 60});
+  auto& silent = machine.addExternalMonitor({.uuid = "MON-B"});
+  auto& panel = machine.addBuiltInPanel({.uuid = "PANEL", .level = 0.3f});
+  silent.failReads();
+  StepStore store;
+  store.beginInteractiveEdit();  // the seeded values are written even inside an edit
+  const std::size_t before = store.completedSaveCount();
+  store.reconcileDisplays({target(monitor, "MON-A"), target(silent, "MON-B"), target(panel, "PANEL")});
+  EXPECT_GT(store.completedSaveCount(), before);
+  store.endInteractiveEdit();
+
+  EXPECT_EQ(store.displayMaximumPercents(), (std::map<DisplayID, double>{{monitor.id(), 60}}));
+  EXPECT_EQ(store.displayMinimumPercent(monitor.id()), 5);
+  EXPECT_EQ(store.displayMaximumPercent(silent.id()), 100);  // no answer: counts as the top
+  EXPECT_EQ(store.displayFullGammaModes.get().size(), 3u);
+  EXPECT_TRUE(store.selectedDisplayIDs.get().empty());  // the startup task selects on a first run
+  EXPECT_EQ(store.connectedDisplayKeys().size(), 3u);
+
+  const auto saved = savedConfig();
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->displayMaximumPercents, store.displayMaximumPercents());
+  ASSERT_TRUE(saved->displayProfiles.contains("MON-A"));
+  EXPECT_EQ(saved->displayProfiles.at("MON-A"), (SavedDisplayProfile{5, 60, false, false}));
+}
+
+TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
+  auto& monitor = machine.addExternalMonitor({.uuid = "MON-A", .brightness = 60});
+  {
+    StepStore store;
+    store.reconcileDisplays({target(monitor, "MON-A")});
+    store.selectedDisplayIDs = std::set<DisplayID>{monitor.id()};
+    store.setDisplayMinimumPercent(25, monitor.id());
+    store.setDisplayMaximumPercent(75, monitor.id());
+    store.setDisplayUsesFullGammaMode(true, monitor.id());
+  }
+  machine.disconnect(monitor.id());
+  auto& again = machine.addExternalMonitor({.uuid = "MON-A", .brightness = 90});
+  ASSERT_NE(again.id(), monitor.id());
+  StepStore store;  // a new launch reads the profile from the file
+  store.reconcileDisplays({target(again, "MON-A")});
+  EXPECT_EQ(store.displayMinimumPercent(again.id()), 25);
+  EXPECT_EQ(store.displayMaximumPercent(again.id()), 75);
+  EXPECT_TRUE(store.displayFullGammaModes.get().at(again.id()));
+  EXPECT_TRUE(store.selectedDisplayIDs.get().contains(again.id()));
+  EXPECT_EQ(store.interactiveEditDepth(), 0);
+}
+
+TEST_F(DisplayLimitsTest, aNewMonitorWhileProfilesExistIsSelectedFromItsOwnBrightness) {
+  auto& known = machine.addExternalMonitor({.uuid = "KNOWN", .brightness = 60});
+  auto& fresh = machine.addExternalMonitor({.uuid = "FRESH", .brightness = 35});
+  StepStore store;
+  store.reconcileDisplays({target(known, "KNOWN")});
+  // Stale values under the new monitor's ID (another display had it once).
+  store.setDisplayMaximumPercent(90, fresh.id());
+  store.setDisplayUsesFullGammaMode(true, fresh.id());
+  store.reconcileDisplays({target(known, "KNOWN"), target(fresh, "FRESH")});
+  EXPECT_TRUE(store.selectedDisplayIDs.get().contains(fresh.id()));
+  EXPECT_EQ(store.displayMaximumPercent(fresh.id()), 35);
+  EXPECT_FALSE(store.displayFullGammaModes.get().at(fresh.id()));
+  EXPECT_TRUE(store.displayProfiles().contains("FRESH"));
+}
+
+TEST_F(DisplayLimitsTest, sharedStableKeysDisableProfilesForThoseDisplaysOnly) {
+  auto& first = machine.addExternalMonitor({.uuid = "SAME", .brightness = 60});
+  auto& second = machine.addExternalMonitor({.uuid = "SAME", .brightness = 40});
+  auto& other = machine.addExternalMonitor({.uuid = "OTHER", .brightness = 70});
+  StepStore store;
+  store.reconcileDisplays({target(first, "SAME"), target(second, "SAME"), target(other, "OTHER"),
+                           target(machine.addExternalMonitor({.withoutUUID = true}), std::nullopt)});
+  EXPECT_EQ(store.connectedDisplayKeys(), (std::map<DisplayID, std::string>{{other.id(), "OTHER"}}));
+  EXPECT_FALSE(store.displayProfiles().contains("SAME"));
+  // Their ID-keyed values are still seeded and used.
+  EXPECT_EQ(store.displayMaximumPercent(first.id()), 60);
+  EXPECT_EQ(store.displayMaximumPercent(second.id()), 40);
+
+  store.setDisplayMaximumPercent(55, first.id());
+  store.reconcileDisplays({target(first, "SAME"), target(second, "SAME"), target(other, "OTHER")});
+  EXPECT_EQ(store.displayMaximumPercent(first.id()), 55);
+  EXPECT_FALSE(savedConfig()->displayProfiles.contains("SAME"));
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/ports/SystemPorts.hpp"
+#include "platform/sim/RecordingLogSink.hpp"
+#include "platform/sim/SimEnvironment.hpp"
+#include "services/DDCDebug.hpp"
+#include "services/L10n.hpp"
+#include "settings/AtomicFile.hpp"
+
+// A private folder removed with the object.
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "dimmora-settings-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+  }
+  ~TemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline void writeFile(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string readFile(const std::filesystem::path& path) { return readWholeFile(path).value_or(""); }
+
+// The layout an independent pretty-printer gives the same document.
+inline std::string pythonPrettyPrinted(const std::filesystem::path& file) {
+  const std::string command =
+      "python3 -c 'import json,sys; print(json.dumps(json.load(open(sys.argv[1])), indent=2, sort_keys=True, "
+      "separators=(\",\", \" : \"), ensure_ascii=False), end=\"\")' '" + file.string() + "'";
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+// A home with the configuration folder inside, the ports installed, logs
+// recorded, and the process-wide switches reset on both ends.
+class SettingsTest : public ::testing::Test {
+ protected:
+  SettingsTest() {
+    environment.applicationSupport = folder.path() / "support";
+    environment.home = folder.path() / "home";
+    environment.executable = folder.path() / "bin" / "dimmora";
+    environment.workingDirectory = folder.path();
+    L10n::resetForTesting();
+    DDCDebug::setEnabled(false);
+  }
+  ~SettingsTest() override {
+    L10n::resetForTesting();
+    DDCDebug::setEnabled(false);
+  }
+  static SystemPorts portsWith(Environment* environment) {
+    SystemPorts ports;
+    ports.environment = environment;
+    return ports;
+  }
+  std::filesystem::path configPath() const { return folder.path() / "support" / "Dimmora" / "config.json"; }
+
+  TemporaryFolder folder;
+  SimEnvironment environment;
+  ScopedSystemPorts ports{portsWith(&environment)};
+  ScopedLogRecorder log;
+};

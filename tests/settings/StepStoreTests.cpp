@@ -1,0 +1,285 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include <nlohmann/json.hpp>
+
+#include "settings/StepStore.hpp"
+#include "SettingsTestSupport.hpp"
+
+namespace {
+
+class StepStoreTest : public SettingsTest {
+ protected:
+  nlohmann::json saved() { return nlohmann::json::parse(readFile(configPath())); }
+};
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+TEST_F(StepStoreTest, assignmentsRunTheirRulesAndSaveTheResult) {
+  StepStore store;
+  const std::pair<double, double> frameRates[] = {{0, 1}, {120, 60}, {60.0005, 60.0005}, {60.002, 60}, {NAN, 1}};
+  for (const auto& [assigned, stored] : frameRates) {
+    store.frameRate = assigned;
+    EXPECT_EQ(store.frameRate.get(), stored) << assigned;
+  }
+  const std::pair<double, double> fades[] = {{-2, 0}, {3600, 3600}, {kInfinity, 0}};  // infinity could never be saved
+  for (const auto& [assigned, stored] : fades) {
+    store.fadeDurationSeconds = assigned;
+    EXPECT_EQ(store.fadeDurationSeconds.get(), stored) << assigned;
+  }
+  const std::pair<double, double> safety[] = {{7.5, 10}, {2, 1}, {2.9, 1}, {3, 5}, {12.5, 15}, {99, 50}, {1e308, 50}, {kInfinity, 5}};
+  for (const auto& [assigned, stored] : safety) {
+    store.safetyMinimumPercent = assigned;
+    EXPECT_EQ(store.safetyMinimumPercent.get(), stored) << assigned;
+  }
+  store.increaseMaxShortcutKey = std::string("  F1 \n");
+  EXPECT_EQ(store.increaseMaxShortcutKey.get(), "f1");
+  store.decreaseMaxShortcutKey = std::string("   ");
+  EXPECT_EQ(store.decreaseMaxShortcutKey.get(), "f1");
+
+  store.loggingEnabled = true;
+  EXPECT_TRUE(DDCDebug::state().enabled);
+  store.language = AppLanguage::ja;
+  EXPECT_EQ(L10n::resolvedLanguageCode(), "ja");
+
+  const auto file = saved();  // the corrected values are what reached the file
+  EXPECT_EQ(file["frameRate"], 1);
+  EXPECT_EQ(file["safetyMinimumPercent"], 5);
+  EXPECT_EQ(file["increaseMaxShortcutKey"], "f1");
+  EXPECT_EQ(file["language"], "ja");
+}
+
+TEST(StepStoreShortcutKeys, normalizedForms) {
+  EXPECT_EQ(StepStore::normalizedShortcutKey(" F2 ", "f1"), "f2");
+  EXPECT_EQ(StepStore::normalizedShortcutKey("Brightness_Up", "f2"), "brightness_up");
+  EXPECT_EQ(StepStore::normalizedShortcutKey("Xy", "f2"), "X");
+  EXPECT_EQ(StepStore::normalizedShortcutKey("f12", "f2"), "f");
+  EXPECT_EQ(StepStore::normalizedShortcutKey("   ", "f1"), "f1");
+  EXPECT_EQ(StepStore::normalizedShortcutKey("\u3000\u00e9t\u00e9\u2028", "f1"), "\u00e9");  // Unicode spaces
+  EXPECT_EQ(StepStore::normalizedShortcutKey("\xff", "f1"), "\xEF\xBF\xBD");  // invalid bytes never reach the file
+}
+
+TEST_F(StepStoreTest, stepEditsNotificationsAndListOperations) {
+  StepStore store;
+  int brightness = 0, general = 0;
+  auto a = store.stepBrightnessChanges.connect([&] { ++brightness; });
+  auto b = store.objectWillChange.connect([&] { ++general; });
+  auto steps = store.steps();
+  steps[1].brightnessPercent = 12;
+  store.setSteps(steps);
+  EXPECT_EQ(brightness, 1);
+  EXPECT_EQ(general, 0);  // editors are not rebuilt during a brightness drag
+  EXPECT_EQ(saved()["steps"][1]["brightnessPercent"], 12);
+  const std::size_t writes = store.completedSaveCount();
+  store.setSteps(steps);  // unchanged: nothing at all
+  EXPECT_EQ(store.completedSaveCount(), writes);
+  steps[1].idleSeconds = 200;
+  store.setSteps(steps);
+  EXPECT_EQ(brightness, 2);
+  EXPECT_EQ(general, 1);
+
+  store.add();
+  EXPECT_EQ(store.completedSaveCount(), writes + 3);  // the edit, the new list, its normalized form once
+  EXPECT_EQ(store.steps().back(), (IdleStep{store.steps().back().id, 1230, 50}));
+  for (int i = 0; i < 5; ++i) store.removeStep(store.steps()[0].id);
+  EXPECT_EQ(store.steps().size(), 1u);  // the last step stays
+  store.setSteps({});
+  store.add();
+  EXPECT_EQ(store.steps().at(0).idleSeconds, 30);
+}
+
+TEST_F(StepStoreTest, sortingAndNormalizingSteps) {
+  StepStore store;
+  const IdleStep high{*Uuid::parse("FFFFFFFF-0000-4000-8000-000000000000"), 60, 10};
+  const IdleStep low{*Uuid::parse("00000000-0000-4000-8000-000000000000"), 60, 20};
+  const IdleStep first{Uuid::random(), 5, 30};
+  const IdleStep unknown{Uuid::random(), NAN, NAN};
+  store.setSteps({unknown, high, first, low});
+  store.sortStepsByIdleSeconds();
+  ASSERT_EQ(store.steps().size(), 4u);
+  EXPECT_EQ(store.steps()[0], first);
+  EXPECT_EQ(store.steps()[1], low);
+  EXPECT_EQ(store.steps()[2], high);
+  EXPECT_EQ(store.steps()[3].id, unknown.id);  // NaN goes last instead of breaking the ordering
+
+  store.setSteps({unknown, {Uuid::random(), kInfinity, 250}, {Uuid::random(), -5, -1}});
+  store.normalize();
+  EXPECT_EQ(store.steps()[0].idleSeconds, 0);
+  EXPECT_EQ(store.steps()[0].brightnessPercent, 0);
+  EXPECT_EQ(store.steps()[1].idleSeconds, std::numeric_limits<double>::max());  // still "never", and writable
+  EXPECT_EQ(store.steps()[1].brightnessPercent, 100);
+  EXPECT_EQ(store.steps()[2], (IdleStep{store.steps()[2].id, 0, 0}));
+  EXPECT_EQ(decodeConfig(readFile(configPath()))->steps, store.steps());
+
+  store.sortStepsByIdleSeconds();
+  const std::size_t writes = store.completedSaveCount();
+  store.sortStepsByIdleSeconds();  // already sorted: nothing written
+  EXPECT_EQ(store.completedSaveCount(), writes);
+}
+
+TEST_F(StepStoreTest, interactiveEditsWriteOnceAtTheOutermostEnd) {
+  StepStore store;
+  const std::size_t before = store.completedSaveCount();
+  store.beginInteractiveEdit();
+  for (int i = 0; i < 10; ++i) store.fadeDurationSeconds = double(i);
+  store.beginInteractiveEdit();
+  store.frameRate = 30.0;
+  store.endInteractiveEdit();
+  EXPECT_EQ(store.completedSaveCount(), before);
+  EXPECT_NE(saved()["fadeDurationSeconds"], 9);
+  store.endInteractiveEdit();
+  EXPECT_EQ(store.completedSaveCount(), before + 1);
+  EXPECT_EQ(saved()["fadeDurationSeconds"], 9);
+  EXPECT_EQ(saved()["frameRate"], 30);
+
+  store.endInteractiveEdit();  // unbalanced: the depth stays at 0
+  EXPECT_EQ(store.interactiveEditDepth(), 0);
+  store.pauseDuringMediaPlayback = true;  // outside an edit: written at once
+  EXPECT_EQ(store.completedSaveCount(), before + 2);
+  const auto entries = std::distance(std::filesystem::directory_iterator(configPath().parent_path()), {});
+  EXPECT_EQ(entries, 1);  // no temporary file stays behind
+}
+
+TEST_F(StepStoreTest, loadingAdoptsNormalizesAndRewritesTheFileOnce) {
+  writeFile(configPath(), R"({"fadeDurationSeconds": -4, "frameRate": 500, "loggingEnabled": true,
+      "safetyMinimumPercent": 12, "increaseMaxShortcutKey": " Brightness_Up ", "language": "ja",
+      "steps": [{"brightnessPercent": 140, "idleSeconds": -3}], "selectedDisplayIDs": [3, 1, 3],
+      "displayMaximumPercents": [1, 5, 2, 300], "displayMinimumPercents": [1, 90], "manualBrightnessPercent": 30})");
+  StepStore store;
+  EXPECT_EQ(store.fadeDurationSeconds.get(), 0);
+  EXPECT_EQ(store.frameRate.get(), 60);
+  EXPECT_FALSE(store.loggingEnabled.get());  // diagnostic logging always starts off
+  EXPECT_FALSE(DDCDebug::state().enabled);
+  EXPECT_EQ(store.safetyMinimumPercent.get(), 10);
+  EXPECT_EQ(store.increaseMaxShortcutKey.get(), "brightness_up");
+  EXPECT_EQ(L10n::resolvedLanguageCode(), "ja");
+  EXPECT_EQ(store.steps().at(0), (IdleStep{store.steps()[0].id, 0, 100}));
+  EXPECT_EQ(store.selectedDisplayIDs.get(), (std::set<DisplayID>{1, 3}));
+  EXPECT_EQ(store.displayMaximumPercents(), (std::map<DisplayID, double>{{1, 10}, {2, 100}}));
+  EXPECT_EQ(store.displayMinimumPercents(), (std::map<DisplayID, double>{{1, 10}, {2, 10}}));
+  EXPECT_EQ(store.manualBrightnessPercent, 30);
+  EXPECT_EQ(store.completedSaveCount(), 1u);
+  const auto file = decodeConfig(readFile(configPath()));
+  ASSERT_TRUE(file);
+  EXPECT_FALSE(file->loggingEnabled);
+  EXPECT_EQ(file->steps, store.steps());
+  EXPECT_EQ(file->displayMinimumPercents, store.displayMinimumPercents());
+}
+
+TEST_F(StepStoreTest, legacyEmptyAndMissingStepLists) {
+  {
+    StepStore first;  // no file: the defaults are written
+    EXPECT_EQ(first.configURL(), configPath());
+    EXPECT_EQ(decodeConfig(readFile(configPath()))->steps, first.steps());
+    EXPECT_EQ(first.steps().size(), 4u);
+  }
+  writeFile(configPath(), R"([{"brightnessPercent": 60, "idleMinutes": 1}, {"brightnessPercent": 25, "idleSeconds": 900}])");
+  {
+    StepStore legacy;
+    ASSERT_EQ(legacy.steps().size(), 2u);
+    EXPECT_EQ(legacy.steps()[0].idleSeconds, 60);
+    EXPECT_EQ(decodeConfig(readFile(configPath()))->steps, legacy.steps());  // now a full document
+  }
+  for (const char* replaced : {"[]", R"({"fadeDurationSeconds": 6})"}) {
+    writeFile(configPath(), replaced);
+    EXPECT_EQ(StepStore().steps().size(), 4u) << replaced;
+  }
+  writeFile(configPath(), R"({"fadeDurationSeconds": 6, "steps": []})");
+  StepStore empty;
+  EXPECT_TRUE(empty.steps().empty());
+  EXPECT_EQ(decodeConfig(readFile(configPath()))->steps.at(2).idleSeconds, 600);  // an empty list is never written
+}
+
+TEST_F(StepStoreTest, badFilesLoadByTheFallbacksAndLeaveAValidDocument) {
+  std::string manySteps = R"({"fadeDurationSeconds": 6, "steps": [{"brightnessPercent": 50})";
+  for (int i = 1; i < 10000; ++i) manySteps += R"(, {"brightnessPercent": 50, "idleSeconds": )" + std::to_string(i) + "}";
+  const std::string bad[] = {
+      R"({"fadeDurationSeconds": 6, "steps": [{"brightnessPercent": 5)",
+      "not json",
+      R"({"fadeDurationSeconds": 6, "steps": {"a": 1}})",
+      R"({"fadeDurationSeconds": 1e308, "frameRate": -24, "safetyMinimumPercent": 1e308,
+          "steps": [{"brightnessPercent": -1e308, "idleSeconds": 1e308}], "displayMaximumPercents": [1, -1e308],
+          "displayMinimumPercents": [1, 1e308], "manualBrightnessPercent": -1e308,
+          "displayProfiles": {"K": {"minimum": 1e308, "maximum": -1e308, "fullGamma": true, "selected": true}}})",
+      std::string(3, '\0'),
+      std::string(100000, '['),
+      manySteps + "]}",
+  };
+  for (const std::string& text : bad) {
+    writeFile(configPath(), text);
+    StepStore store;
+    const auto file = decodeConfig(readFile(configPath()));
+    ASSERT_TRUE(file) << text.substr(0, 60);
+    EXPECT_EQ(file->steps, store.steps());
+    EXPECT_GE(store.frameRate.get(), 1);
+    EXPECT_LE(store.safetyMinimumPercent.get(), 50);
+    for (const auto& [id, value] : store.displayMinimumPercents()) EXPECT_LE(value, store.displayMaximumPercent(id));
+  }
+  EXPECT_EQ(decodeConfig(readFile(configPath()))->steps.size(), 10000u);
+}
+
+TEST_F(StepStoreTest, unwritableFolderLogsAndKeepsSettingsInMemory) {
+  writeFile(folder.path() / "blocker", "a file where the folder should be");  // root ignores read-only modes
+  environment.applicationSupport = folder.path() / "blocker";
+  StepStore store;
+  EXPECT_TRUE(log->contains("Failed to save config: " + (folder.path() / "blocker" / "Dimmora").string() + ": Not a directory"));
+  log->clear();
+  store.frameRate = 30.0;
+  EXPECT_EQ(store.frameRate.get(), 30);
+  EXPECT_EQ(store.completedSaveCount(), 0u);
+  ASSERT_EQ(log->entries.size(), 1u);
+  EXPECT_EQ(log->entries[0].category, LogCategory::app);
+  EXPECT_EQ(log->entries[0].level, LogLevel::error);
+}
+
+TEST_F(StepStoreTest, legacyFileIsCopiedOnceAndLeftInPlace) {
+  const auto legacy = folder.path() / "bin" / "config.json";
+  writeFile(legacy, R"([{"brightnessPercent": 33, "idleSeconds": 45}])");
+  EXPECT_EQ(StepStore().steps().at(0).brightnessPercent, 33);
+  EXPECT_TRUE(std::filesystem::exists(legacy));
+  EXPECT_TRUE(log->contains("Migrated legacy config from " + legacy.string() + " to " + configPath().string()));
+  log->clear();
+  writeFile(legacy, R"([{"brightnessPercent": 77, "idleSeconds": 45}])");
+  EXPECT_EQ(StepStore().steps().at(0).brightnessPercent, 33);  // the target exists now
+  EXPECT_TRUE(log->entries.empty());
+
+  std::filesystem::remove_all(folder.path() / "support");
+  writeFile(folder.path() / "support", "blocks the folder");
+  EXPECT_EQ(StepStore().steps().size(), 4u);  // loading goes on without it
+  ASSERT_FALSE(log->entries.empty());
+  EXPECT_TRUE(log->entries[0].message.starts_with("Failed to migrate legacy config: "));
+}
+
+TEST_F(StepStoreTest, configAndLegacyLocations) {
+  const auto bundle = folder.path() / "Apps" / "Dimmora.app" / "Contents" / "MacOS";
+  writeFile(bundle / "Dimmora", "");
+  std::filesystem::create_symlink(bundle / "Dimmora", folder.path() / "link");
+  environment.executable = "link";  // relative to the working folder, then resolved
+  EXPECT_EQ(StepStore::adjacentLegacyConfigURL(), std::filesystem::canonical(folder.path()) / "Apps" / "config.json");
+  environment.executable = folder.path() / "Other.app" / "MacOS" / "x";  // no Contents folder: not a bundle
+  EXPECT_EQ(StepStore::adjacentLegacyConfigURL(), folder.path() / "Other.app" / "MacOS" / "config.json");
+  environment.applicationSupport.reset();
+  EXPECT_EQ(StepStore::defaultConfigURL(), folder.path() / "home" / ".config" / "Dimmora" / "config.json");
+}
+
+TEST_F(StepStoreTest, resetToDefaultsWritesOnce) {
+  StepStore store;
+  store.frameRate = 50.0;
+  store.setDisplayMaximumPercent(70, 9);
+  store.setDisplayMinimumPercent(30, 4);
+  store.selectedDisplayIDs = std::set<DisplayID>{9, 4};
+  store.manualBrightnessPercent = 20;
+  const std::size_t before = store.completedSaveCount();
+  store.resetToDefaults({1, 4});
+  EXPECT_EQ(store.completedSaveCount(), before + 1);
+  EXPECT_EQ(store.frameRate.get(), 24);
+  EXPECT_EQ(store.selectedDisplayIDs.get(), (std::set<DisplayID>{1, 4}));
+  EXPECT_EQ(store.displayMaximumPercents(), (std::map<DisplayID, double>{{1, 100}, {4, 100}}));
+  EXPECT_EQ(store.displayMinimumPercents(), (std::map<DisplayID, double>{{1, 5}, {4, 5}}));
+  EXPECT_EQ(store.displayFullGammaModes.get(), (std::map<DisplayID, bool>{{1, false}, {4, false}}));
+  EXPECT_EQ(store.manualBrightnessPercent, 100);
+}
