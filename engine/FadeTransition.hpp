@@ -9,8 +9,6 @@ struct FadeTransition {
   double to = 0;
   double startedAt = 0;
   double duration = 0;  // seconds, more than kMinimumFadeDuration when created
-
-  friend bool operator==(const FadeTransition&, const FadeTransition&) = default;
 };
 
 // Durations at or below this mean "no fade": the level jumps.

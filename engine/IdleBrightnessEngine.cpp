@@ -69,12 +69,8 @@ void IdleBrightnessEngine::start() {
   if (!displayChangeCancellable_.isConnected()) {
     // Only the last of a burst of changes within the debounce window counts.
     displayChangeCancellable_ = displayStore_->displays.changed.connect([this](const std::vector<DisplayTarget>& list) {
-      pendingDisplays_ = list;
-      displayChangeDebounce_ = systemPorts().mainLoop->after(kDisplayChangeDebounce, [this] {
-        const auto displays = std::move(*pendingDisplays_);
-        pendingDisplays_.reset();
-        handleDisplayChange(displays);
-      });
+      displayChangeDebounce_ = systemPorts().mainLoop->after(kDisplayChangeDebounce,
+                                                             [this, list] { handleDisplayChange(list); });
     });
   }
   applyCurrentBrightness();

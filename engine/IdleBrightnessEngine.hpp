@@ -58,6 +58,7 @@ class IdleBrightnessEngine {
   // For a frame-rate change: drops the running timer so the next one uses the new rate.
   void restartTimer();
 
+  // `now` is the main loop's uptime(), the clock the idle time is kept on.
   double effectiveIdleSeconds(double now) const;
   double targetBrightness(double idleSeconds) const;
   double baseBrightnessAtZeroIdle() const;
@@ -146,7 +147,6 @@ class IdleBrightnessEngine {
   ScheduledWork shortcutSaveWorkItem_;
   Subscription displayChangeCancellable_;
   ScheduledWork displayChangeDebounce_;
-  std::optional<std::vector<DisplayTarget>> pendingDisplays_;
 
   std::shared_ptr<StepStore> stepStore_;
   std::shared_ptr<DisplayStore> displayStore_;

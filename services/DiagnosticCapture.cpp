@@ -87,7 +87,8 @@ void DiagnosticCapture::start(const std::filesystem::path& directory, const std:
 
   logURL = file;
   bytesWritten_ = 0;
-  const double allowed = std::isfinite(duration) ? duration : 0.0;
+  // Capped so the deadline stays within the clock's range (about 31 years).
+  const double allowed = std::isfinite(duration) ? std::clamp(duration, 0.0, 1e9) : 0.0;
   deadline_ = loop->now() + std::chrono::duration_cast<WallClock::duration>(std::chrono::duration<double>(allowed));
   active = true;
   append(firstLine + summary);

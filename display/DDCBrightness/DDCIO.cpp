@@ -9,6 +9,7 @@
 #include "display/DDCBrightness/DDCIO+State.hpp"
 #include "platform/ports/BlockingSleep.hpp"
 #include "platform/ports/DeviceRegistry.hpp"
+#include "platform/ports/DisplayServices.hpp"
 #include "platform/ports/PanelBrightnessServices.hpp"
 #include "platform/ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
@@ -96,12 +97,18 @@ std::shared_ptr<AVService> ioavCreateWithService(RegistryEntry entry) {
   return av->createWithService(entry);
 }
 
-// The known display, other than `displayID`, whose registry entry is at `path`.
-std::optional<DisplayID> otherDisplayAt(const std::optional<std::string>& path, DisplayID displayID) {
-  if (!path) return std::nullopt;
-  for (const auto& [id, info] : caches().displayInfos)
-    if (id != displayID && info.ioLocation == path) return id;
-  return std::nullopt;
+// The registry paths of the other online displays. Looked up here rather
+// than taken from the cache, which is empty right after a display change.
+std::map<std::string, DisplayID, std::less<>> otherDisplayLocations(DisplayID displayID) {
+  std::map<std::string, DisplayID, std::less<>> locations;
+  DisplayServices* displays = systemPorts().displays;
+  const auto online = displays ? displays->onlineDisplayList() : std::nullopt;
+  if (!online) return locations;
+  for (const DisplayID other : *online) {
+    if (other == displayID) continue;
+    if (const auto info = DDCIO::displayInfo(other); info && info->ioLocation) locations.emplace(*info->ioLocation, other);
+  }
+  return locations;
 }
 
 // The first "DCPAVServiceProxy" located "External" that the registry walk
@@ -112,6 +119,8 @@ std::shared_ptr<AVService> displayAVService(const DisplayInfo& info) {
     return cached->second;
   DeviceRegistry* registry = systemPorts().registry;
   if (!info.ioLocation || !registry) return nullptr;
+  // Before the walk: reading the online list may renumber the registry's entries.
+  const auto otherDisplays = otherDisplayLocations(displayID);
   const auto entries = registry->allEntries();
   if (!entries) return nullptr;
 
@@ -125,9 +134,11 @@ std::shared_ptr<AVService> displayAVService(const DisplayInfo& info) {
       continue;
     }
     // A display without a channel of its own must not take the next display's.
-    if (const auto other = otherDisplayAt(registry->path(entry), displayID)) {
-      log(displayID, [&] { return "reached the registry entry of display " + std::to_string(*other); });
-      return nullptr;
+    if (const auto path = registry->path(entry)) {
+      if (const auto other = otherDisplays.find(*path); other != otherDisplays.end()) {
+        log(displayID, [&] { return "reached the registry entry of display " + std::to_string(other->second); });
+        return nullptr;
+      }
     }
     if (registry->name(entry) != "DCPAVServiceProxy") continue;
     auto service = ioavCreateWithService(entry);

@@ -48,23 +48,32 @@ class EngineScenario : public EngineTest {
 TEST_F(EngineScenario, IdleUserIsDimmedStepByStepAndAKeyBringsTheLevelBack) {
   machine.addExternalMonitor({.id = 1, .brightness = 100});
   launch();
+  IdleBrightnessEngine& engine = *models->engine;
   auto& monitor = machine.display(1);
   ASSERT_EQ(monitor.vcpCurrent(), 100);
   loop.advance(179.9);
-  EXPECT_TRUE(setValues(1).empty());
+  EXPECT_TRUE(setValues(1).empty());  // resting ticks write nothing
 
-  // 180 s: a 6 s ease-out fade to 70 %, one frame every 1/24 s.
+  // 180 s: a 6 s ease-out fade to 70 %, one frame every 1/24 s, never
+  // restarted while the target stays the same.
+  loop.advance(0.1);
+  ASSERT_TRUE(engine.fadeTransition());
+  const double fadeStart = engine.fadeTransition()->startedAt;
   std::vector<int> seen;
-  for (int frame = 0; frame < 6.5 * 24; ++frame) {
+  for (int frame = 1; frame <= 6.5 * 24; ++frame) {
     loop.advance(1.0 / 24);
-    if (models->engine->fadeTransition()) {
+    if (engine.fadeTransition()) {
       EXPECT_NEAR(engineTimerInterval(), 1.0 / 24, 1e-12);
+      EXPECT_EQ(engine.fadeTransition()->startedAt, fadeStart);
     }
+    EXPECT_DOUBLE_EQ(engine.masterPresentation.percent.get(), engine.currentBrightnessPercent());
     seen.push_back(monitor.vcpCurrent());
     if (frame == 3 * 24) {
       EXPECT_NEAR(monitor.vcpCurrent(), hardwareValue(1, 73.75), 1);
     }
   }
+  EXPECT_DOUBLE_EQ(engine.currentBrightnessPercent(), 70);  // snapped exactly onto the step
+  EXPECT_FALSE(engine.fadeTransition());
   EXPECT_EQ(monitor.vcpCurrent(), hardwareValue(1, 70));
   EXPECT_TRUE(std::is_sorted(seen.rbegin(), seen.rend()));  // only ever down
   const auto writes = setValues(1);
@@ -73,13 +82,19 @@ TEST_F(EngineScenario, IdleUserIsDimmedStepByStepAndAKeyBringsTheLevelBack) {
   EXPECT_TRUE(std::adjacent_find(writes.begin(), writes.end(), std::less_equal<>()) == writes.end());
   EXPECT_NEAR(engineTimerInterval(), 0.25, 1e-12);
 
-  // A key press: straight back to the resting level in one write.
+  // A key press elsewhere: straight back to the resting level in one write;
+  // more input at rest writes nothing.
   machine.clearLogs();
-  input.sendGlobal(SimInputMonitors::keyDown());
-  loop.runPending();
+  pressKeyElsewhere();
+  EXPECT_DOUBLE_EQ(engine.masterPresentation.percent.get(), 100);
+  pressKeyElsewhere();
+  EXPECT_FALSE(input.sendLocal(SimInputMonitors::keyDown()));
   EXPECT_EQ(setValues(1), std::vector<int>{100});
 
-  loop.advance(600 + 7);
+  // Idleness counts from the press again.
+  loop.advance(179);
+  EXPECT_EQ(monitor.vcpCurrent(), 100);
+  loop.advance(600 - 179 + 7);
   EXPECT_EQ(monitor.vcpCurrent(), hardwareValue(1, 40));
   loop.advance(600);
   EXPECT_EQ(monitor.vcpCurrent(), hardwareValue(1, 20));

@@ -6,15 +6,8 @@ constexpr std::uint32_t kControlOption = 0x1800;
 }  // namespace
 
 // Hot keys, brightness keys, the deferred save and previews.
-class EngineShortcuts : public EngineTest {
+class EngineShortcuts : public StartedEngine {
  protected:
-  EngineShortcuts() {
-    machine.addExternalMonitor({.id = 1, .brightness = 100});
-    machine.addExternalMonitor({.id = 2, .brightness = 100});
-    makeEngine();
-    setSteps({{0, 100}, {180, 70}, {600, 40}, {1200, 20}});
-    startEngine();
-  }
   void press(std::uint32_t keyCode) { ASSERT_TRUE(hotKeys.press(keyCode, kControlOption)); }
 };
 

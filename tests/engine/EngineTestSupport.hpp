@@ -94,8 +94,8 @@ class EngineTest : public ::testing::Test {
     return ports;
   }
 
-  // Builds the stores and the engine on the machine as it is now; the
-  // settings are the defaults unless `configure` changes them first.
+  // Builds the stores and the engine on the machine as it is now, with the
+  // settings of the private folder (the defaults when it is fresh).
   void makeEngine() {
     stepStore = std::make_shared<StepStore>();
     displayStore = std::make_shared<DisplayStore>();
@@ -145,4 +145,15 @@ class EngineTest : public ::testing::Test {
   std::shared_ptr<PowerAssertionMonitor> powerMonitor;
   RecordingController* controller = nullptr;
   std::unique_ptr<IdleBrightnessEngine> engine;
+};
+
+// Two monitors at full brightness, both selected, the default steps (0 s
+// 100 %, 180 s 70 %, 600 s 40 %, 1200 s 20 %), the engine started.
+class StartedEngine : public EngineTest {
+ protected:
+  StartedEngine() {
+    machine.addExternalMonitor({.id = 1, .brightness = 100});
+    machine.addExternalMonitor({.id = 2, .brightness = 100});
+    startEngine();
+  }
 };

@@ -83,6 +83,12 @@ TEST_F(DiagnosticCaptureTest, StopsAtTheTimeLimit) {
   trace("late line");
   EXPECT_FALSE(capture().active);
   EXPECT_EQ(contents(), before);
+
+  capture().start(folder.path, "s", 1e300);  // beyond the clock's range: still a far deadline
+  loop.advance(86400);
+  trace("a day later");
+  EXPECT_TRUE(capture().active);
+  EXPECT_NE(contents().find("a day later"), std::string::npos);
 }
 
 TEST_F(DiagnosticCaptureTest, NeverGrowsPastTheSizeLimit) {

@@ -108,6 +108,9 @@ TEST(L10nTables, BothLanguagesDefineTheSameKeysAndPlaceholders) {
   ASSERT_EQ(en.size(), 85u);
   ASSERT_EQ(ja.size(), en.size());
   EXPECT_NE(ja.at("cancel"), en.at("cancel"));
+  // The hot keys are held with Control and Alt on this desktop.
+  EXPECT_NE(en.at("restore_hint").find("Ctrl+Alt+R"), std::string::npos);
+  EXPECT_NE(ja.at("restore_hint").find("Ctrl+Alt+R"), std::string::npos);
   const std::map<std::string, std::set<std::string>> expected{
       {"idle_seconds", {"seconds"}}, {"seconds_value", {"seconds"}}, {"resume_at", {"time"}},
       {"pause_minutes", {"minutes"}}, {"fixed_brightness_range", {"name", "percent"}}};
