@@ -1,0 +1,40 @@
+// Dimmora: dims every connected display step by step while the user is idle.
+#include <QApplication>
+#include <cstdio>
+
+#include "app/AppModels.hpp"
+#include "app/TrayShell.hpp"
+#include "platform/linux/JournalLogSink.hpp"
+#include "platform/linux/LinuxEnvironment.hpp"
+#include "platform/linux/TerminationSignals.hpp"
+#include "platform/qt/DesktopBinding.hpp"
+#include "services/AppLog.hpp"
+
+int main(int argc, char** argv) {
+  // Before Qt starts any thread, so that every thread inherits the blocked signals.
+  TerminationSignals signals;
+  auto environment = LinuxEnvironment::fromProcess(argc > 0 ? argv[0] : nullptr);
+  AppLog::setSink(makeSystemLogSink());
+  if (!environment.variable("DISPLAY")) {
+    std::fprintf(stderr, "dimmora: no X11 display (DISPLAY is not set); Dimmora needs an X11 desktop session\n");
+    return 1;
+  }
+  // Gamma, idle time and key grabs are X11 facilities: under Wayland the program runs through XWayland.
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("Dimmora");
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  std::string error;
+  auto binding = DesktopBinding::create(environment, signals, DesktopBinding::Roots{}, error);
+  if (!binding) {
+    std::fprintf(stderr, "dimmora: %s\n", error.c_str());
+    return 1;
+  }
+  ScopedSystemPorts ports(binding->ports());
+  binding->recoverAbandonedGamma();
+
+  AppModels models;
+  TrayShell shell(models, [&binding] { binding->quit(); });
+  return QApplication::exec();
+}

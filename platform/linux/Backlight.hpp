@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+// A kernel backlight device, /sys/class/backlight/<name>.
+struct BacklightDevice {
+  std::string name;
+  std::filesystem::path folder;
+};
+
+// Reads the panel's backlight from sysfs and, where permitted, writes it there
+// directly (the fallback when logind cannot do it for us).
+class Backlight {
+ public:
+  explicit Backlight(std::filesystem::path sysRoot);
+
+  // The device that drives the panel on `connectorFolder` (a backlight folder
+  // inside the connector, when the driver links it so), else the first by kind:
+  // raw (the GPU's own), platform, firmware.
+  std::optional<BacklightDevice> deviceFor(const std::filesystem::path& connectorFolder) const;
+
+  std::optional<std::uint32_t> maxBrightness(const BacklightDevice& device) const;
+  // The level as a fraction 0...1; nullopt when the device is gone or unreadable.
+  std::optional<double> fraction(const BacklightDevice& device) const;
+  // Writes a raw level to the device's "brightness" file; 0 or the errno.
+  int writeRaw(const BacklightDevice& device, std::uint32_t value) const;
+
+ private:
+  std::filesystem::path sysRoot_;
+};

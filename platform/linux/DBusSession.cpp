@@ -1,0 +1,141 @@
+#include "platform/linux/DBusSession.hpp"
+
+#include <systemd/sd-bus.h>
+
+#include <cstring>
+
+#include "services/AppLog.hpp"
+
+namespace {
+sd_bus* openBus(const std::string& address, bool system) {
+  sd_bus* bus = nullptr;
+  int r = 0;
+  if (address.empty()) {
+    r = system ? sd_bus_open_system(&bus) : sd_bus_open_user(&bus);
+  } else {
+    r = sd_bus_new(&bus);
+    if (r >= 0) r = sd_bus_set_address(bus, address.c_str());
+    if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
+    if (r >= 0) r = sd_bus_start(bus);
+  }
+  if (r < 0) {
+    sd_bus_unref(bus);
+    AppLog::app.log(std::string(system ? "System" : "Session") + " D-Bus unavailable: " + std::strerror(-r));
+    return nullptr;
+  }
+  return bus;
+}
+
+std::string errorText(const sd_bus_error& error, int r) {
+  if (error.message) return error.message;
+  if (error.name) return error.name;
+  return std::strerror(-r);
+}
+}  // namespace
+
+DBusSession::DBusSession(std::string systemAddress, std::string sessionAddress)
+    : system_(openBus(systemAddress, true)), session_(openBus(sessionAddress, false)) {
+  if (!system_) return;
+  const int r = sd_bus_match_signal(
+      system_, &sleepMatch_, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+      "PrepareForSleep",
+      [](sd_bus_message* message, void* self, sd_bus_error*) -> int {
+        int sleeping = 0;
+        if (sd_bus_message_read(message, "b", &sleeping) >= 0)
+          static_cast<DBusSession*>(self)->prepareForSleep.emit(sleeping != 0);
+        return 0;
+      },
+      this);
+  if (r < 0) AppLog::app.error(std::string("Cannot watch logind sleep notifications: ") + std::strerror(-r));
+}
+
+DBusSession::~DBusSession() {
+  sd_bus_slot_unref(sleepMatch_);
+  sd_bus_flush_close_unref(system_);
+  sd_bus_flush_close_unref(session_);
+}
+
+int DBusSession::setBrightness(const std::string& subsystem, const std::string& device, std::uint32_t value,
+                               std::string* error) {
+  if (!system_) {
+    if (error) *error = "no system bus";
+    return -ENOTCONN;
+  }
+  sd_bus_error busError = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  const int r = sd_bus_call_method(system_, "org.freedesktop.login1", "/org/freedesktop/login1/session/auto",
+                                   "org.freedesktop.login1.Session", "SetBrightness", &busError, &reply, "ssu",
+                                   subsystem.c_str(), device.c_str(), value);
+  if (r < 0 && error) *error = errorText(busError, r);
+  sd_bus_error_free(&busError);
+  sd_bus_message_unref(reply);
+  return r < 0 ? r : 0;
+}
+
+std::optional<std::vector<LogindInhibitor>> DBusSession::listInhibitors() {
+  if (!system_) return std::nullopt;
+  sd_bus_error busError = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  int r = sd_bus_call_method(system_, "org.freedesktop.login1", "/org/freedesktop/login1",
+                             "org.freedesktop.login1.Manager", "ListInhibitors", &busError, &reply, "");
+  sd_bus_error_free(&busError);
+  std::optional<std::vector<LogindInhibitor>> result;
+  if (r >= 0) r = sd_bus_message_enter_container(reply, SD_BUS_TYPE_ARRAY, "(ssssuu)");
+  if (r >= 0) {
+    std::vector<LogindInhibitor> list;
+    const char *what = nullptr, *who = nullptr, *why = nullptr, *mode = nullptr;
+    LogindInhibitor entry;
+    while ((r = sd_bus_message_read(reply, "(ssssuu)", &what, &who, &why, &mode, &entry.uid, &entry.pid)) > 0) {
+      entry.what = what;
+      entry.who = who;
+      entry.why = why;
+      entry.mode = mode;
+      list.push_back(entry);
+    }
+    if (r >= 0) result = std::move(list);
+  }
+  sd_bus_message_unref(reply);
+  return result;
+}
+
+std::optional<bool> DBusSession::gnomeIsInhibited(std::uint32_t flags) {
+  if (!session_) return std::nullopt;
+  sd_bus_error busError = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  int r = sd_bus_call_method(session_, "org.gnome.SessionManager", "/org/gnome/SessionManager",
+                             "org.gnome.SessionManager", "IsInhibited", &busError, &reply, "u", flags);
+  sd_bus_error_free(&busError);
+  int inhibited = 0;
+  if (r >= 0) r = sd_bus_message_read(reply, "b", &inhibited);
+  sd_bus_message_unref(reply);
+  if (r < 0) return std::nullopt;
+  return inhibited != 0;
+}
+
+bool DBusSession::showItemInFileManager(const std::string& uri) {
+  if (!session_) return false;
+  sd_bus_error busError = SD_BUS_ERROR_NULL;
+  sd_bus_message* call = nullptr;
+  sd_bus_message* reply = nullptr;
+  int r = sd_bus_message_new_method_call(session_, &call, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                         "org.freedesktop.FileManager1", "ShowItems");
+  if (r >= 0) r = sd_bus_message_append_strv(call, std::vector<char*>{const_cast<char*>(uri.c_str()), nullptr}.data());
+  if (r >= 0) r = sd_bus_message_append(call, "s", "");
+  if (r >= 0) r = sd_bus_call(session_, call, 0, &busError, &reply);
+  sd_bus_error_free(&busError);
+  sd_bus_message_unref(call);
+  sd_bus_message_unref(reply);
+  return r >= 0;
+}
+
+std::vector<int> DBusSession::fileDescriptors() const {
+  std::vector<int> fds;
+  if (system_) fds.push_back(sd_bus_get_fd(system_));
+  return fds;
+}
+
+void DBusSession::process() {
+  if (!system_) return;
+  while (sd_bus_process(system_, nullptr) > 0) {
+  }
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Signal.hpp"
+
+typedef struct sd_bus sd_bus;
+typedef struct sd_bus_slot sd_bus_slot;
+
+// A D-Bus inhibitor as logind lists it.
+struct LogindInhibitor {
+  std::string what;  // colon-separated: "idle:sleep", "shutdown", ...
+  std::string who;
+  std::string why;
+  std::string mode;  // "block" or "delay"
+  std::uint32_t uid = 0;
+  std::uint32_t pid = 0;
+};
+
+// The calls Dimmora makes on the system bus (logind) and the session bus
+// (the desktop's session manager). Either bus may be missing; every call then
+// reports failure, and the absence is logged once.
+class DBusSession {
+ public:
+  // Connects to the system bus (`systemAddress`, or the default when empty)
+  // and the session bus (likewise). Addresses are for tests' private buses.
+  DBusSession(std::string systemAddress = {}, std::string sessionAddress = {});
+  ~DBusSession();
+  DBusSession(const DBusSession&) = delete;
+  DBusSession& operator=(const DBusSession&) = delete;
+
+  bool hasSystemBus() const { return system_ != nullptr; }
+  bool hasSessionBus() const { return session_ != nullptr; }
+
+  // logind's Session.SetBrightness on this session: 0, or a negative errno
+  // with the bus's error text in `error`.
+  int setBrightness(const std::string& subsystem, const std::string& device, std::uint32_t value,
+                    std::string* error = nullptr);
+  std::optional<std::vector<LogindInhibitor>> listInhibitors();
+  // org.gnome.SessionManager.IsInhibited(flags); nullopt without GNOME.
+  std::optional<bool> gnomeIsInhibited(std::uint32_t flags);
+
+  // org.freedesktop.FileManager1.ShowItems with one file URI.
+  bool showItemInFileManager(const std::string& uri);
+
+  // logind's PrepareForSleep: true before sleeping, false after waking.
+  Signal<bool> prepareForSleep;
+
+  // Descriptors to watch for reading; process() then handles what arrived.
+  std::vector<int> fileDescriptors() const;
+  void process();
+
+ private:
+  sd_bus* system_ = nullptr;
+  sd_bus* session_ = nullptr;
+  sd_bus_slot* sleepMatch_ = nullptr;
+};

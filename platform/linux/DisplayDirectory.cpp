@@ -1,0 +1,99 @@
+#include "platform/linux/DisplayDirectory.hpp"
+
+#include <algorithm>
+#include <cctype>
+
+#include "services/AppLog.hpp"
+
+namespace {
+// Upper case, without dashes, with the spellings of the connector types unified.
+std::string canonicalName(std::string_view name) {
+  std::string text;
+  for (char c : name)
+    if (c != '-' && c != '_') text.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  for (auto [from, to] : {std::pair<std::string_view, std::string_view>{"DISPLAYPORT", "DP"}, {"HDMIA", "HDMI"},
+                          {"HDMIB", "HDMI"}, {"DVII", "DVI"}, {"DVID", "DVI"}, {"DVIA", "DVI"}}) {
+    if (text.compare(0, from.size(), from) == 0) text = std::string(to) + text.substr(from.size());
+  }
+  return text;
+}
+
+bool isBuiltInName(std::string_view name) {
+  for (std::string_view prefix : {"eDP", "LVDS", "DSI"})
+    if (name.compare(0, prefix.size(), prefix) == 0) return true;
+  return false;
+}
+}  // namespace
+
+bool outputMatchesConnector(std::string_view outputName, std::string_view connectorName) {
+  return canonicalName(outputName) == canonicalName(connectorName);
+}
+
+DisplayDirectory::DisplayDirectory(OutputSource outputs, DrmConnectors connectors, Backlight backlight)
+    : outputs_(std::move(outputs)), scanner_(std::move(connectors)), backlight_(std::move(backlight)) {}
+
+const LinuxDisplay* DisplayDirectory::display(std::uint32_t id) const {
+  for (const auto& d : displays_)
+    if (d.id == id) return &d;
+  return nullptr;
+}
+
+const std::vector<LinuxDisplay>& DisplayDirectory::refresh() {
+  connectors_ = scanner_.scan();
+  displays_ = join(outputs_ ? outputs_() : std::vector<RandrOutput>{}, connectors_, &backlight_);
+  return displays_;
+}
+
+std::vector<LinuxDisplay> DisplayDirectory::join(const std::vector<RandrOutput>& outputs,
+                                                 const std::vector<DrmConnector>& connectors,
+                                                 const Backlight* backlight) {
+  std::vector<LinuxDisplay> list;
+  std::vector<bool> claimed(connectors.size(), false);
+  std::vector<const RandrOutput*> online;
+  for (const auto& o : outputs)
+    if (o.isOnline()) online.push_back(&o);
+
+  auto claim = [&](const RandrOutput& output) -> std::optional<DrmConnector> {
+    // Same EDID, preferring the one of the same name when identical monitors share an EDID.
+    std::optional<std::size_t> byEdid;
+    for (std::size_t i = 0; i < connectors.size(); ++i) {
+      if (claimed[i] || !connectors[i].connected || !sameEdid(output.edid, connectors[i].edid)) continue;
+      if (!byEdid || outputMatchesConnector(output.name, connectors[i].name)) byEdid = i;
+      if (outputMatchesConnector(output.name, connectors[i].name)) break;
+    }
+    std::optional<std::size_t> chosen = byEdid;
+    for (std::size_t i = 0; !chosen && i < connectors.size(); ++i)
+      if (!claimed[i] && outputMatchesConnector(output.name, connectors[i].name)) chosen = i;
+    if (!chosen) return std::nullopt;
+    claimed[*chosen] = true;
+    return connectors[*chosen];
+  };
+
+  for (const auto* output : online) {
+    LinuxDisplay display;
+    display.id = output->id;
+    display.outputName = output->name;
+    display.connector = claim(*output);
+    display.isBuiltIn = display.connector ? display.connector->isBuiltIn() : isBuiltInName(output->name);
+    const auto& edidBytes = !output->edid.empty() || !display.connector ? output->edid : display.connector->edid;
+    if (!edidBytes.empty()) {
+      std::string why;
+      display.edid = parseEdid(edidBytes, &why);
+      if (!display.edid)
+        AppLog::app.error("Ignoring the EDID of " + output->name + " (" + why + "): the display has no identity");
+    }
+    if (display.isBuiltIn && backlight)
+      display.backlight = backlight->deviceFor(display.connector ? display.connector->folder : std::filesystem::path());
+    list.push_back(std::move(display));
+  }
+
+  // Identical EDIDs would give identical keys; those displays add their output name.
+  for (auto& display : list) {
+    if (!display.edid) continue;
+    const bool twin = std::any_of(list.begin(), list.end(), [&](const LinuxDisplay& other) {
+      return &other != &display && other.edid && sameEdid(other.edid->baseBlock, display.edid->baseBlock);
+    });
+    display.stableKey = edidStableKey(display.edid->baseBlock, twin ? display.outputName : std::string_view());
+  }
+  return list;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/Backlight.hpp"
+#include "platform/linux/DrmConnectors.hpp"
+#include "platform/linux/Edid.hpp"
+#include "platform/linux/RandrScreen.hpp"
+
+// Everything known about one online display, joined from RandR (what the
+// X server shows) and sysfs (which kernel connector, DDC bus and backlight).
+struct LinuxDisplay {
+  std::uint32_t id = 0;       // the RandR output's XID
+  std::string outputName;     // "DP-1"
+  bool isBuiltIn = false;     // eDP, LVDS and DSI panels
+  std::optional<EdidInfo> edid;
+  std::optional<std::string> stableKey;    // UUID-shaped key from the EDID
+  std::optional<DrmConnector> connector;   // its sysfs connector, when one matched
+  std::optional<BacklightDevice> backlight;  // built-in panels only
+};
+
+// Builds the online display list. Connectors are matched to outputs by EDID
+// first (the X server's output names differ between drivers), then by name.
+class DisplayDirectory {
+ public:
+  // The X server's outputs, in its order (RandrScreen::outputs on a live server).
+  using OutputSource = std::function<std::vector<RandrOutput>()>;
+  DisplayDirectory(OutputSource outputs, DrmConnectors connectors, Backlight backlight);
+
+  // Re-reads RandR and sysfs; the result stays until the next refresh.
+  const std::vector<LinuxDisplay>& refresh();
+  const std::vector<LinuxDisplay>& displays() const { return displays_; }
+  const LinuxDisplay* display(std::uint32_t id) const;
+  const std::vector<DrmConnector>& connectors() const { return connectors_; }
+  const Backlight& backlight() const { return backlight_; }
+
+  // Joins outputs and connectors; public so the rules can be checked without a server.
+  static std::vector<LinuxDisplay> join(const std::vector<RandrOutput>& outputs,
+                                        const std::vector<DrmConnector>& connectors, const Backlight* backlight);
+
+ private:
+  OutputSource outputs_;
+  DrmConnectors scanner_;
+  Backlight backlight_;
+  std::vector<DrmConnector> connectors_;
+  std::vector<LinuxDisplay> displays_;
+};
+
+// Whether an X output name and a kernel connector name denote the same
+// connector: "HDMI-1" and "HDMI-A-1", "DisplayPort-0" and "DP-0", "DP1" and "DP-1".
+bool outputMatchesConnector(std::string_view outputName, std::string_view connectorName);

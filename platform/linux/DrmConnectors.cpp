@@ -1,0 +1,128 @@
+#include "platform/linux/DrmConnectors.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <system_error>
+
+#include "platform/linux/Edid.hpp"
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> readTextFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream content;
+  content << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return content.str();
+}
+
+std::optional<std::vector<std::uint8_t>> readBinaryFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+std::optional<int> i2cBusNumber(const std::string& name) {
+  constexpr std::string_view prefix = "i2c-";
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  int number = 0;
+  const char* begin = name.data() + prefix.size();
+  const char* end = name.data() + name.size();
+  const auto [ptr, ec] = std::from_chars(begin, end, number);
+  if (ec != std::errc() || ptr != end || number < 0) return std::nullopt;
+  return number;
+}
+
+bool DrmConnector::isBuiltIn() const {
+  for (std::string_view prefix : {"eDP", "LVDS", "DSI"})
+    if (name.compare(0, prefix.size(), prefix) == 0) return true;
+  return false;
+}
+
+std::string DrmConnector::transportType() const {
+  const auto type = name.substr(0, name.find('-'));
+  if (type == "DP") return "DisplayPort";
+  if (type == "HDMI") return "HDMI";
+  if (type == "DVI") return "DVI";
+  return type;
+}
+
+namespace {
+// The bus named by a folder's i2c-N children (DisplayPort AUX channels appear so).
+std::optional<int> childBus(const fs::path& folder) {
+  std::error_code ec;
+  std::optional<int> lowest;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (auto n = i2cBusNumber(it->path().filename().string()); n && (!lowest || *n < *lowest)) lowest = n;
+  }
+  return lowest;
+}
+
+// The bus behind the connector's "ddc" link: ddc/i2c-dev/i2c-N, or the link's own target name.
+std::optional<int> ddcLinkBus(const fs::path& folder) {
+  const auto ddc = folder / "ddc";
+  std::error_code ec;
+  if (!fs::exists(ddc, ec)) return std::nullopt;
+  if (auto n = childBus(ddc / "i2c-dev")) return n;
+  const auto target = fs::is_symlink(ddc, ec) ? fs::read_symlink(ddc, ec) : fs::path();
+  if (!ec && !target.empty()) return i2cBusNumber(target.filename().string());
+  return std::nullopt;
+}
+}  // namespace
+
+DrmConnectors::DrmConnectors(fs::path sysRoot, fs::path devRoot, EdidProbe probe)
+    : sysRoot_(std::move(sysRoot)), devRoot_(std::move(devRoot)), probe_(std::move(probe)) {}
+
+std::vector<DrmConnector> DrmConnectors::scan() const {
+  std::vector<DrmConnector> connectors;
+  std::error_code ec;
+  for (fs::directory_iterator it(sysRoot_ / "class" / "drm", ec), end; !ec && it != end; it.increment(ec)) {
+    const auto entry = it->path().filename().string();
+    // Connector folders are "card<N>-<name>"; "card0" itself and "renderD128" are not.
+    const auto dash = entry.find('-');
+    if (entry.compare(0, 4, "card") != 0 || dash == std::string::npos) continue;
+    DrmConnector connector;
+    connector.name = entry.substr(dash + 1);
+    connector.folder = it->path();
+    const auto status = readTextFile(connector.folder / "status");
+    connector.connected = status && status->compare(0, 9, "connected") == 0;
+    connector.edid = readBinaryFile(connector.folder / "edid").value_or(std::vector<std::uint8_t>{});
+    connector.i2cBus = connector.transportType() == "DisplayPort" || connector.name.compare(0, 3, "eDP") == 0
+                           ? childBus(connector.folder)
+                           : std::nullopt;
+    if (!connector.i2cBus) connector.i2cBus = ddcLinkBus(connector.folder);
+    connectors.push_back(std::move(connector));
+  }
+  std::sort(connectors.begin(), connectors.end(),
+            [](const DrmConnector& a, const DrmConnector& b) { return a.folder < b.folder; });
+
+  // Buses named by sysfs are taken; the rest are matched by the EDID they answer with.
+  std::set<int> taken;
+  for (const auto& c : connectors)
+    if (c.i2cBus) taken.insert(*c.i2cBus);
+  std::vector<int> candidates;
+  for (fs::directory_iterator it(devRoot_, ec), end; !ec && it != end; it.increment(ec)) {
+    if (auto n = i2cBusNumber(it->path().filename().string())) candidates.push_back(*n);
+  }
+  std::sort(candidates.begin(), candidates.end());
+  for (auto& c : connectors) {
+    if (c.i2cBus || !c.connected || c.isBuiltIn() || c.edid.size() < kEdidBlockSize || !probe_) continue;
+    for (int bus : candidates) {
+      if (taken.count(bus)) continue;
+      const auto answer = probe_(bus);
+      if (answer && sameEdid(*answer, c.edid)) {
+        c.i2cBus = bus;
+        taken.insert(bus);
+        break;
+      }
+    }
+  }
+  return connectors;
+}

@@ -1,0 +1,138 @@
+#include "platform/linux/GammaStash.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#include "platform/linux/DrmConnectors.hpp"
+#include "services/AppLog.hpp"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+constexpr std::string_view kPrefix = "gamma-";
+
+std::optional<GammaRamps> rampsFrom(const json& value) {
+  if (!value.is_object()) return std::nullopt;
+  GammaRamps ramps;
+  for (auto [key, channel] : {std::pair{"red", &ramps.red}, {"green", &ramps.green}, {"blue", &ramps.blue}}) {
+    const auto it = value.find(key);
+    if (it == value.end() || !it->is_array()) return std::nullopt;
+    for (const auto& entry : *it) {
+      if (!entry.is_number_unsigned() || entry.get<std::uint64_t>() > 0xFFFF) return std::nullopt;
+      channel->push_back(static_cast<std::uint16_t>(entry.get<std::uint64_t>()));
+    }
+  }
+  if (ramps.red.empty() || ramps.red.size() != ramps.green.size() || ramps.red.size() != ramps.blue.size())
+    return std::nullopt;
+  return ramps;
+}
+
+// Writes `text` to `path` whole: a temporary file, flushed to disk, renamed over.
+bool writeAtomically(const fs::path& path, const std::string& text) {
+  const auto temporary = path.string() + ".tmp";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(temporary.c_str());
+  return ok;
+}
+}  // namespace
+
+GammaStash::GammaStash(fs::path folder, fs::path procRoot, std::string displayName, int pid)
+    : folder_(std::move(folder)), procRoot_(std::move(procRoot)), displayName_(std::move(displayName)), pid_(pid) {}
+
+fs::path GammaStash::filePath() const { return folder_ / (std::string(kPrefix) + std::to_string(pid_) + ".json"); }
+
+// The process start time in clock ticks (field 22 of /proc/<pid>/stat): a pid
+// that was reused by another program has a different one.
+std::optional<std::string> GammaStash::startTime(int pid) const {
+  const auto stat = readTextFile(procRoot_ / std::to_string(pid) / "stat");
+  if (!stat) return std::nullopt;
+  const auto close = stat->rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat->substr(close + 1));
+  std::string field;
+  for (int index = 3; index <= 22 && (fields >> field); ++index) {
+    if (index == 22) return field;
+  }
+  return std::nullopt;
+}
+
+int GammaStash::recoverAbandoned(const ApplyRamps& apply) {
+  int restored = 0;
+  std::error_code ec;
+  std::vector<fs::path> files;
+  for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+    const auto name = it->path().filename().string();
+    if (name.compare(0, kPrefix.size(), kPrefix) == 0 && it->path().extension() == ".json") files.push_back(it->path());
+  }
+  for (const auto& file : files) {
+    const auto text = readTextFile(file);
+    const json document = text ? json::parse(*text, nullptr, false) : json();
+    if (!document.is_object()) {
+      AppLog::app.error("Removing unreadable gamma recovery file " + file.string());
+      fs::remove(file, ec);
+      continue;
+    }
+    const int pid = document.value("pid", 0);
+    const std::string started = document.value("started", std::string());
+    const auto running = startTime(pid);
+    if (pid == pid_ || (running && *running == started)) continue;  // its owner still runs
+    if (document.value("display", std::string()) != displayName_) continue;  // another X server's
+    const auto outputs = document.find("outputs");
+    if (outputs != document.end() && outputs->is_object()) {
+      for (auto it = outputs->begin(); it != outputs->end(); ++it) {
+        const auto ramps = rampsFrom(it.value());
+        if (!ramps) continue;
+        const int code = apply(it.key(), *ramps);
+        AppLog::app.log("Restored gamma of " + it.key() + " left by process " + std::to_string(pid) +
+                        " result=" + std::to_string(code));
+        if (code == 0) ++restored;
+      }
+    }
+    fs::remove(file, ec);
+  }
+  return restored;
+}
+
+bool GammaStash::rememberOriginal(const std::string& outputName, const GammaRamps& original) {
+  if (hasOriginal(outputName)) return true;
+  originals_[outputName] = original;
+  if (save()) return true;
+  originals_.erase(outputName);
+  AppLog::app.error("Could not write the gamma recovery file " + filePath().string());
+  return false;
+}
+
+void GammaStash::noteWritten(const std::string& outputName, const GammaRamps& written) {
+  const auto it = originals_.find(outputName);
+  if (it == originals_.end() || !(it->second == written)) return;
+  originals_.erase(it);
+  save();
+}
+
+bool GammaStash::save() const {
+  std::error_code ec;
+  if (originals_.empty()) {
+    fs::remove(filePath(), ec);
+    return !ec;
+  }
+  fs::create_directories(folder_, ec);
+  json outputs = json::object();
+  for (const auto& [name, ramps] : originals_)
+    outputs[name] = {{"red", ramps.red}, {"green", ramps.green}, {"blue", ramps.blue}};
+  const json document = {{"pid", pid_},
+                         {"started", startTime(pid_).value_or("")},
+                         {"display", displayName_},
+                         {"outputs", outputs}};
+  return writeAtomically(filePath(), document.dump());
+}

@@ -1,0 +1,226 @@
+#include "platform/linux/LinuxDisplayPorts.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "platform/linux/DBusSession.hpp"
+#include "services/AppLog.hpp"
+
+namespace {
+// The DDC channel of one display: the bus behind a /dev/i2c-N.
+class I2CChannel final : public AVService {
+ public:
+  explicit I2CChannel(int bus) : bus(bus) {}
+  const int bus;
+};
+}  // namespace
+
+LinuxDisplayPorts::LinuxDisplayPorts(DisplayDirectory directory, I2CDevice i2c, DBusSession* bus)
+    : directory_(std::move(directory)), i2c_(std::move(i2c)), bus_(bus) {}
+
+std::string LinuxDisplayPorts::location(const LinuxDisplay& display) const {
+  return display.connector ? display.connector->folder.string() : outputLocation(display.outputName);
+}
+
+void LinuxDisplayPorts::refresh() {
+  directory_.refresh();
+  refreshed_ = true;
+  firstHandle_ += entries_.size();
+  entries_.clear();
+  // The transport takes the first external channel after a display's entry,
+  // so displays without a channel come last: they must not reach another's.
+  std::vector<const LinuxDisplay*> order;
+  for (const auto& display : directory_.displays()) order.push_back(&display);
+  std::stable_partition(order.begin(), order.end(),
+                        [](const LinuxDisplay* d) { return d->connector && d->connector->i2cBus; });
+  for (const auto* displayPointer : order) {
+    const auto& display = *displayPointer;
+    Entry screen;
+    screen.path = location(display);
+    screen.name = display.connector ? display.connector->folder.filename().string() : display.outputName;
+    PropertyDictionary attributes;
+    if (display.edid && display.edid->monitorName)
+      attributes["ProductAttributes"] = PropertyDictionary{{"ProductName", *display.edid->monitorName}};
+    if (display.connector)
+      attributes["Transport"] = PropertyDictionary{{"Downstream", display.connector->transportType()}};
+    if (!attributes.empty()) screen.properties["DisplayAttributes"] = std::move(attributes);
+    screen.backlight = display.backlight;
+    entries_.push_back(std::move(screen));
+    if (display.connector && display.connector->i2cBus) {
+      Entry channel;
+      channel.path = location(display) + "/i2c-" + std::to_string(*display.connector->i2cBus);
+      channel.name = "DCPAVServiceProxy";
+      channel.properties["Location"] = display.isBuiltIn ? "Embedded" : "External";
+      channel.i2cBus = display.connector->i2cBus;
+      entries_.push_back(std::move(channel));
+    }
+  }
+}
+
+const LinuxDisplay* LinuxDisplayPorts::find(DisplayID displayID) {
+  if (!refreshed_) refresh();
+  return directory_.display(displayID);
+}
+
+std::optional<std::vector<DisplayID>> LinuxDisplayPorts::onlineDisplayList() {
+  refresh();
+  std::vector<DisplayID> ids;
+  for (const auto& d : directory_.displays()) ids.push_back(d.id);
+  return ids;
+}
+
+bool LinuxDisplayPorts::isBuiltIn(DisplayID displayID) {
+  const auto* d = find(displayID);
+  return d && d->isBuiltIn;
+}
+
+std::uint32_t LinuxDisplayPorts::vendorNumber(DisplayID displayID) {
+  const auto* d = find(displayID);
+  return d && d->edid ? d->edid->vendor : 0;
+}
+
+std::uint32_t LinuxDisplayPorts::modelNumber(DisplayID displayID) {
+  const auto* d = find(displayID);
+  return d && d->edid ? d->edid->product : 0;
+}
+
+std::uint32_t LinuxDisplayPorts::serialNumber(DisplayID displayID) {
+  const auto* d = find(displayID);
+  return d && d->edid ? d->edid->serial : 0;
+}
+
+std::optional<PropertyValue> LinuxDisplayPorts::infoDictionary(DisplayID displayID) {
+  const auto* d = find(displayID);
+  if (!d) return std::nullopt;
+  PropertyDictionary dictionary;
+  if (d->stableKey) dictionary["kCGDisplayUUID"] = *d->stableKey;
+  dictionary["IODisplayLocation"] = location(*d);
+  return PropertyValue(std::move(dictionary));
+}
+
+const LinuxDisplayPorts::Entry* LinuxDisplayPorts::entry(RegistryEntry handle) const {
+  if (handle < firstHandle_ || handle - firstHandle_ >= entries_.size()) return nullptr;
+  return &entries_[handle - firstHandle_];
+}
+
+std::optional<std::vector<RegistryEntry>> LinuxDisplayPorts::allEntries() {
+  if (!refreshed_) refresh();
+  std::vector<RegistryEntry> handles;
+  for (std::size_t i = 0; i < entries_.size(); ++i) handles.push_back(firstHandle_ + i);
+  return handles;
+}
+
+std::optional<std::string> LinuxDisplayPorts::path(RegistryEntry handle) {
+  const auto* e = entry(handle);
+  if (!e || e->path.size() > 4096) return std::nullopt;
+  return e->path;
+}
+
+std::optional<std::string> LinuxDisplayPorts::name(RegistryEntry handle) {
+  const auto* e = entry(handle);
+  if (!e || e->name.size() > 128) return std::nullopt;
+  return e->name;
+}
+
+std::optional<PropertyValue> LinuxDisplayPorts::searchProperty(RegistryEntry handle, std::string_view key) {
+  const auto* e = entry(handle);
+  if (!e) return std::nullopt;
+  // The entry itself first, then its children (entries whose path lies below it).
+  if (const auto it = e->properties.find(key); it != e->properties.end()) return it->second;
+  const auto prefix = e->path + "/";
+  for (const auto& child : entries_) {
+    if (child.path.compare(0, prefix.size(), prefix) != 0) continue;
+    if (const auto it = child.properties.find(key); it != child.properties.end()) return it->second;
+  }
+  return std::nullopt;
+}
+
+std::optional<RegistryEntry> LinuxDisplayPorts::entryFromPath(std::string_view path) {
+  if (!refreshed_) refresh();
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].path == path) return firstHandle_ + i;
+  return std::nullopt;
+}
+
+std::shared_ptr<AVService> LinuxDisplayPorts::createWithService(RegistryEntry handle) {
+  const auto* e = entry(handle);
+  if (!e || !e->i2cBus) return nullptr;
+  return std::make_shared<I2CChannel>(*e->i2cBus);
+}
+
+std::int32_t LinuxDisplayPorts::writeI2C(AVService& service, std::uint32_t chipAddress, std::uint32_t dataAddress,
+                                         const std::uint8_t* buffer, std::uint32_t length) {
+  const auto* channel = dynamic_cast<I2CChannel*>(&service);
+  if (!channel || chipAddress > 0x7F || dataAddress > 0xFF) return IOResult::unsupported;
+  return i2c_.write(channel->bus, static_cast<std::uint8_t>(chipAddress), static_cast<std::uint8_t>(dataAddress),
+                    std::span(buffer, length));
+}
+
+std::int32_t LinuxDisplayPorts::readI2C(AVService& service, std::uint32_t chipAddress, std::uint32_t,
+                                        std::uint8_t* buffer, std::uint32_t length) {
+  // On i2c-dev a read goes straight to the chip; the monitor puts its own
+  // source address first in the reply.
+  const auto* channel = dynamic_cast<I2CChannel*>(&service);
+  if (!channel || chipAddress > 0x7F) return IOResult::unsupported;
+  return i2c_.read(channel->bus, static_cast<std::uint8_t>(chipAddress), std::span(buffer, length));
+}
+
+bool LinuxDisplayPorts::hasCanChangeBrightness() { return bus_ && bus_->hasSystemBus(); }
+bool LinuxDisplayPorts::hasGetBrightness() { return bus_ && bus_->hasSystemBus(); }
+bool LinuxDisplayPorts::hasSetBrightness() { return bus_ && bus_->hasSystemBus(); }
+
+bool LinuxDisplayPorts::canChangeBrightness(DisplayID displayID) {
+  const auto* d = find(displayID);
+  return d && d->isBuiltIn && d->backlight && directory_.backlight().maxBrightness(*d->backlight);
+}
+
+std::int32_t LinuxDisplayPorts::getBrightness(DisplayID displayID, float& level) {
+  const auto* d = find(displayID);
+  if (!d || !d->backlight) return IOResult::noDevice;
+  const auto fraction = directory_.backlight().fraction(*d->backlight);
+  if (!fraction) return IOResult::noDevice;
+  level = static_cast<float>(*fraction);
+  return IOResult::success;
+}
+
+std::int32_t LinuxDisplayPorts::setBrightness(DisplayID displayID, float level) {
+  const auto* d = find(displayID);
+  if (!d || !d->backlight || !bus_) return IOResult::noDevice;
+  const auto max = directory_.backlight().maxBrightness(*d->backlight);
+  if (!max) return IOResult::noDevice;
+  const auto raw = static_cast<std::uint32_t>(std::lround(std::clamp(static_cast<double>(level), 0.0, 1.0) * *max));
+  std::string error;
+  const int r = bus_->setBrightness("backlight", d->backlight->name, raw, &error);
+  if (r < 0 && error != lastBusError_) AppLog::app.error("logind SetBrightness failed: " + error);
+  lastBusError_ = r < 0 ? error : std::string();
+  return r < 0 ? ioResultForErrno(-r) : IOResult::success;
+}
+
+std::int32_t LinuxDisplayPorts::setBrightnessSmooth(DisplayID, float) { return IOResult::unsupported; }
+
+std::int32_t LinuxDisplayPorts::setFloatParameter(RegistryEntry handle, std::string_view key, float value) {
+  const auto* e = entry(handle);
+  if (key != "brightness") return IOResult::unsupported;
+  if (!e || !e->backlight) return IOResult::noDevice;
+  const auto max = directory_.backlight().maxBrightness(*e->backlight);
+  if (!max) return IOResult::noDevice;
+  const auto raw = static_cast<std::uint32_t>(std::lround(std::clamp(static_cast<double>(value), 0.0, 1.0) * *max));
+  return ioResultForErrno(directory_.backlight().writeRaw(*e->backlight, raw));
+}
+
+std::int32_t LinuxDisplayPorts::getFloatParameter(RegistryEntry handle, std::string_view key, float& value) {
+  const auto* e = entry(handle);
+  if (key != "brightness") return IOResult::unsupported;
+  if (!e || !e->backlight) return IOResult::noDevice;
+  const auto fraction = directory_.backlight().fraction(*e->backlight);
+  if (!fraction) return IOResult::noDevice;
+  value = static_cast<float>(*fraction);
+  return IOResult::success;
+}
+
+void LinuxDisplayPorts::sleepMicroseconds(std::uint32_t microseconds) {
+  std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+}

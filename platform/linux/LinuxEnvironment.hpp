@@ -1,0 +1,39 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/ports/Environment.hpp"
+
+// The process's environment as XDG desktops define it.
+class LinuxEnvironment final : public Environment {
+ public:
+  struct Facts {
+    std::map<std::string, std::string> variables;  // the process environment
+    std::optional<std::filesystem::path> executable;  // what /proc/self/exe points at
+    std::optional<std::string> argv0;
+    std::filesystem::path currentDirectory;
+  };
+  explicit LinuxEnvironment(Facts facts);
+  // Reads the facts of this process (`procRoot` is /proc).
+  static LinuxEnvironment fromProcess(const char* argv0, const std::filesystem::path& procRoot = "/proc");
+
+  // $XDG_CONFIG_HOME when absolute, else ~/.config.
+  std::optional<std::filesystem::path> applicationSupportDirectory() const override;
+  std::filesystem::path homeDirectory() const override;
+  std::optional<std::filesystem::path> executablePath() const override;
+  std::filesystem::path currentDirectory() const override { return facts_.currentDirectory; }
+  std::optional<std::filesystem::path> bundleResourcesDirectory() const override { return std::nullopt; }
+  // From LANGUAGE, then LC_ALL, LC_MESSAGES, LANG: "ja_JP.UTF-8" becomes "ja-JP".
+  std::vector<std::string> preferredLanguages() const override;
+
+  // $XDG_RUNTIME_DIR when set and absolute.
+  std::optional<std::filesystem::path> runtimeDirectory() const;
+  std::optional<std::string> variable(const std::string& name) const;
+
+ private:
+  Facts facts_;
+};
+
+// "ja_JP.UTF-8@euro" -> "ja-JP"; nullopt for "C", "POSIX" and empty text.
+std::optional<std::string> languageTagFromLocale(std::string_view locale);

@@ -1,0 +1,66 @@
+#include "platform/linux/LinuxGammaTables.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+float gammaFraction(std::uint16_t entry) { return static_cast<float>(entry) / 65535.0f; }
+
+std::uint16_t gammaEntry(float fraction) {
+  if (!std::isfinite(fraction)) return 0;
+  return static_cast<std::uint16_t>(std::lround(std::clamp(fraction, 0.0f, 1.0f) * 65535.0f));
+}
+
+LinuxGammaTables::LinuxGammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash)
+    : randr_(randr), stash_(std::move(stash)) {}
+
+int LinuxGammaTables::recoverAbandoned() {
+  if (!stash_ || !randr_.isAvailable()) return 0;
+  const auto outputs = randr_.outputs();
+  return stash_->recoverAbandoned([&](const std::string& name, const GammaRamps& ramps) {
+    for (const auto& output : outputs)
+      if (output.name == name && output.isOnline()) return randr_.setGamma(output.id, ramps);
+    return 1;
+  });
+}
+
+std::uint32_t LinuxGammaTables::capacity(DisplayID displayID) {
+  return static_cast<std::uint32_t>(std::max(0, randr_.gammaSize(displayID)));
+}
+
+std::int32_t LinuxGammaTables::getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green,
+                                           float* blue, std::uint32_t& sampleCount) {
+  sampleCount = 0;
+  if (!red || !green || !blue) return illegalArgument;
+  const auto ramps = randr_.gamma(displayID);
+  if (!ramps) return randr_.output(displayID) ? notImplemented : invalidDisplay;
+  const auto n = std::min<std::size_t>(capacity, ramps->red.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    red[i] = gammaFraction(ramps->red[i]);
+    green[i] = gammaFraction(ramps->green[i]);
+    blue[i] = gammaFraction(ramps->blue[i]);
+  }
+  sampleCount = static_cast<std::uint32_t>(n);
+  return success;
+}
+
+std::int32_t LinuxGammaTables::setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red,
+                                           const float* green, const float* blue) {
+  if (!red || !green || !blue) return illegalArgument;
+  const auto output = randr_.output(displayID);
+  if (!output || !output->isOnline()) return invalidDisplay;
+  // RandR takes exactly the CRTC's ramp size.
+  if (sampleCount == 0 || static_cast<int>(sampleCount) != randr_.gammaSize(displayID)) return illegalArgument;
+  GammaRamps ramps;
+  for (std::uint32_t i = 0; i < sampleCount; ++i) {
+    ramps.red.push_back(gammaEntry(red[i]));
+    ramps.green.push_back(gammaEntry(green[i]));
+    ramps.blue.push_back(gammaEntry(blue[i]));
+  }
+  if (stash_ && !stash_->hasOriginal(output->name)) {
+    if (const auto original = randr_.gamma(displayID); original && !(*original == ramps))
+      stash_->rememberOriginal(output->name, *original);
+  }
+  if (randr_.setGamma(displayID, ramps) != 0) return failure;
+  if (stash_) stash_->noteWritten(output->name, ramps);
+  return success;
+}

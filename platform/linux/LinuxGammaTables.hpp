@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/linux/GammaStash.hpp"
+#include "platform/linux/RandrScreen.hpp"
+#include "platform/ports/GammaTables.hpp"
+
+// CRTC gamma through RandR, as fractions. The first change of an output
+// stores its original ramps in the crash-safety stash, so a process that dies
+// dimmed is undone by the next start.
+class LinuxGammaTables final : public GammaTables {
+ public:
+  // `stash` may be null (no runtime folder): gamma then works without crash safety.
+  LinuxGammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash);
+
+  // Puts back ramps a dead process left changed; call once before anything captures gamma.
+  int recoverAbandoned();
+
+  bool hasCapacity() override { return randr_.isAvailable(); }
+  std::uint32_t capacity(DisplayID displayID) override;
+  bool hasGetTransfer() override { return randr_.isAvailable(); }
+  std::int32_t getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green, float* blue,
+                           std::uint32_t& sampleCount) override;
+  bool hasSetTransfer() override { return randr_.isAvailable(); }
+  std::int32_t setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red, const float* green,
+                           const float* blue) override;
+
+ private:
+  RandrScreen& randr_;
+  std::unique_ptr<GammaStash> stash_;
+};
+
+// 16-bit ramp entries and fractions, converted so that a value read and
+// written back is unchanged.
+float gammaFraction(std::uint16_t entry);
+std::uint16_t gammaEntry(float fraction);

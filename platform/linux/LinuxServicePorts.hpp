@@ -1,0 +1,78 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+
+#include "platform/linux/DBusSession.hpp"
+#include "platform/linux/X11Input.hpp"
+#include "platform/linux/XdgAutostart.hpp"
+#include "platform/ports/HotKeyService.hpp"
+#include "platform/ports/LoginItemService.hpp"
+#include "platform/ports/PowerAssertions.hpp"
+
+// Idle and sleep inhibitors as power assertions: logind's blocking inhibitors
+// ("idle" -> "PreventUserIdleDisplaySleep", "sleep" -> "PreventSystemSleep")
+// and, under GNOME, the session's idle inhibition.
+class LinuxPowerAssertions final : public PowerAssertions {
+ public:
+  explicit LinuxPowerAssertions(DBusSession& bus) : bus_(bus) {}
+  Summary copyAssertionsStatus() override;
+  ByProcess copyAssertionsByProcess() override;
+
+  // GNOME's IsInhibited flag for "idle".
+  static constexpr std::uint32_t kGnomeInhibitIdle = 8;
+
+  struct Holder {
+    std::string process;  // "1234 firefox"
+    std::string type;     // the assertion name
+    std::string reason;
+  };
+  // The assertions the inhibitors stand for; nullopt when neither source answered.
+  static std::optional<std::vector<Holder>> holders(const std::optional<std::vector<LogindInhibitor>>& inhibitors,
+                                                    std::optional<bool> sessionIdleInhibited);
+  static Summary summary(const std::optional<std::vector<Holder>>& holders);
+  static ByProcess byProcess(const std::optional<std::vector<Holder>>& holders);
+
+ private:
+  std::optional<std::vector<Holder>> query() {
+    return holders(bus_.listInhibitors(), bus_.gnomeIsInhibited(kGnomeInhibitIdle));
+  }
+  DBusSession& bus_;
+};
+
+// Control+Alt hot keys as X key grabs; the table's key codes become X key symbols.
+class LinuxHotKeyService final : public HotKeyService {
+ public:
+  explicit LinuxHotKeyService(X11HotKeys& keys);
+
+  InstallResult installEventHandler(Handler handler) override;
+  RegisterResult registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, Identity identity) override;
+  std::int32_t unregisterEventHotKey(HotKeyRef hotKey) override;
+
+  // The X key symbol for a key code of the hot-key table; nullopt outside it.
+  static std::optional<unsigned long> keySymbolFor(std::uint32_t keyCode);
+  // Returned for codes outside the table or modifiers other than Control+Option.
+  static constexpr std::int32_t kUnsupported = -50;
+
+ private:
+  X11HotKeys& keys_;
+  std::optional<Handler> handler_;
+  std::map<HotKeyRef, Identity> identities_;
+  HotKeyRef nextRef_ = 1;
+  Subscription pressed_;
+};
+
+// Launch at login through an XDG autostart entry.
+class LinuxLoginItems final : public LoginItemService {
+ public:
+  explicit LinuxLoginItems(XdgAutostart autostart) : autostart_(std::move(autostart)) {}
+  Status status() const override { return autostart_.status(); }
+  bool registerItem(std::string& error) override { return autostart_.registerItem(error); }
+  bool unregisterItem(std::string& error) override { return autostart_.unregisterItem(error); }
+  // Desktops keep their autostart switches in different tools; there is no one place to open.
+  bool openSystemSettingsLoginItems() override { return false; }
+
+ private:
+  XdgAutostart autostart_;
+};

@@ -1,0 +1,83 @@
+#include "platform/linux/X11Session.hpp"
+
+#include <X11/Xlib.h>
+
+#include <cstdlib>
+
+#include "services/AppLog.hpp"
+
+namespace {
+// Xlib's error handler is process-wide; the trap in progress collects into it.
+int* activeTrap = nullptr;
+
+int recordError(Display*, XErrorEvent* error) {
+  if (activeTrap && *activeTrap == 0) *activeTrap = error->error_code;
+  if (!activeTrap) AppLog::app.error("X11 request failed with error " + std::to_string(error->error_code));
+  return 0;
+}
+
+// Xlib's default I/O error handler exits the process; ours only logs, and the
+// per-display exit handler below keeps the process alive.
+int ioError(Display*) {
+  AppLog::app.error("The connection to the X server was lost");
+  return 0;
+}
+}  // namespace
+
+std::unique_ptr<X11Session> X11Session::open(const std::string& displayName) {
+  Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
+  if (!display) return nullptr;
+  XSetErrorHandler(recordError);
+  XSetIOErrorHandler(ioError);
+  return std::unique_ptr<X11Session>(new X11Session(display, DisplayString(display)));
+}
+
+X11Session::X11Session(Display* display, std::string name) : display_(display), name_(std::move(name)) {
+  XSetIOErrorExitHandler(
+      display_, [](Display*, void* self) { static_cast<X11Session*>(self)->markLost(); }, this);
+}
+
+X11Session::~X11Session() {
+  // A broken connection cannot be closed cleanly; the process leaks its few bytes.
+  if (alive_) XCloseDisplay(display_);
+}
+
+void X11Session::markLost() {
+  if (!alive_) return;
+  alive_ = false;
+  lost.emit();
+}
+
+unsigned long X11Session::rootWindow() const { return DefaultRootWindow(display_); }
+
+int X11Session::fileDescriptor() const { return ConnectionNumber(display_); }
+
+Subscription X11Session::onEvent(EventHandler handler) {
+  return events_.connect([handler = std::move(handler)](XEvent& event) { handler(event); });
+}
+
+void X11Session::processPending() {
+  while (alive_ && XPending(display_) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    // XInput2 payloads are fetched once here, so every handler can read them.
+    const bool cookie = event.type == GenericEvent && XGetEventData(display_, &event.xcookie);
+    events_.emit(event);
+    if (cookie) XFreeEventData(display_, &event.xcookie);
+  }
+}
+
+void X11Session::flush() {
+  if (alive_) XFlush(display_);
+}
+
+int X11Session::trapErrors(const std::function<void()>& requests) {
+  if (!alive_) return BadImplementation;
+  int code = 0;
+  int* outer = activeTrap;
+  activeTrap = &code;
+  requests();
+  if (alive_) XSync(display_, False);
+  activeTrap = outer;
+  return code;
+}

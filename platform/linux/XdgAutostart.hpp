@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "platform/ports/LoginItemService.hpp"
+
+// Launch at login as an XDG autostart entry, <config home>/autostart/Dimmora.desktop.
+class XdgAutostart {
+ public:
+  // No entry; the entry starts this program; the desktop's settings turned
+  // the entry off; the entry names a program that is not there.
+  using Status = LoginItemService::Status;
+
+  XdgAutostart(std::filesystem::path configHome, std::filesystem::path executable);
+
+  Status status() const;
+  // Writes (or rewrites) the entry; false with the system's error text.
+  bool registerItem(std::string& error);
+  // Removes the entry; an absent entry is not an error.
+  bool unregisterItem(std::string& error);
+
+  std::filesystem::path entryPath() const;
+
+ private:
+  std::filesystem::path configHome_;
+  std::filesystem::path executable_;
+};
+
+// The entry's Exec value for a program path, quoted as the desktop-entry format requires.
+std::string desktopEntryExec(const std::filesystem::path& executable);

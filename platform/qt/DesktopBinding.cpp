@@ -1,0 +1,128 @@
+#include "platform/qt/DesktopBinding.hpp"
+
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QThread>
+
+#include "services/AppLog.hpp"
+
+namespace fs = std::filesystem;
+
+std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment, TerminationSignals& signals,
+                                                       Roots roots, std::string& error) {
+  const auto display = environment.variable("DISPLAY");
+  if (!display) {
+    error = "no X11 display (DISPLAY is not set)";
+    return nullptr;
+  }
+  auto session = X11Session::open(*display);
+  if (!session) {
+    error = "cannot connect to the X server at " + *display;
+    return nullptr;
+  }
+  std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(session), roots));
+  binding->wire(signals);
+  return binding;
+}
+
+DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11Session> session, Roots roots)
+    : environment_(std::move(environment)), roots_(std::move(roots)), session_(std::move(session)) {
+  bus_ = std::make_unique<DBusSession>();
+  randr_ = std::make_unique<RandrScreen>(*session_);
+  if (!randr_->isAvailable()) AppLog::app.error("The X server has no RandR 1.2: displays and gamma are unavailable");
+  idle_ = std::make_unique<X11IdleTime>(*session_);
+  if (!idle_->isAvailable()) AppLog::app.error("The X server has no MIT-SCREEN-SAVER extension: idle time is unknown");
+  rawInput_ = std::make_unique<X11RawInput>(*session_);
+  if (!rawInput_->isAvailable()) AppLog::app.error("The X server has no XInput 2: input elsewhere is not seen");
+  keys_ = std::make_unique<X11HotKeys>(*session_);
+
+  const I2CDevice i2c(roots_.dev);
+  displays_ = std::make_unique<LinuxDisplayPorts>(
+      DisplayDirectory([randr = randr_.get()] { return randr->outputs(); },
+                       DrmConnectors(roots_.sys, roots_.dev, [i2c](int bus) { return i2c.readEdid(bus); }),
+                       Backlight(roots_.sys)),
+      i2c, bus_.get());
+
+  // Without a per-user runtime folder, a private one in the temporary folder keeps crash safety.
+  const fs::path runtime =
+      environment_.runtimeDirectory().value_or(fs::temp_directory_path() / ("dimmora-" + std::to_string(getuid())));
+  gamma_ = std::make_unique<LinuxGammaTables>(
+      *randr_, std::make_unique<GammaStash>(runtime / "Dimmora", roots_.proc, session_->name(), getpid()));
+  idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
+  inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
+  if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);
+  hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
+  const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
+  loginItems_ = std::make_unique<LinuxLoginItems>(
+      XdgAutostart(environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),
+                   fs::absolute(executable)));
+}
+
+DesktopBinding::~DesktopBinding() { watch_.clear(); }
+
+void DesktopBinding::wire(TerminationSignals& signals) {
+  // Xlib may have queued events while answering a request; drain them before the loop sleeps.
+  watch_.watch(session_->fileDescriptor(), [this] { session_->processPending(); });
+  if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
+      session_->processPending();
+      session_->flush();
+    });
+  for (int fd : bus_->fileDescriptors()) watch_.watch(fd, [this] { bus_->process(); });
+  watch_.watch(signals.fileDescriptor(), [this, &signals] {
+    if (const int number = signals.take()) {
+      AppLog::app.log("Received signal " + std::to_string(number) + ", quitting");
+      quit();
+    }
+  });
+  if (auto* app = QCoreApplication::instance())
+    QObject::connect(app, &QCoreApplication::aboutToQuit, app, [this] { announceTermination(); });
+
+  // One notification per burst of RandR events.
+  subscriptions_.push_back(randr_->screenChanged.connect([this] {
+    if (pendingScreenChange_.isActive()) return;
+    pendingScreenChange_ = mainLoop_.post([this] { notifications_.screenParametersChanged.emit(); });
+  }));
+  subscriptions_.push_back(bus_->prepareForSleep.connect([this](const bool& sleeping) {
+    if (sleeping)
+      notifications_.willSleep.emit();
+    else
+      notifications_.didWake.emit();
+  }));
+  subscriptions_.push_back(session_->lost.connect([] {
+    AppLog::app.error("Display control stopped: the X server went away");
+  }));
+}
+
+SystemPorts DesktopBinding::ports() {
+  SystemPorts ports;
+  ports.mainLoop = &mainLoop_;
+  ports.environment = &environment_;
+  ports.displays = displays_.get();
+  ports.registry = displays_.get();
+  ports.avServices = displays_.get();
+  ports.panelBrightness = displays_.get();
+  ports.blockingSleep = displays_.get();
+  ports.gamma = gamma_.get();
+  ports.idleTime = idle_->isAvailable() ? idleTime_.get() : nullptr;
+  ports.inputMonitors = inputMonitors_.get();
+  ports.notifications = &notifications_;
+  ports.powerAssertions = powerAssertions_.get();
+  ports.hotKeys = hotKeys_.get();
+  ports.loginItems = loginItems_.get();
+  return ports;
+}
+
+void DesktopBinding::announceTermination() {
+  if (terminationAnnounced_) return;
+  terminationAnnounced_ = true;
+  notifications_.willTerminate.emit();
+  session_->flush();
+}
+
+void DesktopBinding::quit() {
+  announceTermination();
+  QCoreApplication::quit();
+}

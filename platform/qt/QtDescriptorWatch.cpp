@@ -1,0 +1,9 @@
+#include "platform/qt/QtDescriptorWatch.hpp"
+
+void QtDescriptorWatch::watch(int fd, std::function<void()> onReadable) {
+  if (fd < 0) return;
+  auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                   [onReadable = std::move(onReadable)] { onReadable(); });
+  notifiers_.push_back(std::move(notifier));
+}

@@ -1,0 +1,344 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <nlohmann/json.hpp>
+
+#include "LinuxTestSupport.hpp"
+#include "platform/linux/GammaStash.hpp"
+#include "platform/linux/LinuxDisplayPorts.hpp"
+#include "platform/linux/LinuxEnvironment.hpp"
+#include "platform/linux/LinuxGammaTables.hpp"
+#include "platform/linux/LinuxServicePorts.hpp"
+#include "platform/linux/XdgAutostart.hpp"
+#include "platform/qt/QtInputMonitors.hpp"
+#include "platform/qt/QtDesktop.hpp"
+#include "platform/qt/QtMainLoop.hpp"
+#include "platform/qt/QtUserDefaults.hpp"
+#include "platform/linux/X11Input.hpp"
+#include "services/GlobalHotKeyManager.hpp"
+
+namespace {
+// RandR is the X server's; over a fake tree the outputs come from here.
+struct FakeDesktop {
+  TempTree tree;
+  std::vector<std::uint8_t> dell = makeEdid("DEL", 0x4321, 99, "DELL P2419H");
+
+  FakeDesktop() {
+    tree.write("sys/class/drm/card0-DP-1/status", "connected\n");
+    tree.write("sys/class/drm/card0-DP-1/edid", dell);
+    tree.folder("sys/class/drm/card0-DP-1/i2c-6");
+    tree.write("sys/class/drm/card0-eDP-1/status", "connected\n");
+    tree.write("sys/class/drm/card0-eDP-1/intel_backlight/brightness", "300\n");
+    tree.write("sys/class/drm/card0-eDP-1/intel_backlight/max_brightness", "1200\n");
+    tree.write("sys/class/drm/card0-HDMI-A-1/status", "connected\n");  // no bus anywhere
+    tree.folder("dev");
+  }
+  LinuxDisplayPorts ports(std::vector<RandrOutput> outputs) {
+    DisplayDirectory directory([outputs] { return outputs; },
+                               DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr), Backlight(tree.path("sys")));
+    return LinuxDisplayPorts(std::move(directory), I2CDevice(tree.path("dev")), nullptr);
+  }
+};
+}  // namespace
+
+TEST(LinuxDisplayPorts, RegistryLaysOutEachDisplayFollowedByItsChannel) {
+  FakeDesktop desktop;
+  auto ports = desktop.ports({{0x50, "HDMI-1", 1, true, {}}, {0x51, "DP-1", 2, true, desktop.dell},
+                              {0x52, "eDP-1", 3, true, {}}});
+  const auto ids = ports.onlineDisplayList();
+  ASSERT_TRUE(ids);
+  EXPECT_EQ(*ids, (std::vector<DisplayID>{0x50, 0x51, 0x52}));
+  EXPECT_EQ(ports.vendorNumber(0x51), 0x10ACu);
+  EXPECT_EQ(ports.modelNumber(0x51), 0x4321u);
+  EXPECT_EQ(ports.serialNumber(0x51), 99u);
+  EXPECT_TRUE(ports.isBuiltIn(0x52));
+  EXPECT_FALSE(ports.isBuiltIn(0x50));
+
+  const auto info = ports.infoDictionary(0x51);
+  ASSERT_TRUE(info && info->dictionary());
+  const auto dpFolder = desktop.tree.path("sys/class/drm/card0-DP-1").string();
+  EXPECT_EQ(stringValue(*info->dictionary(), "IODisplayLocation"), dpFolder);
+  EXPECT_EQ(stringValue(*info->dictionary(), "kCGDisplayUUID"), edidStableKey(desktop.dell));
+  EXPECT_FALSE(stringValue(*ports.infoDictionary(0x50)->dictionary(), "kCGDisplayUUID"));
+
+  // The walk: DP-1 (the only display with a channel) and its channel first, the rest after.
+  const auto entries = ports.allEntries();
+  ASSERT_TRUE(entries);
+  std::vector<std::string> names;
+  for (auto e : *entries) names.push_back(*ports.name(e));
+  EXPECT_EQ(names, (std::vector<std::string>{"card0-DP-1", "DCPAVServiceProxy", "card0-HDMI-A-1", "card0-eDP-1"}));
+  EXPECT_EQ(ports.path((*entries)[1]), dpFolder + "/i2c-6");
+  EXPECT_EQ(ports.searchProperty((*entries)[1], "Location"), PropertyValue("External"));
+
+  const auto screen = ports.entryFromPath(dpFolder);
+  ASSERT_TRUE(screen);
+  const auto attributes = ports.searchProperty(*screen, "DisplayAttributes");
+  ASSERT_TRUE(attributes && attributes->dictionary());
+  EXPECT_EQ(stringValue(*dictionaryValue(*attributes->dictionary(), "ProductAttributes"), "ProductName"),
+            "DELL P2419H");
+  EXPECT_EQ(stringValue(*dictionaryValue(*attributes->dictionary(), "Transport"), "Downstream"), "DisplayPort");
+  // A child's property is found from its parent, as a recursive search does.
+  EXPECT_EQ(ports.searchProperty(*screen, "Location"), PropertyValue("External"));
+
+  EXPECT_FALSE(ports.createWithService(*screen));
+  auto service = ports.createWithService((*entries)[1]);
+  ASSERT_TRUE(service);
+  const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
+  EXPECT_EQ(ports.writeI2C(*service, 0x37, 0x51, packet, 6), IOResult::noDevice);  // no /dev/i2c-6 here
+
+  // After a refresh old handles find nothing rather than another entry.
+  ports.onlineDisplayList();
+  EXPECT_FALSE(ports.name((*entries)[0]));
+}
+
+TEST(LinuxDisplayPorts, PanelReadsSysfsAndFallsBackToDirectWrites) {
+  FakeDesktop desktop;
+  auto ports = desktop.ports({{0x52, "eDP-1", 3, true, {}}});
+  ASSERT_TRUE(ports.onlineDisplayList());
+  EXPECT_FALSE(ports.hasSetBrightness());  // no D-Bus: the panel service is absent
+  EXPECT_TRUE(ports.canChangeBrightness(0x52));
+  float level = -1;
+  EXPECT_EQ(ports.getBrightness(0x52, level), IOResult::success);
+  EXPECT_FLOAT_EQ(level, 0.25f);
+
+  const auto entry = ports.entryFromPath(desktop.tree.path("sys/class/drm/card0-eDP-1").string());
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(ports.setFloatParameter(*entry, "brightness", 0.5f), IOResult::success);
+  EXPECT_EQ(readTextFile(desktop.tree.path("sys/class/drm/card0-eDP-1/intel_backlight/brightness")), "600\n");
+  EXPECT_EQ(ports.setFloatParameter(*entry, "contrast", 0.5f), IOResult::unsupported);
+
+  // The device vanishes (driver unloaded): reads and writes fail, nothing crashes.
+  std::filesystem::remove_all(desktop.tree.path("sys/class/drm/card0-eDP-1/intel_backlight"));
+  EXPECT_EQ(ports.getFloatParameter(*entry, "brightness", level), IOResult::noDevice);
+  EXPECT_EQ(ports.setFloatParameter(*entry, "brightness", 0.5f), IOResult::noDevice);
+  EXPECT_EQ(ports.getBrightness(0x52, level), IOResult::noDevice);
+  EXPECT_EQ(ports.errorText(IOResult::noDevice), "no such device");
+}
+
+TEST(GammaStash, RestoresRampsOfDeadProcessesOnlyOnTheirDisplay) {
+  TempTree tree;
+  const GammaRamps original{{0, 32768, 65535}, {0, 32768, 65535}, {0, 30000, 60000}};
+  const GammaRamps dimmed{{0, 100, 200}, {0, 100, 200}, {0, 100, 200}};
+  // A running process (this one's parent) keeps its file; ours too.
+  tree.write("proc/" + std::to_string(getpid()) + "/stat", "1 (t) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 777\n");
+  {
+    GammaStash writer(tree.path("run"), tree.path("proc"), ":5", 4242);
+    ASSERT_TRUE(writer.rememberOriginal("DP-1", original));
+    EXPECT_TRUE(writer.rememberOriginal("DP-1", dimmed));  // the first capture stays
+    GammaStash elsewhere(tree.path("run"), tree.path("proc"), ":6", 4343);
+    ASSERT_TRUE(elsewhere.rememberOriginal("DP-1", original));
+  }
+  // pid 4242 has no /proc entry: gone.
+  std::map<std::string, GammaRamps> applied;
+  GammaStash next(tree.path("run"), tree.path("proc"), ":5", getpid());
+  EXPECT_EQ(next.recoverAbandoned([&](const std::string& name, const GammaRamps& r) {
+    applied[name] = r;
+    return 0;
+  }), 1);
+  EXPECT_EQ(applied.at("DP-1"), original);
+  EXPECT_FALSE(std::filesystem::exists(tree.path("run/gamma-4242.json")));
+  EXPECT_TRUE(std::filesystem::exists(tree.path("run/gamma-4343.json")));  // another server's
+
+  // Back at the original ramps, nothing needs recovery and the file goes.
+  ASSERT_TRUE(next.rememberOriginal("DP-1", original));
+  EXPECT_TRUE(std::filesystem::exists(next.filePath()));
+  next.noteWritten("DP-1", dimmed);
+  EXPECT_TRUE(std::filesystem::exists(next.filePath()));
+  next.noteWritten("DP-1", original);
+  EXPECT_FALSE(std::filesystem::exists(next.filePath()));
+}
+
+TEST(GammaStash, LivingOwnerAndGarbageFilesAreHandled) {
+  TempTree tree;
+  const int living = 5151;
+  tree.write("proc/5151/stat", "5151 (dimmora x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 999\n");
+  const GammaRamps ramps{{1}, {2}, {3}};
+  {
+    GammaStash owner(tree.path("run"), tree.path("proc"), ":0", living);
+    ASSERT_TRUE(owner.rememberOriginal("HDMI-1", ramps));
+  }
+  tree.write("run/gamma-1.json", "{not json");
+  ScopedLogRecorder log;
+  int calls = 0;
+  GammaStash next(tree.path("run"), tree.path("proc"), ":0", 6000);
+  EXPECT_EQ(next.recoverAbandoned([&](const std::string&, const GammaRamps&) { return ++calls, 0; }), 0);
+  EXPECT_EQ(calls, 0);
+  EXPECT_TRUE(std::filesystem::exists(tree.path("run/gamma-5151.json")));
+  EXPECT_FALSE(std::filesystem::exists(tree.path("run/gamma-1.json")));
+
+  // The same pid, reused by a later process (another start time), no longer counts as the owner.
+  tree.write("proc/5151/stat", "5151 (other) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 1234\n");
+  EXPECT_EQ(next.recoverAbandoned([&](const std::string&, const GammaRamps&) { return ++calls, 0; }), 1);
+}
+
+TEST(LinuxGammaTables, FractionsRoundTripThroughSixteenBits) {
+  for (std::uint32_t v : {0u, 1u, 257u, 32767u, 32768u, 65534u, 65535u})
+    EXPECT_EQ(gammaEntry(gammaFraction(static_cast<std::uint16_t>(v))), v);
+  EXPECT_EQ(gammaEntry(-0.5f), 0);
+  EXPECT_EQ(gammaEntry(2.0f), 65535);
+  EXPECT_EQ(gammaEntry(std::nanf("")), 0);
+}
+
+TEST(LinuxEnvironment, FoldersAndLanguagesFollowTheXdgAndLocaleRules) {
+  auto env = [](std::map<std::string, std::string> variables) {
+    return LinuxEnvironment({std::move(variables), std::nullopt, "/usr/bin/dimmora", "/"});
+  };
+  EXPECT_EQ(env({{"HOME", "/home/u"}}).applicationSupportDirectory(), "/home/u/.config");
+  EXPECT_EQ(env({{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "/cfg"}}).applicationSupportDirectory(), "/cfg");
+  EXPECT_EQ(env({{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "rel"}}).applicationSupportDirectory(), "/home/u/.config");
+  EXPECT_FALSE(env({}).applicationSupportDirectory());
+  EXPECT_EQ(env({}).executablePath(), "/usr/bin/dimmora");
+  EXPECT_FALSE(env({{"XDG_RUNTIME_DIR", "run"}}).runtimeDirectory());
+
+  EXPECT_EQ(env({{"LANG", "ja_JP.UTF-8"}}).preferredLanguages(), (std::vector<std::string>{"ja-JP"}));
+  EXPECT_EQ(env({{"LANGUAGE", "fr:ja_JP:fr"}, {"LC_ALL", "en_US.UTF-8"}, {"LANG", "de_DE"}}).preferredLanguages(),
+            (std::vector<std::string>{"fr", "ja-JP", "en-US"}));
+  EXPECT_EQ(env({{"LC_MESSAGES", "de_AT@euro"}, {"LANG", "ja_JP"}}).preferredLanguages(),
+            (std::vector<std::string>{"de-AT"}));
+  // LANGUAGE is ignored under the C locale, as gettext does.
+  EXPECT_TRUE(env({{"LANGUAGE", "ja"}, {"LANG", "C.UTF-8"}}).preferredLanguages().empty());
+}
+
+TEST(XdgAutostart, ReportsTheFourStatesAndQuotesThePath) {
+  TempTree tree;
+  const auto exe = tree.write("bin/my \"dim\" $app", "#!/bin/sh\n");
+  XdgAutostart autostart(tree.path("config"), exe);
+  EXPECT_EQ(autostart.status(), LoginItemService::Status::notRegistered);
+  std::string error;
+  ASSERT_TRUE(autostart.registerItem(error)) << error;
+  EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
+
+  // The desktop's own switch turned it off.
+  auto text = *readTextFile(autostart.entryPath());
+  text.replace(text.find("X-GNOME-Autostart-enabled=true"), 30, "X-GNOME-Autostart-enabled=false");
+  tree.write("config/autostart/Dimmora.desktop", text);
+  EXPECT_EQ(autostart.status(), LoginItemService::Status::requiresApproval);
+
+  std::filesystem::remove(exe);
+  EXPECT_EQ(autostart.status(), LoginItemService::Status::notFound);
+
+  ASSERT_TRUE(autostart.unregisterItem(error));
+  EXPECT_EQ(autostart.status(), LoginItemService::Status::notRegistered);
+  EXPECT_TRUE(autostart.unregisterItem(error));  // already gone is fine
+
+  EXPECT_EQ(desktopEntryExec("/a b/100%/x\"y"), "\"/a b/100%%/x\\\"y\"");
+
+  // A config home that is a file cannot hold the entry: the system's text comes back.
+  tree.write("blocked", "");
+  XdgAutostart blocked(tree.path("blocked"), exe);
+  EXPECT_FALSE(blocked.registerItem(error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(LinuxPowerAssertions, BlockingInhibitorsBecomeAssertionsWithTheirHolders) {
+  using Holders = std::optional<std::vector<LinuxPowerAssertions::Holder>>;
+  std::vector<LogindInhibitor> inhibitors{{"idle:sleep", "mpv", "Playing video", "block", 1000, 4321},
+                                          {"sleep", "NetworkManager", "wait", "delay", 0, 700},
+                                          {"handle-lid-switch", "gdm", "lid", "block", 0, 800},
+                                          {"shutdown:idle", "firefox", "Audio", "block", 1000, 999}};
+  const Holders holders = LinuxPowerAssertions::holders(inhibitors, true);
+  const auto summary = LinuxPowerAssertions::summary(holders);
+  EXPECT_EQ(summary.result, 0);
+  ASSERT_TRUE(summary.assertionsByType);
+  EXPECT_EQ(summary.assertionsByType->at("PreventUserIdleDisplaySleep"), PropertyValue(3.0));
+  EXPECT_EQ(summary.assertionsByType->at("PreventSystemSleep"), PropertyValue(1.0));
+
+  const auto byProcess = LinuxPowerAssertions::byProcess(holders);
+  ASSERT_TRUE(byProcess.assertionsByProcess);
+  const auto& mpv = *byProcess.assertionsByProcess->at("4321 mpv").dictionary();
+  EXPECT_EQ(mpv.size(), 2u);
+  EXPECT_TRUE(byProcess.assertionsByProcess->count("session inhibitor"));
+  EXPECT_FALSE(byProcess.assertionsByProcess->count("700 NetworkManager"));
+
+  // Nothing held is a successful, empty answer; no source at all is a failure.
+  EXPECT_EQ(LinuxPowerAssertions::summary(LinuxPowerAssertions::holders(std::vector<LogindInhibitor>{}, std::nullopt))
+                .assertionsByType->at("PreventUserIdleDisplaySleep"),
+            PropertyValue(0.0));
+  EXPECT_NE(LinuxPowerAssertions::summary(LinuxPowerAssertions::holders(std::nullopt, std::nullopt)).result, 0);
+}
+
+TEST(LinuxHotKeyService, EveryTableKeyHasAnXKeySymbol) {
+  for (const auto& row : hotKeyTable()) EXPECT_TRUE(LinuxHotKeyService::keySymbolFor(row.keyCode)) << row.key;
+  EXPECT_EQ(LinuxHotKeyService::keySymbolFor(15), 'r');
+  EXPECT_EQ(LinuxHotKeyService::keySymbolFor(122), 0xFFBEu);  // F1
+  EXPECT_EQ(LinuxHotKeyService::keySymbolFor(42), '\\');
+  EXPECT_FALSE(LinuxHotKeyService::keySymbolFor(36));  // return: not in the table
+}
+
+TEST(QtInputMonitors, BrightnessKeysBecomeSystemDefinedEvents) {
+  RawInputEvent up{RawInputEvent::Kind::keyDown, 0, 0x1008FF02, true};
+  auto event = QtInputMonitors::translate(up);
+  EXPECT_EQ(event.type, InputEventType::systemDefined);
+  EXPECT_EQ(event.subtype, 8);
+  EXPECT_EQ(event.data1, (2 << 16) | (0x0A << 8));
+  EXPECT_EQ(event.modifierFlags, 0x40000u | 0x80000u);
+
+  RawInputEvent downReleased{RawInputEvent::Kind::keyUp, 0, 0x1008FF03, false};
+  event = QtInputMonitors::translate(downReleased);
+  EXPECT_EQ(event.data1, (3 << 16) | (0x0B << 8));
+  EXPECT_EQ(event.modifierFlags, 0u);
+
+  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::buttonDown, 1}).type, InputEventType::leftMouseDown);
+  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::buttonUp, 3}).type, InputEventType::rightMouseUp);
+  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::buttonDown, 9}).type, InputEventType::otherMouseDown);
+  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::scroll, 4}).type, InputEventType::scrollWheel);
+  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::modifierChanged}).type, InputEventType::flagsChanged);
+}
+
+TEST(QtMainLoop, TimersPostsAndCancellationOnTheQtLoop) {
+  int argc = 1;
+  char name[] = "test";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);
+  QtMainLoop loop;
+  std::vector<std::string> order;
+  auto posted = loop.post([&] { order.push_back("post"); });
+  auto once = loop.after(0.02, [&] { order.push_back("after"); });
+  auto cancelled = loop.after(0.01, [&] { order.push_back("cancelled"); });
+  cancelled.cancel();
+  int ticks = 0;
+  ScheduledWork repeating;
+  repeating = loop.every(0.005, 0.0005, [&] {
+    if (++ticks == 3) repeating.cancel();  // a timer may stop itself from its own work
+  });
+  EXPECT_TRUE(once.isActive());
+  QEventLoop events;
+  QTimer::singleShot(120, &events, &QEventLoop::quit);
+  events.exec();
+  EXPECT_EQ(order, (std::vector<std::string>{"post", "after"}));
+  EXPECT_EQ(ticks, 3);
+  EXPECT_FALSE(once.isActive());  // a fired one-shot is done
+  EXPECT_GT(loop.uptime(), 0.1);
+
+  EXPECT_EQ(QtMainLoop::timerTypeFor(0.25, 0.025), Qt::CoarseTimer);
+  EXPECT_EQ(QtMainLoop::timerTypeFor(1.0 / 24, 0.001), Qt::PreciseTimer);
+  EXPECT_EQ(QtMainLoop::timerTypeFor(5.0, 1.0), Qt::VeryCoarseTimer);
+}
+
+TEST(QtUserDefaults, DottedKeysPersistAndOddValuesReadAsAbsent) {
+  TempTree tree;
+  const auto file = QString::fromStdString(tree.path("defaults.ini").string());
+  {
+    QtUserDefaults defaults(file);
+    EXPECT_FALSE(defaults.boolValue("menu.stepsExpanded"));
+    defaults.setBool("menu.stepsExpanded", true);
+    defaults.setDouble("menu.glassTransparency", 0.35);
+  }
+  QtUserDefaults reread(file);
+  EXPECT_EQ(reread.boolValue("menu.stepsExpanded"), true);
+  EXPECT_EQ(reread.doubleValue("menu.glassTransparency"), 0.35);
+  EXPECT_FALSE(reread.doubleValue("menu.stepsExpanded"));  // "true" is no number
+  reread.remove("menu.stepsExpanded");
+  EXPECT_FALSE(reread.boolValue("menu.stepsExpanded"));
+  EXPECT_NE(readTextFile(tree.path("defaults.ini")).value_or("").find("menu.glassTransparency"), std::string::npos);
+}
+
+TEST(QtDesktop, OnlyWebAddressesAreHandedToTheBrowser) {
+  EXPECT_FALSE(QtDesktop::openURL("file:///etc/passwd"));
+  EXPECT_FALSE(QtDesktop::openURL("javascript:alert(1)"));
+  EXPECT_FALSE(QtDesktop::openURL("not a url at all"));
+}

@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+
+#include "LinuxTestSupport.hpp"
+#include "platform/linux/Backlight.hpp"
+#include "platform/linux/DisplayDirectory.hpp"
+#include "platform/linux/DrmConnectors.hpp"
+#include "platform/linux/Edid.hpp"
+#include "platform/linux/I2CDevice.hpp"
+#include "platform/sim/RecordingLogSink.hpp"
+
+TEST(Edid, ReadsIdentityFromAConstructedBlock) {
+  const auto bytes = makeEdid("DEL", 0xA0B1, 0x01020304, "DELL U2720Q", "ABC123");
+  const auto info = parseEdid(bytes);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->vendorLetters(), "DEL");
+  EXPECT_EQ(info->vendor, 0x10ACu);
+  EXPECT_EQ(info->product, 0xA0B1u);
+  EXPECT_EQ(info->serial, 0x01020304u);
+  EXPECT_EQ(info->monitorName, "DELL U2720Q");
+  EXPECT_EQ(info->serialText, "ABC123");
+
+  // Extension blocks after the base block are allowed and ignored.
+  auto extended = bytes;
+  extended.resize(256, 0x55);
+  EXPECT_EQ(parseEdid(extended)->monitorName, "DELL U2720Q");
+}
+
+TEST(Edid, RejectsTruncatedGarbledAndHeaderlessBlocks) {
+  const auto good = makeEdid("SAM", 1, 2, "Odyssey");
+  std::string why;
+  EXPECT_FALSE(parseEdid(std::span(good).first(127), &why));
+  EXPECT_EQ(why, "truncated");
+  EXPECT_FALSE(parseEdid({}, &why));
+
+  auto badSum = good;
+  badSum[80] ^= 0x01;
+  EXPECT_FALSE(parseEdid(badSum, &why));
+  EXPECT_EQ(why, "bad checksum");
+
+  auto badHeader = good;
+  badHeader[0] = 0x01;
+  badHeader[127] = static_cast<std::uint8_t>(badHeader[127] - 1);
+  EXPECT_FALSE(parseEdid(badHeader, &why));
+  EXPECT_EQ(why, "bad header");
+}
+
+TEST(Edid, StableKeyIsAUuidThatFollowsTheMonitor) {
+  const auto a = makeEdid("DEL", 1, 7, "A");
+  const auto b = makeEdid("DEL", 1, 8, "A");
+  const auto key = edidStableKey(a);
+  EXPECT_EQ(key.size(), 36u);
+  EXPECT_EQ(key[14], '8');  // version nibble
+  EXPECT_EQ(key, edidStableKey(a));
+  EXPECT_NE(key, edidStableKey(b));
+  EXPECT_NE(edidStableKey(a, "DP-1"), edidStableKey(a, "DP-2"));
+}
+
+// A fake /sys/class/drm with the three ways a connector finds its DDC bus.
+class FakeDrm : public ::testing::Test {
+ protected:
+  TempTree tree;
+  std::vector<std::uint8_t> dellEdid = makeEdid("DEL", 1, 0, "DELL P2419H");
+  std::vector<std::uint8_t> lgEdid = makeEdid("GSM", 2, 0, "LG ULTRAFINE");
+  std::map<int, std::vector<std::uint8_t>> busEdids;  // what each fallback bus answers at 0x50
+  std::vector<int> probed;
+
+  void connector(const std::string& name, const std::vector<std::uint8_t>& edid, bool connected = true) {
+    tree.write("sys/class/drm/card0-" + name + "/status", connected ? "connected\n" : "disconnected\n");
+    tree.write("sys/class/drm/card0-" + name + "/edid", edid);
+  }
+  DrmConnectors scanner() {
+    return DrmConnectors(tree.path("sys"), tree.path("dev"), [this](int bus) -> std::optional<std::vector<std::uint8_t>> {
+      probed.push_back(bus);
+      const auto it = busEdids.find(bus);
+      if (it == busEdids.end()) return std::nullopt;
+      return it->second;
+    });
+  }
+  const DrmConnector* find(const std::vector<DrmConnector>& list, const std::string& name) {
+    for (const auto& c : list)
+      if (c.name == name) return &c;
+    return nullptr;
+  }
+};
+
+TEST_F(FakeDrm, FindsBusesThroughAuxFolderDdcLinkAndEdidMatch) {
+  tree.folder("sys/class/drm/card0");  // the card itself is not a connector
+  connector("DP-1", dellEdid);
+  tree.folder("sys/class/drm/card0-DP-1/i2c-7");
+  connector("HDMI-A-1", lgEdid);
+  tree.folder("sys/devices/pci0000:00/i2c-3/i2c-dev/i2c-3");
+  tree.link("../../../devices/pci0000:00/i2c-3", "sys/class/drm/card0-HDMI-A-1/ddc");
+  const auto other = makeEdid("AUS", 3, 0, "ASUS");
+  connector("DVI-D-1", other);
+  connector("eDP-1", makeEdid("BOE", 4, 0, ""));
+  connector("VGA-1", {}, false);
+  for (int bus : {1, 3, 5, 7, 9}) tree.write("dev/i2c-" + std::to_string(bus), "");
+  busEdids = {{1, lgEdid}, {5, other}, {9, other}};
+
+  const auto list = scanner().scan();
+  ASSERT_EQ(list.size(), 5u);
+  EXPECT_EQ(find(list, "DP-1")->i2cBus, 7);
+  EXPECT_EQ(find(list, "DP-1")->transportType(), "DisplayPort");
+  EXPECT_EQ(find(list, "HDMI-A-1")->i2cBus, 3);
+  EXPECT_EQ(find(list, "HDMI-A-1")->transportType(), "HDMI");
+  EXPECT_EQ(find(list, "DVI-D-1")->i2cBus, 5);  // first free bus answering with its EDID
+  EXPECT_FALSE(find(list, "eDP-1")->i2cBus);
+  EXPECT_TRUE(find(list, "eDP-1")->isBuiltIn());
+  EXPECT_FALSE(find(list, "VGA-1")->connected);
+  EXPECT_EQ(find(list, "DP-1")->edid, dellEdid);
+  // Buses named by sysfs are never probed, and probing stops at the match.
+  EXPECT_EQ(probed, (std::vector<int>{1, 5}));
+}
+
+TEST_F(FakeDrm, IdenticalMonitorsGetDistinctBuses) {
+  connector("DVI-I-1", dellEdid);
+  connector("DVI-I-2", dellEdid);
+  connector("DVI-I-3", dellEdid);
+  for (int bus : {2, 4}) tree.write("dev/i2c-" + std::to_string(bus), "");
+  busEdids = {{2, dellEdid}, {4, dellEdid}};
+  const auto list = scanner().scan();
+  EXPECT_EQ(find(list, "DVI-I-1")->i2cBus, 2);
+  EXPECT_EQ(find(list, "DVI-I-2")->i2cBus, 4);
+  EXPECT_FALSE(find(list, "DVI-I-3")->i2cBus);  // no third bus: no guess
+}
+
+TEST_F(FakeDrm, MissingTreeGivesNoConnectors) {
+  EXPECT_TRUE(scanner().scan().empty());
+  EXPECT_FALSE(i2cBusNumber("i2c-"));
+  EXPECT_FALSE(i2cBusNumber("i2c-3x"));
+  EXPECT_EQ(i2cBusNumber("i2c-12"), 12);
+}
+
+TEST(Backlight, PrefersTheConnectorsOwnDeviceThenRawThenFirmware) {
+  TempTree tree;
+  auto device = [&](const std::string& folder, const std::string& type, int value, int max) {
+    tree.write(folder + "/type", type + "\n");
+    tree.write(folder + "/brightness", std::to_string(value) + "\n");
+    tree.write(folder + "/actual_brightness", std::to_string(value) + "\n");
+    tree.write(folder + "/max_brightness", std::to_string(max) + "\n");
+  };
+  device("sys/class/backlight/acpi_video0", "firmware", 5, 10);
+  device("sys/class/backlight/intel_backlight", "raw", 960, 1920);
+  Backlight backlight(tree.path("sys"));
+  auto chosen = backlight.deviceFor({});
+  ASSERT_TRUE(chosen);
+  EXPECT_EQ(chosen->name, "intel_backlight");
+  EXPECT_DOUBLE_EQ(*backlight.fraction(*chosen), 0.5);
+
+  device("sys/class/drm/card0-eDP-1/amdgpu_bl0", "raw", 100, 255);
+  chosen = backlight.deviceFor(tree.path("sys/class/drm/card0-eDP-1"));
+  EXPECT_EQ(chosen->name, "amdgpu_bl0");
+
+  EXPECT_EQ(backlight.writeRaw(*chosen, 42), 0);
+  EXPECT_EQ(readTextFile(chosen->folder / "brightness"), "42\n");
+}
+
+TEST(Backlight, VanishedOrBrokenDeviceReadsAsNothing) {
+  TempTree tree;
+  tree.write("sys/class/backlight/panel/max_brightness", "0\n");
+  tree.write("sys/class/backlight/panel/brightness", "3\n");
+  Backlight backlight(tree.path("sys"));
+  const auto device = backlight.deviceFor({});
+  ASSERT_TRUE(device);
+  EXPECT_FALSE(backlight.fraction(*device));  // a zero maximum cannot give a fraction
+  std::filesystem::remove_all(tree.path("sys/class/backlight/panel"));
+  EXPECT_FALSE(backlight.fraction(*device));
+  EXPECT_EQ(backlight.writeRaw(*device, 1), ENODEV);
+  EXPECT_FALSE(backlight.deviceFor({}));
+}
+
+TEST(DisplayDirectory, JoinsOutputsToConnectorsByEdidThenName) {
+  const auto dell = makeEdid("DEL", 1, 0, "DELL P2419H");
+  const auto lg = makeEdid("GSM", 2, 0, "LG");
+  DrmConnector dp{"DP-1", "/sys/class/drm/card0-DP-1", true, dell, 7};
+  DrmConnector hdmi{"HDMI-A-1", "/sys/class/drm/card0-HDMI-A-1", true, lg, 3};
+  DrmConnector edp{"eDP-1", "/sys/class/drm/card0-eDP-1", true, {}, std::nullopt};
+  // amdgpu names outputs differently from the kernel; the EDID still pairs them.
+  std::vector<RandrOutput> outputs{{0x41, "DisplayPort-0", 0x50, true, dell},
+                                   {0x42, "HDMI-1", 0x51, true, {}},
+                                   {0x43, "eDP-1", 0x52, true, {}},
+                                   {0x44, "DP-2", 0, true, {}},     // connected but shows nothing
+                                   {0x45, "DP-3", 0x53, false, {}}};
+  const auto list = DisplayDirectory::join(outputs, {dp, hdmi, edp}, nullptr);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].id, 0x41u);
+  EXPECT_EQ(list[0].connector->name, "DP-1");
+  EXPECT_EQ(list[1].connector->name, "HDMI-A-1");
+  EXPECT_EQ(list[1].edid->monitorName, "LG");  // from sysfs when X has no EDID property
+  EXPECT_TRUE(list[2].isBuiltIn);
+  EXPECT_FALSE(list[2].edid);
+  EXPECT_FALSE(list[2].stableKey);
+  EXPECT_EQ(list[0].stableKey, edidStableKey(dell));
+}
+
+TEST(DisplayDirectory, TwinMonitorsKeepApartAndGarbledEdidIsLogged) {
+  ScopedLogRecorder log;
+  const auto same = makeEdid("DEL", 1, 0, "DELL");
+  auto garbled = makeEdid("SAM", 2, 0, "S");
+  garbled[100] ^= 0xFF;
+  std::vector<DrmConnector> connectors{{"DP-1", "/c/DP-1", true, same, 4}, {"DP-2", "/c/DP-2", true, same, 5}};
+  std::vector<RandrOutput> outputs{
+      {1, "DP-2", 9, true, same}, {2, "DP-1", 8, true, same}, {3, "HDMI-1", 7, true, garbled}};
+  const auto list = DisplayDirectory::join(outputs, connectors, nullptr);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].connector->i2cBus, 5);  // same EDID: the connector of the same name wins
+  EXPECT_EQ(list[1].connector->i2cBus, 4);
+  ASSERT_TRUE(list[0].stableKey && list[1].stableKey);
+  EXPECT_NE(*list[0].stableKey, *list[1].stableKey);
+  EXPECT_FALSE(list[2].edid);
+  EXPECT_TRUE(log->contains("Ignoring the EDID of HDMI-1 (bad checksum): the display has no identity"));
+}
+
+TEST(DisplayDirectory, OutputAndConnectorNamesMatchAcrossDrivers) {
+  EXPECT_TRUE(outputMatchesConnector("HDMI-1", "HDMI-A-1"));
+  EXPECT_TRUE(outputMatchesConnector("DisplayPort-0", "DP-0"));
+  EXPECT_TRUE(outputMatchesConnector("DP1", "DP-1"));
+  EXPECT_TRUE(outputMatchesConnector("DVI-I-1", "DVI-D-1"));
+  EXPECT_FALSE(outputMatchesConnector("DP-1", "DP-10"));
+  EXPECT_FALSE(outputMatchesConnector("eDP-1", "DP-1"));
+}
+
+TEST(I2CDevice, ErrorsBecomeResultCodesAndPermissionIsExplainedOnce) {
+  TempTree tree;
+  tree.write("dev/i2c-2", "not a device");
+  I2CDevice device(tree.path("dev"));
+  const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
+  EXPECT_EQ(device.write(1, 0x37, 0x51, packet), IOResult::noDevice);
+  EXPECT_EQ(device.write(2, 0x37, 0x51, packet), IOResult::unsupported);
+  std::uint8_t reply[12] = {};
+  EXPECT_EQ(device.read(2, 0x37, reply), IOResult::unsupported);
+  EXPECT_FALSE(device.readEdid(2));
+
+  ScopedLogRecorder log;
+  EXPECT_EQ(i2cResultForErrno(EACCES, "/dev/i2c-4"), IOResult::notPermitted);
+  EXPECT_EQ(i2cResultForErrno(EACCES, "/dev/i2c-5"), IOResult::notPermitted);
+  EXPECT_EQ(i2cResultForErrno(EREMOTEIO, "/dev/i2c-4"), IOResult::notResponding);
+  EXPECT_EQ(log->entries.size(), 1u);
+  EXPECT_TRUE(logMentions(*log, "i2c group"));
+  EXPECT_TRUE(logMentions(*log, "i2c-dev module"));
+}

@@ -1,0 +1,240 @@
+// Against the private X server scripts/test starts (Xorg with the dummy
+// driver: RandR outputs with real gamma ramps).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <thread>
+
+#include "LinuxTestSupport.hpp"
+#include "platform/linux/DisplayDirectory.hpp"
+#include "platform/linux/LinuxGammaTables.hpp"
+#include "platform/linux/LinuxServicePorts.hpp"
+#include "platform/linux/RandrScreen.hpp"
+#include "platform/linux/X11Input.hpp"
+#include "platform/linux/X11Session.hpp"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+// Xlib's macros (None, Status, ...) clash with GoogleTest's names; it comes last.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+
+namespace {
+// CI always has the server; only a local run without one may skip.
+#define REQUIRE_X_SERVER()                                                        \
+  do {                                                                            \
+    if (!std::getenv("DISPLAY")) {                                                \
+      if (std::getenv("CI")) FAIL() << "DISPLAY is not set in CI";                \
+      GTEST_SKIP() << "no X server (scripts/test starts a private one)";          \
+    }                                                                             \
+  } while (0)
+
+std::string run(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    pclose(pipe);
+  }
+  return output;
+}
+
+// The "Brightness:" xrandr derives from the output's gamma ramps.
+std::string xrandrBrightness() {
+  const auto text = run("xrandr --verbose");
+  const auto at = text.find("Brightness: ");
+  if (at == std::string::npos) return "";
+  return text.substr(at + 12, text.find('\n', at) - at - 12);
+}
+
+// Reads events until `done` holds, for at most `limit` of real time.
+bool pumpUntil(X11Session& session, const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    session.processPending();
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+std::optional<RandrOutput> firstOnline(const RandrScreen& randr) {
+  for (const auto& o : randr.outputs())
+    if (o.isOnline()) return o;
+  return std::nullopt;
+}
+}  // namespace
+
+TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
+  REQUIRE_X_SERVER();
+  auto session = X11Session::open();
+  ASSERT_TRUE(session);
+  RandrScreen randr(*session);
+  ASSERT_TRUE(randr.isAvailable());
+  const auto output = firstOnline(randr);
+  ASSERT_TRUE(output);
+
+  // Give the dummy output the EDID of a monitor, as a real driver would.
+  const auto edid = makeEdid("GSM", 0x5B8F, 1234, "LG HDR 4K");
+  Display* display = session->display();
+  const Atom edidAtom = XInternAtom(display, "EDID", False);
+  XRRChangeOutputProperty(display, output->id, edidAtom, XA_INTEGER, 8, PropModeReplace, edid.data(),
+                          static_cast<int>(edid.size()));
+  XSync(display, False);
+
+  TempTree tree;  // no kernel connectors: identity comes from the server alone
+  DisplayDirectory directory([&] { return randr.outputs(); }, DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr),
+                             Backlight(tree.path("sys")));
+  const auto& list = directory.refresh();
+  XRRDeleteOutputProperty(display, output->id, edidAtom);
+  XSync(display, False);
+  const LinuxDisplay* found = directory.display(output->id);
+  ASSERT_TRUE(found);
+  ASSERT_FALSE(list.empty());
+  ASSERT_TRUE(found->edid);
+  EXPECT_EQ(found->edid->monitorName, "LG HDR 4K");
+  EXPECT_EQ(found->edid->product, 0x5B8Fu);
+  EXPECT_EQ(found->stableKey, edidStableKey(edid));
+  EXPECT_FALSE(found->connector);
+}
+
+TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
+  REQUIRE_X_SERVER();
+  auto session = X11Session::open();
+  ASSERT_TRUE(session);
+  RandrScreen randr(*session);
+  const auto output = firstOnline(randr);
+  ASSERT_TRUE(output);
+  TempTree tree;
+  LinuxGammaTables gamma(randr, std::make_unique<GammaStash>(tree.path("run"), "/proc", session->name(), getpid()));
+
+  const auto capacity = gamma.capacity(output->id);
+  ASSERT_GT(capacity, 1u);
+  std::vector<float> red(capacity), green(capacity), blue(capacity);
+  std::uint32_t count = 0;
+  ASSERT_EQ(gamma.getTransfer(output->id, capacity, red.data(), green.data(), blue.data(), count), 0);
+  ASSERT_EQ(count, capacity);
+  EXPECT_EQ(xrandrBrightness(), "1.0");
+
+  std::vector<float> r2 = red, g2 = green, b2 = blue;
+  for (std::uint32_t i = 0; i < count; ++i) r2[i] *= 0.5f, g2[i] *= 0.5f, b2[i] *= 0.5f;
+  ASSERT_EQ(gamma.setTransfer(output->id, count, r2.data(), g2.data(), b2.data()), 0);
+  EXPECT_EQ(xrandrBrightness(), "0.50");
+  const auto stash = tree.path("run/gamma-" + std::to_string(getpid()) + ".json");
+  EXPECT_TRUE(std::filesystem::exists(stash));  // a crash now would be undone by the next start
+
+  // Wrong sizes and unknown displays are refused without touching the screen.
+  EXPECT_EQ(gamma.setTransfer(output->id, count - 1, r2.data(), g2.data(), b2.data()), GammaTables::illegalArgument);
+  EXPECT_EQ(gamma.setTransfer(0xDEAD, count, r2.data(), g2.data(), b2.data()), GammaTables::invalidDisplay);
+
+  ASSERT_EQ(gamma.setTransfer(output->id, count, red.data(), green.data(), blue.data()), 0);
+  EXPECT_EQ(xrandrBrightness(), "1.0");
+  EXPECT_FALSE(std::filesystem::exists(stash));
+}
+
+TEST(X11Server, IdleTimeGrowsAndAKeyPressResetsIt) {
+  REQUIRE_X_SERVER();
+  auto session = X11Session::open();
+  ASSERT_TRUE(session);
+  X11IdleTime idle(*session);
+  ASSERT_TRUE(idle.isAvailable());
+  X11RawInput raw(*session);
+  ASSERT_TRUE(raw.isAvailable());
+  ASSERT_TRUE(raw.setEnabled(true));
+  std::vector<RawInputEvent> seen;
+  auto subscription = raw.events.connect([&](const RawInputEvent& e) { seen.push_back(e); });
+
+  run("xdotool key a");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return !seen.empty(); }));
+  EXPECT_EQ(seen.front().kind, RawInputEvent::Kind::keyDown);
+  EXPECT_EQ(seen.front().keySymbol, static_cast<unsigned long>('a'));
+  const auto justNow = idle.secondsSinceLastInput();
+  ASSERT_TRUE(justNow);
+  EXPECT_LT(*justNow, 1.0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the server's own clock must move
+  const auto later = idle.secondsSinceLastInput();
+  ASSERT_TRUE(later);
+  EXPECT_GE(*later, *justNow + 0.3);
+  run("xdotool key shift");
+  EXPECT_LT(*idle.secondsSinceLastInput(), *later);
+}
+
+TEST(X11Server, ControlAltHotKeyArrivesAndAHeldOneIsRefused) {
+  REQUIRE_X_SERVER();
+  auto session = X11Session::open();
+  auto rival = X11Session::open();
+  ASSERT_TRUE(session && rival);
+  X11HotKeys keys(*session);
+  LinuxHotKeyService service(keys);
+  std::vector<std::uint32_t> pressed;
+  ASSERT_EQ(service.installEventHandler([&](const HotKeyService::Event& event) {
+    if (event.identity) pressed.push_back(event.identity->id);
+    return 0;
+  }).status, 0);
+  const auto modifiers = HotKeyService::controlKey | HotKeyService::optionKey;
+  const auto restore = service.registerEventHotKey(15, modifiers, {0x534F4C44, 3});  // "r"
+  ASSERT_EQ(restore.status, 0);
+  ASSERT_TRUE(restore.hotKey);
+
+  run("xdotool key ctrl+alt+r");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return !pressed.empty(); }));
+  EXPECT_EQ(pressed, (std::vector<std::uint32_t>{3}));
+
+  // Another client holds Control+Alt+Y: our registration is refused with the server's status.
+  X11HotKeys rivalKeys(*rival);
+  ASSERT_EQ(rivalKeys.grab(1, 'y'), 0);
+  const auto refused = service.registerEventHotKey(16, modifiers, {0x534F4C44, 1});
+  EXPECT_EQ(refused.status, BadAccess);
+  EXPECT_FALSE(refused.hotKey);
+  // Our own combination twice is refused too, and the first stays working.
+  EXPECT_NE(service.registerEventHotKey(15, modifiers, {0x534F4C44, 2}).status, 0);
+  EXPECT_EQ(service.registerEventHotKey(15, HotKeyService::controlKey, {0x534F4C44, 2}).status,
+            LinuxHotKeyService::kUnsupported);
+
+  EXPECT_EQ(service.unregisterEventHotKey(*restore.hotKey), 0);
+  pressed.clear();
+  run("xdotool key ctrl+alt+r");
+  pumpUntil(*session, [] { return false; }, std::chrono::milliseconds(300));
+  EXPECT_TRUE(pressed.empty());
+}
+
+TEST(X11Server, AServerThatGoesAwayIsALoggedFailureNotAnExit) {
+  REQUIRE_X_SERVER();
+  // A throwaway server of our own, so the shared one stays up.
+  int number = 150;
+  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
+  const std::string name = ":" + std::to_string(number);
+  const pid_t server = fork();
+  if (server == 0) {
+    execlp("Xvfb", "Xvfb", name.c_str(), "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(server, 0);
+  std::unique_ptr<X11Session> session;
+  for (int i = 0; i < 100 && !session; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    session = X11Session::open(name);
+  }
+  ASSERT_TRUE(session) << "Xvfb did not start";
+  RandrScreen randr(*session);
+  X11IdleTime idle(*session);
+  int lost = 0;
+  auto subscription = session->lost.connect([&] { ++lost; });
+  ScopedLogRecorder log;
+
+  kill(server, SIGTERM);
+  waitpid(server, nullptr, 0);
+  // The next requests notice; each reports failure and the process carries on.
+  session->processPending();
+  EXPECT_TRUE(randr.outputs().empty());
+  EXPECT_FALSE(idle.secondsSinceLastInput());
+  EXPECT_FALSE(session->isAlive());
+  EXPECT_EQ(lost, 1);
+  EXPECT_TRUE(log->contains("The connection to the X server was lost"));
+}
