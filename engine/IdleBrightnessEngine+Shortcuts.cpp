@@ -74,9 +74,7 @@ std::vector<DisplayTarget> IdleBrightnessEngine::fixedRangeDisplays() const {
   const auto& selected = stepStore_->selectedDisplayIDs.get();
   std::vector<DisplayTarget> fixed;
   for (const auto& display : displayStore_->displays.get()) {
-    if (!selected.contains(display.displayID)) continue;
-    if (stepStore_->displayMinimumPercent(display.displayID) >= stepStore_->displayMaximumPercent(display.displayID))
-      fixed.push_back(display);
+    if (selected.contains(display.displayID) && stepStore_->hasFixedRange(display.displayID)) fixed.push_back(display);
   }
   return fixed;
 }

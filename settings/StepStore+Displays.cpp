@@ -25,11 +25,13 @@ double StepStore::displayMinimumPercent(DisplayID id) const {
   return std::min(minimum, displayMaximumPercent(id));
 }
 
+bool StepStore::hasFixedRange(DisplayID id) const { return displayMaximumPercent(id) <= displayMinimumPercent(id); }
+
 // Selected displays whose range has shrunk to one value; the menu marks them.
 std::set<DisplayID> StepStore::fixedRangeIDs() const {
   std::set<DisplayID> fixed;
   for (const DisplayID id : selectedDisplayIDs.get())
-    if (displayMaximumPercent(id) <= displayMinimumPercent(id)) fixed.insert(id);
+    if (hasFixedRange(id)) fixed.insert(id);
   return fixed;
 }
 

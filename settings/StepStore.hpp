@@ -98,6 +98,8 @@ class StepStore {
   void captureDisplayProfiles();
   void syncDisplayMaximumsFromCurrentBrightness(const std::vector<DisplayID>& ids);
   void reconcileDisplays(const std::vector<DisplayTarget>& targets);
+  // The display's range has shrunk to one value (its maximum is not above its minimum).
+  bool hasFixedRange(DisplayID id) const;
 
   const std::map<DisplayID, std::string>& connectedDisplayKeys() const { return connectedDisplayKeys_; }
   const std::map<std::string, SavedDisplayProfile>& displayProfiles() const { return displayProfiles_; }
