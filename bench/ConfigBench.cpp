@@ -2,13 +2,13 @@
 // the store's full load (read, adopt, one atomic write) and save (fsync'd).
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "platform/ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimEnvironment.hpp"
+#include "platform/sim/TemporaryFolder.hpp"
 #include "settings/AppConfig.hpp"
 #include "settings/AtomicFile.hpp"
 #include "settings/StepStore.hpp"
@@ -32,18 +32,13 @@ AppConfig configWithSteps(int count) {
 // A configuration folder of its own, removed at the end.
 struct Sandbox {
   Sandbox() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "dimmora-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) folder = pattern;
     environment.applicationSupport = folder;
     ports.environment = &environment;
   }
-  ~Sandbox() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-  }
   std::filesystem::path configPath() const { return folder / "Dimmora" / "config.json"; }
 
-  std::filesystem::path folder;
+  TemporaryFolder temporary{"dimmora-bench"};
+  const std::filesystem::path folder = temporary.path();
   SimEnvironment environment;
   SystemPorts ports;
 };

@@ -1,5 +1,4 @@
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <memory>
@@ -11,6 +10,7 @@
 #include "platform/sim/SimIdleTime.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
+#include "platform/sim/TemporaryFolder.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 #include "services/PowerAssertionMonitor.hpp"
 #include "settings/StepStore.hpp"
@@ -19,8 +19,6 @@ namespace {
 // A started engine driving `displays` simulated monitors, settings in a private folder.
 struct Rig {
   explicit Rig(int displays) {
-    char pattern[] = "/tmp/dimmora-bench-XXXXXX";
-    folder = mkdtemp(pattern);
     environment.applicationSupport = folder;
     for (int i = 0; i < displays; ++i) machine.addExternalMonitor({.brightness = 100});
     SystemPorts ports = machine.ports();
@@ -42,7 +40,6 @@ struct Rig {
     engine.reset();
     store.reset();
     scope.reset();
-    std::filesystem::remove_all(folder);
   }
 
   // A long linear fade from 100 to 0, so every frame moves the level.
@@ -55,7 +52,8 @@ struct Rig {
     loop.advance(1.1);
   }
 
-  std::filesystem::path folder;
+  TemporaryFolder temporary{"dimmora-bench"};
+  const std::filesystem::path folder = temporary.path();
   VirtualMainLoop loop;
   SimulatedMachine machine{&loop};
   SimIdleTime idle{loop};

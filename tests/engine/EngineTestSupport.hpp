@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <map>
@@ -22,6 +21,7 @@
 #include "platform/sim/SimPowerAssertions.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
+#include "platform/sim/TemporaryFolder.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 #include "services/L10n.hpp"
 #include "services/PowerAssertionMonitor.hpp"
@@ -68,8 +68,6 @@ class EngineTest : public ::testing::Test {
     ControlStatusStore::shared().clear();
     ShortcutHUD::resetForTesting();
     L10n::resetForTesting();
-    char pattern[] = "/tmp/dimmora-engine-XXXXXX";
-    configRoot = mkdtemp(pattern);
     environment.applicationSupport = configRoot;
     environment.home = configRoot;
   }
@@ -77,8 +75,6 @@ class EngineTest : public ::testing::Test {
     engine.reset();
     ControlStatusStore::shared().clear();
     ShortcutHUD::resetForTesting();
-    std::error_code ignored;
-    std::filesystem::remove_all(configRoot, ignored);
   }
 
   SystemPorts portsFor() {
@@ -137,7 +133,8 @@ class EngineTest : public ::testing::Test {
   SimHotKeyService hotKeys;
   SimPowerAssertions powerAssertions;
   SimHUDPanel hudPanel;
-  std::filesystem::path configRoot;
+  TemporaryFolder configFolder{"dimmora-engine"};
+  const std::filesystem::path configRoot = configFolder.path();
   std::unique_ptr<SimulatedMachineScope> scope = std::make_unique<SimulatedMachineScope>(portsFor());
 
   std::shared_ptr<StepStore> stepStore;

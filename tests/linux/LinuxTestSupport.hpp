@@ -1,12 +1,12 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "platform/sim/TemporaryFolder.hpp"
 
 // EDID base blocks built byte by byte, so the parser is checked against the
 // layout rather than against itself.
@@ -44,19 +44,8 @@ inline std::vector<std::uint8_t> makeEdid(const std::string& vendor, std::uint16
 // A private folder tree (fake /sys, /dev, home) removed at the end of the test.
 class TempTree {
  public:
-  TempTree() {
-    char pattern[] = "/tmp/dimmora-test-XXXXXX";
-    root_ = mkdtemp(pattern);
-  }
-  ~TempTree() {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  TempTree(const TempTree&) = delete;
-  TempTree& operator=(const TempTree&) = delete;
-
-  const std::filesystem::path& root() const { return root_; }
-  std::filesystem::path path(const std::string& relative) const { return root_ / relative; }
+  const std::filesystem::path& root() const { return folder_.path(); }
+  std::filesystem::path path(const std::string& relative) const { return root() / relative; }
   std::filesystem::path write(const std::string& relative, const std::string& text) const {
     const auto p = path(relative);
     std::filesystem::create_directories(p.parent_path());
@@ -77,7 +66,7 @@ class TempTree {
   }
 
  private:
-  std::filesystem::path root_;
+  TemporaryFolder folder_{"dimmora-test"};
 };
 
 #include "platform/sim/RecordingLogSink.hpp"

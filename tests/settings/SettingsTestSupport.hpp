@@ -12,29 +12,10 @@
 #include "platform/ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimEnvironment.hpp"
+#include "platform/sim/TemporaryFolder.hpp"
 #include "services/DDCDebug.hpp"
 #include "services/L10n.hpp"
 #include "settings/AtomicFile.hpp"
-
-// A private folder removed with the object.
-class TemporaryFolder {
- public:
-  TemporaryFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "dimmora-settings-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    path_ = pattern;
-  }
-  ~TemporaryFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline void writeFile(const std::filesystem::path& path, const std::string& text) {
   std::filesystem::create_directories(path.parent_path());
