@@ -9,6 +9,7 @@
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/qt/DesktopBinding.hpp"
 #include "services/AppLog.hpp"
+#include "ui/HUDPanelView.hpp"
 
 int main(int argc, char** argv) {
   // Before Qt starts any thread, so that every thread inherits the blocked signals.
@@ -31,7 +32,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dimmora: %s\n", error.c_str());
     return 1;
   }
-  ScopedSystemPorts ports(binding->ports());
+  // Declared before the models, which show it from their shortcut handling.
+  HUDPanelView hudPanel;
+  SystemPorts desktop = binding->ports();
+  desktop.hudPanel = &hudPanel;
+  ScopedSystemPorts ports(desktop);
   binding->recoverAbandonedGamma();
 
   AppModels models;

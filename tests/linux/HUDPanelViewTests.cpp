@@ -1,0 +1,112 @@
+// The heads-up panel's real window on the private X server, driven through
+// ShortcutHUD on the Qt main loop, and read back from the X server itself.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScreen>
+#include <QTimer>
+#include <cstdlib>
+#include <functional>
+
+#include "platform/ports/SystemPorts.hpp"
+#include "platform/qt/QtMainLoop.hpp"
+#include "services/ShortcutHUD.hpp"
+#include "ui/HUDPanelView.hpp"
+
+// Xlib's macros (None, Status, ...) clash with the names above; it comes last.
+#include <X11/Xlib.h>
+#include <X11/extensions/shape.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+// A GUI application connects Qt to the session bus, and libdbus keeps one
+// buffer until exit (the end-to-end runs suppress the same leak).
+extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
+#endif
+
+namespace {
+// Runs the Qt loop until `done` holds, for at most `limitMs` of real time.
+bool pumpUntil(const std::function<bool()>& done, int limitMs = 2000) {
+  QElapsedTimer clock;
+  clock.start();
+  QTimer tick;  // wakes the loop so that X server state is re-checked
+  tick.start(5);
+  while (!done()) {
+    if (clock.elapsed() > limitMs) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
+}
+
+int mapState(Display* x, Window window) {
+  XWindowAttributes attributes{};
+  if (!XGetWindowAttributes(x, window, &attributes)) return -1;
+  return attributes.map_state;
+}
+}  // namespace
+
+TEST(HUDPanelView, ShortcutShowsAClickThroughPanelAtTheTopAndHidesItAfterTheDelay) {
+  if (!std::getenv("DISPLAY")) {
+    if (std::getenv("CI")) FAIL() << "DISPLAY is not set in CI";
+    GTEST_SKIP() << "no X server (scripts/test starts a private one)";
+  }
+  int argc = 1;
+  char name[] = "test";
+  char* argv[] = {name, nullptr};
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  QApplication app(argc, argv);
+  QtMainLoop loop;
+  HUDPanelView panel;
+  ScopedSystemPorts ports(SystemPorts{.mainLoop = &loop, .hudPanel = &panel});
+  ShortcutHUD::resetForTesting();
+  struct Reset {
+    ~Reset() { ShortcutHUD::resetForTesting(); }
+  } reset;
+  Display* x = XOpenDisplay(nullptr);
+  ASSERT_NE(x, nullptr);
+  struct Close {
+    Display* x;
+    ~Close() { XCloseDisplay(x); }
+  } close{x};
+
+  ShortcutHUD::shared().show("Brightness", 49.5);
+  EXPECT_TRUE(panel.isVisible());
+  EXPECT_EQ(panel.titleText(), "Brightness");
+  EXPECT_EQ(panel.valueText(), "50%");
+  EXPECT_EQ(panel.alpha(), 1);
+  EXPECT_EQ(panel.trackWidth(), HUDPanel::width - 2 * HUDPanel::horizontalInset);
+  EXPECT_EQ(panel.fillWidth(), 103);  // 49.5 % of the 208-point track, not the rounded 50 %
+
+  const auto window = static_cast<Window>(panel.winId());
+  ASSERT_TRUE(pumpUntil([&] { return mapState(x, window) == IsViewable; })) << "the panel was never mapped";
+  XWindowAttributes attributes{};
+  ASSERT_TRUE(XGetWindowAttributes(x, window, &attributes));
+  const QRect frame = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_EQ(attributes.x, frame.x() + frame.width() / 2 - 120);
+  EXPECT_EQ(attributes.y, frame.y() + 28);
+  EXPECT_EQ(attributes.width, 240);
+  EXPECT_EQ(attributes.height, 86);
+  EXPECT_TRUE(attributes.override_redirect) << "a window manager would frame, move or focus it";
+  // Click-through: an empty input shape sends every click to the window below.
+  int rectangles = -1;
+  int ordering = 0;
+  if (XRectangle* shape = XShapeGetRectangles(x, window, ShapeInput, &rectangles, &ordering)) XFree(shape);
+  EXPECT_EQ(rectangles, 0);
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(x, &focus, &revert);
+  EXPECT_NE(focus, window);
+
+  // A second press while it is up updates it in place and restarts the hide.
+  panel.move(attributes.x + 10, attributes.y);
+  ShortcutHUD::shared().show("Brightness", 150);
+  QElapsedTimer sinceLastShow;
+  sinceLastShow.start();
+  EXPECT_EQ(panel.valueText(), "100%");
+  EXPECT_EQ(panel.fillWidth(), 208);
+  EXPECT_EQ(panel.x(), attributes.x + 10);
+
+  ASSERT_TRUE(pumpUntil([&] { return !panel.isVisible(); })) << "the panel never hid";
+  EXPECT_GE(sinceLastShow.elapsed(), 890);
+  EXPECT_TRUE(pumpUntil([&] { return mapState(x, window) == IsUnmapped; })) << "hidden but still mapped";
+}
