@@ -26,25 +26,7 @@
 extern char** environ;
 
 namespace {
-#define REQUIRE_X_SERVER()                                               \
-  do {                                                                   \
-    if (!std::getenv("DISPLAY")) {                                       \
-      if (std::getenv("CI")) FAIL() << "DISPLAY is not set in CI";       \
-      GTEST_SKIP() << "no X server (scripts/test starts a private one)"; \
-    }                                                                    \
-  } while (0)
-
 using namespace std::chrono_literals;
-
-std::string run(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    pclose(pipe);
-  }
-  return output;
-}
 
 std::optional<double> xrandrBrightness() {
   const auto text = run("xrandr --verbose");

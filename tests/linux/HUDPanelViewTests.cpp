@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "LinuxTestSupport.hpp"
 #include "platform/ports/SystemPorts.hpp"
 #include "platform/qt/QtMainLoop.hpp"
 #include "services/ShortcutHUD.hpp"
@@ -46,10 +47,7 @@ int mapState(Display* x, Window window) {
 }  // namespace
 
 TEST(HUDPanelView, ShortcutShowsAClickThroughPanelAtTheTopAndHidesItAfterTheDelay) {
-  if (!std::getenv("DISPLAY")) {
-    if (std::getenv("CI")) FAIL() << "DISPLAY is not set in CI";
-    GTEST_SKIP() << "no X server (scripts/test starts a private one)";
-  }
+  REQUIRE_X_SERVER();
   int argc = 1;
   char name[] = "test";
   char* argv[] = {name, nullptr};

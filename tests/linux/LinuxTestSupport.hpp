@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -76,4 +78,24 @@ inline bool logMentions(const RecordingLogSink& sink, const std::string& text) {
   for (const auto& e : sink.entries)
     if (e.message.find(text) != std::string::npos) return true;
   return false;
+}
+
+// CI always has the server (scripts/test starts it); only a local run without one may skip.
+#define REQUIRE_X_SERVER()                                               \
+  do {                                                                   \
+    if (!std::getenv("DISPLAY")) {                                       \
+      if (std::getenv("CI")) FAIL() << "DISPLAY is not set in CI";       \
+      GTEST_SKIP() << "no X server (scripts/test starts a private one)"; \
+    }                                                                    \
+  } while (0)
+
+// Runs a shell command and returns what it printed.
+inline std::string run(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
+    pclose(pipe);
+  }
+  return output;
 }

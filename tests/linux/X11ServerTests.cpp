@@ -25,25 +25,6 @@
 #include <X11/extensions/Xrandr.h>
 
 namespace {
-// CI always has the server; only a local run without one may skip.
-#define REQUIRE_X_SERVER()                                                        \
-  do {                                                                            \
-    if (!std::getenv("DISPLAY")) {                                                \
-      if (std::getenv("CI")) FAIL() << "DISPLAY is not set in CI";                \
-      GTEST_SKIP() << "no X server (scripts/test starts a private one)";          \
-    }                                                                             \
-  } while (0)
-
-std::string run(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe)) output += buffer;
-    pclose(pipe);
-  }
-  return output;
-}
-
 // The "Brightness:" xrandr derives from the output's gamma ramps.
 std::string xrandrBrightness() {
   const auto text = run("xrandr --verbose");
