@@ -211,16 +211,7 @@ void StepStore::resetToDefaults(const std::vector<DisplayID>& activeDisplayIDs) 
   const AppConfig defaults = defaultConfig();
   const std::set<DisplayID> active(activeDisplayIDs.begin(), activeDisplayIDs.end());
   beginInteractiveEdit();
-  fadeDurationSeconds = defaults.fadeDurationSeconds;
-  frameRate = defaults.frameRate;
-  fadeCurve = defaults.fadeCurve;
-  language = defaults.language;
-  increaseMaxShortcutKey = defaults.increaseMaxShortcutKey;
-  decreaseMaxShortcutKey = defaults.decreaseMaxShortcutKey;
-  loggingEnabled = false;
-  pauseDuringMediaPlayback = defaults.pauseDuringMediaPlayback;
-  safetyMinimumPercent = defaults.safetyMinimumPercent;
-  setSteps(defaults.steps);
+  assignGeneralSettings(defaults);
   selectedDisplayIDs = active;
 
   std::map<DisplayID, double> maximums, minimums;
@@ -311,7 +302,8 @@ void StepStore::load() {
   endInteractiveEdit();
 }
 
-void StepStore::adopt(const AppConfig& config, bool fromFile) {
+// Loading and resetting both assign these, in this order, before the per-display state.
+void StepStore::assignGeneralSettings(const AppConfig& config) {
   fadeDurationSeconds = config.fadeDurationSeconds;
   frameRate = config.frameRate;
   fadeCurve = config.fadeCurve;
@@ -320,8 +312,13 @@ void StepStore::adopt(const AppConfig& config, bool fromFile) {
   decreaseMaxShortcutKey = config.decreaseMaxShortcutKey;
   loggingEnabled = false;  // diagnostic logging always starts off
   pauseDuringMediaPlayback = config.pauseDuringMediaPlayback;
-  safetyMinimumPercent = fromFile ? BrightnessSafety::normalizedSafetyMinimum(config.safetyMinimumPercent) : 5.0;
+  // The default record's 5 is already normalized, so both paths take the same rule.
+  safetyMinimumPercent = BrightnessSafety::normalizedSafetyMinimum(config.safetyMinimumPercent);
   setSteps(config.steps);
+}
+
+void StepStore::adopt(const AppConfig& config, bool fromFile) {
+  assignGeneralSettings(config);
   selectedDisplayIDs = std::set<DisplayID>(config.selectedDisplayIDs.begin(), config.selectedDisplayIDs.end());
   setDisplayMaximumPercents(config.displayMaximumPercents);
   setDisplayMinimumPercents(config.displayMinimumPercents);

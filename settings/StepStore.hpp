@@ -107,6 +107,7 @@ class StepStore {
  private:
   void observeRules();
   void load();
+  void assignGeneralSettings(const AppConfig& config);
   void adopt(const AppConfig& config, bool fromFile);
   AppConfig currentConfig() const;
   double limitClamp(double value) const;
