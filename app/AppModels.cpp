@@ -6,7 +6,7 @@
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "services/PowerAssertionMonitor.hpp"
 #include "settings/StepStore.hpp"

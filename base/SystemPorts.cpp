@@ -1,4 +1,4 @@
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 
 SystemPorts& systemPorts() {
   static SystemPorts ports;

@@ -10,7 +10,7 @@
 
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimEnvironment.hpp"
 #include "platform/sim/TemporaryFolder.hpp"

@@ -4,8 +4,8 @@
 #include <cctype>
 
 #include "display/DDCBrightness/DDCIO.hpp"
-#include "platform/ports/SystemNotifications.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemNotifications.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/L10n.hpp"
 
 bool displayNameLess(std::string_view a, std::string_view b) {

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "display/DDCBrightness/ControlStatusStore.hpp"
-#include "platform/ports/GammaTables.hpp"
-#include "platform/ports/SystemNotifications.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/GammaTables.hpp"
+#include "ports/SystemNotifications.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 #include "settings/BrightnessSafety.hpp"
 

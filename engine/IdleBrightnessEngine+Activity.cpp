@@ -5,9 +5,9 @@
 #include "display/DDCBrightness/BrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
-#include "platform/ports/InputMonitors.hpp"
-#include "platform/ports/SystemNotifications.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/InputMonitors.hpp"
+#include "ports/SystemNotifications.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "settings/StepStore.hpp"
 

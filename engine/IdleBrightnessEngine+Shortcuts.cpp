@@ -4,7 +4,7 @@
 #include "display/DDCBrightness/BrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/L10n.hpp"
 #include "services/ShortcutHUD.hpp"
 #include "settings/StepStore.hpp"

@@ -4,8 +4,8 @@
 #include <optional>
 
 #include "engine/IdleBrightnessEngine.hpp"
-#include "platform/ports/IdleTimeSource.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/IdleTimeSource.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/PowerAssertionMonitor.hpp"
 #include "settings/StepStore.hpp"
 

@@ -4,7 +4,7 @@
 
 #include "display/DDCBrightness/BrightnessController.hpp"
 #include "display/DisplayStore.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/PowerAssertionMonitor.hpp"
 #include "settings/StepStore.hpp"
 

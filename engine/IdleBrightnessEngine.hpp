@@ -16,7 +16,7 @@
 #include "engine/FadeTransition.hpp"
 #include "engine/IdleCounter.hpp"
 #include "engine/MasterBrightnessPresentation.hpp"
-#include "platform/ports/InputMonitors.hpp"
+#include "ports/InputMonitors.hpp"
 #include "services/GlobalHotKeyManager.hpp"
 
 class StepStore;

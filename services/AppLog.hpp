@@ -3,7 +3,7 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/ports/LogSink.hpp"
+#include "ports/LogSink.hpp"
 
 // The category names as they appear in the log ("app", "ddc", "power").
 std::string_view categoryName(LogCategory category);

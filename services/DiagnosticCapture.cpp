@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "base/Uuid.hpp"
-#include "platform/ports/SystemNotifications.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemNotifications.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 
 namespace {

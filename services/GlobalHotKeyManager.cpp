@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ports/HotKeyService.hpp"
+#include "ports/HotKeyService.hpp"
 
 enum class HotKeyID : std::uint32_t { increaseMax = 1, decreaseMax = 2, restore = 3 };
 

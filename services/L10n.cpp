@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
-#include "platform/ports/Environment.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/Environment.hpp"
+#include "ports/SystemPorts.hpp"
 
 namespace fs = std::filesystem;
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 
 namespace {
 // Runs one registration change on the system's service, looked up at call time.

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/Published.hpp"
-#include "platform/ports/LoginItemService.hpp"
+#include "ports/LoginItemService.hpp"
 
 // Whether the application starts at login, as the system's login-item
 // registration reports it. Nothing of it is kept in the settings file.

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "base/Numbers.hpp"
-#include "platform/ports/PowerAssertions.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/PowerAssertions.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
 #include "services/DiagnosticCapture.hpp"

@@ -4,7 +4,7 @@
 
 #include "base/MainLoop.hpp"
 #include "base/Published.hpp"
-#include "platform/ports/PropertyValue.hpp"
+#include "ports/PropertyValue.hpp"
 
 // Polls the system's power assertions: publishes whether something keeps the
 // display awake (a media player, usually) and logs changes of the assertion set.

@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "base/Numbers.hpp"
-#include "platform/ports/HUDPanel.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/HUDPanel.hpp"
+#include "ports/SystemPorts.hpp"
 
 namespace {
 std::unique_ptr<ShortcutHUD>& instance() {

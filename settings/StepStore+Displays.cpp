@@ -2,8 +2,8 @@
 #include <cmath>
 
 #include "display/DDCBrightness/DDCIO.hpp"
-#include "platform/ports/DisplayServices.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/DisplayServices.hpp"
+#include "ports/SystemPorts.hpp"
 #include "settings/BrightnessSafety.hpp"
 #include "settings/StepStore.hpp"
 

@@ -1,7 +1,7 @@
 #include <system_error>
 
-#include "platform/ports/Environment.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/Environment.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "settings/StepStore.hpp"
 

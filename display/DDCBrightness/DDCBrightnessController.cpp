@@ -9,7 +9,7 @@
 #include "base/Numbers.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 #include "settings/BrightnessSafety.hpp"
 

@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "display/DDCBrightness/DDCIO+State.hpp"
-#include "platform/ports/DeviceRegistry.hpp"
-#include "platform/ports/DisplayServices.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/DeviceRegistry.hpp"
+#include "ports/DisplayServices.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 #include "services/L10n.hpp"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "display/DDCBrightness/DDCIO.hpp"
-#include "platform/ports/AVServices.hpp"
+#include "ports/AVServices.hpp"
 
 // The transport's process-wide caches, shared by discovery and transfers.
 namespace DDCIO::detail {

@@ -7,11 +7,11 @@
 
 #include "base/Numbers.hpp"
 #include "display/DDCBrightness/DDCIO+State.hpp"
-#include "platform/ports/BlockingSleep.hpp"
-#include "platform/ports/DeviceRegistry.hpp"
-#include "platform/ports/DisplayServices.hpp"
-#include "platform/ports/PanelBrightnessServices.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/BlockingSleep.hpp"
+#include "ports/DeviceRegistry.hpp"
+#include "ports/DisplayServices.hpp"
+#include "ports/PanelBrightnessServices.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 
 namespace DDCIO::detail {

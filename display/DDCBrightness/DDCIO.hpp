@@ -10,7 +10,7 @@
 
 #include "base/DisplayID.hpp"
 #include "display/DisplayInfo.hpp"
-#include "platform/ports/PropertyValue.hpp"
+#include "ports/PropertyValue.hpp"
 
 // The lowest layer of display control: DDC/CI brightness (VCP 0x10) over a
 // display's audio-video service, and the built-in panel's brightness. All

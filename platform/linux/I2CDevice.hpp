@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/ports/IOResult.hpp"
+#include "ports/IOResult.hpp"
 
 // The result codes Linux adds to the shared ones.
 namespace IOResult {

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/ports/LogSink.hpp"
+#include "ports/LogSink.hpp"
 
 // Sends each entry to the systemd journal with the category as a field
 // (journalctl DIMMORA_CATEGORY=ddc shows the display-control trace).

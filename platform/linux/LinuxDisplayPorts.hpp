@@ -7,11 +7,11 @@
 
 #include "platform/linux/DisplayDirectory.hpp"
 #include "platform/linux/I2CDevice.hpp"
-#include "platform/ports/AVServices.hpp"
-#include "platform/ports/BlockingSleep.hpp"
-#include "platform/ports/DeviceRegistry.hpp"
-#include "platform/ports/DisplayServices.hpp"
-#include "platform/ports/PanelBrightnessServices.hpp"
+#include "ports/AVServices.hpp"
+#include "ports/BlockingSleep.hpp"
+#include "ports/DeviceRegistry.hpp"
+#include "ports/DisplayServices.hpp"
+#include "ports/PanelBrightnessServices.hpp"
 
 class DBusSession;
 

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "platform/ports/Environment.hpp"
+#include "ports/Environment.hpp"
 
 // The process's environment as XDG desktops define it.
 class LinuxEnvironment final : public Environment {

@@ -4,7 +4,7 @@
 
 #include "platform/linux/GammaStash.hpp"
 #include "platform/linux/RandrScreen.hpp"
-#include "platform/ports/GammaTables.hpp"
+#include "ports/GammaTables.hpp"
 
 // CRTC gamma through RandR, as fractions. The first change of an output
 // stores its original ramps in the crash-safety stash, so a process that dies

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/linux/X11Input.hpp"
-#include "platform/ports/IdleTimeSource.hpp"
+#include "ports/IdleTimeSource.hpp"
 
 // X11 keeps one idle counter for all input; every event type reads it.
 class LinuxIdleTime final : public IdleTimeSource {

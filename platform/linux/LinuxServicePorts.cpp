@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "platform/ports/IOResult.hpp"
+#include "ports/IOResult.hpp"
 #include "services/GlobalHotKeyManager.hpp"
 
 namespace {

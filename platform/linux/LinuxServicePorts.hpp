@@ -7,9 +7,9 @@
 #include "platform/linux/DBusSession.hpp"
 #include "platform/linux/X11Input.hpp"
 #include "platform/linux/XdgAutostart.hpp"
-#include "platform/ports/HotKeyService.hpp"
-#include "platform/ports/LoginItemService.hpp"
-#include "platform/ports/PowerAssertions.hpp"
+#include "ports/HotKeyService.hpp"
+#include "ports/LoginItemService.hpp"
+#include "ports/PowerAssertions.hpp"
 
 // Idle and sleep inhibitors as power assertions: logind's blocking inhibitors
 // ("idle" -> "PreventUserIdleDisplaySleep", "sleep" -> "PreventSystemSleep")

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/ports/LoginItemService.hpp"
+#include "ports/LoginItemService.hpp"
 
 // Launch at login as an XDG autostart entry, <config home>/autostart/Dimmora.desktop.
 class XdgAutostart {

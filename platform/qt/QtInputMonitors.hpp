@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-#include "platform/ports/InputMonitors.hpp"
+#include "ports/InputMonitors.hpp"
 
 class X11RawInput;
 struct RawInputEvent;

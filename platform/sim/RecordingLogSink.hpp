@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ports/LogSink.hpp"
+#include "ports/LogSink.hpp"
 
 // Keeps every entry so tests can check exact log lines and their order.
 class RecordingLogSink final : public LogSink {

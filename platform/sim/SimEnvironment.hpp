@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ports/Environment.hpp"
+#include "ports/Environment.hpp"
 
 // An environment whose every answer a test sets.
 class SimEnvironment final : public Environment {

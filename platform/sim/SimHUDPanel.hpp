@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ports/HUDPanel.hpp"
+#include "ports/HUDPanel.hpp"
 
 // A panel that keeps its state and records what was done to it, in order.
 class SimHUDPanel final : public HUDPanel {

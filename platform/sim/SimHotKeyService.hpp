@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/ports/HotKeyService.hpp"
+#include "ports/HotKeyService.hpp"
 
 // A hot-key service that records registrations and delivers presses of the
 // combinations registered with it. A combination is held once: registering it

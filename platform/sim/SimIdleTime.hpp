@@ -3,7 +3,7 @@
 #include <map>
 #include <optional>
 
-#include "platform/ports/IdleTimeSource.hpp"
+#include "ports/IdleTimeSource.hpp"
 
 class MainLoop;
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ports/InputMonitors.hpp"
+#include "ports/InputMonitors.hpp"
 
 class SimIdleTime;
 

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "platform/ports/LoginItemService.hpp"
+#include "ports/LoginItemService.hpp"
 
 // A login-item registration held in memory. Registering enables it (or leaves
 // it awaiting approval when the test says so); a set failure text refuses.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ports/PowerAssertions.hpp"
+#include "ports/PowerAssertions.hpp"
 
 // Assertions a test sets by hand; counts how often each query ran.
 class SimPowerAssertions final : public PowerAssertions {

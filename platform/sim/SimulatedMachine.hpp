@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "base/DisplayID.hpp"
-#include "platform/ports/DeviceRegistry.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/DeviceRegistry.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/sim/VirtualDisplay.hpp"
 
 class MainLoop;

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 
 // For the length of a test: installs a set of ports (usually a simulated

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/ports/IOResult.hpp"
+#include "ports/IOResult.hpp"
 
 namespace {
 constexpr std::uint32_t kChipAddress = 0x37;

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "base/DisplayID.hpp"
-#include "platform/ports/GammaTables.hpp"
-#include "platform/ports/IOResult.hpp"
-#include "platform/ports/PropertyValue.hpp"
+#include "ports/GammaTables.hpp"
+#include "ports/IOResult.hpp"
+#include "ports/PropertyValue.hpp"
 
 // One display of the simulated machine. An external monitor answers DDC/CI
 // Get/Set VCP Feature 0x10 from its own VCP table; a built-in panel keeps a

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "display/DDCBrightness/ControlStatusStore.hpp"
-#include "platform/ports/SystemNotifications.hpp"
+#include "ports/SystemNotifications.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"

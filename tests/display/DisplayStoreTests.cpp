@@ -6,7 +6,7 @@
 
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "display/DisplayStore.hpp"
-#include "platform/ports/SystemNotifications.hpp"
+#include "ports/SystemNotifications.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"

@@ -12,7 +12,7 @@
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
-#include "platform/ports/SystemNotifications.hpp"
+#include "ports/SystemNotifications.hpp"
 #include "platform/sim/SimEnvironment.hpp"
 #include "platform/sim/SimHUDPanel.hpp"
 #include "platform/sim/SimHotKeyService.hpp"

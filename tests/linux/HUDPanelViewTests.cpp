@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "LinuxTestSupport.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/qt/QtMainLoop.hpp"
 #include "services/ShortcutHUD.hpp"
 #include "ui/HUDPanelView.hpp"

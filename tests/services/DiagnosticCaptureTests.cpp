@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "ServicesTestSupport.hpp"
-#include "platform/ports/SystemNotifications.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemNotifications.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 #include "services/DDCDebug.hpp"

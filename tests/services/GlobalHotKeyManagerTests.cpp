@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimHotKeyService.hpp"
 #include "services/GlobalHotKeyManager.hpp"

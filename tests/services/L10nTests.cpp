@@ -4,7 +4,7 @@
 #include <set>
 
 #include "ServicesTestSupport.hpp"
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/sim/SimEnvironment.hpp"
 #include "services/L10n.hpp"
 

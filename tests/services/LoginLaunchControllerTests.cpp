@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/sim/SimLoginItemService.hpp"
 #include "services/LoginLaunchController.hpp"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimPowerAssertions.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "platform/ports/SystemPorts.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/sim/SimHUDPanel.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 #include "services/ShortcutHUD.hpp"

@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "base/DisplayID.hpp"
-#include "platform/ports/DeviceRegistry.hpp"
-#include "platform/ports/IOResult.hpp"
+#include "ports/DeviceRegistry.hpp"
+#include "ports/IOResult.hpp"
 
 // Built-in panel brightness. The four brightness functions come from a
 // library resolved at run time; any of them may be missing (all of them when

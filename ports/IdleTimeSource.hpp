@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "platform/ports/InputMonitors.hpp"
+#include "ports/InputMonitors.hpp"
 
 // Seconds since the last input event of one type in the combined session.
 class IdleTimeSource {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/ports/PropertyValue.hpp"
+#include "ports/PropertyValue.hpp"
 
 // Opaque handle of one registry entry; valid while the registry lives.
 using RegistryEntry = std::uint64_t;

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/ports/DeviceRegistry.hpp"
-#include "platform/ports/IOResult.hpp"
+#include "ports/DeviceRegistry.hpp"
+#include "ports/IOResult.hpp"
 
 // A display's audio-video service: its I2C channel. Released when the last
 // reference goes.

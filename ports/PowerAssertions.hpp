@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/ports/PropertyValue.hpp"
+#include "ports/PropertyValue.hpp"
 
 // The system's power assertions (things that keep the machine or its display
 // awake). Both queries can fail with a non-zero result code.

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/DisplayID.hpp"
-#include "platform/ports/PropertyValue.hpp"
+#include "ports/PropertyValue.hpp"
 
 // The online display list and what the system says about each display.
 class DisplayServices {
