@@ -79,6 +79,7 @@ void IdleBrightnessEngine::handleUserActivity() {
 void IdleBrightnessEngine::clearPreviews() {
   previewBrightnessPercent_.reset();
   brightnessBeforeStepPreview_.reset();
+  displayPreview_.reset();
   publishMasterBrightness();
 }
 
