@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
 
   AppModels models;
   TrayShell shell(models, [&binding] { binding->quit(); });
-  RemoteControl remoteControl(models.stepStore, models.displayStore, models.engine);
+  RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
   remoteControl.onShowWindow = [&shell] { shell.showWindow(); };
   RemoteControlService remoteControlService(binding->bus().sessionBus(), remoteControl);
   return QApplication::exec();

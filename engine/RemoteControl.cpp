@@ -23,23 +23,22 @@ std::string formatMinutes(double minutes) {
 }
 }  // namespace
 
-RemoteControl::RemoteControl(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,
-                             std::shared_ptr<IdleBrightnessEngine> engine)
-    : stepStore_(std::move(stepStore)), displayStore_(std::move(displayStore)), engine_(std::move(engine)) {
+RemoteControl::RemoteControl(StepStore& stepStore, DisplayStore& displayStore, IdleBrightnessEngine& engine)
+    : stepStore_(stepStore), displayStore_(displayStore), engine_(engine) {
   announced_ = snapshot();
   // Any of these may move a property; notify() tells which ones really did.
   auto changed = [this](const auto&...) { scheduleNotification(); };
-  subscriptions_.push_back(engine_->masterPresentation.percent.changed.connect(changed));
-  subscriptions_.push_back(engine_->pauseUntil.changed.connect(changed));
-  subscriptions_.push_back(engine_->objectWillChange.connect(changed));
-  subscriptions_.push_back(stepStore_->objectWillChange.connect(changed));
-  subscriptions_.push_back(stepStore_->selectedDisplayIDs.changed.connect(changed));
-  subscriptions_.push_back(displayStore_->displays.changed.connect(changed));
+  subscriptions_.push_back(engine_.masterPresentation.percent.changed.connect(changed));
+  subscriptions_.push_back(engine_.pauseUntil.changed.connect(changed));
+  subscriptions_.push_back(engine_.objectWillChange.connect(changed));
+  subscriptions_.push_back(stepStore_.objectWillChange.connect(changed));
+  subscriptions_.push_back(stepStore_.selectedDisplayIDs.changed.connect(changed));
+  subscriptions_.push_back(displayStore_.displays.changed.connect(changed));
   subscriptions_.push_back(ControlStatusStore::shared().states.changed.connect(changed));
 }
 
 void RemoteControl::pressHotKey(HotKeyID id) {
-  if (engine_->hotKeyManager().onHotKey) engine_->hotKeyManager().onHotKey(id);
+  if (engine_.hotKeyManager().onHotKey) engine_.hotKeyManager().onHotKey(id);
   scheduleNotification();
 }
 
@@ -54,13 +53,13 @@ std::optional<std::string> RemoteControl::pause(double minutes) {
   if (minutes > IdleBrightnessEngine::kLongestPauseMinutes)
     return "The pause length must be at most " + formatMinutes(IdleBrightnessEngine::kLongestPauseMinutes) +
            " minutes, not " + formatMinutes(minutes);
-  engine_->pauseDimming(minutes);
+  engine_.pauseDimming(minutes);
   scheduleNotification();
   return std::nullopt;
 }
 
 void RemoteControl::resume() {
-  engine_->resumeAutomaticDimming();
+  engine_.resumeAutomaticDimming();
   scheduleNotification();
 }
 
@@ -70,26 +69,26 @@ bool RemoteControl::showWindow() {
   return true;
 }
 
-double RemoteControl::masterPercent() const { return stepStore_->manualBrightnessPercent; }
+double RemoteControl::masterPercent() const { return stepStore_.manualBrightnessPercent; }
 
-double RemoteControl::currentPercent() const { return engine_->currentBrightnessPercent(); }
+double RemoteControl::currentPercent() const { return engine_.currentBrightnessPercent(); }
 
 std::uint32_t RemoteControl::idleSeconds() const {
-  const double seconds = std::floor(engine_->effectiveIdleSeconds(systemPorts().mainLoop->uptime()));
+  const double seconds = std::floor(engine_.effectiveIdleSeconds(systemPorts().mainLoop->uptime()));
   return seconds > 0 ? static_cast<std::uint32_t>(std::min(seconds, 4'294'967'295.0)) : 0;
 }
 
 std::uint64_t RemoteControl::pausedUntil() const {
-  const auto& until = engine_->pauseUntil.get();
+  const auto& until = engine_.pauseUntil.get();
   if (!until) return 0;
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(until->time_since_epoch()).count();
   return seconds > 0 ? static_cast<std::uint64_t>(seconds) : 0;
 }
 
 std::vector<RemoteControl::Display> RemoteControl::displays() const {
-  const auto& selected = stepStore_->selectedDisplayIDs.get();
+  const auto& selected = stepStore_.selectedDisplayIDs.get();
   std::vector<Display> list;
-  for (const auto& display : displayStore_->displays.get())
+  for (const auto& display : displayStore_.displays.get())
     list.push_back({display.displayID, display.name, ControlStatusStore::shared().status(display.displayID),
                     selected.contains(display.displayID)});
   return list;

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,9 +34,8 @@ class RemoteControl {
   enum class Property : unsigned { masterPercent = 1, currentPercent = 2, pausedUntil = 4, displays = 8 };
   using Properties = unsigned;  // a set of Property bits
 
-  // Needs systemPorts().mainLoop.
-  RemoteControl(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,
-                std::shared_ptr<IdleBrightnessEngine> engine);
+  // Needs systemPorts().mainLoop. The models must outlive it.
+  RemoteControl(StepStore& stepStore, DisplayStore& displayStore, IdleBrightnessEngine& engine);
   RemoteControl(const RemoteControl&) = delete;
   RemoteControl& operator=(const RemoteControl&) = delete;
 
@@ -79,9 +77,9 @@ class RemoteControl {
   void notify();
   void pressHotKey(HotKeyID id);
 
-  std::shared_ptr<StepStore> stepStore_;
-  std::shared_ptr<DisplayStore> displayStore_;
-  std::shared_ptr<IdleBrightnessEngine> engine_;
+  StepStore& stepStore_;
+  DisplayStore& displayStore_;
+  IdleBrightnessEngine& engine_;
   Snapshot announced_;
   std::optional<double> lastNotificationAt_;
   ScheduledWork pendingNotification_;
