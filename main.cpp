@@ -31,22 +31,20 @@ int main(int argc, char** argv) {
   }
   if (instance.outcome() == InstanceLock::Outcome::failed)
     AppLog::app.error("Cannot make sure Dimmora runs only once: " + instance.error());
-  if (!environment.variable("DISPLAY")) {
-    std::fprintf(stderr, "dimmora: no X11 display (DISPLAY is not set); Dimmora needs an X11 desktop session\n");
+  std::string error;
+  auto session = DesktopBinding::connect(environment, error);
+  if (!session) {
+    std::fprintf(stderr, "dimmora: %s\n", error.c_str());
     return 1;
   }
+  DBusSession::preventAutolaunch(environment);
   // Gamma, idle time and key grabs are X11 facilities: under Wayland the program runs through XWayland.
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication application(argc, argv);
   QApplication::setApplicationName("Dimmora");
   QApplication::setQuitOnLastWindowClosed(false);
 
-  std::string error;
-  auto binding = DesktopBinding::create(environment, signals, DesktopBinding::Roots{}, error);
-  if (!binding) {
-    std::fprintf(stderr, "dimmora: %s\n", error.c_str());
-    return 1;
-  }
+  auto binding = DesktopBinding::create(environment, std::move(session), signals, DesktopBinding::Roots{});
   // Declared before the models, which show it from their shortcut handling.
   HUDPanelView hudPanel;
   SystemPorts desktop = binding->ports();
