@@ -9,6 +9,7 @@
 
 #include "LinuxTestSupport.hpp"
 #include "platform/linux/GammaStash.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
 #include "platform/linux/LinuxGammaTables.hpp"
@@ -20,6 +21,7 @@
 #include "platform/qt/QtUserDefaults.hpp"
 #include "platform/linux/X11Input.hpp"
 #include "services/GlobalHotKeyManager.hpp"
+#include "services/LoginLaunchController.hpp"
 
 namespace {
 // RandR is the X server's; over a fake tree the outputs come from here.
@@ -185,12 +187,24 @@ TEST(LinuxGammaTables, FractionsRoundTripThroughSixteenBits) {
 
 TEST(LinuxEnvironment, FoldersAndLanguagesFollowTheXdgAndLocaleRules) {
   auto env = [](std::map<std::string, std::string> variables) {
-    return LinuxEnvironment({std::move(variables), std::nullopt, "/usr/bin/dimmora", "/"});
+    return LinuxEnvironment({std::move(variables), std::nullopt, "/usr/bin/dimmora", "/", std::nullopt});
   };
   EXPECT_EQ(env({{"HOME", "/home/u"}}).applicationSupportDirectory(), "/home/u/.config");
   EXPECT_EQ(env({{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "/cfg"}}).applicationSupportDirectory(), "/cfg");
   EXPECT_EQ(env({{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "rel"}}).applicationSupportDirectory(), "/home/u/.config");
   EXPECT_FALSE(env({}).applicationSupportDirectory());
+  // Without HOME, the account's home from the user database, never "/".
+  LinuxEnvironment noHome({{}, std::nullopt, "/usr/bin/dimmora", "/", "/home/account"});
+  EXPECT_EQ(noHome.applicationSupportDirectory(), "/home/account/.config");
+  EXPECT_EQ(noHome.homeDirectory(), "/home/account");
+  const char* home = std::getenv("HOME");
+  const std::string saved = home ? home : "";
+  unsetenv("HOME");
+  const auto process = LinuxEnvironment::fromProcess("dimmora");
+  if (home) setenv("HOME", saved.c_str(), 1);
+  ASSERT_TRUE(accountHomeFolder());
+  EXPECT_NE(process.homeDirectory(), "/");
+  EXPECT_EQ(process.homeDirectory(), *accountHomeFolder());
   EXPECT_EQ(env({}).executablePath(), "/usr/bin/dimmora");
   EXPECT_FALSE(env({{"XDG_RUNTIME_DIR", "run"}}).runtimeDirectory());
 
@@ -203,7 +217,37 @@ TEST(LinuxEnvironment, FoldersAndLanguagesFollowTheXdgAndLocaleRules) {
   EXPECT_TRUE(env({{"LANGUAGE", "ja"}, {"LANG", "C.UTF-8"}}).preferredLanguages().empty());
 }
 
-TEST(XdgAutostart, ReportsTheFourStatesAndQuotesThePath) {
+TEST(XdgAutostart, AnEntryTheDesktopTurnedOffIsOffAndSwitchingOnRewritesIt) {
+  TempTree tree;
+  const auto exe = tree.write("bin/dimmora", "#!/bin/sh\n");
+  XdgAutostart autostart(tree.path("config"), exe);
+  LinuxLoginItems items{XdgAutostart(tree.path("config"), exe)};
+  ScopedSystemPorts ports{SystemPorts{.loginItems = &items}};
+  // Written by other tools: comments, another group, spaces around "=".
+  const std::string entry = "# edited by the session settings\n[Desktop Entry]\nType = Application\nExec = \"" +
+                            exe.string() + "\"\n%s\n[Desktop Action x]\nHidden=false\n";
+  for (const std::string off : {"Hidden = true", "X-GNOME-Autostart-enabled=false", "Hidden=true\r"}) {
+    std::string text = entry;
+    text.replace(text.find("%s"), 2, off);
+    tree.write("config/autostart/Dimmora.desktop", text);
+    LoginLaunchController controller;  // reads the entry as the window does
+    EXPECT_FALSE(controller.enabled.get()) << off;
+    EXPECT_FALSE(controller.needsApproval.get()) << off;
+    controller.setEnabled(true);
+    EXPECT_TRUE(controller.enabled.get()) << off;
+    EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled) << off;
+    const auto values = desktopEntryValues(*readTextFile(autostart.entryPath()));
+    EXPECT_FALSE(values.contains("Hidden"));
+    EXPECT_EQ(values.at("X-GNOME-Autostart-enabled"), "true");
+  }
+  // Spaces around "=" are part of neither key nor value.
+  tree.write("config/autostart/Dimmora.desktop", "[Desktop Entry]\nExec =  \"" + exe.string() + "\"  \n");
+  EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
+  tree.write("config/autostart/Dimmora.desktop", "[Desktop Entry]\nExec = /nowhere/dimmora\n");
+  EXPECT_EQ(autostart.status(), LoginItemService::Status::notFound);
+}
+
+TEST(XdgAutostart, ReportsItsStatesAndQuotesThePath) {
   TempTree tree;
   const auto exe = tree.write("bin/my \"dim\" $app", "#!/bin/sh\n");
   XdgAutostart autostart(tree.path("config"), exe);
@@ -211,12 +255,6 @@ TEST(XdgAutostart, ReportsTheFourStatesAndQuotesThePath) {
   std::string error;
   ASSERT_TRUE(autostart.registerItem(error)) << error;
   EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
-
-  // The desktop's own switch turned it off.
-  auto text = *readTextFile(autostart.entryPath());
-  text.replace(text.find("X-GNOME-Autostart-enabled=true"), 30, "X-GNOME-Autostart-enabled=false");
-  tree.write("config/autostart/Dimmora.desktop", text);
-  EXPECT_EQ(autostart.status(), LoginItemService::Status::requiresApproval);
 
   std::filesystem::remove(exe);
   EXPECT_EQ(autostart.status(), LoginItemService::Status::notFound);
