@@ -253,7 +253,7 @@ TEST_F(MaintenanceTest, CaptureThatEndsByItselfShowsItsFileButNotAfterAnError) {
   makeMenu();
   actions().toggleDiagnostics();
   ASSERT_TRUE(actions().diagnosticsRunning());
-  EXPECT_EQ(actions().diagnosticsButtonLabel(), "Stop recording");
+  EXPECT_EQ(actions().diagnosticsButtonLabel(), L10n::text("diagnostics_stop"));
   loop.advance(MaintenanceActions::captureDurationSeconds + 1);
   EXPECT_FALSE(actions().diagnosticsRunning());
   ASSERT_EQ(fileManager.revealed.size(), 1u);

@@ -73,10 +73,13 @@ TEST_F(MenuViewStateTest, MasterControlIsDisabledOnlyWhenEveryTargetHasAFixedRan
   const std::string right = displayStore->displays.get()[1].name;
   fixRange(1, 30);
   EXPECT_TRUE(menu->masterControlEnabled()) << "one of two fixed";
-  EXPECT_EQ(menu->masterControlTooltip(), left + " is fixed at 30%");
+  const auto fixedText = [](const std::string& name, const std::string& percent) {
+    return L10n::text("fixed_brightness_range", {{"name", name}, {"percent", percent}});
+  };
+  EXPECT_EQ(menu->masterControlTooltip(), fixedText(left, "30"));
   fixRange(2, 42.7);
   EXPECT_FALSE(menu->masterControlEnabled());
-  EXPECT_EQ(menu->masterControlTooltip(), left + " is fixed at 30%\n" + right + " is fixed at 42%");
+  EXPECT_EQ(menu->masterControlTooltip(), fixedText(left, "30") + "\n" + fixedText(right, "42"));
   menu->setDisplaySelected(2, false);
   EXPECT_FALSE(menu->masterControlEnabled()) << "the one remaining target is fixed";
 }
@@ -86,16 +89,17 @@ TEST_F(MenuViewStateTest, PauseMenuPausesForTheChosenTimeAndListsResumeOnlyWhile
   tzset();
   makeMenu();
   EXPECT_FALSE(menu->pauseMenuShowsResume());
-  EXPECT_EQ(menu->pauseButtonLabel(), "Choose duration");
-  EXPECT_EQ(menu->pauseDurationLabels(), (std::vector<std::string>{"For 5 min", "For 15 min", "For 30 min", "For 60 min"}));
+  EXPECT_EQ(menu->pauseButtonLabel(), L10n::text("select_pause_duration"));
+  EXPECT_EQ(menu->pauseDurationLabels().size(), 4u);
+  EXPECT_EQ(menu->pauseDurationLabels()[3], L10n::text("pause_minutes", {{"minutes", "60"}}));
   EXPECT_FALSE(menu->resumeAtText());
   menu->choosePauseDuration(1);
   ASSERT_TRUE(engine->pauseUntil.get());
   EXPECT_EQ(*engine->pauseUntil.get() - loop.now(), std::chrono::seconds(900));
   EXPECT_TRUE(menu->pauseMenuShowsResume());
-  EXPECT_EQ(menu->pauseButtonLabel(), "Paused");
+  EXPECT_EQ(menu->pauseButtonLabel(), L10n::text("paused_dimming"));
   // The loop starts at 1,800,000,000 s: 08:00 UTC; fifteen minutes later.
-  EXPECT_EQ(menu->resumeAtText(), "Dimming resumes at 08:15");
+  EXPECT_EQ(menu->resumeAtText(), L10n::text("resume_at", {{"time", "08:15"}}));
   menu->resumeDimming();
   EXPECT_FALSE(menu->pauseMenuShowsResume());
   menu->choosePauseDuration(4);  // no such entry
@@ -141,8 +145,8 @@ TEST_F(MenuViewStateTest, DisplaySwitchesSaveOnceAndReapply) {
   menu->setDisplayUsesFullGammaMode(1, true);
   EXPECT_TRUE(menu->displayUsesFullGammaMode(1));
   EXPECT_EQ(saves(), afterManual + 2);
-  EXPECT_EQ(menu->displayControlStatusText(1), "Gamma dimming");
-  EXPECT_EQ(menu->displayControlStatusText(9), "Not checked yet");
+  EXPECT_EQ(menu->displayControlStatusText(1), L10n::text("control_gamma"));
+  EXPECT_EQ(menu->displayControlStatusText(9), L10n::text("control_unchecked"));
 }
 
 TEST_F(MenuViewStateTest, FirstStepIsFixedAndOtherStepsEditSortAndRemove) {
@@ -178,14 +182,14 @@ TEST_F(MenuViewStateTest, FirstStepIsFixedAndOtherStepsEditSortAndRemove) {
 TEST_F(MenuViewStateTest, PickersShowCurrentValuesAndChangeTheStore) {
   makeMenu();
   auto fade = menu->fadeDurationPicker();
-  EXPECT_EQ(fade.faceLabel, "6 s");
-  EXPECT_EQ(fade.labels[1], "0.5 s");
+  EXPECT_EQ(fade.faceLabel, L10n::text("seconds_value", {{"seconds", "6"}}));
+  EXPECT_EQ(fade.labels[1], L10n::text("seconds_value", {{"seconds", "0.5"}}));
   EXPECT_EQ(fade.selectedIndex, 6u);
   fade.choose(1);
   EXPECT_EQ(stepStore->fadeDurationSeconds.get(), 0.5);
   stepStore->fadeDurationSeconds = 4.0;  // from a hand-edited file: not an option
   fade = menu->fadeDurationPicker();
-  EXPECT_EQ(fade.faceLabel, "4 s");
+  EXPECT_EQ(fade.faceLabel, L10n::text("seconds_value", {{"seconds", "4"}}));
   EXPECT_FALSE(fade.selectedIndex);
 
   auto rate = menu->frameRatePicker();
@@ -233,15 +237,15 @@ TEST_F(MenuViewStateTest, ApproveLoginShowsOnlyWhereTheSystemHasAPlaceForIt) {
 TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
   L10n::resetForTesting();
   L10n::setPreferredLanguage(AppLanguage::en);
-  EXPECT_EQ(MenuLabels::shortcutDisplayName("brightness_up"), "Brightness Up key");
+  EXPECT_EQ(MenuLabels::shortcutDisplayName("brightness_up"), L10n::text("brightness_up_label"));
   EXPECT_EQ(MenuLabels::shortcutDisplayName("f1"), "F1");
   EXPECT_EQ(MenuLabels::shortcutDisplayName("F1"), "F1");
   EXPECT_EQ(MenuLabels::shortcutDisplayName("q"), "q");
-  EXPECT_EQ(MenuLabels::fadeDurationLabel(3), "3 s");
-  EXPECT_EQ(MenuLabels::fadeDurationLabel(0.25), "0.2 s");
+  EXPECT_EQ(MenuLabels::fadeDurationLabel(3), L10n::text("seconds_value", {{"seconds", "3"}}));
+  EXPECT_EQ(MenuLabels::fadeDurationLabel(0.25), L10n::text("seconds_value", {{"seconds", "0.2"}}));
   EXPECT_EQ(MenuLabels::percentText(99.9), "99%");
-  EXPECT_EQ(MenuLabels::idleCounterText(12.7), "Idle for 12 s");
-  EXPECT_EQ(MenuLabels::sectionStateText(true), "Expanded");
+  EXPECT_EQ(MenuLabels::idleCounterText(12.7), L10n::text("idle_seconds", {{"seconds", "12"}}));
+  EXPECT_EQ(MenuLabels::sectionStateText(true), L10n::text("section_expanded"));
   setenv("TZ", "UTC", 1);
   tzset();
   const auto newYear = WallClock::time_point(std::chrono::seconds(1'798'761'600));  // 2027-01-01 00:00 UTC

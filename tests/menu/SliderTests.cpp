@@ -207,8 +207,8 @@ TEST_F(SliderControllerTest, RangeDragClampsAtTheOtherHandleAndPreviewsTheDispla
   EXPECT_EQ(range.minimum(), 60) << "stops at the maximum; the handles may meet";
   range.mouseUp(4 + 2 * 90, width);
   EXPECT_EQ(stepStore->displayMinimumPercent(1), 60);
-  EXPECT_EQ(range.minimumCaption(), "Min 60%");
-  EXPECT_EQ(range.maximumCaption(), "Max 60%");
+  EXPECT_EQ(range.minimumCaption(), L10n::text("min_label") + " 60%");
+  EXPECT_EQ(range.maximumCaption(), L10n::text("max_label") + " 60%");
   EXPECT_FALSE(menu->previewingMaster());
   EXPECT_EQ(stepStore->interactiveEditDepth(), 0);
 }
