@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "services/GlobalHotKeyManager.hpp"
 #include "services/L10n.hpp"
 
 namespace MenuLabels {
@@ -29,6 +30,8 @@ std::string shortcutDisplayName(std::string_view key) {
   if (key == "f2") return "F2";
   return std::string(key);
 }
+
+std::string shortcutOptionLabel(std::string_view key) { return hotKeyModifierLabel(key) + shortcutDisplayName(key); }
 
 std::string fadeDurationLabel(double seconds) {
   std::string number;

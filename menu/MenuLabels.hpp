@@ -20,6 +20,9 @@ inline constexpr std::array<double, 4> pauseDurations{5, 15, 30, 60};  // minute
 // "brightness_up" / "brightness_down": their localized names; "f1" -> "F1",
 // "f2" -> "F2"; anything else unchanged (exact comparison).
 std::string shortcutDisplayName(std::string_view key);
+// "Ctrl+Alt+Shift+F1": the modifiers the hot-key binding registers for the
+// key, then its display name.
+std::string shortcutOptionLabel(std::string_view key);
 // "3 s", "0.5 s": whole numbers without decimals, others with one.
 std::string fadeDurationLabel(double seconds);
 // "30"

@@ -301,7 +301,7 @@ MenuPicker MenuViewState::safetyMinimumPicker() {
 namespace {
 MenuPicker shortcutPicker(const std::shared_ptr<StepStore>& store, Published<std::string> StepStore::*key) {
   return makePicker(MenuLabels::shortcutOptions, std::string_view(((*store).*key).get()),
-                    [](std::string_view option) { return MenuLabels::shortcutDisplayName(option); },
+                    [](std::string_view option) { return MenuLabels::shortcutOptionLabel(option); },
                     std::equal_to<std::string_view>(),
                     [store, key](std::string_view option) { (*store).*key = std::string(option); });
 }

@@ -211,7 +211,8 @@ TEST_F(MenuViewStateTest, PickersShowCurrentValuesAndChangeTheStore) {
   EXPECT_EQ(L10n::resolvedLanguageCode(), "ja");
 
   auto increase = menu->increaseMaxShortcutPicker();
-  EXPECT_EQ(increase.faceLabel, "F2");
+  EXPECT_EQ(increase.faceLabel, hotKeyModifierLabel("f2") + "F2") << "the modifiers the binding registers";
+  EXPECT_EQ(increase.labels[0], hotKeyModifierLabel("brightness_up") + L10n::text("brightness_up_label"));
   increase.choose(0);
   EXPECT_EQ(stepStore->increaseMaxShortcutKey.get(), "brightness_up");
   auto curve = menu->fadeCurvePicker();
