@@ -50,11 +50,14 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
                        Backlight(roots_.sys)),
       i2c, bus_.get());
 
-  // Without a per-user runtime folder, a private one in the temporary folder keeps crash safety.
-  const fs::path runtime =
-      environment_.runtimeDirectory().value_or(fs::temp_directory_path() / ("dimmora-" + std::to_string(getuid())));
+  std::error_code ec;
+  fs::path temporary = fs::temp_directory_path(ec);
+  if (ec) temporary = "/tmp";
+  std::string why;
+  const auto recovery = GammaStash::recoveryFolder(environment_.runtimeDirectory(), temporary, getuid(), why);
+  if (!recovery) AppLog::app.error("Gamma crash recovery is off: " + why);
   gamma_ = std::make_unique<LinuxGammaTables>(
-      *randr_, std::make_unique<GammaStash>(runtime / "Dimmora", roots_.proc, session_->name(), getpid()));
+      *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
   idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
   if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);

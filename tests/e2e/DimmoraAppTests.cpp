@@ -47,22 +47,22 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
 }
 
 // One run of build/dimmora with its own configuration and runtime folders.
-// An extra variable with an empty value ("DISPLAY=") is removed.
+// The test's variables win over these defaults and the inherited ones; an
+// empty value ("DISPLAY=") removes the variable.
 class App {
  public:
   App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}) {
-    extraEnvironment.push_back("XDG_CONFIG_HOME=" + tree.path("config").string());
-    extraEnvironment.push_back("XDG_RUNTIME_DIR=" + tree.path("run").string());
-    // In the sanitizer build, a system library's leak at exit must not turn a clean exit into a failure.
-    extraEnvironment.push_back(std::string("LSAN_OPTIONS=suppressions=") + DIMMORA_LSAN_SUPPRESSIONS);
     std::vector<std::string> env = extraEnvironment;
-    for (char** e = environ; *e; ++e) {
-      const std::string entry(*e);
+    auto add = [&](const std::string& entry) {
       const auto name = entry.substr(0, entry.find('=') + 1);
-      if (std::none_of(extraEnvironment.begin(), extraEnvironment.end(),
-                       [&](const std::string& extra) { return extra.rfind(name, 0) == 0; }))
+      if (std::none_of(env.begin(), env.end(), [&](const std::string& set) { return set.rfind(name, 0) == 0; }))
         env.push_back(entry);
-    }
+    };
+    add("XDG_CONFIG_HOME=" + tree.path("config").string());
+    add("XDG_RUNTIME_DIR=" + tree.path("run").string());
+    // In the sanitizer build, a system library's leak at exit must not turn a clean exit into a failure.
+    add(std::string("LSAN_OPTIONS=suppressions=") + DIMMORA_LSAN_SUPPRESSIONS);
+    for (char** e = environ; *e; ++e) add(*e);
     std::vector<char*> envp;
     for (auto& e : env)
       if (e.back() != '=') envp.push_back(e.data());
@@ -192,6 +192,36 @@ TEST_F(DimmoraApp, AKilledRunIsUndoneByTheNextStart) {
   App second(tree);
   EXPECT_TRUE(waitFor([&] { return atFull(); }, 1500ms));
   EXPECT_EQ(second.stop(SIGINT), 0);
+  EXPECT_TRUE(atFull());
+}
+
+TEST_F(DimmoraApp, ARecoveryFolderAnotherUserCouldWriteIsNotTrusted) {
+  // Without a runtime folder the recovery files live in the temporary folder,
+  // where anyone could have prepared ours, with black ramps for this screen.
+  auto session = X11Session::open();
+  ASSERT_TRUE(session);
+  RandrScreen randr(*session);
+  const auto output = randr.output(outputID);
+  ASSERT_TRUE(output);
+  const std::vector<int> black(static_cast<std::size_t>(randr.gammaSize(outputID)), 0);
+  const auto prepared = tree.folder("tmp/dimmora-" + std::to_string(getuid()) + "/Dimmora");
+  std::filesystem::permissions(prepared.parent_path(), std::filesystem::perms::all);
+  tree.write("tmp/dimmora-" + std::to_string(getuid()) + "/Dimmora/gamma-1.json",
+             nlohmann::json{{"pid", 1}, {"started", "0"}, {"display", session->name()},
+                            {"outputs", {{output->name, {{"red", black}, {"green", black}, {"blue", black}}}}}}
+                 .dump());
+  run("xdotool key shift");
+  App app(tree, {"XDG_RUNTIME_DIR=", "TMPDIR=" + tree.path("tmp").string()});
+  const auto log = [&] { return readTextFile(tree.path("app.log")).value_or(""); };
+  ASSERT_TRUE(waitFor([&] { return log().find("Engine started") != std::string::npos; }, 5s)) << log();
+  EXPECT_TRUE(atFull());
+  EXPECT_NE(log().find("Gamma crash recovery is off: " + prepared.parent_path().string() +
+                       " can be written by other users"),
+            std::string::npos)
+      << log();
+  // Dimming itself still works, only without crash recovery.
+  EXPECT_TRUE(waitFor([&] { return dimmed(); }, 8s));
+  EXPECT_EQ(app.stop(SIGTERM), 0);
   EXPECT_TRUE(atFull());
 }
 
