@@ -180,6 +180,20 @@ TEST_F(DimmoraApp, TerminationWhileDimmedRestoresTheScreenAndLeavesValidSettings
   EXPECT_EQ(config["steps"].size(), 2u);
 }
 
+TEST_F(DimmoraApp, LosingQtsConnectionToTheServerStillRestoresTheScreen) {
+  run("xdotool key shift");
+  App app(tree);
+  ASSERT_TRUE(waitFor([&] { return dimmed(); }, 8s));
+  // Qt's connection is the one with windows (the tray icon); the server
+  // closes it, as it does for a client it kills. Qt then ends the process.
+  const auto windows = run("xdotool search --pid " + std::to_string(app.pid()));
+  ASSERT_FALSE(windows.empty());
+  run("xkill -id " + windows.substr(0, windows.find('\n')) + " >/dev/null");
+  EXPECT_EQ(app.waitExit(5s), 1);
+  EXPECT_TRUE(atFull());
+  EXPECT_TRUE(std::filesystem::is_empty(tree.path("run/Dimmora")));
+}
+
 TEST_F(DimmoraApp, AKilledRunIsUndoneByTheNextStart) {
   run("xdotool key shift");
   {
