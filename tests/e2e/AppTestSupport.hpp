@@ -40,11 +40,16 @@ inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds
   return done();
 }
 
-// One run of build/dimmora with its own configuration and runtime folders.
-// An extra variable with an empty value ("DISPLAY=") is removed.
+// One run of build/dimmora (or another copy of the program) with its own
+// configuration and runtime folders. An extra variable with an empty value
+// ("DISPLAY=") is removed.
+struct ProgramCopy {
+  std::string program = DIMMORA_EXECUTABLE;
+  std::filesystem::path workingDirectory;  // the test's own when empty
+};
 class App {
  public:
-  App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}) {
+  App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}, ProgramCopy copy = {}) {
     extraEnvironment.push_back("XDG_CONFIG_HOME=" + tree.path("config").string());
     extraEnvironment.push_back("XDG_RUNTIME_DIR=" + tree.path("run").string());
     // In the sanitizer build, a system library's leak at exit must not turn a clean exit into a failure.
@@ -61,12 +66,13 @@ class App {
     for (auto& e : env)
       if (e.back() != '=') envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::string program = DIMMORA_EXECUTABLE;
-    char* argv[] = {program.data(), nullptr};
+    char* argv[] = {copy.program.data(), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, tree.path("app.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    if (!copy.workingDirectory.empty())
+      posix_spawn_file_actions_addchdir_np(&actions, copy.workingDirectory.c_str());
+    if (posix_spawn(&pid_, copy.program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
   ~App() {
