@@ -100,7 +100,7 @@ void DesktopBinding::wire(TerminationSignals& signals) {
   watch_.watch(session_->fileDescriptor(), [this] { session_->processPending(); });
   if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
-      session_->processPending();
+      session_->processQueued();
       session_->flush();
       if (bus_->hasQueuedMessages()) bus_->process();
     });
