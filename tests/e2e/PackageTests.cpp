@@ -64,6 +64,7 @@ TEST_F(Package, InstallsTheProgramItsTablesDesktopFilesAndMonitorAccess) {
       "usr/lib/modules-load.d/dimmora.conf",
       "usr/share/doc/dimmora/copyright",
       "usr/share/doc/dimmora/changelog.gz",
+      "usr/share/doc/dimmora/README.md",
       "usr/share/man/man1/dimmora.1.gz",
   };
   EXPECT_EQ(files, expected);
