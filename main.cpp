@@ -8,7 +8,9 @@
 #include "platform/linux/LinuxEnvironment.hpp"
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/qt/DesktopBinding.hpp"
+#include "platform/wayland/DesktopSession.hpp"
 #include "services/AppLog.hpp"
+#include "services/DDCDebug.hpp"
 #include "ui/HUDPanelView.hpp"
 
 int main(int argc, char** argv) {
@@ -16,18 +18,20 @@ int main(int argc, char** argv) {
   TerminationSignals signals;
   auto environment = LinuxEnvironment::fromProcess(argc > 0 ? argv[0] : nullptr);
   AppLog::setSink(makeSystemLogSink());
-  if (!environment.variable("DISPLAY")) {
-    std::fprintf(stderr, "dimmora: no X11 display (DISPLAY is not set); Dimmora needs an X11 desktop session\n");
+  const DesktopSession session = chooseDesktopSession(environment);
+  if (session.kind == DesktopSession::Kind::none) {
+    std::fprintf(stderr, "dimmora: %s; Dimmora needs an X11 or Wayland desktop session\n", session.reason.c_str());
     return 1;
   }
-  // Gamma, idle time and key grabs are X11 facilities: under Wayland the program runs through XWayland.
-  qputenv("QT_QPA_PLATFORM", "xcb");
+  AppLog::app.log(std::string(session.kind == DesktopSession::Kind::wayland ? "Wayland" : "X11") +
+                  " session: " + session.reason);
+  qputenv("QT_QPA_PLATFORM", session.kind == DesktopSession::Kind::wayland ? "wayland" : "xcb");
   QApplication application(argc, argv);
   QApplication::setApplicationName("Dimmora");
   QApplication::setQuitOnLastWindowClosed(false);
 
   std::string error;
-  auto binding = DesktopBinding::create(environment, signals, DesktopBinding::Roots{}, error);
+  auto binding = DesktopBinding::create(environment, session, signals, DesktopBinding::Roots{}, error);
   if (!binding) {
     std::fprintf(stderr, "dimmora: %s\n", error.c_str());
     return 1;
@@ -40,6 +44,8 @@ int main(int argc, char** argv) {
   binding->recoverAbandonedGamma();
 
   AppModels models;
+  // The display-control trace from the first tick on, for tests and bug reports; the setting starts off.
+  if (environment.variable("DIMMORA_TRACE")) DDCDebug::setEnabled(true);
   TrayShell shell(models, [&binding] { binding->quit(); });
   return QApplication::exec();
 }

@@ -10,26 +10,33 @@
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment, TerminationSignals& signals,
-                                                       Roots roots, std::string& error) {
-  const auto display = environment.variable("DISPLAY");
-  if (!display) {
-    error = "no X11 display (DISPLAY is not set)";
-    return nullptr;
+std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment, const DesktopSession& session,
+                                                       TerminationSignals& signals, Roots roots, std::string& error) {
+  std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(roots)));
+  switch (session.kind) {
+    case DesktopSession::Kind::x11:
+      if (!binding->connectX11(session.display, error)) return nullptr;
+      break;
+    case DesktopSession::Kind::wayland:
+      if (!binding->connectWayland(session.display, error)) return nullptr;
+      break;
+    case DesktopSession::Kind::none: error = session.reason; return nullptr;
   }
-  auto session = X11Session::open(*display);
-  if (!session) {
-    error = "cannot connect to the X server at " + *display;
-    return nullptr;
-  }
-  std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(session), roots));
   binding->wire(signals);
   return binding;
 }
 
-DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11Session> session, Roots roots)
-    : environment_(std::move(environment)), roots_(std::move(roots)), session_(std::move(session)) {
+DesktopBinding::DesktopBinding(LinuxEnvironment environment, Roots roots)
+    : environment_(std::move(environment)), roots_(std::move(roots)) {
   bus_ = std::make_unique<DBusSession>();
+}
+
+bool DesktopBinding::connectX11(const std::string& display, std::string& error) {
+  session_ = X11Session::open(display);
+  if (!session_) {
+    error = "cannot connect to the X server at " + display;
+    return false;
+  }
   randr_ = std::make_unique<RandrScreen>(*session_);
   if (!randr_->isAvailable()) AppLog::app.error("The X server has no RandR 1.2: displays and gamma are unavailable");
   idle_ = std::make_unique<X11IdleTime>(*session_);
@@ -37,13 +44,7 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
   rawInput_ = std::make_unique<X11RawInput>(*session_);
   if (!rawInput_->isAvailable()) AppLog::app.error("The X server has no XInput 2: input elsewhere is not seen");
   keys_ = std::make_unique<X11HotKeys>(*session_);
-
-  const I2CDevice i2c(roots_.dev);
-  displays_ = std::make_unique<LinuxDisplayPorts>(
-      DisplayDirectory([randr = randr_.get()] { return randr->outputs(); },
-                       DrmConnectors(roots_.sys, roots_.dev, [i2c](int bus) { return i2c.readEdid(bus); }),
-                       Backlight(roots_.sys)),
-      i2c, bus_.get());
+  createCommon([randr = randr_.get()] { return randr->outputs(); });
 
   // Without a per-user runtime folder, a private one in the temporary folder keeps crash safety.
   const fs::path runtime =
@@ -52,8 +53,39 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
       *randr_, std::make_unique<GammaStash>(runtime / "Dimmora", roots_.proc, session_->name(), getpid()));
   idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
-  if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);
   hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
+  return true;
+}
+
+bool DesktopBinding::connectWayland(const std::string& display, std::string& error) {
+  wayland_ = WaylandSession::connect(display, error);
+  if (!wayland_) return false;
+  waylandOutputs_ = std::make_unique<WaylandOutputs>(*wayland_);
+  // The outputs' names arrive in answer to binding them.
+  wayland_->roundtrip();
+  waylandIdle_ = std::make_unique<WaylandIdle>(*wayland_, [loop = &mainLoop_] { return loop->uptime(); });
+  if (waylandIdle_->protocol() == WaylandIdle::Protocol::none)
+    AppLog::app.error("No idle time from the compositor: " + waylandIdle_->description());
+  else
+    AppLog::app.log("Idle time from the compositor through " + waylandIdle_->description());
+  waylandGamma_ = std::make_unique<WaylandGammaTables>(*wayland_, *waylandOutputs_);
+  if (!waylandGamma_->isOffered())
+    AppLog::app.log("The compositor offers no gamma control: displays are dimmed in hardware only");
+  createCommon([outputs = waylandOutputs_.get()] { return outputs->outputs(); });
+  inputMonitors_ = std::make_unique<QtInputMonitors>(
+      waylandIdle_->protocol() == WaylandIdle::Protocol::none ? nullptr : &waylandIdle_->resumed);
+  return true;
+}
+
+// What needs no display server: DDC/CI, the backlight, D-Bus and the login item.
+void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs) {
+  const I2CDevice i2c(roots_.dev);
+  displays_ = std::make_unique<LinuxDisplayPorts>(
+      DisplayDirectory(std::move(outputs),
+                       DrmConnectors(roots_.sys, roots_.dev, [i2c](int bus) { return i2c.readEdid(bus); }),
+                       Backlight(roots_.sys)),
+      i2c, bus_.get());
+  if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);
   const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
   loginItems_ = std::make_unique<LinuxLoginItems>(
       XdgAutostart(environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),
@@ -63,13 +95,8 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
 DesktopBinding::~DesktopBinding() { watch_.clear(); }
 
 void DesktopBinding::wire(TerminationSignals& signals) {
-  // Xlib may have queued events while answering a request; drain them before the loop sleeps.
-  watch_.watch(session_->fileDescriptor(), [this] { session_->processPending(); });
-  if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
-    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
-      session_->processPending();
-      session_->flush();
-    });
+  if (session_) wireX11();
+  if (wayland_) wireWayland();
   for (int fd : bus_->fileDescriptors()) watch_.watch(fd, [this] { bus_->process(); });
   watch_.watch(signals.fileDescriptor(), [this, &signals] {
     if (const int number = signals.take()) {
@@ -80,20 +107,44 @@ void DesktopBinding::wire(TerminationSignals& signals) {
   if (auto* app = QCoreApplication::instance())
     QObject::connect(app, &QCoreApplication::aboutToQuit, app, [this] { announceTermination(); });
 
-  // One notification per burst of RandR events.
-  subscriptions_.push_back(randr_->screenChanged.connect([this] {
-    if (pendingScreenChange_.isActive()) return;
-    pendingScreenChange_ = mainLoop_.post([this] { notifications_.screenParametersChanged.emit(); });
-  }));
   subscriptions_.push_back(bus_->prepareForSleep.connect([this](const bool& sleeping) {
     if (sleeping)
       notifications_.willSleep.emit();
     else
       notifications_.didWake.emit();
   }));
+}
+
+void DesktopBinding::wireX11() {
+  // Xlib may have queued events while answering a request; drain them before the loop sleeps.
+  watch_.watch(session_->fileDescriptor(), [this] { session_->processPending(); });
+  if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
+      session_->processPending();
+      session_->flush();
+    });
+  subscriptions_.push_back(randr_->screenChanged.connect([this] { noteScreenChange(); }));
   subscriptions_.push_back(session_->lost.connect([] {
     AppLog::app.error("Display control stopped: the X server went away");
   }));
+}
+
+void DesktopBinding::wireWayland() {
+  watch_.watch(wayland_->fileDescriptor(), [this] { wayland_->readAndDispatch(); });
+  // A roundtrip may have read events that no descriptor wake-up will announce.
+  if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher,
+                     [this] { wayland_->dispatchPending(); });
+  subscriptions_.push_back(waylandOutputs_->changed.connect([this] { noteScreenChange(); }));
+  subscriptions_.push_back(wayland_->lost.connect([] {
+    AppLog::app.error("Idle time, outputs and gamma stopped: the Wayland compositor went away");
+  }));
+}
+
+// One notification per burst of output changes.
+void DesktopBinding::noteScreenChange() {
+  if (pendingScreenChange_.isActive()) return;
+  pendingScreenChange_ = mainLoop_.post([this] { notifications_.screenParametersChanged.emit(); });
 }
 
 SystemPorts DesktopBinding::ports() {
@@ -105,8 +156,10 @@ SystemPorts DesktopBinding::ports() {
   ports.avServices = displays_.get();
   ports.panelBrightness = displays_.get();
   ports.blockingSleep = displays_.get();
-  ports.gamma = gamma_.get();
-  ports.idleTime = idle_->isAvailable() ? idleTime_.get() : nullptr;
+  if (gamma_) ports.gamma = gamma_.get();
+  if (waylandGamma_) ports.gamma = waylandGamma_.get();
+  if (idle_ && idle_->isAvailable()) ports.idleTime = idleTime_.get();
+  if (waylandIdle_ && waylandIdle_->protocol() != WaylandIdle::Protocol::none) ports.idleTime = waylandIdle_.get();
   ports.inputMonitors = inputMonitors_.get();
   ports.notifications = &notifications_;
   ports.powerAssertions = powerAssertions_.get();
@@ -119,7 +172,8 @@ void DesktopBinding::announceTermination() {
   if (terminationAnnounced_) return;
   terminationAnnounced_ = true;
   notifications_.willTerminate.emit();
-  session_->flush();
+  if (session_) session_->flush();
+  if (wayland_) wayland_->flush();
 }
 
 void DesktopBinding::quit() {

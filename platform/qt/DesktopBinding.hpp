@@ -15,16 +15,21 @@
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/linux/X11Input.hpp"
 #include "platform/linux/X11Session.hpp"
+#include "platform/wayland/DesktopSession.hpp"
+#include "platform/wayland/WaylandGammaTables.hpp"
+#include "platform/wayland/WaylandIdle.hpp"
+#include "platform/wayland/WaylandOutputs.hpp"
+#include "platform/wayland/WaylandSession.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
 #include "platform/qt/QtDescriptorWatch.hpp"
 #include "platform/qt/QtInputMonitors.hpp"
 #include "platform/qt/QtMainLoop.hpp"
 
-// Every platform facility of the running application on a Linux X11 desktop,
-// wired into the Qt event loop: the X connection, D-Bus and the termination
-// signals are watched there, and their events become the core's notifications.
-// Needs a QApplication.
+// Every platform facility of the running application on a Linux desktop,
+// X11 or Wayland, wired into the Qt event loop: the X or Wayland connection,
+// D-Bus and the termination signals are watched there, and their events
+// become the core's notifications. Needs a QApplication.
 class DesktopBinding {
  public:
   struct Roots {
@@ -33,14 +38,14 @@ class DesktopBinding {
     std::filesystem::path proc = "/proc";
   };
 
-  // nullptr, with the reason, when there is no X server to work with.
-  static std::unique_ptr<DesktopBinding> create(LinuxEnvironment environment, TerminationSignals& signals,
-                                                Roots roots, std::string& error);
+  // nullptr, with the reason, when there is no X server or compositor to work with.
+  static std::unique_ptr<DesktopBinding> create(LinuxEnvironment environment, const DesktopSession& session,
+                                                TerminationSignals& signals, Roots roots, std::string& error);
   ~DesktopBinding();
 
   SystemPorts ports();
   // Puts back gamma that a crashed earlier run left changed. Call before the models start.
-  int recoverAbandonedGamma() { return gamma_->recoverAbandoned(); }
+  int recoverAbandonedGamma() { return gamma_ ? gamma_->recoverAbandoned() : 0; }
   // Announces will-terminate (once) and leaves the event loop.
   void quit();
 
@@ -48,8 +53,14 @@ class DesktopBinding {
   const LinuxEnvironment& environment() const { return environment_; }
 
  private:
-  DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11Session> session, Roots roots);
+  DesktopBinding(LinuxEnvironment environment, Roots roots);
+  bool connectX11(const std::string& display, std::string& error);
+  bool connectWayland(const std::string& display, std::string& error);
+  void createCommon(DisplayDirectory::OutputSource outputs);
   void wire(TerminationSignals& signals);
+  void wireX11();
+  void wireWayland();
+  void noteScreenChange();
   void announceTermination();
 
   LinuxEnvironment environment_;
@@ -69,6 +80,11 @@ class DesktopBinding {
   std::unique_ptr<LinuxPowerAssertions> powerAssertions_;
   std::unique_ptr<LinuxHotKeyService> hotKeys_;
   std::unique_ptr<LinuxLoginItems> loginItems_;
+  // A Wayland session has these instead of the X11 facilities above.
+  std::unique_ptr<WaylandSession> wayland_;
+  std::unique_ptr<WaylandOutputs> waylandOutputs_;
+  std::unique_ptr<WaylandIdle> waylandIdle_;
+  std::unique_ptr<WaylandGammaTables> waylandGamma_;
   QtDescriptorWatch watch_;
   std::vector<Subscription> subscriptions_;
   ScheduledWork pendingScreenChange_;
