@@ -19,27 +19,25 @@ int main(int argc, char** argv) {
   auto environment = LinuxEnvironment::fromProcess(argc > 0 ? argv[0] : nullptr);
   AppLog::setSink(makeSystemLogSink());
   const DesktopSession session = chooseDesktopSession(environment);
-  if (session.kind == DesktopSession::Kind::none) {
-    std::fprintf(stderr, "dimmora: %s; Dimmora needs an X11 or Wayland desktop session\n", session.reason.c_str());
+  std::string error;
+  auto connection = DesktopBinding::connect(session, error);
+  if (!connection) {
+    std::fprintf(stderr, "dimmora: %s\n", error.c_str());
     return 1;
   }
-  AppLog::app.log(std::string(session.kind == DesktopSession::Kind::wayland ? "Wayland" : "X11") +
-                  " session: " + session.reason);
-  qputenv("QT_QPA_PLATFORM", session.kind == DesktopSession::Kind::wayland ? "wayland" : "xcb");
+  const bool wayland = session.kind == DesktopSession::Kind::wayland;
+  AppLog::app.log(std::string(wayland ? "Wayland" : "X11") + " session: " + session.reason);
+  DBusSession::preventAutolaunch(environment);
+  qputenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb");
   QApplication application(argc, argv);
   QApplication::setApplicationName("Dimmora");
   QApplication::setQuitOnLastWindowClosed(false);
 
-  std::string error;
-  auto binding = DesktopBinding::create(environment, session, signals, DesktopBinding::Roots{}, error);
-  if (!binding) {
-    std::fprintf(stderr, "dimmora: %s\n", error.c_str());
-    return 1;
-  }
+  auto binding = DesktopBinding::create(environment, std::move(connection), signals, DesktopBinding::Roots{});
   // Declared before the models, which show it from their shortcut handling.
   HUDPanelView hudPanel;
   SystemPorts desktop = binding->ports();
-  desktop.hudPanel = &hudPanel;
+  desktop.hudPanel = binding->hudPanel() ? binding->hudPanel() : &hudPanel;
   ScopedSystemPorts ports(desktop);
   binding->recoverAbandonedGamma();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -8,16 +9,36 @@
 
 class X11Session;
 
-// Seconds since the last input of any kind, from the MIT-SCREEN-SAVER extension.
+// Seconds since the last input of any kind (XTEST's included), from the SYNC
+// extension's IDLETIME counter, without asking the server while nobody
+// touches anything: one query anchors the counter to the local clock, and an
+// alarm armed just below the value read reports the next input, which makes
+// the next ask query again. A resting desktop costs no request and no wake-up.
 class X11IdleTime {
  public:
   explicit X11IdleTime(X11Session& session);
-  bool isAvailable() const { return available_; }
-  std::optional<double> secondsSinceLastInput() const;
+  ~X11IdleTime();
+  X11IdleTime(const X11IdleTime&) = delete;
+  X11IdleTime& operator=(const X11IdleTime&) = delete;
+
+  bool isAvailable() const { return counter_ != 0; }
+  std::optional<double> secondsSinceLastInput();
 
  private:
+  struct Anchor {
+    std::int64_t idleMilliseconds;
+    std::chrono::steady_clock::time_point readAt;
+  };
+  std::optional<double> query();
+  void noticeAlarms();
+
   X11Session& session_;
-  bool available_ = false;
+  int eventBase_ = 0;
+  unsigned long counter_ = 0;  // the IDLETIME counter; 0 without SYNC
+  unsigned long alarm_ = 0;
+  std::optional<Anchor> anchor_;  // valid until the alarm reports input
+  std::chrono::steady_clock::time_point checkedAt_;
+  Subscription subscription_;
 };
 
 // One press or release seen anywhere on the desktop.

@@ -10,17 +10,35 @@
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment, const DesktopSession& session,
-                                                       TerminationSignals& signals, Roots roots, std::string& error) {
-  std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(roots)));
+DesktopBinding::Connection DesktopBinding::connect(const DesktopSession& session, std::string& error) {
+  Connection connection;
   switch (session.kind) {
+    case DesktopSession::Kind::none: error = session.reason + "; Dimmora needs an X11 or Wayland desktop session"; break;
     case DesktopSession::Kind::x11:
-      if (!binding->connectX11(session.display, error)) return nullptr;
+      connection.x11 = X11Session::open(session.display);
+      if (!connection.x11)
+        error = "cannot reach the X server of display " + session.display +
+                " (DISPLAY): the desktop session has ended or DISPLAY names another one";
       break;
-    case DesktopSession::Kind::wayland:
-      if (!binding->connectWayland(session.display, error)) return nullptr;
+    case DesktopSession::Kind::wayland: {
+      std::string why;
+      connection.wayland = WaylandSession::connect(session.display, why);
+      if (!connection.wayland)
+        error = why + ": the desktop session has ended or WAYLAND_DISPLAY names another one";
       break;
-    case DesktopSession::Kind::none: error = session.reason; return nullptr;
+    }
+  }
+  return connection;
+}
+
+std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment, Connection connection,
+                                                       TerminationSignals& signals, Roots roots) {
+  std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(roots)));
+  if (connection.x11) {
+    X11Session::installErrorHandlers();
+    binding->createX11(std::move(connection.x11));
+  } else {
+    binding->createWayland(std::move(connection.wayland));
   }
   binding->wire(signals);
   return binding;
@@ -31,16 +49,12 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, Roots roots)
   bus_ = std::make_unique<DBusSession>();
 }
 
-bool DesktopBinding::connectX11(const std::string& display, std::string& error) {
-  session_ = X11Session::open(display);
-  if (!session_) {
-    error = "cannot connect to the X server at " + display;
-    return false;
-  }
+void DesktopBinding::createX11(std::unique_ptr<X11Session> session) {
+  session_ = std::move(session);
   randr_ = std::make_unique<RandrScreen>(*session_);
   if (!randr_->isAvailable()) AppLog::app.error("The X server has no RandR 1.2: displays and gamma are unavailable");
   idle_ = std::make_unique<X11IdleTime>(*session_);
-  if (!idle_->isAvailable()) AppLog::app.error("The X server has no MIT-SCREEN-SAVER extension: idle time is unknown");
+  if (!idle_->isAvailable()) AppLog::app.error("The X server has no SYNC idle-time counter: idle time is unknown");
   rawInput_ = std::make_unique<X11RawInput>(*session_);
   if (!rawInput_->isAvailable()) AppLog::app.error("The X server has no XInput 2: input elsewhere is not seen");
   keys_ = std::make_unique<X11HotKeys>(*session_);
@@ -54,27 +68,37 @@ bool DesktopBinding::connectX11(const std::string& display, std::string& error) 
   idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
   hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
-  return true;
 }
 
-bool DesktopBinding::connectWayland(const std::string& display, std::string& error) {
-  wayland_ = WaylandSession::connect(display, error);
-  if (!wayland_) return false;
+void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
+  wayland_ = std::move(session);
   waylandOutputs_ = std::make_unique<WaylandOutputs>(*wayland_);
   // The outputs' names arrive in answer to binding them.
   wayland_->roundtrip();
-  waylandIdle_ = std::make_unique<WaylandIdle>(*wayland_, [loop = &mainLoop_] { return loop->uptime(); });
-  if (waylandIdle_->protocol() == WaylandIdle::Protocol::none)
-    AppLog::app.error("No idle time from the compositor: " + waylandIdle_->description());
-  else
-    AppLog::app.log("Idle time from the compositor through " + waylandIdle_->description());
   waylandGamma_ = std::make_unique<WaylandGammaTables>(*wayland_, *waylandOutputs_);
   if (!waylandGamma_->isOffered())
     AppLog::app.log("The compositor offers no gamma control: displays are dimmed in hardware only");
   createCommon([outputs = waylandOutputs_.get()] { return outputs->outputs(); });
-  inputMonitors_ = std::make_unique<QtInputMonitors>(
-      waylandIdle_->protocol() == WaylandIdle::Protocol::none ? nullptr : &waylandIdle_->resumed);
-  return true;
+
+  waylandIdle_ = std::make_unique<WaylandIdle>(*wayland_, [loop = &mainLoop_] { return loop->uptime(); });
+  Signal<>* resumed = nullptr;
+  if (waylandIdle_->protocol() != WaylandIdle::Protocol::none) {
+    AppLog::app.log("Idle time from the compositor through " + waylandIdle_->description());
+    resumed = &waylandIdle_->resumed;
+  } else if (bus_->hasSessionBus() &&
+             (mutterIdle_ = std::make_unique<MutterIdleMonitor>(bus_->sessionBus(), mainLoop_))->isAvailable()) {
+    AppLog::app.log("Idle time from GNOME's " + std::string(MutterIdleMonitor::kService) + " (" +
+                    waylandIdle_->description() + ")");
+    resumed = &mutterIdle_->userActive;
+  } else {
+    mutterIdle_.reset();
+    AppLog::app.error("No idle time: " + waylandIdle_->description() + " and GNOME's " +
+                      MutterIdleMonitor::kService + " does not answer");
+  }
+  inputMonitors_ = std::make_unique<QtInputMonitors>(resumed);
+  // Without the layer shell no window of ours floats above the others: the notification service shows the panel.
+  if (bus_->hasSessionBus())
+    notificationPanel_ = std::make_unique<NotificationHUDPanel>(bus_->sessionBus(), mainLoop_);
 }
 
 // What needs no display server: DDC/CI, the backlight, D-Bus and the login item.
@@ -106,7 +130,6 @@ void DesktopBinding::wire(TerminationSignals& signals) {
   });
   if (auto* app = QCoreApplication::instance())
     QObject::connect(app, &QCoreApplication::aboutToQuit, app, [this] { announceTermination(); });
-
   subscriptions_.push_back(bus_->prepareForSleep.connect([this](const bool& sleeping) {
     if (sleeping)
       notifications_.willSleep.emit();
@@ -160,6 +183,7 @@ SystemPorts DesktopBinding::ports() {
   if (waylandGamma_) ports.gamma = waylandGamma_.get();
   if (idle_ && idle_->isAvailable()) ports.idleTime = idleTime_.get();
   if (waylandIdle_ && waylandIdle_->protocol() != WaylandIdle::Protocol::none) ports.idleTime = waylandIdle_.get();
+  if (mutterIdle_) ports.idleTime = mutterIdle_.get();
   ports.inputMonitors = inputMonitors_.get();
   ports.notifications = &notifications_;
   ports.powerAssertions = powerAssertions_.get();

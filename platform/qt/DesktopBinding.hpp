@@ -11,6 +11,8 @@
 #include "platform/linux/LinuxGammaTables.hpp"
 #include "platform/linux/LinuxIdleTime.hpp"
 #include "platform/linux/LinuxServicePorts.hpp"
+#include "platform/linux/MutterIdleMonitor.hpp"
+#include "platform/linux/NotificationHUDPanel.hpp"
 #include "platform/linux/RandrScreen.hpp"
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/linux/X11Input.hpp"
@@ -38,14 +40,26 @@ class DesktopBinding {
     std::filesystem::path proc = "/proc";
   };
 
-  // nullptr, with the reason, when there is no X server or compositor to work with.
-  static std::unique_ptr<DesktopBinding> create(LinuxEnvironment environment, const DesktopSession& session,
-                                                TerminationSignals& signals, Roots roots, std::string& error);
+  // The connection the binding works through: the X server's in an X11
+  // session, the compositor's in a Wayland one.
+  struct Connection {
+    std::unique_ptr<X11Session> x11;
+    std::unique_ptr<WaylandSession> wayland;
+    explicit operator bool() const { return x11 || wayland; }
+  };
+  // Opens the session's connection; empty, with the reason in the user's
+  // terms, when there is nothing to work with. Needs no Qt, so it runs
+  // before Qt would fail on the same display with its own advice.
+  static Connection connect(const DesktopSession& session, std::string& error);
+  static std::unique_ptr<DesktopBinding> create(LinuxEnvironment environment, Connection connection,
+                                                TerminationSignals& signals, Roots roots);
   ~DesktopBinding();
 
   SystemPorts ports();
   // Puts back gamma that a crashed earlier run left changed. Call before the models start.
   int recoverAbandonedGamma() { return gamma_ ? gamma_->recoverAbandoned() : 0; }
+  // The heads-up panel the session needs instead of a Qt window; null when a Qt window will do.
+  HUDPanel* hudPanel() { return notificationPanel_.get(); }
   // Announces will-terminate (once) and leaves the event loop.
   void quit();
 
@@ -54,8 +68,8 @@ class DesktopBinding {
 
  private:
   DesktopBinding(LinuxEnvironment environment, Roots roots);
-  bool connectX11(const std::string& display, std::string& error);
-  bool connectWayland(const std::string& display, std::string& error);
+  void createX11(std::unique_ptr<X11Session> session);
+  void createWayland(std::unique_ptr<WaylandSession> session);
   void createCommon(DisplayDirectory::OutputSource outputs);
   void wire(TerminationSignals& signals);
   void wireX11();
@@ -85,6 +99,9 @@ class DesktopBinding {
   std::unique_ptr<WaylandOutputs> waylandOutputs_;
   std::unique_ptr<WaylandIdle> waylandIdle_;
   std::unique_ptr<WaylandGammaTables> waylandGamma_;
+  // GNOME's compositor offers no idle protocol: its D-Bus monitor stands in.
+  std::unique_ptr<MutterIdleMonitor> mutterIdle_;
+  std::unique_ptr<NotificationHUDPanel> notificationPanel_;
   QtDescriptorWatch watch_;
   std::vector<Subscription> subscriptions_;
   ScheduledWork pendingScreenChange_;

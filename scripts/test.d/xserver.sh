@@ -14,7 +14,9 @@ dimmora_x_cleanup() {
   done
   rm -rf "$dimmora_x_dir"
 }
-trap dimmora_x_cleanup EXIT
+# Keep the cleanups of the helpers sourced before this one.
+dimmora_x_previous_exit=$(trap -p EXIT | sed -e "s/^trap -- '//" -e "s/' EXIT\$//")
+trap "dimmora_x_cleanup; ${dimmora_x_previous_exit}" EXIT
 
 cat >"$dimmora_x_dir/xorg.conf" <<'CONF'
 Section "ServerFlags"

@@ -34,6 +34,7 @@ inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds
 }
 
 // One run of build/dimmora with its own configuration and runtime folders.
+// An extra variable with an empty value ("DISPLAY=") is removed.
 class App {
  public:
   App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}) {
@@ -50,7 +51,8 @@ class App {
         env.push_back(entry);
     }
     std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
+    for (auto& e : env)
+      if (e.back() != '=') envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string program = DIMMORA_EXECUTABLE;
     char* argv[] = {program.data(), nullptr};

@@ -68,13 +68,12 @@ TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
   XRRChangeOutputProperty(display, output->id, edidAtom, XA_INTEGER, 8, PropModeReplace, edid.data(),
                           static_cast<int>(edid.size()));
   XSync(display, False);
+  session->processPending();  // as the main loop does: the property notification drops the cached topology
 
   TempTree tree;  // no kernel connectors: identity comes from the server alone
   DisplayDirectory directory([&] { return randr.outputs(); }, DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr),
                              Backlight(tree.path("sys")));
   const auto& list = directory.refresh();
-  XRRDeleteOutputProperty(display, output->id, edidAtom);
-  XSync(display, False);
   const LinuxDisplay* found = directory.display(output->id);
   ASSERT_TRUE(found);
   ASSERT_FALSE(list.empty());
@@ -83,6 +82,17 @@ TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
   EXPECT_EQ(found->edid->product, 0x5B8Fu);
   EXPECT_EQ(found->stableKey, edidStableKey(edid));
   EXPECT_FALSE(found->connector);
+
+  // Until RandR reports a change, listing the displays asks the server nothing.
+  const auto before = NextRequest(display);
+  directory.refresh();
+  randr.gammaSize(output->id);
+  EXPECT_EQ(NextRequest(display), before);
+
+  XRRDeleteOutputProperty(display, output->id, edidAtom);
+  XSync(display, False);
+  session->processPending();
+  EXPECT_FALSE(directory.refresh().front().edid);
 }
 
 TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
@@ -110,6 +120,13 @@ TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
   const auto stash = tree.path("run/gamma-" + std::to_string(getpid()) + ".json");
   EXPECT_TRUE(std::filesystem::exists(stash));  // a crash now would be undone by the next start
 
+  // A fade frame: one request, sent at once.
+  for (std::uint32_t i = 0; i < count; ++i) r2[i] *= 0.5f, g2[i] *= 0.5f, b2[i] *= 0.5f;
+  const auto before = NextRequest(session->display());
+  ASSERT_EQ(gamma.setTransfer(output->id, count, r2.data(), g2.data(), b2.data()), 0);
+  EXPECT_EQ(NextRequest(session->display()), before + 1);
+  EXPECT_EQ(xrandrBrightness(), "0.25");
+
   // Wrong sizes and unknown displays are refused without touching the screen.
   EXPECT_EQ(gamma.setTransfer(output->id, count - 1, r2.data(), g2.data(), b2.data()), GammaTables::illegalArgument);
   EXPECT_EQ(gamma.setTransfer(0xDEAD, count, r2.data(), g2.data(), b2.data()), GammaTables::invalidDisplay);
@@ -119,10 +136,11 @@ TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
   EXPECT_FALSE(std::filesystem::exists(stash));
 }
 
-TEST(X11Server, IdleTimeGrowsAndAKeyPressResetsIt) {
+TEST(X11Server, IdleTimeStaysExactWithoutAskingTheServerAtRest) {
   REQUIRE_X_SERVER();
   auto session = X11Session::open();
-  ASSERT_TRUE(session);
+  auto witness = X11Session::open();
+  ASSERT_TRUE(session && witness);
   X11IdleTime idle(*session);
   ASSERT_TRUE(idle.isAvailable());
   X11RawInput raw(*session);
@@ -130,20 +148,34 @@ TEST(X11Server, IdleTimeGrowsAndAKeyPressResetsIt) {
   ASSERT_TRUE(raw.setEnabled(true));
   std::vector<RawInputEvent> seen;
   auto subscription = raw.events.connect([&](const RawInputEvent& e) { seen.push_back(e); });
+  // What a fresh reader gets from the server right now.
+  auto truth = [&] { return *X11IdleTime(*witness).secondsSinceLastInput(); };
 
   run("xdotool key a");
-  ASSERT_TRUE(pumpUntil(*session, [&] { return !seen.empty(); }));
+  ASSERT_TRUE(pumpUntil(*session, [&] { return seen.size() == 2; }));  // the press and its release
   EXPECT_EQ(seen.front().kind, RawInputEvent::Kind::keyDown);
   EXPECT_EQ(seen.front().keySymbol, static_cast<unsigned long>('a'));
   const auto justNow = idle.secondsSinceLastInput();
   ASSERT_TRUE(justNow);
   EXPECT_LT(*justNow, 1.0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the server's own clock must move
-  const auto later = idle.secondsSinceLastInput();
-  ASSERT_TRUE(later);
-  EXPECT_GE(*later, *justNow + 0.3);
+
+  // At rest it grows with the clock, and a tick's fourteen asks send nothing.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  const auto before = NextRequest(session->display());
+  double later = 0;
+  for (int ask = 0; ask < 14; ++ask) later = *idle.secondsSinceLastInput();
+  EXPECT_EQ(NextRequest(session->display()), before);
+  EXPECT_GE(later, *justNow + 0.3);
+  EXPECT_NEAR(later, truth(), 0.02);
+
+  // Input injected through XTEST resets it: a key, then a mouse motion alone.
   run("xdotool key shift");
-  EXPECT_LT(*idle.secondsSinceLastInput(), *later);
+  EXPECT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastInput() < 0.2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_GE(*idle.secondsSinceLastInput(), 0.35);
+  run("xdotool mousemove_relative 3 3");
+  EXPECT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastInput() < 0.2; }));
+  EXPECT_NEAR(*idle.secondsSinceLastInput(), truth(), 0.02);
 }
 
 TEST(X11Server, ControlAltHotKeyArrivesAndAHeldOneIsRefused) {
