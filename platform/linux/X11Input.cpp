@@ -170,59 +170,76 @@ X11HotKeys::X11HotKeys(X11Session& session) : session_(session) {
           numLockMask_ = 1u << modifier;
     XFreeModifiermap(map);
   }
+  // A held key then repeats as presses without releases in between.
+  Bool detectable = False;
+  XkbSetDetectableAutoRepeat(display, True, &detectable);
   subscription_ = session_.onEvent([this](XEvent& event) {
-    if (event.type != KeyPress) return;
-    const unsigned int clean = event.xkey.state & ~(LockMask | numLockMask_);
-    if (clean != (ControlMask | Mod1Mask)) return;
-    for (const auto& [id, grab] : grabs_)
-      if (grab.keycode == static_cast<int>(event.xkey.keycode)) pressed.emit(id);
+    if (event.type != KeyPress && event.type != KeyRelease) return;
+    handleKey({event.type == KeyPress, static_cast<int>(event.xkey.keycode), event.xkey.state, event.xkey.time});
   });
 }
 
+void X11HotKeys::handleKey(const XKeyEventFields& key) {
+  if (!key.press) {
+    held_.erase(key.keycode);
+    releasedAt_[key.keycode] = key.time;
+    return;
+  }
+  const auto released = releasedAt_.find(key.keycode);
+  const bool repeat = held_.contains(key.keycode) || (released != releasedAt_.end() && released->second == key.time);
+  held_.insert(key.keycode);
+  if (repeat) return;
+  const unsigned int clean = key.state & ~(LockMask | numLockMask_);
+  for (const auto& [id, grab] : grabs_)
+    if (grab.keycode == key.keycode && grab.modifiers == clean) pressed.emit(id);
+}
+
 X11HotKeys::~X11HotKeys() {
-  for (const auto& [id, grab] : grabs_) setGrab(grab.keycode, false);
+  for (const auto& [id, grab] : grabs_) setGrab(grab, false);
   session_.flush();
 }
 
 unsigned int X11HotKeys::variantMask(int index) const {
   const unsigned int variants[] = {0, LockMask, numLockMask_, LockMask | numLockMask_};
-  return ControlMask | Mod1Mask | variants[index];
+  return variants[index];
 }
 
-void X11HotKeys::setGrab(int keycode, bool grab) {
+void X11HotKeys::setGrab(const Grab& grab, bool take) {
   if (!session_.isAlive()) return;
   Display* display = session_.display();
   for (int i = 0; i < 4; ++i) {
     if (i >= 2 && numLockMask_ == 0) break;
-    if (grab)
-      XGrabKey(display, keycode, variantMask(i), session_.rootWindow(), False, GrabModeAsync, GrabModeAsync);
+    const unsigned int mask = grab.modifiers | variantMask(i);
+    if (take)
+      XGrabKey(display, grab.keycode, mask, session_.rootWindow(), False, GrabModeAsync, GrabModeAsync);
     else
-      XUngrabKey(display, keycode, variantMask(i), session_.rootWindow());
+      XUngrabKey(display, grab.keycode, mask, session_.rootWindow());
   }
 }
 
-int X11HotKeys::grab(int id, unsigned long keySymbol) {
+int X11HotKeys::grab(int id, unsigned long keySymbol, unsigned int modifiers) {
   ungrab(id);
   if (!session_.isAlive()) return BadImplementation;
   const KeyCode keycode = XKeysymToKeycode(session_.display(), keySymbol);
   if (keycode == 0) return BadValue;
+  const Grab wanted{keycode, modifiers};
   // The server lets a client grab its own combination twice; a second owner would be a silent takeover.
   for (const auto& [other, held] : grabs_)
-    if (held.keycode == keycode) return BadAccess;
-  const int code = session_.trapErrors([&] { setGrab(keycode, true); });
+    if (held.keycode == keycode && held.modifiers == modifiers) return BadAccess;
+  const int code = session_.trapErrors([&] { setGrab(wanted, true); });
   if (code != 0) {
     // A partial grab would leave the key half taken; release all variants.
-    session_.trapErrors([&] { setGrab(keycode, false); });
+    session_.trapErrors([&] { setGrab(wanted, false); });
     return code;
   }
-  grabs_[id] = Grab{keycode};
+  grabs_[id] = wanted;
   return 0;
 }
 
 void X11HotKeys::ungrab(int id) {
   const auto it = grabs_.find(id);
   if (it == grabs_.end()) return;
-  const int keycode = it->second.keycode;
+  const Grab grab = it->second;
   grabs_.erase(it);
-  session_.trapErrors([&] { setGrab(keycode, false); });
+  session_.trapErrors([&] { setGrab(grab, false); });
 }

@@ -4,10 +4,19 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "base/Signal.hpp"
 
 class X11Session;
+
+// The parts of an X key event the hot keys look at (Xlib stays out of this header).
+struct XKeyEventFields {
+  bool press;
+  int keycode;
+  unsigned int state;
+  unsigned long time;
+};
 
 // Seconds since the last input of any kind (XTEST's included), from the SYNC
 // extension's IDLETIME counter, without asking the server while nobody
@@ -68,16 +77,18 @@ class X11RawInput {
   Subscription subscription_;
 };
 
-// Control+Alt key combinations grabbed on the root window. The grab is also
-// taken with Num Lock and Caps Lock on, or the keys would stop working then.
+// Key combinations grabbed on the root window. The grab is also taken with
+// Num Lock and Caps Lock on, or the keys would stop working then. A held key's
+// auto-repeat is not a press: each combination is reported once until released.
 class X11HotKeys {
  public:
   explicit X11HotKeys(X11Session& session);
   ~X11HotKeys();
 
-  // 0 when every variant was grabbed; otherwise the X error (BadAccess when
-  // another client holds the combination), and nothing stays grabbed.
-  int grab(int id, unsigned long keySymbol);
+  // `modifiers` is an X modifier mask (ControlMask | Mod1Mask ...). 0 when every
+  // variant was grabbed; otherwise the X error (BadAccess when another client
+  // holds the combination), and nothing stays grabbed.
+  int grab(int id, unsigned long keySymbol, unsigned int modifiers);
   void ungrab(int id);
 
   Signal<int> pressed;
@@ -85,12 +96,19 @@ class X11HotKeys {
  private:
   struct Grab {
     int keycode;
+    unsigned int modifiers;
   };
   unsigned int variantMask(int index) const;
-  void setGrab(int keycode, bool grab);
+  void setGrab(const Grab& grab, bool take);
+  void handleKey(const XKeyEventFields& key);
 
   X11Session& session_;
   unsigned int numLockMask_ = 0;
   std::map<int, Grab> grabs_;
+  // Keys whose press was reported and whose release has not come yet.
+  std::set<int> held_;
+  // Time of each key's last release: a press with the same time is the
+  // auto-repeat of a server that cannot report repeats as presses alone.
+  std::map<int, unsigned long> releasedAt_;
   Subscription subscription_;
 };

@@ -2,6 +2,8 @@
 # outputs with real gamma ramps) and a tray host for the integration and
 # end-to-end tests, exports DISPLAY, and stops both when the test run ends.
 dimmora_x_dir=$(mktemp -d "${TMPDIR:-/tmp}/dimmora-x.XXXXXX")
+# Tests that need an Xorg of their own start it from this configuration.
+export DIMMORA_XORG_CONF="$dimmora_x_dir/xorg.conf"
 dimmora_x_pids=()
 
 dimmora_x_cleanup() {
