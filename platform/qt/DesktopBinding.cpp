@@ -121,6 +121,11 @@ DesktopBinding::~DesktopBinding() { watch_.clear(); }
 void DesktopBinding::wire(TerminationSignals& signals) {
   if (session_) wireX11();
   if (wayland_) wireWayland();
+  // Replies read while waiting for another answer sit in the queue without waking the loop.
+  if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
+      if (bus_->hasQueuedMessages()) bus_->process();
+    });
   for (int fd : bus_->fileDescriptors()) watch_.watch(fd, [this] { bus_->process(); });
   watch_.watch(signals.fileDescriptor(), [this, &signals] {
     if (const int number = signals.take()) {

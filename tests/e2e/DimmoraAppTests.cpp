@@ -1,81 +1,13 @@
 // The real executable under the private X server (scripts/test.d starts it
 // with a tray host), driven with xdotool and observed with xrandr and its
 // configuration file.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <functional>
 #include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
-#include <thread>
 #include <vector>
 
-#include "AppProcess.hpp"
-#include "platform/linux/DrmConnectors.hpp"
-#include "platform/linux/RandrScreen.hpp"
-#include "platform/linux/X11Session.hpp"
-
-namespace {
-using namespace std::chrono_literals;
-using e2e::App;
-using e2e::waitFor;
-
-std::optional<double> xrandrBrightness() {
-  const auto text = run("xrandr --verbose");
-  const auto at = text.find("Brightness: ");
-  if (at == std::string::npos) return std::nullopt;
-  return std::stod(text.substr(at + 12));
-}
-
-class DimmoraApp : public ::testing::Test {
- protected:
-  TempTree tree;
-  std::uint32_t outputID = 0;
-
-  void SetUp() override {
-    REQUIRE_X_SERVER();
-    auto session = X11Session::open();
-    ASSERT_TRUE(session);
-    RandrScreen randr(*session);
-    for (const auto& o : randr.outputs())
-      if (o.isOnline() && !outputID) outputID = o.id;
-    ASSERT_NE(outputID, 0u);
-    ASSERT_EQ(xrandrBrightness(), 1.0) << "the output must start at full brightness";
-    // Short steps: 40 % after 2 idle seconds, a one-second fade, the output in full gamma mode.
-    const nlohmann::json config = {
-        {"steps", {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
-                   {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 2}, {"brightnessPercent", 40}}}},
-        {"fadeDurationSeconds", 1},
-        {"frameRate", 24},
-        {"fadeCurve", "linear"},
-        {"selectedDisplayIDs", {outputID}},
-        {"displayFullGammaModes", {outputID, true}}};
-    tree.write("config/Dimmora/config.json", config.dump(2));
-    std::filesystem::create_directories(tree.path("run"));
-    std::filesystem::permissions(tree.path("run"), std::filesystem::perms::owner_all);
-  }
-  void TearDown() override {
-    if (::testing::Test::HasFailure())
-      std::fprintf(stderr, "app log:\n%s\n", readTextFile(tree.path("app.log")).value_or("").c_str());
-    // Leave the shared server as it was found.
-    if (std::getenv("DISPLAY")) run("xrandr --output $(xrandr | awk '/ connected/{print $1; exit}') --gamma 1:1:1");
-  }
-  bool dimmed() {
-    const auto b = xrandrBrightness();
-    return b && *b < 0.6;
-  }
-  bool atFull() { return xrandrBrightness() == 1.0; }
-};
-}  // namespace
+#include "AppTestSupport.hpp"
 
 TEST_F(DimmoraApp, FadesAfterTheIdleStepAndAKeyPressBringsItBack) {
   run("xdotool key shift");

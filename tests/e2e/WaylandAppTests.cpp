@@ -9,8 +9,7 @@
 #include <string>
 
 #include "../wayland/WaylandTestSupport.hpp"
-#include "AppProcess.hpp"
-#include "platform/linux/DrmConnectors.hpp"
+#include "AppTestSupport.hpp"
 
 namespace {
 using namespace std::chrono_literals;
@@ -53,9 +52,9 @@ class WaylandApp : public ::testing::Test {
 }  // namespace
 
 TEST_F(WaylandApp, NeverDimsWhileTypingDimsAfterTheIdleStepAndComesBackOnInput) {
-  e2e::App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + sway, "DIMMORA_TRACE=1"});
+  App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + sway, "DIMMORA_TRACE=1"});
   ASSERT_GT(app.pid(), 0);
-  ASSERT_TRUE(e2e::waitFor([&] { return !levels().empty(); }, 5s));
+  ASSERT_TRUE(waitFor([&] { return !levels().empty(); }, 5s));
   EXPECT_NE(log().find("Wayland session"), std::string::npos);
   EXPECT_NE(log().find("Idle time from the compositor through"), std::string::npos);
 
@@ -67,7 +66,7 @@ TEST_F(WaylandApp, NeverDimsWhileTypingDimsAfterTheIdleStepAndComesBackOnInput) 
   for (int level : levels()) EXPECT_EQ(level, 100);
 
   // Left alone, it fades to the step.
-  ASSERT_TRUE(e2e::waitFor([&] { return !levels().empty() && levels().back() == 40; }, 6s));
+  ASSERT_TRUE(waitFor([&] { return !levels().empty() && levels().back() == 40; }, 6s));
   const auto dimmed = levels().size();
   EXPECT_GT(dimmed, 3u);  // through a fade
 

@@ -1,15 +1,20 @@
 #pragma once
 
-// The real executable, started with its own configuration and runtime
-// folders and its log (stderr) in a file, for the end-to-end tests.
+// The real executable as a child process with its own configuration and
+// runtime folders, for the end-to-end tests.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,10 +22,12 @@
 #include <vector>
 
 #include "../linux/LinuxTestSupport.hpp"
+#include "platform/linux/DrmConnectors.hpp"
+#include "platform/linux/RandrScreen.hpp"
+#include "platform/linux/X11Session.hpp"
 
 extern char** environ;
 
-namespace e2e {
 using namespace std::chrono_literals;
 
 // Polls until `done` holds; the app runs on real time, so this waits for real.
@@ -87,4 +94,51 @@ class App {
   bool exited_ = false;
 };
 
-}  // namespace e2e
+inline std::optional<double> xrandrBrightness() {
+  const auto text = run("xrandr --verbose");
+  const auto at = text.find("Brightness: ");
+  if (at == std::string::npos) return std::nullopt;
+  return std::stod(text.substr(at + 12));
+}
+
+// The private server's first output in full gamma mode, with short steps: 40 %
+// after 2 idle seconds and a one-second fade.
+class DimmoraApp : public ::testing::Test {
+ protected:
+  TempTree tree;
+  std::uint32_t outputID = 0;
+
+  void SetUp() override {
+    REQUIRE_X_SERVER();
+    auto session = X11Session::open();
+    ASSERT_TRUE(session);
+    RandrScreen randr(*session);
+    for (const auto& o : randr.outputs())
+      if (o.isOnline() && !outputID) outputID = o.id;
+    ASSERT_NE(outputID, 0u);
+    ASSERT_EQ(xrandrBrightness(), 1.0) << "the output must start at full brightness";
+    // Short steps: 40 % after 2 idle seconds, a one-second fade, the output in full gamma mode.
+    const nlohmann::json config = {
+        {"steps", {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
+                   {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 2}, {"brightnessPercent", 40}}}},
+        {"fadeDurationSeconds", 1},
+        {"frameRate", 24},
+        {"fadeCurve", "linear"},
+        {"selectedDisplayIDs", {outputID}},
+        {"displayFullGammaModes", {outputID, true}}};
+    tree.write("config/Dimmora/config.json", config.dump(2));
+    std::filesystem::create_directories(tree.path("run"));
+    std::filesystem::permissions(tree.path("run"), std::filesystem::perms::owner_all);
+  }
+  void TearDown() override {
+    if (::testing::Test::HasFailure())
+      std::fprintf(stderr, "app log:\n%s\n", readTextFile(tree.path("app.log")).value_or("").c_str());
+    // Leave the shared server as it was found.
+    if (std::getenv("DISPLAY")) run("xrandr --output $(xrandr | awk '/ connected/{print $1; exit}') --gamma 1:1:1");
+  }
+  bool dimmed() {
+    const auto b = xrandrBrightness();
+    return b && *b < 0.6;
+  }
+  bool atFull() { return xrandrBrightness() == 1.0; }
+};
