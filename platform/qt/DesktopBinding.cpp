@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QThread>
@@ -9,6 +11,11 @@
 #include "services/AppLog.hpp"
 
 namespace fs = std::filesystem;
+
+namespace {
+// The binding whose termination an exit() elsewhere must still announce.
+DesktopBinding* announcedAtExit = nullptr;
+}  // namespace
 
 DesktopBinding::Connection DesktopBinding::connect(const DesktopSession& session, std::string& error) {
   Connection connection;
@@ -41,6 +48,15 @@ std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environm
     binding->createWayland(std::move(connection.wayland));
   }
   binding->wire(signals);
+  // Qt ends the process with exit() when its own X connection breaks (the
+  // server is restarted, or the client is killed), and main's objects are
+  // then never destroyed. The gamma restore must still happen, through our
+  // own connection, which may well be alive.
+  announcedAtExit = binding.get();
+  static const bool registered = std::atexit([] {
+    if (announcedAtExit) announcedAtExit->announceTermination();
+  }) == 0;
+  if (!registered) AppLog::app.error("Cannot restore the displays if Qt ends the process");
   return binding;
 }
 
@@ -60,11 +76,14 @@ void DesktopBinding::createX11(std::unique_ptr<X11Session> session) {
   keys_ = std::make_unique<X11HotKeys>(*session_);
   createCommon([randr = randr_.get()] { return randr->outputs(); });
 
-  // Without a per-user runtime folder, a private one in the temporary folder keeps crash safety.
-  const fs::path runtime =
-      environment_.runtimeDirectory().value_or(fs::temp_directory_path() / ("dimmora-" + std::to_string(getuid())));
+  std::error_code ec;
+  fs::path temporary = fs::temp_directory_path(ec);
+  if (ec) temporary = "/tmp";
+  std::string why;
+  const auto recovery = GammaStash::recoveryFolder(environment_.runtimeDirectory(), temporary, getuid(), why);
+  if (!recovery) AppLog::app.error("Gamma crash recovery is off: " + why);
   gamma_ = std::make_unique<LinuxGammaTables>(
-      *randr_, std::make_unique<GammaStash>(runtime / "Dimmora", roots_.proc, session_->name(), getpid()));
+      *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
   idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
   hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
@@ -116,7 +135,10 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs) {
                    fs::absolute(executable)));
 }
 
-DesktopBinding::~DesktopBinding() { watch_.clear(); }
+DesktopBinding::~DesktopBinding() {
+  if (announcedAtExit == this) announcedAtExit = nullptr;
+  watch_.clear();
+}
 
 void DesktopBinding::wire(TerminationSignals& signals) {
   if (session_) wireX11();
