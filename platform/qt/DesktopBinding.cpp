@@ -170,7 +170,7 @@ void DesktopBinding::wireX11() {
   watch_.watch(session_->fileDescriptor(), [this] { session_->processPending(); });
   if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
-      session_->processPending();
+      session_->processQueued();
       session_->flush();
     });
   subscriptions_.push_back(randr_->screenChanged.connect([this] { noteScreenChange(); }));
