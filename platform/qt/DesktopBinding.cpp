@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "platform/linux/PortalGlobalShortcuts.hpp"
 #include "services/AppLog.hpp"
 
 namespace fs = std::filesystem;
@@ -86,7 +87,6 @@ void DesktopBinding::createX11(std::unique_ptr<X11Session> session) {
       *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
   idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
-  hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
 }
 
 void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
@@ -129,6 +129,12 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs) {
                        Backlight(roots_.sys)),
       i2c, bus_.get());
   if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);
+  // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
+  if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
+    hotKeys_ = std::move(portal);
+  } else if (keys_) {
+    hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
+  }
   const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
   loginItems_ = std::make_unique<LinuxLoginItems>(
       XdgAutostart(environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),

@@ -92,7 +92,7 @@ class DesktopBinding {
   std::unique_ptr<LinuxIdleTime> idleTime_;
   std::unique_ptr<QtInputMonitors> inputMonitors_;
   std::unique_ptr<LinuxPowerAssertions> powerAssertions_;
-  std::unique_ptr<LinuxHotKeyService> hotKeys_;
+  std::unique_ptr<HotKeyService> hotKeys_;
   std::unique_ptr<LinuxLoginItems> loginItems_;
   // A Wayland session has these instead of the X11 facilities above.
   std::unique_ptr<WaylandSession> wayland_;
