@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "AppTestSupport.hpp"
-#include "PrivateSessionBus.hpp"
+#include "BusClient.hpp"
 
 namespace {
 constexpr const char* kName = "io.github.dimmora.Dimmora";
@@ -51,7 +51,7 @@ class DBusInterface : public DimmoraApp {
   }
   // Starts the program on the private bus and waits until it owns its name.
   std::unique_ptr<App> start() {
-    auto app = std::make_unique<App>(tree, std::vector<std::string>{bus.environment()});
+    auto app = std::make_unique<App>(tree, std::vector<std::string>{busEnvironment()});
     EXPECT_TRUE(waitFor([&] { return client.hasOwner(kName); }, 10s)) << "the program never took its bus name";
     return app;
   }
@@ -63,8 +63,10 @@ class DBusInterface : public DimmoraApp {
   }
   std::optional<double> property(const std::string& name) { return client.number(kName, kPath, kInterface, name); }
 
-  PrivateSessionBus bus{tree};
-  BusClient client{bus.address};
+  std::string busEnvironment() const { return "DBUS_SESSION_BUS_ADDRESS=" + bus.address(); }
+
+  PrivateSessionBus bus;
+  BusClient client{bus.address()};
 };
 
 TEST_F(DBusInterface, MethodsMoveTheScreenAndTheSavedMasterLevel) {
@@ -198,7 +200,7 @@ TEST_F(DBusInterface, ASecondStartShowsTheFirstWindowLeavesTheScreenAloneAndExit
   const auto level = xrandrBrightness();
   const auto windows = visibleWindows(first->pid());
 
-  App second(tree, {bus.environment()});
+  App second(tree, {busEnvironment()});
   EXPECT_EQ(second.waitExit(10s), 0);
   EXPECT_NE(readTextFile(tree.path("app.log")).value_or("").find("Dimmora is already running"), std::string::npos);
   EXPECT_TRUE(waitFor([&] { return visibleWindows(first->pid()) > windows; }, 3s));
@@ -226,16 +228,11 @@ class PortalShortcuts : public DBusInterface {
   void SetUp() override {
     DBusInterface::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    const auto pid = run(bus.environment() + " " DIMMORA_SOURCE_DIR "/tests/e2e/fake_portal.py '" +
-                         tree.path("portal.json").string() + "' >'" + tree.path("portal.log").string() +
-                         "' 2>&1 & echo $!");
-    portalPid_ = std::stoi(pid);
+    portal_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{DIMMORA_SOURCE_DIR "/tests/e2e/fake_portal.py", tree.path("portal.json").string()},
+        std::vector<std::string>{busEnvironment()}, tree.path("portal.log"));
     ASSERT_TRUE(waitFor([&] { return client.hasOwner("org.freedesktop.portal.Desktop"); }, 5s))
         << readTextFile(tree.path("portal.log")).value_or("");
-  }
-  void TearDown() override {
-    if (portalPid_ > 0) kill(portalPid_, SIGTERM);
-    DBusInterface::TearDown();
   }
   nlohmann::json record() {
     const auto text = readTextFile(tree.path("portal.json")).value_or("{}");
@@ -250,7 +247,7 @@ class PortalShortcuts : public DBusInterface {
   }
 
  private:
-  int portalPid_ = -1;
+  std::unique_ptr<ChildProcess> portal_;
 };
 
 TEST_F(PortalShortcuts, TheThreeActionsAreBoundAndAnActivationMovesTheMasterLevel) {
