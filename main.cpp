@@ -40,6 +40,6 @@ int main(int argc, char** argv) {
   binding->recoverAbandonedGamma();
 
   AppModels models;
-  TrayShell shell(models, [&binding] { binding->quit(); });
+  TrayShell shell(models);
   return QApplication::exec();
 }

@@ -55,6 +55,7 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
   if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);
   hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
   const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
+  desktop_ = std::make_unique<QtDesktop>(bus_.get(), [this] { quit(); });
   loginItems_ = std::make_unique<LinuxLoginItems>(
       XdgAutostart(environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),
                    fs::absolute(executable)));
@@ -112,6 +113,12 @@ SystemPorts DesktopBinding::ports() {
   ports.powerAssertions = powerAssertions_.get();
   ports.hotKeys = hotKeys_.get();
   ports.loginItems = loginItems_.get();
+  ports.userDefaults = &userDefaults_;
+  ports.clipboard = desktop_.get();
+  ports.fileManager = desktop_.get();
+  ports.urlOpener = desktop_.get();
+  ports.application = desktop_.get();
+  ports.screens = desktop_.get();
   return ports;
 }
 

@@ -18,8 +18,10 @@
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
 #include "platform/qt/QtDescriptorWatch.hpp"
+#include "platform/qt/QtDesktop.hpp"
 #include "platform/qt/QtInputMonitors.hpp"
 #include "platform/qt/QtMainLoop.hpp"
+#include "platform/qt/QtUserDefaults.hpp"
 
 // Every platform facility of the running application on a Linux X11 desktop,
 // wired into the Qt event loop: the X connection, D-Bus and the termination
@@ -69,6 +71,8 @@ class DesktopBinding {
   std::unique_ptr<LinuxPowerAssertions> powerAssertions_;
   std::unique_ptr<LinuxHotKeyService> hotKeys_;
   std::unique_ptr<LinuxLoginItems> loginItems_;
+  std::unique_ptr<QtDesktop> desktop_;
+  QtUserDefaults userDefaults_;
   QtDescriptorWatch watch_;
   std::vector<Subscription> subscriptions_;
   ScheduledWork pendingScreenChange_;
