@@ -4,8 +4,11 @@
 
 #include "app/AppModels.hpp"
 #include "app/TrayShell.hpp"
+#include "engine/RemoteControl.hpp"
+#include "platform/linux/InstanceLock.hpp"
 #include "platform/linux/JournalLogSink.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
+#include "platform/linux/RemoteControlService.hpp"
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/qt/DesktopBinding.hpp"
 #include "services/AppLog.hpp"
@@ -16,22 +19,32 @@ int main(int argc, char** argv) {
   TerminationSignals signals;
   auto environment = LinuxEnvironment::fromProcess(argc > 0 ? argv[0] : nullptr);
   AppLog::setSink(makeSystemLogSink());
-  if (!environment.variable("DISPLAY")) {
-    std::fprintf(stderr, "dimmora: no X11 display (DISPLAY is not set); Dimmora needs an X11 desktop session\n");
+  // Two instances would fight over the gamma tables: a second start only hands over to the first.
+  const InstanceLock instance(environment.runtimeDirectory().value_or(
+      environment.applicationSupportDirectory().value_or(environment.homeDirectory() / ".config") / "Dimmora"));
+  if (instance.outcome() == InstanceLock::Outcome::heldElsewhere) {
+    std::fprintf(stderr, "dimmora: Dimmora is already running; asking it to show its window\n");
+    std::string error;
+    if (!RemoteControlService::askRunningInstanceToShowWindow(3, error))
+      std::fprintf(stderr, "dimmora: the running Dimmora could not be asked: %s\n", error.c_str());
+    return 0;
+  }
+  if (instance.outcome() == InstanceLock::Outcome::failed)
+    AppLog::app.error("Cannot make sure Dimmora runs only once: " + instance.error());
+  std::string error;
+  auto session = DesktopBinding::connect(environment, error);
+  if (!session) {
+    std::fprintf(stderr, "dimmora: %s\n", error.c_str());
     return 1;
   }
+  DBusSession::preventAutolaunch(environment);
   // Gamma, idle time and key grabs are X11 facilities: under Wayland the program runs through XWayland.
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication application(argc, argv);
   QApplication::setApplicationName("Dimmora");
   QApplication::setQuitOnLastWindowClosed(false);
 
-  std::string error;
-  auto binding = DesktopBinding::create(environment, signals, DesktopBinding::Roots{}, error);
-  if (!binding) {
-    std::fprintf(stderr, "dimmora: %s\n", error.c_str());
-    return 1;
-  }
+  auto binding = DesktopBinding::create(environment, std::move(session), signals, DesktopBinding::Roots{});
   // Declared before the models, which show it from their shortcut handling.
   HUDPanelView hudPanel;
   SystemPorts desktop = binding->ports();
@@ -41,5 +54,8 @@ int main(int argc, char** argv) {
 
   AppModels models;
   TrayShell shell(models);
+  RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
+  remoteControl.onShowWindow = [&shell] { shell.showWindow(); };
+  RemoteControlService remoteControlService(binding->bus().sessionBus(), remoteControl);
   return QApplication::exec();
 }

@@ -36,6 +36,8 @@ class IdleBrightnessEngine {
   static constexpr double kShortcutSaveDelay = 0.35;
   static constexpr double kRestoreHoldSeconds = 300;
   static constexpr double kShortcutStep = 5;
+  // Longer pauses are indistinguishable to the user and would overflow a time point.
+  static constexpr double kLongestPauseMinutes = 1'000'000;
   static constexpr int brightnessUpMediaKey = 2;
   static constexpr int brightnessDownMediaKey = 3;
   // The input the engine watches: buttons, keys, modifier changes,
@@ -98,6 +100,9 @@ class IdleBrightnessEngine {
   MasterBrightnessPresentation masterPresentation;
   Published<std::optional<WallClock::time_point>> pauseUntil;
   Published<bool> restoreShortcutAvailable{false};
+  // False while the desktop answers no idle-time query; the engine then never
+  // dims, and the window says why (localization key "idle_time_unavailable").
+  Published<bool> idleTimeAvailable{true};
   Signal<> objectWillChange;
 
   double currentBrightnessPercent() const { return currentBrightnessPercent_; }
@@ -116,10 +121,17 @@ class IdleBrightnessEngine {
  private:
   // Everything that tick() and applyCurrentBrightness() share.
   void evaluate(double now, bool onlyWhenChanged);
+  double combinedIdleSeconds(double now, std::optional<double> systemIdle) const;
+  // Publishes a change of the idle source's state and logs it, once per change.
+  void noteIdleTimeAvailability(bool available);
   void moveTowardsTarget(double now);
   void updateIdleCounter(double idleSeconds);
   void resetIdleCounter();
   void applyLevel(double level);
+  // Shows one display at `percent` of its own range and hands every other
+  // driven display the level it shows now, so that none of them is forgotten,
+  // re-written or has its gamma table put back.
+  void applyDisplayPreview(DisplayID displayID, double percent);
   void handleDisplayChange(const std::vector<DisplayTarget>& displays);
   void installEventMonitors();
   void installWorkspaceObservers();
@@ -145,6 +157,8 @@ class IdleBrightnessEngine {
   bool manualAdjustmentActive_ = false;
   bool shortcutEditActive_ = false;
   ScheduledWork shortcutSaveWorkItem_;
+  ScheduledWork shortcutKeysUpdate_;
+  std::optional<std::pair<std::string, std::string>> registeredShortcutKeys_;
   Subscription displayChangeCancellable_;
   ScheduledWork displayChangeDebounce_;
 
@@ -165,6 +179,15 @@ class IdleBrightnessEngine {
   std::optional<FadeTransition> fadeTransition_;
   std::optional<double> previewBrightnessPercent_;
   std::optional<double> brightnessBeforeStepPreview_;
+  // The display a range preview shows, and at what level.
+  struct DisplayPreview {
+    DisplayID displayID;
+    double percent;
+  };
+  std::optional<DisplayPreview> displayPreview_;
+  // What the controller was last given by applyLevel: a fade is measured
+  // against it, since a slow one moves less than the tolerance per frame.
+  std::optional<double> lastHandedOverLevel_;
   GlobalHotKeyManager hotKeyManager_;
 
   // Expires with the engine: work posted onto the loop checks it first.

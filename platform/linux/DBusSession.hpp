@@ -9,6 +9,8 @@
 
 #include "base/Signal.hpp"
 
+class LinuxEnvironment;
+
 typedef struct sd_bus sd_bus;
 typedef struct sd_bus_slot sd_bus_slot;
 
@@ -37,6 +39,13 @@ class DBusSession {
   bool hasSystemBus() const { return system_ != nullptr; }
   bool hasSessionBus() const { return session_ != nullptr; }
 
+  // libdbus (used by Qt) starts a dbus-daemon of its own when no session bus
+  // is known, and that daemon outlives the program. When the environment names
+  // no bus and the runtime folder holds none, this points the variable at the
+  // standard, absent, location instead, so that every client fails fast. Call
+  // before anything uses D-Bus; true when the variable was set.
+  static bool preventAutolaunch(const LinuxEnvironment& environment);
+
   // logind's Session.SetBrightness on this session: 0, or a negative errno
   // with the bus's error text in `error`.
   int setBrightness(const std::string& subsystem, const std::string& device, std::uint32_t value,
@@ -51,9 +60,15 @@ class DBusSession {
   // logind's PrepareForSleep: true before sleeping, false after waking.
   Signal<bool> prepareForSleep;
 
+  // The session bus connection for services that export objects on it; null without one.
+  sd_bus* sessionBus() const { return session_; }
+
   // Descriptors to watch for reading; process() then handles what arrived.
   std::vector<int> fileDescriptors() const;
   void process();
+  // A blocking call may have read further messages off the socket while it
+  // waited; they are queued with no descriptor left to announce them.
+  bool hasQueuedMessages() const;
 
  private:
   sd_bus* system_ = nullptr;

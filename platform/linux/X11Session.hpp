@@ -20,6 +20,10 @@ class X11Session {
   // when there is no X server to talk to.
   static std::unique_ptr<X11Session> open(const std::string& displayName = {});
   ~X11Session();
+  // Makes Xlib's process-wide error handlers ours (open() does this too). Qt
+  // sets its own when it starts, and its I/O handler ends the process, so a
+  // session opened before Qt calls this again afterwards.
+  static void installErrorHandlers();
   X11Session(const X11Session&) = delete;
   X11Session& operator=(const X11Session&) = delete;
 
@@ -34,7 +38,14 @@ class X11Session {
   // Handlers see every event read from the connection.
   using EventHandler = std::function<void(XEvent&)>;
   [[nodiscard]] Subscription onEvent(EventHandler handler);
+  // Handles every event that arrived, reading the connection for more.
   void processPending();
+  // Handles only what Xlib has already read (while waiting for a reply):
+  // the connection's descriptor no longer shows those as readable.
+  void processQueued();
+  // Whether an event waits in Xlib's queue or on the connection, without
+  // reading it: one poll at most.
+  bool hasInput() const;
   void flush();
 
   // Runs `requests`, waits for the server to answer them and returns the
@@ -52,5 +63,6 @@ class X11Session {
   Display* display_;
   std::string name_;
   bool alive_ = true;
+  unsigned long flushedUpTo_ = 0;  // the request number that follows the last flush
   Signal<XEvent&> events_;
 };

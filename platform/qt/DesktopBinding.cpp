@@ -2,28 +2,50 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QThread>
 
+#include "platform/linux/PortalGlobalShortcuts.hpp"
 #include "services/AppLog.hpp"
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment, TerminationSignals& signals,
-                                                       Roots roots, std::string& error) {
+namespace {
+// The binding whose termination an exit() elsewhere must still announce.
+DesktopBinding* announcedAtExit = nullptr;
+}  // namespace
+
+std::unique_ptr<X11Session> DesktopBinding::connect(const LinuxEnvironment& environment, std::string& error) {
   const auto display = environment.variable("DISPLAY");
   if (!display) {
-    error = "no X11 display (DISPLAY is not set)";
+    error = "no X11 display (DISPLAY is not set); Dimmora needs an X11 desktop session";
     return nullptr;
   }
   auto session = X11Session::open(*display);
-  if (!session) {
-    error = "cannot connect to the X server at " + *display;
-    return nullptr;
-  }
+  if (!session)
+    error = "cannot reach the X server of display " + *display +
+            " (DISPLAY): the desktop session has ended or DISPLAY names another one";
+  return session;
+}
+
+std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment,
+                                                       std::unique_ptr<X11Session> session,
+                                                       TerminationSignals& signals, Roots roots) {
+  X11Session::installErrorHandlers();
   std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(session), roots));
   binding->wire(signals);
+  // Qt ends the process with exit() when its own X connection breaks (the
+  // server is restarted, or the client is killed), and main's objects are
+  // then never destroyed. The gamma restore must still happen, through our
+  // own connection, which may well be alive.
+  announcedAtExit = binding.get();
+  static const bool registered = std::atexit([] {
+    if (announcedAtExit) announcedAtExit->announceTermination();
+  }) == 0;
+  if (!registered) AppLog::app.error("Cannot restore the displays if Qt ends the process");
   return binding;
 }
 
@@ -33,7 +55,7 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
   randr_ = std::make_unique<RandrScreen>(*session_);
   if (!randr_->isAvailable()) AppLog::app.error("The X server has no RandR 1.2: displays and gamma are unavailable");
   idle_ = std::make_unique<X11IdleTime>(*session_);
-  if (!idle_->isAvailable()) AppLog::app.error("The X server has no MIT-SCREEN-SAVER extension: idle time is unknown");
+  if (!idle_->isAvailable()) AppLog::app.error("The X server has no SYNC idle-time counter: idle time is unknown");
   rawInput_ = std::make_unique<X11RawInput>(*session_);
   if (!rawInput_->isAvailable()) AppLog::app.error("The X server has no XInput 2: input elsewhere is not seen");
   keys_ = std::make_unique<X11HotKeys>(*session_);
@@ -45,15 +67,23 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
                        Backlight(roots_.sys)),
       i2c, bus_.get());
 
-  // Without a per-user runtime folder, a private one in the temporary folder keeps crash safety.
-  const fs::path runtime =
-      environment_.runtimeDirectory().value_or(fs::temp_directory_path() / ("dimmora-" + std::to_string(getuid())));
+  std::error_code ec;
+  fs::path temporary = fs::temp_directory_path(ec);
+  if (ec) temporary = "/tmp";
+  std::string why;
+  const auto recovery = GammaStash::recoveryFolder(environment_.runtimeDirectory(), temporary, getuid(), why);
+  if (!recovery) AppLog::app.error("Gamma crash recovery is off: " + why);
   gamma_ = std::make_unique<LinuxGammaTables>(
-      *randr_, std::make_unique<GammaStash>(runtime / "Dimmora", roots_.proc, session_->name(), getpid()));
+      *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
   idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
   if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);
-  hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
+  // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
+  if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
+    hotKeys_ = std::move(portal);
+  } else {
+    hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
+  }
   const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
   desktop_ = std::make_unique<QtDesktop>(bus_.get(), [this] { quit(); });
   loginItems_ = std::make_unique<LinuxLoginItems>(
@@ -61,15 +91,19 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
                    fs::absolute(executable)));
 }
 
-DesktopBinding::~DesktopBinding() { watch_.clear(); }
+DesktopBinding::~DesktopBinding() {
+  if (announcedAtExit == this) announcedAtExit = nullptr;
+  watch_.clear();
+}
 
 void DesktopBinding::wire(TerminationSignals& signals) {
   // Xlib may have queued events while answering a request; drain them before the loop sleeps.
   watch_.watch(session_->fileDescriptor(), [this] { session_->processPending(); });
   if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
-      session_->processPending();
+      session_->processQueued();
       session_->flush();
+      if (bus_->hasQueuedMessages()) bus_->process();
     });
   for (int fd : bus_->fileDescriptors()) watch_.watch(fd, [this] { bus_->process(); });
   watch_.watch(signals.fileDescriptor(), [this, &signals] {
