@@ -24,7 +24,9 @@ class WindowTest : public MenuTest {
       static int argc = 1;
       static char name[] = "test_ui";
       static char* argv[] = {name, nullptr};
-      static QApplication application(argc, argv);
+      // Kept for the whole run and never destroyed: Qt's own globals are gone by the time statics die.
+      static QApplication* application = new QApplication(argc, argv);
+      (void)application;
     }
     machine.addExternalMonitor({.id = 1, .productName = "Left", .brightness = 100});
     machine.addExternalMonitor({.id = 2, .productName = "Right", .brightness = 100});
