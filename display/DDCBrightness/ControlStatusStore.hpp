@@ -13,6 +13,8 @@ inline constexpr std::string_view hardware = "control_hardware";
 inline constexpr std::string_view gamma = "control_gamma";
 inline constexpr std::string_view failed = "control_failed";
 inline constexpr std::string_view gammaFailed = "control_gamma_failed";
+inline constexpr std::string_view gammaUnsupported = "control_gamma_unsupported";  // the desktop offers no gamma
+inline constexpr std::string_view gammaRefused = "control_gamma_refused";  // another program holds it
 inline constexpr std::string_view unchecked = "control_unchecked";  // no outcome recorded yet
 }  // namespace ControlStatus
 
