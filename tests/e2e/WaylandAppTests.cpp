@@ -1,7 +1,8 @@
-// The real executable in the headless sway and Mutter sessions of
-// scripts/test.d: it dims after the idle step and comes back on input
-// (injected with wtype under sway, Mutter's ResetIdletime under Mutter),
-// observed through its display-control trace.
+// The real executable in a Wayland session: under the headless sway and
+// Mutter of scripts/test.d it dims after the idle step and comes back on
+// input (injected with wtype under sway, Mutter's ResetIdletime under Mutter),
+// observed through its display-control trace; under our own compositor,
+// whose gamma control works, the tables themselves show it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,12 +11,27 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "../wayland/WaylandTestSupport.hpp"
+#include "../wayland/TestCompositorProcess.hpp"
 #include "AppTestSupport.hpp"
+#include "platform/wayland/WaylandOutputs.hpp"
 
 namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+
+// 40 % after 2 idle seconds, a one-second fade; `extra` adds settings.
+void writeConfig(const TempTree& tree, const nlohmann::json& extra = nlohmann::json::object()) {
+  nlohmann::json config = {
+      {"steps", {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
+                 {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 2}, {"brightnessPercent", 40}}}},
+      {"fadeDurationSeconds", 1},
+      {"frameRate", 24},
+      {"fadeCurve", "linear"}};
+  config.update(extra);
+  tree.write("config/Dimmora/config.json", config.dump(2));
+  std::filesystem::create_directories(tree.path("run"));
+  std::filesystem::permissions(tree.path("run"), std::filesystem::perms::owner_all);
+}
 
 class WaylandApp : public ::testing::Test {
  protected:
@@ -23,16 +39,7 @@ class WaylandApp : public ::testing::Test {
   std::string sway;
 
   void SetUp() override {
-    // 40 % after 2 idle seconds, a one-second fade.
-    const nlohmann::json config = {
-        {"steps", {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
-                   {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 2}, {"brightnessPercent", 40}}}},
-        {"fadeDurationSeconds", 1},
-        {"frameRate", 24},
-        {"fadeCurve", "linear"}};
-    tree.write("config/Dimmora/config.json", config.dump(2));
-    std::filesystem::create_directories(tree.path("run"));
-    std::filesystem::permissions(tree.path("run"), std::filesystem::perms::owner_all);
+    writeConfig(tree);
   }
   void TearDown() override {
     if (::testing::Test::HasFailure()) std::fprintf(stderr, "app log:\n%s\n", log().c_str());
@@ -108,3 +115,26 @@ TEST_F(WaylandApp, UnderGnomeIdleTimeAndInputComeFromMutter) {
   EXPECT_NE(log().find("Idle time from GNOME's org.gnome.Mutter.IdleMonitor"), std::string::npos);
 }
 
+TEST(WaylandAppOnOwnCompositor, DimsThroughTheGammaControlAndAResumeRestoresIt) {
+  TempTree tree;
+  TestCompositor compositor(tree);
+  ASSERT_EQ(compositor.expect("ready"), "ready");
+  const DisplayID output = WaylandOutputs::displayIDForName("DP-7");
+  writeConfig(tree, {{"selectedDisplayIDs", {output}}, {"displayFullGammaModes", {output, true}}});
+  // Our compositor draws nothing, so Qt stays off screen; the binding still works through the compositor.
+  App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + compositor.socket(), "QT_QPA_PLATFORM=offscreen"});
+  ASSERT_EQ(compositor.expect("idle notification", nullptr, 5s), "idle notification 1000");
+  compositor.send("idle");
+  // 40 % of the range above the 5 % safety floor, through gamma alone.
+  const std::string dimmed = compositor.expect("gamma 28", nullptr, 6s);
+  ASSERT_FALSE(dimmed.empty()) << readTextFile(tree.path("app.log")).value_or("");
+  compositor.expect("gamma 28", nullptr, 300ms);  // the fade's last frame, if it is still on its way
+
+  const auto sent = Clock::now();
+  compositor.send("resume");
+  ASSERT_EQ(compositor.expect("gamma released", nullptr, 2s), "gamma released");
+  const auto restore = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+  std::printf("input-to-restore on the test compositor: %.1f ms\n", restore);
+  EXPECT_LT(restore, 100);
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+}
