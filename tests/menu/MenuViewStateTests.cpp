@@ -102,6 +102,7 @@ TEST_F(MenuViewStateTest, PauseMenuPausesForTheChosenTimeAndListsResumeOnlyWhile
   EXPECT_EQ(menu->resumeAtText(), L10n::text("resume_at", {{"time", "08:15"}}));
   menu->resumeDimming();
   EXPECT_FALSE(menu->pauseMenuShowsResume());
+  EXPECT_NE(menu->creditLine().find("2027"), std::string::npos) << "the loop's clock gives the year";
   menu->choosePauseDuration(4);  // no such entry
   EXPECT_FALSE(engine->pauseUntil.get());
 }
@@ -256,3 +257,17 @@ TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
 }
 
 }  // namespace
+
+TEST_F(MenuViewStateTest, WithoutIdleTimeTheWindowSaysDimmingIsOffUntilTheDesktopAnswersAgain) {
+  makeMenu();
+  EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
+  int viewNotified = 0;  // the window refreshes on the engine's change notice
+  auto subscription = engine->objectWillChange.connect([&] { ++viewNotified; });
+  idle.failing = true;
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_unavailable"));
+  EXPECT_GE(viewNotified, 1);
+  idle.failing = false;
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
+}
