@@ -143,7 +143,7 @@ class SimulatedMachine::AV final : public AVServices {
                         std::uint32_t length) override {
     const DisplayID id = static_cast<SimAVService&>(service).displayID;
     const std::int32_t result = machine_.display(id).i2cWrite(machine_.busMicroseconds(), chip, dataAddress, buffer, length);
-    machine_.i2cLog_.push_back({machine_.time(), id, true, chip, dataAddress, {buffer, buffer + length}, result});
+    machine_.i2cLog_.push_back({machine_.busMicroseconds() / 1e6, id, true, chip, dataAddress, {buffer, buffer + length}, result});
     return result;
   }
   bool hasReadI2C() override { return machine_.functions.i2cRead; }
@@ -151,7 +151,7 @@ class SimulatedMachine::AV final : public AVServices {
                        std::uint32_t length) override {
     const DisplayID id = static_cast<SimAVService&>(service).displayID;
     const std::int32_t result = machine_.display(id).i2cRead(machine_.busMicroseconds(), chip, dataAddress, buffer, length);
-    machine_.i2cLog_.push_back({machine_.time(), id, false, chip, dataAddress, {buffer, buffer + length}, result});
+    machine_.i2cLog_.push_back({machine_.busMicroseconds() / 1e6, id, false, chip, dataAddress, {buffer, buffer + length}, result});
     return result;
   }
 

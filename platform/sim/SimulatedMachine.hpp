@@ -69,7 +69,7 @@ class SimulatedMachine {
   };
 
   struct I2CTransfer {
-    double time;
+    double time;  // on the bus: the loop's clock plus the blocking sleeps so far
     DisplayID displayID;
     bool isWrite;
     std::uint32_t chipAddress;
