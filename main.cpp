@@ -16,22 +16,20 @@ int main(int argc, char** argv) {
   TerminationSignals signals;
   auto environment = LinuxEnvironment::fromProcess(argc > 0 ? argv[0] : nullptr);
   AppLog::setSink(makeSystemLogSink());
-  if (!environment.variable("DISPLAY")) {
-    std::fprintf(stderr, "dimmora: no X11 display (DISPLAY is not set); Dimmora needs an X11 desktop session\n");
+  std::string error;
+  auto session = DesktopBinding::connect(environment, error);
+  if (!session) {
+    std::fprintf(stderr, "dimmora: %s\n", error.c_str());
     return 1;
   }
+  DBusSession::preventAutolaunch(environment);
   // Gamma, idle time and key grabs are X11 facilities: under Wayland the program runs through XWayland.
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication application(argc, argv);
   QApplication::setApplicationName("Dimmora");
   QApplication::setQuitOnLastWindowClosed(false);
 
-  std::string error;
-  auto binding = DesktopBinding::create(environment, signals, DesktopBinding::Roots{}, error);
-  if (!binding) {
-    std::fprintf(stderr, "dimmora: %s\n", error.c_str());
-    return 1;
-  }
+  auto binding = DesktopBinding::create(environment, std::move(session), signals, DesktopBinding::Roots{});
   // Declared before the models, which show it from their shortcut handling.
   HUDPanelView hudPanel;
   SystemPorts desktop = binding->ports();

@@ -6,6 +6,7 @@
 #include "engine/IdleBrightnessEngine.hpp"
 #include "ports/IdleTimeSource.hpp"
 #include "ports/SystemPorts.hpp"
+#include "services/AppLog.hpp"
 #include "services/PowerAssertionMonitor.hpp"
 #include "settings/StepStore.hpp"
 
@@ -34,9 +35,23 @@ std::optional<double> systemIdleSeconds() {
 }  // namespace
 
 double IdleBrightnessEngine::effectiveIdleSeconds(double now) const {
+  return combinedIdleSeconds(now, systemIdleSeconds());
+}
+
+double IdleBrightnessEngine::combinedIdleSeconds(double now, std::optional<double> systemIdle) const {
+  // A dimmer that cannot see input must not dim: without an answer the user counts as present.
+  if (!systemIdle) return 0;
   const double programIdle = now - lastActivityAt_;
-  const auto systemIdle = systemIdleSeconds();
-  return systemIdle && *systemIdle < programIdle ? *systemIdle : programIdle;
+  return *systemIdle < programIdle ? *systemIdle : programIdle;
+}
+
+void IdleBrightnessEngine::noteIdleTimeAvailability(bool available) {
+  if (idleTimeAvailable.get() == available) return;
+  if (available)
+    AppLog::app.log("The desktop reports idle time again: automatic dimming is back on");
+  else
+    AppLog::app.error("The desktop reports no idle time: automatic dimming is off until it does");
+  assignPublished(idleTimeAvailable, available);
 }
 
 double IdleBrightnessEngine::stepLevel(double idleSeconds) const {
@@ -93,7 +108,9 @@ void IdleBrightnessEngine::moveTowardsTarget(double now) {
 }
 
 void IdleBrightnessEngine::evaluate(double now, bool onlyWhenChanged) {
-  const double idle = effectiveIdleSeconds(now);
+  const auto systemIdle = systemIdleSeconds();
+  noteIdleTimeAvailability(systemIdle.has_value());
+  const double idle = combinedIdleSeconds(now, systemIdle);
   updateIdleCounter(idle);
   targetBrightnessPercent_ = targetBrightness(idle);
   // A preview or a restore holds the displays where they were put.

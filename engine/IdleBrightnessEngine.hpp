@@ -98,6 +98,9 @@ class IdleBrightnessEngine {
   MasterBrightnessPresentation masterPresentation;
   Published<std::optional<WallClock::time_point>> pauseUntil;
   Published<bool> restoreShortcutAvailable{false};
+  // False while the desktop answers no idle-time query; the engine then never
+  // dims, and the window says why (localization key "idle_time_unavailable").
+  Published<bool> idleTimeAvailable{true};
   Signal<> objectWillChange;
 
   double currentBrightnessPercent() const { return currentBrightnessPercent_; }
@@ -116,6 +119,9 @@ class IdleBrightnessEngine {
  private:
   // Everything that tick() and applyCurrentBrightness() share.
   void evaluate(double now, bool onlyWhenChanged);
+  double combinedIdleSeconds(double now, std::optional<double> systemIdle) const;
+  // Publishes a change of the idle source's state and logs it, once per change.
+  void noteIdleTimeAvailability(bool available);
   void moveTowardsTarget(double now);
   void updateIdleCounter(double idleSeconds);
   void resetIdleCounter();

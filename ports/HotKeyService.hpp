@@ -37,6 +37,7 @@ class HotKeyService {
   // Modifier bits of a registration.
   static constexpr std::uint32_t controlKey = 0x1000;
   static constexpr std::uint32_t optionKey = 0x0800;
+  static constexpr std::uint32_t shiftKey = 0x0200;
 
   virtual ~HotKeyService() = default;
   // Installs the one handler for hot-key presses; it stays installed for the life of the process.

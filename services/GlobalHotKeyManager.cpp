@@ -24,24 +24,53 @@ std::optional<HotKeyID> hotKeyIDFromRawValue(std::uint32_t rawValue) {
   return std::nullopt;
 }
 
+namespace {
+// Control+Alt, and Control+Alt+Shift.
+constexpr std::uint32_t kCA = HotKeyService::controlKey | HotKeyService::optionKey;
+constexpr std::uint32_t kCAS = kCA | HotKeyService::shiftKey;
+
+const HotKeyTableRow* hotKeyRow(std::string_view key) {
+  const std::string lower = lowercased(key);
+  for (const auto& row : hotKeyTable()) {
+    if (row.key == lower) return &row;
+  }
+  return nullptr;
+}
+}  // namespace
+
 const std::array<HotKeyTableRow, 49>& hotKeyTable() {
   static constexpr std::array<HotKeyTableRow, 49> table{{
-      {"f1", 122}, {"f2", 120}, {"a", 0},   {"s", 1},   {"d", 2},   {"f", 3},   {"h", 4},  {"g", 5},   {"z", 6},
-      {"x", 7},    {"c", 8},    {"v", 9},   {"b", 11},  {"q", 12},  {"w", 13},  {"e", 14}, {"r", 15},  {"y", 16},
-      {"t", 17},   {"1", 18},   {"2", 19},  {"3", 20},  {"4", 21},  {"6", 22},  {"5", 23}, {"=", 24},  {"9", 25},
-      {"7", 26},   {"-", 27},   {"8", 28},  {"0", 29},  {"]", 30},  {"o", 31},  {"u", 32}, {"[", 33},  {"i", 34},
-      {"p", 35},   {"l", 37},   {"j", 38},  {"'", 39},  {"k", 40},  {";", 41},  {"\\", 42}, {",", 43}, {"/", 44},
-      {"n", 45},   {"m", 46},   {".", 47},  {"`", 50},
+      {"f1", 122, kCAS}, {"f2", 120, kCAS}, {"a", 0, kCA},   {"s", 1, kCA},   {"d", 2, kCA},   {"f", 3, kCA},
+      {"h", 4, kCA},     {"g", 5, kCA},     {"z", 6, kCA},   {"x", 7, kCA},   {"c", 8, kCA},   {"v", 9, kCA},
+      {"b", 11, kCA},    {"q", 12, kCA},    {"w", 13, kCA},  {"e", 14, kCA},  {"r", 15, kCA},  {"y", 16, kCA},
+      {"t", 17, kCA},    {"1", 18, kCA},    {"2", 19, kCA},  {"3", 20, kCA},  {"4", 21, kCA},  {"6", 22, kCA},
+      {"5", 23, kCA},    {"=", 24, kCA},    {"9", 25, kCA},  {"7", 26, kCA},  {"-", 27, kCA},  {"8", 28, kCA},
+      {"0", 29, kCA},    {"]", 30, kCA},    {"o", 31, kCA},  {"u", 32, kCA},  {"[", 33, kCA},  {"i", 34, kCA},
+      {"p", 35, kCA},    {"l", 37, kCA},    {"j", 38, kCA},  {"'", 39, kCA},  {"k", 40, kCA},  {";", 41, kCA},
+      {"\\", 42, kCA},  {",", 43, kCA},    {"/", 44, kCA},  {"n", 45, kCA},  {"m", 46, kCA},  {".", 47, kCA},
+      {"`", 50, kCA},
   }};
   return table;
 }
 
 std::optional<std::uint32_t> hotKeyCode(std::string_view key) {
-  const std::string lower = lowercased(key);
-  for (const auto& row : hotKeyTable()) {
-    if (row.key == lower) return row.keyCode;
-  }
-  return std::nullopt;
+  const HotKeyTableRow* row = hotKeyRow(key);
+  if (!row) return std::nullopt;
+  return row->keyCode;
+}
+
+std::uint32_t hotKeyModifiers(std::string_view key) {
+  const HotKeyTableRow* row = hotKeyRow(key);
+  return row ? row->modifiers : kCA;
+}
+
+std::string hotKeyModifierLabel(std::string_view key) {
+  const std::uint32_t modifiers = hotKeyModifiers(key);
+  std::string label;
+  if (modifiers & HotKeyService::controlKey) label += "Ctrl+";
+  if (modifiers & HotKeyService::optionKey) label += "Alt+";
+  if (modifiers & HotKeyService::shiftKey) label += "Shift+";
+  return label;
 }
 
 GlobalHotKeyManager::GlobalHotKeyManager() : service_(systemPorts().hotKeys) {}
@@ -86,7 +115,7 @@ void GlobalHotKeyManager::registerKey(const std::string& key, HotKeyID id) {
     AppLog::app.error("Unsupported hotkey character: " + key);
     return;
   }
-  const auto result = service_ ? service_->registerEventHotKey(*code, modifiers,
+  const auto result = service_ ? service_->registerEventHotKey(*code, hotKeyModifiers(key),
                                                                {signature, static_cast<std::uint32_t>(id)})
                                : HotKeyService::RegisterResult{serviceUnavailable, std::nullopt};
   if (result.status == 0 && result.hotKey) {

@@ -18,19 +18,25 @@ std::optional<HotKeyID> hotKeyIDFromRawValue(std::uint32_t rawValue);
 
 struct HotKeyTableRow {
   std::string_view key;
-  std::uint32_t keyCode;  // virtual key code of the US ANSI layout
+  std::uint32_t keyCode;    // virtual key code of the US ANSI layout
+  std::uint32_t modifiers;  // HotKeyService modifier bits the key is registered with
 };
 // The supported key names, in table order; bindings map the codes onto their own keys.
 const std::array<HotKeyTableRow, 49>& hotKeyTable();
 // Case-insensitive look-up in the table.
 std::optional<std::uint32_t> hotKeyCode(std::string_view key);
+// The modifiers a key is pressed with: Control+Alt, plus Shift for the function
+// keys (the standard keymap turns Control+Alt+F1... into console switches, which
+// the server consumes). The brightness keys and names outside the table get Control+Alt.
+std::uint32_t hotKeyModifiers(std::string_view key);
+// The modifiers as shown before the key's name: "Ctrl+Alt+" or "Ctrl+Alt+Shift+".
+std::string hotKeyModifierLabel(std::string_view key);
 
-// Registers Control+Option hot keys for the brightness shortcuts and the
-// restore key, and reports each press through onHotKey.
+// Registers the hot keys of the brightness shortcuts and the restore key with
+// the modifiers the table gives each key, and reports each press through onHotKey.
 class GlobalHotKeyManager {
  public:
   static constexpr std::uint32_t signature = 0x534F4C44;
-  static constexpr std::uint32_t modifiers = HotKeyService::controlKey | HotKeyService::optionKey;
   // The status logged when the system offers no hot-key service at all.
   static constexpr std::int32_t serviceUnavailable = -1;
 

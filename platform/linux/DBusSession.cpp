@@ -1,9 +1,13 @@
 #include "platform/linux/DBusSession.hpp"
 
+#include <sys/stat.h>
 #include <systemd/sd-bus.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
+#include "platform/linux/LinuxEnvironment.hpp"
 #include "services/AppLog.hpp"
 
 namespace {
@@ -32,6 +36,15 @@ std::string errorText(const sd_bus_error& error, int r) {
   return std::strerror(-r);
 }
 }  // namespace
+
+bool DBusSession::preventAutolaunch(const LinuxEnvironment& environment) {
+  if (environment.variable("DBUS_SESSION_BUS_ADDRESS")) return false;
+  const auto socket = environment.runtimeDirectory().value_or("/run/user/" + std::to_string(getuid())) / "bus";
+  struct stat info {};
+  if (::stat(socket.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) return false;
+  AppLog::app.log("No session D-Bus: features that need one stay off");
+  return ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket.string()).c_str(), 1) == 0;
+}
 
 DBusSession::DBusSession(std::string systemAddress, std::string sessionAddress)
     : system_(openBus(systemAddress, true)), session_(openBus(sessionAddress, false)) {

@@ -9,6 +9,8 @@
 
 #include "base/Signal.hpp"
 
+class LinuxEnvironment;
+
 typedef struct sd_bus sd_bus;
 typedef struct sd_bus_slot sd_bus_slot;
 
@@ -36,6 +38,13 @@ class DBusSession {
 
   bool hasSystemBus() const { return system_ != nullptr; }
   bool hasSessionBus() const { return session_ != nullptr; }
+
+  // libdbus (used by Qt) starts a dbus-daemon of its own when no session bus
+  // is known, and that daemon outlives the program. When the environment names
+  // no bus and the runtime folder holds none, this points the variable at the
+  // standard, absent, location instead, so that every client fails fast. Call
+  // before anything uses D-Bus; true when the variable was set.
+  static bool preventAutolaunch(const LinuxEnvironment& environment);
 
   // logind's Session.SetBrightness on this session: 0, or a negative errno
   // with the bus's error text in `error`.

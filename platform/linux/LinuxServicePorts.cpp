@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxServicePorts.hpp"
 
+#include <X11/X.h>
 #include <X11/keysym.h>
 
 #include <sstream>
@@ -69,6 +70,13 @@ std::optional<unsigned long> LinuxHotKeyService::keySymbolFor(std::uint32_t keyC
   return std::nullopt;
 }
 
+std::optional<unsigned int> LinuxHotKeyService::modifierMaskFor(std::uint32_t modifiers) {
+  // Every hot key holds Control and Alt; Shift is the one addition the table uses.
+  const std::uint32_t required = controlKey | optionKey;
+  if ((modifiers & required) != required || (modifiers & ~(required | shiftKey)) != 0) return std::nullopt;
+  return ControlMask | Mod1Mask | ((modifiers & shiftKey) ? ShiftMask : 0u);
+}
+
 HotKeyService::InstallResult LinuxHotKeyService::installEventHandler(Handler handler) {
   if (handler_) return {0, HandlerRef{1}};
   handler_ = std::move(handler);
@@ -82,9 +90,10 @@ HotKeyService::InstallResult LinuxHotKeyService::installEventHandler(Handler han
 HotKeyService::RegisterResult LinuxHotKeyService::registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                                                       Identity identity) {
   const auto symbol = keySymbolFor(keyCode);
-  if (!symbol || modifiers != (controlKey | optionKey)) return {kUnsupported, std::nullopt};
+  const auto mask = modifierMaskFor(modifiers);
+  if (!symbol || !mask) return {kUnsupported, std::nullopt};
   const HotKeyRef ref = nextRef_++;
-  const int status = keys_.grab(static_cast<int>(ref), *symbol);
+  const int status = keys_.grab(static_cast<int>(ref), *symbol, *mask);
   if (status != 0) return {status, std::nullopt};
   identities_[ref] = identity;
   return {0, ref};

@@ -41,7 +41,8 @@ class LinuxPowerAssertions final : public PowerAssertions {
   DBusSession& bus_;
 };
 
-// Control+Alt hot keys as X key grabs; the table's key codes become X key symbols.
+// Hot keys as X key grabs; the table's key codes become X key symbols and its
+// modifier bits X modifier masks.
 class LinuxHotKeyService final : public HotKeyService {
  public:
   explicit LinuxHotKeyService(X11HotKeys& keys);
@@ -52,7 +53,9 @@ class LinuxHotKeyService final : public HotKeyService {
 
   // The X key symbol for a key code of the hot-key table; nullopt outside it.
   static std::optional<unsigned long> keySymbolFor(std::uint32_t keyCode);
-  // Returned for codes outside the table or modifiers other than Control+Option.
+  // The X modifier mask for Control+Alt, optionally with Shift; nullopt for anything else.
+  static std::optional<unsigned int> modifierMaskFor(std::uint32_t modifiers);
+  // Returned for codes outside the table or modifiers other than Control+Alt(+Shift).
   static constexpr std::int32_t kUnsupported = -50;
 
  private:

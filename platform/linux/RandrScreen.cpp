@@ -7,21 +7,6 @@
 #include "platform/linux/X11Session.hpp"
 
 namespace {
-std::optional<std::uint32_t> crtcOf(Display* display, Window root, std::uint32_t outputID) {
-  XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, root);
-  if (!resources) return std::nullopt;
-  std::optional<std::uint32_t> crtc;
-  for (int i = 0; i < resources->noutput; ++i) {
-    if (resources->outputs[i] != outputID) continue;
-    if (XRROutputInfo* info = XRRGetOutputInfo(display, resources, resources->outputs[i])) {
-      if (info->crtc != 0) crtc = static_cast<std::uint32_t>(info->crtc);
-      XRRFreeOutputInfo(info);
-    }
-  }
-  XRRFreeScreenResources(resources);
-  return crtc;
-}
-
 std::vector<std::uint8_t> edidProperty(Display* display, RROutput output) {
   const Atom edidAtom = XInternAtom(display, "EDID", True);
   if (edidAtom == None) return {};
@@ -47,21 +32,29 @@ RandrScreen::RandrScreen(X11Session& session) : session_(session) {
                (major > 1 || minor >= 2);
   if (!available_) return;
   XRRSelectInput(display, session_.rootWindow(),
-                 RRScreenChangeNotifyMask | RROutputChangeNotifyMask | RRCrtcChangeNotifyMask);
+                 RRScreenChangeNotifyMask | RROutputChangeNotifyMask | RRCrtcChangeNotifyMask |
+                     RROutputPropertyNotifyMask);
   events_ = session_.onEvent([this](XEvent& event) {
     if (event.type == eventBase_ + RRScreenChangeNotify) XRRUpdateConfiguration(&event);
-    if (event.type == eventBase_ + RRScreenChangeNotify || event.type == eventBase_ + RRNotify) screenChanged.emit();
+    if (event.type != eventBase_ + RRScreenChangeNotify && event.type != eventBase_ + RRNotify) return;
+    topology_.reset();
+    // A changed property (a new EDID) only needs a fresh read, not a new display list.
+    if (event.type == eventBase_ + RRNotify &&
+        reinterpret_cast<const XRRNotifyEvent&>(event).subtype == RRNotify_OutputProperty)
+      return;
+    screenChanged.emit();
   });
 }
 
 RandrScreen::~RandrScreen() = default;
 
-std::vector<RandrOutput> RandrScreen::outputs() const {
-  std::vector<RandrOutput> list;
-  if (!available_ || !session_.isAlive()) return list;
+const RandrScreen::Topology& RandrScreen::topology() const {
+  if (topology_) return *topology_;
+  topology_.emplace();
+  if (!available_ || !session_.isAlive()) return *topology_;
   Display* display = session_.display();
   XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, session_.rootWindow());
-  if (!resources) return list;
+  if (!resources) return *topology_;
   for (int i = 0; i < resources->noutput; ++i) {
     XRROutputInfo* info = XRRGetOutputInfo(display, resources, resources->outputs[i]);
     if (!info) continue;
@@ -72,29 +65,45 @@ std::vector<RandrOutput> RandrScreen::outputs() const {
     output.connected = info->connection == RR_Connected;
     XRRFreeOutputInfo(info);
     if (output.connected) output.edid = edidProperty(display, resources->outputs[i]);
-    list.push_back(std::move(output));
+    if (output.crtc && !topology_->gammaSizes.count(output.crtc))
+      topology_->gammaSizes[output.crtc] = XRRGetCrtcGammaSize(display, output.crtc);
+    topology_->outputs.push_back(std::move(output));
   }
   XRRFreeScreenResources(resources);
-  return list;
+  // A connection that broke halfway read nothing trustworthy; the next call tries again.
+  if (!session_.isAlive()) {
+    topology_.reset();
+    static const Topology none;
+    return none;
+  }
+  return *topology_;
 }
 
+const RandrOutput* RandrScreen::find(std::uint32_t outputID) const {
+  for (const auto& output : topology().outputs)
+    if (output.id == outputID) return &output;
+  return nullptr;
+}
+
+std::vector<RandrOutput> RandrScreen::outputs() const { return topology().outputs; }
+
 std::optional<RandrOutput> RandrScreen::output(std::uint32_t id) const {
-  for (auto& o : outputs())
-    if (o.id == id) return o;
+  if (const auto* found = find(id)) return *found;
   return std::nullopt;
 }
 
 int RandrScreen::gammaSize(std::uint32_t outputID) const {
-  if (!available_ || !session_.isAlive()) return 0;
-  const auto crtc = crtcOf(session_.display(), session_.rootWindow(), outputID);
-  return crtc ? XRRGetCrtcGammaSize(session_.display(), *crtc) : 0;
+  const auto* output = find(outputID);
+  if (!output || !output->crtc) return 0;
+  const auto& sizes = topology().gammaSizes;
+  const auto it = sizes.find(output->crtc);
+  return it == sizes.end() ? 0 : it->second;
 }
 
 std::optional<GammaRamps> RandrScreen::gamma(std::uint32_t outputID) const {
-  if (!available_ || !session_.isAlive()) return std::nullopt;
-  const auto crtc = crtcOf(session_.display(), session_.rootWindow(), outputID);
-  if (!crtc) return std::nullopt;
-  XRRCrtcGamma* gamma = XRRGetCrtcGamma(session_.display(), *crtc);
+  const auto* output = find(outputID);
+  if (!output || !output->crtc || !session_.isAlive()) return std::nullopt;
+  XRRCrtcGamma* gamma = XRRGetCrtcGamma(session_.display(), output->crtc);
   if (!gamma) return std::nullopt;
   GammaRamps ramps;
   if (gamma->size > 0) {
@@ -110,10 +119,9 @@ std::optional<GammaRamps> RandrScreen::gamma(std::uint32_t outputID) const {
 
 int RandrScreen::setGamma(std::uint32_t outputID, const GammaRamps& ramps) {
   if (!available_ || !session_.isAlive()) return BadImplementation;
-  Display* display = session_.display();
-  const auto crtc = crtcOf(display, session_.rootWindow(), outputID);
-  if (!crtc) return 1;
-  const int size = XRRGetCrtcGammaSize(display, *crtc);
+  const auto* output = find(outputID);
+  if (!output || !output->crtc) return 1;
+  const int size = gammaSize(outputID);
   const auto n = static_cast<std::size_t>(size);
   if (size <= 0 || ramps.red.size() != n || ramps.green.size() != n || ramps.blue.size() != n) return 1;
   XRRCrtcGamma* gamma = XRRAllocGamma(size);
@@ -121,7 +129,11 @@ int RandrScreen::setGamma(std::uint32_t outputID, const GammaRamps& ramps) {
   std::copy(ramps.red.begin(), ramps.red.end(), gamma->red);
   std::copy(ramps.green.begin(), ramps.green.end(), gamma->green);
   std::copy(ramps.blue.begin(), ramps.blue.end(), gamma->blue);
-  const int code = session_.trapErrors([&] { XRRSetCrtcGamma(display, *crtc, gamma); });
+  // Sent without waiting for the server: a fade frame is this one request.
+  // The sizes were checked above; a CRTC that vanished meanwhile draws an
+  // error the session logs, and the RandR change that follows re-reads all.
+  XRRSetCrtcGamma(session_.display(), output->crtc, gamma);
+  session_.flush();
   XRRFreeGamma(gamma);
-  return code;
+  return session_.isAlive() ? 0 : BadImplementation;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,7 +29,9 @@ struct GammaRamps {
 };
 
 // RandR 1.2+ on the session's default screen: outputs, their EDID, the CRTC
-// gamma behind each, and notification of screen changes.
+// gamma behind each, and notification of screen changes. The topology
+// (outputs, their CRTCs, EDIDs and gamma sizes) is read once and again only
+// after RandR reports a change, so a gamma write is one request.
 class RandrScreen {
  public:
   explicit RandrScreen(X11Session& session);
@@ -45,15 +48,24 @@ class RandrScreen {
   // Entries per channel of the CRTC behind the output; 0 when none.
   int gammaSize(std::uint32_t outputID) const;
   std::optional<GammaRamps> gamma(std::uint32_t outputID) const;
-  // 0 on success, otherwise an X error code (or 1 when the output has no CRTC
-  // or the ramps have the wrong size).
+  // 0 once sent; 1 when the output has no CRTC or the ramps have the wrong
+  // size; BadImplementation without a server. The server's answer is not
+  // awaited: an error it reports later is logged by the session.
   int setGamma(std::uint32_t outputID, const GammaRamps& ramps);
 
   // Outputs or CRTCs changed (hot plug, mode change, rearrangement).
   Signal<> screenChanged;
 
  private:
+  struct Topology {
+    std::vector<RandrOutput> outputs;
+    std::map<std::uint32_t, int> gammaSizes;  // by CRTC
+  };
+  const Topology& topology() const;
+  const RandrOutput* find(std::uint32_t outputID) const;
+
   X11Session& session_;
+  mutable std::optional<Topology> topology_;
   bool available_ = false;
   int eventBase_ = 0;
   Subscription events_;

@@ -17,6 +17,7 @@ sigset_t terminationSet() {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGHUP);
+  sigaddset(&set, SIGQUIT);
   return set;
 }
 }  // namespace

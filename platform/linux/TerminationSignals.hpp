@@ -1,6 +1,6 @@
 #pragma once
 
-// SIGTERM, SIGINT and SIGHUP as readable events instead of asynchronous
+// SIGTERM, SIGINT, SIGHUP and SIGQUIT as readable events instead of asynchronous
 // handlers, so that quitting runs the normal will-terminate path on the main
 // thread. Create it before any other thread starts: the signals are blocked
 // for the process and delivered through a descriptor.

@@ -27,9 +27,13 @@ int ioError(Display*) {
 std::unique_ptr<X11Session> X11Session::open(const std::string& displayName) {
   Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
   if (!display) return nullptr;
+  installErrorHandlers();
+  return std::unique_ptr<X11Session>(new X11Session(display, DisplayString(display)));
+}
+
+void X11Session::installErrorHandlers() {
   XSetErrorHandler(recordError);
   XSetIOErrorHandler(ioError);
-  return std::unique_ptr<X11Session>(new X11Session(display, DisplayString(display)));
 }
 
 X11Session::X11Session(Display* display, std::string name) : display_(display), name_(std::move(name)) {

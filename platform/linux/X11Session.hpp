@@ -20,6 +20,10 @@ class X11Session {
   // when there is no X server to talk to.
   static std::unique_ptr<X11Session> open(const std::string& displayName = {});
   ~X11Session();
+  // Makes Xlib's process-wide error handlers ours (open() does this too). Qt
+  // sets its own when it starts, and its I/O handler ends the process, so a
+  // session opened before Qt calls this again afterwards.
+  static void installErrorHandlers();
   X11Session(const X11Session&) = delete;
   X11Session& operator=(const X11Session&) = delete;
 

@@ -10,18 +10,23 @@
 
 namespace fs = std::filesystem;
 
-std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment, TerminationSignals& signals,
-                                                       Roots roots, std::string& error) {
+std::unique_ptr<X11Session> DesktopBinding::connect(const LinuxEnvironment& environment, std::string& error) {
   const auto display = environment.variable("DISPLAY");
   if (!display) {
-    error = "no X11 display (DISPLAY is not set)";
+    error = "no X11 display (DISPLAY is not set); Dimmora needs an X11 desktop session";
     return nullptr;
   }
   auto session = X11Session::open(*display);
-  if (!session) {
-    error = "cannot connect to the X server at " + *display;
-    return nullptr;
-  }
+  if (!session)
+    error = "cannot reach the X server of display " + *display +
+            " (DISPLAY): the desktop session has ended or DISPLAY names another one";
+  return session;
+}
+
+std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment,
+                                                       std::unique_ptr<X11Session> session,
+                                                       TerminationSignals& signals, Roots roots) {
+  X11Session::installErrorHandlers();
   std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(session), roots));
   binding->wire(signals);
   return binding;
@@ -33,7 +38,7 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
   randr_ = std::make_unique<RandrScreen>(*session_);
   if (!randr_->isAvailable()) AppLog::app.error("The X server has no RandR 1.2: displays and gamma are unavailable");
   idle_ = std::make_unique<X11IdleTime>(*session_);
-  if (!idle_->isAvailable()) AppLog::app.error("The X server has no MIT-SCREEN-SAVER extension: idle time is unknown");
+  if (!idle_->isAvailable()) AppLog::app.error("The X server has no SYNC idle-time counter: idle time is unknown");
   rawInput_ = std::make_unique<X11RawInput>(*session_);
   if (!rawInput_->isAvailable()) AppLog::app.error("The X server has no XInput 2: input elsewhere is not seen");
   keys_ = std::make_unique<X11HotKeys>(*session_);

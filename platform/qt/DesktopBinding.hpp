@@ -33,9 +33,12 @@ class DesktopBinding {
     std::filesystem::path proc = "/proc";
   };
 
-  // nullptr, with the reason, when there is no X server to work with.
-  static std::unique_ptr<DesktopBinding> create(LinuxEnvironment environment, TerminationSignals& signals,
-                                                Roots roots, std::string& error);
+  // The X connection the binding works through; nullptr, with the reason in
+  // the user's terms, when there is no X server to work with. Needs no Qt, so
+  // it runs before Qt would fail on the same display with its own advice.
+  static std::unique_ptr<X11Session> connect(const LinuxEnvironment& environment, std::string& error);
+  static std::unique_ptr<DesktopBinding> create(LinuxEnvironment environment, std::unique_ptr<X11Session> session,
+                                                TerminationSignals& signals, Roots roots);
   ~DesktopBinding();
 
   SystemPorts ports();

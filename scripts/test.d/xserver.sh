@@ -2,6 +2,8 @@
 # outputs with real gamma ramps) and a tray host for the integration and
 # end-to-end tests, exports DISPLAY, and stops both when the test run ends.
 dimmora_x_dir=$(mktemp -d "${TMPDIR:-/tmp}/dimmora-x.XXXXXX")
+# Tests that need an Xorg of their own start it from this configuration.
+export DIMMORA_XORG_CONF="$dimmora_x_dir/xorg.conf"
 dimmora_x_pids=()
 
 dimmora_x_cleanup() {
@@ -14,7 +16,9 @@ dimmora_x_cleanup() {
   done
   rm -rf "$dimmora_x_dir"
 }
-trap dimmora_x_cleanup EXIT
+# Keep the cleanups of the helpers sourced before this one.
+dimmora_x_previous_exit=$(trap -p EXIT | sed -e "s/^trap -- '//" -e "s/' EXIT\$//")
+trap "dimmora_x_cleanup; ${dimmora_x_previous_exit}" EXIT
 
 cat >"$dimmora_x_dir/xorg.conf" <<'CONF'
 Section "ServerFlags"

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -46,6 +47,7 @@ bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
 }
 
 // One run of build/dimmora with its own configuration and runtime folders.
+// An extra variable with an empty value ("DISPLAY=") is removed.
 class App {
  public:
   App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}) {
@@ -62,7 +64,8 @@ class App {
         env.push_back(entry);
     }
     std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
+    for (auto& e : env)
+      if (e.back() != '=') envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string program = DIMMORA_EXECUTABLE;
     char* argv[] = {program.data(), nullptr};
@@ -159,12 +162,15 @@ TEST_F(DimmoraApp, FadesAfterTheIdleStepAndAKeyPressBringsItBack) {
 }
 
 TEST_F(DimmoraApp, TerminationWhileDimmedRestoresTheScreenAndLeavesValidSettings) {
-  run("xdotool key shift");
-  App app(tree);
-  ASSERT_TRUE(waitFor([&] { return dimmed(); }, 8s));
-  EXPECT_EQ(app.stop(SIGTERM), 0);
-  EXPECT_TRUE(atFull());
-  EXPECT_TRUE(std::filesystem::is_empty(tree.path("run/Dimmora")));
+  for (const int signal : {SIGTERM, SIGQUIT}) {
+    SCOPED_TRACE(strsignal(signal));
+    run("xdotool key shift");
+    App app(tree);
+    ASSERT_TRUE(waitFor([&] { return dimmed(); }, 8s));
+    EXPECT_EQ(app.stop(signal), 0);
+    EXPECT_TRUE(atFull());
+    EXPECT_TRUE(std::filesystem::is_empty(tree.path("run/Dimmora")));
+  }
 
   const auto text = readTextFile(tree.path("config/Dimmora/config.json"));
   ASSERT_TRUE(text);
@@ -189,8 +195,30 @@ TEST_F(DimmoraApp, AKilledRunIsUndoneByTheNextStart) {
   EXPECT_TRUE(atFull());
 }
 
-TEST_F(DimmoraApp, WithoutADisplayItExplainsAndExits) {
-  App app(tree, {"DISPLAY="});
-  EXPECT_EQ(app.waitExit(5s), 1);
-  EXPECT_NE(readTextFile(tree.path("app.log")).value_or("").find("no X11 display"), std::string::npos);
+TEST_F(DimmoraApp, WithoutAReachableDisplayItExplainsAndExits) {
+  // No DISPLAY, then one that names no running server: both are explained in
+  // Dimmora's words before Qt would abort with its own advice.
+  int number = 400;
+  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
+  const std::string dead = ":" + std::to_string(number);
+  EXPECT_EQ(App(tree, {"DISPLAY="}).waitExit(5s), 1);
+  EXPECT_EQ(App(tree, {"DISPLAY=" + dead}).waitExit(5s), 1);
+  const auto log = readTextFile(tree.path("app.log")).value_or("");
+  EXPECT_NE(log.find("dimmora: no X11 display"), std::string::npos) << log;
+  EXPECT_NE(log.find("dimmora: cannot reach the X server of display " + dead), std::string::npos) << log;
+  EXPECT_EQ(log.find("Qt"), std::string::npos) << log;
+}
+
+TEST_F(DimmoraApp, WithoutASessionBusNoBusDaemonIsLeftBehind) {
+  // libdbus would start one through dbus-launch from PATH; this one only says it was asked.
+  tree.write("bin/dbus-launch", "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/asked\"\nexit 1\n");
+  std::filesystem::permissions(tree.path("bin/dbus-launch"), std::filesystem::perms::owner_all);
+  const std::string path = "PATH=" + tree.path("bin").string() + ":" + std::getenv("PATH");
+  run("xdotool key shift");
+  App app(tree, {"DBUS_SESSION_BUS_ADDRESS=", path});
+  // Dimmed: the tray, the window and every other part have started by now.
+  ASSERT_TRUE(waitFor([&] { return dimmed(); }, 8s));
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+  EXPECT_FALSE(std::filesystem::exists(tree.path("bin/asked")))
+      << readTextFile(tree.path("bin/asked")).value_or("");
 }

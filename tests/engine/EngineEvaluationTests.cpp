@@ -60,12 +60,13 @@ TEST_F(EngineEvaluation, ProgramActivityAndFailingCountersDecideTheIdleTime) {
   idle.overrideType(InputEventType::scrollWheel, 2);
   EXPECT_DOUBLE_EQ(engine->effectiveIdleSeconds(loop.uptime()), 2);
 
-  // A failing or nonsensical counter is left out; all failing leaves the program's own clock.
+  // A failing or nonsensical counter is left out; with none answering the
+  // program cannot see input, and an unseen user counts as present.
   idle.overrideType(InputEventType::scrollWheel, std::nullopt);
   idle.overrideType(InputEventType::keyDown, kNaN);
   EXPECT_DOUBLE_EQ(engine->effectiveIdleSeconds(loop.uptime()), 5);
   idle.failing = true;
-  EXPECT_DOUBLE_EQ(engine->effectiveIdleSeconds(loop.uptime()), 30);
+  EXPECT_DOUBLE_EQ(engine->effectiveIdleSeconds(loop.uptime()), 0);
   EXPECT_EQ(idle.queryCount(), 14 * 4);
 }
 

@@ -174,3 +174,49 @@ TEST_F(EngineScenario, FirstLaunchDuringAnInteractiveEditHoldsTheSelectionSave) 
   models->stepStore->endInteractiveEdit();
   EXPECT_EQ(configFile()["selectedDisplayIDs"], nlohmann::json::parse("[1]"));
 }
+
+TEST_F(EngineScenario, WithoutAnIdleSourceNothingDimsAndTheStateIsSaidOncePerChange) {
+  machine.addExternalMonitor({.id = 1, .brightness = 100});
+  systemPorts().idleTime = nullptr;  // a desktop that reports no idle time
+  launch();
+  IdleBrightnessEngine& engine = *models->engine;
+  auto& monitor = machine.display(1);
+  const std::string off = "The desktop reports no idle time: automatic dimming is off until it does";
+  const std::string on = "The desktop reports idle time again: automatic dimming is back on";
+
+  // Nobody touches anything for an hour: the program cannot tell, so it does not dim.
+  loop.advance(3600);
+  EXPECT_EQ(monitor.vcpCurrent(), 100);
+  EXPECT_TRUE(setValues(1).empty());
+  EXPECT_FALSE(engine.idleTimeAvailable.get());
+  const auto firstLines = appLines();
+  EXPECT_EQ(std::count(firstLines.begin(), firstLines.end(), off), 1);
+  engine.setMenuVisible(true);
+  EXPECT_EQ(engine.idleCounter.seconds.get(), 0);
+
+  // A source that answers: dimming follows its idle time, not the hour that passed.
+  systemPorts().idleTime = &idle;
+  idle.setIdleSeconds(170);
+  loop.advance(0.25);
+  EXPECT_TRUE(engine.idleTimeAvailable.get());
+  EXPECT_EQ(monitor.vcpCurrent(), 100);
+  loop.advance(10 + 7);
+  EXPECT_EQ(monitor.vcpCurrent(), hardwareValue(1, 70));
+
+  // The source stops answering while dimmed: back to the resting level at the next tick, said once.
+  idle.failing = true;
+  loop.advance(0.25);
+  EXPECT_EQ(monitor.vcpCurrent(), 100);
+  EXPECT_FALSE(engine.fadeTransition());
+  loop.advance(600);
+  EXPECT_EQ(monitor.vcpCurrent(), 100);
+  const auto lines = appLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), off), 2);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), on), 1);
+
+  // A pause still holds the manual level; the missing source only keeps idleness from counting.
+  engine.pauseDimming(30);
+  engine.setManualBrightness(60);
+  loop.advance(1);
+  EXPECT_EQ(monitor.vcpCurrent(), hardwareValue(1, 60));
+}

@@ -2,13 +2,16 @@
 
 namespace {
 constexpr std::uint32_t kF1 = 122, kF2 = 120, kR = 15;
-constexpr std::uint32_t kControlOption = 0x1800;
+constexpr std::uint32_t kControlOption = 0x1800, kShift = 0x0200;
 }  // namespace
 
 // Hot keys, brightness keys, the deferred save and previews.
 class EngineShortcuts : public StartedEngine {
  protected:
-  void press(std::uint32_t keyCode) { ASSERT_TRUE(hotKeys.press(keyCode, kControlOption)); }
+  // The function keys are pressed with Shift as well.
+  void press(std::uint32_t keyCode) {
+    ASSERT_TRUE(hotKeys.press(keyCode, keyCode == kR ? kControlOption : kControlOption | kShift));
+  }
 };
 
 TEST_F(EngineShortcuts, ABurstOfPressesIsSavedOnceAfterTheLastOne) {

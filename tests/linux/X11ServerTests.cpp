@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -15,6 +18,8 @@
 #include "platform/linux/RandrScreen.hpp"
 #include "platform/linux/X11Input.hpp"
 #include "platform/linux/X11Session.hpp"
+#include "ports/SystemPorts.hpp"
+#include "services/GlobalHotKeyManager.hpp"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -50,6 +55,54 @@ std::optional<RandrOutput> firstOnline(const RandrScreen& randr) {
     if (o.isOnline()) return o;
   return std::nullopt;
 }
+
+// An X server of the test's own on a free display number, so the shared one
+// keeps its state; stopped when the object goes.
+class ThrowawayServer {
+ public:
+  // `command` gets the display name appended after its first word.
+  explicit ThrowawayServer(std::vector<std::string> command) {
+    int number = 150;
+    while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
+           std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
+      ++number;
+    name_ = ":" + std::to_string(number);
+    command.insert(command.begin() + 1, name_);
+    pid_ = fork();
+    if (pid_ == 0) {
+      std::vector<char*> argv;
+      for (auto& word : command) argv.push_back(word.data());
+      argv.push_back(nullptr);
+      freopen("/dev/null", "w", stderr);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    for (int i = 0; i < 200 && pid_ > 0 && !session_; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      session_ = X11Session::open(name_);
+    }
+  }
+  ~ThrowawayServer() {
+    session_.reset();
+    stop();
+  }
+  void stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  const std::string& name() const { return name_; }
+  // The first connection, opened once the server answered; null when it never did.
+  std::unique_ptr<X11Session>& session() { return session_; }
+  // Runs a shell command against this server.
+  std::string run(const std::string& command) const { return ::run("DISPLAY=" + name_ + " " + command); }
+
+ private:
+  std::string name_;
+  pid_t pid_ = -1;
+  std::unique_ptr<X11Session> session_;
+};
 }  // namespace
 
 TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
@@ -68,13 +121,12 @@ TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
   XRRChangeOutputProperty(display, output->id, edidAtom, XA_INTEGER, 8, PropModeReplace, edid.data(),
                           static_cast<int>(edid.size()));
   XSync(display, False);
+  session->processPending();  // as the main loop does: the property notification drops the cached topology
 
   TempTree tree;  // no kernel connectors: identity comes from the server alone
   DisplayDirectory directory([&] { return randr.outputs(); }, DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr),
                              Backlight(tree.path("sys")));
   const auto& list = directory.refresh();
-  XRRDeleteOutputProperty(display, output->id, edidAtom);
-  XSync(display, False);
   const LinuxDisplay* found = directory.display(output->id);
   ASSERT_TRUE(found);
   ASSERT_FALSE(list.empty());
@@ -83,6 +135,17 @@ TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
   EXPECT_EQ(found->edid->product, 0x5B8Fu);
   EXPECT_EQ(found->stableKey, edidStableKey(edid));
   EXPECT_FALSE(found->connector);
+
+  // Until RandR reports a change, listing the displays asks the server nothing.
+  const auto before = NextRequest(display);
+  directory.refresh();
+  randr.gammaSize(output->id);
+  EXPECT_EQ(NextRequest(display), before);
+
+  XRRDeleteOutputProperty(display, output->id, edidAtom);
+  XSync(display, False);
+  session->processPending();
+  EXPECT_FALSE(directory.refresh().front().edid);
 }
 
 TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
@@ -110,6 +173,13 @@ TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
   const auto stash = tree.path("run/gamma-" + std::to_string(getpid()) + ".json");
   EXPECT_TRUE(std::filesystem::exists(stash));  // a crash now would be undone by the next start
 
+  // A fade frame: one request, sent at once.
+  for (std::uint32_t i = 0; i < count; ++i) r2[i] *= 0.5f, g2[i] *= 0.5f, b2[i] *= 0.5f;
+  const auto before = NextRequest(session->display());
+  ASSERT_EQ(gamma.setTransfer(output->id, count, r2.data(), g2.data(), b2.data()), 0);
+  EXPECT_EQ(NextRequest(session->display()), before + 1);
+  EXPECT_EQ(xrandrBrightness(), "0.25");
+
   // Wrong sizes and unknown displays are refused without touching the screen.
   EXPECT_EQ(gamma.setTransfer(output->id, count - 1, r2.data(), g2.data(), b2.data()), GammaTables::illegalArgument);
   EXPECT_EQ(gamma.setTransfer(0xDEAD, count, r2.data(), g2.data(), b2.data()), GammaTables::invalidDisplay);
@@ -119,10 +189,11 @@ TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
   EXPECT_FALSE(std::filesystem::exists(stash));
 }
 
-TEST(X11Server, IdleTimeGrowsAndAKeyPressResetsIt) {
+TEST(X11Server, IdleTimeStaysExactWithoutAskingTheServerAtRest) {
   REQUIRE_X_SERVER();
   auto session = X11Session::open();
-  ASSERT_TRUE(session);
+  auto witness = X11Session::open();
+  ASSERT_TRUE(session && witness);
   X11IdleTime idle(*session);
   ASSERT_TRUE(idle.isAvailable());
   X11RawInput raw(*session);
@@ -130,20 +201,34 @@ TEST(X11Server, IdleTimeGrowsAndAKeyPressResetsIt) {
   ASSERT_TRUE(raw.setEnabled(true));
   std::vector<RawInputEvent> seen;
   auto subscription = raw.events.connect([&](const RawInputEvent& e) { seen.push_back(e); });
+  // What a fresh reader gets from the server right now.
+  auto truth = [&] { return *X11IdleTime(*witness).secondsSinceLastInput(); };
 
   run("xdotool key a");
-  ASSERT_TRUE(pumpUntil(*session, [&] { return !seen.empty(); }));
+  ASSERT_TRUE(pumpUntil(*session, [&] { return seen.size() == 2; }));  // the press and its release
   EXPECT_EQ(seen.front().kind, RawInputEvent::Kind::keyDown);
   EXPECT_EQ(seen.front().keySymbol, static_cast<unsigned long>('a'));
   const auto justNow = idle.secondsSinceLastInput();
   ASSERT_TRUE(justNow);
   EXPECT_LT(*justNow, 1.0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));  // the server's own clock must move
-  const auto later = idle.secondsSinceLastInput();
-  ASSERT_TRUE(later);
-  EXPECT_GE(*later, *justNow + 0.3);
+
+  // At rest it grows with the clock, and a tick's fourteen asks send nothing.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  const auto before = NextRequest(session->display());
+  double later = 0;
+  for (int ask = 0; ask < 14; ++ask) later = *idle.secondsSinceLastInput();
+  EXPECT_EQ(NextRequest(session->display()), before);
+  EXPECT_GE(later, *justNow + 0.3);
+  EXPECT_NEAR(later, truth(), 0.02);
+
+  // Input injected through XTEST resets it: a key, then a mouse motion alone.
   run("xdotool key shift");
-  EXPECT_LT(*idle.secondsSinceLastInput(), *later);
+  EXPECT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastInput() < 0.2; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_GE(*idle.secondsSinceLastInput(), 0.35);
+  run("xdotool mousemove_relative 3 3");
+  EXPECT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastInput() < 0.2; }));
+  EXPECT_NEAR(*idle.secondsSinceLastInput(), truth(), 0.02);
 }
 
 TEST(X11Server, ControlAltHotKeyArrivesAndAHeldOneIsRefused) {
@@ -169,7 +254,7 @@ TEST(X11Server, ControlAltHotKeyArrivesAndAHeldOneIsRefused) {
 
   // Another client holds Control+Alt+Y: our registration is refused with the server's status.
   X11HotKeys rivalKeys(*rival);
-  ASSERT_EQ(rivalKeys.grab(1, 'y'), 0);
+  ASSERT_EQ(rivalKeys.grab(1, 'y', ControlMask | Mod1Mask), 0);
   const auto refused = service.registerEventHotKey(16, modifiers, {0x534F4C44, 1});
   EXPECT_EQ(refused.status, BadAccess);
   EXPECT_FALSE(refused.hotKey);
@@ -187,21 +272,8 @@ TEST(X11Server, ControlAltHotKeyArrivesAndAHeldOneIsRefused) {
 
 TEST(X11Server, AServerThatGoesAwayIsALoggedFailureNotAnExit) {
   REQUIRE_X_SERVER();
-  // A throwaway server of our own, so the shared one stays up.
-  int number = 150;
-  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
-  const std::string name = ":" + std::to_string(number);
-  const pid_t server = fork();
-  if (server == 0) {
-    execlp("Xvfb", "Xvfb", name.c_str(), "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  ASSERT_GT(server, 0);
-  std::unique_ptr<X11Session> session;
-  for (int i = 0; i < 100 && !session; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    session = X11Session::open(name);
-  }
+  ThrowawayServer server({"Xvfb", "-nolisten", "tcp", "-noreset"});
+  auto& session = server.session();
   ASSERT_TRUE(session) << "Xvfb did not start";
   RandrScreen randr(*session);
   X11IdleTime idle(*session);
@@ -209,8 +281,7 @@ TEST(X11Server, AServerThatGoesAwayIsALoggedFailureNotAnExit) {
   auto subscription = session->lost.connect([&] { ++lost; });
   ScopedLogRecorder log;
 
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
+  server.stop();
   // The next requests notice; each reports failure and the process carries on.
   session->processPending();
   EXPECT_TRUE(randr.outputs().empty());
@@ -218,4 +289,62 @@ TEST(X11Server, AServerThatGoesAwayIsALoggedFailureNotAnExit) {
   EXPECT_FALSE(session->isAlive());
   EXPECT_EQ(lost, 1);
   EXPECT_TRUE(log->contains("The connection to the X server was lost"));
+}
+
+// A desktop's own Xorg: console switching left on and the standard keymap, where
+// Control+Alt+F1... switch to a text console and never reach a client.
+TEST(X11Server, EveryOfferedChordArrivesOnceUnderTheStandardKeymap) {
+  REQUIRE_X_SERVER();
+  const char* shared = std::getenv("DIMMORA_XORG_CONF");
+  ASSERT_TRUE(shared) << "scripts/test.d/xserver.sh exports the Xorg configuration";
+  TempTree tree;
+  std::string config;
+  {
+    std::ifstream in(shared);
+    for (std::string line; std::getline(in, line);)
+      if (line.find("DontVTSwitch") == std::string::npos) config += line + "\n";
+  }
+  const auto conf = tree.write("xorg.conf", config);
+  ThrowawayServer server({"Xorg", "-config", conf.string(), "-configdir", tree.folder("none").string(), "-logfile",
+                          tree.path("xorg.log").string(), "-noreset", "-nolisten", "tcp"});
+  auto& session = server.session();
+  ASSERT_TRUE(session) << "Xorg did not start";
+  server.run("setxkbmap -rules evdev -model pc105 -layout us");
+  server.run("xset r rate 100 50");  // repeat after 100 ms, every 20 ms
+  ASSERT_NE(server.run("xkbcomp -xkb $DISPLAY - 2>/dev/null").find("SwitchScreen"), std::string::npos)
+      << "the keymap carries the console-switch actions";
+
+  X11HotKeys keys(*session);
+  LinuxHotKeyService service(keys);
+  ScopedSystemPorts ports{SystemPorts{.hotKeys = &service}};
+  GlobalHotKeyManager manager;
+  manager.installEventHandler();
+  std::vector<HotKeyID> pressed;
+  manager.onHotKey = [&](HotKeyID id) { pressed.push_back(id); };
+  int keyPresses = 0;  // every press the server sends, auto-repeat included
+  auto counting = session->onEvent([&](XEvent& event) { keyPresses += event.type == KeyPress; });
+
+  // The chord each key is offered with, as the labels spell it, in xdotool's words.
+  auto chord = [](const std::string& key) {
+    std::string label = hotKeyModifierLabel(key);
+    std::transform(label.begin(), label.end(), label.begin(), [](unsigned char c) { return std::tolower(c); });
+    return label + (key.size() > 1 ? "F" + key.substr(1) : key);
+  };
+  for (const auto& [increase, decrease] : {std::pair<std::string, std::string>{"f1", "f2"}, {"u", "j"}}) {
+    manager.update(increase, decrease);
+    ASSERT_EQ(manager.hotKeyRefs().size(), 3u) << increase << " " << decrease;
+    pressed.clear();
+    for (const auto& key : {increase, decrease, std::string("r")}) server.run("xdotool key " + chord(key));
+    pumpUntil(*session, [&] { return pressed.size() >= 3; });
+    EXPECT_EQ(pressed, (std::vector<HotKeyID>{HotKeyID::increaseMax, HotKeyID::decreaseMax, HotKeyID::restore}))
+        << increase << " " << decrease;
+  }
+
+  // Held for half a second, the key repeats many times and still steps once.
+  pressed.clear();
+  keyPresses = 0;
+  server.run("xdotool keydown " + chord("u") + " sleep 0.5 keyup " + chord("u"));
+  pumpUntil(*session, [&] { return false; }, std::chrono::milliseconds(300));
+  EXPECT_GT(keyPresses, 5) << "the server repeated the held key";
+  EXPECT_EQ(pressed, (std::vector<HotKeyID>{HotKeyID::increaseMax}));
 }

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr std::uint32_t kControlOption = 0x1800;
+constexpr std::uint32_t kControlOptionShift = 0x1A00;
 using Codes = std::map<std::uint32_t, std::uint32_t>;  // hot-key id -> key code
 
 class GlobalHotKeyManagerTest : public ::testing::Test {
@@ -20,7 +21,8 @@ class GlobalHotKeyManagerTest : public ::testing::Test {
   Codes registeredCodes() const {
     Codes codes;
     for (const auto& [ref, registration] : service.registrations()) {
-      EXPECT_EQ(registration.modifiers, kControlOption);
+      const bool functionKey = registration.keyCode == 122 || registration.keyCode == 120;
+      EXPECT_EQ(registration.modifiers, functionKey ? kControlOptionShift : kControlOption);
       EXPECT_EQ(registration.identity.signature, 0x534F4C44u);
       codes[registration.identity.id] = registration.keyCode;
     }
@@ -45,6 +47,17 @@ TEST(HotKeyTable, HoldsFortyNineDistinctKeys) {
   EXPECT_EQ(hotKeyCode("`"), 50u);
 }
 
+TEST(HotKeyTable, FunctionKeysTakeShiftToStayClearOfConsoleSwitching) {
+  for (const auto& row : hotKeyTable()) {
+    const bool functionKey = row.key.front() == 'f' && row.key.size() > 1;
+    EXPECT_EQ(row.modifiers, functionKey ? kControlOptionShift : kControlOption) << row.key;
+    EXPECT_EQ(hotKeyModifierLabel(row.key), functionKey ? "Ctrl+Alt+Shift+" : "Ctrl+Alt+") << row.key;
+  }
+  EXPECT_EQ(hotKeyModifierLabel("F2"), "Ctrl+Alt+Shift+");
+  EXPECT_EQ(hotKeyModifierLabel("brightness_up"), "Ctrl+Alt+");
+  EXPECT_EQ(hotKeyModifiers("Brightness_Down"), kControlOption);
+}
+
 TEST_F(GlobalHotKeyManagerTest, RegistersRestoreAlwaysAndShortcutsUnlessBrightnessKeys) {
   manager->update("Brightness_Up", "BRIGHTNESS_DOWN");
   EXPECT_EQ(registeredCodes(), (Codes{{3, 15}}));
@@ -54,9 +67,10 @@ TEST_F(GlobalHotKeyManagerTest, RegistersRestoreAlwaysAndShortcutsUnlessBrightne
   EXPECT_EQ(manager->hotKeyRefs().size(), 3u);
   EXPECT_TRUE(appLog().empty());
 
-  EXPECT_TRUE(service.press(122, kControlOption));
-  EXPECT_TRUE(service.press(120, kControlOption));
+  EXPECT_TRUE(service.press(122, kControlOptionShift));
+  EXPECT_TRUE(service.press(120, kControlOptionShift));
   EXPECT_TRUE(service.press(15, kControlOption));
+  EXPECT_FALSE(service.press(122, kControlOption));  // the console-switch chord is not the shortcut
   EXPECT_FALSE(service.press(122, 0x1000));  // Control alone is not the shortcut
   EXPECT_EQ(presses, (std::vector<HotKeyID>{HotKeyID::increaseMax, HotKeyID::decreaseMax, HotKeyID::restore}));
 }
@@ -65,7 +79,7 @@ TEST_F(GlobalHotKeyManagerTest, UnsupportedAndRefusedKeysAreLoggedAndLeftOut) {
   manager->update("k", "space");
   EXPECT_EQ(registeredCodes(), (Codes{{1, 40}, {3, 15}}));
   manager->update("F3", "");
-  service.takenByOthers.insert({120, kControlOption});
+  service.takenByOthers.insert({120, kControlOptionShift});
   manager->update("R", "f2");  // "r" is the restore key already
   EXPECT_EQ(appLog(), (std::vector<std::string>{
                           "Unsupported hotkey character: space", "Unsupported hotkey character: F3",

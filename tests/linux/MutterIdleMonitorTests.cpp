@@ -1,0 +1,151 @@
+// GNOME's idle source against a headless Mutter on a private session bus
+// (scripts/test.d/mutter.sh starts it with the debugging call that resets the
+// idle time, which Mutter treats as user input).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "SessionBusTestSupport.hpp"
+#include "platform/linux/MutterIdleMonitor.hpp"
+#include "platform/qt/QtMainLoop.hpp"
+#include "platform/sim/RecordingLogSink.hpp"
+
+namespace {
+// Mutter's own answer, asked on a connection of the test's own.
+double mutterIdleSeconds(sd_bus* bus) {
+  sd_bus_message* reply = nullptr;
+  std::uint64_t milliseconds = 0;
+  int r = sd_bus_call_method(bus, MutterIdleMonitor::kService, "/org/gnome/Mutter/IdleMonitor/Core",
+                             "org.gnome.Mutter.IdleMonitor", "GetIdletime", nullptr, &reply, "");
+  if (r >= 0) r = sd_bus_message_read(reply, "t", &milliseconds);
+  sd_bus_message_unref(reply);
+  return r >= 0 ? static_cast<double>(milliseconds) / 1000 : -1;
+}
+
+// What a key press does to Mutter's idle monitor.
+bool simulateInput(sd_bus* bus) {
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  const int r = sd_bus_call_method(bus, MutterIdleMonitor::kService, "/org/gnome/Mutter/IdleMonitor/Core",
+                                   "org.gnome.Mutter.IdleMonitor", "ResetIdletime", &error, nullptr, "");
+  if (r < 0) ADD_FAILURE() << "ResetIdletime: " << (error.message ? error.message : "failed");
+  sd_bus_error_free(&error);
+  return r >= 0;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class HeadlessMutter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* address = std::getenv("DIMMORA_MUTTER_BUS");
+    if (!address) GTEST_SKIP() << "no headless Mutter (scripts/test starts one where Mutter can run)";
+    product = std::make_unique<BusConnection>(address);
+    control = std::make_unique<BusConnection>(address);
+    ASSERT_TRUE(product->get() && control->get());
+  }
+  // Lets the product's connection deliver for `seconds`, or until `done`.
+  bool pump(double seconds, const std::function<bool()>& done = [] { return false; }) {
+    return pumpBuses({product->get()}, done, seconds);
+  }
+
+  std::unique_ptr<BusConnection> product;
+  std::unique_ptr<BusConnection> control;
+  QtMainLoop loop;
+};
+}  // namespace
+
+TEST_F(HeadlessMutter, IdleTimeGrowsAndTheFirstInputAfterAPauseIsAnnouncedAtOnce) {
+  ASSERT_TRUE(simulateInput(control->get()));
+  MutterIdleMonitor monitor(product->get(), loop);
+  ASSERT_TRUE(monitor.isAvailable());
+  int announced = 0;
+  auto subscription = monitor.userActive.connect([&] { ++announced; });
+
+  // Idle time grows with Mutter's own, within the watch's one-second resolution.
+  pump(2.5);
+  const auto idle = monitor.secondsSinceLastEvent(InputEventType::keyDown);
+  ASSERT_TRUE(idle);
+  EXPECT_NEAR(*idle, mutterIdleSeconds(control->get()), 1.0);
+  EXPECT_GT(*idle, 1.9);
+  // One counter for every kind of input.
+  EXPECT_NEAR(*monitor.secondsSinceLastEvent(InputEventType::scrollWheel), *idle, 0.05);
+  EXPECT_EQ(announced, 0);
+
+  // Input: announced within a moment, and the idle time starts again from 0.
+  const auto pressed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(simulateInput(control->get()));
+  ASSERT_TRUE(pump(1, [&] { return announced == 1; }));
+  const double latency = secondsSince(pressed);
+  EXPECT_LT(latency, 0.2);  // typically a few milliseconds
+  RecordProperty("input_to_activity_us", static_cast<int>(latency * 1e6));
+  EXPECT_EQ(monitor.secondsSinceLastEvent(InputEventType::keyDown), 0);
+
+  // Input that goes on keeps it at 0 and is announced only once.
+  for (int press = 0; press < 8; ++press) {
+    pump(0.25);
+    ASSERT_TRUE(simulateInput(control->get()));
+    EXPECT_LT(*monitor.secondsSinceLastEvent(InputEventType::keyDown), 1.0);
+  }
+  EXPECT_EQ(announced, 1);
+
+  // Once it stops, the idle time grows again, and the next input is announced again.
+  pump(2.2);
+  EXPECT_NEAR(*monitor.secondsSinceLastEvent(InputEventType::mouseMoved), mutterIdleSeconds(control->get()), 0.5);
+  EXPECT_GT(*monitor.secondsSinceLastEvent(InputEventType::mouseMoved), 1.5);
+  ASSERT_TRUE(simulateInput(control->get()));
+  ASSERT_TRUE(pump(1, [&] { return announced == 2; }));
+}
+
+TEST(MutterIdleMonitor, WithoutMutterTheIdleTimeIsUnknownAndThatIsLogged) {
+  PrivateSessionBus bus;
+  ASSERT_TRUE(bus.isRunning());
+  BusConnection connection(bus.address());
+  ScopedLogRecorder log;
+  QtMainLoop loop;
+  MutterIdleMonitor monitor(connection.get(), loop);
+  EXPECT_FALSE(monitor.isAvailable());
+  EXPECT_FALSE(monitor.secondsSinceLastEvent(InputEventType::keyDown));
+  EXPECT_TRUE(logMentions(*log, "GNOME's idle monitor does not answer"));
+}
+
+TEST_F(HeadlessMutter, AMutterThatLeavesAndComesBackIsFollowed) {
+  // A Mutter of this test's own, on a bus of its own, that can be stopped.
+  PrivateSessionBus bus;
+  ASSERT_TRUE(bus.isRunning());
+  TemporaryFolder runtime{"dimmora-mutter"};
+  std::filesystem::permissions(runtime.path(), std::filesystem::perms::owner_all);
+  auto startMutter = [&] {
+    return std::make_unique<ChildProcess>(
+        std::vector<std::string>{"mutter", "--headless", "--wayland", "--no-x11", "--virtual-monitor", "640x480"},
+        std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + bus.address(), "XDG_RUNTIME_DIR=" + runtime.path().string(),
+                                 "MUTTER_DEBUG_RESET_IDLETIME=1", "WAYLAND_DISPLAY=", "DISPLAY="},
+        runtime.path() / "mutter.log");
+  };
+  BusConnection connection(bus.address());
+  BusConnection controlConnection(bus.address());
+  const auto present = [&] { return nameHasOwner(controlConnection.get(), MutterIdleMonitor::kService); };
+  auto mutter = startMutter();
+  ASSERT_TRUE(pumpBuses({connection.get()}, present, 20)) << "Mutter did not start";
+
+  ScopedLogRecorder log;
+  MutterIdleMonitor monitor(connection.get(), loop);
+  ASSERT_TRUE(monitor.isAvailable());
+  int announced = 0;
+  auto subscription = monitor.userActive.connect([&] { ++announced; });
+
+  mutter.reset();
+  ASSERT_TRUE(pumpBuses({connection.get()}, [&] { return !monitor.isAvailable(); }, 5));
+  EXPECT_FALSE(monitor.secondsSinceLastEvent(InputEventType::keyDown));
+  EXPECT_TRUE(logMentions(*log, "GNOME's idle monitor left the session bus"));
+
+  // The new instance knows nothing of the old watches: they are set up again.
+  mutter = startMutter();
+  ASSERT_TRUE(pumpBuses({connection.get()}, [&] { return monitor.isAvailable(); }, 20));
+  pumpBuses({connection.get()}, [] { return false; }, 0.3);
+  ASSERT_TRUE(simulateInput(controlConnection.get()));
+  EXPECT_TRUE(pumpBuses({connection.get()}, [&] { return announced == 1; }, 1));
+}

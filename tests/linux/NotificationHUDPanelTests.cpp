@@ -1,0 +1,152 @@
+// The heads-up panel as desktop notifications, driven through ShortcutHUD and
+// answered by a notification service on a private session bus, which writes
+// down every call it receives.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+
+#include "SessionBusTestSupport.hpp"
+#include "platform/linux/NotificationHUDPanel.hpp"
+#include "platform/sim/RecordingLogSink.hpp"
+#include "platform/sim/VirtualMainLoop.hpp"
+#include "ports/SystemPorts.hpp"
+#include "services/ShortcutHUD.hpp"
+
+namespace {
+class NotificationPanel : public ::testing::Test {
+ protected:
+  NotificationPanel() { ShortcutHUD::resetForTesting(); }
+  ~NotificationPanel() override { ShortcutHUD::resetForTesting(); }
+
+  void startService(bool stallFirst = false) {
+    std::vector<std::string> arguments{"/usr/bin/python3", DIMMORA_TESTS_DIR "/linux/fake_notification_service.py",
+                                       record.string()};
+    if (stallFirst) arguments.emplace_back("--stall-first");
+    service = std::make_unique<ChildProcess>(arguments,
+                                             std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
+    ASSERT_TRUE(pump([&] { return nameHasOwner(client.get(), "org.freedesktop.Notifications"); }, 10))
+        << "the fake notification service did not start";
+  }
+  // What the service received, oldest first.
+  std::vector<nlohmann::json> calls() const {
+    std::vector<nlohmann::json> list;
+    std::ifstream file(record);
+    for (std::string line; std::getline(file, line);) list.push_back(nlohmann::json::parse(line));
+    return list;
+  }
+  // Lets posted work and bus traffic run until `done`, for at most `seconds` of real time.
+  bool pump(const std::function<bool()>& done, double seconds = 5) {
+    return pumpBuses({client.get()}, done, seconds, [this] { loop.runPending(); });
+  }
+  bool waitForCalls(std::size_t count) {
+    return pump([&] { return calls().size() >= count; });
+  }
+  void show(double percent) { ShortcutHUD::shared().show("Brightness", percent); }
+
+  PrivateSessionBus bus;
+  BusConnection client{bus.address()};
+  TemporaryFolder folder{"dimmora-notify"};
+  const std::filesystem::path record = folder.path() / "calls.jsonl";
+  std::unique_ptr<ChildProcess> service;
+  VirtualMainLoop loop;
+  NotificationHUDPanel panel{client.get(), loop};
+  ScopedSystemPorts ports{SystemPorts{.mainLoop = &loop, .hudPanel = &panel}};
+  ScopedLogRecorder log;
+};
+}  // namespace
+
+TEST_F(NotificationPanel, EachShowReplacesThePreviousNotificationWithTitleLevelAndBar) {
+  ASSERT_TRUE(bus.isRunning());
+  ASSERT_NE(client.get(), nullptr);
+  startService();
+
+  show(40);
+  ASSERT_TRUE(pump([&] { return calls().size() == 1 && panel.notificationID() != 0; }));
+  const auto first = calls()[0];
+  EXPECT_EQ(first["call"], "Notify");
+  EXPECT_EQ(first["app_name"], "Dimmora");
+  EXPECT_EQ(first["replaces_id"], 0);
+  EXPECT_EQ(first["summary"], "Brightness");
+  EXPECT_EQ(first["body"], "40%");
+  EXPECT_EQ(first["hints"]["value"], nlohmann::json::array({"Int32", 40}));
+  EXPECT_EQ(first["hints"]["transient"], nlohmann::json::array({"Boolean", true}));
+  EXPECT_GT(first["expire_timeout"].get<int>(), 900);  // outlives the panel's own hiding
+  EXPECT_EQ(panel.notificationID(), first["id"]);
+
+  // A press while it shows replaces it; the bar and the text round alike.
+  loop.advance(0.5);
+  show(49.5);
+  ASSERT_TRUE(waitForCalls(2));
+  auto second = calls()[1];
+  EXPECT_EQ(second["replaces_id"], first["id"]);
+  EXPECT_EQ(second["id"], first["id"]);
+  EXPECT_EQ(second["body"], "50%");
+  EXPECT_EQ(second["hints"]["value"][1], 50);
+
+  // Presses within one turn of the loop go out as one notification with the last level.
+  show(60);
+  show(150);
+  ASSERT_TRUE(waitForCalls(3));
+  EXPECT_FALSE(pump([&] { return calls().size() > 3; }, 0.3));
+  EXPECT_EQ(calls()[2]["body"], "100%");
+  EXPECT_EQ(calls()[2]["hints"]["value"][1], 100);
+  EXPECT_EQ(calls()[2]["replaces_id"], first["id"]);
+
+  // 0.9 s after the last press the panel hides: the notification is closed.
+  loop.advance(ShortcutHUD::hideDelay);
+  ASSERT_TRUE(waitForCalls(4));
+  EXPECT_EQ(calls()[3], (nlohmann::json{{"call", "CloseNotification"}, {"id", first["id"]}}));
+
+  // The next press is a new notification, not a replacement of the closed one.
+  show(-5);
+  ASSERT_TRUE(pump([&] { return calls().size() == 5 && panel.notificationID() != 0; }));
+  EXPECT_EQ(calls()[4]["replaces_id"], 0);
+  EXPECT_NE(calls()[4]["id"], first["id"]);
+  EXPECT_EQ(calls()[4]["hints"]["value"][1], 0);
+  EXPECT_EQ(log->entries.size(), 0u);
+}
+
+TEST_F(NotificationPanel, WithoutAServiceEveryShowFailsQuietlyAfterOneLogLine) {
+  ASSERT_TRUE(bus.isRunning());
+  const std::string line = "The notification service cannot show the brightness level: ";
+  auto failures = [&] {
+    return std::count_if(log->entries.begin(), log->entries.end(),
+                         [&](const auto& e) { return e.message.rfind(line, 0) == 0; });
+  };
+  show(40);
+  ASSERT_TRUE(pump([&] { return failures() == 1; }));
+  loop.advance(0.5);
+  show(45);
+  EXPECT_FALSE(pump([&] { return failures() > 1; }, 0.3));
+
+  // Once a service is there, the panel works again without a restart.
+  startService();
+  loop.advance(0.5);
+  show(50);
+  ASSERT_TRUE(pump([&] { return panel.notificationID() != 0; }));
+  EXPECT_EQ(calls().back()["body"], "50%");
+}
+
+TEST_F(NotificationPanel, AServiceThatNeverAnswersHoldsUpdatesOnlyForAWhile) {
+  startService(/*stallFirst=*/true);
+  show(30);
+  ASSERT_TRUE(waitForCalls(1));
+  // While the answer is awaited, further presses wait for it rather than pile up.
+  for (double percent : {35, 40, 45}) {
+    loop.advance(0.5);
+    show(percent);
+  }
+  EXPECT_FALSE(pump([&] { return calls().size() > 1; }, 0.3));
+
+  // Past the patience the stuck call is given up and the latest level goes out.
+  loop.advance(NotificationHUDPanel::kAnswerPatienceSeconds - 1.5 + 0.1);
+  show(50);
+  ASSERT_TRUE(pump([&] { return calls().size() == 2 && panel.notificationID() != 0; }));
+  EXPECT_EQ(calls()[1]["body"], "50%");
+  EXPECT_EQ(calls()[1]["replaces_id"], 0);  // the first id never came back
+  EXPECT_TRUE(logMentions(*log, "did not answer"));
+}
