@@ -4,8 +4,11 @@
 
 #include "app/AppModels.hpp"
 #include "app/TrayShell.hpp"
+#include "engine/RemoteControl.hpp"
+#include "platform/linux/InstanceLock.hpp"
 #include "platform/linux/JournalLogSink.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
+#include "platform/linux/RemoteControlService.hpp"
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/qt/DesktopBinding.hpp"
 #include "services/AppLog.hpp"
@@ -16,6 +19,18 @@ int main(int argc, char** argv) {
   TerminationSignals signals;
   auto environment = LinuxEnvironment::fromProcess(argc > 0 ? argv[0] : nullptr);
   AppLog::setSink(makeSystemLogSink());
+  // Two instances would fight over the gamma tables: a second start only hands over to the first.
+  const InstanceLock instance(environment.runtimeDirectory().value_or(
+      environment.applicationSupportDirectory().value_or(environment.homeDirectory() / ".config") / "Dimmora"));
+  if (instance.outcome() == InstanceLock::Outcome::heldElsewhere) {
+    std::fprintf(stderr, "dimmora: Dimmora is already running; asking it to show its window\n");
+    std::string error;
+    if (!RemoteControlService::askRunningInstanceToShowWindow(3, error))
+      std::fprintf(stderr, "dimmora: the running Dimmora could not be asked: %s\n", error.c_str());
+    return 0;
+  }
+  if (instance.outcome() == InstanceLock::Outcome::failed)
+    AppLog::app.error("Cannot make sure Dimmora runs only once: " + instance.error());
   std::string error;
   auto session = DesktopBinding::connect(environment, error);
   if (!session) {
@@ -39,5 +54,8 @@ int main(int argc, char** argv) {
 
   AppModels models;
   TrayShell shell(models, [&binding] { binding->quit(); });
+  RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
+  remoteControl.onShowWindow = [&shell] { shell.showWindow(); };
+  RemoteControlService remoteControlService(binding->bus().sessionBus(), remoteControl);
   return QApplication::exec();
 }

@@ -29,6 +29,15 @@ void TrayShell::toggleWindow() {
     window_->hide();
     return;
   }
+  showWindow();
+}
+
+void TrayShell::showWindow() {
+  if (window_->isVisible()) {
+    window_->raise();
+    window_->activateWindow();
+    return;
+  }
   QRect anchor = tray_.geometry();
   if (!anchor.isValid()) anchor = QRect(QCursor::pos(), QSize(1, 1));
   window_->showNear(anchor);

@@ -14,6 +14,9 @@ class TrayShell {
   TrayShell(AppModels& models, std::function<void()> quit);
   ~TrayShell();
 
+  // Drops the window down (or brings it forward when it is already shown).
+  void showWindow();
+
  private:
   void toggleWindow();
   void updateIcon();

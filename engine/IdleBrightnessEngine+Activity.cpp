@@ -11,11 +11,6 @@
 #include "services/AppLog.hpp"
 #include "settings/StepStore.hpp"
 
-namespace {
-// Longer pauses are indistinguishable to the user and would overflow a time point.
-constexpr double kLongestPauseMinutes = 1'000'000;
-}  // namespace
-
 void IdleBrightnessEngine::installEventMonitors() {
   InputMonitors* monitors = systemPorts().inputMonitors;
   if (!monitors || globalEventMonitor_.isConnected() || localEventMonitor_.isConnected()) return;

@@ -36,6 +36,8 @@ class IdleBrightnessEngine {
   static constexpr double kShortcutSaveDelay = 0.35;
   static constexpr double kRestoreHoldSeconds = 300;
   static constexpr double kShortcutStep = 5;
+  // Longer pauses are indistinguishable to the user and would overflow a time point.
+  static constexpr double kLongestPauseMinutes = 1'000'000;
   static constexpr int brightnessUpMediaKey = 2;
   static constexpr int brightnessDownMediaKey = 3;
   // The input the engine watches: buttons, keys, modifier changes,

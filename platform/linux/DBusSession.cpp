@@ -143,12 +143,24 @@ bool DBusSession::showItemInFileManager(const std::string& uri) {
 
 std::vector<int> DBusSession::fileDescriptors() const {
   std::vector<int> fds;
-  if (system_) fds.push_back(sd_bus_get_fd(system_));
+  for (sd_bus* bus : {system_, session_})
+    if (bus) fds.push_back(sd_bus_get_fd(bus));
   return fds;
 }
 
 void DBusSession::process() {
-  if (!system_) return;
-  while (sd_bus_process(system_, nullptr) > 0) {
+  for (sd_bus* bus : {system_, session_}) {
+    if (!bus) continue;
+    while (sd_bus_process(bus, nullptr) > 0) {
+    }
   }
+}
+
+bool DBusSession::hasQueuedMessages() const {
+  for (sd_bus* bus : {system_, session_}) {
+    std::uint64_t due = 0;
+    // A timeout of zero means "dispatch now": something is already queued.
+    if (bus && sd_bus_get_timeout(bus, &due) >= 0 && due == 0) return true;
+  }
+  return false;
 }

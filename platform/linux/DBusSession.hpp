@@ -60,9 +60,15 @@ class DBusSession {
   // logind's PrepareForSleep: true before sleeping, false after waking.
   Signal<bool> prepareForSleep;
 
+  // The session bus connection for services that export objects on it; null without one.
+  sd_bus* sessionBus() const { return session_; }
+
   // Descriptors to watch for reading; process() then handles what arrived.
   std::vector<int> fileDescriptors() const;
   void process();
+  // A blocking call may have read further messages off the socket while it
+  // waited; they are queued with no descriptor left to announce them.
+  bool hasQueuedMessages() const;
 
  private:
   sd_bus* system_ = nullptr;

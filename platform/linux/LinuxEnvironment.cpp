@@ -56,6 +56,16 @@ std::optional<fs::path> LinuxEnvironment::runtimeDirectory() const {
   return std::nullopt;
 }
 
+std::optional<fs::path> LinuxEnvironment::bundleResourcesDirectory() const {
+  const auto executable = executablePath();
+  if (!executable) return std::nullopt;
+  const fs::path folder = (executable->is_absolute() ? *executable : facts_.currentDirectory / *executable)
+                              .lexically_normal()
+                              .parent_path();
+  if (folder.filename() != "bin") return std::nullopt;
+  return folder.parent_path() / "share" / "dimmora";
+}
+
 std::optional<fs::path> LinuxEnvironment::executablePath() const {
   if (facts_.executable) return facts_.executable;
   if (facts_.argv0) return fs::path(*facts_.argv0);

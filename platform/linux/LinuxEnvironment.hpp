@@ -23,7 +23,8 @@ class LinuxEnvironment final : public Environment {
   std::filesystem::path homeDirectory() const override;
   std::optional<std::filesystem::path> executablePath() const override;
   std::filesystem::path currentDirectory() const override { return facts_.currentDirectory; }
-  std::optional<std::filesystem::path> bundleResourcesDirectory() const override { return std::nullopt; }
+  // <prefix>/share/dimmora when the program runs as <prefix>/bin/dimmora (an installed copy).
+  std::optional<std::filesystem::path> bundleResourcesDirectory() const override;
   // From LANGUAGE, then LC_ALL, LC_MESSAGES, LANG: "ja_JP.UTF-8" becomes "ja-JP".
   std::vector<std::string> preferredLanguages() const override;
 

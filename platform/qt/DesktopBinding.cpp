@@ -74,6 +74,7 @@ void DesktopBinding::wire(TerminationSignals& signals) {
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
       session_->processPending();
       session_->flush();
+      if (bus_->hasQueuedMessages()) bus_->process();
     });
   for (int fd : bus_->fileDescriptors()) watch_.watch(fd, [this] { bus_->process(); });
   watch_.watch(signals.fileDescriptor(), [this, &signals] {

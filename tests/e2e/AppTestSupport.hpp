@@ -1,0 +1,144 @@
+#pragma once
+
+// The real executable as a child process with its own configuration and
+// runtime folders, for the end-to-end tests.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../linux/LinuxTestSupport.hpp"
+#include "platform/linux/DrmConnectors.hpp"
+#include "platform/linux/RandrScreen.hpp"
+#include "platform/linux/X11Session.hpp"
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+
+// Polls until `done` holds; the app runs on real time, so this waits for real.
+inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (done()) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return done();
+}
+
+// One run of build/dimmora with its own configuration and runtime folders.
+// An extra variable with an empty value ("DISPLAY=") is removed.
+class App {
+ public:
+  App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}) {
+    extraEnvironment.push_back("XDG_CONFIG_HOME=" + tree.path("config").string());
+    extraEnvironment.push_back("XDG_RUNTIME_DIR=" + tree.path("run").string());
+    // In the sanitizer build, a system library's leak at exit must not turn a clean exit into a failure.
+    extraEnvironment.push_back(std::string("LSAN_OPTIONS=suppressions=") + DIMMORA_LSAN_SUPPRESSIONS);
+    std::vector<std::string> env = extraEnvironment;
+    for (char** e = environ; *e; ++e) {
+      const std::string entry(*e);
+      const auto name = entry.substr(0, entry.find('=') + 1);
+      if (std::none_of(extraEnvironment.begin(), extraEnvironment.end(),
+                       [&](const std::string& extra) { return extra.rfind(name, 0) == 0; }))
+        env.push_back(entry);
+    }
+    std::vector<char*> envp;
+    for (auto& e : env)
+      if (e.back() != '=') envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = DIMMORA_EXECUTABLE;
+    char* argv[] = {program.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, tree.path("app.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~App() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  pid_t pid() const { return pid_; }
+  // The exit status after `signal`, or nullopt when it did not end within 5 s.
+  std::optional<int> stop(int signal) {
+    kill(pid_, signal);
+    return waitExit(5s);
+  }
+  std::optional<int> waitExit(std::chrono::milliseconds limit) {
+    int status = 0;
+    const bool ended = waitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+    if (!ended) return std::nullopt;
+    exited_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool exited_ = false;
+};
+
+inline std::optional<double> xrandrBrightness() {
+  const auto text = run("xrandr --verbose");
+  const auto at = text.find("Brightness: ");
+  if (at == std::string::npos) return std::nullopt;
+  return std::stod(text.substr(at + 12));
+}
+
+// The private server's first output in full gamma mode, with short steps: 40 %
+// after 2 idle seconds and a one-second fade.
+class DimmoraApp : public ::testing::Test {
+ protected:
+  TempTree tree;
+  std::uint32_t outputID = 0;
+
+  void SetUp() override {
+    REQUIRE_X_SERVER();
+    auto session = X11Session::open();
+    ASSERT_TRUE(session);
+    RandrScreen randr(*session);
+    for (const auto& o : randr.outputs())
+      if (o.isOnline() && !outputID) outputID = o.id;
+    ASSERT_NE(outputID, 0u);
+    ASSERT_EQ(xrandrBrightness(), 1.0) << "the output must start at full brightness";
+    // Short steps: 40 % after 2 idle seconds, a one-second fade, the output in full gamma mode.
+    const nlohmann::json config = {
+        {"steps", {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
+                   {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 2}, {"brightnessPercent", 40}}}},
+        {"fadeDurationSeconds", 1},
+        {"frameRate", 24},
+        {"fadeCurve", "linear"},
+        {"selectedDisplayIDs", {outputID}},
+        {"displayFullGammaModes", {outputID, true}}};
+    tree.write("config/Dimmora/config.json", config.dump(2));
+    std::filesystem::create_directories(tree.path("run"));
+    std::filesystem::permissions(tree.path("run"), std::filesystem::perms::owner_all);
+  }
+  void TearDown() override {
+    if (::testing::Test::HasFailure())
+      std::fprintf(stderr, "app log:\n%s\n", readTextFile(tree.path("app.log")).value_or("").c_str());
+    // Leave the shared server as it was found.
+    if (std::getenv("DISPLAY")) run("xrandr --output $(xrandr | awk '/ connected/{print $1; exit}') --gamma 1:1:1");
+  }
+  bool dimmed() {
+    const auto b = xrandrBrightness();
+    return b && *b < 0.6;
+  }
+  bool atFull() { return xrandrBrightness() == 1.0; }
+};

@@ -1,0 +1,220 @@
+// The session D-Bus interface of the real program, on a private bus, under
+// the private X server: what each method does to the screen and the settings
+// file, the properties and their change signals, refused arguments, and the
+// hand-over of a second start.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "AppTestSupport.hpp"
+#include "PrivateSessionBus.hpp"
+
+namespace {
+constexpr const char* kName = "io.github.dimmora.Dimmora";
+constexpr const char* kPath = "/io/github/dimmora/Dimmora";
+constexpr const char* kInterface = "io.github.dimmora.Dimmora";
+
+std::optional<double> savedMaster(const TempTree& tree) {
+  const auto text = readTextFile(tree.path("config/Dimmora/config.json"));
+  if (!text) return std::nullopt;
+  const auto config = nlohmann::json::parse(*text, nullptr, false);
+  if (!config.is_object() || !config.contains("manualBrightnessPercent")) return std::nullopt;
+  return config["manualBrightnessPercent"].get<double>();
+}
+
+std::uint64_t unixNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+// Visible top-level windows of a process (the tray icon's own window included).
+std::size_t visibleWindows(pid_t pid) {
+  const auto text = run("xdotool search --onlyvisible --pid " + std::to_string(pid) + " 2>/dev/null");
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+}  // namespace
+
+class DBusInterface : public DimmoraApp {
+ protected:
+  void SetUp() override {
+    DimmoraApp::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    // No idle step: only the calls move the level.
+    auto config = nlohmann::json::parse(*readTextFile(tree.path("config/Dimmora/config.json")));
+    config["steps"] = {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}}};
+    tree.write("config/Dimmora/config.json", config.dump(2));
+    ASSERT_TRUE(bus.isRunning());
+    ASSERT_TRUE(client.isConnected());
+  }
+  // Starts the program on the private bus and waits until it owns its name.
+  std::unique_ptr<App> start() {
+    auto app = std::make_unique<App>(tree, std::vector<std::string>{bus.environment()});
+    EXPECT_TRUE(waitFor([&] { return client.hasOwner(kName); }, 10s)) << "the program never took its bus name";
+    return app;
+  }
+  BusClient::Result call(const std::string& method, const std::function<int(sd_bus_message*)>& append = {}) {
+    return client.call(kName, kPath, kInterface, method, append);
+  }
+  BusClient::Result pause(double minutes) {
+    return call("Pause", [minutes](sd_bus_message* m) { return sd_bus_message_append(m, "d", minutes); });
+  }
+  std::optional<double> property(const std::string& name) { return client.number(kName, kPath, kInterface, name); }
+
+  PrivateSessionBus bus{tree};
+  BusClient client{bus.address};
+};
+
+TEST_F(DBusInterface, MethodsMoveTheScreenAndTheSavedMasterLevel) {
+  auto app = start();
+  ASSERT_TRUE(waitFor([&] { return property("CurrentPercent") == 100.0; }, 3s));
+
+  ASSERT_TRUE(call("DecreaseMaster").ok);
+  ASSERT_TRUE(call("DecreaseMaster").ok);
+  EXPECT_TRUE(waitFor([&] { return savedMaster(tree) == 90.0; }, 3s));
+  const auto dimmedByGamma = xrandrBrightness();
+  ASSERT_TRUE(dimmedByGamma);
+  EXPECT_LT(*dimmedByGamma, 1.0);  // the full-gamma display followed
+  EXPECT_EQ(property("MasterPercent"), 90.0);
+
+  ASSERT_TRUE(call("IncreaseMaster").ok);
+  EXPECT_TRUE(waitFor([&] { return savedMaster(tree) == 95.0; }, 3s));
+  EXPECT_GT(xrandrBrightness().value_or(0), *dimmedByGamma);
+
+  ASSERT_TRUE(call("RestoreMaximum").ok);
+  EXPECT_TRUE(waitFor([&] { return savedMaster(tree) == 100.0 && atFull(); }, 3s));
+  // Restoring holds dimming for five minutes, which reads as a pause.
+  EXPECT_NEAR(property("PausedUntil").value_or(0), unixNow() + 300, 3);
+
+  ASSERT_TRUE(pause(30).ok);
+  EXPECT_NEAR(property("PausedUntil").value_or(0), unixNow() + 1800, 3);
+  ASSERT_TRUE(call("Resume").ok);
+  EXPECT_EQ(property("PausedUntil"), 0.0);
+
+  const auto before = visibleWindows(app->pid());
+  ASSERT_TRUE(call("ShowWindow").ok);
+  EXPECT_TRUE(waitFor([&] { return visibleWindows(app->pid()) > before; }, 3s));
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+TEST_F(DBusInterface, PropertiesDescribeTheStateAndSignalTheirChanges) {
+  auto app = start();
+  ASSERT_TRUE(waitFor([&] { return property("CurrentPercent") == 100.0; }, 3s));
+  EXPECT_EQ(property("MasterPercent"), 100.0);
+  EXPECT_EQ(property("PausedUntil"), 0.0);
+  EXPECT_LT(property("IdleSeconds").value_or(1e9), 60);
+
+  sd_bus_message* displays = client.property(kName, kPath, kInterface, "Displays", "a(ussb)");
+  ASSERT_TRUE(displays);
+  ASSERT_GE(sd_bus_message_enter_container(displays, 'a', "(ussb)"), 0);
+  std::uint32_t id = 0;
+  const char* name = nullptr;
+  const char* status = nullptr;
+  int selected = 0;
+  ASSERT_GT(sd_bus_message_read(displays, "(ussb)", &id, &name, &status, &selected), 0);
+  EXPECT_EQ(id, outputID);
+  EXPECT_STRNE(name, "");
+  EXPECT_EQ(std::string(status).rfind("control_", 0), 0u) << status;
+  EXPECT_TRUE(selected);
+  sd_bus_message_unref(displays);
+
+  client.watchPropertiesChanged(kName, kPath);
+  client.pump(300ms);
+  client.changes.clear();
+  ASSERT_TRUE(call("DecreaseMaster").ok);
+  ASSERT_TRUE(client.pump(2s, [&] {
+    for (const auto& change : client.changes)
+      if (change.numbers.count("MasterPercent")) return true;
+    return false;
+  }));
+  const auto& first = client.changes.front();
+  EXPECT_EQ(first.numbers.at("MasterPercent"), 95.0);
+  EXPECT_EQ(first.numbers.at("CurrentPercent"), 95.0);
+
+  ASSERT_TRUE(pause(10).ok);
+  EXPECT_TRUE(client.pump(2s, [&] { return client.changes.back().numbers.count("PausedUntil") > 0; }));
+  EXPECT_NEAR(client.changes.back().numbers["PausedUntil"], unixNow() + 600, 3);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+TEST_F(DBusInterface, AFadeSignalsAtMostTenChangesASecond) {
+  // The fixture's two-second step with a three-second fade at 60 frames a second.
+  auto config = nlohmann::json::parse(*readTextFile(tree.path("config/Dimmora/config.json")));
+  config["steps"].push_back({{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 2}, {"brightnessPercent", 40}});
+  config["fadeDurationSeconds"] = 3;
+  config["frameRate"] = 60;
+  tree.write("config/Dimmora/config.json", config.dump(2));
+  run("xdotool key shift");
+  auto app = start();
+  client.watchPropertiesChanged(kName, kPath);
+  ASSERT_TRUE(client.pump(10s, [&] { return property("CurrentPercent") == 40.0; }));
+  client.pump(300ms);
+  std::vector<std::chrono::steady_clock::time_point> fadeFrames;
+  for (const auto& change : client.changes)
+    if (change.numbers.count("CurrentPercent") && change.numbers.at("CurrentPercent") < 100) fadeFrames.push_back(change.at);
+  ASSERT_GE(fadeFrames.size(), 10u);  // the fade is seen as it goes
+  for (std::size_t i = 1; i < fadeFrames.size(); ++i)
+    EXPECT_GE(fadeFrames[i] - fadeFrames[i - 1], 90ms);  // 100 ms, less the bus's scheduling slack
+  EXPECT_EQ(client.changes.back().numbers["CurrentPercent"], 40.0);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+TEST_F(DBusInterface, BadArgumentsAreRefusedWithAClearErrorAndTheProgramCarriesOn) {
+  auto app = start();
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::pair<double, const char*> refused[] = {
+      {-5, "more than 0 minutes"}, {0, "more than 0 minutes"}, {std::nan(""), "not a number"},
+      {inf, "at most"},             {1e12, "at most"},
+  };
+  for (const auto& [minutes, reason] : refused) {
+    const auto result = pause(minutes);
+    EXPECT_FALSE(result.ok) << minutes;
+    EXPECT_EQ(result.errorName, "org.freedesktop.DBus.Error.InvalidArgs") << minutes;
+    EXPECT_NE(result.errorMessage.find(reason), std::string::npos) << result.errorMessage;
+  }
+  EXPECT_EQ(property("PausedUntil"), 0.0);
+
+  // Wrong types and counts are refused by the interface's signature.
+  const auto text = call("Pause", [](sd_bus_message* m) { return sd_bus_message_append(m, "s", "thirty"); });
+  EXPECT_EQ(text.errorName, "org.freedesktop.DBus.Error.InvalidArgs");
+  const auto extra = call("IncreaseMaster", [](sd_bus_message* m) { return sd_bus_message_append(m, "u", 5u); });
+  EXPECT_EQ(extra.errorName, "org.freedesktop.DBus.Error.InvalidArgs");
+  EXPECT_FALSE(call("Frobnicate").ok);
+  EXPECT_FALSE(client.call(kName, kPath, "org.freedesktop.DBus.Properties", "Set", [](sd_bus_message* m) {
+                 return sd_bus_message_append(m, "ssv", kInterface, "MasterPercent", "d", 10.0);
+               }).ok);
+
+  EXPECT_EQ(property("MasterPercent"), 100.0);
+  EXPECT_TRUE(call("DecreaseMaster").ok);  // still serving
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+TEST_F(DBusInterface, ASecondStartShowsTheFirstWindowLeavesTheScreenAloneAndExits) {
+  auto first = start();
+  ASSERT_TRUE(call("DecreaseMaster").ok);
+  ASSERT_TRUE(waitFor([&] { return savedMaster(tree) == 95.0; }, 3s));
+  const auto level = xrandrBrightness();
+  const auto windows = visibleWindows(first->pid());
+
+  App second(tree, {bus.environment()});
+  EXPECT_EQ(second.waitExit(10s), 0);
+  EXPECT_NE(readTextFile(tree.path("app.log")).value_or("").find("Dimmora is already running"), std::string::npos);
+  EXPECT_TRUE(waitFor([&] { return visibleWindows(first->pid()) > windows; }, 3s));
+  EXPECT_EQ(xrandrBrightness(), level);  // the second never touched the gamma tables
+  EXPECT_EQ(property("MasterPercent"), 95.0);  // and the first still answers
+
+  EXPECT_EQ(first->stop(SIGTERM), 0);
+  EXPECT_TRUE(atFull());
+}
+
+TEST_F(DBusInterface, RunsWithOtherUsersOfTheSameBusApartByRuntimeFolder) {
+  // Another engineer's or test's instance has its own runtime folder: it is not "already running".
+  auto app = start();
+  TempTree other;
+  std::filesystem::create_directories(other.path("run"));
+  App elsewhere(other, {"DISPLAY="});
+  EXPECT_EQ(elsewhere.waitExit(5s), 1);  // it went on to start (and stopped for want of a display)
+  EXPECT_EQ(readTextFile(other.path("app.log")).value_or("").find("already running"), std::string::npos);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
