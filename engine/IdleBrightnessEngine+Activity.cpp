@@ -74,6 +74,7 @@ void IdleBrightnessEngine::handleUserActivity() {
 void IdleBrightnessEngine::clearPreviews() {
   previewBrightnessPercent_.reset();
   brightnessBeforeStepPreview_.reset();
+  displayPreview_.reset();
   publishMasterBrightness();
 }
 

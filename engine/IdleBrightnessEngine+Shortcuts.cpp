@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "display/DDCBrightness/BrightnessController.hpp"
+#include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
 #include "ports/SystemPorts.hpp"
@@ -54,20 +55,34 @@ void IdleBrightnessEngine::previewDisplayActualBrightness(double percent, Displa
   recoveryActive_ = false;
   previewBrightnessPercent_ = currentBrightnessPercent_;
   fadeTransition_.reset();
-  // A range collapsed to the value, driven at 100 %, shows exactly that value.
-  const double value = clampedPreview(percent);
-  brightnessController_->apply(100, {displayID}, {{displayID, value}}, {{displayID, value}},
-                               {{displayID, fullGammaMode(*stepStore_, displayID)}},
-                               stepStore_->safetyMinimumPercent.get());
+  displayPreview_ = DisplayPreview{displayID, clampedPreview(percent)};
+  applyDisplayPreview(displayID, displayPreview_->percent);
 }
 
 void IdleBrightnessEngine::endDisplayActualBrightnessPreview(DisplayID displayID) {
   clearPreviews();
-  const double maximum = stepStore_->displayMaximumPercent(displayID);
-  brightnessController_->apply(100, {displayID}, {{displayID, maximum}}, {{displayID, maximum}},
-                               {{displayID, fullGammaMode(*stepStore_, displayID)}},
-                               stepStore_->safetyMinimumPercent.get());
+  applyDisplayPreview(displayID, stepStore_->displayMaximumPercent(displayID));
   applyCurrentBrightness();
+}
+
+void IdleBrightnessEngine::applyDisplayPreview(DisplayID displayID, double percent) {
+  const double safety = stepStore_->safetyMinimumPercent.get();
+  const auto maximums = targetDisplayMaximumPercents();
+  const auto minimums = targetDisplayMinimumPercents();
+  auto targets = targetDisplayIDs();
+  targets.insert(displayID);
+  // Ranges collapsed to one value each, driven at 100 %: the previewed display
+  // shows exactly `percent`, the others exactly what the current level gives them.
+  std::map<DisplayID, double> levels;
+  for (DisplayID id : targets) {
+    levels[id] = id == displayID ? percent
+                                 : DDCBrightnessController::actualLevel(
+                                       currentBrightnessPercent_,
+                                       DDCBrightnessController::displayRange(id, maximums, minimums, safety));
+  }
+  auto fullGamma = targetDisplayFullGammaModes();
+  fullGamma[displayID] = fullGammaMode(*stepStore_, displayID);
+  brightnessController_->apply(100, targets, levels, levels, fullGamma, safety);
 }
 
 std::vector<DisplayTarget> IdleBrightnessEngine::fixedRangeDisplays() const {
@@ -116,7 +131,10 @@ bool IdleBrightnessEngine::handleMediaKeyShortcut(const InputEvent& event) {
 }
 
 void IdleBrightnessEngine::handleShortcutKeysChanged() {
-  hotKeyManager_.update(stepStore_->increaseMaxShortcutKey.get(), stepStore_->decreaseMaxShortcutKey.get());
+  std::pair keys{stepStore_->increaseMaxShortcutKey.get(), stepStore_->decreaseMaxShortcutKey.get()};
+  if (registeredShortcutKeys_ == keys) return;  // assigned again, not changed
+  hotKeyManager_.update(keys.first, keys.second);
+  registeredShortcutKeys_ = std::move(keys);
   const bool available = hotKeyManager_.eventHandler().has_value() &&
                          hotKeyManager_.hotKeyRefs().contains(HotKeyID::restore);
   assignPublished(restoreShortcutAvailable, available);

@@ -115,10 +115,10 @@ void IdleBrightnessEngine::evaluate(double now, bool onlyWhenChanged) {
   targetBrightnessPercent_ = targetBrightness(idle);
   // A preview or a restore holds the displays where they were put.
   if (previewBrightnessPercent_ || recoveryActive_) return;
-  const double previous = currentBrightnessPercent_;
   if (onlyWhenChanged) {
     moveTowardsTarget(now);
-    if (std::fabs(currentBrightnessPercent_ - previous) > kLevelTolerance) applyLevel(currentBrightnessPercent_);
+    if (!lastHandedOverLevel_ || std::fabs(currentBrightnessPercent_ - *lastHandedOverLevel_) > kLevelTolerance)
+      applyLevel(currentBrightnessPercent_);
     return;
   }
   if (currentBrightnessPercent_ <= targetBrightnessPercent_) {

@@ -1,5 +1,6 @@
 #include "engine/IdleBrightnessEngine.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "display/DDCBrightness/BrightnessController.hpp"
@@ -31,11 +32,15 @@ IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
         break;
     }
   };
-  // Either key changing re-registers both; the first call registers them now.
-  configCancellables_.push_back(
-      stepStore_->increaseMaxShortcutKey.changed.connect([this](const std::string&) { handleShortcutKeysChanged(); }));
-  configCancellables_.push_back(
-      stepStore_->decreaseMaxShortcutKey.changed.connect([this](const std::string&) { handleShortcutKeysChanged(); }));
+  // The two keys are observed together: whatever is assigned within one turn
+  // of the loop (a reset assigns both, a rule corrects a value it was just
+  // given) re-registers once, with both keys final. The first call registers now.
+  const auto keysChanged = [this](const std::string&) {
+    if (shortcutKeysUpdate_.isActive()) return;
+    shortcutKeysUpdate_ = systemPorts().mainLoop->post([this] { handleShortcutKeysChanged(); });
+  };
+  configCancellables_.push_back(stepStore_->increaseMaxShortcutKey.changed.connect(keysChanged));
+  configCancellables_.push_back(stepStore_->decreaseMaxShortcutKey.changed.connect(keysChanged));
   handleShortcutKeysChanged();
 }
 
@@ -80,8 +85,16 @@ void IdleBrightnessEngine::start() {
 void IdleBrightnessEngine::handleDisplayChange(const std::vector<DisplayTarget>& displays) {
   stepStore_->reconcileDisplays(displays);
   brightnessController_->invalidateDisplayState();
+  const auto stillConnected = [&](DisplayID id) {
+    return std::any_of(displays.begin(), displays.end(), [id](const DisplayTarget& d) { return d.displayID == id; });
+  };
+  // A preview holds the displays where it put them until it ends, the new set included.
   if (recoveryActive_) {
     restoreBrightness();
+  } else if (displayPreview_ && stillConnected(displayPreview_->displayID)) {
+    applyDisplayPreview(displayPreview_->displayID, displayPreview_->percent);
+  } else if (previewBrightnessPercent_) {
+    applyLevel(currentBrightnessPercent_);
   } else {
     applyCurrentBrightness();
   }
@@ -141,6 +154,7 @@ std::map<DisplayID, bool> IdleBrightnessEngine::targetDisplayFullGammaModes() co
 }
 
 void IdleBrightnessEngine::applyLevel(double level) {
+  lastHandedOverLevel_ = level;
   brightnessController_->apply(level, targetDisplayIDs(), targetDisplayMaximumPercents(),
                                targetDisplayMinimumPercents(), targetDisplayFullGammaModes(),
                                stepStore_->safetyMinimumPercent.get());

@@ -128,6 +128,10 @@ class IdleBrightnessEngine {
   void updateIdleCounter(double idleSeconds);
   void resetIdleCounter();
   void applyLevel(double level);
+  // Shows one display at `percent` of its own range and hands every other
+  // driven display the level it shows now, so that none of them is forgotten,
+  // re-written or has its gamma table put back.
+  void applyDisplayPreview(DisplayID displayID, double percent);
   void handleDisplayChange(const std::vector<DisplayTarget>& displays);
   void installEventMonitors();
   void installWorkspaceObservers();
@@ -153,6 +157,8 @@ class IdleBrightnessEngine {
   bool manualAdjustmentActive_ = false;
   bool shortcutEditActive_ = false;
   ScheduledWork shortcutSaveWorkItem_;
+  ScheduledWork shortcutKeysUpdate_;
+  std::optional<std::pair<std::string, std::string>> registeredShortcutKeys_;
   Subscription displayChangeCancellable_;
   ScheduledWork displayChangeDebounce_;
 
@@ -173,6 +179,15 @@ class IdleBrightnessEngine {
   std::optional<FadeTransition> fadeTransition_;
   std::optional<double> previewBrightnessPercent_;
   std::optional<double> brightnessBeforeStepPreview_;
+  // The display a range preview shows, and at what level.
+  struct DisplayPreview {
+    DisplayID displayID;
+    double percent;
+  };
+  std::optional<DisplayPreview> displayPreview_;
+  // What the controller was last given by applyLevel: a fade is measured
+  // against it, since a slow one moves less than the tolerance per frame.
+  std::optional<double> lastHandedOverLevel_;
   GlobalHotKeyManager hotKeyManager_;
 
   // Expires with the engine: work posted onto the loop checks it first.

@@ -74,6 +74,10 @@ DDCBrightnessController::Range DDCBrightnessController::displayRange(DisplayID d
   return {maximum, minimum};
 }
 
+double DDCBrightnessController::actualLevel(double brightnessPercent, const Range& range) {
+  return range.minimum + (range.maximum - range.minimum) * clampedLogical(brightnessPercent) / 100;
+}
+
 void DDCBrightnessController::apply(double brightnessPercent, const std::set<DisplayID>& targetDisplayIDs,
                                     const std::map<DisplayID, double>& displayMaximumPercents,
                                     const std::map<DisplayID, double>& displayMinimumPercents,
@@ -90,7 +94,7 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
   double nextAttempt = kNever;  // seconds until the first held-back write may go out
   for (DisplayID displayID : targetDisplayIDs) {
     const Range range = displayRange(displayID, displayMaximumPercents, displayMinimumPercents, safetyMinimumPercent);
-    const double actual = range.minimum + (range.maximum - range.minimum) * logical / 100;
+    const double actual = actualLevel(logical, range);
     const int value = static_cast<int>(roundHalfAwayFromZero(actual));
     actualLevels[displayID] = actual;
 

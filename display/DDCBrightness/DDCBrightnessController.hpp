@@ -45,6 +45,8 @@ class DDCBrightnessController final : public BrightnessController {
   };
   static Range displayRange(DisplayID displayID, const std::map<DisplayID, double>& maximums,
                             const std::map<DisplayID, double>& minimums, double safetyMinimumPercent);
+  // The unrounded percent a logical level gives within a range.
+  static double actualLevel(double brightnessPercent, const Range& range);
 
   // What the controller remembers, for the menu's diagnostics and for tests.
   const std::map<DisplayID, int>& lastAppliedByDisplay() const { return lastAppliedByDisplay_; }

@@ -1,10 +1,15 @@
 #include "platform/linux/GammaStash.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 #include <system_error>
 #include <vector>
@@ -34,10 +39,24 @@ std::optional<GammaRamps> rampsFrom(const json& value) {
   return ramps;
 }
 
-// Writes `text` to `path` whole: a temporary file, flushed to disk, renamed over.
+std::string randomSuffix() {
+  std::random_device random;
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(random()));
+  return text;
+}
+
+// Writes `text` to `path` whole: a temporary file, flushed to disk, renamed
+// over. The temporary name is new each time and opened exclusively without
+// following links, so nothing prepared in the folder can be written through.
 bool writeAtomically(const fs::path& path, const std::string& text) {
-  const auto temporary = path.string() + ".tmp";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 4 && fd < 0; ++attempt) {
+    temporary = path.string() + "." + randomSuffix() + ".tmp";
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
   if (fd < 0) return false;
   bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
@@ -46,6 +65,47 @@ bool writeAtomically(const fs::path& path, const std::string& text) {
   return ok;
 }
 }  // namespace
+
+bool ensurePrivateFolder(const fs::path& folder, unsigned owner, std::string& why) {
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = folder.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0)
+    why = folder.string() + ": " + std::strerror(errno);
+  else if (S_ISLNK(info.st_mode))
+    why = folder.string() + " is a symbolic link";
+  else if (!S_ISDIR(info.st_mode))
+    why = folder.string() + " is not a folder";
+  else if (info.st_uid != owner)
+    why = folder.string() + " belongs to another user";
+  else if (info.st_mode & (S_IWGRP | S_IWOTH))
+    why = folder.string() + " can be written by other users";
+  else
+    return true;
+  return false;
+}
+
+bool couldBeOriginal(const GammaRamps& ramps) {
+  for (const auto* channel : {&ramps.red, &ramps.green, &ramps.blue})
+    if (channel->size() < 2 || !std::is_sorted(channel->begin(), channel->end()) || channel->back() == channel->front())
+      return false;
+  return true;
+}
+
+std::optional<fs::path> GammaStash::recoveryFolder(const std::optional<fs::path>& runtime, const fs::path& temporary,
+                                                   unsigned owner, std::string& why) {
+  fs::path base;
+  if (runtime) {
+    base = *runtime;
+  } else {
+    base = temporary / ("dimmora-" + std::to_string(owner));
+    if (!ensurePrivateFolder(base, owner, why)) return std::nullopt;
+  }
+  if (!ensurePrivateFolder(base / "Dimmora", owner, why)) return std::nullopt;
+  return base / "Dimmora";
+}
 
 GammaStash::GammaStash(fs::path folder, fs::path procRoot, std::string displayName, int pid)
     : folder_(std::move(folder)), procRoot_(std::move(procRoot)), displayName_(std::move(displayName)), pid_(pid) {}
@@ -93,6 +153,11 @@ int GammaStash::recoverAbandoned(const ApplyRamps& apply) {
       for (auto it = outputs->begin(); it != outputs->end(); ++it) {
         const auto ramps = rampsFrom(it.value());
         if (!ramps) continue;
+        if (!couldBeOriginal(*ramps)) {
+          AppLog::app.error("Ignoring recovered gamma of " + it.key() + " from " + file.string() +
+                            ": a display's own ramps rise from dark to light");
+          continue;
+        }
         const int code = apply(it.key(), *ramps);
         AppLog::app.log("Restored gamma of " + it.key() + " left by process " + std::to_string(pid) +
                         " result=" + std::to_string(code));
@@ -126,7 +191,6 @@ bool GammaStash::save() const {
     fs::remove(filePath(), ec);
     return !ec;
   }
-  fs::create_directories(folder_, ec);
   json outputs = json::object();
   for (const auto& [name, ramps] : originals_)
     outputs[name] = {{"red", ramps.red}, {"green", ramps.green}, {"blue", ramps.blue}};

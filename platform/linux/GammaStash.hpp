@@ -9,7 +9,7 @@
 #include "platform/linux/RandrScreen.hpp"
 
 // Crash safety for gamma: before the first change of an output, its original
-// ramps are written to a file of this process in the runtime folder, and
+// ramps are written to a file of this process in a private folder, and
 // dropped again once the output is back at them. A process that dies with
 // screens dimmed leaves its file behind; the next start puts those ramps back.
 class GammaStash {
@@ -18,6 +18,14 @@ class GammaStash {
   // whether the process that wrote a file is still running); `displayName`
   // is the X display the ramps belong to.
   GammaStash(std::filesystem::path folder, std::filesystem::path procRoot, std::string displayName, int pid);
+
+  // Where the files go: $XDG_RUNTIME_DIR/Dimmora, or, without a runtime
+  // folder, <temporary>/dimmora-<uid>/Dimmora. Each folder of ours on the way
+  // must be private (ensurePrivateFolder); nullopt, with the reason, when one
+  // is not: anyone who can write there could make the screen black at start.
+  static std::optional<std::filesystem::path> recoveryFolder(const std::optional<std::filesystem::path>& runtime,
+                                                             const std::filesystem::path& temporary, unsigned owner,
+                                                             std::string& why);
 
   // Puts back the ramps from files of processes that are gone, for outputs of
   // this display (matched by output name), and removes those files. Returns
@@ -45,3 +53,12 @@ class GammaStash {
   int pid_;
   std::map<std::string, GammaRamps> originals_;
 };
+
+// Creates `folder` (mode 0700) when missing. True when it is then a real
+// folder (not a symbolic link) that `owner` owns and that neither group nor
+// others may write; otherwise false with the reason in `why`.
+bool ensurePrivateFolder(const std::filesystem::path& folder, unsigned owner, std::string& why);
+
+// Whether ramps could be a display's own: every channel rising from dark to
+// light (a tinted night-light ramp is one; a black or inverted one is not).
+bool couldBeOriginal(const GammaRamps& ramps);

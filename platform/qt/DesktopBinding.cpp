@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QThread>
@@ -9,6 +11,11 @@
 #include "services/AppLog.hpp"
 
 namespace fs = std::filesystem;
+
+namespace {
+// The binding whose termination an exit() elsewhere must still announce.
+DesktopBinding* announcedAtExit = nullptr;
+}  // namespace
 
 std::unique_ptr<X11Session> DesktopBinding::connect(const LinuxEnvironment& environment, std::string& error) {
   const auto display = environment.variable("DISPLAY");
@@ -29,6 +36,15 @@ std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environm
   X11Session::installErrorHandlers();
   std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(session), roots));
   binding->wire(signals);
+  // Qt ends the process with exit() when its own X connection breaks (the
+  // server is restarted, or the client is killed), and main's objects are
+  // then never destroyed. The gamma restore must still happen, through our
+  // own connection, which may well be alive.
+  announcedAtExit = binding.get();
+  static const bool registered = std::atexit([] {
+    if (announcedAtExit) announcedAtExit->announceTermination();
+  }) == 0;
+  if (!registered) AppLog::app.error("Cannot restore the displays if Qt ends the process");
   return binding;
 }
 
@@ -50,11 +66,14 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
                        Backlight(roots_.sys)),
       i2c, bus_.get());
 
-  // Without a per-user runtime folder, a private one in the temporary folder keeps crash safety.
-  const fs::path runtime =
-      environment_.runtimeDirectory().value_or(fs::temp_directory_path() / ("dimmora-" + std::to_string(getuid())));
+  std::error_code ec;
+  fs::path temporary = fs::temp_directory_path(ec);
+  if (ec) temporary = "/tmp";
+  std::string why;
+  const auto recovery = GammaStash::recoveryFolder(environment_.runtimeDirectory(), temporary, getuid(), why);
+  if (!recovery) AppLog::app.error("Gamma crash recovery is off: " + why);
   gamma_ = std::make_unique<LinuxGammaTables>(
-      *randr_, std::make_unique<GammaStash>(runtime / "Dimmora", roots_.proc, session_->name(), getpid()));
+      *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
   idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
   if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);
@@ -65,7 +84,10 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
                    fs::absolute(executable)));
 }
 
-DesktopBinding::~DesktopBinding() { watch_.clear(); }
+DesktopBinding::~DesktopBinding() {
+  if (announcedAtExit == this) announcedAtExit = nullptr;
+  watch_.clear();
+}
 
 void DesktopBinding::wire(TerminationSignals& signals) {
   // Xlib may have queued events while answering a request; drain them before the loop sleeps.

@@ -41,22 +41,22 @@ inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds
 }
 
 // One run of build/dimmora with its own configuration and runtime folders.
-// An extra variable with an empty value ("DISPLAY=") is removed.
+// The test's variables win over these defaults and the inherited ones; an
+// empty value ("DISPLAY=") removes the variable.
 class App {
  public:
   App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}) {
-    extraEnvironment.push_back("XDG_CONFIG_HOME=" + tree.path("config").string());
-    extraEnvironment.push_back("XDG_RUNTIME_DIR=" + tree.path("run").string());
-    // In the sanitizer build, a system library's leak at exit must not turn a clean exit into a failure.
-    extraEnvironment.push_back(std::string("LSAN_OPTIONS=suppressions=") + DIMMORA_LSAN_SUPPRESSIONS);
     std::vector<std::string> env = extraEnvironment;
-    for (char** e = environ; *e; ++e) {
-      const std::string entry(*e);
+    auto add = [&](const std::string& entry) {
       const auto name = entry.substr(0, entry.find('=') + 1);
-      if (std::none_of(extraEnvironment.begin(), extraEnvironment.end(),
-                       [&](const std::string& extra) { return extra.rfind(name, 0) == 0; }))
+      if (std::none_of(env.begin(), env.end(), [&](const std::string& set) { return set.rfind(name, 0) == 0; }))
         env.push_back(entry);
-    }
+    };
+    add("XDG_CONFIG_HOME=" + tree.path("config").string());
+    add("XDG_RUNTIME_DIR=" + tree.path("run").string());
+    // In the sanitizer build, a system library's leak at exit must not turn a clean exit into a failure.
+    add(std::string("LSAN_OPTIONS=suppressions=") + DIMMORA_LSAN_SUPPRESSIONS);
+    for (char** e = environ; *e; ++e) add(*e);
     std::vector<char*> envp;
     for (auto& e : env)
       if (e.back() != '=') envp.push_back(e.data());

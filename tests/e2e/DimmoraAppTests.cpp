@@ -48,6 +48,20 @@ TEST_F(DimmoraApp, TerminationWhileDimmedRestoresTheScreenAndLeavesValidSettings
   EXPECT_EQ(config["steps"].size(), 2u);
 }
 
+TEST_F(DimmoraApp, LosingQtsConnectionToTheServerStillRestoresTheScreen) {
+  run("xdotool key shift");
+  App app(tree);
+  ASSERT_TRUE(waitFor([&] { return dimmed(); }, 8s));
+  // Qt's connection is the one with windows (the tray icon); the server
+  // closes it, as it does for a client it kills. Qt then ends the process.
+  const auto windows = run("xdotool search --pid " + std::to_string(app.pid()));
+  ASSERT_FALSE(windows.empty());
+  run("xkill -id " + windows.substr(0, windows.find('\n')) + " >/dev/null");
+  EXPECT_EQ(app.waitExit(5s), 1);
+  EXPECT_TRUE(atFull());
+  EXPECT_TRUE(std::filesystem::is_empty(tree.path("run/Dimmora")));
+}
+
 TEST_F(DimmoraApp, AKilledRunIsUndoneByTheNextStart) {
   run("xdotool key shift");
   {
@@ -60,6 +74,36 @@ TEST_F(DimmoraApp, AKilledRunIsUndoneByTheNextStart) {
   App second(tree);
   EXPECT_TRUE(waitFor([&] { return atFull(); }, 1500ms));
   EXPECT_EQ(second.stop(SIGINT), 0);
+  EXPECT_TRUE(atFull());
+}
+
+TEST_F(DimmoraApp, ARecoveryFolderAnotherUserCouldWriteIsNotTrusted) {
+  // Without a runtime folder the recovery files live in the temporary folder,
+  // where anyone could have prepared ours, with black ramps for this screen.
+  auto session = X11Session::open();
+  ASSERT_TRUE(session);
+  RandrScreen randr(*session);
+  const auto output = randr.output(outputID);
+  ASSERT_TRUE(output);
+  const std::vector<int> black(static_cast<std::size_t>(randr.gammaSize(outputID)), 0);
+  const auto prepared = tree.folder("tmp/dimmora-" + std::to_string(getuid()) + "/Dimmora");
+  std::filesystem::permissions(prepared.parent_path(), std::filesystem::perms::all);
+  tree.write("tmp/dimmora-" + std::to_string(getuid()) + "/Dimmora/gamma-1.json",
+             nlohmann::json{{"pid", 1}, {"started", "0"}, {"display", session->name()},
+                            {"outputs", {{output->name, {{"red", black}, {"green", black}, {"blue", black}}}}}}
+                 .dump());
+  run("xdotool key shift");
+  App app(tree, {"XDG_RUNTIME_DIR=", "TMPDIR=" + tree.path("tmp").string()});
+  const auto log = [&] { return readTextFile(tree.path("app.log")).value_or(""); };
+  ASSERT_TRUE(waitFor([&] { return log().find("Engine started") != std::string::npos; }, 5s)) << log();
+  EXPECT_TRUE(atFull());
+  EXPECT_NE(log().find("Gamma crash recovery is off: " + prepared.parent_path().string() +
+                       " can be written by other users"),
+            std::string::npos)
+      << log();
+  // Dimming itself still works, only without crash recovery.
+  EXPECT_TRUE(waitFor([&] { return dimmed(); }, 8s));
+  EXPECT_EQ(app.stop(SIGTERM), 0);
   EXPECT_TRUE(atFull());
 }
 

@@ -112,13 +112,41 @@ TEST_F(EngineShortcuts, RestoreHotKeyAvailabilityFollowsItsRegistration) {
   makeEngine();
   EXPECT_FALSE(engine->restoreShortcutAvailable.get());
   hotKeys.takenByOthers.clear();
-  stepStore->decreaseMaxShortcutKey = "j";  // any change re-registers all
+  stepStore->decreaseMaxShortcutKey = "j";  // any change re-registers all, on the next turn
+  loop.runPending();
   EXPECT_TRUE(engine->restoreShortcutAvailable.get());
 
   engine.reset();
   hotKeys.installStatus = -50;
   makeEngine();
   EXPECT_FALSE(engine->restoreShortcutAvailable.get());
+}
+
+TEST_F(EngineShortcuts, KeyChangesReRegisterOnceAndASwapIsNoFailure) {
+  ScopedLogRecorder log;
+  const int before = hotKeys.registerCalls();
+  stepStore->increaseMaxShortcutKey = "U";  // corrected to "u" by the store's rule
+  loop.runPending();
+  EXPECT_EQ(hotKeys.registerCalls(), before + 3);  // one update: restore and both keys
+
+  // A reset swaps the keys back; in between both would be "f2".
+  stepStore->increaseMaxShortcutKey = "f1";
+  stepStore->decreaseMaxShortcutKey = "f2";
+  loop.runPending();
+  const int swapped = hotKeys.registerCalls();
+  stepStore->resetToDefaults({1, 2});
+  loop.runPending();
+  EXPECT_EQ(hotKeys.registerCalls(), swapped + 3);
+  EXPECT_TRUE(log->messages(LogCategory::app).empty()) << log->messages(LogCategory::app).front();
+  press(kF2);  // f2 raises again
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 100);
+  press(kF1);
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 95);
+
+  // Assigning the same keys again registers nothing.
+  stepStore->increaseMaxShortcutKey = "f2";
+  loop.runPending();
+  EXPECT_EQ(hotKeys.registerCalls(), swapped + 3);
 }
 
 TEST_F(EngineShortcuts, StepPreviewHoldsTheSliderAndEndsAtTheRestingLevel) {
@@ -143,12 +171,20 @@ TEST_F(EngineShortcuts, StepPreviewHoldsTheSliderAndEndsAtTheRestingLevel) {
 }
 
 TEST_F(EngineShortcuts, DisplayPreviewTouchesOnlyItsDisplay) {
+  // Display 2 is dimmed through gamma alone; the preview of display 1 must not undo it.
+  stepStore->setDisplayUsesFullGammaMode(true, 2);
+  engine->setManualBrightness(60);
+  const double otherScale = machine.display(2).gammaScale();
+  ASSERT_LT(otherScale, 0.99);
   const auto otherBefore = machine.display(2).vcpCurrent();
+  machine.clearLogs();
   engine->previewDisplayActualBrightness(12, 1);
   loop.advance(0.05);  // the monitor's bus is ready again
   EXPECT_EQ(machine.display(1).vcpCurrent(), 12);
   EXPECT_EQ(machine.display(2).vcpCurrent(), otherBefore);
-  EXPECT_DOUBLE_EQ(engine->masterPresentation.percent.get(), 100);
+  EXPECT_DOUBLE_EQ(machine.display(2).gammaScale(), otherScale);
+  for (const auto& write : machine.gammaLog()) EXPECT_NE(write.displayID, 2u);
+  EXPECT_DOUBLE_EQ(engine->masterPresentation.percent.get(), 60);
   idleFor(700);  // held
   EXPECT_EQ(machine.display(1).vcpCurrent(), 12);
 
@@ -159,11 +195,45 @@ TEST_F(EngineShortcuts, DisplayPreviewTouchesOnlyItsDisplay) {
   const auto applies = applyCount();
   engine->endDisplayActualBrightnessPreview(1);
   ASSERT_EQ(applyCount(), applies + 2);
-  EXPECT_EQ(controller->applies[applies].targets, (std::set<DisplayID>{1}));
+  EXPECT_EQ(controller->applies[applies].targets, (std::set<DisplayID>{1, 2}));
   EXPECT_EQ(controller->applies[applies + 1].targets, (std::set<DisplayID>{1, 2}));
   // 700 s idle: every display fades from there towards the automatic level.
   ASSERT_TRUE(engine->fadeTransition());
-  EXPECT_DOUBLE_EQ(engine->fadeTransition()->to, 40);
+  EXPECT_DOUBLE_EQ(engine->fadeTransition()->to, 24);
+  EXPECT_TRUE(machine.i2cLog(2, true).empty());  // display 2 was never written to
+  for (const auto& write : machine.gammaLog()) EXPECT_NE(write.displayID, 2u);
+}
+
+TEST_F(EngineShortcuts, PreviewsOutlastADisplayPluggedInOrOut) {
+  stepStore->setDisplayUsesFullGammaMode(true, 2);
+  engine->setManualBrightness(80);
+  engine->previewBrightness(30);
+  const double previewScale = machine.display(2).gammaScale();
+  const auto previewValue = machine.display(1).vcpCurrent();
+  ASSERT_LT(previewScale, 0.5);
+  machine.addExternalMonitor({.id = 3, .brightness = 100});
+  displayStore->refresh();
+  idleFor(0.6);
+  ASSERT_EQ(controller->invalidations, 1);
+  EXPECT_DOUBLE_EQ(machine.display(2).gammaScale(), previewScale);  // not put back to full
+  EXPECT_EQ(machine.display(1).vcpCurrent(), previewValue);
+  machine.disconnect(1);
+  displayStore->refresh();
+  idleFor(0.6);
+  EXPECT_DOUBLE_EQ(machine.display(2).gammaScale(), previewScale);
+  engine->endBrightnessPreview();
+  EXPECT_GT(machine.display(2).gammaScale(), previewScale);
+
+  // A range preview holds its display's level through a hot-plug too.
+  machine.connect(1);
+  displayStore->refresh();
+  idleFor(0.6);
+  engine->previewDisplayActualBrightness(20, 1);
+  machine.disconnect(3);
+  displayStore->refresh();
+  idleFor(0.6);
+  EXPECT_EQ(machine.display(1).vcpCurrent(), 20);
+  EXPECT_EQ(controller->applies.back().targets, (std::set<DisplayID>{1, 2}));
 }
 
 TEST_F(EngineShortcuts, FixedRangeDisplaysAreSelectedOnesWhoseRangeCollapsed) {

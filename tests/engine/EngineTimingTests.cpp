@@ -1,4 +1,5 @@
 #include <chrono>
+#include <cmath>
 
 #include "EngineTestSupport.hpp"
 
@@ -65,6 +66,25 @@ TEST_F(EngineTiming, FadeDurationZeroOrHugeAndBadFrameRates) {
   EXPECT_DOUBLE_EQ(lastLevel(), 100);
   EXPECT_FALSE(engine->fadeTransition());
   EXPECT_DOUBLE_EQ(timerInterval(), 0.25);
+}
+
+TEST_F(EngineTiming, AnHourLongFadeReachesTheDisplaysAndThenRests) {
+  setSteps({{0, 100}, {180, 40}});
+  stepStore->fadeDurationSeconds = 3600;  // less than 0.001 % per frame at 24 frames a second
+  idleFor(180 + 1200);
+  const double level = engine->currentBrightnessPercent();
+  ASSERT_LT(level, 90);
+  // Each display's range runs from the 5 % floor to 100 %.
+  const auto shown = [](double logical) { return static_cast<int>(std::lround(5 + 0.95 * logical)); };
+  EXPECT_NEAR(machine.display(1).vcpCurrent(), shown(level), 1);
+  EXPECT_NEAR(machine.display(2).vcpCurrent(), shown(level), 1);
+  idleFor(3600);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 40);
+  EXPECT_EQ(machine.display(1).vcpCurrent(), shown(40));
+  EXPECT_EQ(machine.display(2).vcpCurrent(), shown(40));
+  const auto resting = applyCount();
+  idleFor(60);
+  EXPECT_EQ(applyCount(), resting);
 }
 
 TEST_F(EngineTiming, WallClockSetBackMidFadeNeitherStallsTheFadeNorTheIdleClock) {

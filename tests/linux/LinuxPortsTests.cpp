@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fstream>
+#include <functional>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -123,6 +125,7 @@ TEST(GammaStash, RestoresRampsOfDeadProcessesOnlyOnTheirDisplay) {
   TempTree tree;
   const GammaRamps original{{0, 32768, 65535}, {0, 32768, 65535}, {0, 30000, 60000}};
   const GammaRamps dimmed{{0, 100, 200}, {0, 100, 200}, {0, 100, 200}};
+  tree.folder("run");
   // A running process (this one's parent) keeps its file; ours too.
   tree.write("proc/" + std::to_string(getpid()) + "/stat", "1 (t) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 777\n");
   {
@@ -156,7 +159,8 @@ TEST(GammaStash, LivingOwnerAndGarbageFilesAreHandled) {
   TempTree tree;
   const int living = 5151;
   tree.write("proc/5151/stat", "5151 (dimmora x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 999\n");
-  const GammaRamps ramps{{1}, {2}, {3}};
+  const GammaRamps ramps{{1, 9}, {2, 9}, {3, 9}};
+  tree.folder("run");
   {
     GammaStash owner(tree.path("run"), tree.path("proc"), ":0", living);
     ASSERT_TRUE(owner.rememberOriginal("HDMI-1", ramps));
@@ -173,6 +177,92 @@ TEST(GammaStash, LivingOwnerAndGarbageFilesAreHandled) {
   // The same pid, reused by a later process (another start time), no longer counts as the owner.
   tree.write("proc/5151/stat", "5151 (other) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 1234\n");
   EXPECT_EQ(next.recoverAbandoned([&](const std::string&, const GammaRamps&) { return ++calls, 0; }), 1);
+}
+
+TEST(GammaStash, RecoveryFolderIsPrivateOrRefused) {
+  TempTree tree;
+  const unsigned me = getuid();
+  const auto ownerOnly = std::filesystem::perms::owner_all;
+  auto mode = [](const std::filesystem::path& p) {
+    return std::filesystem::symlink_status(p).permissions() & std::filesystem::perms::all;
+  };
+  std::string why;
+  // With a runtime folder, its Dimmora folder; without, a folder of ours in the temporary folder.
+  EXPECT_EQ(GammaStash::recoveryFolder(tree.folder("runtime"), tree.path("tmp"), me, why), tree.path("runtime/Dimmora"));
+  EXPECT_EQ(mode(tree.path("runtime/Dimmora")), ownerOnly);
+  tree.folder("tmp");
+  const auto ours = tree.path("tmp/dimmora-" + std::to_string(me));
+  EXPECT_EQ(GammaStash::recoveryFolder(std::nullopt, tree.path("tmp"), me, why), ours / "Dimmora");
+  EXPECT_EQ(mode(ours), ownerOnly);
+  EXPECT_EQ(mode(ours / "Dimmora"), ownerOnly);
+
+  // What another user could have prepared at that predictable name is refused.
+  struct Case {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> prepare;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"writable by all", [](const auto& p) { std::filesystem::create_directory(p);
+                                              std::filesystem::permissions(p, std::filesystem::perms::all); },
+       "can be written by other users"},
+      {"writable by the group", [](const auto& p) { std::filesystem::create_directory(p);
+                                                    std::filesystem::permissions(p, std::filesystem::perms::owner_all |
+                                                                                        std::filesystem::perms::group_all); },
+       "can be written by other users"},
+      {"a link to a private folder",
+       [&](const auto& p) { std::filesystem::create_directory_symlink(tree.folder("elsewhere"), p); },
+       "is a symbolic link"},
+      {"a file", [](const auto& p) { std::ofstream(p) << "x"; }, "is not a folder"},
+      {"another user's", [](const auto& p) { std::filesystem::create_directory(p);
+                                             std::filesystem::permissions(p, std::filesystem::perms::owner_all);
+                                             if (chown(p.c_str(), 65534, 65534) != 0) std::filesystem::remove(p); },
+       "belongs to another user"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempTree attacked;
+    const auto prepared = attacked.path("dimmora-" + std::to_string(me));
+    c.prepare(prepared);
+    if (!std::filesystem::exists(std::filesystem::symlink_status(prepared))) continue;  // chown needs root
+    why.clear();
+    EXPECT_FALSE(GammaStash::recoveryFolder(std::nullopt, attacked.root(), me, why));
+    EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+    EXPECT_FALSE(std::filesystem::exists(prepared / "Dimmora"));
+    // The same rules hold for the Dimmora folder inside a private one.
+    TempTree runtime;
+    c.prepare(runtime.path("Dimmora"));
+    EXPECT_FALSE(GammaStash::recoveryFolder(runtime.root(), attacked.root(), me, why));
+  }
+}
+
+TEST(GammaStash, OnlyRampsThatCouldBeADisplaysOwnAreRecoveredOrWrittenThroughNoLink) {
+  TempTree tree;
+  tree.folder("run");
+  auto channel = [](std::uint16_t top) { return std::vector<std::uint16_t>{0, static_cast<std::uint16_t>(top / 2), top}; };
+  const GammaRamps nightLight{channel(65535), channel(52000), channel(36000)};  // warm tint: still rising
+  const nlohmann::json black = {{"red", {0, 0, 0}}, {"green", {0, 0, 0}}, {"blue", {0, 0, 0}}};
+  const nlohmann::json inverted = {{"red", {65535, 0, 0}}, {"green", {65535, 0, 0}}, {"blue", {65535, 0, 0}}};
+  const nlohmann::json warm = {{"red", nightLight.red}, {"green", nightLight.green}, {"blue", nightLight.blue}};
+  tree.write("run/gamma-77.json",
+             nlohmann::json{{"pid", 77}, {"started", "1"}, {"display", ":3"},
+                            {"outputs", {{"DP-1", black}, {"DP-2", inverted}, {"DP-3", warm}}}}
+                 .dump());
+  ScopedLogRecorder log;
+  std::map<std::string, GammaRamps> applied;
+  GammaStash next(tree.path("run"), tree.path("proc"), ":3", 78);
+  EXPECT_EQ(next.recoverAbandoned([&](const std::string& name, const GammaRamps& r) { return applied[name] = r, 0; }), 1);
+  EXPECT_EQ(applied, (std::map<std::string, GammaRamps>{{"DP-3", nightLight}}));
+  EXPECT_TRUE(logMentions(*log, "Ignoring recovered gamma of DP-1"));
+  EXPECT_TRUE(logMentions(*log, "Ignoring recovered gamma of DP-2"));
+
+  // A link planted where a temporary file could be expected is never written through.
+  tree.write("victim", "keep");
+  for (const auto* planted : {"run/gamma-78.json.tmp", "run/gamma-78.json"})
+    std::filesystem::create_symlink(tree.path("victim"), tree.path(planted));
+  ASSERT_TRUE(next.rememberOriginal("DP-3", nightLight));
+  EXPECT_EQ(readTextFile(tree.path("victim")), "keep");
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(next.filePath())));
 }
 
 TEST(LinuxGammaTables, FractionsRoundTripThroughSixteenBits) {

@@ -156,7 +156,7 @@ TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
   const auto output = firstOnline(randr);
   ASSERT_TRUE(output);
   TempTree tree;
-  LinuxGammaTables gamma(randr, std::make_unique<GammaStash>(tree.path("run"), "/proc", session->name(), getpid()));
+  LinuxGammaTables gamma(randr, std::make_unique<GammaStash>(tree.folder("run"), "/proc", session->name(), getpid()));
 
   const auto capacity = gamma.capacity(output->id);
   ASSERT_GT(capacity, 1u);
