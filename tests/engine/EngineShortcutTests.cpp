@@ -208,6 +208,7 @@ TEST_F(EngineShortcuts, PreviewsOutlastADisplayPluggedInOrOut) {
   stepStore->setDisplayUsesFullGammaMode(true, 2);
   engine->setManualBrightness(80);
   engine->previewBrightness(30);
+  loop.advance(0.1);  // the preview's write waits for the monitor's bus
   const double previewScale = machine.display(2).gammaScale();
   const auto previewValue = machine.display(1).vcpCurrent();
   ASSERT_LT(previewScale, 0.5);
