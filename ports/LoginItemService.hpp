@@ -17,6 +17,8 @@ class LoginItemService {
   // Both return false and fill `error` with the system's text when refused.
   virtual bool registerItem(std::string& error) = 0;
   virtual bool unregisterItem(std::string& error) = 0;
+  // Whether the system has a settings page where login items are approved.
+  virtual bool hasSystemSettingsLoginItems() const = 0;
   // Opens the system's settings where login items are approved; false when there is none.
   virtual bool openSystemSettingsLoginItems() = 0;
 };

@@ -18,6 +18,12 @@ class PowerAssertions;          // power-assertion summaries
 class HotKeyService;            // global hot-key registration
 class LoginItemService;         // launch-at-login registration
 class HUDPanel;                 // the heads-up panel window
+class UserDefaults;             // interface-only preferences
+class Clipboard;                // the desktop's clipboard
+class FileManager;              // reveal a file in the file manager
+class URLOpener;                // open a web address or a local file
+class ApplicationControl;       // ask the application to quit
+class ScreenGeometry;           // the main screen's available area
 
 struct SystemPorts {
   MainLoop* mainLoop = nullptr;
@@ -35,6 +41,12 @@ struct SystemPorts {
   HotKeyService* hotKeys = nullptr;
   LoginItemService* loginItems = nullptr;
   HUDPanel* hudPanel = nullptr;
+  UserDefaults* userDefaults = nullptr;
+  Clipboard* clipboard = nullptr;
+  FileManager* fileManager = nullptr;
+  URLOpener* urlOpener = nullptr;
+  ApplicationControl* application = nullptr;
+  ScreenGeometry* screens = nullptr;
 };
 
 SystemPorts& systemPorts();

@@ -74,6 +74,7 @@ class LinuxLoginItems final : public LoginItemService {
   bool registerItem(std::string& error) override { return autostart_.registerItem(error); }
   bool unregisterItem(std::string& error) override { return autostart_.unregisterItem(error); }
   // Desktops keep their autostart switches in different tools; there is no one place to open.
+  bool hasSystemSettingsLoginItems() const override { return false; }
   bool openSystemSettingsLoginItems() override { return false; }
 
  private:

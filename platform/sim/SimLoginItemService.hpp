@@ -11,6 +11,7 @@ class SimLoginItemService final : public LoginItemService {
   Status current = Status::notRegistered;
   bool registrationNeedsApproval = false;
   std::optional<std::string> refuseWith;
+  bool hasSettings = true;  // false: a system without a login-items settings page
   int settingsOpened = 0;
 
   Status status() const override { return current; }
@@ -24,7 +25,9 @@ class SimLoginItemService final : public LoginItemService {
     current = Status::notRegistered;
     return true;
   }
+  bool hasSystemSettingsLoginItems() const override { return hasSettings; }
   bool openSystemSettingsLoginItems() override {
+    if (!hasSettings) return false;
     ++settingsOpened;
     return true;
   }

@@ -1,0 +1,182 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/DisplayID.hpp"
+#include "base/Signal.hpp"
+#include "base/Uuid.hpp"
+#include "menu/GlassAppearance.hpp"
+#include "menu/MaintenanceActions.hpp"
+#include "menu/MenuLayout.hpp"
+#include "menu/MenuPicker.hpp"
+#include "services/LoginLaunchController.hpp"
+
+class StepStore;
+class DisplayStore;
+class IdleBrightnessEngine;
+
+// The settings window's state and rules, without drawing: the four interface
+// preferences, the previews a drag runs, what happens when the window shows
+// and hides, and what every row shows and does. The Qt view asks it for each
+// value and label and calls it for each action; `changed` tells the view to
+// refresh what it shows of this state (the stores and the engine have their
+// own signals). Main thread only. The models must outlive it.
+class MenuViewState {
+ public:
+  // Interface preferences (systemPorts().userDefaults), never in the configuration file.
+  static constexpr const char* advancedExpandedKey = "menu.advancedExpanded";
+  static constexpr const char* displaysExpandedKey = "menu.masterExpanded";  // the displays section
+  static constexpr const char* stepsExpandedKey = "menu.stepsExpanded";
+  static constexpr const char* glassTransparencyKey = "menu.glassTransparency";
+
+  struct Options {
+    // Where /etc/os-release, /proc/sys/kernel/osrelease and the package
+    // database are read (tests use a fake tree).
+    std::filesystem::path systemRoot = "/";
+    // The project's web site, "" for none (the DIMMORA_HOMEPAGE build setting by default).
+    std::string homepage = MaintenanceActions::buildHomepage();
+  };
+
+  MenuViewState(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,
+                std::shared_ptr<IdleBrightnessEngine> engine, Options options);
+  MenuViewState(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,
+                std::shared_ptr<IdleBrightnessEngine> engine)
+      : MenuViewState(std::move(stepStore), std::move(displayStore), std::move(engine), Options{}) {}
+  ~MenuViewState();
+  MenuViewState(const MenuViewState&) = delete;
+  MenuViewState& operator=(const MenuViewState&) = delete;
+
+  Signal<> changed;
+  // The window is closing: drags in progress stop before the previews end.
+  Signal<> hiding;
+
+  // ---- sections (persisted) ----
+  bool isAdvancedSettingsOpen() const;
+  bool isDisplaysOpen() const;
+  bool isStepsOpen() const;
+  void setAdvancedSettingsOpen(bool open);
+  void setDisplaysOpen(bool open);
+  void setStepsOpen(bool open);
+
+  // ---- glass ----
+  // The saved percent as the window uses it: clamped to 0...100, 35 when corrupt.
+  double savedGlassTransparency() const;
+  // The transparency slider: saves the percent and updates the shared appearance.
+  void setGlassTransparency(double percent);
+  GlassAppearance& glassAppearance() { return glassAppearance_; }
+
+  // ---- window ----
+  MenuHeights& heights() { return heights_; }
+  MenuWindowAnchor& anchor() { return anchor_; }
+  bool menuVisible() const { return menuVisible_; }
+  // The window was shown: glass from the saved percent, engine told, screen
+  // height and login state read again.
+  void appear();
+  // The window was hidden: cards dismissed, running previews and edits ended.
+  void disappear();
+  // The application became active again (re-reads the login state).
+  void applicationBecameActive();
+
+  // ---- previews ----
+  struct RangeHandle {
+    DisplayID displayID;
+    bool minimum;
+    friend bool operator==(const RangeHandle&, const RangeHandle&) = default;
+  };
+  void beginStepBrightnessPreview(const Uuid& id, double brightnessPercent);
+  void endStepBrightnessPreview(const Uuid& id);
+  void endStepBrightnessPreviewIfNeeded();
+  const std::optional<Uuid>& previewingStepID() const { return previewingStepID_; }
+  // The range editor's drag start (editing true) and end, with the handle.
+  void displayRangeEditingChanged(DisplayID displayID, bool editing, bool minimum);
+  const std::optional<RangeHandle>& previewingMaster() const { return previewingMaster_; }
+
+  // ---- master control ----
+  // Disabled when every target display has a fixed range (and there is one).
+  bool masterControlEnabled() const;
+  std::string masterControlTooltip() const;
+
+  // ---- pause ----
+  std::string pauseButtonLabel() const;
+  // The menu's entries: while paused, "resume_dimming" first (then a
+  // separator), then one entry per duration of MenuLabels::pauseDurations.
+  bool pauseMenuShowsResume() const;
+  std::vector<std::string> pauseDurationLabels() const;
+  // Index into MenuLabels::pauseDurations.
+  void choosePauseDuration(std::size_t index);
+  void resumeDimming();
+  // "Dimming resumes at 21:30" while paused.
+  std::optional<std::string> resumeAtText() const;
+  void setPauseDuringMediaPlayback(bool enabled);
+
+  // ---- displays section ----
+  std::size_t displayCount() const;
+  bool isDisplaySelected(DisplayID id) const;
+  void setDisplaySelected(DisplayID id, bool selected);
+  bool displayUsesFullGammaMode(DisplayID id) const;
+  void setDisplayUsesFullGammaMode(DisplayID id, bool enabled);
+  // The localized control status ("control_unchecked" before the first write).
+  std::string displayControlStatusText(DisplayID id) const;
+
+  // ---- steps section ----
+  // The first step (at 0 seconds) keeps its time and cannot be removed.
+  bool isStepEditable(const Uuid& id) const;
+  bool canRemoveStep(const Uuid& id) const;
+  // Typing in a step's time field (ignored for the first step).
+  void setStepIdleSeconds(const Uuid& id, double seconds);
+  // Leaving or submitting the field: the steps are sorted by time.
+  void submitStepIdleSeconds();
+  void removeStep(const Uuid& id);
+  void addStep();
+
+  // ---- advanced section ----
+  MenuPicker languagePicker();
+  MenuPicker safetyMinimumPicker();
+  MenuPicker increaseMaxShortcutPicker();
+  MenuPicker decreaseMaxShortcutPicker();
+  MenuPicker fadeDurationPicker();
+  MenuPicker frameRatePicker();
+  MenuPicker fadeCurvePicker();
+  LoginLaunchController& loginLaunch() { return loginLaunch_; }
+  void setLaunchAtLogin(bool enabled);
+  // "approve_login" is offered only while approval is needed and the system
+  // has a place where it is given.
+  bool showsApproveLogin() const;
+  void approveLogin();
+  bool showsRestoreShortcutUnavailable() const;
+
+  // ---- maintenance and confirmation cards ----
+  MaintenanceActions& maintenance() { return maintenance_; }
+
+  StepStore& stepStore() { return *stepStore_; }
+  DisplayStore& displayStore() { return *displayStore_; }
+  IdleBrightnessEngine& engine() { return *engine_; }
+
+ private:
+  friend class MaintenanceActions;  // reset puts the preferences back
+  bool preference(const char* key) const;
+  void setPreference(const char* key, bool value);
+  void setGlassPreference(double percent);
+  void endInteractiveEdit();
+  void endRangePreview();
+
+  std::shared_ptr<StepStore> stepStore_;
+  std::shared_ptr<DisplayStore> displayStore_;
+  std::shared_ptr<IdleBrightnessEngine> engine_;
+  GlassAppearance glassAppearance_;
+  MenuHeights heights_;
+  MenuWindowAnchor anchor_;
+  LoginLaunchController loginLaunch_;
+  bool menuVisible_ = false;
+  std::optional<Uuid> previewingStepID_;
+  std::optional<RangeHandle> previewingMaster_;
+  // Preferences kept here when the system offers no user defaults.
+  std::map<std::string, double> unsavedPreferences_;
+  MaintenanceActions maintenance_;
+  std::vector<Subscription> subscriptions_;
+};

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/DisplayID.hpp"
+#include "base/Signal.hpp"
+#include "base/Uuid.hpp"
+#include "menu/SliderGeometry.hpp"
+#include "menu/SliderUpdateCoalescer.hpp"
+
+class MenuViewState;
+
+// The input rules of the window's custom single-value slider: a drag from
+// mouse down to mouse up, values delivered through a coalescer (or at once),
+// accessibility steps of 5. The widget passes pointer x positions and its
+// width and draws `value()` with SliderGeometry; `valueChanged` asks it to
+// repaint and update its accessibility value. Made by the factories below.
+class SliderController {
+ public:
+  static constexpr double accessibilityStep = 5;
+
+  // The master level: drives the engine's manual brightness.
+  static std::unique_ptr<SliderController> master(MenuViewState& menu);
+  // One step's brightness: previews it while dragged (the menu brackets the
+  // drag in a step preview) and stores it in the step list.
+  static std::unique_ptr<SliderController> stepBrightness(MenuViewState& menu, const Uuid& stepID);
+  // The glass transparency: every change at once, no engine involved.
+  static std::unique_ptr<SliderController> glassTransparency(MenuViewState& menu);
+
+  ~SliderController();
+  SliderController(const SliderController&) = delete;
+  SliderController& operator=(const SliderController&) = delete;
+
+  double value() const { return value_; }
+  bool isEditing() const { return editing_; }
+  bool isDisabled() const { return disabled_; }
+  void setDisabled(bool disabled);
+  bool showsValue() const { return showsValue_; }
+  // "dim_label", "everyday_brightness" or "glass_transparency", localized.
+  const std::string& accessibilityLabel() const { return accessibilityLabel_; }
+  SliderGeometry geometry(double width) const { return {width, SliderGeometry::intrinsicHeight, showsValue_}; }
+
+  void mouseDown(double x, double width);
+  void mouseDragged(double x, double width);
+  void mouseUp(double x, double width);
+  void increment();
+  void decrement();
+
+  Signal<> valueChanged;
+
+ private:
+  struct Actions {
+    std::function<void()> begin;
+    std::function<void(double)> change;
+    std::function<void()> end;
+    // Without a change action, an accessibility step goes here instead.
+    std::function<void(double)> step;
+  };
+  SliderController(Actions actions, bool showsValue, bool immediateChanges, std::string accessibilityLabel);
+  // A model change while no drag runs.
+  void showModelValue(double value);
+  // The window closed mid-drag: the last value goes out, the menu ends the edit.
+  void abandonDrag();
+  bool store(double value);
+  void deliver(double value);
+  void stepBy(double delta);
+
+  Actions actions_;
+  bool showsValue_;
+  bool immediateChanges_;
+  std::string accessibilityLabel_;
+  SliderUpdateCoalescer updates_;
+  double value_ = 100;
+  bool disabled_ = false;
+  bool editing_ = false;
+  std::vector<Subscription> subscriptions_;
+};
+
+// The input rules of a display's two-handle range editor: the track runs from
+// the safety minimum to 100; a press takes the nearer handle; dragging writes
+// the display's limit (coalesced) and previews it on the display.
+class DisplayRangeController {
+ public:
+  // Reports each drag's start and end to the menu's display range preview.
+  DisplayRangeController(MenuViewState& menu, DisplayID displayID);
+  DisplayRangeController(const DisplayRangeController&) = delete;
+  DisplayRangeController& operator=(const DisplayRangeController&) = delete;
+
+  DisplayID displayID() const { return displayID_; }
+  double minimum() const { return minimum_; }
+  double maximum() const { return maximum_; }
+  // Which handle is being dragged (true: the minimum); none when idle.
+  const std::optional<bool>& editingMinimum() const { return editingMinimum_; }
+  RangeGeometry geometry(double width) const;
+  std::string minimumCaption() const;
+  std::string maximumCaption() const;
+
+  void mouseDown(double x, double width);
+  void mouseDragged(double x, double width);
+  void mouseUp(double x, double width);
+  // Reads both values from the store again.
+  void refresh();
+
+  Signal<> valueChanged;
+
+ private:
+  void deliver(bool minimum, double value);
+  double storedValue(bool minimum) const;
+  // The window closed mid-drag: the menu ends the preview itself.
+  void abandonDrag();
+
+  MenuViewState& menu_;
+  DisplayID displayID_;
+  SliderUpdateCoalescer updates_;
+  std::optional<bool> editingMinimum_;
+  double minimum_ = 5;
+  double maximum_ = 100;
+  std::vector<Subscription> subscriptions_;
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "ports/UserDefaults.hpp"
+
+// Preferences held in memory as the text a settings file would hold, so a
+// test can plant a corrupt value ("abc", "nan") the way a hand-edited file would.
+class SimUserDefaults final : public UserDefaults {
+ public:
+  std::map<std::string, std::string> values;
+
+  std::optional<bool> boolValue(const std::string& key) const override;
+  std::optional<double> doubleValue(const std::string& key) const override;
+  void setBool(const std::string& key, bool value) override { values[key] = value ? "true" : "false"; }
+  void setDouble(const std::string& key, double value) override;
+  void remove(const std::string& key) override { values.erase(key); }
+};

@@ -1,0 +1,132 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "display/DDCBrightness/ControlStatusStore.hpp"
+#include "display/DDCBrightness/DDCBrightnessController.hpp"
+#include "display/DisplayStore.hpp"
+#include "engine/IdleBrightnessEngine.hpp"
+#include "menu/MenuViewState.hpp"
+#include "platform/sim/SimDesktop.hpp"
+#include "platform/sim/SimEnvironment.hpp"
+#include "platform/sim/SimHUDPanel.hpp"
+#include "platform/sim/SimHotKeyService.hpp"
+#include "platform/sim/SimIdleTime.hpp"
+#include "platform/sim/SimInputMonitors.hpp"
+#include "platform/sim/SimLoginItemService.hpp"
+#include "platform/sim/SimPowerAssertions.hpp"
+#include "platform/sim/SimUserDefaults.hpp"
+#include "platform/sim/SimulatedMachine.hpp"
+#include "platform/sim/SimulatedMachineScope.hpp"
+#include "platform/sim/TemporaryFolder.hpp"
+#include "platform/sim/VirtualMainLoop.hpp"
+#include "ports/SystemNotifications.hpp"
+#include "services/DiagnosticCapture.hpp"
+#include "services/L10n.hpp"
+#include "services/PowerAssertionMonitor.hpp"
+#include "services/ShortcutHUD.hpp"
+#include "settings/StepStore.hpp"
+
+inline void writeFile(const std::filesystem::path& file, const std::string& content) {
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << content;
+}
+
+// The window's rules over the real stores and engine on a simulated machine:
+// a virtual loop, in-memory preferences, a recording desktop (clipboard, file
+// manager, browser, quit), a login-item service, a private configuration
+// folder and a fake system tree (os-release, dpkg database).
+class MenuTest : public ::testing::Test {
+ protected:
+  MenuTest() {
+    ControlStatusStore::shared().clear();
+    ShortcutHUD::resetForTesting();
+    DiagnosticCapture::resetForTesting();
+    L10n::resetForTesting();
+    environment.applicationSupport = configRoot;
+    environment.home = home.path();
+    environment.executable = home.path() / "bin" / "dimmora";
+    environment.languages = {"en-US"};
+    writeFile(*environment.executable, "program");
+  }
+  ~MenuTest() override {
+    menu.reset();
+    engine.reset();
+    DiagnosticCapture::resetForTesting();
+    ControlStatusStore::shared().clear();
+    ShortcutHUD::resetForTesting();
+    L10n::resetForTesting();
+  }
+
+  SystemPorts portsFor() {
+    SystemPorts ports = machine.ports();
+    ports.mainLoop = &loop;
+    ports.environment = &environment;
+    ports.idleTime = &idle;
+    ports.inputMonitors = &input;
+    ports.notifications = &notifications;
+    ports.hotKeys = &hotKeys;
+    ports.powerAssertions = &powerAssertions;
+    ports.hudPanel = &hudPanel;
+    ports.loginItems = &loginItems;
+    ports.userDefaults = &defaults;
+    ports.clipboard = &clipboard;
+    ports.fileManager = &fileManager;
+    ports.urlOpener = &urlOpener;
+    ports.application = &application;
+    ports.screens = &screens;
+    return ports;
+  }
+
+  // The models as the program has them after its startup task, and the window's state over them.
+  void makeMenu(MenuViewState::Options options = {}) {
+    stepStore = std::make_shared<StepStore>();
+    displayStore = std::make_shared<DisplayStore>();
+    powerMonitor = std::make_shared<PowerAssertionMonitor>();
+    engine = std::make_shared<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor,
+                                                    std::make_unique<DDCBrightnessController>());
+    std::set<DisplayID> all;
+    for (const auto& display : displayStore->displays.get()) all.insert(display.displayID);
+    stepStore->selectedDisplayIDs = all;
+    stepStore->reconcileDisplays(displayStore->displays.get());
+    engine->start();
+    if (options.systemRoot == "/") options.systemRoot = systemRoot.path();
+    menu = std::make_unique<MenuViewState>(stepStore, displayStore, engine, options);
+  }
+
+  std::filesystem::path configFolder() const { return configRoot / "Dimmora"; }
+  std::size_t saves() const { return stepStore->completedSaveCount(); }
+
+  VirtualMainLoop loop;
+  SimulatedMachine machine{&loop};
+  SimIdleTime idle{loop};
+  SimInputMonitors input{&idle};
+  SystemNotifications notifications;
+  SimEnvironment environment;
+  SimHotKeyService hotKeys;
+  SimPowerAssertions powerAssertions;
+  SimHUDPanel hudPanel;
+  SimLoginItemService loginItems;
+  SimUserDefaults defaults;
+  SimClipboard clipboard;
+  SimFileManager fileManager;
+  SimURLOpener urlOpener;
+  SimApplicationControl application;
+  SimScreenGeometry screens;
+  TemporaryFolder home{"dimmora-menu-home"};
+  TemporaryFolder systemRoot{"dimmora-menu-root"};
+  const std::filesystem::path configRoot = home.path() / ".config";
+  std::unique_ptr<SimulatedMachineScope> scope = std::make_unique<SimulatedMachineScope>(portsFor());
+
+  std::shared_ptr<StepStore> stepStore;
+  std::shared_ptr<DisplayStore> displayStore;
+  std::shared_ptr<PowerAssertionMonitor> powerMonitor;
+  std::shared_ptr<IdleBrightnessEngine> engine;
+  std::unique_ptr<MenuViewState> menu;
+};
