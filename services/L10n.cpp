@@ -8,6 +8,7 @@
 
 #include "ports/Environment.hpp"
 #include "ports/SystemPorts.hpp"
+#include "services/AppLog.hpp"
 
 namespace fs = std::filesystem;
 
@@ -102,6 +103,8 @@ const L10n::Table& L10n::loadTable() {
   if (s.cachedLanguageCode == code && s.cachedTable) return *s.cachedTable;
   auto table = firstReadableTable(code);
   if (!table && code != "en") table = firstReadableTable("en");
+  // Every text would show as its key: worth one line per language switch.
+  if (!table) AppLog::app.error("No localization table found for \"" + code + "\"; texts show their keys");
   s.cachedLanguageCode = code;
   s.cachedTable = table ? std::move(*table) : Table{};
   return *s.cachedTable;

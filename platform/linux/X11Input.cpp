@@ -57,6 +57,7 @@ void X11IdleTime::noticeAlarms() {
   const auto now = std::chrono::steady_clock::now();
   if (now - checkedAt_ < std::chrono::milliseconds(5)) return;
   checkedAt_ = now;
+  if (!session_.hasInput()) return;
   XEvent event;
   auto matches = [](Display*, XEvent* candidate, XPointer self) -> Bool {
     const auto* idle = reinterpret_cast<const X11IdleTime*>(self);
@@ -87,7 +88,7 @@ std::optional<double> X11IdleTime::query() {
     XSyncIntsToValue(&attributes.trigger.wait_value, static_cast<unsigned int>(below & 0xFFFFFFFF),
                      static_cast<int>(below >> 32));
     XSyncChangeAlarm(display, alarm_, XSyncCAValue, &attributes);
-    XFlush(display);
+    session_.flush();
     anchor_ = Anchor{idle, std::chrono::steady_clock::now()};
     checkedAt_ = anchor_->readAt;
   }

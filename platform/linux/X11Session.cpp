@@ -1,6 +1,7 @@
 #include "platform/linux/X11Session.hpp"
 
 #include <X11/Xlib.h>
+#include <poll.h>
 
 #include <cstdlib>
 
@@ -71,8 +72,23 @@ void X11Session::processPending() {
   }
 }
 
+void X11Session::processQueued() {
+  if (alive_ && XQLength(display_) > 0) processPending();
+}
+
+bool X11Session::hasInput() const {
+  if (!alive_) return false;
+  if (XQLength(display_) > 0) return true;
+  pollfd descriptor{ConnectionNumber(display_), POLLIN, 0};
+  return ::poll(&descriptor, 1, 0) > 0;
+}
+
 void X11Session::flush() {
-  if (alive_) XFlush(display_);
+  // XFlush also reads the connection; with nothing sent since the last one it
+  // would be a wasted system call on every turn of the loop.
+  if (!alive_ || NextRequest(display_) == flushedUpTo_) return;
+  XFlush(display_);
+  flushedUpTo_ = NextRequest(display_);
 }
 
 int X11Session::trapErrors(const std::function<void()>& requests) {

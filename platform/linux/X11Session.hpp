@@ -38,7 +38,14 @@ class X11Session {
   // Handlers see every event read from the connection.
   using EventHandler = std::function<void(XEvent&)>;
   [[nodiscard]] Subscription onEvent(EventHandler handler);
+  // Handles every event that arrived, reading the connection for more.
   void processPending();
+  // Handles only what Xlib has already read (while waiting for a reply):
+  // the connection's descriptor no longer shows those as readable.
+  void processQueued();
+  // Whether an event waits in Xlib's queue or on the connection, without
+  // reading it: one poll at most.
+  bool hasInput() const;
   void flush();
 
   // Runs `requests`, waits for the server to answer them and returns the
@@ -56,5 +63,6 @@ class X11Session {
   Display* display_;
   std::string name_;
   bool alive_ = true;
+  unsigned long flushedUpTo_ = 0;  // the request number that follows the last flush
   Signal<XEvent&> events_;
 };

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "platform/linux/PortalGlobalShortcuts.hpp"
 #include "services/AppLog.hpp"
 
 namespace fs = std::filesystem;
@@ -77,7 +78,12 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
   idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
   if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);
-  hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
+  // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
+  if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
+    hotKeys_ = std::move(portal);
+  } else {
+    hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
+  }
   const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
   loginItems_ = std::make_unique<LinuxLoginItems>(
       XdgAutostart(environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),
@@ -94,7 +100,7 @@ void DesktopBinding::wire(TerminationSignals& signals) {
   watch_.watch(session_->fileDescriptor(), [this] { session_->processPending(); });
   if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
-      session_->processPending();
+      session_->processQueued();
       session_->flush();
       if (bus_->hasQueuedMessages()) bus_->process();
     });

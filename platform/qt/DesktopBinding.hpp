@@ -70,7 +70,7 @@ class DesktopBinding {
   std::unique_ptr<LinuxIdleTime> idleTime_;
   std::unique_ptr<QtInputMonitors> inputMonitors_;
   std::unique_ptr<LinuxPowerAssertions> powerAssertions_;
-  std::unique_ptr<LinuxHotKeyService> hotKeys_;
+  std::unique_ptr<HotKeyService> hotKeys_;
   std::unique_ptr<LinuxLoginItems> loginItems_;
   QtDescriptorWatch watch_;
   std::vector<Subscription> subscriptions_;

@@ -7,10 +7,11 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "AppTestSupport.hpp"
-#include "PrivateSessionBus.hpp"
+#include "BusClient.hpp"
 
 namespace {
 constexpr const char* kName = "io.github.dimmora.Dimmora";
@@ -50,7 +51,7 @@ class DBusInterface : public DimmoraApp {
   }
   // Starts the program on the private bus and waits until it owns its name.
   std::unique_ptr<App> start() {
-    auto app = std::make_unique<App>(tree, std::vector<std::string>{bus.environment()});
+    auto app = std::make_unique<App>(tree, std::vector<std::string>{busEnvironment()});
     EXPECT_TRUE(waitFor([&] { return client.hasOwner(kName); }, 10s)) << "the program never took its bus name";
     return app;
   }
@@ -62,8 +63,10 @@ class DBusInterface : public DimmoraApp {
   }
   std::optional<double> property(const std::string& name) { return client.number(kName, kPath, kInterface, name); }
 
-  PrivateSessionBus bus{tree};
-  BusClient client{bus.address};
+  std::string busEnvironment() const { return "DBUS_SESSION_BUS_ADDRESS=" + bus.address(); }
+
+  PrivateSessionBus bus;
+  BusClient client{bus.address()};
 };
 
 TEST_F(DBusInterface, MethodsMoveTheScreenAndTheSavedMasterLevel) {
@@ -197,7 +200,7 @@ TEST_F(DBusInterface, ASecondStartShowsTheFirstWindowLeavesTheScreenAloneAndExit
   const auto level = xrandrBrightness();
   const auto windows = visibleWindows(first->pid());
 
-  App second(tree, {bus.environment()});
+  App second(tree, {busEnvironment()});
   EXPECT_EQ(second.waitExit(10s), 0);
   EXPECT_NE(readTextFile(tree.path("app.log")).value_or("").find("Dimmora is already running"), std::string::npos);
   EXPECT_TRUE(waitFor([&] { return visibleWindows(first->pid()) > windows; }, 3s));
@@ -217,4 +220,62 @@ TEST_F(DBusInterface, RunsWithOtherUsersOfTheSameBusApartByRuntimeFolder) {
   EXPECT_EQ(elsewhere.waitExit(5s), 1);  // it went on to start (and stopped for want of a display)
   EXPECT_EQ(readTextFile(other.path("app.log")).value_or("").find("already running"), std::string::npos);
   EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+// The desktop portal's global shortcuts, from a fake portal on the private bus.
+class PortalShortcuts : public DBusInterface {
+ protected:
+  void SetUp() override {
+    DBusInterface::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    portal_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{DIMMORA_SOURCE_DIR "/tests/e2e/fake_portal.py", tree.path("portal.json").string()},
+        std::vector<std::string>{busEnvironment()}, tree.path("portal.log"));
+    ASSERT_TRUE(waitFor([&] { return client.hasOwner("org.freedesktop.portal.Desktop"); }, 5s))
+        << readTextFile(tree.path("portal.log")).value_or("");
+  }
+  nlohmann::json record() {
+    const auto text = readTextFile(tree.path("portal.json")).value_or("{}");
+    const auto parsed = nlohmann::json::parse(text, nullptr, false);
+    return parsed.is_object() ? parsed : nlohmann::json::object();
+  }
+  bool activate(const std::string& shortcut) {
+    return client
+        .call("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "io.github.dimmora.test.FakePortal",
+              "Activate", [&](sd_bus_message* m) { return sd_bus_message_append(m, "s", shortcut.c_str()); })
+        .ok;
+  }
+
+ private:
+  std::unique_ptr<ChildProcess> portal_;
+};
+
+TEST_F(PortalShortcuts, TheThreeActionsAreBoundAndAnActivationMovesTheMasterLevel) {
+  auto app = start();
+  ASSERT_TRUE(waitFor([&] { return record()["bound"].size() == 3; }, 5s)) << record().dump();
+  const auto state = record();
+  EXPECT_EQ(state["app_id"], "io.github.dimmora.Dimmora");
+  EXPECT_EQ(state["sessions"].size(), 1u);  // one session, bound once
+  std::map<std::string, std::string> triggers;
+  for (const auto& shortcut : state["bound"]) {
+    triggers[shortcut["id"]] = shortcut["preferred_trigger"];
+    EXPECT_FALSE(shortcut["description"].get<std::string>().empty());
+  }
+  // The default keys, with the modifiers the X11 grabs would use.
+  EXPECT_EQ(triggers["increase-master"], "CTRL+ALT+SHIFT+F2");
+  EXPECT_EQ(triggers["decrease-master"], "CTRL+ALT+SHIFT+F1");
+  EXPECT_EQ(triggers["restore-maximum"], "CTRL+ALT+r");
+
+  ASSERT_TRUE(activate("decrease-master"));
+  ASSERT_TRUE(activate("decrease-master"));
+  EXPECT_TRUE(waitFor([&] { return savedMaster(tree) == 90.0; }, 3s));
+  EXPECT_LT(xrandrBrightness().value_or(1), 1.0);
+  ASSERT_TRUE(activate("increase-master"));
+  EXPECT_TRUE(waitFor([&] { return property("MasterPercent") == 95.0; }, 3s));
+  ASSERT_TRUE(activate("restore-maximum"));
+  EXPECT_TRUE(waitFor([&] { return savedMaster(tree) == 100.0 && atFull(); }, 3s));
+  ASSERT_TRUE(activate("no-such-shortcut"));  // ignored
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+  EXPECT_NE(readTextFile(tree.path("app.log")).value_or("").find("Global shortcuts bound through the desktop portal"),
+            std::string::npos);
 }

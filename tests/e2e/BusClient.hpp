@@ -1,8 +1,7 @@
 #pragma once
 
-// A dbus-daemon of the test's own, and a client connection to it for calling
-// methods, reading properties and collecting signals.
-#include <signal.h>
+// A client of the test's private session bus for calling the program's
+// methods, reading its properties and collecting its change signals.
 #include <systemd/sd-bus.h>
 
 #include <chrono>
@@ -12,43 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "AppTestSupport.hpp"
-
-class PrivateSessionBus {
- public:
-  // Listens on a socket inside `tree`; no service activation, so nothing but
-  // what the test starts can appear on it.
-  explicit PrivateSessionBus(const TempTree& tree) {
-    const auto socket = tree.path("session-bus");
-    address = "unix:path=" + socket.string();
-    const auto config = tree.write("session-bus.conf", R"(<!DOCTYPE busconfig PUBLIC
- "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>)" + address + R"(</listen>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)");
-    const auto pid = run("dbus-daemon --config-file=" + config.string() + " --fork --print-pid");
-    if (!pid.empty()) pid_ = std::stoi(pid);
-    waitFor([&] { return std::filesystem::exists(socket); }, 5s);
-  }
-  ~PrivateSessionBus() {
-    if (pid_ > 0) kill(pid_, SIGTERM);
-  }
-  bool isRunning() const { return pid_ > 0; }
-  std::string environment() const { return "DBUS_SESSION_BUS_ADDRESS=" + address; }
-
-  std::string address;
-
- private:
-  int pid_ = -1;
-};
+#include "../linux/SessionBusTestSupport.hpp"
 
 // One client connection. Everything is synchronous; signals are collected
 // while the connection is pumped (every call pumps too).
@@ -65,27 +28,10 @@ class BusClient {
     std::string errorMessage;
   };
 
-  explicit BusClient(const std::string& address) {
-    if (sd_bus_new(&bus_) < 0) return;
-    sd_bus_set_address(bus_, address.c_str());
-    sd_bus_set_bus_client(bus_, 1);
-    if (sd_bus_start(bus_) < 0) bus_ = sd_bus_unref(bus_);
-  }
-  ~BusClient() {
-    sd_bus_slot_unref(match_);
-    sd_bus_flush_close_unref(bus_);
-  }
+  explicit BusClient(const std::string& address) : connection_(address), bus_(connection_.get()) {}
+  ~BusClient() { sd_bus_slot_unref(match_); }
   bool isConnected() const { return bus_ != nullptr; }
-
-  bool hasOwner(const std::string& name) {
-    int owned = 0;
-    sd_bus_message* reply = nullptr;
-    if (sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                           "NameHasOwner", nullptr, &reply, "s", name.c_str()) >= 0)
-      sd_bus_message_read(reply, "b", &owned);
-    sd_bus_message_unref(reply);
-    return owned != 0;
-  }
+  bool hasOwner(const std::string& name) { return nameHasOwner(bus_, name.c_str()); }
 
   // `append` adds the arguments; none by default.
   Result call(const std::string& destination, const std::string& path, const std::string& interface,
@@ -141,15 +87,9 @@ class BusClient {
 
   // Handles what arrives for `duration`, or until `done` holds.
   bool pump(std::chrono::milliseconds duration, const std::function<bool()>& done = {}) {
-    const auto deadline = std::chrono::steady_clock::now() + duration;
-    for (;;) {
-      while (sd_bus_process(bus_, nullptr) > 0) {
-      }
-      if (done && done()) return true;
-      const auto now = std::chrono::steady_clock::now();
-      if (now >= deadline) return done ? done() : true;
-      sd_bus_wait(bus_, std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count());
-    }
+    const bool finished = pumpBuses({bus_}, done ? done : [] { return false; },
+                                    std::chrono::duration<double>(duration).count());
+    return done ? finished : true;
   }
 
   std::vector<Changed> changes;
@@ -194,6 +134,7 @@ class BusClient {
     changes.push_back(std::move(changed));
   }
 
-  sd_bus* bus_ = nullptr;
+  BusConnection connection_;
+  sd_bus* bus_;
   sd_bus_slot* match_ = nullptr;
 };

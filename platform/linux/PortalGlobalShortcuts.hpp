@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/MainLoop.hpp"
+#include "ports/HotKeyService.hpp"
+
+typedef struct sd_bus sd_bus;
+typedef struct sd_bus_slot sd_bus_slot;
+typedef struct sd_bus_message sd_bus_message;
+
+// Global shortcuts through the desktop portal (org.freedesktop.portal.GlobalShortcuts),
+// for desktops where no client may grab keys (Wayland) or that let the user
+// rebind shortcuts in their own settings. The three actions are bound once
+// per session with the keys of the first registrations as preferred triggers;
+// from then on the desktop owns the keys, and a registration only decides
+// whether an activation is passed on.
+class PortalGlobalShortcuts final : public HotKeyService {
+ public:
+  static constexpr const char* portalName = "org.freedesktop.portal.Desktop";
+  static constexpr const char* portalPath = "/org/freedesktop/portal/desktop";
+  static constexpr const char* portalInterface = "org.freedesktop.portal.GlobalShortcuts";
+  // The application ID the portal knows us by.
+  static constexpr const char* applicationID = "io.github.dimmora.Dimmora";
+
+  // nullptr when the session bus has no portal that offers global shortcuts.
+  static std::unique_ptr<PortalGlobalShortcuts> connect(sd_bus* bus, MainLoop& loop);
+  ~PortalGlobalShortcuts() override;
+  PortalGlobalShortcuts(const PortalGlobalShortcuts&) = delete;
+  PortalGlobalShortcuts& operator=(const PortalGlobalShortcuts&) = delete;
+
+  InstallResult installEventHandler(Handler handler) override;
+  RegisterResult registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, Identity identity) override;
+  std::int32_t unregisterEventHotKey(HotKeyRef hotKey) override;
+
+  // "increase-master", "decrease-master", "restore-maximum" for the ids 1, 2, 3.
+  static std::optional<std::string> shortcutName(std::uint32_t id);
+  // The portal's trigger text ("CTRL+ALT+u", "CTRL+ALT+SHIFT+F2"); nullopt for keys outside the table.
+  static std::optional<std::string> preferredTrigger(std::uint32_t keyCode, std::uint32_t modifiers);
+  // Returned for codes outside the table, and for a combination or an action already registered.
+  static constexpr std::int32_t kUnsupported = -50;
+  static constexpr std::int32_t kTaken = -9878;
+
+ private:
+  struct Registration {
+    std::uint32_t keyCode;
+    std::uint32_t modifiers;
+    Identity identity;
+  };
+  PortalGlobalShortcuts(sd_bus* bus, MainLoop& loop);
+  void createSession();
+  void bindShortcuts();
+  using Append = std::function<int(sd_bus_message*)>;
+  // Calls `method` with its `arguments`, then an options dictionary holding a
+  // request token and the entries `options` adds; `onResponse` gets the
+  // portal's answer (0 for success) and its results.
+  bool request(const char* method, const Append& arguments, const Append& options,
+               std::function<void(std::uint32_t, sd_bus_message*)> onResponse);
+  void handleActivated(sd_bus_message* message);
+
+  sd_bus* bus_;
+  MainLoop& loop_;
+  std::optional<Handler> handler_;
+  std::map<HotKeyRef, Registration> registrations_;
+  HotKeyRef nextRef_ = 1;
+  std::optional<std::string> sessionHandle_;
+  bool bound_ = false;
+  ScheduledWork pendingBind_;
+  unsigned nextToken_ = 0;
+  sd_bus_slot* activated_ = nullptr;
+  sd_bus_slot* response_ = nullptr;
+  std::function<void(std::uint32_t, sd_bus_message*)> onResponse_;
+};
