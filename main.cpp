@@ -11,7 +11,9 @@
 #include "platform/linux/RemoteControlService.hpp"
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/qt/DesktopBinding.hpp"
+#include "platform/wayland/DesktopSession.hpp"
 #include "services/AppLog.hpp"
+#include "services/DDCDebug.hpp"
 #include "ui/HUDPanelView.hpp"
 
 int main(int argc, char** argv) {
@@ -31,28 +33,32 @@ int main(int argc, char** argv) {
   }
   if (instance.outcome() == InstanceLock::Outcome::failed)
     AppLog::app.error("Cannot make sure Dimmora runs only once: " + instance.error());
+  const DesktopSession session = chooseDesktopSession(environment);
   std::string error;
-  auto session = DesktopBinding::connect(environment, error);
-  if (!session) {
+  auto connection = DesktopBinding::connect(session, error);
+  if (!connection) {
     std::fprintf(stderr, "dimmora: %s\n", error.c_str());
     return 1;
   }
+  const bool wayland = session.kind == DesktopSession::Kind::wayland;
+  AppLog::app.log(std::string(wayland ? "Wayland" : "X11") + " session: " + session.reason);
   DBusSession::preventAutolaunch(environment);
-  // Gamma, idle time and key grabs are X11 facilities: under Wayland the program runs through XWayland.
-  qputenv("QT_QPA_PLATFORM", "xcb");
+  qputenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb");
   QApplication application(argc, argv);
   QApplication::setApplicationName("Dimmora");
   QApplication::setQuitOnLastWindowClosed(false);
 
-  auto binding = DesktopBinding::create(environment, std::move(session), signals, DesktopBinding::Roots{});
+  auto binding = DesktopBinding::create(environment, std::move(connection), signals, DesktopBinding::Roots{});
   // Declared before the models, which show it from their shortcut handling.
   HUDPanelView hudPanel;
   SystemPorts desktop = binding->ports();
-  desktop.hudPanel = &hudPanel;
+  desktop.hudPanel = binding->hudPanel() ? binding->hudPanel() : &hudPanel;
   ScopedSystemPorts ports(desktop);
   binding->recoverAbandonedGamma();
 
   AppModels models;
+  // The display-control trace from the first tick on, for tests and bug reports; the setting starts off.
+  if (environment.variable("DIMMORA_TRACE")) DDCDebug::setEnabled(true);
   TrayShell shell(models, [&binding] { binding->quit(); });
   RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
   remoteControl.onShowWindow = [&shell] { shell.showWindow(); };

@@ -29,6 +29,15 @@ std::uint32_t gammaCapacity(DisplayID displayID) {
   return gamma && gamma->hasCapacity() ? gamma->capacity(displayID) : 0;
 }
 
+// The system's reason when it gives one, so the menu can say why.
+std::string_view failureStatus(DisplayID displayID) {
+  GammaTables* gamma = systemPorts().gamma;
+  const std::string_view reason = gamma ? gamma->unavailableReason(displayID) : ControlStatus::gammaUnsupported;
+  return reason.empty() ? ControlStatus::gammaFailed : reason;
+}
+
+void markGammaFailed(DisplayID displayID) { ControlStatusStore::shared().set(failureStatus(displayID), displayID); }
+
 std::int32_t setTransfer(DisplayID displayID, const SavedGammaTable& table) {
   GammaTables* gamma = systemPorts().gamma;
   if (!gamma || !gamma->hasSetTransfer()) return GammaTables::notImplemented;
@@ -46,6 +55,11 @@ std::vector<float> scaled(const std::vector<float>& channel, double scale) {
 NearBlackGammaController::NearBlackGammaController() {
   if (SystemNotifications* notifications = systemPorts().notifications)
     willTerminate_ = notifications->willTerminate.connect([this] { handleWillTerminate(); });
+}
+
+std::optional<std::string> NearBlackGammaController::unavailableReason(DisplayID displayID) {
+  if (gammaCapacity(displayID) > 0) return std::nullopt;
+  return std::string(failureStatus(displayID));
 }
 
 std::optional<double> NearBlackGammaController::scale(double actualPercent, bool fullMode,
@@ -103,7 +117,7 @@ void NearBlackGammaController::restore(DisplayID displayID) {
     savedTables_.erase(saved);
   } else {
     // Keep the original so a later restore can still put it back.
-    ControlStatusStore::shared().set(ControlStatus::gammaFailed, displayID);
+    markGammaFailed(displayID);
   }
   log(displayID, [&] { return "gamma restore result=" + std::to_string(result); });
 }
@@ -112,7 +126,7 @@ bool NearBlackGammaController::capture(DisplayID displayID) {
   const std::uint32_t capacity = gammaCapacity(displayID);
   if (capacity == 0) {
     log(displayID, [] { return std::string("gamma capacity unavailable"); });
-    ControlStatusStore::shared().set(ControlStatus::gammaFailed, displayID);
+    markGammaFailed(displayID);
     return false;
   }
   SavedGammaTable table;
@@ -127,7 +141,7 @@ bool NearBlackGammaController::capture(DisplayID displayID) {
           : GammaTables::notImplemented;
   if (result != GammaTables::success || sampleCount == 0) {
     log(displayID, [&] { return "gamma capture failed result=" + std::to_string(result); });
-    ControlStatusStore::shared().set(ControlStatus::gammaFailed, displayID);
+    markGammaFailed(displayID);
     return false;
   }
   // The buffers hold `capacity` entries; a larger count would read past them.
@@ -148,7 +162,7 @@ void NearBlackGammaController::applyScale(DisplayID displayID, double factor, bo
   if (result == GammaTables::success) {
     appliedScales_[displayID] = factor;
   } else {
-    ControlStatusStore::shared().set(ControlStatus::gammaFailed, displayID);
+    markGammaFailed(displayID);
   }
   log(displayID, [&] {
     char text[96];

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "base/DisplayID.hpp"
@@ -42,6 +43,11 @@ class NearBlackGammaController {
   // The factor for a display's table, or nothing when it should show its
   // original table.
   static std::optional<double> scale(double actualPercent, bool fullMode, double safetyMinimumPercent);
+
+  // Why a display cannot be dimmed through gamma, as a control-status key
+  // (also its localization key); nullopt when it can. The window shows it
+  // where it offers full-gamma mode.
+  static std::optional<std::string> unavailableReason(DisplayID displayID);
 
   const std::map<DisplayID, SavedGammaTable>& savedTables() const { return savedTables_; }
   const std::map<DisplayID, double>& appliedScales() const { return appliedScales_; }

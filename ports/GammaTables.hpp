@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "base/DisplayID.hpp"
 
@@ -34,4 +35,8 @@ class GammaTables {
   virtual bool hasSetTransfer() = 0;
   virtual std::int32_t setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red,
                                    const float* green, const float* blue) = 0;
+
+  // Why a display has no usable gamma, as a control-status key; empty when
+  // it has, or when the system gives no reason.
+  virtual std::string_view unavailableReason(DisplayID) { return {}; }
 };

@@ -17,6 +17,8 @@ inline constexpr std::string_view i2cMissing = "control_i2c_missing";        // 
 inline constexpr std::string_view i2cPermission = "control_i2c_permission";  // no access to /dev/i2c-N
 inline constexpr std::string_view kernelDriver = "control_ddcci_driver";     // the kernel's ddcci driver owns the monitor
 inline constexpr std::string_view gammaFailed = "control_gamma_failed";
+inline constexpr std::string_view gammaUnsupported = "control_gamma_unsupported";  // the desktop offers no gamma
+inline constexpr std::string_view gammaRefused = "control_gamma_refused";  // another program holds it
 inline constexpr std::string_view unchecked = "control_unchecked";  // no outcome recorded yet
 }  // namespace ControlStatus
 

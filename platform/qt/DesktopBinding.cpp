@@ -18,24 +18,36 @@ namespace {
 DesktopBinding* announcedAtExit = nullptr;
 }  // namespace
 
-std::unique_ptr<X11Session> DesktopBinding::connect(const LinuxEnvironment& environment, std::string& error) {
-  const auto display = environment.variable("DISPLAY");
-  if (!display) {
-    error = "no X11 display (DISPLAY is not set); Dimmora needs an X11 desktop session";
-    return nullptr;
+DesktopBinding::Connection DesktopBinding::connect(const DesktopSession& session, std::string& error) {
+  Connection connection;
+  switch (session.kind) {
+    case DesktopSession::Kind::none: error = session.reason + "; Dimmora needs an X11 or Wayland desktop session"; break;
+    case DesktopSession::Kind::x11:
+      connection.x11 = X11Session::open(session.display);
+      if (!connection.x11)
+        error = "cannot reach the X server of display " + session.display +
+                " (DISPLAY): the desktop session has ended or DISPLAY names another one";
+      break;
+    case DesktopSession::Kind::wayland: {
+      std::string why;
+      connection.wayland = WaylandSession::connect(session.display, why);
+      if (!connection.wayland)
+        error = why + ": the desktop session has ended or WAYLAND_DISPLAY names another one";
+      break;
+    }
   }
-  auto session = X11Session::open(*display);
-  if (!session)
-    error = "cannot reach the X server of display " + *display +
-            " (DISPLAY): the desktop session has ended or DISPLAY names another one";
-  return session;
+  return connection;
 }
 
-std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment,
-                                                       std::unique_ptr<X11Session> session,
+std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environment, Connection connection,
                                                        TerminationSignals& signals, Roots roots) {
-  X11Session::installErrorHandlers();
-  std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(session), roots));
+  std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(roots)));
+  if (connection.x11) {
+    X11Session::installErrorHandlers();
+    binding->createX11(std::move(connection.x11));
+  } else {
+    binding->createWayland(std::move(connection.wayland));
+  }
   binding->wire(signals);
   // Qt ends the process with exit() when its own X connection breaks (the
   // server is restarted, or the client is killed), and main's objects are
@@ -49,9 +61,13 @@ std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environm
   return binding;
 }
 
-DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11Session> session, Roots roots)
-    : environment_(std::move(environment)), roots_(std::move(roots)), session_(std::move(session)) {
+DesktopBinding::DesktopBinding(LinuxEnvironment environment, Roots roots)
+    : environment_(std::move(environment)), roots_(std::move(roots)) {
   bus_ = std::make_unique<DBusSession>();
+}
+
+void DesktopBinding::createX11(std::unique_ptr<X11Session> session) {
+  session_ = std::move(session);
   randr_ = std::make_unique<RandrScreen>(*session_);
   if (!randr_->isAvailable()) AppLog::app.error("The X server has no RandR 1.2: displays and gamma are unavailable");
   idle_ = std::make_unique<X11IdleTime>(*session_);
@@ -59,13 +75,7 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
   rawInput_ = std::make_unique<X11RawInput>(*session_);
   if (!rawInput_->isAvailable()) AppLog::app.error("The X server has no XInput 2: input elsewhere is not seen");
   keys_ = std::make_unique<X11HotKeys>(*session_);
-
-  const I2CDevice i2c(roots_.dev);
-  displays_ = std::make_unique<LinuxDisplayPorts>(
-      DisplayDirectory([randr = randr_.get()] { return randr->outputs(); },
-                       DrmConnectors(roots_.sys, roots_.dev, [i2c](int bus) { return i2c.readEdid(bus); }),
-                       Backlight(roots_.sys)),
-      i2c, bus_.get());
+  createCommon([randr = randr_.get()] { return randr->outputs(); });
 
   std::error_code ec;
   fs::path temporary = fs::temp_directory_path(ec);
@@ -77,11 +87,52 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11
       *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
   idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
+}
+
+void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
+  wayland_ = std::move(session);
+  waylandOutputs_ = std::make_unique<WaylandOutputs>(*wayland_);
+  // The outputs' names arrive in answer to binding them.
+  wayland_->roundtrip();
+  waylandGamma_ = std::make_unique<WaylandGammaTables>(*wayland_, *waylandOutputs_);
+  if (!waylandGamma_->isOffered())
+    AppLog::app.log("The compositor offers no gamma control: displays are dimmed in hardware only");
+  createCommon([outputs = waylandOutputs_.get()] { return outputs->outputs(); });
+
+  waylandIdle_ = std::make_unique<WaylandIdle>(*wayland_, [loop = &mainLoop_] { return loop->uptime(); });
+  Signal<>* resumed = nullptr;
+  if (waylandIdle_->protocol() != WaylandIdle::Protocol::none) {
+    AppLog::app.log("Idle time from the compositor through " + waylandIdle_->description());
+    resumed = &waylandIdle_->resumed;
+  } else if (bus_->hasSessionBus() &&
+             (mutterIdle_ = std::make_unique<MutterIdleMonitor>(bus_->sessionBus(), mainLoop_))->isAvailable()) {
+    AppLog::app.log("Idle time from GNOME's " + std::string(MutterIdleMonitor::kService) + " (" +
+                    waylandIdle_->description() + ")");
+    resumed = &mutterIdle_->userActive;
+  } else {
+    mutterIdle_.reset();
+    AppLog::app.error("No idle time: " + waylandIdle_->description() + " and GNOME's " +
+                      MutterIdleMonitor::kService + " does not answer");
+  }
+  inputMonitors_ = std::make_unique<QtInputMonitors>(resumed);
+  // Without the layer shell no window of ours floats above the others: the notification service shows the panel.
+  if (bus_->hasSessionBus())
+    notificationPanel_ = std::make_unique<NotificationHUDPanel>(bus_->sessionBus(), mainLoop_);
+}
+
+// What needs no display server: DDC/CI, the backlight, D-Bus and the login item.
+void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs) {
+  const I2CDevice i2c(roots_.dev);
+  displays_ = std::make_unique<LinuxDisplayPorts>(
+      DisplayDirectory(std::move(outputs),
+                       DrmConnectors(roots_.sys, roots_.dev, [i2c](int bus) { return i2c.readEdid(bus); }),
+                       Backlight(roots_.sys)),
+      i2c, bus_.get());
   if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);
   // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
   if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
     hotKeys_ = std::move(portal);
-  } else {
+  } else if (keys_) {
     hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
   }
   const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
@@ -96,12 +147,11 @@ DesktopBinding::~DesktopBinding() {
 }
 
 void DesktopBinding::wire(TerminationSignals& signals) {
-  // Xlib may have queued events while answering a request; drain them before the loop sleeps.
-  watch_.watch(session_->fileDescriptor(), [this] { session_->processPending(); });
+  if (session_) wireX11();
+  if (wayland_) wireWayland();
+  // Replies read while waiting for another answer sit in the queue without waking the loop.
   if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
     QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
-      session_->processQueued();
-      session_->flush();
       if (bus_->hasQueuedMessages()) bus_->process();
     });
   for (int fd : bus_->fileDescriptors()) watch_.watch(fd, [this] { bus_->process(); });
@@ -113,21 +163,44 @@ void DesktopBinding::wire(TerminationSignals& signals) {
   });
   if (auto* app = QCoreApplication::instance())
     QObject::connect(app, &QCoreApplication::aboutToQuit, app, [this] { announceTermination(); });
-
-  // One notification per burst of RandR events.
-  subscriptions_.push_back(randr_->screenChanged.connect([this] {
-    if (pendingScreenChange_.isActive()) return;
-    pendingScreenChange_ = mainLoop_.post([this] { notifications_.screenParametersChanged.emit(); });
-  }));
   subscriptions_.push_back(bus_->prepareForSleep.connect([this](const bool& sleeping) {
     if (sleeping)
       notifications_.willSleep.emit();
     else
       notifications_.didWake.emit();
   }));
+}
+
+void DesktopBinding::wireX11() {
+  // Xlib may have queued events while answering a request; drain them before the loop sleeps.
+  watch_.watch(session_->fileDescriptor(), [this] { session_->processPending(); });
+  if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher, [this] {
+      session_->processQueued();
+      session_->flush();
+    });
+  subscriptions_.push_back(randr_->screenChanged.connect([this] { noteScreenChange(); }));
   subscriptions_.push_back(session_->lost.connect([] {
     AppLog::app.error("Display control stopped: the X server went away");
   }));
+}
+
+void DesktopBinding::wireWayland() {
+  watch_.watch(wayland_->fileDescriptor(), [this] { wayland_->readAndDispatch(); });
+  // A roundtrip may have read events that no descriptor wake-up will announce.
+  if (auto* dispatcher = QAbstractEventDispatcher::instance(QThread::currentThread()))
+    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, dispatcher,
+                     [this] { wayland_->dispatchPending(); });
+  subscriptions_.push_back(waylandOutputs_->changed.connect([this] { noteScreenChange(); }));
+  subscriptions_.push_back(wayland_->lost.connect([] {
+    AppLog::app.error("Idle time, outputs and gamma stopped: the Wayland compositor went away");
+  }));
+}
+
+// One notification per burst of output changes.
+void DesktopBinding::noteScreenChange() {
+  if (pendingScreenChange_.isActive()) return;
+  pendingScreenChange_ = mainLoop_.post([this] { notifications_.screenParametersChanged.emit(); });
 }
 
 SystemPorts DesktopBinding::ports() {
@@ -139,8 +212,11 @@ SystemPorts DesktopBinding::ports() {
   ports.avServices = displays_.get();
   ports.panelBrightness = displays_.get();
   ports.blockingSleep = displays_.get();
-  ports.gamma = gamma_.get();
-  ports.idleTime = idle_->isAvailable() ? idleTime_.get() : nullptr;
+  if (gamma_) ports.gamma = gamma_.get();
+  if (waylandGamma_) ports.gamma = waylandGamma_.get();
+  if (idle_ && idle_->isAvailable()) ports.idleTime = idleTime_.get();
+  if (waylandIdle_ && waylandIdle_->protocol() != WaylandIdle::Protocol::none) ports.idleTime = waylandIdle_.get();
+  if (mutterIdle_) ports.idleTime = mutterIdle_.get();
   ports.inputMonitors = inputMonitors_.get();
   ports.notifications = &notifications_;
   ports.powerAssertions = powerAssertions_.get();
@@ -153,7 +229,8 @@ void DesktopBinding::announceTermination() {
   if (terminationAnnounced_) return;
   terminationAnnounced_ = true;
   notifications_.willTerminate.emit();
-  session_->flush();
+  if (session_) session_->flush();
+  if (wayland_) wayland_->flush();
 }
 
 void DesktopBinding::quit() {

@@ -11,20 +11,27 @@
 #include "platform/linux/LinuxGammaTables.hpp"
 #include "platform/linux/LinuxIdleTime.hpp"
 #include "platform/linux/LinuxServicePorts.hpp"
+#include "platform/linux/MutterIdleMonitor.hpp"
+#include "platform/linux/NotificationHUDPanel.hpp"
 #include "platform/linux/RandrScreen.hpp"
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/linux/X11Input.hpp"
 #include "platform/linux/X11Session.hpp"
+#include "platform/wayland/DesktopSession.hpp"
+#include "platform/wayland/WaylandGammaTables.hpp"
+#include "platform/wayland/WaylandIdle.hpp"
+#include "platform/wayland/WaylandOutputs.hpp"
+#include "platform/wayland/WaylandSession.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
 #include "platform/qt/QtDescriptorWatch.hpp"
 #include "platform/qt/QtInputMonitors.hpp"
 #include "platform/qt/QtMainLoop.hpp"
 
-// Every platform facility of the running application on a Linux X11 desktop,
-// wired into the Qt event loop: the X connection, D-Bus and the termination
-// signals are watched there, and their events become the core's notifications.
-// Needs a QApplication.
+// Every platform facility of the running application on a Linux desktop,
+// X11 or Wayland, wired into the Qt event loop: the X or Wayland connection,
+// D-Bus and the termination signals are watched there, and their events
+// become the core's notifications. Needs a QApplication.
 class DesktopBinding {
  public:
   struct Roots {
@@ -33,17 +40,26 @@ class DesktopBinding {
     std::filesystem::path proc = "/proc";
   };
 
-  // The X connection the binding works through; nullptr, with the reason in
-  // the user's terms, when there is no X server to work with. Needs no Qt, so
-  // it runs before Qt would fail on the same display with its own advice.
-  static std::unique_ptr<X11Session> connect(const LinuxEnvironment& environment, std::string& error);
-  static std::unique_ptr<DesktopBinding> create(LinuxEnvironment environment, std::unique_ptr<X11Session> session,
+  // The connection the binding works through: the X server's in an X11
+  // session, the compositor's in a Wayland one.
+  struct Connection {
+    std::unique_ptr<X11Session> x11;
+    std::unique_ptr<WaylandSession> wayland;
+    explicit operator bool() const { return x11 || wayland; }
+  };
+  // Opens the session's connection; empty, with the reason in the user's
+  // terms, when there is nothing to work with. Needs no Qt, so it runs
+  // before Qt would fail on the same display with its own advice.
+  static Connection connect(const DesktopSession& session, std::string& error);
+  static std::unique_ptr<DesktopBinding> create(LinuxEnvironment environment, Connection connection,
                                                 TerminationSignals& signals, Roots roots);
   ~DesktopBinding();
 
   SystemPorts ports();
   // Puts back gamma that a crashed earlier run left changed. Call before the models start.
-  int recoverAbandonedGamma() { return gamma_->recoverAbandoned(); }
+  int recoverAbandonedGamma() { return gamma_ ? gamma_->recoverAbandoned() : 0; }
+  // The heads-up panel the session needs instead of a Qt window; null when a Qt window will do.
+  HUDPanel* hudPanel() { return notificationPanel_.get(); }
   // Announces will-terminate (once) and leaves the event loop.
   void quit();
 
@@ -51,8 +67,14 @@ class DesktopBinding {
   const LinuxEnvironment& environment() const { return environment_; }
 
  private:
-  DesktopBinding(LinuxEnvironment environment, std::unique_ptr<X11Session> session, Roots roots);
+  DesktopBinding(LinuxEnvironment environment, Roots roots);
+  void createX11(std::unique_ptr<X11Session> session);
+  void createWayland(std::unique_ptr<WaylandSession> session);
+  void createCommon(DisplayDirectory::OutputSource outputs);
   void wire(TerminationSignals& signals);
+  void wireX11();
+  void wireWayland();
+  void noteScreenChange();
   void announceTermination();
 
   LinuxEnvironment environment_;
@@ -72,6 +94,14 @@ class DesktopBinding {
   std::unique_ptr<LinuxPowerAssertions> powerAssertions_;
   std::unique_ptr<HotKeyService> hotKeys_;
   std::unique_ptr<LinuxLoginItems> loginItems_;
+  // A Wayland session has these instead of the X11 facilities above.
+  std::unique_ptr<WaylandSession> wayland_;
+  std::unique_ptr<WaylandOutputs> waylandOutputs_;
+  std::unique_ptr<WaylandIdle> waylandIdle_;
+  std::unique_ptr<WaylandGammaTables> waylandGamma_;
+  // GNOME's compositor offers no idle protocol: its D-Bus monitor stands in.
+  std::unique_ptr<MutterIdleMonitor> mutterIdle_;
+  std::unique_ptr<NotificationHUDPanel> notificationPanel_;
   QtDescriptorWatch watch_;
   std::vector<Subscription> subscriptions_;
   ScheduledWork pendingScreenChange_;

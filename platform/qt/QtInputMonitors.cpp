@@ -65,6 +65,8 @@ std::optional<InputEvent> translateQt(QEvent* event) {
 
 QtInputMonitors::QtInputMonitors(X11RawInput* raw) : raw_(raw) {}
 
+QtInputMonitors::QtInputMonitors(Signal<>* resumed) : resumed_(resumed) {}
+
 QtInputMonitors::~QtInputMonitors() {
   if (filtering_ && qApp) qApp->removeEventFilter(this);
 }
@@ -97,8 +99,10 @@ InputEvent QtInputMonitors::translate(const RawInputEvent& raw) {
 }
 
 Subscription QtInputMonitors::addGlobalMonitor(InputEventMask mask, GlobalHandler handler) {
-  if (!raw_) return {};
-  if (!rawSubscription_.isConnected()) {
+  if (resumed_ && !rawSubscription_.isConnected())
+    rawSubscription_ = resumed_->connect([this] { global_.emit(InputEvent{InputEventType::keyDown, 0, 0, 0}); });
+  if (!raw_ && !resumed_) return {};
+  if (raw_ && !rawSubscription_.isConnected()) {
     if (!raw_->setEnabled(true)) return {};
     rawSubscription_ = raw_->events.connect([this](const RawInputEvent& raw) {
       // Like a global monitor elsewhere: events for this application are the local monitor's.

@@ -7,14 +7,18 @@
 class X11RawInput;
 struct RawInputEvent;
 
-// The global monitor is XInput2's raw key and button events of every client;
-// the local one is the Qt application's own events, which a handler may
-// swallow. The brightness keys arrive, as the engine expects, as
+// The global monitor is XInput2's raw key and button events of every client
+// on X11; on Wayland, where no client sees another's input, it is the
+// compositor's word that input resumed after idleness, delivered as a key
+// press. The local one is the Qt application's own events, which a handler
+// may swallow. The brightness keys arrive, as the engine expects, as
 // system-defined events of subtype 8 with the key code in the first data word.
 class QtInputMonitors final : public QObject, public InputMonitors {
  public:
   // `raw` may be null (no XInput2): there is then no global monitor.
   explicit QtInputMonitors(X11RawInput* raw);
+  // `resumed` may be null (no idle protocol): there is then no global monitor.
+  explicit QtInputMonitors(Signal<>* resumed);
   ~QtInputMonitors() override;
 
   Subscription addGlobalMonitor(InputEventMask mask, GlobalHandler handler) override;
@@ -27,7 +31,8 @@ class QtInputMonitors final : public QObject, public InputMonitors {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  X11RawInput* raw_;
+  X11RawInput* raw_ = nullptr;
+  Signal<>* resumed_ = nullptr;
   Subscription rawSubscription_;
   Signal<InputEvent> global_;
   Signal<InputEvent, bool*> local_;

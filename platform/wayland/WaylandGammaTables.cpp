@@ -1,0 +1,160 @@
+#include "platform/wayland/WaylandGammaTables.hpp"
+
+#include <sys/mman.h>
+#include <unistd.h>
+#include <wayland-client.h>
+
+#include <vector>
+
+#include "display/DDCBrightness/ControlStatusStore.hpp"
+#include "platform/linux/LinuxGammaTables.hpp"
+#include "platform/wayland/WaylandOutputs.hpp"
+#include "platform/wayland/WaylandSession.hpp"
+#include "services/AppLog.hpp"
+#include "wlr-gamma-control-unstable-v1-client-protocol.h"
+
+namespace {
+using Control = WaylandGammaTables::Control;
+
+std::uint16_t identityEntry(std::uint32_t index, std::uint32_t count) {
+  return count < 2 ? 65535 : static_cast<std::uint16_t>((index * 65535ull + (count - 1) / 2) / (count - 1));
+}
+
+bool isIdentity(std::uint32_t count, const float* red, const float* green, const float* blue) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const auto expected = identityEntry(i, count);
+    if (gammaEntry(red[i]) != expected || gammaEntry(green[i]) != expected || gammaEntry(blue[i]) != expected)
+      return false;
+  }
+  return true;
+}
+
+// The three ramps one after the other, in a file the compositor reads from its start.
+int tableFile(std::uint32_t count, const float* red, const float* green, const float* blue) {
+  std::vector<std::uint16_t> table;
+  table.reserve(count * 3);
+  for (const float* channel : {red, green, blue})
+    for (std::uint32_t i = 0; i < count; ++i) table.push_back(gammaEntry(channel[i]));
+  const int fd = memfd_create("dimmora-gamma", MFD_CLOEXEC);
+  if (fd < 0) return -1;
+  const auto bytes = static_cast<ssize_t>(table.size() * sizeof(std::uint16_t));
+  if (write(fd, table.data(), static_cast<std::size_t>(bytes)) != bytes || lseek(fd, 0, SEEK_SET) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+}  // namespace
+
+WaylandGammaTables::WaylandGammaTables(WaylandSession& session, WaylandOutputs& outputs)
+    : session_(session), outputs_(outputs) {
+  if (const auto manager = session_.global(zwlr_gamma_control_manager_v1_interface.name))
+    manager_ = static_cast<zwlr_gamma_control_manager_v1*>(
+        session_.bind(*manager, &zwlr_gamma_control_manager_v1_interface, 1));
+  removed_ = outputs_.removed.connect([this](const DisplayID& displayID) {
+    const auto it = controls_.find(displayID);
+    if (it == controls_.end()) return;
+    release(it->second);
+    controls_.erase(it);
+  });
+}
+
+WaylandGammaTables::~WaylandGammaTables() {
+  for (auto& [id, control] : controls_) release(control);
+  if (manager_) zwlr_gamma_control_manager_v1_destroy(manager_);
+  session_.flush();
+}
+
+Control* WaylandGammaTables::control(DisplayID displayID) {
+  if (!manager_) return nullptr;
+  if (const auto it = controls_.find(displayID); it != controls_.end()) return &it->second;
+  if (!outputs_.output(displayID)) return nullptr;
+  Control& control = controls_[displayID];
+  control.owner = this;
+  control.displayID = displayID;
+  // Only to learn the size: held again when a table other than the identity is written.
+  if (acquire(control)) release(control);
+  return &control;
+}
+
+bool WaylandGammaTables::acquire(Control& control) {
+  static const zwlr_gamma_control_v1_listener listener = {
+      .gamma_size = [](void* data, zwlr_gamma_control_v1*,
+                       std::uint32_t size) { static_cast<Control*>(data)->size = size; },
+      .failed =
+          [](void* data, zwlr_gamma_control_v1*) {
+            auto* control = static_cast<Control*>(data);
+            control->owner->handleFailed(*control);
+          },
+  };
+  wl_output* output = outputs_.output(control.displayID);
+  if (!output || control.failed) return false;
+  control.proxy = zwlr_gamma_control_manager_v1_get_gamma_control(manager_, output);
+  zwlr_gamma_control_v1_add_listener(control.proxy, &listener, &control);
+  session_.roundtrip();
+  return control.proxy && !control.failed;
+}
+
+void WaylandGammaTables::release(Control& control) {
+  if (!control.proxy) return;
+  zwlr_gamma_control_v1_destroy(control.proxy);
+  control.proxy = nullptr;
+  session_.flush();
+}
+
+void WaylandGammaTables::handleFailed(Control& control) {
+  const bool held = control.size > 0;
+  control.failed = true;
+  release(control);
+  const auto name = outputs_.name(control.displayID).value_or("?");
+  AppLog::app.error("The compositor refused gamma control of " + name +
+                    " (another program holds it, or the output takes no gamma tables)");
+  if (held) controlFailed.emit(control.displayID);
+}
+
+std::uint32_t WaylandGammaTables::capacity(DisplayID displayID) {
+  const Control* c = control(displayID);
+  return c && !c->failed ? c->size : 0;
+}
+
+std::int32_t WaylandGammaTables::getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green,
+                                             float* blue, std::uint32_t& sampleCount) {
+  sampleCount = 0;
+  if (!red || !green || !blue) return illegalArgument;
+  if (!manager_) return notImplemented;
+  const Control* c = control(displayID);
+  if (!c) return invalidDisplay;
+  if (c->failed || c->size == 0) return notImplemented;
+  const std::uint32_t count = std::min(capacity, c->size);
+  for (std::uint32_t i = 0; i < count; ++i) red[i] = green[i] = blue[i] = gammaFraction(identityEntry(i, c->size));
+  sampleCount = count;
+  return success;
+}
+
+std::int32_t WaylandGammaTables::setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red,
+                                             const float* green, const float* blue) {
+  if (!red || !green || !blue) return illegalArgument;
+  if (!manager_) return notImplemented;
+  Control* c = control(displayID);
+  if (!c) return invalidDisplay;
+  if (c->failed) return failure;
+  // The compositor takes exactly the output's table size.
+  if (sampleCount == 0 || sampleCount != c->size) return illegalArgument;
+  if (isIdentity(sampleCount, red, green, blue)) {
+    release(*c);
+    return success;
+  }
+  if (!c->proxy && !acquire(*c)) return failure;
+  const int fd = tableFile(sampleCount, red, green, blue);
+  if (fd < 0) return failure;
+  zwlr_gamma_control_v1_set_gamma(c->proxy, fd);
+  close(fd);
+  session_.flush();
+  return success;
+}
+
+std::string_view WaylandGammaTables::unavailableReason(DisplayID displayID) {
+  if (!manager_) return ControlStatus::gammaUnsupported;
+  const auto it = controls_.find(displayID);
+  return it != controls_.end() && it->second.failed ? ControlStatus::gammaRefused : std::string_view();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "base/Signal.hpp"
+#include "ports/GammaTables.hpp"
+
+class WaylandSession;
+class WaylandOutputs;
+struct zwlr_gamma_control_manager_v1;
+struct zwlr_gamma_control_v1;
+
+// Gamma through wlroots' gamma control. A control is exclusive: only one
+// client at a time holds an output's, and a second one is told `failed`
+// (so is anyone on an output that takes no tables). Such a display has no
+// gamma (capacity 0) and says why. The compositor itself puts the output's
+// tables back when our control goes, even if this process dies, so no
+// crash stash is needed; the control is let go whenever the identity is
+// written, leaving the output free for night-light tools.
+class WaylandGammaTables final : public GammaTables {
+ public:
+  WaylandGammaTables(WaylandSession& session, WaylandOutputs& outputs);
+  ~WaylandGammaTables() override;
+  WaylandGammaTables(const WaylandGammaTables&) = delete;
+  WaylandGammaTables& operator=(const WaylandGammaTables&) = delete;
+
+  bool isOffered() const { return manager_ != nullptr; }
+
+  bool hasCapacity() override { return true; }
+  std::uint32_t capacity(DisplayID displayID) override;
+  // The tables cannot be read back; the identity is what the compositor
+  // shows when no client holds the control.
+  bool hasGetTransfer() override { return true; }
+  std::int32_t getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green, float* blue,
+                           std::uint32_t& sampleCount) override;
+  bool hasSetTransfer() override { return true; }
+  std::int32_t setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red, const float* green,
+                           const float* blue) override;
+  std::string_view unavailableReason(DisplayID displayID) override;
+
+  // The compositor took a display's control away while we held it.
+  Signal<DisplayID> controlFailed;
+
+  struct Control {
+    WaylandGammaTables* owner = nullptr;
+    DisplayID displayID = 0;
+    zwlr_gamma_control_v1* proxy = nullptr;
+    std::uint32_t size = 0;
+    bool failed = false;
+  };
+
+ private:
+  // The display's control, asked for (and answered) when not yet known.
+  Control* control(DisplayID displayID);
+  bool acquire(Control& control);
+  void release(Control& control);
+  void handleFailed(Control& control);
+
+  WaylandSession& session_;
+  WaylandOutputs& outputs_;
+  zwlr_gamma_control_manager_v1* manager_ = nullptr;
+  std::map<DisplayID, Control> controls_;
+  Subscription removed_;
+};

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "base/Signal.hpp"
+#include "ports/IdleTimeSource.hpp"
+
+class WaylandSession;
+struct wl_seat;
+struct ext_idle_notifier_v1;
+struct ext_idle_notification_v1;
+struct org_kde_kwin_idle;
+struct org_kde_kwin_idle_timeout;
+
+// Idle time from the compositor, which sees every client's input: a
+// notification after one second without input, and another when input
+// resumes. ext-idle-notify-v1 where offered, else KDE's older idle protocol.
+// Idle seconds are then "since the last input" to within that second.
+class WaylandIdle final : public IdleTimeSource {
+ public:
+  enum class Protocol { none, extIdleNotify, kdeIdle };
+  static constexpr double kThresholdSeconds = 1;
+
+  // `clock` is monotonic seconds (the main loop's uptime).
+  WaylandIdle(WaylandSession& session, std::function<double()> clock);
+  ~WaylandIdle() override;
+  WaylandIdle(const WaylandIdle&) = delete;
+  WaylandIdle& operator=(const WaylandIdle&) = delete;
+
+  Protocol protocol() const { return protocol_; }
+  // The protocol in use, or why there is none, for the log.
+  std::string description() const;
+
+  // nullopt without an idle protocol; every event type reads the one counter.
+  std::optional<double> secondsSinceLastEvent(InputEventType type) const override;
+
+  // Input came back after at least a second of idleness.
+  Signal<> resumed;
+
+  void handleIdled();
+  void handleResumed();
+
+ private:
+  WaylandSession& session_;
+  std::function<double()> clock_;
+  Protocol protocol_ = Protocol::none;
+  bool hasSeat_ = false;
+  wl_seat* seat_ = nullptr;
+  ext_idle_notifier_v1* notifier_ = nullptr;
+  ext_idle_notification_v1* notification_ = nullptr;
+  org_kde_kwin_idle* kdeIdle_ = nullptr;
+  org_kde_kwin_idle_timeout* kdeTimeout_ = nullptr;
+  std::optional<double> idleSince_;  // clock time of the last "idled"
+};

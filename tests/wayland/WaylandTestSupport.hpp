@@ -1,0 +1,39 @@
+#pragma once
+
+#include <poll.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+
+#include "platform/wayland/WaylandSession.hpp"
+
+// CI always has the compositor (scripts/test starts it); only a local run without one may skip.
+#define REQUIRE_SWAY()                                                              \
+  do {                                                                              \
+    if (!std::getenv("DIMMORA_SWAY_DISPLAY")) {                                     \
+      if (std::getenv("CI")) FAIL() << "DIMMORA_SWAY_DISPLAY is not set in CI";     \
+      GTEST_SKIP() << "no headless sway (scripts/test starts one)";                 \
+    }                                                                               \
+  } while (0)
+
+// Reads and dispatches the session's events until `done` holds or `limit` passes.
+inline bool pumpUntil(WaylandSession& session, const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  session.dispatchPending();
+  while (!done()) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || !session.isAlive()) return false;
+    pollfd fd{session.fileDescriptor(), POLLIN, 0};
+    if (poll(&fd, 1, static_cast<int>(std::min<long long>(left, 50))) > 0) session.readAndDispatch();
+    session.dispatchPending();
+  }
+  return true;
+}
+
+// Monotonic seconds, as the main loop's uptime would give them.
+inline double secondsNow() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
