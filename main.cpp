@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
   const bool wayland = session.kind == DesktopSession::Kind::wayland;
   AppLog::app.log(std::string(wayland ? "Wayland" : "X11") + " session: " + session.reason);
   DBusSession::preventAutolaunch(environment);
-  qputenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb");
+  // Qt draws on the session's own platform unless the user chose one; idle time and gamma never follow Qt.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb");
   QApplication application(argc, argv);
   QApplication::setApplicationName("Dimmora");
   QApplication::setQuitOnLastWindowClosed(false);

@@ -350,3 +350,6 @@ void MenuViewState::approveLogin() {
 }
 
 bool MenuViewState::showsRestoreShortcutUnavailable() const { return !engine_->restoreShortcutAvailable.get(); }
+
+// The engine already needs the main loop, so it is there.
+std::string MenuViewState::creditLine() const { return MenuLabels::creditLine(systemPorts().mainLoop->now()); }

@@ -25,7 +25,9 @@ class IdleBrightnessEngine;
 // and hides, and what every row shows and does. The Qt view asks it for each
 // value and label and calls it for each action; `changed` tells the view to
 // refresh what it shows of this state (the stores and the engine have their
-// own signals). Main thread only. The models must outlive it.
+// own signals). Main thread only. The models must outlive it. Make one for
+// the program's life, not one per opening: a diagnostic capture that ends
+// while the window is closed is still shown in the file manager.
 class MenuViewState {
  public:
   // Interface preferences (systemPorts().userDefaults), never in the configuration file.
@@ -149,6 +151,10 @@ class MenuViewState {
   bool showsApproveLogin() const;
   void approveLogin();
   bool showsRestoreShortcutUnavailable() const;
+
+  // ---- footer ----
+  // The credit line with this year (the main loop's clock, local time).
+  std::string creditLine() const;
 
   // ---- maintenance and confirmation cards ----
   MaintenanceActions& maintenance() { return maintenance_; }

@@ -102,6 +102,7 @@ TEST_F(MenuViewStateTest, PauseMenuPausesForTheChosenTimeAndListsResumeOnlyWhile
   EXPECT_EQ(menu->resumeAtText(), L10n::text("resume_at", {{"time", "08:15"}}));
   menu->resumeDimming();
   EXPECT_FALSE(menu->pauseMenuShowsResume());
+  EXPECT_NE(menu->creditLine().find("2027"), std::string::npos) << "the loop's clock gives the year";
   menu->choosePauseDuration(4);  // no such entry
   EXPECT_FALSE(engine->pauseUntil.get());
 }

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../linux/LinuxTestSupport.hpp"
+#include "WaylandTestSupport.hpp"
+
+// The compositor as a child process: commands on its input, its reports read line by line.
+class TestCompositor {
+ public:
+  explicit TestCompositor(const TempTree& tree) : socket_(tree.folder("run") / "wayland-test") {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    std::vector<std::string> env{"XDG_RUNTIME_DIR=" + socket_.parent_path().string()};
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::string program = DIMMORA_TEST_COMPOSITOR, name = "wayland-test";
+    char* argv[] = {program.data(), name.data(), nullptr};
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    commands_ = in[1];
+    reports_ = out[0];
+  }
+  ~TestCompositor() {
+    if (commands_ >= 0) close(commands_);
+    if (reports_ >= 0) close(reports_);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  std::string socket() const { return socket_.string(); }
+  void send(const std::string& line) {
+    const std::string text = line + "\n";
+    ASSERT_EQ(write(commands_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  // Waits for a report line starting with `prefix`, dispatching `session` meanwhile; the line, or "" on time-out.
+  std::string expect(const std::string& prefix, WaylandSession* session = nullptr,
+                     std::chrono::milliseconds limit = std::chrono::seconds(2)) {
+    std::string found;
+    auto take = [&] {
+      for (auto end = buffer_.find('\n'); end != std::string::npos && found.empty(); end = buffer_.find('\n')) {
+        std::string line = buffer_.substr(0, end);
+        buffer_.erase(0, end + 1);
+        if (line.rfind(prefix, 0) == 0) found = line;
+      }
+      return !found.empty();
+    };
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!take() && std::chrono::steady_clock::now() < deadline) {
+      if (session) {
+        session->flush();
+        pumpUntil(*session, [] { return false; }, std::chrono::milliseconds(5));
+      }
+      pollfd fd{reports_, POLLIN, 0};
+      if (poll(&fd, 1, 5) > 0) {
+        char chunk[256];
+        const ssize_t n = read(reports_, chunk, sizeof chunk);
+        if (n <= 0) break;
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+      }
+    }
+    return found;
+  }
+
+ private:
+  std::filesystem::path socket_;
+  pid_t pid_ = -1;
+  int commands_ = -1;
+  int reports_ = -1;
+  std::string buffer_;
+};
+

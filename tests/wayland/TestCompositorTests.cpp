@@ -1,0 +1,132 @@
+// The binding against our own compositor (tests/compositor), which offers
+// ext-idle-notify-v1 and a gamma control that works: idle and resume, a
+// ramp that arrives, and a control the compositor takes back mid-session.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "TestCompositorProcess.hpp"
+#include "display/DDCBrightness/ControlStatusStore.hpp"
+#include "display/NearBlackGammaController.hpp"
+#include "platform/qt/QtInputMonitors.hpp"
+#include "platform/wayland/WaylandGammaTables.hpp"
+#include "platform/wayland/WaylandIdle.hpp"
+#include "platform/wayland/WaylandOutputs.hpp"
+#include "ports/SystemPorts.hpp"
+
+namespace {
+using namespace std::chrono_literals;
+
+class OwnCompositor : public ::testing::Test {
+ protected:
+  TempTree tree;
+  TestCompositor compositor{tree};
+  std::unique_ptr<WaylandSession> session;
+  std::unique_ptr<WaylandOutputs> outputs;
+  DisplayID output = 0;
+
+  void SetUp() override {
+    ASSERT_EQ(compositor.expect("ready"), "ready");
+    std::string error;
+    session = WaylandSession::connect(compositor.socket(), error);
+    ASSERT_TRUE(session) << error;
+    outputs = std::make_unique<WaylandOutputs>(*session);
+    ASSERT_TRUE(session->roundtrip());
+    ASSERT_EQ(outputs->outputs().size(), 1u);
+    EXPECT_EQ(outputs->outputs().front().name, "DP-7");
+    output = outputs->outputs().front().id;
+  }
+};
+
+std::vector<float> ramp(double scale) {
+  std::vector<float> r(256);
+  for (std::size_t i = 0; i < r.size(); ++i) r[i] = static_cast<float>(scale * static_cast<double>(i) / 255.0);
+  return r;
+}
+}  // namespace
+
+TEST_F(OwnCompositor, IdleAndResumeEventsDriveTheIdleSecondsAndTheActivityMonitor) {
+  WaylandIdle idle(*session, secondsNow);
+  ASSERT_EQ(idle.protocol(), WaylandIdle::Protocol::extIdleNotify);
+  EXPECT_EQ(compositor.expect("idle notification", session.get()), "idle notification 1000");
+  QtInputMonitors monitors(&idle.resumed);
+  int activity = 0;
+  auto global = monitors.addGlobalMonitor(eventMaskBit(InputEventType::keyDown), [&](const InputEvent&) { ++activity; });
+
+  EXPECT_EQ(idle.secondsSinceLastEvent(InputEventType::keyDown), 0.0);
+  compositor.send("idle");
+  ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
+  ASSERT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastEvent(InputEventType::keyDown) >= 1.0; }, 1s));
+  // The idled event means a second without input already; the count grows from there.
+  ASSERT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastEvent(InputEventType::scrollWheel) >= 1.3; }, 1s));
+  EXPECT_EQ(activity, 0);
+
+  const auto sent = std::chrono::steady_clock::now();
+  compositor.send("resume");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return activity == 1; }, 1s));
+  std::printf("resume-to-activity on the test compositor: %.2f ms\n",
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
+  EXPECT_EQ(idle.secondsSinceLastEvent(InputEventType::keyDown), 0.0);
+}
+
+TEST_F(OwnCompositor, ARampReachesTheCompositorAndTheIdentityLetsTheControlGo) {
+  WaylandGammaTables gamma(*session, *outputs);
+  EXPECT_EQ(gamma.capacity(output), 256u);
+  // Learning the size does not keep the output from other tools.
+  EXPECT_EQ(compositor.expect("gamma held", session.get()), "gamma held");
+  EXPECT_EQ(compositor.expect("gamma released", session.get()), "gamma released");
+  EXPECT_EQ(gamma.unavailableReason(output), "");
+
+  std::vector<float> r(256), g(256), b(256);
+  std::uint32_t count = 0;
+  ASSERT_EQ(gamma.getTransfer(output, 256, r.data(), g.data(), b.data(), count), GammaTables::success);
+  ASSERT_EQ(count, 256u);
+  EXPECT_EQ(r.front(), 0.0f);
+  EXPECT_EQ(b.back(), 1.0f);
+  EXPECT_EQ(gamma.setTransfer(output, 128, r.data(), g.data(), b.data()), GammaTables::illegalArgument);
+
+  const auto half = ramp(0.5), quarter = ramp(0.25);
+  ASSERT_EQ(gamma.setTransfer(output, 256, half.data(), half.data(), quarter.data()), GammaTables::success);
+  EXPECT_EQ(compositor.expect("gamma ", session.get()), "gamma held");
+  EXPECT_EQ(compositor.expect("gamma ", session.get()), "gamma 32768 32768 16384");
+  ASSERT_EQ(gamma.setTransfer(output, 256, r.data(), g.data(), b.data()), GammaTables::success);
+  EXPECT_EQ(compositor.expect("gamma ", session.get()), "gamma released");
+
+  // Held by someone else: refused, with the reason.
+  std::string error;
+  auto other = WaylandSession::connect(compositor.socket(), error);
+  WaylandOutputs otherOutputs(*other);
+  other->roundtrip();
+  WaylandGammaTables otherGamma(*other, otherOutputs);
+  ASSERT_EQ(otherGamma.setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::success);
+  EXPECT_EQ(gamma.setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::failure);
+  EXPECT_EQ(gamma.capacity(output), 0u);
+  EXPECT_EQ(gamma.unavailableReason(output), ControlStatus::gammaRefused);
+}
+
+TEST_F(OwnCompositor, AControlTakenBackMidSessionLeavesTheDisplayWithoutGammaAndTheReason) {
+  WaylandGammaTables gamma(*session, *outputs);
+  SystemPorts ports;
+  ports.gamma = &gamma;
+  ScopedSystemPorts scope(ports);
+  ControlStatusStore::shared().clear();
+  std::vector<DisplayID> failed;
+  auto watch = gamma.controlFailed.connect([&](const DisplayID& id) { failed.push_back(id); });
+
+  // Full-gamma mode at 40 %: the table is scaled and handed over.
+  NearBlackGammaController controller;
+  controller.apply({{output, 40.0}}, {output}, {output}, 5);
+  ASSERT_EQ(controller.appliedScales().count(output), 1u);
+  EXPECT_EQ(compositor.expect("gamma 2", session.get()), "gamma 26214 26214 26214");
+
+  compositor.send("fail");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return !failed.empty(); }, 1s));
+  EXPECT_EQ(failed.front(), output);
+  EXPECT_EQ(gamma.capacity(output), 0u);
+  EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::string(ControlStatus::gammaRefused));
+  controller.apply({{output, 30.0}}, {output}, {output}, 5);
+  EXPECT_EQ(ControlStatusStore::shared().status(output), ControlStatus::gammaRefused);
+  ControlStatusStore::shared().clear();
+  EXPECT_TRUE(session->isAlive());
+}
