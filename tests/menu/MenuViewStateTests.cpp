@@ -258,3 +258,17 @@ TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
 }
 
 }  // namespace
+
+TEST_F(MenuViewStateTest, WithoutIdleTimeTheWindowSaysDimmingIsOffUntilTheDesktopAnswersAgain) {
+  makeMenu();
+  EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
+  int viewNotified = 0;  // the window refreshes on the engine's change notice
+  auto subscription = engine->objectWillChange.connect([&] { ++viewNotified; });
+  idle.failing = true;
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_unavailable"));
+  EXPECT_GE(viewNotified, 1);
+  idle.failing = false;
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
+}
