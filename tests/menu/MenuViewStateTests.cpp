@@ -137,6 +137,7 @@ TEST_F(MenuViewStateTest, DisplaySwitchesSaveOnceAndReapply) {
   const auto before = saves();
   const auto i2c = machine.i2cLog(2, true).size();
   engine->setManualBrightness(50);
+  loop.advance(0.1);  // the write waits for the monitor's bus, just used by the launch
   const auto afterManual = saves();
   EXPECT_GT(machine.i2cLog(2, true).size(), i2c);
   menu->setDisplaySelected(2, false);
