@@ -1,8 +1,9 @@
 # Sourced by scripts/test: a headless Mutter (GNOME's compositor, run as the
 # current user, root included, with a private runtime folder) on a private
 # session bus, for the GNOME integration tests. Exports DIMMORA_MUTTER_BUS with
-# the bus address; Mutter accepts ResetIdletime (simulated input) there. Both
-# stop when the test run ends. Where Mutter cannot start, the variable stays
+# the bus address (Mutter accepts ResetIdletime, simulated input, there) and
+# DIMMORA_MUTTER_DISPLAY with the path of its Wayland socket. Both stop when
+# the test run ends. Where Mutter cannot start, the variable stays
 # unset and those tests skip.
 dimmora_mutter_dir=$(mktemp -d "${TMPDIR:-/tmp}/dimmora-mutter.XXXXXX")
 dimmora_mutter_pids=()
@@ -42,11 +43,11 @@ dimmora_mutter_start() {
     fi
     sleep 0.1
   done
-  [ "$ready" = 1 ] || return 1
-  export DIMMORA_MUTTER_BUS="$address"
+  [ "$ready" = 1 ] && [ -S "$dimmora_mutter_dir/runtime/wayland-0" ] || return 1
+  export DIMMORA_MUTTER_BUS="$address" DIMMORA_MUTTER_DISPLAY="$dimmora_mutter_dir/runtime/wayland-0"
 }
 
-unset DIMMORA_MUTTER_BUS
+unset DIMMORA_MUTTER_BUS DIMMORA_MUTTER_DISPLAY
 if ! command -v mutter >/dev/null || ! command -v dbus-daemon >/dev/null; then
   echo "test.d: mutter or dbus-daemon is not installed; the GNOME tests skip" >&2
 elif dimmora_mutter_start; then

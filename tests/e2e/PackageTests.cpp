@@ -76,9 +76,9 @@ TEST_F(Package, InstallsTheProgramItsTablesDesktopFilesAndMonitorAccess) {
   EXPECT_NE(readTextFile(installed("usr/lib/modules-load.d/dimmora.conf")).value_or("").find("\ni2c-dev\n"),
             std::string::npos);
 
-  // Dependencies come from the libraries the program links.
+  // Dependencies come from the libraries the program links, plus the Wayland platform plugin.
   const auto depends = run("dpkg-deb -f '" + packagePath + "' Depends");
-  for (const char* library : {"libqt6widgets6", "libsystemd0", "libx11-6", "libxrandr2", "libc6"})
+  for (const char* library : {"libqt6widgets6", "libsystemd0", "libx11-6", "libxrandr2", "libc6", "qt6-wayland"})
     EXPECT_NE(depends.find(library), std::string::npos) << depends;
   // Stripped: the build's debug information stays out of the package.
   EXPECT_EQ(run("readelf -S '" + installed("usr/bin/dimmora").string() + "'").find(".debug_info"), std::string::npos);
