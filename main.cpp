@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
   AppModels models;
   // The display-control trace from the first tick on, for tests and bug reports; the setting starts off.
   if (environment.variable("DIMMORA_TRACE")) DDCDebug::setEnabled(true);
-  TrayShell shell(models, [&binding] { binding->quit(); });
+  TrayShell shell(models);
   RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
   remoteControl.onShowWindow = [&shell] { shell.showWindow(); };
   RemoteControlService remoteControlService(binding->bus().sessionBus(), remoteControl);

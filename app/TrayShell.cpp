@@ -1,15 +1,39 @@
 #include "app/TrayShell.hpp"
 
 #include <QApplication>
-#include <QCursor>
-#include <QPalette>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
 
+#include "app/AppModels.hpp"
 #include "app/MenuBarIcon.hpp"
+#include "menu/MenuViewState.hpp"
 #include "services/AppLog.hpp"
-#include "ui/PlaceholderWindow.hpp"
+#include "ui/MenuWindow.hpp"
 
-TrayShell::TrayShell(AppModels& models, std::function<void()> quit)
-    : window_(std::make_unique<PlaceholderWindow>(models, std::move(quit))) {
+namespace {
+// The panel's colour around the icon, from the pixels just outside the icon's
+// own drawing; nothing when the screen cannot be read (Wayland, no icon yet).
+std::optional<QColor> panelColour(const QRect& icon) {
+  if (!icon.isValid() || QGuiApplication::platformName() == QLatin1String("wayland")) return std::nullopt;
+  QScreen* screen = QGuiApplication::screenAt(icon.center());
+  if (!screen) return std::nullopt;
+  const QImage image = screen->grabWindow(0, icon.x(), icon.y(), icon.width(), icon.height()).toImage();
+  if (image.isNull() || image.width() < 2 || image.height() < 2) return std::nullopt;
+  long red = 0, green = 0, blue = 0, count = 0;
+  const auto add = [&](int x, int y) {
+    const QColor c = image.pixelColor(x, y);
+    red += c.red(), green += c.green(), blue += c.blue(), ++count;
+  };
+  // The top and bottom rows: the drawing is wider than tall, so they are panel, not icon.
+  for (int x = 0; x < image.width(); ++x) add(x, 0), add(x, image.height() - 1);
+  return QColor(int(red / count), int(green / count), int(blue / count));
+}
+}  // namespace
+
+TrayShell::TrayShell(AppModels& models)
+    : menu_(std::make_unique<MenuViewState>(models.stepStore, models.displayStore, models.engine)),
+      window_(std::make_unique<MenuWindow>(*menu_)) {
   updateIcon();
   tray_.setToolTip(MenuBarIcon::accessibilityDescription);
   QObject::connect(&tray_, &QSystemTrayIcon::activated, &tray_, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -18,27 +42,38 @@ TrayShell::TrayShell(AppModels& models, std::function<void()> quit)
   if (!QSystemTrayIcon::isSystemTrayAvailable())
     AppLog::app.error("No system tray is available; the icon appears once a tray starts");
   tray_.show();
+  // The panel the icon sits on is known only once the tray has placed it; it is looked at again
+  // whenever the window opens (a theme switch may have recoloured it).
+  QTimer::singleShot(500, &tray_, [this] { updateIcon(); });
 }
 
 TrayShell::~TrayShell() = default;
 
-void TrayShell::updateIcon() { tray_.setIcon(MenuBarIcon::icon(QApplication::palette().color(QPalette::WindowText))); }
+// A template icon takes the ink that reads on its panel: dark on a light panel, light on a dark one.
+void TrayShell::updateIcon() {
+  QColor ink = QApplication::palette().color(QPalette::WindowText);
+  if (const auto panel = panelColour(tray_.geometry())) ink = panel->lightness() < 128 ? Qt::white : Qt::black;
+  if (ink == ink_) return;
+  ink_ = ink;
+  tray_.setIcon(MenuBarIcon::icon(ink));
+}
+
+void TrayShell::showWindow() {
+  updateIcon();
+  if (window_->isVisible()) {
+    window_->raise();
+    window_->activateWindow();
+    return;
+  }
+  window_->showFrom(tray_.geometry());
+}
 
 void TrayShell::toggleWindow() {
   if (window_->isVisible()) {
     window_->hide();
     return;
   }
+  // The click that took the focus away (and so closed the window) was this one.
+  if (window_->closedByFocusLossJustNow()) return;
   showWindow();
-}
-
-void TrayShell::showWindow() {
-  if (window_->isVisible()) {
-    window_->raise();
-    window_->activateWindow();
-    return;
-  }
-  QRect anchor = tray_.geometry();
-  if (!anchor.isValid()) anchor = QRect(QCursor::pos(), QSize(1, 1));
-  window_->showNear(anchor);
 }

@@ -1,26 +1,30 @@
 #pragma once
 
 #include <QSystemTrayIcon>
-#include <functional>
+#include <QColor>
 #include <memory>
 
 class AppModels;
-class PlaceholderWindow;
+class MenuViewState;
+class MenuWindow;
 
 // The program's only presence on the desktop: a tray icon (no taskbar entry,
-// no main window) whose click drops down the window.
+// no main window) whose click drops the settings window down or closes it.
 class TrayShell {
  public:
-  TrayShell(AppModels& models, std::function<void()> quit);
+  explicit TrayShell(AppModels& models);
   ~TrayShell();
 
-  // Drops the window down (or brings it forward when it is already shown).
+  // The one way to bring the window up (the icon, D-Bus, a second start).
   void showWindow();
+  MenuWindow& window() { return *window_; }
 
  private:
   void toggleWindow();
   void updateIcon();
 
   QSystemTrayIcon tray_;
-  std::unique_ptr<PlaceholderWindow> window_;
+  std::unique_ptr<MenuViewState> menu_;
+  std::unique_ptr<MenuWindow> window_;
+  QColor ink_;
 };

@@ -351,5 +351,10 @@ void MenuViewState::approveLogin() {
 
 bool MenuViewState::showsRestoreShortcutUnavailable() const { return !engine_->restoreShortcutAvailable.get(); }
 
+std::optional<std::string> MenuViewState::idleTimeUnavailableText() const {
+  if (engine_->idleTimeAvailable.get()) return std::nullopt;
+  return L10n::text("idle_time_unavailable");
+}
+
 // The engine already needs the main loop, so it is there.
 std::string MenuViewState::creditLine() const { return MenuLabels::creditLine(systemPorts().mainLoop->now()); }

@@ -151,6 +151,9 @@ class MenuViewState {
   bool showsApproveLogin() const;
   void approveLogin();
   bool showsRestoreShortcutUnavailable() const;
+  // While the desktop reports no idle time the engine does not dim; the
+  // window says so ("idle_time_unavailable"). nullopt while it does.
+  std::optional<std::string> idleTimeUnavailableText() const;
 
   // ---- footer ----
   // The credit line with this year (the main loop's clock, local time).

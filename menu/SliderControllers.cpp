@@ -229,3 +229,12 @@ void DisplayRangeController::abandonDrag() {
   editingMinimum_.reset();
   refresh();
 }
+
+void DisplayRangeController::stepHandle(bool minimum, double delta) {
+  if (editingMinimum_) return;
+  const double value = std::clamp((minimum ? minimum_ : maximum_) + delta, geometry(0).lowerBound, 100.0);
+  menu_.displayRangeEditingChanged(displayID_, true, minimum);
+  deliver(minimum, minimum ? std::min(value, maximum_) : std::max(value, minimum_));
+  menu_.displayRangeEditingChanged(displayID_, false, minimum);
+  refresh();
+}

@@ -104,6 +104,9 @@ class DisplayRangeController {
   void mouseUp(double x, double width);
   // Reads both values from the store again.
   void refresh();
+  // A screen reader's step of one handle by `delta` (within the track, never
+  // past the other handle): a whole drag at once, previewed, then saved.
+  void stepHandle(bool minimum, double delta);
 
   Signal<> valueChanged;
 

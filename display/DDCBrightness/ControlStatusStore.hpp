@@ -12,6 +12,10 @@ namespace ControlStatus {
 inline constexpr std::string_view hardware = "control_hardware";
 inline constexpr std::string_view gamma = "control_gamma";
 inline constexpr std::string_view failed = "control_failed";
+// Failures the user can fix; their texts say how.
+inline constexpr std::string_view i2cMissing = "control_i2c_missing";        // the i2c-dev module is not loaded
+inline constexpr std::string_view i2cPermission = "control_i2c_permission";  // no access to /dev/i2c-N
+inline constexpr std::string_view kernelDriver = "control_ddcci_driver";     // the kernel's ddcci driver owns the monitor
 inline constexpr std::string_view gammaFailed = "control_gamma_failed";
 inline constexpr std::string_view gammaUnsupported = "control_gamma_unsupported";  // the desktop offers no gamma
 inline constexpr std::string_view gammaRefused = "control_gamma_refused";  // another program holds it

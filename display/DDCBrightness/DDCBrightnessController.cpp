@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ constexpr double kStartupFullLevel = 99.9;
 // Absorbs rounding in the clock arithmetic, so the deferred re-apply, which
 // runs exactly one throttle interval later, is not held back a second time.
 constexpr double kClockSlack = 1e-6;
+constexpr double kNever = std::numeric_limits<double>::infinity();
 
 template <typename MakeText>
 void log(DisplayID displayID, MakeText&& makeText) {
@@ -37,6 +39,16 @@ std::string joinedIDs(const std::set<DisplayID>& displayIDs) {
     text += std::to_string(displayID);
   }
   return text;
+}
+
+// The status a failed write leaves; the user-fixable causes say how to fix them.
+std::string_view statusFor(DDCIO::WriteFailure failure) {
+  switch (failure) {
+    case DDCIO::WriteFailure::driverMissing: return ControlStatus::i2cMissing;
+    case DDCIO::WriteFailure::notPermitted: return ControlStatus::i2cPermission;
+    case DDCIO::WriteFailure::kernelDriver: return ControlStatus::kernelDriver;
+    default: return ControlStatus::failed;
+  }
 }
 
 std::string integerText(double value) { return std::to_string(static_cast<long long>(roundHalfAwayFromZero(value))); }
@@ -79,7 +91,7 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
 
   std::map<DisplayID, double> actualLevels;
   std::set<DisplayID> fullGammaIDs;
-  bool deferredWriteNeeded = false;
+  double nextAttempt = kNever;  // seconds until the first held-back write may go out
   for (DisplayID displayID : targetDisplayIDs) {
     const Range range = displayRange(displayID, displayMaximumPercents, displayMinimumPercents, safetyMinimumPercent);
     const double actual = actualLevel(logical, range);
@@ -102,15 +114,15 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
     if (const auto last = lastAppliedByDisplay_.find(displayID);
         last != lastAppliedByDisplay_.end() && last->second == value)
       continue;
-    if (shouldDelayWrite(displayID, value)) {
-      deferredWriteNeeded = true;
+    if (const double delay = writeDelay(displayID, value); delay > 0) {
+      nextAttempt = std::min(nextAttempt, delay);
       continue;
     }
     if (!DDCIO::setBrightness(displayID, static_cast<std::uint16_t>(value))) {
-      ControlStatusStore::shared().set(ControlStatus::failed, displayID);
-      log(displayID, [] { return std::string("failed"); });
+      nextAttempt = std::min(nextAttempt, recordFailure(displayID));
       continue;
     }
+    backOffByDisplay_.erase(displayID);
     ControlStatusStore::shared().set(ControlStatus::hardware, displayID);
     lastAppliedByDisplay_[displayID] = value;
     if (MainLoop* loop = systemPorts().mainLoop) lastWriteAtByDisplay_[displayID] = loop->uptime();
@@ -127,8 +139,8 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
   gammaController_.apply(actualLevels, targetDisplayIDs, fullGammaIDs, safetyMinimumPercent);
 
   MainLoop* loop = systemPorts().mainLoop;
-  if (!deferredWriteNeeded || !loop) return;
-  pendingWrite_ = loop->after(kThrottleSeconds, [this, brightnessPercent, targetDisplayIDs, displayMaximumPercents,
+  if (nextAttempt == kNever || !loop) return;
+  pendingWrite_ = loop->after(nextAttempt, [this, brightnessPercent, targetDisplayIDs, displayMaximumPercents,
                                                  displayMinimumPercents, displayFullGammaModes, safetyMinimumPercent] {
     // The re-apply replaces this work; keep the arguments alive on our own
     // stack rather than inside the work being replaced.
@@ -152,27 +164,85 @@ bool DDCBrightnessController::shouldDelayWrite(DisplayID displayID, int nextValu
   return loop->uptime() - writtenAt->second < kThrottleSeconds - kClockSlack;
 }
 
+double DDCBrightnessController::writeDelay(DisplayID displayID, int nextValue) const {
+  double delay = 0;
+  if (const auto retry = retryDelay(displayID)) delay = *retry;
+  if (shouldDelayWrite(displayID, nextValue)) delay = std::max(delay, kThrottleSeconds);
+  // The newest value waits for the bus; whatever is asked meanwhile replaces it.
+  return std::max(delay, DDCIO::messageWait(displayID));
+}
+
+std::optional<double> DDCBrightnessController::retryDelay(DisplayID displayID) const {
+  const auto backOff = backOffByDisplay_.find(displayID);
+  if (backOff == backOffByDisplay_.end()) return std::nullopt;
+  const MainLoop* loop = systemPorts().mainLoop;
+  const double delay = backOff->second.retryAt - (loop ? loop->uptime() : 0);
+  return delay > kClockSlack ? delay : 0;
+}
+
+double DDCBrightnessController::recordFailure(DisplayID displayID) {
+  const DDCIO::WriteFailure failure = DDCIO::lastWriteFailure(displayID);
+  BackOff& backOff = backOffByDisplay_[displayID];
+  ++backOff.failures;
+  const double doubling = std::ldexp(1.0, std::min(backOff.failures - 1, 16));
+  double delay = std::min(kLongestRetrySeconds, kFirstRetrySeconds * doubling);
+  switch (failure) {
+    case DDCIO::WriteFailure::busy:
+      // Not the monitor's fault: its status stays, and the value goes out once the bus is free.
+      delay = std::min(kLongestBusyRetrySeconds, DDCIO::kMessageIntervalSeconds * doubling);
+      log(displayID, [&] { return "bus held by another program, next attempt in " + formatShortest(delay) + " s"; });
+      break;
+    case DDCIO::WriteFailure::noChannel: delay = kNever; [[fallthrough]];
+    default:
+      ControlStatusStore::shared().set(statusFor(failure), displayID);
+      log(displayID, [] { return std::string("failed"); });
+      log(displayID, [&] {
+        return delay == kNever ? std::string("no control channel: not tried again until the displays change")
+                               : "next attempt in " + formatShortest(delay) + " s";
+      });
+  }
+  const MainLoop* loop = systemPorts().mainLoop;
+  backOff.retryAt = (loop ? loop->uptime() : 0) + delay;
+  return delay;
+}
+
 void DDCBrightnessController::forget(DisplayID displayID) {
   lastAppliedByDisplay_.erase(displayID);
   lastWriteAtByDisplay_.erase(displayID);
   startupPreservedDisplays_.erase(displayID);
+  backOffByDisplay_.erase(displayID);
 }
 
 void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displayIDs,
                                                 const std::map<DisplayID, double>& maximums,
                                                 const std::map<DisplayID, bool>& fullGamma, double safety) {
   invalidateDisplayState();
+  double nextAttempt = kNever;
   for (DisplayID displayID : displayIDs) {
     if (const auto mode = fullGamma.find(displayID); mode != fullGamma.end() && mode->second) {
       ControlStatusStore::shared().set(ControlStatus::gamma, displayID);
       continue;
     }
     const int value = static_cast<int>(roundHalfAwayFromZero(displayMaximumPercent(displayID, maximums, safety)));
-    const bool written = DDCIO::setBrightness(displayID, static_cast<std::uint16_t>(value));
-    ControlStatusStore::shared().set(written ? ControlStatus::hardware : ControlStatus::failed, displayID);
-    if (written) lastAppliedByDisplay_[displayID] = value;
+    if (DDCIO::setBrightness(displayID, static_cast<std::uint16_t>(value))) {
+      ControlStatusStore::shared().set(ControlStatus::hardware, displayID);
+      lastAppliedByDisplay_[displayID] = value;
+    } else {
+      nextAttempt = std::min(nextAttempt, recordFailure(displayID));
+    }
     startupPreservedDisplays_.insert(displayID);
   }
+  // A display that could not be restored now gets its maximum later: full
+  // logical brightness is each display's maximum.
+  MainLoop* loop = systemPorts().mainLoop;
+  if (nextAttempt == kNever || !loop) return;
+  pendingWrite_ = loop->after(nextAttempt, [this, displayIDs, maximums, fullGamma, safety] {
+    const auto targets = displayIDs;
+    const auto maximumPercents = maximums;
+    const auto fullGammaModes = fullGamma;
+    pendingWrite_.detach();
+    apply(100, targets, maximumPercents, {}, fullGammaModes, safety);
+  });
 }
 
 void DDCBrightnessController::invalidateDisplayState() {
@@ -181,6 +251,7 @@ void DDCBrightnessController::invalidateDisplayState() {
   pendingWrite_.cancel();
   lastAppliedByDisplay_.clear();
   lastWriteAtByDisplay_.clear();
+  backOffByDisplay_.clear();  // a changed display list is worth a fresh try at every display
   gammaController_.restoreAll();
   ControlStatusStore::shared().clear();
 }

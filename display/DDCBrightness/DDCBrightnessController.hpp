@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 
 #include "base/MainLoop.hpp"
@@ -10,11 +11,18 @@
 // Maps a logical level onto each display's range and writes it in hardware
 // (DDC/CI or the built-in panel), handing the unrounded levels to the gamma
 // controller. Skips unchanged values, keeps the launch brightness until the
-// maximum is known, and spaces one-step decreases out to one write per
-// kThrottleSeconds with a single deferred re-apply delivering the last value.
+// maximum is known, spaces one-step decreases out to one write per
+// kThrottleSeconds, never writes a monitor sooner than its bus allows, and
+// backs off from a display that failed. Whatever is held back is delivered by
+// a single deferred re-apply of the newest request.
 class DDCBrightnessController final : public BrightnessController {
  public:
   static constexpr double kThrottleSeconds = 0.18;
+  // After a failure the display rests 1 s, then 2, 4, ... up to a minute.
+  static constexpr double kFirstRetrySeconds = 1;
+  static constexpr double kLongestRetrySeconds = 60;
+  // A bus another program holds is tried again soon, backing off to a second.
+  static constexpr double kLongestBusyRetrySeconds = 1;
 
   DDCBrightnessController() = default;
   DDCBrightnessController(const DDCBrightnessController&) = delete;
@@ -45,10 +53,22 @@ class DDCBrightnessController final : public BrightnessController {
   const std::set<DisplayID>& startupPreservedDisplays() const { return startupPreservedDisplays_; }
   bool preservesStartupBrightness() const { return preserveStartupBrightness_; }
   bool hasPendingWrite() const { return pendingWrite_.isActive(); }
+  // Seconds until a display that failed is tried again; infinite until the
+  // display list changes; nullopt when the display is not backing off.
+  std::optional<double> retryDelay(DisplayID displayID) const;
   NearBlackGammaController& gammaController() { return gammaController_; }
 
  private:
+  struct BackOff {
+    int failures = 0;     // in a row
+    double retryAt = 0;   // monotonic seconds; infinite: not before the display list changes
+  };
+
   bool shouldDelayWrite(DisplayID displayID, int nextValue) const;
+  // Seconds before `nextValue` may be written to the display; 0: now.
+  double writeDelay(DisplayID displayID, int nextValue) const;
+  // Records a failed write (status, log, back-off); seconds until the next try.
+  double recordFailure(DisplayID displayID);
   void forget(DisplayID displayID);
 
   std::map<DisplayID, int> lastAppliedByDisplay_;
@@ -56,6 +76,7 @@ class DDCBrightnessController final : public BrightnessController {
   // would otherwise hold one-step decreases back for as long as it was moved.
   std::map<DisplayID, double> lastWriteAtByDisplay_;
   std::set<DisplayID> startupPreservedDisplays_;
+  std::map<DisplayID, BackOff> backOffByDisplay_;  // dropped on success and on display changes
   bool preserveStartupBrightness_ = true;
   NearBlackGammaController gammaController_;
   ScheduledWork pendingWrite_;  // cancelled with the controller, so it never outlives it

@@ -12,6 +12,9 @@ namespace DDCIO::detail {
 struct Caches {
   std::map<DisplayID, DisplayInfo> displayInfos;
   std::map<DisplayID, std::shared_ptr<AVService>> avServices;  // kept retained while cached
+  // Not caches: what the buses did, kept across display changes.
+  std::map<DisplayID, double> lastMessageAt;  // monotonic seconds of each bus's last transfer
+  std::map<DisplayID, DDCIO::WriteFailure> writeFailures;
 };
 Caches& caches();
 

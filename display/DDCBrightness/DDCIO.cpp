@@ -3,8 +3,10 @@
 #include "display/DDCBrightness/DDCIO.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
+#include "base/MainLoop.hpp"
 #include "base/Numbers.hpp"
 #include "display/DDCBrightness/DDCIO+State.hpp"
 #include "ports/BlockingSleep.hpp"
@@ -36,6 +38,8 @@ constexpr int kWriteAttempts = 2;
 constexpr int kReadAttempts = 5;
 constexpr std::uint32_t kWritePauseMicroseconds = 10'000;
 constexpr std::uint32_t kReplyPauseMicroseconds = 40'000;
+// Below a microsecond a wait is clock arithmetic, not time to wait.
+constexpr double kClockSlack = 1e-6;
 
 // Trace lines are built only when someone listens.
 void log(DisplayID displayID, const char* text) {
@@ -70,22 +74,49 @@ void forget(DisplayID displayID) {
   caches().avServices.erase(displayID);
 }
 
-std::int32_t ioavWriteI2C(AVService& service, const std::uint8_t* bytes, std::uint32_t length) {
+// Every transfer is stamped on its bus's clock, which paces the next one.
+void stampBus(DisplayID displayID) {
+  if (const MainLoop* loop = systemPorts().mainLoop) caches().lastMessageAt[displayID] = loop->uptime();
+}
+
+// Waits at least `pauseMicroseconds`, and as long as the bus still needs
+// before it may carry another message.
+void awaitBus(DisplayID displayID, std::uint32_t pauseMicroseconds) {
+  const auto wait = static_cast<std::uint32_t>(std::lround(DDCIO::messageWait(displayID) * 1e6));
+  if (const std::uint32_t pause = std::max(pauseMicroseconds, wait)) blockingSleep(pause);
+}
+
+std::int32_t ioavWriteI2C(DisplayID displayID, AVService& service, const std::uint8_t* bytes, std::uint32_t length) {
   AVServices* av = systemPorts().avServices;
   if (!av || !av->hasWriteI2C()) {
     DDCDebug::log([] { return std::string("IOAVServiceWriteI2C symbol missing"); });
     return IOResult::unsupported;
   }
-  return av->writeI2C(service, DDCIO::kChipAddress, DDCIO::kDataAddress, bytes, length);
+  const std::int32_t result = av->writeI2C(service, DDCIO::kChipAddress, DDCIO::kDataAddress, bytes, length);
+  stampBus(displayID);
+  return result;
 }
 
-std::int32_t ioavReadI2C(AVService& service, std::uint8_t* bytes, std::uint32_t length) {
+std::int32_t ioavReadI2C(DisplayID displayID, AVService& service, std::uint8_t* bytes, std::uint32_t length) {
   AVServices* av = systemPorts().avServices;
   if (!av || !av->hasReadI2C()) {
     DDCDebug::log([] { return std::string("IOAVServiceReadI2C symbol missing"); });
     return IOResult::unsupported;
   }
-  return av->readI2C(service, DDCIO::kChipAddress, DDCIO::kDataAddress, bytes, length);
+  const std::int32_t result = av->readI2C(service, DDCIO::kChipAddress, DDCIO::kDataAddress, bytes, length);
+  stampBus(displayID);
+  return result;
+}
+
+// What a failed transfer's code means for retrying and for the user.
+DDCIO::WriteFailure failureFor(std::int32_t code) {
+  switch (code) {
+    case IOResult::busy: return DDCIO::WriteFailure::busy;
+    case IOResult::notAttached: return DDCIO::WriteFailure::driverMissing;
+    case IOResult::notPermitted: return DDCIO::WriteFailure::notPermitted;
+    case IOResult::exclusiveAccess: return DDCIO::WriteFailure::kernelDriver;
+    default: return DDCIO::WriteFailure::noAnswer;
+  }
 }
 
 std::shared_ptr<AVService> ioavCreateWithService(RegistryEntry entry) {
@@ -177,28 +208,29 @@ std::optional<std::int32_t> setBuiltInBrightnessViaDisplayServices(DisplayID dis
   return result;
 }
 
-bool setBuiltInBrightness(const DisplayInfo& info, std::uint16_t value) {
+DDCIO::WriteFailure setBuiltInBrightness(const DisplayInfo& info, std::uint16_t value) {
   const DisplayID displayID = info.displayID;
   const float level = std::min(static_cast<float>(value) / 100.0f, 1.0f);
-  bool succeeded = false;
+  auto failure = DDCIO::WriteFailure::none;
   if (const auto result = setBuiltInBrightnessViaDisplayServices(displayID, level)) {
     log(displayID, [&] { return "built-in set via DisplayServices brightness=" + levelText(level) + " result=" + std::to_string(*result); });
-    succeeded = *result == 0;
+    if (*result != 0) failure = failureFor(*result);
   } else {
     DeviceRegistry* registry = systemPorts().registry;
     PanelBrightnessServices* panel = systemPorts().panelBrightness;
     const auto entry = info.ioLocation && registry ? registry->entryFromPath(*info.ioLocation) : std::nullopt;
     if (!entry || !panel) {
       log(displayID, "built-in service not found");
+      failure = DDCIO::WriteFailure::noChannel;
     } else {
       const std::int32_t code = panel->setFloatParameter(*entry, "brightness", level);
       log(displayID, [&] { return "built-in set via IODisplay brightness=" + levelText(level) + " result=0x" + hexCode(code) + " " +
                          panel->errorText(code); });
-      succeeded = code == 0;
+      if (code != 0) failure = failureFor(code);
     }
   }
-  if (!succeeded) forget(displayID);
-  return succeeded;
+  if (failure != DDCIO::WriteFailure::none) forget(displayID);
+  return failure;
 }
 
 std::optional<double> fractionToPercent(float level) {
@@ -269,12 +301,21 @@ std::optional<double> DDCIO::parseVCPFeatureReply(const std::uint8_t* bytes, std
 }
 
 bool DDCIO::setBrightness(DisplayID displayID, std::uint16_t value) {
+  auto& failures = caches().writeFailures;
+  const auto outcome = [&](WriteFailure failure) {
+    if (failure == WriteFailure::none) {
+      failures.erase(displayID);
+      return true;
+    }
+    failures[displayID] = failure;
+    return false;
+  };
   const auto info = displayInfo(displayID);
   if (!info) {
     log(displayID, "no display info");
-    return false;
+    return outcome(WriteFailure::noChannel);
   }
-  if (info->isBuiltIn) return setBuiltInBrightness(*info, value);
+  if (info->isBuiltIn) return outcome(setBuiltInBrightness(*info, value));
 
   log(displayID, [&] { return "vendor=" + std::to_string(info->vendor) + " model=" + std::to_string(info->model) +
                      " serial=" + std::to_string(info->serial) + " uuid=" + orNil(info->uuid) +
@@ -282,19 +323,24 @@ bool DDCIO::setBrightness(DisplayID displayID, std::uint16_t value) {
   const auto service = displayAVService(*info);
   if (!service) {
     log(displayID, "IOAVService not found");
-    return false;
+    return outcome(WriteFailure::noChannel);
   }
   const auto packet = setVCPFeaturePacket(value);
   log(displayID, [&] { return "writing via IOAVService bytes=" + std::to_string(packet.size()); });
+  auto failure = WriteFailure::noAnswer;
   for (int attempt = 1; attempt <= kWriteAttempts; ++attempt) {
-    blockingSleep(kWritePauseMicroseconds);
-    const std::int32_t result = ioavWriteI2C(*service, packet.data(), packet.size());
+    awaitBus(displayID, kWritePauseMicroseconds);
+    const std::int32_t result = ioavWriteI2C(displayID, *service, packet.data(), packet.size());
     log(displayID, [&] { return "attempt " + std::to_string(attempt) + " IOAVServiceWriteI2C result=0x" + hexCode(result); });
-    if (result == 0) return true;
+    if (result == 0) return outcome(WriteFailure::none);
+    failure = failureFor(result);
+    // A held bus is never waited for, and no second attempt fixes the user's causes.
+    if (failure != WriteFailure::noAnswer) break;
   }
-  // Whatever made both attempts fail (a reconnect, a new bus) needs a fresh lookup next time.
-  forget(displayID);
-  return false;
+  // Whatever made the monitor fail (a reconnect, a new bus) needs a fresh
+  // lookup next time; a bus another program holds is still the right one.
+  if (failure != WriteFailure::busy) forget(displayID);
+  return outcome(failure);
 }
 
 std::optional<double> DDCIO::currentBrightnessPercent(DisplayID displayID) {
@@ -312,12 +358,13 @@ std::optional<double> DDCIO::currentBrightnessPercent(DisplayID displayID) {
   }
   const auto request = getVCPFeatureRequest();
   for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
-    const std::int32_t query = ioavWriteI2C(*service, request.data(), request.size());
+    awaitBus(displayID, 0);
+    const std::int32_t query = ioavWriteI2C(displayID, *service, request.data(), request.size());
     log(displayID, [&] { return "brightness read query attempt " + std::to_string(attempt) + " result=0x" + hexCode(query); });
     if (query != 0) return std::nullopt;
     blockingSleep(kReplyPauseMicroseconds);
     std::array<std::uint8_t, kReplyLength> reply{};
-    const std::int32_t result = ioavReadI2C(*service, reply.data(), reply.size());
+    const std::int32_t result = ioavReadI2C(displayID, *service, reply.data(), reply.size());
     log(displayID, [&] { return "brightness read reply attempt " + std::to_string(attempt) + " result=0x" + hexCode(result) +
                        " bytes=" + hexBytes(reply.data(), reply.size()); });
     if (result == 0) {
@@ -328,9 +375,29 @@ std::optional<double> DDCIO::currentBrightnessPercent(DisplayID displayID) {
   return std::nullopt;
 }
 
+DDCIO::WriteFailure DDCIO::lastWriteFailure(DisplayID displayID) {
+  const auto& failures = caches().writeFailures;
+  const auto found = failures.find(displayID);
+  return found == failures.end() ? WriteFailure::none : found->second;
+}
+
+double DDCIO::messageWait(DisplayID displayID) {
+  const auto& stamps = caches().lastMessageAt;
+  const auto last = stamps.find(displayID);
+  const MainLoop* loop = systemPorts().mainLoop;
+  if (last == stamps.end() || !loop) return 0;
+  const double wait = last->second + kMessageIntervalSeconds - loop->uptime();
+  return wait > kClockSlack ? wait : 0;
+}
+
 void DDCIO::clearCaches() {
   caches().displayInfos.clear();
   caches().avServices.clear();
+}
+
+void DDCIO::resetBusTiming() {
+  caches().lastMessageAt.clear();
+  caches().writeFailures.clear();
 }
 
 const std::map<DisplayID, DisplayInfo>& DDCIO::cachedDisplayInfos() { return caches().displayInfos; }

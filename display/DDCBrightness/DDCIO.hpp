@@ -20,12 +20,33 @@ namespace DDCIO {
 inline constexpr std::uint32_t kChipAddress = 0x37;  // 0x6E on the wire as a write address
 inline constexpr std::uint32_t kDataAddress = 0x51;  // the host's source address
 inline constexpr std::uint32_t kReplyLength = 12;
+// The least time between two messages on one monitor's bus: monitors ignore
+// what comes sooner after a Set VCP Feature or a reply.
+inline constexpr double kMessageIntervalSeconds = 0.05;
+
+// Why the last write to a display failed; the controller decides from it
+// when to try again and what to tell the user.
+enum class WriteFailure {
+  none,
+  busy,           // another program holds the bus: try again shortly
+  noChannel,      // no information, or no DDC/CI channel: nothing changes that before the display list does
+  driverMissing,  // the channel's device node is missing (its driver is not loaded)
+  notPermitted,   // no access to the channel's device node
+  kernelDriver,   // a kernel driver owns the monitor's channel
+  noAnswer,       // the monitor or panel did not take the value
+};
 
 // Writes a brightness value (a percent from 1 to 100 from the controller).
 // True when the display accepted it.
 bool setBrightness(DisplayID displayID, std::uint16_t value);
 // The display's current brightness in percent (not clamped for external monitors).
 std::optional<double> currentBrightnessPercent(DisplayID displayID);
+// Why the last setBrightness for the display failed (none after a success).
+WriteFailure lastWriteFailure(DisplayID displayID);
+// Seconds until the display's bus may carry the next message; 0 when it may now.
+// A caller that cannot wait comes back later; the transfers themselves wait
+// out what is left rather than send too soon.
+double messageWait(DisplayID displayID);
 
 // Discovery: cached per display until the caches are emptied.
 std::optional<DisplayInfo> displayInfo(DisplayID displayID);
@@ -37,6 +58,9 @@ std::optional<PropertyDictionary> coreDisplayInfoDictionary(DisplayID displayID)
 // next call looks every display up afresh (refresh, display changes).
 // Tests call it between cases too.
 void clearCaches();
+// Also forgets when each bus last carried a message (the buses themselves
+// keep their pace across display changes). For tests starting a new clock.
+void resetBusTiming();
 // Cache contents, for tests and diagnostics.
 const std::map<DisplayID, DisplayInfo>& cachedDisplayInfos();
 bool hasCachedAVService(DisplayID displayID);

@@ -12,7 +12,6 @@
 // The result codes Linux adds to the shared ones.
 namespace IOResult {
 inline constexpr std::int32_t ioError = static_cast<std::int32_t>(0xE00002CAu);       // transfer failed
-inline constexpr std::int32_t notPermitted = static_cast<std::int32_t>(0xE00002E2u);  // no access
 }  // namespace IOResult
 
 // Maps an errno to a result code.

@@ -136,6 +136,7 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs) {
     hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
   }
   const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
+  desktop_ = std::make_unique<QtDesktop>(bus_.get(), [this] { quit(); });
   loginItems_ = std::make_unique<LinuxLoginItems>(
       XdgAutostart(environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),
                    fs::absolute(executable)));
@@ -222,6 +223,12 @@ SystemPorts DesktopBinding::ports() {
   ports.powerAssertions = powerAssertions_.get();
   ports.hotKeys = hotKeys_.get();
   ports.loginItems = loginItems_.get();
+  ports.userDefaults = &userDefaults_;
+  ports.clipboard = desktop_.get();
+  ports.fileManager = desktop_.get();
+  ports.urlOpener = desktop_.get();
+  ports.application = desktop_.get();
+  ports.screens = desktop_.get();
   return ports;
 }
 

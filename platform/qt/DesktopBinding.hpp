@@ -25,8 +25,10 @@
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
 #include "platform/qt/QtDescriptorWatch.hpp"
+#include "platform/qt/QtDesktop.hpp"
 #include "platform/qt/QtInputMonitors.hpp"
 #include "platform/qt/QtMainLoop.hpp"
+#include "platform/qt/QtUserDefaults.hpp"
 
 // Every platform facility of the running application on a Linux desktop,
 // X11 or Wayland, wired into the Qt event loop: the X or Wayland connection,
@@ -94,6 +96,8 @@ class DesktopBinding {
   std::unique_ptr<LinuxPowerAssertions> powerAssertions_;
   std::unique_ptr<HotKeyService> hotKeys_;
   std::unique_ptr<LinuxLoginItems> loginItems_;
+  std::unique_ptr<QtDesktop> desktop_;
+  QtUserDefaults userDefaults_;
   // A Wayland session has these instead of the X11 facilities above.
   std::unique_ptr<WaylandSession> wayland_;
   std::unique_ptr<WaylandOutputs> waylandOutputs_;

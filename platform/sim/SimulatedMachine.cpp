@@ -1,6 +1,7 @@
 #include "platform/sim/SimulatedMachine.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -141,16 +142,16 @@ class SimulatedMachine::AV final : public AVServices {
   std::int32_t writeI2C(AVService& service, std::uint32_t chip, std::uint32_t dataAddress, const std::uint8_t* buffer,
                         std::uint32_t length) override {
     const DisplayID id = static_cast<SimAVService&>(service).displayID;
-    const std::int32_t result = machine_.display(id).i2cWrite(machine_.sleptMicroseconds_, chip, dataAddress, buffer, length);
-    machine_.i2cLog_.push_back({machine_.time(), id, true, chip, dataAddress, {buffer, buffer + length}, result});
+    const std::int32_t result = machine_.display(id).i2cWrite(machine_.busMicroseconds(), chip, dataAddress, buffer, length);
+    machine_.i2cLog_.push_back({machine_.busMicroseconds() / 1e6, id, true, chip, dataAddress, {buffer, buffer + length}, result});
     return result;
   }
   bool hasReadI2C() override { return machine_.functions.i2cRead; }
   std::int32_t readI2C(AVService& service, std::uint32_t chip, std::uint32_t dataAddress, std::uint8_t* buffer,
                        std::uint32_t length) override {
     const DisplayID id = static_cast<SimAVService&>(service).displayID;
-    const std::int32_t result = machine_.display(id).i2cRead(machine_.sleptMicroseconds_, chip, dataAddress, buffer, length);
-    machine_.i2cLog_.push_back({machine_.time(), id, false, chip, dataAddress, {buffer, buffer + length}, result});
+    const std::int32_t result = machine_.display(id).i2cRead(machine_.busMicroseconds(), chip, dataAddress, buffer, length);
+    machine_.i2cLog_.push_back({machine_.busMicroseconds() / 1e6, id, false, chip, dataAddress, {buffer, buffer + length}, result});
     return result;
   }
 
@@ -406,3 +407,8 @@ void SimulatedMachine::clearLogs() {
 }
 
 double SimulatedMachine::time() const { return clock_ ? clock_->uptime() : 0.0; }
+
+std::uint64_t SimulatedMachine::busMicroseconds() const {
+  const double loopMicroseconds = clock_ ? std::round(clock_->uptime() * 1e6) : 0.0;
+  return static_cast<std::uint64_t>(loopMicroseconds) + sleptMicroseconds_;
+}

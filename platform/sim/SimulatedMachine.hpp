@@ -40,7 +40,9 @@ struct BuiltInPanelOptions {
 // A machine with virtual displays, serving the display ports (online list,
 // registry, audio-video services, panel brightness, gamma tables, blocking
 // sleep). It records every I2C transfer, panel write, gamma write and sleep
-// with the virtual time of the loop it was given, and never waits.
+// with the virtual time of the loop it was given, and never waits. The
+// monitors live on bus time: the loop's clock plus every blocking sleep, the
+// time a real bus would have seen pass.
 //
 //   SimulatedMachine machine(&loop);
 //   auto& monitor = machine.addExternalMonitor({.productName = "Studio 27", .brightness = 60});
@@ -67,7 +69,7 @@ class SimulatedMachine {
   };
 
   struct I2CTransfer {
-    double time;
+    double time;  // on the bus: the loop's clock plus the blocking sleeps so far
     DisplayID displayID;
     bool isWrite;
     std::uint32_t chipAddress;
@@ -131,6 +133,8 @@ class SimulatedMachine {
   void clearLogs();
 
   double time() const;
+  // The loop's clock plus every blocking sleep so far, in microseconds.
+  std::uint64_t busMicroseconds() const;
 
  private:
   class Displays;
@@ -160,7 +164,7 @@ class SimulatedMachine {
   std::vector<GammaWrite> gammaLog_;
   std::vector<std::uint32_t> sleeps_;
   int registryWalks_ = 0;
-  std::uint64_t sleptMicroseconds_ = 0;  // the bus's clock: monitors see time pass only in sleeps
+  std::uint64_t sleptMicroseconds_ = 0;
 
   std::unique_ptr<Displays> displayServices_;
   std::unique_ptr<Registry> registry_;

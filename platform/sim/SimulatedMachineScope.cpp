@@ -5,6 +5,7 @@
 
 SimulatedMachineScope::SimulatedMachineScope(const SystemPorts& ports) : ports_(ports) {
   DDCIO::clearCaches();
+  DDCIO::resetBusTiming();  // stamps from another test's clock mean nothing here
   DDCDebug::setEnabled(true);
 }
 

@@ -37,8 +37,15 @@ double VirtualDisplay::gammaScale() const { return gammaRed.empty() ? 1.0 : stat
 std::int32_t VirtualDisplay::i2cWrite(std::uint64_t now, std::uint32_t chip, std::uint32_t dataAddress,
                                       const std::uint8_t* bytes, std::uint32_t length) {
   if (!connected_) return IOResult::noDevice;
+  if (busHeldElsewhere) return IOResult::busy;
   if (consume(failWrites_)) return faultResult;
   if (chip != kChipAddress || dataAddress != kHostAddress) return IOResult::notResponding;
+  const bool tooSoon = lastMessageAt_ && now - *lastMessageAt_ < minimumMessageIntervalMicroseconds;
+  lastMessageAt_ = now;
+  if (tooSoon) {
+    ++droppedMessages_;
+    return IOResult::success;
+  }
   if (length < 3 || (bytes[0] & 0x80) == 0 || (bytes[0] & 0x7F) + 2u != length) return IOResult::success;
   std::uint8_t sum = kWireWriteAddress ^ static_cast<std::uint8_t>(kHostAddress);
   for (std::uint32_t i = 0; i + 1 < length; ++i) sum ^= bytes[i];
@@ -62,8 +69,10 @@ std::int32_t VirtualDisplay::i2cWrite(std::uint64_t now, std::uint32_t chip, std
 std::int32_t VirtualDisplay::i2cRead(std::uint64_t now, std::uint32_t chip, std::uint32_t dataAddress,
                                      std::uint8_t* bytes, std::uint32_t length) {
   if (!connected_) return IOResult::noDevice;
+  if (busHeldElsewhere) return IOResult::busy;
   if (consume(failReads_)) return faultResult;
   if (chip != kChipAddress || dataAddress != kHostAddress) return IOResult::notResponding;
+  lastMessageAt_ = now;  // a reply counts: the next write waits its interval after it
   std::memset(bytes, 0, length);
   std::vector<std::uint8_t> reply;
   if (replyOverride_) {

@@ -49,6 +49,13 @@ class VirtualDisplay {
   // read that comes sooner gets the null message. Time is the machine's
   // blocking sleeps.
   std::uint32_t replyDelayMicroseconds = 0;
+  // How long the monitor needs after one message before it listens to the
+  // next: a write that comes sooner is acknowledged on the bus and ignored,
+  // as real monitors do. Time is the machine's clock.
+  std::uint32_t minimumMessageIntervalMicroseconds = 0;
+  int droppedMessages() const { return droppedMessages_; }
+  // Another program holds the bus's lock: every transfer is refused as busy.
+  bool busHeldElsewhere = false;
 
   // --- built-in panel ----------------------------------------------------
   float panelLevel() const { return panelLevel_; }
@@ -110,6 +117,8 @@ class VirtualDisplay {
   int failGammaReads_ = 0;
   int failGammaWrites_ = 0;
   bool replyPending_ = false;  // a Get VCP 0x10 request came in
+  std::optional<std::uint64_t> lastMessageAt_;
+  int droppedMessages_ = 0;
   std::uint64_t queriedAt_ = 0;
   float panelLevel_ = 0.5f;
 };

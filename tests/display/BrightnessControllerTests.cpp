@@ -116,8 +116,11 @@ TEST_F(BrightnessControllerTest, OneStepDecreasesAreSpacedOutAndTheLastOneIsDeli
   EXPECT_EQ(monitor.acceptedWrites(), 2);
   EXPECT_FALSE(controller.hasPendingWrite());
 
-  // Increases and larger steps go out at once, however recent the last write.
+  // Increases and larger steps go out as soon as the bus allows, however recent the last write.
+  loop.advance(0.05);
   drive(81, {monitor.id()}, full);
+  EXPECT_EQ(monitor.vcpCurrent(), 81);
+  loop.advance(0.05);
   drive(79, {monitor.id()}, full);
   EXPECT_EQ(monitor.vcpCurrent(), 79);
   EXPECT_EQ(monitor.acceptedWrites(), 4);
@@ -152,6 +155,7 @@ TEST_F(BrightnessControllerTest, FullGammaDisplaysAreNeverWrittenInHardware) {
   EXPECT_NEAR(monitor.gammaScale(), 0.43, 1e-6);
 
   drive(70, {monitor.id()});  // back to hardware: written again though the value is the same
+  loop.advance(0.05);
   EXPECT_EQ(monitor.acceptedWrites(), 2);
   EXPECT_EQ(monitor.gammaScale(), 1.0);
 }
@@ -161,35 +165,64 @@ TEST_F(BrightnessControllerTest, DisplaysLeavingTheTargetsAreForgottenNotWritten
   auto& b = machine.addExternalMonitor();
   endStartup();
   drive(50, {a.id(), b.id()});
+  loop.advance(1);
   drive(30, {a.id()});
   EXPECT_EQ(b.vcpCurrent(), 53);
   EXPECT_EQ(controller.lastAppliedByDisplay().size(), 1u);
+  loop.advance(1);
   drive(50, {a.id(), b.id()});
   EXPECT_EQ(b.acceptedWrites(), 2);  // treated as never written on its return
 
+  loop.advance(1);
   drive(1, {a.id(), b.id()});  // actual ~6 %: both gamma-assisted
   EXPECT_LT(a.gammaScale(), 1.0);
   drive(50, {});
+  loop.advance(1);
   EXPECT_EQ(a.acceptedWrites(), 4);
   EXPECT_TRUE(controller.lastAppliedByDisplay().empty());
   EXPECT_EQ(a.gammaScale(), 1.0);
   EXPECT_EQ(b.gammaScale(), 1.0);
 }
 
-TEST_F(BrightnessControllerTest, FailedWritesAreReportedAndRetriedOnEveryCall) {
-  auto& broken = machine.addExternalMonitor();
-  broken.failWrites();
+TEST_F(BrightnessControllerTest, AFailingMonitorBacksOffAndIsRetriedUntilItAnswers) {
+  auto& silent = machine.addExternalMonitor();
+  silent.failWrites();
+  silent.faultResult = IOResult::notResponding;
   endStartup();
-  for (int i = 0; i < 3; ++i) drive(50, {broken.id()});
-  EXPECT_EQ(machine.i2cLog(broken.id(), true).size(), 6u);  // two attempts per call
-  EXPECT_EQ(status(broken.id()), "control_failed");
+  const int walksBefore = machine.registryWalks();
+  // A 6 s fade at 24 frames per second: tried at 0, 1 and 3 s, not on every frame.
+  for (int frame = 0; frame < 144; ++frame) {
+    drive(100 - frame * 0.5, {silent.id()}, {.minimum = 0, .safety = 1});
+    loop.advance(1.0 / 24);
+  }
+  EXPECT_EQ(machine.i2cLog(silent.id(), true).size(), 6u);  // two attempts per try
+  EXPECT_EQ(machine.registryWalks() - walksBefore, 3);     // each try looks the display up afresh
+  EXPECT_EQ(status(silent.id()), "control_failed");
   EXPECT_TRUE(scope.traced("display 1: failed"));
-  EXPECT_FALSE(scope.traced("display 1: success actual=53% max=100%"));
+  EXPECT_TRUE(scope.traced("display 1: next attempt in 4 s"));
+
+  // Nothing asks again at rest, yet the last value arrives once the monitor answers.
+  silent.failWrites(0);
+  loop.advance(2);
+  EXPECT_EQ(silent.vcpCurrent(), 29);
+  EXPECT_EQ(status(silent.id()), "control_hardware");
+  EXPECT_FALSE(controller.retryDelay(silent.id()));
+  EXPECT_FALSE(controller.hasPendingWrite());
+
+  // The wait doubles up to a minute and stays there.
+  silent.failWrites();
+  drive(60, {silent.id()}, {.minimum = 0, .safety = 1});
+  loop.advance(600);
+  EXPECT_TRUE(scope.traced("display 1: next attempt in 32 s"));
+  EXPECT_TRUE(scope.traced("display 1: next attempt in 60 s"));
+  EXPECT_FALSE(scope.traced("display 1: next attempt in 64 s"));
+  EXPECT_LE(*controller.retryDelay(silent.id()), 60);
 
   // A display that disappears keeps its last value on record and fails.
   auto& leaving = machine.addExternalMonitor();
   drive(50, {leaving.id()});
   machine.disconnect(leaving.id());
+  loop.advance(1);
   drive(20, {leaving.id()});
   EXPECT_EQ(status(leaving.id()), "control_failed");
   EXPECT_EQ(controller.lastAppliedByDisplay().at(leaving.id()), 53);

@@ -106,6 +106,7 @@ TEST_F(EngineScenario, ReconnectedMonitorUnderANewIDGetsItsProfileBack) {
   launch();
   models->stepStore->setDisplayMaximumPercent(60, 1);
   models->engine->applyCurrentBrightness();
+  loop.advance(0.05);  // the write waits for the monitor's bus, busy with the launch's write
   ASSERT_EQ(machine.display(1).vcpCurrent(), 60);
 
   machine.disconnect(1);

@@ -179,6 +179,7 @@ TEST_F(EngineShortcuts, DisplayPreviewTouchesOnlyItsDisplay) {
   const auto otherBefore = machine.display(2).vcpCurrent();
   machine.clearLogs();
   engine->previewDisplayActualBrightness(12, 1);
+  loop.advance(0.05);  // the monitor's bus is ready again
   EXPECT_EQ(machine.display(1).vcpCurrent(), 12);
   EXPECT_EQ(machine.display(2).vcpCurrent(), otherBefore);
   EXPECT_DOUBLE_EQ(machine.display(2).gammaScale(), otherScale);
@@ -207,6 +208,7 @@ TEST_F(EngineShortcuts, PreviewsOutlastADisplayPluggedInOrOut) {
   stepStore->setDisplayUsesFullGammaMode(true, 2);
   engine->setManualBrightness(80);
   engine->previewBrightness(30);
+  loop.advance(0.1);  // the preview's write waits for the monitor's bus
   const double previewScale = machine.display(2).gammaScale();
   const auto previewValue = machine.display(1).vcpCurrent();
   ASSERT_LT(previewScale, 0.5);

@@ -133,17 +133,17 @@ TEST_F(RemoteControlTest, AChangeAtRestIsToldOnTheNextTurnAndUnchangedStateIsNev
 TEST_F(RemoteControlTest, DisplaysCarryNameStatusAndSelection) {
   EXPECT_EQ(remote.displays()[0].controlStatus, "control_unchecked");  // nothing written yet
   engine->setManualBrightness(50);
-  loop.runPending();
-  ASSERT_EQ(told.size(), 1u);
-  EXPECT_TRUE(has(told[0].second, RemoteControl::Property::displays));  // the status became known
+  loop.advance(0.1);  // the write waits for the bus, just used by the launch's read
+  ASSERT_FALSE(told.empty());
+  EXPECT_TRUE(has(told.back().second, RemoteControl::Property::displays));  // the status became known
   auto displays = remote.displays();
   ASSERT_EQ(displays.size(), 2u);
   EXPECT_FALSE(displays[0].name.empty());
   EXPECT_EQ(displays[0].controlStatus, "control_hardware");
   EXPECT_TRUE(displays[0].selected && displays[1].selected);
 
-  told.clear();
   idleFor(1);
+  told.clear();
   stepStore->selectedDisplayIDs = {displays[1].id};
   loop.runPending();
   ASSERT_EQ(told.size(), 1u);

@@ -427,8 +427,13 @@ TEST(QtUserDefaults, DottedKeysPersistAndOddValuesReadAsAbsent) {
   EXPECT_NE(readTextFile(tree.path("defaults.ini")).value_or("").find("menu.glassTransparency"), std::string::npos);
 }
 
-TEST(QtDesktop, OnlyWebAddressesAreHandedToTheBrowser) {
-  EXPECT_FALSE(QtDesktop::openURL("file:///etc/passwd"));
-  EXPECT_FALSE(QtDesktop::openURL("javascript:alert(1)"));
-  EXPECT_FALSE(QtDesktop::openURL("not a url at all"));
+TEST(QtDesktop, OnlyWebPagesAndLocalDocumentsAreOpened) {
+  int quits = 0;
+  QtDesktop desktop(nullptr, [&quits] { ++quits; });
+  // Opening a program would run it; a missing file or another scheme is refused before any hand-off.
+  EXPECT_FALSE(desktop.openURL("file:///usr/bin/env"));
+  EXPECT_FALSE(desktop.openURL("file:///no/such/README.md"));
+  EXPECT_FALSE(desktop.openURL("javascript:alert(1)"));
+  EXPECT_FALSE(desktop.openURL("not a url at all"));
+  EXPECT_EQ(quits, 0);
 }

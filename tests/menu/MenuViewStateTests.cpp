@@ -137,6 +137,7 @@ TEST_F(MenuViewStateTest, DisplaySwitchesSaveOnceAndReapply) {
   const auto before = saves();
   const auto i2c = machine.i2cLog(2, true).size();
   engine->setManualBrightness(50);
+  loop.advance(0.1);  // the write waits for the monitor's bus, just used by the launch
   const auto afterManual = saves();
   EXPECT_GT(machine.i2cLog(2, true).size(), i2c);
   menu->setDisplaySelected(2, false);
@@ -257,3 +258,17 @@ TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
 }
 
 }  // namespace
+
+TEST_F(MenuViewStateTest, WithoutIdleTimeTheWindowSaysDimmingIsOffUntilTheDesktopAnswersAgain) {
+  makeMenu();
+  EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
+  int viewNotified = 0;  // the window refreshes on the engine's change notice
+  auto subscription = engine->objectWillChange.connect([&] { ++viewNotified; });
+  idle.failing = true;
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_unavailable"));
+  EXPECT_GE(viewNotified, 1);
+  idle.failing = false;
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
+}

@@ -216,9 +216,9 @@ TEST_F(SliderControllerTest, RangeDragClampsAtTheOtherHandleAndPreviewsTheDispla
 TEST_F(SliderControllerTest, RedeliveringTheStoredRangeValueWritesAndPreviewsNothing) {
   DisplayRangeController range(*menu, 1);
   range.mouseDown(4 + 190, 198);  // the maximum handle, at 100 already
+  loop.advance(0.1);                // what the press wrote has reached the monitor's bus
   const auto gammaWrites = machine.gammaLog().size();
   const auto i2c = machine.i2cLog(1, true).size();
-  loop.advance(0.1);
   range.mouseDragged(4 + 190, 198);
   range.mouseUp(4 + 190, 198);
   EXPECT_EQ(machine.i2cLog(1, true).size(), i2c);

@@ -1,0 +1,160 @@
+// Real monitors on their buses: pacing, a bus another program holds, monitors
+// without a channel, and the failures a user can fix.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "display/ControlTestSupport.hpp"
+#include "display/DDCBrightness/DDCBrightnessController.hpp"
+#include "display/DDCBrightness/DDCIO.hpp"
+#include "services/L10n.hpp"
+
+namespace {
+
+class MonitorBusTest : public ControlTest {
+ protected:
+  MonitorBusTest() { controller.invalidateDisplayState(); }  // past the launch phase
+
+  void drive(double logical, const std::set<DisplayID>& ids) {
+    std::map<DisplayID, double> maximums, minimums;
+    for (DisplayID id : ids) {
+      maximums[id] = 100;
+      minimums[id] = 0;
+    }
+    controller.apply(logical, ids, maximums, minimums, {}, 1);
+  }
+  // Levels map onto 1...100 (the floor is 1): logical 40 is 40.6, written as 41.
+  // A linear fade of `seconds` at `fps`, one apply per frame, then a second at rest.
+  void fade(double from, double to, double seconds, double fps, const std::set<DisplayID>& ids) {
+    const int frames = static_cast<int>(std::lround(seconds * fps));
+    for (int frame = 1; frame <= frames; ++frame) {
+      loop.advance(1 / fps);
+      drive(from + (to - from) * frame / frames, ids);
+    }
+    loop.advance(1);
+  }
+  // Smallest time between two Set VCP messages to one monitor, on bus time.
+  double smallestSpacing(DisplayID id) {
+    const auto writes = machine.i2cLog(id, true);
+    double smallest = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 1; i < writes.size(); ++i) smallest = std::min(smallest, writes[i].time - writes[i - 1].time);
+    return smallest;
+  }
+
+  DDCBrightnessController controller;
+};
+
+TEST_F(MonitorBusTest, AFastFadeNeverOutrunsTheMonitorAndEndsOnItsLastValue) {
+  // Monitors that ignore messages within 50 ms of the last one; a 1 s fade
+  // drops one or two steps a frame, so the plain rules would write every frame.
+  for (const double fps : {24.0, 60.0}) {
+    auto& monitor = machine.addExternalMonitor({.brightness = 100});
+    monitor.minimumMessageIntervalMicroseconds = 50'000;
+    drive(100, {monitor.id()});
+    fade(100, 0, 1, fps, {monitor.id()});
+    EXPECT_EQ(monitor.droppedMessages(), 0) << fps;
+    EXPECT_EQ(monitor.vcpCurrent(), 1) << fps;  // the floor: the fade's last value arrived
+    EXPECT_GE(smallestSpacing(monitor.id()), DDCIO::kMessageIntervalSeconds - 1e-9) << fps;
+    // The write at 100, then at most one per interval or frame, whichever is longer.
+    EXPECT_LE(monitor.acceptedWrites(), std::min(fps, 1 / DDCIO::kMessageIntervalSeconds) + 2) << fps;
+    EXPECT_FALSE(controller.hasPendingWrite());
+  }
+}
+
+TEST_F(MonitorBusTest, ReadsAndRetriesWaitOutTheIntervalTheyCannotDefer) {
+  auto& monitor = machine.addExternalMonitor({.brightness = 40});
+  monitor.minimumMessageIntervalMicroseconds = 50'000;
+  ASSERT_TRUE(DDCIO::setBrightness(monitor.id(), 30));
+  EXPECT_NEAR(DDCIO::messageWait(monitor.id()), DDCIO::kMessageIntervalSeconds, 1e-9);
+  // A read right after the write waits for the bus instead of being ignored.
+  EXPECT_EQ(DDCIO::currentBrightnessPercent(monitor.id()), 30.0);
+  monitor.failWrites(1);
+  EXPECT_TRUE(DDCIO::setBrightness(monitor.id(), 20));  // the second attempt, paced too
+  EXPECT_EQ(monitor.vcpCurrent(), 20);
+  EXPECT_EQ(monitor.droppedMessages(), 0);
+  loop.advance(DDCIO::kMessageIntervalSeconds);
+  EXPECT_EQ(DDCIO::messageWait(monitor.id()), 0);
+}
+
+TEST_F(MonitorBusTest, ABusAnotherProgramHoldsIsNeverWaitedForAndTheValueStillArrives) {
+  auto& monitor = machine.addExternalMonitor({.brightness = 100});
+  monitor.busHeldElsewhere = true;
+  drive(40, {monitor.id()});
+  EXPECT_EQ(machine.i2cLog(monitor.id()).size(), 1u);  // one try, no second attempt, no waiting
+  EXPECT_EQ(machine.sleeps(), std::vector<std::uint32_t>{10'000});
+  EXPECT_EQ(status(monitor.id()), "control_unchecked");  // not the monitor's fault
+  EXPECT_TRUE(scope.traced("display 1: bus held by another program, next attempt in 0.05 s"));
+  EXPECT_TRUE(DDCIO::hasCachedAVService(monitor.id()));  // the channel is still the right one
+
+  loop.advance(1);  // tried again, backing off, still held
+  EXPECT_GT(machine.i2cLog(monitor.id()).size(), 2u);
+  EXPECT_LT(machine.i2cLog(monitor.id()).size(), 10u);
+  EXPECT_EQ(monitor.vcpCurrent(), 100);
+
+  monitor.busHeldElsewhere = false;  // the other program is done; nobody applies anything new
+  loop.advance(1);
+  EXPECT_EQ(monitor.vcpCurrent(), 41);
+  EXPECT_EQ(status(monitor.id()), "control_hardware");
+}
+
+TEST_F(MonitorBusTest, ADisplayWithoutAChannelIsLookedUpAgainOnlyAfterADisplayChange) {
+  auto& noChannel = machine.addExternalMonitor();
+  noChannel.serviceLocation.reset();
+  auto& healthy = machine.addExternalMonitor();
+  const int walks = machine.registryWalks();
+  fade(100, 50, 6, 24, {noChannel.id(), healthy.id()});
+  EXPECT_EQ(machine.registryWalks() - walks, 2);  // one lookup each, not one per frame
+  EXPECT_EQ(status(noChannel.id()), "control_failed");
+  EXPECT_EQ(controller.retryDelay(noChannel.id()), std::numeric_limits<double>::infinity());
+  EXPECT_TRUE(scope.traced("display 1: no control channel: not tried again until the displays change"));
+  EXPECT_EQ(healthy.vcpCurrent(), 51);
+
+  controller.invalidateDisplayState();  // the display list changed: worth a fresh look
+  noChannel.serviceLocation = "External";
+  drive(45, {noChannel.id(), healthy.id()});
+  EXPECT_EQ(noChannel.vcpCurrent(), 46);
+  EXPECT_EQ(status(noChannel.id()), "control_hardware");
+}
+
+TEST_F(MonitorBusTest, CausesTheUserCanFixAreNamedInTheStatusAndTriedOncePerRetry) {
+  const std::vector<std::pair<std::int32_t, std::string>> causes = {
+      {IOResult::notAttached, "control_i2c_missing"},
+      {IOResult::notPermitted, "control_i2c_permission"},
+      {IOResult::exclusiveAccess, "control_ddcci_driver"},
+      {IOResult::notResponding, "control_failed"}};
+  for (const auto& [code, key] : causes) {
+    auto& monitor = machine.addExternalMonitor();
+    monitor.failWrites();
+    monitor.faultResult = code;
+    drive(50, {monitor.id()});
+    EXPECT_EQ(status(monitor.id()), key);
+    // A second attempt cannot load a module or grant access; a silent monitor gets one.
+    EXPECT_EQ(machine.i2cLog(monitor.id()).size(), code == IOResult::notResponding ? 2u : 1u) << key;
+    EXPECT_EQ(controller.retryDelay(monitor.id()), DDCBrightnessController::kFirstRetrySeconds);
+
+    // The window shows each status in both languages.
+    for (const AppLanguage language : {AppLanguage::en, AppLanguage::ja}) {
+      L10n::setPreferredLanguage(language);
+      EXPECT_NE(L10n::text(key), key);
+    }
+    L10n::resetForTesting();
+
+    monitor.failWrites(0);  // fixed: the retry succeeds by itself
+    loop.advance(1);
+    EXPECT_EQ(status(monitor.id()), "control_hardware");
+    controller.apply(50, {}, {}, {}, {}, 1);  // next cause on a display of its own
+  }
+}
+
+TEST_F(MonitorBusTest, ARestoreThatFindsTheBusHeldDeliversTheMaximumLater) {
+  auto& monitor = machine.addExternalMonitor({.brightness = 30});
+  monitor.busHeldElsewhere = true;
+  controller.restoreBrightness({monitor.id()}, {{monitor.id(), 90}}, {}, 5);
+  EXPECT_EQ(monitor.vcpCurrent(), 30);
+  monitor.busHeldElsewhere = false;
+  loop.advance(0.2);
+  EXPECT_EQ(monitor.vcpCurrent(), 90);
+  EXPECT_EQ(status(monitor.id()), "control_hardware");
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "base/Signal.hpp"
+#include "menu/SliderControllers.hpp"
+
+// A display's two-handle range editor (minimum and maximum): draws its
+// controller's values with the range geometry and hands it the pointer.
+// Screen readers see two sliders, one per handle.
+class RangeView final : public QWidget {
+  // The accessibility factory recognises it by its class name.
+  Q_OBJECT
+
+ public:
+  explicit RangeView(std::unique_ptr<DisplayRangeController> controller, QWidget* parent = nullptr);
+  ~RangeView() override;
+
+  DisplayRangeController& controller() { return *controller_; }
+
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override { return {60, sizeHint().height()}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  std::unique_ptr<DisplayRangeController> controller_;
+  Subscription valueSubscription_;
+};
