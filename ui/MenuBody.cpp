@@ -245,6 +245,14 @@ QWidget* MenuBody::buildPauseGroup() {
   layout->addWidget(settingRow(l10n("pause_dimming"), pausePicker_));
   resumeAt_ = caption(QString(), MenuStyle::Text::caption2);
   layout->addWidget(resumeAt_);
+  // Beside the pause controls: it says why nothing dims whatever the steps say.
+  idleTimeUnavailable_ = caption(QString(), MenuStyle::Text::caption2);
+  {
+    QPalette colors = idleTimeUnavailable_->palette();
+    colors.setColor(QPalette::WindowText, MenuStyle::warning(colors));
+    idleTimeUnavailable_->setPalette(colors);
+  }
+  layout->addWidget(idleTimeUnavailable_);
   return card;
 }
 
@@ -376,6 +384,9 @@ void MenuBody::refresh() {
   const auto resumeAt = menu_.resumeAtText();
   resumeAt_->setVisible(resumeAt.has_value());
   if (resumeAt) resumeAt_->setText(qt(*resumeAt));
+  const auto idleTimeUnavailable = menu_.idleTimeUnavailableText();
+  idleTimeUnavailable_->setVisible(idleTimeUnavailable.has_value());
+  if (idleTimeUnavailable) idleTimeUnavailable_->setText(qt(*idleTimeUnavailable));
   idleCounter_->setText(qt(MenuLabels::idleCounterText(engine.idleCounter.seconds.get())));
 
   refreshDisplays();

@@ -81,6 +81,7 @@ class MenuBody final : public QWidget {
   SwitchButton* mediaSwitch_ = nullptr;
   PickerButton* pausePicker_ = nullptr;
   QLabel* resumeAt_ = nullptr;
+  QLabel* idleTimeUnavailable_ = nullptr;
 
   Section displays_;
   std::vector<DisplayCard> displayCards_;

@@ -221,3 +221,22 @@ TEST_F(WindowTest, ABodyTallerThanTheScreenScrollsAndTheWindowStaysOnIt) {
   ASSERT_NE(scroll, nullptr);
   EXPECT_EQ(scroll->height(), static_cast<int>(std::ceil(menu->heights().scrollHeight())));
 }
+
+TEST_F(WindowTest, TheWindowSaysWhileTheDesktopReportsNoIdleTime) {
+  open();
+  const QString text = QString::fromStdString(L10n::text("idle_time_unavailable"));
+  const auto shown = [&] {
+    for (auto* label : all<QLabel>())
+      if (label->text() == text && label->isVisible()) return true;
+    return false;
+  };
+  EXPECT_FALSE(shown());
+  idle.failing = true;
+  loop.advance(0.25);
+  settle();
+  EXPECT_TRUE(shown());
+  idle.failing = false;
+  loop.advance(0.25);
+  settle();
+  EXPECT_FALSE(shown());
+}
