@@ -484,7 +484,7 @@ void MenuBody::rebuildStepRows() {
     line->setContentsMargins(8, 6, 8, 6);
     line->setSpacing(6);
     auto* time = new QWidget;
-    time->setFixedWidth(78);
+    time->setMinimumWidth(78);
     auto* timeRow = new QHBoxLayout(time);
     timeRow->setContentsMargins(0, 0, 0, 0);
     timeRow->setSpacing(4);

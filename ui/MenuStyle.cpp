@@ -29,7 +29,7 @@ QFont MenuStyle::font(Text text, QFont::Weight weight) {
     case Text::callout: pixels = 12; break;
     case Text::caption: pixels = 11; break;
     case Text::caption2: pixels = 10; break;
-    case Text::readout: pixels = 17; break;
+    case Text::readout: pixels = 15; break;
     case Text::sliderValue: pixels = 12; break;
     case Text::rangeCaption: pixels = 10; break;
   }

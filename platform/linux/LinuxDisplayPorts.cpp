@@ -191,7 +191,7 @@ std::int32_t LinuxDisplayPorts::setBrightness(DisplayID displayID, float level) 
   if (!d || !d->backlight || !bus_) return IOResult::noDevice;
   const auto max = directory_.backlight().maxBrightness(*d->backlight);
   if (!max) return IOResult::noDevice;
-  const auto raw = static_cast<std::uint32_t>(std::lround(std::clamp(static_cast<double>(level), 0.0, 1.0) * *max));
+  const std::uint32_t raw = Backlight::rawLevel(level, *max);
   std::string error;
   const int r = bus_->setBrightness("backlight", d->backlight->name, raw, &error);
   if (r < 0 && error != lastBusError_) AppLog::app.error("logind SetBrightness failed: " + error);
@@ -207,7 +207,7 @@ std::int32_t LinuxDisplayPorts::setFloatParameter(RegistryEntry handle, std::str
   if (!e || !e->backlight) return IOResult::noDevice;
   const auto max = directory_.backlight().maxBrightness(*e->backlight);
   if (!max) return IOResult::noDevice;
-  const auto raw = static_cast<std::uint32_t>(std::lround(std::clamp(static_cast<double>(value), 0.0, 1.0) * *max));
+  const std::uint32_t raw = Backlight::rawLevel(value, *max);
   return ioResultForErrno(directory_.backlight().writeRaw(*e->backlight, raw));
 }
 

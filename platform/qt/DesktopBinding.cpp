@@ -115,7 +115,7 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
                       MutterIdleMonitor::kService + " does not answer");
   }
   inputMonitors_ = std::make_unique<QtInputMonitors>(resumed);
-  // Without the layer shell no window of ours floats above the others: the notification service shows the panel.
+  // A Qt window cannot float above the others here: the notification service shows the panel.
   if (bus_->hasSessionBus())
     notificationPanel_ = std::make_unique<NotificationHUDPanel>(bus_->sessionBus(), mainLoop_);
 }

@@ -9,6 +9,8 @@ dimmora_sway_pid=
 
 dimmora_sway_cleanup() {
   if [ -n "$dimmora_sway_pid" ]; then
+    # As root the pid is runuser's, which need not pass the signal on: stop sway itself too.
+    pkill -TERM -P "$dimmora_sway_pid" 2>/dev/null || true
     kill "$dimmora_sway_pid" 2>/dev/null || true
     wait "$dimmora_sway_pid" 2>/dev/null || true
   fi
