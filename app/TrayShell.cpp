@@ -37,7 +37,10 @@ TrayShell::TrayShell(AppModels& models)
   updateIcon();
   tray_.setToolTip(MenuBarIcon::accessibilityDescription);
   QObject::connect(&tray_, &QSystemTrayIcon::activated, &tray_, [this](QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context) toggleWindow();
+    // A quick second click arrives as a double click: it toggles too.
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context ||
+        reason == QSystemTrayIcon::DoubleClick)
+      toggleWindow();
   });
   if (!QSystemTrayIcon::isSystemTrayAvailable())
     AppLog::app.error("No system tray is available; the icon appears once a tray starts");

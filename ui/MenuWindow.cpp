@@ -180,7 +180,7 @@ QWidget* MenuWindow::buildFooter() {
   }
   links->addStretch();
   column->addLayout(links);
-  auto* credit = new QLabel(qt(MenuLabels::creditLine(WallClock::now())));
+  auto* credit = new QLabel(qt(menu_.creditLine()));
   credit->setFont(MenuStyle::font(MenuStyle::Text::caption2));
   credit->setForegroundRole(QPalette::PlaceholderText);
   credit->setAlignment(Qt::AlignCenter);

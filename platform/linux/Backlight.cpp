@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <fstream>
 #include <system_error>
 #include <vector>
@@ -73,6 +74,12 @@ std::optional<double> Backlight::fraction(const BacklightDevice& device) const {
   if (!value) value = readNumber(device.folder / "brightness");
   if (!value) return std::nullopt;
   return std::clamp(static_cast<double>(*value) / *max, 0.0, 1.0);
+}
+
+std::uint32_t Backlight::rawLevel(double fraction, std::uint32_t max) {
+  const double clamped = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
+  const auto raw = static_cast<std::uint32_t>(std::lround(clamped * max));
+  return raw == 0 && clamped > 0 && max > 0 ? 1 : raw;
 }
 
 int Backlight::writeRaw(const BacklightDevice& device, std::uint32_t value) const {

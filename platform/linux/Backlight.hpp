@@ -25,6 +25,9 @@ class Backlight {
   std::optional<std::uint32_t> maxBrightness(const BacklightDevice& device) const;
   // The level as a fraction 0...1; nullopt when the device is gone or unreadable.
   std::optional<double> fraction(const BacklightDevice& device) const;
+  // The raw level for a fraction 0...1 of `max`. A lit panel is never sent 0,
+  // which turns some backlights off: with 7 or 15 steps, 5 % would round there.
+  static std::uint32_t rawLevel(double fraction, std::uint32_t max);
   // Writes a raw level to the device's "brightness" file; 0 or the errno.
   int writeRaw(const BacklightDevice& device, std::uint32_t value) const;
 

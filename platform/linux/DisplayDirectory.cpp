@@ -18,6 +18,18 @@ std::string canonicalName(std::string_view name) {
   return text;
 }
 
+// Kernel connectors count from 1 ("DP-1"); drivers whose X outputs count from
+// 0 ("DP-0", "DisplayPort-0", as nvidia and amdgpu do) name other connectors
+// with the same words, so their names cannot pair outputs with connectors.
+bool namesFollowKernelNumbering(const std::vector<RandrOutput>& outputs) {
+  return std::none_of(outputs.begin(), outputs.end(), [](const RandrOutput& output) {
+    const auto& name = output.name;
+    const auto digits = name.find_last_not_of("0123456789");
+    return digits != std::string::npos && digits + 1 < name.size() &&
+           name.find_first_not_of('0', digits + 1) == std::string::npos;
+  });
+}
+
 bool isBuiltInName(std::string_view name) {
   for (std::string_view prefix : {"eDP", "LVDS", "DSI"})
     if (name.compare(0, prefix.size(), prefix) == 0) return true;
@@ -53,17 +65,23 @@ std::vector<LinuxDisplay> DisplayDirectory::join(const std::vector<RandrOutput>&
   for (const auto& o : outputs)
     if (o.isOnline()) online.push_back(&o);
 
+  // Names pair only where both sides count alike; otherwise an output without
+  // an EDID match stays unpaired rather than driving another monitor.
+  const bool byName = namesFollowKernelNumbering(outputs);
+  const auto sameName = [byName](const RandrOutput& output, const DrmConnector& connector) {
+    return byName && outputMatchesConnector(output.name, connector.name);
+  };
   auto claim = [&](const RandrOutput& output) -> std::optional<DrmConnector> {
     // Same EDID, preferring the one of the same name when identical monitors share an EDID.
     std::optional<std::size_t> byEdid;
     for (std::size_t i = 0; i < connectors.size(); ++i) {
       if (claimed[i] || !connectors[i].connected || !sameEdid(output.edid, connectors[i].edid)) continue;
-      if (!byEdid || outputMatchesConnector(output.name, connectors[i].name)) byEdid = i;
-      if (outputMatchesConnector(output.name, connectors[i].name)) break;
+      if (!byEdid || sameName(output, connectors[i])) byEdid = i;
+      if (sameName(output, connectors[i])) break;
     }
     std::optional<std::size_t> chosen = byEdid;
     for (std::size_t i = 0; !chosen && i < connectors.size(); ++i)
-      if (!claimed[i] && outputMatchesConnector(output.name, connectors[i].name)) chosen = i;
+      if (!claimed[i] && sameName(output, connectors[i])) chosen = i;
     if (!chosen) return std::nullopt;
     claimed[*chosen] = true;
     return connectors[*chosen];

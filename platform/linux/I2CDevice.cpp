@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/i2c-dev.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -11,18 +12,55 @@
 
 #include "services/AppLog.hpp"
 
+namespace {
+// Which causes the log has explained already: each is said once per process.
+struct Explained {
+  bool permission = false;
+  bool missingModule = false;
+  bool kernelDriver = false;
+};
+Explained& explained() {
+  static Explained flags;
+  return flags;
+}
+
+void explainOnce(bool& done, const std::string& text) {
+  if (done) return;
+  done = true;
+  AppLog::ddc.error(text);
+}
+
+bool anyI2CDevice(const std::filesystem::path& devRoot) {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(devRoot, ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().filename().string().rfind("i2c-", 0) == 0) return true;
+  return false;
+}
+}  // namespace
+
 std::int32_t i2cResultForErrno(int error, const std::filesystem::path& device) {
   if (error == EACCES || error == EPERM) {
-    static bool hinted = false;
-    if (!hinted) {
-      hinted = true;
-      AppLog::ddc.error("No permission to open " + device.string() +
-                        ": add your user to the i2c group (sudo usermod -aG i2c $USER, then log in again) and make "
-                        "sure the i2c-dev module is loaded (sudo modprobe i2c-dev)");
-    }
+    explainOnce(explained().permission, "No permission to open " + device.string() +
+                            ": install the udev rule that comes with the Dimmora package, or add your user to the "
+                            "i2c group (sudo usermod -aG i2c $USER), then log in again; the i2c-dev module must be "
+                            "loaded too (sudo modprobe i2c-dev)");
+  }
+  if (error == ENOENT && !anyI2CDevice(device.parent_path())) {
+    explainOnce(explained().missingModule, "There is no " + device.string() +
+                            ": the i2c-dev module is not loaded. Load it now with sudo modprobe i2c-dev, and at "
+                            "every boot with: echo i2c-dev | sudo tee /etc/modules-load.d/i2c-dev.conf");
+    return IOResult::notAttached;
+  }
+  if (error == EBUSY) {
+    explainOnce(explained().kernelDriver, "The kernel's ddcci driver holds " + device.string() +
+                            ": drive the monitor through its device under /sys/class/backlight (load "
+                            "ddcci_backlight), or unload the driver (sudo modprobe -r ddcci_backlight ddcci)");
+    return IOResult::exclusiveAccess;
   }
   return ioResultForErrno(error);
 }
+
+void resetI2CExplanations() { explained() = {}; }
 
 std::string ioResultText(std::int32_t code) {
   switch (code) {
@@ -33,6 +71,9 @@ std::string ioResultText(std::int32_t code) {
     case IOResult::notResponding: return "device not responding";
     case IOResult::ioError: return "I/O error";
     case IOResult::notPermitted: return "not permitted";
+    case IOResult::notAttached: return "no device node";
+    case IOResult::exclusiveAccess: return "held by a kernel driver";
+    case IOResult::busy: return "held by another program";
     default: return "";
   }
 }
@@ -64,6 +105,12 @@ class OpenBus {
     fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd_ < 0) {
       result_ = i2cResultForErrno(errno, path);
+      return;
+    }
+    // Other DDC/CI tools take the same advisory lock, so no message of theirs
+    // lands between ours. Held until close; never waited for.
+    if (::flock(fd_, LOCK_EX | LOCK_NB) < 0) {
+      result_ = errno == EWOULDBLOCK ? IOResult::busy : i2cResultForErrno(errno, path);
       return;
     }
     if (::ioctl(fd_, I2C_SLAVE, static_cast<unsigned long>(chip)) < 0) result_ = i2cResultForErrno(errno, path);

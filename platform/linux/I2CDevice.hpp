@@ -16,9 +16,12 @@ inline constexpr std::int32_t ioError = static_cast<std::int32_t>(0xE00002CAu); 
 
 // Maps an errno to a result code.
 std::int32_t ioResultForErrno(int error);
-// The same for opening or using /dev/i2c-N; a permission error also logs,
-// once per process, how to get access.
+// The same for opening or using /dev/i2c-N. The causes a user can fix (no
+// permission, no i2c-dev module, a kernel ddcci driver holding the bus) get
+// their own codes and are explained in the log, once per process each.
 std::int32_t i2cResultForErrno(int error, const std::filesystem::path& device);
+// Lets the next occurrence of each cause be explained again (tests).
+void resetI2CExplanations();
 // A short text for a result code ("not permitted"); empty for unknown codes.
 std::string ioResultText(std::int32_t code);
 

@@ -241,6 +241,7 @@ void DesktopBinding::announceTermination() {
 }
 
 void DesktopBinding::quit() {
-  announceTermination();
+  // The restore waits for aboutToQuit: timers and posted work already due in
+  // this turn of the loop still run after quit() and would dim again.
   QCoreApplication::quit();
 }

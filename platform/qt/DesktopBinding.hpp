@@ -62,7 +62,7 @@ class DesktopBinding {
   int recoverAbandonedGamma() { return gamma_ ? gamma_->recoverAbandoned() : 0; }
   // The heads-up panel the session needs instead of a Qt window; null when a Qt window will do.
   HUDPanel* hudPanel() { return notificationPanel_.get(); }
-  // Announces will-terminate (once) and leaves the event loop.
+  // Leaves the event loop; will-terminate is announced (once) when it has stopped.
   void quit();
 
   DBusSession& bus() { return *bus_; }

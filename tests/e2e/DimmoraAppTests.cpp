@@ -34,7 +34,7 @@ TEST_F(DimmoraApp, TerminationWhileDimmedRestoresTheScreenAndLeavesValidSettings
     SCOPED_TRACE(strsignal(signal));
     run("xdotool key shift");
     App app(tree);
-    ASSERT_TRUE(waitFor([&] { return dimmed(); }, 8s));
+    ASSERT_TRUE(waitFor([&] { return dimmed(); }, 20s));
     EXPECT_EQ(app.stop(signal), 0);
     EXPECT_TRUE(atFull());
     EXPECT_TRUE(std::filesystem::is_empty(tree.path("run/Dimmora")));
@@ -46,6 +46,25 @@ TEST_F(DimmoraApp, TerminationWhileDimmedRestoresTheScreenAndLeavesValidSettings
   ASSERT_TRUE(config.is_object());
   EXPECT_EQ(config["fadeDurationSeconds"], 1);
   EXPECT_EQ(config["steps"].size(), 2u);
+}
+
+TEST_F(DimmoraApp, ATerminationSignalThatFindsFadeFramesDueStillRestoresTheScreen) {
+  // A slow fade, so that frames are still due when the program is held mid-way.
+  auto config = nlohmann::json::parse(*readTextFile(tree.path("config/Dimmora/config.json")));
+  config["fadeDurationSeconds"] = 6;
+  tree.write("config/Dimmora/config.json", config.dump(2));
+  run("xdotool key shift");
+  App app(tree);
+  ASSERT_TRUE(waitFor([&] { return xrandrBrightness().value_or(1) < 0.95; }, 20s));
+  // Held, as a loaded machine holds it, the program wakes to the signal and a
+  // late frame in the same turn of its loop.
+  kill(app.pid(), SIGSTOP);
+  std::this_thread::sleep_for(300ms);
+  kill(app.pid(), SIGTERM);
+  kill(app.pid(), SIGCONT);
+  EXPECT_EQ(app.waitExit(10s), 0);
+  EXPECT_TRUE(atFull());
+  EXPECT_TRUE(std::filesystem::is_empty(tree.path("run/Dimmora")));
 }
 
 TEST_F(DimmoraApp, LosingQtsConnectionToTheServerStillRestoresTheScreen) {

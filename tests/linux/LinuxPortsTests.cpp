@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 
 #include "LinuxTestSupport.hpp"
+#include "SessionBusTestSupport.hpp"
+#include "platform/linux/DBusSession.hpp"
 #include "platform/linux/GammaStash.hpp"
 #include "ports/SystemPorts.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
@@ -92,7 +94,7 @@ TEST(LinuxDisplayPorts, RegistryLaysOutEachDisplayFollowedByItsChannel) {
   auto service = ports.createWithService((*entries)[1]);
   ASSERT_TRUE(service);
   const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
-  EXPECT_EQ(ports.writeI2C(*service, 0x37, 0x51, packet, 6), IOResult::noDevice);  // no /dev/i2c-6 here
+  EXPECT_EQ(ports.writeI2C(*service, 0x37, 0x51, packet, 6), IOResult::notAttached);  // no /dev/i2c-* here
 
   // After a refresh old handles find nothing rather than another entry.
   ports.onlineDisplayList();
@@ -121,6 +123,41 @@ TEST(LinuxDisplayPorts, PanelReadsSysfsAndFallsBackToDirectWrites) {
   EXPECT_EQ(ports.setFloatParameter(*entry, "brightness", 0.5f), IOResult::noDevice);
   EXPECT_EQ(ports.getBrightness(0x52, level), IOResult::noDevice);
   EXPECT_EQ(ports.errorText(IOResult::noDevice), "no such device");
+}
+
+TEST(LinuxDisplayPorts, ABusWithoutLogindFallsBackToTheWritableDeviceFileAndSaysSoOnce) {
+  PrivateSessionBus busWithoutLogind;
+  ASSERT_TRUE(busWithoutLogind.isRunning());
+  DBusSession bus(busWithoutLogind.address(), busWithoutLogind.address());
+  ASSERT_TRUE(bus.hasSystemBus());
+  FakeDesktop desktop;
+  desktop.tree.write("sys/class/drm/card0-eDP-1/intel_backlight/max_brightness", "7\n");  // a 7-step panel
+  DisplayDirectory directory([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
+                             DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
+                             Backlight(desktop.tree.path("sys")));
+  LinuxDisplayPorts ports(std::move(directory), I2CDevice(desktop.tree.path("dev")), &bus);
+  ASSERT_TRUE(ports.onlineDisplayList());
+  ASSERT_TRUE(ports.hasSetBrightness());  // the bus is there; logind is not
+  ScopedLogRecorder log;
+  const auto file = desktop.tree.path("sys/class/drm/card0-eDP-1/intel_backlight/brightness");
+  EXPECT_EQ(ports.setBrightness(0x52, 0.05f), IOResult::success);
+  EXPECT_EQ(readTextFile(file), "1\n");  // 0.35 of a step: still lit
+  EXPECT_EQ(ports.setBrightness(0x52, 1.0f), IOResult::success);
+  EXPECT_EQ(readTextFile(file), "7\n");
+  EXPECT_EQ(log->entries.size(), 1u);
+  EXPECT_TRUE(logMentions(*log, "writing " + file.string() + " directly"));
+
+  // Neither logind nor the file: the write fails and says why.
+  DBusSession other(busWithoutLogind.address(), busWithoutLogind.address());
+  DisplayDirectory again([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
+                         DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
+                         Backlight(desktop.tree.path("sys")));
+  LinuxDisplayPorts readOnly(std::move(again), I2CDevice(desktop.tree.path("dev")), &other);
+  ASSERT_TRUE(readOnly.onlineDisplayList());
+  std::filesystem::remove(file);
+  std::filesystem::create_directory(file);  // cannot be written as a file
+  EXPECT_NE(readOnly.setBrightness(0x52, 0.5f), IOResult::success);
+  EXPECT_TRUE(logMentions(*log, "logind SetBrightness failed"));
 }
 
 TEST(GammaStash, RestoresRampsOfDeadProcessesOnlyOnTheirDisplay) {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <map>
 
 #include "LinuxTestSupport.hpp"
@@ -178,8 +182,8 @@ TEST(DisplayDirectory, JoinsOutputsToConnectorsByEdidThenName) {
   DrmConnector dp{"DP-1", "/sys/class/drm/card0-DP-1", true, dell, 7};
   DrmConnector hdmi{"HDMI-A-1", "/sys/class/drm/card0-HDMI-A-1", true, lg, 3};
   DrmConnector edp{"eDP-1", "/sys/class/drm/card0-eDP-1", true, {}, std::nullopt};
-  // amdgpu names outputs differently from the kernel; the EDID still pairs them.
-  std::vector<RandrOutput> outputs{{0x41, "DisplayPort-0", 0x50, true, dell},
+  // The X server names HDMI-A-1 "HDMI-1" and has no EDID for it; the name pairs them.
+  std::vector<RandrOutput> outputs{{0x41, "DP-1", 0x50, true, dell},
                                    {0x42, "HDMI-1", 0x51, true, {}},
                                    {0x43, "eDP-1", 0x52, true, {}},
                                    {0x44, "DP-2", 0, true, {}},     // connected but shows nothing
@@ -234,6 +238,7 @@ TEST(I2CDevice, ErrorsBecomeResultCodesAndPermissionIsExplainedOnce) {
   EXPECT_EQ(device.read(2, 0x37, reply), IOResult::unsupported);
   EXPECT_FALSE(device.readEdid(2));
 
+  resetI2CExplanations();
   ScopedLogRecorder log;
   EXPECT_EQ(i2cResultForErrno(EACCES, "/dev/i2c-4"), IOResult::notPermitted);
   EXPECT_EQ(i2cResultForErrno(EACCES, "/dev/i2c-5"), IOResult::notPermitted);
@@ -241,4 +246,78 @@ TEST(I2CDevice, ErrorsBecomeResultCodesAndPermissionIsExplainedOnce) {
   EXPECT_EQ(log->entries.size(), 1u);
   EXPECT_TRUE(logMentions(*log, "i2c group"));
   EXPECT_TRUE(logMentions(*log, "i2c-dev module"));
+}
+
+TEST(DisplayDirectory, NamesPairOnlyWhereTheDriverCountsLikeTheKernel) {
+  // No EDID on either side: only the names could pair them.
+  DrmConnector first{"DP-1", "/c/DP-1", true, {}, 4};
+  DrmConnector second{"DP-2", "/c/DP-2", true, {}, 5};
+  // Outputs counted from zero: the X server's "DP-1" is the kernel's DP-2.
+  auto list = DisplayDirectory::join({{1, "DP-0", 9, true, {}}, {2, "DP-1", 8, true, {}}}, {first, second}, nullptr);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_FALSE(list[0].connector);
+  EXPECT_FALSE(list[1].connector);  // unpaired rather than driving the other monitor
+  // Counted from one, as the kernel does: names pair.
+  list = DisplayDirectory::join({{1, "DP-1", 9, true, {}}, {2, "DP-2", 8, true, {}}}, {first, second}, nullptr);
+  EXPECT_EQ(list[0].connector->i2cBus, 4);
+  EXPECT_EQ(list[1].connector->i2cBus, 5);
+  // An EDID pairs whatever the names say.
+  const auto dell = makeEdid("DEL", 1, 0, "DELL");
+  second.edid = dell;
+  list = DisplayDirectory::join({{1, "DisplayPort-0", 9, true, {}}, {2, "DisplayPort-1", 8, true, dell}}, {first, second},
+                                nullptr);
+  EXPECT_FALSE(list[0].connector);
+  EXPECT_EQ(list[1].connector->i2cBus, 5);
+}
+
+TEST(Backlight, AFewStepsNeverRoundALitPanelToOff) {
+  EXPECT_EQ(Backlight::rawLevel(0.05, 7), 1u);   // 0.35 would round to 0, which turns some panels off
+  EXPECT_EQ(Backlight::rawLevel(0.01, 15), 1u);
+  EXPECT_EQ(Backlight::rawLevel(0.0, 7), 0u);    // asked for off, gets off
+  EXPECT_EQ(Backlight::rawLevel(0.5, 7), 4u);
+  EXPECT_EQ(Backlight::rawLevel(1.0, 7), 7u);
+  EXPECT_EQ(Backlight::rawLevel(2.0, 7), 7u);
+  EXPECT_EQ(Backlight::rawLevel(std::nan(""), 7), 0u);
+  EXPECT_EQ(Backlight::rawLevel(0.004, 1920), 8u);
+}
+
+TEST(I2CDevice, ABusAnotherProgramHoldsIsReportedBusyAtOnce) {
+  TempTree tree;
+  const auto device = tree.write("dev/i2c-3", "");
+  const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
+  I2CDevice i2c(tree.path("dev"));
+  // Another DDC/CI tool holds the bus's lock for a while, as ddcutil does during a transaction.
+  const std::string holder = "flock " + device.string() + " sleep 3 >/dev/null 2>&1 & echo $!";
+  const std::string pid = run(holder);
+  for (int i = 0; i < 100 && run("flock -n " + device.string() + " true && echo free") == "free\n"; ++i) usleep(10'000);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(i2c.write(3, 0x37, 0x51, packet), IOResult::busy);
+  std::uint8_t reply[12] = {};
+  EXPECT_EQ(i2c.read(3, 0x37, reply), IOResult::busy);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));  // never waited for
+  run("kill " + pid);
+  for (int i = 0; i < 300 && run("flock -n " + device.string() + " true && echo free") != "free\n"; ++i) usleep(10'000);
+  // Free again: the transfer goes on to the device (a plain file here, which is no I2C adapter).
+  EXPECT_EQ(i2c.write(3, 0x37, 0x51, packet), IOResult::unsupported);
+}
+
+TEST(I2CDevice, MissingModuleAndKernelDriverAreExplainedOnce) {
+  resetI2CExplanations();
+  ScopedLogRecorder log;
+  TempTree tree;
+  tree.folder("dev");
+  const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
+  I2CDevice i2c(tree.path("dev"));
+  EXPECT_EQ(i2c.write(6, 0x37, 0x51, packet), IOResult::notAttached);  // no /dev/i2c-* at all
+  EXPECT_EQ(i2c.write(7, 0x37, 0x51, packet), IOResult::notAttached);
+  EXPECT_TRUE(logMentions(*log, "modules-load.d"));
+  EXPECT_EQ(log->entries.size(), 1u);
+  tree.write("dev/i2c-2", "");
+  EXPECT_EQ(i2c.write(6, 0x37, 0x51, packet), IOResult::noDevice);  // the module is there; this bus is not
+
+  EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-6"), IOResult::exclusiveAccess);
+  EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-7"), IOResult::exclusiveAccess);
+  EXPECT_TRUE(logMentions(*log, "ddcci"));
+  EXPECT_EQ(log->entries.size(), 2u);
+  EXPECT_EQ(ioResultText(IOResult::busy), "held by another program");
 }
