@@ -67,10 +67,10 @@ void ConfirmationOverlay::present(const std::optional<ConfirmationCard>& card) {
   buttons_->addStretch();
   QPushButton* focus = nullptr;
   for (std::size_t i = 0; i < card_->buttons.size(); ++i) {
-    const auto& spec = card_->buttons[i];
-    auto* button = new QPushButton(QString::fromStdString(spec.label));
+    const auto& choice = card_->buttons[i];
+    auto* button = new QPushButton(QString::fromStdString(choice.label));
     button->setAutoDefault(false);
-    if (spec.destructive) {
+    if (choice.destructive) {
       QPalette colors = button->palette();
       colors.setColor(QPalette::ButtonText, MenuStyle::error(colors));
       button->setPalette(colors);
@@ -78,7 +78,7 @@ void ConfirmationOverlay::present(const std::optional<ConfirmationCard>& card) {
     button->installEventFilter(this);
     connect(button, &QPushButton::clicked, this, [this, i] { press_(i); });
     buttons_->addWidget(button);
-    if (spec.cancel || !focus) focus = button;
+    if (choice.cancel || !focus) focus = button;
   }
   setGeometry(parentWidget()->rect());
   parentWidget()->installEventFilter(this);
