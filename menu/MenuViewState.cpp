@@ -5,6 +5,7 @@
 #include "base/Numbers.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DisplayStore.hpp"
+#include "display/NearBlackGammaController.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
 #include "menu/MenuLabels.hpp"
 #include "ports/LoginItemService.hpp"
@@ -227,6 +228,12 @@ std::string MenuViewState::displayControlStatusText(DisplayID id) const {
   return L10n::text(ControlStatusStore::shared().status(id));
 }
 
+std::optional<std::string> MenuViewState::displayGammaUnavailableText(DisplayID id) const {
+  const std::optional<std::string> reason = NearBlackGammaController::unavailableReason(id);
+  if (!reason) return std::nullopt;
+  return L10n::text(*reason);
+}
+
 // ---- steps ----------------------------------------------------------------------------------
 
 bool MenuViewState::isStepEditable(const Uuid& id) const {
@@ -350,6 +357,11 @@ void MenuViewState::approveLogin() {
 }
 
 bool MenuViewState::showsRestoreShortcutUnavailable() const { return !engine_->restoreShortcutAvailable.get(); }
+
+std::optional<std::string> MenuViewState::shortcutsUnavailableHint() const {
+  if (!showsRestoreShortcutUnavailable()) return std::nullopt;
+  return L10n::text("shortcuts_unavailable_use_dbus");
+}
 
 std::optional<std::string> MenuViewState::idleTimeUnavailableText() const {
   if (engine_->idleTimeAvailable.get()) return std::nullopt;

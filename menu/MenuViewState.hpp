@@ -124,6 +124,9 @@ class MenuViewState {
   void setDisplayUsesFullGammaMode(DisplayID id, bool enabled);
   // The localized control status ("control_unchecked" before the first write).
   std::string displayControlStatusText(DisplayID id) const;
+  // Why the display's gamma cannot be driven, localized; nullopt when it can.
+  // While there is a reason the full-gamma switch is unavailable.
+  std::optional<std::string> displayGammaUnavailableText(DisplayID id) const;
 
   // ---- steps section ----
   // The first step (at 0 seconds) keeps its time and cannot be removed.
@@ -151,6 +154,9 @@ class MenuViewState {
   bool showsApproveLogin() const;
   void approveLogin();
   bool showsRestoreShortcutUnavailable() const;
+  // Without hot keys the user can still bind the D-Bus methods in the
+  // desktop's own settings: offered exactly while the shortcut is unavailable.
+  std::optional<std::string> shortcutsUnavailableHint() const;
   // While the desktop reports no idle time the engine does not dim; the
   // window says so ("idle_time_unavailable"). nullopt while it does.
   std::optional<std::string> idleTimeUnavailableText() const;

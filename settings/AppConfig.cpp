@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -95,11 +96,13 @@ Json toJson(const AppConfig& config) {
                      {"id", step.id.uuidString()},
                      {"idleSeconds", step.idleSeconds}});
   Json profiles = Json::object();
-  for (const auto& [key, profile] : config.displayProfiles)
+  for (const auto& [key, profile] : config.displayProfiles) {
     profiles[key] = {{"fullGamma", profile.fullGamma},
                      {"maximum", profile.maximum},
                      {"minimum", profile.minimum},
                      {"selected", profile.selected}};
+    if (profile.maximumUnread) profiles[key]["maximumUnread"] = true;
+  }
   std::vector<DisplayID> selected = config.selectedDisplayIDs;
   std::sort(selected.begin(), selected.end());
 
@@ -198,7 +201,20 @@ namespace {
 // Each reader yields nothing when the value has the wrong type; the caller
 // then fails the whole document.
 
+// A number beyond the range of a double (a hand-typed 1e400) reaches the
+// parser as a marker string, which no valid document holds where a number
+// belongs, and reads as infinite. The marker as the parser returns it, and
+// as it is written into the text.
+std::string overflowMarker(bool negative) { return std::string(1, '\0') + (negative ? "-" : "+") + "overflow"; }
+std::string overflowMarkerJson(bool negative) { return negative ? "\"\\u0000-overflow\"" : "\"\\u0000+overflow\""; }
+
 std::optional<double> readDouble(const Json& value) {
+  if (value.is_string()) {
+    const auto& text = value.get_ref<const std::string&>();
+    if (text == overflowMarker(false)) return std::numeric_limits<double>::infinity();
+    if (text == overflowMarker(true)) return -std::numeric_limits<double>::infinity();
+    return std::nullopt;
+  }
   if (!value.is_number()) return std::nullopt;
   return value.get<double>();
 }
@@ -303,11 +319,74 @@ std::optional<SavedDisplayProfile> readProfile(const Json& value) {
   const auto gamma = readBool(*fullGamma);
   const auto sel = readBool(*selected);
   if (!min || !max || !gamma || !sel) return std::nullopt;
-  return SavedDisplayProfile{*min, *max, *gamma, *sel};
+  const Json* unread = member("maximumUnread");
+  const auto maximumUnread = unread ? readBool(*unread) : std::optional<bool>(false);
+  if (!maximumUnread) return std::nullopt;
+  return SavedDisplayProfile{*min, *max, *gamma, *sel, *maximumUnread};
+}
+
+// A JSON number: -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
+bool isJsonNumber(std::string_view token) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t start = i;
+    while (i < token.size() && token[i] >= '0' && token[i] <= '9') ++i;
+    return i > start;
+  };
+  if (i < token.size() && token[i] == '-') ++i;
+  if (i < token.size() && token[i] == '0') ++i;
+  else if (!digits()) return false;
+  if (i < token.size() && token[i] == '.' && (++i, !digits())) return false;
+  if (i < token.size() && (token[i] == 'e' || token[i] == 'E')) {
+    ++i;
+    if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
+    if (!digits()) return false;
+  }
+  return i == token.size();
+}
+
+// The document with every number too large for a double replaced by its
+// overflow marker (the parser refuses the whole document otherwise);
+// nothing when there is none.
+std::optional<std::string> withOverflowingNumbersCapped(std::string_view text) {
+  std::optional<std::string> out;
+  std::size_t copied = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+      continue;
+    }
+    if (c == '"') {
+      inString = true;
+      continue;
+    }
+    if (c != '-' && (c < '0' || c > '9')) continue;
+    std::size_t end = i + 1;
+    while (end < text.size() && std::string_view("0123456789.eE+-").find(text[end]) != std::string_view::npos) ++end;
+    const std::string token(text.substr(i, end - i));
+    const double value = std::strtod(token.c_str(), nullptr);
+    if (std::isinf(value) && isJsonNumber(token)) {
+      if (!out) out.emplace();
+      out->append(text.substr(copied, i - copied));
+      out->append(overflowMarkerJson(value < 0));
+      copied = end;
+    }
+    i = end - 1;
+  }
+  if (out) out->append(text.substr(copied));
+  return out;
 }
 
 std::optional<Json> parse(std::string_view bytes) {
-  Json document = Json::parse(bytes.begin(), bytes.end(), nullptr, false);
+  // The parser would end the document at a NUL and ignore what follows; no
+  // JSON text holds one, so it makes the file invalid like any trailing garbage.
+  if (bytes.find('\0') != std::string_view::npos) return std::nullopt;
+  const auto capped = withOverflowingNumbersCapped(bytes);
+  const std::string_view text = capped ? std::string_view(*capped) : bytes;
+  Json document = Json::parse(text.begin(), text.end(), nullptr, false);
   if (document.is_discarded()) return std::nullopt;
   return document;
 }

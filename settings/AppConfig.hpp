@@ -27,6 +27,9 @@ struct SavedDisplayProfile {
   double maximum = 100;
   bool fullGamma = false;
   bool selected = false;
+  // The maximum is the stand-in of a monitor whose brightness could not be
+  // read yet; a later start reads it. Written only when set.
+  bool maximumUnread = false;
 
   bool operator==(const SavedDisplayProfile&) const = default;
 };

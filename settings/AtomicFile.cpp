@@ -2,26 +2,15 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/Uuid.hpp"
 
 namespace fs = std::filesystem;
-
-std::optional<std::string> readWholeFile(const fs::path& path) {
-  std::error_code error;
-  if (!fs::is_regular_file(path, error)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
-}
 
 namespace {
 
@@ -35,18 +24,73 @@ void syncFolder(const fs::path& folder) {
   ::close(fd);
 }
 
+// ".config.json." followed by this many characters names a temporary file of config.json.
+constexpr std::size_t kTemporarySuffixLength = 8;
+
+std::string temporaryPrefix(const fs::path& path) { return "." + path.filename().string() + "."; }
+
+// The file a save replaces: the end of a chain of symbolic links, so the link stays a link.
+fs::path replacedFile(const fs::path& path) {
+  fs::path target = path;
+  std::error_code error;
+  for (int hops = 0; hops < 40 && fs::is_symlink(target, error); ++hops) {
+    const fs::path next = fs::read_symlink(target, error);
+    if (error) break;
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  return target;
+}
+
 }  // namespace
 
-std::optional<std::string> writeFileAtomically(const fs::path& path, std::string_view bytes) {
+FileContents readWholeFile(const fs::path& path, std::size_t maxBytes) {
+  FileContents contents;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return contents;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return contents;
+  }
+  contents.size = static_cast<std::uintmax_t>(info.st_size);
+  if (contents.size > maxBytes) {
+    contents.tooLarge = true;
+    ::close(fd);
+    return contents;
+  }
+  std::string bytes;
+  char buffer[16384];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return contents;
+    }
+    if (got == 0) break;
+    // A file that grew since it was measured is refused the same way.
+    if (bytes.size() + static_cast<std::size_t>(got) > maxBytes) {
+      contents.tooLarge = true;
+      ::close(fd);
+      return contents;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  contents.bytes = std::move(bytes);
+  return contents;
+}
+
+std::optional<std::string> writeFileAtomically(const fs::path& requested, std::string_view bytes) {
+  const fs::path path = replacedFile(requested);
   const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
   std::error_code error;
   fs::create_directories(folder, error);
   if (error) return folder.string() + ": " + error.message();
 
   // A random suffix keeps two writers (or a stale leftover) from colliding.
-  std::string name = ".";
-  name.append(path.filename().string()).append(".").append(Uuid::random().uuidString(), 0, 8);
-  const fs::path temporary = folder / name;
+  const fs::path temporary =
+      folder / (temporaryPrefix(path) + Uuid::random().uuidString().substr(0, kTemporarySuffixLength));
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return describe(temporary, errno);
 
@@ -55,6 +99,9 @@ std::optional<std::string> writeFileAtomically(const fs::path& path, std::string
     ::unlink(temporary.c_str());
     return describe(temporary, code);
   };
+  // A file the user made private stays private.
+  struct stat existing {};
+  if (::stat(path.c_str(), &existing) == 0 && ::fchmod(fd, existing.st_mode & 07777) != 0) return fail(errno);
   const char* data = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
@@ -79,4 +126,27 @@ std::optional<std::string> writeFileAtomically(const fs::path& path, std::string
   }
   syncFolder(folder);
   return std::nullopt;
+}
+
+KeptAside keepAside(const fs::path& path, std::string_view suffix) {
+  const fs::path file = replacedFile(path);
+  KeptAside kept{file.parent_path() / (file.filename().string() + std::string(suffix)), std::nullopt};
+  if (::rename(file.c_str(), kept.path.c_str()) != 0) kept.failure = describe(file, errno);
+  return kept;
+}
+
+void removeStaleTemporaryFiles(const fs::path& requested, std::chrono::seconds minimumAge) {
+  const fs::path path = replacedFile(requested);
+  const std::string prefix = temporaryPrefix(path);
+  std::error_code error;
+  const auto now = fs::file_time_type::clock::now();
+  for (fs::directory_iterator it(path.parent_path(), error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != prefix.size() + kTemporarySuffixLength || name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::error_code statError;
+    if (!it->is_regular_file(statError) || it->is_symlink(statError)) continue;
+    const auto written = fs::last_write_time(it->path(), statError);
+    if (statError || now - written < minimumAge) continue;
+    fs::remove(it->path(), statError);
+  }
 }

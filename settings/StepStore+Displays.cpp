@@ -104,6 +104,7 @@ void StepStore::captureDisplayProfiles() {
         displayMaximumPercent(id),
         gamma != displayFullGammaModes.get().end() && gamma->second,
         selectedDisplayIDs.get().contains(id),
+        !maximums_.contains(id),  // never read nor set: the 100 is a stand-in
     };
   }
 }
@@ -160,7 +161,9 @@ void StepStore::reconcileDisplays(const std::vector<DisplayTarget>& targets) {
     auto selected = selectedDisplayIDs.get();
     if (const auto profile = displayProfiles_.find(key); profile != displayProfiles_.end()) {
       const SavedDisplayProfile saved = profile->second;
-      maximums[id] = saved.maximum;
+      // An unread maximum is left for the read below to fill in.
+      if (saved.maximumUnread) maximums.erase(id);
+      else maximums[id] = saved.maximum;
       setDisplayMaximumPercents(std::move(maximums));
       minimums = minimums_;
       minimums[id] = saved.minimum;

@@ -1,6 +1,7 @@
 #include "settings/StepStore.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <tuple>
@@ -76,7 +77,6 @@ void StepStore::observeRules() {
 // ---- shortcut keys -----------------------------------------------------------
 
 namespace {
-
 struct Scalar {
   char32_t value;
   std::size_t length;  // bytes; an invalid sequence counts as one byte
@@ -273,22 +273,35 @@ void StepStore::saveConfig() {
   captureDisplayProfiles();
   const auto bytes = encodeConfig(currentConfig());
   if (!bytes) return;  // a non-finite number; the next change tries again
+  if (bytes == savedBytes_) return;
   if (const auto failure = writeFileAtomically(configURL_, *bytes)) {
     AppLog::app.error("Failed to save config: " + *failure);
     return;
   }
+  savedBytes_ = *bytes;
   ++completedSaves_;
 }
 
 // ---- loading -----------------------------------------------------------------
+
+namespace {
+// A temporary file this old was left by a save that never finished.
+constexpr std::chrono::seconds kTemporaryFileMinimumAge{60};
+}  // namespace
 
 // Adoption runs inside an edit: every assignment asks for a save like a user
 // edit, and the bracket turns those into one write of the normalized result
 // instead of one fsync'd write per field.
 void StepStore::load() {
   beginInteractiveEdit();
-  const auto bytes = readWholeFile(configURL_);
-  if (!bytes) {
+  removeStaleTemporaryFiles(configURL_, kTemporaryFileMinimumAge);
+  const FileContents file = readWholeFile(configURL_, kLargestConfigBytes);
+  const auto& bytes = file.bytes;
+  if (bytes) savedBytes_ = *bytes;
+  if (file.tooLarge) {
+    keepUnusableFile(std::to_string(file.size) + " bytes is more than any configuration holds");
+    adopt(defaultConfig(), false);
+  } else if (!bytes) {
     adopt(defaultConfig(), false);
   } else if (const auto config = decodeConfig(*bytes)) {
     adopt(*config, true);
@@ -297,9 +310,21 @@ void StepStore::load() {
     legacy.steps = std::move(*steps);
     adopt(legacy, true);
   } else {
-    adopt(defaultConfig(), false);  // an unusable file is overwritten without a message
+    keepUnusableFile("it is not a valid configuration");
+    adopt(defaultConfig(), false);
   }
   endInteractiveEdit();
+}
+
+void StepStore::keepUnusableFile(const std::string& reason) {
+  const KeptAside kept = keepAside(configURL_, ".bad");
+  if (kept.failure) {
+    AppLog::app.error("Ignored " + configURL_.string() + " (" + reason + ") and could not keep it: " + *kept.failure);
+    return;
+  }
+  savedBytes_.reset();
+  AppLog::app.error("Ignored " + configURL_.string() + " (" + reason + "); it is kept as " + kept.path.string() +
+                    " and the defaults are used");
 }
 
 // Loading and resetting both assign these, in this order, before the per-display state.

@@ -24,6 +24,10 @@
 // what shows the store" notification. Main thread only.
 class StepStore {
  public:
+  // A file larger than any configuration could be is refused before it is
+  // read. Ten thousand steps take about 1.1 MiB, so the limit leaves room.
+  static constexpr std::size_t kLargestConfigBytes = 4 << 20;
+
   // Finds, migrates, reads and normalizes the configuration; folders come
   // from systemPorts().environment.
   StepStore();
@@ -108,6 +112,9 @@ class StepStore {
   void observeRules();
   void load();
   void assignGeneralSettings(const AppConfig& config);
+  // Moves a file that cannot be used aside as "config.json.bad", so that the
+  // defaults written next do not cost the user what it holds.
+  void keepUnusableFile(const std::string& reason);
   void adopt(const AppConfig& config, bool fromFile);
   AppConfig currentConfig() const;
   double limitClamp(double value) const;
@@ -123,5 +130,7 @@ class StepStore {
   std::map<DisplayID, double> minimums_;
   std::filesystem::path configURL_;
   std::size_t completedSaves_ = 0;
+  // What the file holds as far as this store knows: a save of the same bytes writes nothing.
+  std::optional<std::string> savedBytes_;
   std::vector<Subscription> rules_;  // declared last: disconnected first
 };

@@ -320,6 +320,9 @@ void MenuBody::buildAdvancedRows() {
     restoreUnavailable_->setPalette(colors);
   }
   rows->addWidget(restoreUnavailable_);
+  shortcutsHint_ = caption(l10n("shortcuts_unavailable_use_dbus"), MenuStyle::Text::caption2);
+  shortcutsHint_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  rows->addWidget(shortcutsHint_);
 
   fade_ = new PickerButton(l10n("fade_label"));
   rows->addWidget(settingRow(l10n("fade_label"), fade_));
@@ -410,6 +413,10 @@ void MenuBody::refreshDisplays() {
     card.selected->setAccessibleName(card.name->text());
     showState(card.selected, menu_.isDisplaySelected(card.id));
     showState(card.fullGamma, menu_.displayUsesFullGammaMode(card.id));
+    const auto gammaUnavailable = menu_.displayGammaUnavailableText(card.id);
+    card.fullGamma->setEnabled(!gammaUnavailable);
+    card.gammaUnavailable->setVisible(gammaUnavailable.has_value());
+    if (gammaUnavailable) card.gammaUnavailable->setText(qt(*gammaUnavailable));
     card.status->setText(qt(menu_.displayControlStatusText(card.id)));
   }
 }
@@ -438,13 +445,15 @@ void MenuBody::rebuildDisplayCards() {
     gammaRow->addWidget(caption(l10n("full_gamma_mode"), MenuStyle::Text::subheadline, false), 1);
     gammaRow->addWidget(fullGamma);
     layout->addLayout(gammaRow);
+    auto* gammaUnavailable = caption(QString(), MenuStyle::Text::caption2);
+    layout->addWidget(gammaUnavailable);
     auto* status = caption(QString(), MenuStyle::Text::caption2);
     layout->addWidget(status);
     auto* range = new RangeView(std::make_unique<DisplayRangeController>(menu_, id));
     range->setAccessibleName(name->text());
     layout->addWidget(range);
     displays_.childLayout->addWidget(card);
-    displayCards_.push_back({id, card, name, selected, fullGamma, status});
+    displayCards_.push_back({id, card, name, selected, fullGamma, gammaUnavailable, status});
     shownDisplayIDs_.push_back(id);
   }
 }
@@ -544,6 +553,9 @@ void MenuBody::refreshAdvanced() {
   increaseShortcut_->setPicker(menu_.increaseMaxShortcutPicker());
   decreaseShortcut_->setPicker(menu_.decreaseMaxShortcutPicker());
   restoreUnavailable_->setVisible(menu_.showsRestoreShortcutUnavailable());
+  const auto shortcutsHint = menu_.shortcutsUnavailableHint();
+  shortcutsHint_->setVisible(shortcutsHint.has_value());
+  if (shortcutsHint) shortcutsHint_->setText(qt(*shortcutsHint));
   fade_->setPicker(menu_.fadeDurationPicker());
   frameRate_->setPicker(menu_.frameRatePicker());
   curve_->setPicker(menu_.fadeCurvePicker());

@@ -50,6 +50,7 @@ class MenuBody final : public QWidget {
     QLabel* name;
     SwitchButton* selected;
     SwitchButton* fullGamma;
+    QLabel* gammaUnavailable;
     QLabel* status;
   };
   struct StepRow {
@@ -103,6 +104,7 @@ class MenuBody final : public QWidget {
   PickerButton* increaseShortcut_ = nullptr;
   PickerButton* decreaseShortcut_ = nullptr;
   QLabel* restoreUnavailable_ = nullptr;
+  QLabel* shortcutsHint_ = nullptr;
   PickerButton* fade_ = nullptr;
   PickerButton* frameRate_ = nullptr;
   PickerButton* curve_ = nullptr;

@@ -192,11 +192,24 @@ std::int32_t LinuxDisplayPorts::setBrightness(DisplayID displayID, float level) 
   const auto max = directory_.backlight().maxBrightness(*d->backlight);
   if (!max) return IOResult::noDevice;
   const std::uint32_t raw = Backlight::rawLevel(level, *max);
+  if (writesSysfsDirectly_) return ioResultForErrno(directory_.backlight().writeRaw(*d->backlight, raw));
   std::string error;
   const int r = bus_->setBrightness("backlight", d->backlight->name, raw, &error);
-  if (r < 0 && error != lastBusError_) AppLog::app.error("logind SetBrightness failed: " + error);
-  lastBusError_ = r < 0 ? error : std::string();
-  return r < 0 ? ioResultForErrno(-r) : IOResult::success;
+  if (r >= 0) {
+    lastBusError_.clear();
+    return IOResult::success;
+  }
+  // No logind on the bus, or none for this session (a container, another
+  // init): where the device file is writable, that does the same job.
+  if (directory_.backlight().writeRaw(*d->backlight, raw) == 0) {
+    writesSysfsDirectly_ = true;
+    AppLog::app.log("logind cannot set the panel brightness (" + error + "): writing " +
+                    (d->backlight->folder / "brightness").string() + " directly from now on");
+    return IOResult::success;
+  }
+  if (error != lastBusError_) AppLog::app.error("logind SetBrightness failed: " + error);
+  lastBusError_ = error;
+  return ioResultForErrno(-r);
 }
 
 std::int32_t LinuxDisplayPorts::setBrightnessSmooth(DisplayID, float) { return IOResult::unsupported; }

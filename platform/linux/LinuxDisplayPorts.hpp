@@ -99,4 +99,5 @@ class LinuxDisplayPorts final : public DisplayServices,
   RegistryEntry firstHandle_ = 1;
   std::vector<Entry> entries_;
   std::string lastBusError_;
+  bool writesSysfsDirectly_ = false;  // logind could not, the device file could
 };

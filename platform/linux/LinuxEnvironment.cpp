@@ -1,6 +1,10 @@
 #include "platform/linux/LinuxEnvironment.hpp"
 
+#include <pwd.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <vector>
 
 #include <algorithm>
 #include <system_error>
@@ -15,6 +19,17 @@ std::optional<std::string> languageTagFromLocale(std::string_view locale) {
   if (tag.empty() || tag == "C" || tag == "POSIX") return std::nullopt;
   std::replace(tag.begin(), tag.end(), '_', '-');
   return tag;
+}
+
+std::optional<fs::path> accountHomeFolder() {
+  const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  while (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
+    buffer.resize(buffer.size() * 2);
+  if (!found || !found->pw_dir || found->pw_dir[0] != '/') return std::nullopt;
+  return fs::path(found->pw_dir);
 }
 
 LinuxEnvironment::LinuxEnvironment(Facts facts) : facts_(std::move(facts)) {}
@@ -32,6 +47,7 @@ LinuxEnvironment LinuxEnvironment::fromProcess(const char* argv0, const fs::path
   if (!ec) facts.executable = exe;
   if (argv0) facts.argv0 = argv0;
   facts.currentDirectory = fs::current_path(ec);
+  facts.accountHome = accountHomeFolder();
   return LinuxEnvironment(std::move(facts));
 }
 
@@ -41,14 +57,19 @@ std::optional<std::string> LinuxEnvironment::variable(const std::string& name) c
   return it->second;
 }
 
-fs::path LinuxEnvironment::homeDirectory() const { return variable("HOME").value_or("/"); }
+std::optional<fs::path> LinuxEnvironment::home() const {
+  if (auto home = variable("HOME")) return fs::path(*home);
+  return facts_.accountHome;
+}
+
+fs::path LinuxEnvironment::homeDirectory() const { return home().value_or("/"); }
 
 std::optional<fs::path> LinuxEnvironment::applicationSupportDirectory() const {
   // Relative values are invalid by the XDG rules and are ignored.
   if (auto config = variable("XDG_CONFIG_HOME"); config && fs::path(*config).is_absolute()) return fs::path(*config);
-  const auto home = variable("HOME");
-  if (!home) return std::nullopt;
-  return fs::path(*home) / ".config";
+  const auto folder = home();
+  if (!folder) return std::nullopt;
+  return *folder / ".config";
 }
 
 std::optional<fs::path> LinuxEnvironment::runtimeDirectory() const {

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "platform/linux/DrmConnectors.hpp"
@@ -34,6 +33,33 @@ std::string unquoteExec(const std::string& value) {
 }
 }  // namespace
 
+std::map<std::string, std::string> desktopEntryValues(std::string_view text) {
+  const auto trimmed = [](std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return std::string_view();
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+  };
+  std::map<std::string, std::string> values;
+  bool inEntry = false;
+  while (!text.empty()) {
+    const auto newline = text.find('\n');
+    std::string_view line = text.substr(0, newline);
+    text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    line = trimmed(line);
+    if (line.empty() || line.front() == '#') continue;
+    if (line.front() == '[') {
+      inEntry = line == "[Desktop Entry]";
+      continue;
+    }
+    const auto equals = line.find('=');
+    if (!inEntry || equals == std::string_view::npos) continue;
+    // A key given twice keeps its first value.
+    values.emplace(std::string(trimmed(line.substr(0, equals))), std::string(trimmed(line.substr(equals + 1))));
+  }
+  return values;
+}
+
 XdgAutostart::XdgAutostart(fs::path configHome, fs::path executable)
     : configHome_(std::move(configHome)), executable_(std::move(executable)) {}
 
@@ -42,19 +68,18 @@ fs::path XdgAutostart::entryPath() const { return configHome_ / "autostart" / "D
 XdgAutostart::Status XdgAutostart::status() const {
   const auto text = readTextFile(entryPath());
   if (!text) return Status::notRegistered;
-  std::istringstream lines(*text);
-  std::string line, exec;
-  bool disabled = false, inEntry = false;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line.front() == '[') inEntry = line == "[Desktop Entry]";
-    if (!inEntry) continue;
-    if (line.rfind("Exec=", 0) == 0) exec = unquoteExec(line.substr(5));
-    if (line == "Hidden=true" || line == "X-GNOME-Autostart-enabled=false") disabled = true;
-  }
+  const auto values = desktopEntryValues(*text);
+  const auto value = [&values](const char* key) {
+    const auto it = values.find(key);
+    return it == values.end() ? std::string() : it->second;
+  };
+  // Turned off in the desktop's startup-applications settings: off here too,
+  // and switching it on writes the entry afresh.
+  if (value("Hidden") == "true" || value("X-GNOME-Autostart-enabled") == "false") return Status::notRegistered;
+  const std::string exec = unquoteExec(value("Exec"));
   std::error_code ec;
   if (exec.empty() || !fs::exists(exec, ec)) return Status::notFound;
-  return disabled ? Status::requiresApproval : Status::enabled;
+  return Status::enabled;
 }
 
 bool XdgAutostart::registerItem(std::string& error) {

@@ -1,15 +1,17 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <string_view>
 
 #include "ports/LoginItemService.hpp"
 
 // Launch at login as an XDG autostart entry, <config home>/autostart/Dimmora.desktop.
 class XdgAutostart {
  public:
-  // No entry; the entry starts this program; the desktop's settings turned
-  // the entry off; the entry names a program that is not there.
+  // No entry (or one the desktop's settings turned off); the entry starts
+  // this program; the entry names a program that is not there.
   using Status = LoginItemService::Status;
 
   XdgAutostart(std::filesystem::path configHome, std::filesystem::path executable);
@@ -26,6 +28,10 @@ class XdgAutostart {
   std::filesystem::path configHome_;
   std::filesystem::path executable_;
 };
+
+// The keys and values of a desktop entry's [Desktop Entry] group, read as the
+// format defines it: comments and other groups skipped, spaces around "=" ignored.
+std::map<std::string, std::string> desktopEntryValues(std::string_view text);
 
 // The entry's Exec value for a program path, quoted as the desktop-entry format requires.
 std::string desktopEntryExec(const std::filesystem::path& executable);

@@ -40,6 +40,7 @@ TEST_F(EngineActivity, PauseHoldsTheManualLevelAndDimmingRestartsFromItsEnd) {
 
 TEST_F(EngineActivity, RestoreHoldsEveryDisplayAtItsMaximumForFiveMinutes) {
   stepStore->manualBrightnessPercent = 60;
+  stepStore->requestSave();  // so that the restore's 100 is a change the file sees
   idleFor(610);
   const auto saves = stepStore->completedSaveCount();
   engine->restoreBrightness();

@@ -10,7 +10,10 @@
 #include <nlohmann/json.hpp>
 
 #include "LinuxTestSupport.hpp"
+#include "SessionBusTestSupport.hpp"
+#include "platform/linux/DBusSession.hpp"
 #include "platform/linux/GammaStash.hpp"
+#include "ports/SystemPorts.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
 #include "platform/linux/LinuxGammaTables.hpp"
@@ -22,6 +25,7 @@
 #include "platform/qt/QtUserDefaults.hpp"
 #include "platform/linux/X11Input.hpp"
 #include "services/GlobalHotKeyManager.hpp"
+#include "services/LoginLaunchController.hpp"
 
 namespace {
 // RandR is the X server's; over a fake tree the outputs come from here.
@@ -119,6 +123,41 @@ TEST(LinuxDisplayPorts, PanelReadsSysfsAndFallsBackToDirectWrites) {
   EXPECT_EQ(ports.setFloatParameter(*entry, "brightness", 0.5f), IOResult::noDevice);
   EXPECT_EQ(ports.getBrightness(0x52, level), IOResult::noDevice);
   EXPECT_EQ(ports.errorText(IOResult::noDevice), "no such device");
+}
+
+TEST(LinuxDisplayPorts, ABusWithoutLogindFallsBackToTheWritableDeviceFileAndSaysSoOnce) {
+  PrivateSessionBus busWithoutLogind;
+  ASSERT_TRUE(busWithoutLogind.isRunning());
+  DBusSession bus(busWithoutLogind.address(), busWithoutLogind.address());
+  ASSERT_TRUE(bus.hasSystemBus());
+  FakeDesktop desktop;
+  desktop.tree.write("sys/class/drm/card0-eDP-1/intel_backlight/max_brightness", "7\n");  // a 7-step panel
+  DisplayDirectory directory([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
+                             DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
+                             Backlight(desktop.tree.path("sys")));
+  LinuxDisplayPorts ports(std::move(directory), I2CDevice(desktop.tree.path("dev")), &bus);
+  ASSERT_TRUE(ports.onlineDisplayList());
+  ASSERT_TRUE(ports.hasSetBrightness());  // the bus is there; logind is not
+  ScopedLogRecorder log;
+  const auto file = desktop.tree.path("sys/class/drm/card0-eDP-1/intel_backlight/brightness");
+  EXPECT_EQ(ports.setBrightness(0x52, 0.05f), IOResult::success);
+  EXPECT_EQ(readTextFile(file), "1\n");  // 0.35 of a step: still lit
+  EXPECT_EQ(ports.setBrightness(0x52, 1.0f), IOResult::success);
+  EXPECT_EQ(readTextFile(file), "7\n");
+  EXPECT_EQ(log->entries.size(), 1u);
+  EXPECT_TRUE(logMentions(*log, "writing " + file.string() + " directly"));
+
+  // Neither logind nor the file: the write fails and says why.
+  DBusSession other(busWithoutLogind.address(), busWithoutLogind.address());
+  DisplayDirectory again([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
+                         DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
+                         Backlight(desktop.tree.path("sys")));
+  LinuxDisplayPorts readOnly(std::move(again), I2CDevice(desktop.tree.path("dev")), &other);
+  ASSERT_TRUE(readOnly.onlineDisplayList());
+  std::filesystem::remove(file);
+  std::filesystem::create_directory(file);  // cannot be written as a file
+  EXPECT_NE(readOnly.setBrightness(0x52, 0.5f), IOResult::success);
+  EXPECT_TRUE(logMentions(*log, "logind SetBrightness failed"));
 }
 
 TEST(GammaStash, RestoresRampsOfDeadProcessesOnlyOnTheirDisplay) {
@@ -275,12 +314,24 @@ TEST(LinuxGammaTables, FractionsRoundTripThroughSixteenBits) {
 
 TEST(LinuxEnvironment, FoldersAndLanguagesFollowTheXdgAndLocaleRules) {
   auto env = [](std::map<std::string, std::string> variables) {
-    return LinuxEnvironment({std::move(variables), std::nullopt, "/usr/bin/dimmora", "/"});
+    return LinuxEnvironment({std::move(variables), std::nullopt, "/usr/bin/dimmora", "/", std::nullopt});
   };
   EXPECT_EQ(env({{"HOME", "/home/u"}}).applicationSupportDirectory(), "/home/u/.config");
   EXPECT_EQ(env({{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "/cfg"}}).applicationSupportDirectory(), "/cfg");
   EXPECT_EQ(env({{"HOME", "/home/u"}, {"XDG_CONFIG_HOME", "rel"}}).applicationSupportDirectory(), "/home/u/.config");
   EXPECT_FALSE(env({}).applicationSupportDirectory());
+  // Without HOME, the account's home from the user database, never "/".
+  LinuxEnvironment noHome({{}, std::nullopt, "/usr/bin/dimmora", "/", "/home/account"});
+  EXPECT_EQ(noHome.applicationSupportDirectory(), "/home/account/.config");
+  EXPECT_EQ(noHome.homeDirectory(), "/home/account");
+  const char* home = std::getenv("HOME");
+  const std::string saved = home ? home : "";
+  unsetenv("HOME");
+  const auto process = LinuxEnvironment::fromProcess("dimmora");
+  if (home) setenv("HOME", saved.c_str(), 1);
+  ASSERT_TRUE(accountHomeFolder());
+  EXPECT_NE(process.homeDirectory(), "/");
+  EXPECT_EQ(process.homeDirectory(), *accountHomeFolder());
   EXPECT_EQ(env({}).executablePath(), "/usr/bin/dimmora");
   EXPECT_FALSE(env({{"XDG_RUNTIME_DIR", "run"}}).runtimeDirectory());
 
@@ -293,7 +344,37 @@ TEST(LinuxEnvironment, FoldersAndLanguagesFollowTheXdgAndLocaleRules) {
   EXPECT_TRUE(env({{"LANGUAGE", "ja"}, {"LANG", "C.UTF-8"}}).preferredLanguages().empty());
 }
 
-TEST(XdgAutostart, ReportsTheFourStatesAndQuotesThePath) {
+TEST(XdgAutostart, AnEntryTheDesktopTurnedOffIsOffAndSwitchingOnRewritesIt) {
+  TempTree tree;
+  const auto exe = tree.write("bin/dimmora", "#!/bin/sh\n");
+  XdgAutostart autostart(tree.path("config"), exe);
+  LinuxLoginItems items{XdgAutostart(tree.path("config"), exe)};
+  ScopedSystemPorts ports{SystemPorts{.loginItems = &items}};
+  // Written by other tools: comments, another group, spaces around "=".
+  const std::string entry = "# edited by the session settings\n[Desktop Entry]\nType = Application\nExec = \"" +
+                            exe.string() + "\"\n%s\n[Desktop Action x]\nHidden=false\n";
+  for (const std::string off : {"Hidden = true", "X-GNOME-Autostart-enabled=false", "Hidden=true\r"}) {
+    std::string text = entry;
+    text.replace(text.find("%s"), 2, off);
+    tree.write("config/autostart/Dimmora.desktop", text);
+    LoginLaunchController controller;  // reads the entry as the window does
+    EXPECT_FALSE(controller.enabled.get()) << off;
+    EXPECT_FALSE(controller.needsApproval.get()) << off;
+    controller.setEnabled(true);
+    EXPECT_TRUE(controller.enabled.get()) << off;
+    EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled) << off;
+    const auto values = desktopEntryValues(*readTextFile(autostart.entryPath()));
+    EXPECT_FALSE(values.contains("Hidden"));
+    EXPECT_EQ(values.at("X-GNOME-Autostart-enabled"), "true");
+  }
+  // Spaces around "=" are part of neither key nor value.
+  tree.write("config/autostart/Dimmora.desktop", "[Desktop Entry]\nExec =  \"" + exe.string() + "\"  \n");
+  EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
+  tree.write("config/autostart/Dimmora.desktop", "[Desktop Entry]\nExec = /nowhere/dimmora\n");
+  EXPECT_EQ(autostart.status(), LoginItemService::Status::notFound);
+}
+
+TEST(XdgAutostart, ReportsItsStatesAndQuotesThePath) {
   TempTree tree;
   const auto exe = tree.write("bin/my \"dim\" $app", "#!/bin/sh\n");
   XdgAutostart autostart(tree.path("config"), exe);
@@ -301,12 +382,6 @@ TEST(XdgAutostart, ReportsTheFourStatesAndQuotesThePath) {
   std::string error;
   ASSERT_TRUE(autostart.registerItem(error)) << error;
   EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
-
-  // The desktop's own switch turned it off.
-  auto text = *readTextFile(autostart.entryPath());
-  text.replace(text.find("X-GNOME-Autostart-enabled=true"), 30, "X-GNOME-Autostart-enabled=false");
-  tree.write("config/autostart/Dimmora.desktop", text);
-  EXPECT_EQ(autostart.status(), LoginItemService::Status::requiresApproval);
 
   std::filesystem::remove(exe);
   EXPECT_EQ(autostart.status(), LoginItemService::Status::notFound);

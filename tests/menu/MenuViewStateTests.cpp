@@ -272,3 +272,30 @@ TEST_F(MenuViewStateTest, WithoutIdleTimeTheWindowSaysDimmingIsOffUntilTheDeskto
   loop.advance(0.25);
   EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
 }
+
+TEST_F(MenuViewStateTest, ADisplayWithoutGammaSaysWhyAndOthersSayNothing) {
+  machine.addExternalMonitor({.id = 1, .productName = "Gamma", .brightness = 100});
+  machine.addExternalMonitor({.id = 2, .productName = "No gamma", .brightness = 100, .gammaCapacity = 0});
+  makeMenu();
+  EXPECT_EQ(menu->displayGammaUnavailableText(1), std::nullopt);
+  const auto reason = menu->displayGammaUnavailableText(2);
+  ASSERT_TRUE(reason.has_value());
+  EXPECT_EQ(*reason, L10n::text("control_gamma_failed")) << "the simulated tables give no reason of their own";
+  EXPECT_EQ(menu->displayGammaUnavailableText(9), L10n::text("control_gamma_failed")) << "an unknown display";
+}
+
+TEST_F(MenuViewStateTest, TheDBusHintIsOfferedExactlyWhileShortcutsAreUnavailable) {
+  makeMenu();
+  EXPECT_FALSE(menu->showsRestoreShortcutUnavailable());
+  EXPECT_EQ(menu->shortcutsUnavailableHint(), std::nullopt);
+
+  menu.reset();
+  engine.reset();
+  hotKeys.installStatus = -50;  // the desktop offers no hot keys
+  makeMenu();
+  EXPECT_TRUE(menu->showsRestoreShortcutUnavailable());
+  const auto hint = menu->shortcutsUnavailableHint();
+  ASSERT_TRUE(hint.has_value());
+  EXPECT_EQ(*hint, L10n::text("shortcuts_unavailable_use_dbus"));
+  EXPECT_NE(hint->find("busctl"), std::string::npos) << "the text, not its key";
+}

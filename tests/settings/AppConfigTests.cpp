@@ -132,7 +132,6 @@ TEST(AppConfigReading, malformedDocumentsFailWhole) {
       R"("displayMaximumPercents": [1.5, 80])",
       R"("displayMaximumPercents": {"1": 80})",
       R"("displayProfiles": {"k": {"minimum": 5, "maximum": 9, "fullGamma": false}})",
-      R"("manualBrightnessPercent": 1e999)",
   };
   for (const std::string& member : badMembers) EXPECT_FALSE(decodeWith(", " + member)) << member;
   EXPECT_FALSE(decodeConfig(R"({"fadeDurationSeconds": 6, "steps": [{"idleSeconds": 3}]})"));
@@ -168,6 +167,12 @@ TEST(AppConfigReading, displayMapsAndManualLevel) {
   EXPECT_EQ(c->displayFullGammaModes, (std::map<DisplayID, bool>{{3, false}, {4, true}}));  // the later pair wins
   EXPECT_EQ(a->manualBrightnessPercent, 100);
   EXPECT_EQ(b->manualBrightnessPercent, 0);
+  // Too large for a double: infinite, and non-finite reads as full.
+  for (const char* overflow : {"1e999", "-1e999", "1E+400"}) {
+    const auto d = decodeWith(std::string(R"(, "manualBrightnessPercent": )") + overflow);
+    ASSERT_TRUE(d) << overflow;
+    EXPECT_EQ(d->manualBrightnessPercent, 100) << overflow;
+  }
 }
 
 TEST(AppConfigEnumerations, casesValuesAndTitles) {

@@ -190,3 +190,25 @@ TEST_F(DisplayLimitsTest, sharedStableKeysDisableProfilesForThoseDisplaysOnly) {
   EXPECT_EQ(store.displayMaximumPercent(first.id()), 55);
   EXPECT_FALSE(savedConfig()->displayProfiles.contains("SAME"));
 }
+
+TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
+  auto& monitor = machine.addExternalMonitor({.uuid = "MON-A", .brightness = 70});
+  monitor.failReads();  // no i2c access yet
+  {
+    StepStore store;
+    store.reconcileDisplays({target(monitor, "MON-A")});
+    store.setDisplayMinimumPercent(20, monitor.id());
+    store.setDisplayUsesFullGammaMode(true, monitor.id());
+    EXPECT_EQ(store.displayMaximumPercent(monitor.id()), 100);
+  }
+  monitor.failReads(0);  // access set up; the next start reads it
+  for (int start = 0; start < 2; ++start) {
+    StepStore store;
+    store.reconcileDisplays({target(monitor, "MON-A")});
+    EXPECT_EQ(store.displayMaximumPercent(monitor.id()), 70) << start;
+    EXPECT_EQ(store.displayMinimumPercent(monitor.id()), 20) << start;  // the rest of its profile is kept
+    EXPECT_TRUE(store.displayFullGammaModes.get().at(monitor.id())) << start;
+    monitor.failReads();  // from now on its maximum is known: no read decides it
+  }
+  EXPECT_FALSE(savedConfig()->displayProfiles.at("MON-A").maximumUnread);
+}

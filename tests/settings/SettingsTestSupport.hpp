@@ -16,13 +16,16 @@
 #include "services/DDCDebug.hpp"
 #include "services/L10n.hpp"
 #include "settings/AtomicFile.hpp"
+#include "settings/StepStore.hpp"
 
 inline void writeFile(const std::filesystem::path& path, const std::string& text) {
   std::filesystem::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << text;
 }
 
-inline std::string readFile(const std::filesystem::path& path) { return readWholeFile(path).value_or(""); }
+inline std::string readFile(const std::filesystem::path& path) {
+  return readWholeFile(path, StepStore::kLargestConfigBytes).bytes.value_or("");
+}
 
 // The layout an independent pretty-printer gives the same document.
 inline std::string pythonPrettyPrinted(const std::filesystem::path& file) {

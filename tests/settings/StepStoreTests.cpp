@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -83,7 +86,8 @@ TEST_F(StepStoreTest, stepEditsNotificationsAndListOperations) {
   EXPECT_EQ(general, 1);
 
   store.add();
-  EXPECT_EQ(store.completedSaveCount(), writes + 3);  // the edit, the new list, its normalized form once
+  // The edit and the new list; its normalized form is the same file and is not written again.
+  EXPECT_EQ(store.completedSaveCount(), writes + 2);
   EXPECT_EQ(store.steps().back(), (IdleStep{store.steps().back().id, 1230, 50}));
   for (int i = 0; i < 5; ++i) store.removeStep(store.steps()[0].id);
   EXPECT_EQ(store.steps().size(), 1u);  // the last step stays
@@ -279,4 +283,109 @@ TEST_F(StepStoreTest, resetToDefaultsWritesOnce) {
   EXPECT_EQ(store.displayMinimumPercents(), (std::map<DisplayID, double>{{1, 5}, {4, 5}}));
   EXPECT_EQ(store.displayFullGammaModes.get(), (std::map<DisplayID, bool>{{1, false}, {4, false}}));
   EXPECT_EQ(store.manualBrightnessPercent, 100);
+}
+
+TEST_F(StepStoreTest, anOverflowingNumberIsInfiniteAndClampedAndTheRestIsKept) {
+  writeFile(configPath(), R"({"fadeDurationSeconds": 1e400, "frameRate": 30, "language": "ja",
+      "increaseMaxShortcutKey": "u", "safetyMinimumPercent": -1e400, "manualBrightnessPercent": 1E+999,
+      "steps": [{"brightnessPercent": 60, "idleSeconds": 0}, {"brightnessPercent": 1e400, "idleSeconds": 1e400}],
+      "displayMaximumPercents": [7, )" + std::string("1") + std::string(400, '0') + R"(],
+      "displayProfiles": {"K \"1e400\"": {"minimum": 20, "maximum": 80, "fullGamma": true, "selected": true}}})");
+  StepStore store;
+  EXPECT_EQ(store.frameRate.get(), 30);  // the rest of the file is kept
+  EXPECT_EQ(L10n::resolvedLanguageCode(), "ja");
+  EXPECT_EQ(store.increaseMaxShortcutKey.get(), "u");
+  EXPECT_EQ(store.fadeDurationSeconds.get(), 0);       // an infinite fade is refused as ever
+  EXPECT_EQ(store.safetyMinimumPercent.get(), 5);      // non-finite: the default floor
+  EXPECT_EQ(store.manualBrightnessPercent, 100);       // non-finite: full
+  EXPECT_EQ(store.steps().at(0).brightnessPercent, 60);
+  EXPECT_EQ(store.steps().at(1).brightnessPercent, 100);
+  EXPECT_EQ(store.steps().at(1).idleSeconds, std::numeric_limits<double>::max());  // "never", finite
+  EXPECT_EQ(store.displayMaximumPercent(7), 100);
+  ASSERT_TRUE(store.displayProfiles().contains("K \"1e400\""));  // text inside strings is left alone
+  EXPECT_EQ(store.displayProfiles().at("K \"1e400\"").maximum, 80);
+  EXPECT_FALSE(std::filesystem::exists(configPath().string() + ".bad"));
+  EXPECT_TRUE(log->entries.empty());
+  // What was written reads back the same.
+  const auto file = decodeConfig(readFile(configPath()));
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->steps, store.steps());
+  EXPECT_EQ(file->frameRate, 30);
+  // Out of range of the grammar, a number that overflows is still malformed.
+  EXPECT_FALSE(decodeConfig(R"({"fadeDurationSeconds": 01e400, "steps": []})"));
+}
+
+TEST_F(StepStoreTest, anUnusableFileIsKeptAsBadOnceAndTheLogSaysSo) {
+  const std::string bad = configPath().string() + ".bad";
+  const std::string valid = R"({"fadeDurationSeconds": 9, "steps": [{"brightnessPercent": 50}]})";
+  const std::string typo = R"({"fadeDurationSeconds": 9, "steps": [{"brightnessPercent": 50}],})";
+  std::string padded = valid;
+  padded.resize(StepStore::kLargestConfigBytes + 1, ' ');  // valid JSON, but no configuration is that large
+  const std::pair<std::string, std::string> cases[] = {
+      {typo, "it is not a valid configuration"},
+      {valid + std::string(1, '\0') + "garbage", "it is not a valid configuration"},
+      {padded, std::to_string(padded.size()) + " bytes is more than any configuration holds"},
+  };
+  for (const auto& [text, reason] : cases) {
+    writeFile(configPath(), text);
+    log->clear();
+    StepStore store;
+    EXPECT_EQ(store.fadeDurationSeconds.get(), 6) << reason;  // the defaults
+    EXPECT_EQ(readWholeFile(bad, text.size()).bytes, text) << reason;  // the last unusable file, whole
+    EXPECT_TRUE(log->contains("Ignored " + configPath().string() + " (" + reason + "); it is kept as " + bad +
+                              " and the defaults are used"))
+        << reason;
+    EXPECT_TRUE(decodeConfig(readFile(configPath()))) << reason;
+  }
+  // A file of gigabytes is refused at once, without reading it.
+  writeFile(configPath(), valid);
+  std::filesystem::resize_file(configPath(), std::uintmax_t{2} << 30);  // sparse
+  const auto started = std::chrono::steady_clock::now();
+  StepStore store;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+  EXPECT_EQ(std::filesystem::file_size(bad), std::uintmax_t{2} << 30);
+  EXPECT_EQ(store.fadeDurationSeconds.get(), 6);
+}
+
+TEST_F(StepStoreTest, anUnchangedFileIsNotWrittenAgain) {
+  struct stat before {};
+  {
+    StepStore first;  // writes the defaults
+    first.frameRate = 30.0;
+    ASSERT_EQ(::stat(configPath().c_str(), &before), 0);
+  }
+  StepStore second;
+  EXPECT_EQ(second.completedSaveCount(), 0u);
+  struct stat after {};
+  ASSERT_EQ(::stat(configPath().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);  // an atomic write would have replaced the file
+  second.frameRate = 30.0;                  // the same value again: nothing to write
+  EXPECT_EQ(second.completedSaveCount(), 0u);
+  second.frameRate = 31.0;
+  EXPECT_EQ(second.completedSaveCount(), 1u);
+}
+
+TEST_F(StepStoreTest, aSymlinkedFileIsSavedThroughTheLinkWithItsModeAndLeftoversAreCleaned) {
+  const auto target = folder.path() / "dotfiles" / "dimmora.json";
+  writeFile(target, R"({"fadeDurationSeconds": 9, "steps": [{"brightnessPercent": 50}]})");
+  std::filesystem::permissions(target, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::filesystem::create_directories(configPath().parent_path());
+  std::filesystem::create_symlink("../../dotfiles/dimmora.json", configPath());
+  // A save killed before its rename left these behind; one is older than any save takes.
+  const auto stale = target.parent_path() / ".dimmora.json.0a1b2c3d";
+  const auto fresh = target.parent_path() / ".dimmora.json.4e5f6a7b";
+  const auto unrelated = target.parent_path() / ".dimmora.json.keep";
+  for (const auto& path : {stale, fresh, unrelated}) writeFile(path, "{");
+  std::filesystem::last_write_time(stale, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+
+  StepStore store;
+  EXPECT_EQ(store.fadeDurationSeconds.get(), 9);
+  store.frameRate = 30.0;
+  EXPECT_TRUE(std::filesystem::is_symlink(configPath()));
+  EXPECT_EQ(decodeConfig(readFile(target))->frameRate, 30);
+  EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_FALSE(std::filesystem::exists(stale));
+  EXPECT_TRUE(std::filesystem::exists(fresh));  // possibly a save in progress
+  EXPECT_TRUE(std::filesystem::exists(unrelated));
 }

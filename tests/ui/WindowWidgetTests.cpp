@@ -240,3 +240,24 @@ TEST_F(WindowTest, TheWindowSaysWhileTheDesktopReportsNoIdleTime) {
   settle();
   EXPECT_FALSE(shown());
 }
+
+TEST_F(WindowTest, ADisplayWithoutGammaShowsWhyAndItsFullGammaSwitchIsUnavailable) {
+  machine.addExternalMonitor({.id = 3, .productName = "Plain", .brightness = 100, .gammaCapacity = 0});
+  open();
+  openSection("displays");
+  std::vector<SwitchButton*> gammaSwitches;
+  for (auto* button : all<SwitchButton>())
+    if (button->accessibleName().startsWith(text("full_gamma_mode"))) gammaSwitches.push_back(button);
+  ASSERT_EQ(gammaSwitches.size(), 3u);
+  std::vector<SwitchButton*> disabled;
+  for (auto* button : gammaSwitches)
+    if (!button->isEnabled()) disabled.push_back(button);
+  ASSERT_EQ(disabled.size(), 1u) << "only the display without gamma";
+  bool inItsCard = false;  // the switch sits in the card that names the display
+  for (auto* label : disabled.front()->parentWidget()->findChildren<QLabel*>()) inItsCard |= label->text().contains("Plain");
+  EXPECT_TRUE(inItsCard);
+  int reasons = 0;
+  for (auto* label : all<QLabel>())
+    if (label->isVisible() && label->text() == text("control_gamma_failed")) ++reasons;
+  EXPECT_EQ(reasons, 1);
+}

@@ -5,7 +5,7 @@
 
 namespace {
 DesktopSession choose(std::map<std::string, std::string> variables) {
-  return chooseDesktopSession(LinuxEnvironment({std::move(variables), {}, {}, {}}));
+  return chooseDesktopSession(LinuxEnvironment({std::move(variables), {}, {}, {}, {}}));
 }
 }  // namespace
 
