@@ -63,6 +63,8 @@ void NotificationHUDPanel::notify() {
     pendingCall_ = sd_bus_slot_unref(pendingCall_);
     failed("it did not answer within " + std::to_string(static_cast<int>(kAnswerPatienceSeconds)) + " s");
   }
+  // This call carries the latest level: nothing is left to send once it is answered.
+  notifyAfterAnswer_ = false;
   const double level = std::clamp(fill_ / trackWidth() * 100, 0.0, 100.0);
   const auto value = static_cast<std::int32_t>(std::lround(std::isfinite(level) ? level : 0.0));
 
