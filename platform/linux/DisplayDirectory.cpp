@@ -105,13 +105,12 @@ std::vector<LinuxDisplay> DisplayDirectory::join(const std::vector<RandrOutput>&
     list.push_back(std::move(display));
   }
 
-  // Identical EDIDs would give identical keys; those displays add their output name.
+  // The kernel's connector name, where known, so X11 and Wayland sessions give the same key.
   for (auto& display : list) {
     if (!display.edid) continue;
-    const bool twin = std::any_of(list.begin(), list.end(), [&](const LinuxDisplay& other) {
-      return &other != &display && other.edid && sameEdid(other.edid->baseBlock, display.edid->baseBlock);
-    });
-    display.stableKey = edidStableKey(display.edid->baseBlock, twin ? display.outputName : std::string_view());
+    display.stableKey =
+        displayStableKey(*display.edid, display.connector ? display.connector->name : display.outputName);
+    display.formerKeys = formerStableKeys(*display.edid, display.outputName, *display.stableKey);
   }
   return list;
 }

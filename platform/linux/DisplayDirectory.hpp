@@ -19,6 +19,7 @@ struct LinuxDisplay {
   bool isBuiltIn = false;     // eDP, LVDS and DSI panels
   std::optional<EdidInfo> edid;
   std::optional<std::string> stableKey;    // UUID-shaped key from the EDID
+  std::vector<std::string> formerKeys;     // keys earlier versions gave it, for its stored settings
   std::optional<DrmConnector> connector;   // its sysfs connector, when one matched
   std::optional<BacklightDevice> backlight;  // built-in panels only
 };

@@ -97,6 +97,11 @@ std::optional<PropertyValue> LinuxDisplayPorts::infoDictionary(DisplayID display
   if (!d) return std::nullopt;
   PropertyDictionary dictionary;
   if (d->stableKey) dictionary["kCGDisplayUUID"] = *d->stableKey;
+  if (!d->formerKeys.empty()) {
+    std::string former;
+    for (const auto& key : d->formerKeys) former += (former.empty() ? "" : " ") + key;
+    dictionary["FormerDisplayUUIDs"] = former;
+  }
   dictionary["IODisplayLocation"] = location(*d);
   return PropertyValue(std::move(dictionary));
 }

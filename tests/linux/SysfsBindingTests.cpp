@@ -62,6 +62,37 @@ TEST(Edid, StableKeyIsAUuidThatFollowsTheMonitor) {
   EXPECT_NE(edidStableKey(a, "DP-1"), edidStableKey(a, "DP-2"));
 }
 
+TEST(Edid, AUnitSerialKeysTheMonitorAloneAndItsAbsenceAddsThePort) {
+  const auto serialOf = [](std::uint32_t serial, const std::string& text = {}) {
+    return parseEdid(makeEdid("DEL", 1, serial, "DELL", text))->hasUnitSerial();
+  };
+  EXPECT_TRUE(serialOf(0x2A4B19));
+  EXPECT_TRUE(serialOf(0, "CN0F2K7"));
+  EXPECT_TRUE(serialOf(0x01010101, "CN0F2K7"));  // the descriptor tells units apart where the number cannot
+  for (std::uint32_t filler : {0u, 1u, 0x01010101u, 0xFFFFFFFFu}) EXPECT_FALSE(serialOf(filler)) << filler;
+  EXPECT_FALSE(serialOf(0, "000000"));
+
+  // With serials: the port does not matter, the serial tells twins apart.
+  const auto first = *parseEdid(makeEdid("DEL", 1, 1001, "DELL"));
+  const auto second = *parseEdid(makeEdid("DEL", 1, 1002, "DELL"));
+  EXPECT_EQ(displayStableKey(first, "DP-1"), displayStableKey(first, "HDMI-A-2"));
+  EXPECT_EQ(displayStableKey(first, "DP-1"), edidStableKey(first.baseBlock));  // what a lone monitor always had
+  EXPECT_NE(displayStableKey(first, "DP-1"), displayStableKey(second, "DP-1"));
+  // Without: the port tells twins apart.
+  const auto plain = *parseEdid(makeEdid("DEL", 1, 0x01010101, "DELL"));
+  EXPECT_NE(displayStableKey(plain, "DP-1"), displayStableKey(plain, "DP-2"));
+  EXPECT_EQ(displayStableKey(plain, "DP-1"), displayStableKey(plain, "DP-1"));
+
+  // Former keys: output-name key, then the EDID alone, never the current one, never twice.
+  const auto current = displayStableKey(plain, "HDMI-A-1");
+  EXPECT_EQ(formerStableKeys(plain, "HDMI-1", current),
+            (std::vector<std::string>{edidStableKey(plain.baseBlock, "HDMI-1"), edidStableKey(plain.baseBlock)}));
+  EXPECT_EQ(formerStableKeys(plain, "HDMI-A-1", current),
+            (std::vector<std::string>{edidStableKey(plain.baseBlock)}));
+  EXPECT_EQ(formerStableKeys(first, "DP-1", displayStableKey(first, "DP-1")),
+            (std::vector<std::string>{edidStableKey(first.baseBlock, "DP-1")}));
+}
+
 // A fake /sys/class/drm with the three ways a connector finds its DDC bus.
 class FakeDrm : public ::testing::Test {
  protected:
@@ -197,7 +228,9 @@ TEST(DisplayDirectory, JoinsOutputsToConnectorsByEdidThenName) {
   EXPECT_TRUE(list[2].isBuiltIn);
   EXPECT_FALSE(list[2].edid);
   EXPECT_FALSE(list[2].stableKey);
-  EXPECT_EQ(list[0].stableKey, edidStableKey(dell));
+  // No serial in this EDID: the kernel's connector name is part of the key.
+  EXPECT_EQ(list[0].stableKey, edidStableKey(dell, "DP-1"));
+  EXPECT_EQ(list[1].stableKey, edidStableKey(lg, "HDMI-A-1"));
 }
 
 TEST(DisplayDirectory, TwinMonitorsKeepApartAndGarbledEdidIsLogged) {
@@ -216,6 +249,54 @@ TEST(DisplayDirectory, TwinMonitorsKeepApartAndGarbledEdidIsLogged) {
   EXPECT_NE(*list[0].stableKey, *list[1].stableKey);
   EXPECT_FALSE(list[2].edid);
   EXPECT_TRUE(log->contains("Ignoring the EDID of HDMI-1 (bad checksum): the display has no identity"));
+}
+
+TEST(DisplayDirectory, ATwinKeepsItsKeyWhenTheOtherIsUnplugged) {
+  // Identical monitors without a serial, and identical ones whose serials differ.
+  for (const auto& [left, right] : {std::pair{makeEdid("DEL", 1, 0, "DELL"), makeEdid("DEL", 1, 0, "DELL")},
+                                    std::pair{makeEdid("AOC", 7, 5501, "AOC"), makeEdid("AOC", 7, 5502, "AOC")}}) {
+    const DrmConnector dp{"DP-1", "/c/DP-1", true, left, 4};
+    const DrmConnector hdmi{"HDMI-A-1", "/c/HDMI-A-1", true, right, 5};
+    const auto both =
+        DisplayDirectory::join({{1, "DP-1", 9, true, left}, {2, "HDMI-1", 8, true, right}}, {dp, hdmi}, nullptr);
+    ASSERT_EQ(both.size(), 2u);
+    ASSERT_TRUE(both[0].stableKey && both[1].stableKey);
+    EXPECT_NE(*both[0].stableKey, *both[1].stableKey);
+
+    DrmConnector unplugged = hdmi;
+    unplugged.connected = false;
+    unplugged.edid.clear();
+    const auto alone = DisplayDirectory::join({{1, "DP-1", 9, true, left}, {2, "HDMI-1", 0, false, {}}},
+                                              {dp, unplugged}, nullptr);
+    ASSERT_EQ(alone.size(), 1u);
+    EXPECT_EQ(alone[0].stableKey, both[0].stableKey);
+    // The other one alone keeps its key too.
+    const auto moved = DisplayDirectory::join({{2, "HDMI-1", 8, true, right}}, {hdmi}, nullptr);
+    EXPECT_EQ(moved[0].stableKey, both[1].stableKey);
+  }
+}
+
+TEST(DisplayDirectory, X11AndWaylandSessionsGiveTheSameKeys) {
+  const auto twin = makeEdid("DEL", 1, 0, "DELL");
+  const auto serial = makeEdid("GSM", 2, 7788, "LG");
+  const std::vector<DrmConnector> connectors{{"DP-1", "/c/DP-1", true, twin, 4},
+                                             {"HDMI-A-1", "/c/HDMI-A-1", true, twin, 5},
+                                             {"DP-2", "/c/DP-2", true, serial, 6}};
+  // The X server names HDMI-A-1 "HDMI-1" and carries EDIDs; a compositor names
+  // outputs after the kernel's connectors and the EDID comes from sysfs.
+  const auto x11 = DisplayDirectory::join(
+      {{1, "DP-1", 9, true, twin}, {2, "HDMI-1", 8, true, twin}, {3, "DP-2", 7, true, serial}}, connectors, nullptr);
+  const auto wayland = DisplayDirectory::join(
+      {{11, "DP-1", 31, true, {}}, {12, "HDMI-A-1", 32, true, {}}, {13, "DP-2", 33, true, {}}}, connectors, nullptr);
+  ASSERT_EQ(x11.size(), 3u);
+  ASSERT_EQ(wayland.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    ASSERT_TRUE(x11[i].stableKey) << i;
+    EXPECT_EQ(x11[i].stableKey, wayland[i].stableKey) << i;
+  }
+  // Each session's former keys name what that session stored before.
+  EXPECT_EQ(x11[1].formerKeys.front(), edidStableKey(twin, "HDMI-1"));
+  EXPECT_EQ(wayland[1].formerKeys, (std::vector<std::string>{edidStableKey(twin)}));
 }
 
 TEST(DisplayDirectory, OutputAndConnectorNamesMatchAcrossDrivers) {
