@@ -35,7 +35,7 @@ void LinuxDisplayPorts::refresh() {
   std::vector<const LinuxDisplay*> order;
   for (const auto& display : directory_.displays()) order.push_back(&display);
   std::stable_partition(order.begin(), order.end(),
-                        [](const LinuxDisplay* d) { return d->connector && d->connector->i2cBus; });
+                        [](const LinuxDisplay* d) { return d->i2cBus.has_value(); });
   for (const auto* displayPointer : order) {
     const auto& display = *displayPointer;
     Entry screen;
@@ -49,12 +49,12 @@ void LinuxDisplayPorts::refresh() {
     if (!attributes.empty()) screen.properties["DisplayAttributes"] = std::move(attributes);
     screen.backlight = display.backlight;
     entries_.push_back(std::move(screen));
-    if (display.connector && display.connector->i2cBus) {
+    if (display.i2cBus) {
       Entry channel;
-      channel.path = location(display) + "/i2c-" + std::to_string(*display.connector->i2cBus);
+      channel.path = location(display) + "/i2c-" + std::to_string(*display.i2cBus);
       channel.name = "DCPAVServiceProxy";
       channel.properties["Location"] = display.isBuiltIn ? "Embedded" : "External";
-      channel.i2cBus = display.connector->i2cBus;
+      channel.i2cBus = display.i2cBus;
       entries_.push_back(std::move(channel));
     }
   }

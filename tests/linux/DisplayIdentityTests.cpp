@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "LinuxTestSupport.hpp"
+#include "display/DDCBrightness/DDCIO.hpp"
 #include "display/DisplayStore.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/sim/SimEnvironment.hpp"
@@ -16,12 +17,19 @@ namespace {
 struct FakeMachine {
   TempTree tree;
   std::vector<RandrOutput> outputs;
+  std::map<int, std::vector<std::uint8_t>> busEdids;  // what each bus answers at 0x50
   SimEnvironment environment;
   VirtualMainLoop loop;
-  LinuxDisplayPorts binding{DisplayDirectory([this] { return outputs; },
-                                           DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr),
-                                           Backlight(tree.path("sys"))),
-                          I2CDevice(tree.path("dev")), nullptr};
+  LinuxDisplayPorts binding{
+      DisplayDirectory([this] { return outputs; },
+                       DrmConnectors(tree.path("sys"), tree.path("dev"),
+                                     [this](int bus) -> std::optional<std::vector<std::uint8_t>> {
+                                       const auto found = busEdids.find(bus);
+                                       if (found == busEdids.end()) return std::nullopt;
+                                       return found->second;
+                                     }),
+                       Backlight(tree.path("sys"))),
+      I2CDevice(tree.path("dev")), nullptr};
 
   FakeMachine() {
     tree.folder("dev");
@@ -80,4 +88,28 @@ TEST(DisplayIdentity, IdenticalMonitorsKeepTheirSettingsThroughNewKeysAndAnUnplu
   EXPECT_EQ(store.connectedDisplayKeys(), (std::map<DisplayID, std::string>{{0x62, rightKey}}));
   EXPECT_EQ(store.displayMaximumPercent(0x62), 65);
   EXPECT_TRUE(store.displayFullGammaModes.get().at(0x62));
+}
+
+TEST(DisplayIdentity, AMonitorWithoutAKernelConnectorIsDrivenOnTheBusAnsweringWithItsEdid) {
+  FakeMachine machine;
+  SimulatedMachineScope scope(machine.ports());
+  const auto dell = makeEdid("DEL", 0x4321, 4455, "DELL P2419H");
+  machine.tree.write("dev/i2c-1", "");
+  machine.tree.write("dev/i2c-4", "");
+  machine.busEdids = {{4, dell}};
+  machine.outputs = {{0x71, "DP-0", 1, true, dell}};
+  DisplayStore displays;
+  ASSERT_EQ(displays.displays.get().size(), 1u);
+  EXPECT_EQ(displays.displays.get()[0].name, "DELL P2419H (external_display_label\u30FBDisplayPort)");
+  EXPECT_EQ(displays.displays.get()[0].stableID, edidStableKey(dell));
+
+  // The registry lists the output with its channel after it, as for a kernel connector.
+  const auto entries = machine.binding.allEntries();
+  ASSERT_TRUE(entries);
+  ASSERT_EQ(entries->size(), 2u);
+  EXPECT_EQ(machine.binding.path((*entries)[1]), LinuxDisplayPorts::outputLocation("DP-0") + "/i2c-4");
+  EXPECT_EQ(machine.binding.searchProperty((*entries)[1], "Location"), PropertyValue("External"));
+  // A write goes to /dev/i2c-4 (a plain file here, which refuses the chip address).
+  EXPECT_FALSE(DDCIO::setBrightness(0x71, 50));
+  EXPECT_TRUE(scope.traced("display 113: attempt 1 IOAVServiceWriteI2C result=0xe00002c7"));
 }

@@ -119,6 +119,21 @@ class FakeDrm : public ::testing::Test {
       if (c.name == name) return &c;
     return nullptr;
   }
+  // The X server's outputs, which the test edits between refreshes.
+  std::vector<RandrOutput> outputs;
+  DisplayDirectory directory() {
+    return DisplayDirectory([this] { return outputs; }, scanner(), Backlight(tree.path("sys")));
+  }
+  static std::optional<int> busOf(const std::vector<LinuxDisplay>& list, const std::string& outputName) {
+    for (const auto& d : list)
+      if (d.outputName == outputName) return d.i2cBus;
+    ADD_FAILURE() << outputName << " is not listed";
+    return std::nullopt;
+  }
+  void adapter(int bus, const std::string& name) {
+    tree.write("dev/i2c-" + std::to_string(bus), "");
+    tree.write("sys/bus/i2c/devices/i2c-" + std::to_string(bus) + "/name", name + "\n");
+  }
 };
 
 TEST_F(FakeDrm, FindsBusesThroughAuxFolderDdcLinkAndEdidMatch) {
@@ -141,11 +156,22 @@ TEST_F(FakeDrm, FindsBusesThroughAuxFolderDdcLinkAndEdidMatch) {
   EXPECT_EQ(find(list, "DP-1")->transportType(), "DisplayPort");
   EXPECT_EQ(find(list, "HDMI-A-1")->i2cBus, 3);
   EXPECT_EQ(find(list, "HDMI-A-1")->transportType(), "HDMI");
-  EXPECT_EQ(find(list, "DVI-D-1")->i2cBus, 5);  // first free bus answering with its EDID
+  EXPECT_FALSE(find(list, "DVI-D-1")->i2cBus);  // sysfs does not say
   EXPECT_FALSE(find(list, "eDP-1")->i2cBus);
   EXPECT_TRUE(find(list, "eDP-1")->isBuiltIn());
   EXPECT_FALSE(find(list, "VGA-1")->connected);
   EXPECT_EQ(find(list, "DP-1")->edid, dellEdid);
+  EXPECT_TRUE(probed.empty());  // scanning alone never touches a bus
+
+  // Online, the DVI monitor's bus is the first free one answering with its EDID.
+  outputs = {{1, "DP-1", 9, true, dellEdid}, {2, "HDMI-1", 8, true, {}}, {3, "DVI-D-1", 7, true, {}},
+             {4, "eDP-1", 6, true, {}}};
+  auto displays = directory();
+  const auto& online = displays.refresh();
+  EXPECT_EQ(busOf(online, "DP-1"), 7);
+  EXPECT_EQ(busOf(online, "HDMI-1"), 3);
+  EXPECT_EQ(busOf(online, "DVI-D-1"), 5);
+  EXPECT_FALSE(busOf(online, "eDP-1"));  // a built-in panel has no DDC channel to find
   // Buses named by sysfs are never probed, and probing stops at the match.
   EXPECT_EQ(probed, (std::vector<int>{1, 5}));
 }
@@ -156,10 +182,49 @@ TEST_F(FakeDrm, IdenticalMonitorsGetDistinctBuses) {
   connector("DVI-I-3", dellEdid);
   for (int bus : {2, 4}) tree.write("dev/i2c-" + std::to_string(bus), "");
   busEdids = {{2, dellEdid}, {4, dellEdid}};
-  const auto list = scanner().scan();
-  EXPECT_EQ(find(list, "DVI-I-1")->i2cBus, 2);
-  EXPECT_EQ(find(list, "DVI-I-2")->i2cBus, 4);
-  EXPECT_FALSE(find(list, "DVI-I-3")->i2cBus);  // no third bus: no guess
+  outputs = {{1, "DVI-I-1", 9, true, dellEdid}, {2, "DVI-I-2", 8, true, dellEdid}, {3, "DVI-I-3", 7, true, dellEdid}};
+  auto displays = directory();
+  const auto& list = displays.refresh();
+  EXPECT_EQ(busOf(list, "DVI-I-1"), 2);
+  EXPECT_EQ(busOf(list, "DVI-I-2"), 4);
+  EXPECT_FALSE(busOf(list, "DVI-I-3"));  // no third bus: no guess
+  EXPECT_EQ(probed, (std::vector<int>{2, 4}));  // each bus read once
+}
+
+TEST_F(FakeDrm, WithoutKernelConnectorsBusesAreFoundByEdidOncePerDisplayChange) {
+  // A driver without kernel mode setting: no connectors, 0-numbered outputs,
+  // and the buses its own module registers next to the mainboard's.
+  tree.folder("sys/class/drm/card0");
+  adapter(0, "SMBus I801 adapter at efa0");
+  adapter(1, "Synopsys DesignWare I2C adapter");
+  for (int bus : {2, 3, 4}) adapter(bus, "NVIDIA i2c adapter " + std::to_string(bus) + " at 1:00.0");
+  tree.write("dev/i2c-5", "");  // no name in sysfs: worth a look
+  busEdids = {{0, dellEdid}, {1, lgEdid}, {3, lgEdid}, {5, dellEdid}};
+  outputs = {{1, "DP-0", 9, true, dellEdid}, {2, "DP-2", 8, true, lgEdid}, {3, "DP-4", 0, false, {}}};
+  auto displays = directory();
+  const auto& list = displays.refresh();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_FALSE(list[0].connector);
+  EXPECT_EQ(busOf(list, "DP-0"), 5);
+  EXPECT_EQ(busOf(list, "DP-2"), 3);
+  // Mainboard adapters are never read (their 0x50 is a memory module's), and
+  // no bus twice, though the first monitor looked at every bus before its own.
+  EXPECT_EQ(probed, (std::vector<int>{2, 3, 4, 5}));
+  EXPECT_EQ(displays.scanner().probeCount(), 4);
+
+  // Refreshing without a change reads no bus again.
+  displays.refresh();
+  displays.refresh();
+  EXPECT_EQ(probed.size(), 4u);
+  EXPECT_EQ(busOf(displays.displays(), "DP-0"), 5);
+
+  // The monitors swap ports: the outputs now show the other EDIDs, so the buses are read again.
+  busEdids = {{3, dellEdid}, {5, lgEdid}};
+  outputs = {{1, "DP-0", 9, true, lgEdid}, {2, "DP-2", 8, true, dellEdid}};
+  displays.refresh();
+  EXPECT_EQ(busOf(displays.displays(), "DP-0"), 5);
+  EXPECT_EQ(busOf(displays.displays(), "DP-2"), 3);
+  EXPECT_GT(probed.size(), 4u);
 }
 
 TEST_F(FakeDrm, MissingTreeGivesNoConnectors) {
