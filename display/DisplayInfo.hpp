@@ -12,7 +12,7 @@ struct DisplayInfo {
   DisplayID displayID = 0;
   bool isBuiltIn = false;
   std::optional<std::string> uuid;             // "kCGDisplayUUID"
-  std::vector<std::string> formerUUIDs;        // "FormerDisplayUUIDs": keys it had before, space-separated there
+  std::vector<std::string> formerUUIDs = {};   // "FormerDisplayUUIDs": keys it had before, space-separated there
   std::optional<std::string> ioLocation;       // "IODisplayLocation": the display's registry path
   std::optional<std::string> productName;      // registry DisplayAttributes/ProductAttributes/ProductName
   std::optional<std::string> connectionLabel;  // e.g. "External・HDMI"
