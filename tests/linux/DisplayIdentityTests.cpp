@@ -9,6 +9,7 @@
 #include "platform/sim/SimEnvironment.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
+#include "services/L10n.hpp"
 #include "settings/StepStore.hpp"
 
 namespace {
@@ -100,7 +101,7 @@ TEST(DisplayIdentity, AMonitorWithoutAKernelConnectorIsDrivenOnTheBusAnsweringWi
   machine.outputs = {{0x71, "DP-0", 1, true, dell}};
   DisplayStore displays;
   ASSERT_EQ(displays.displays.get().size(), 1u);
-  EXPECT_EQ(displays.displays.get()[0].name, "DELL P2419H (external_display_label\u30FBDisplayPort)");
+  EXPECT_EQ(displays.displays.get()[0].name, "DELL P2419H (" + L10n::text("external_display_label") + "\u30FBDisplayPort)");
   EXPECT_EQ(displays.displays.get()[0].stableID, edidStableKey(dell));
 
   // The registry lists the output with its channel after it, as for a kernel connector.
