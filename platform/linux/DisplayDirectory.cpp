@@ -55,6 +55,8 @@ const std::vector<LinuxDisplay>& DisplayDirectory::refresh() {
   connectors_ = scanner_.scan();
   displays_ = join(outputs_ ? outputs_() : std::vector<RandrOutput>{}, connectors_, &backlight_);
   findBusesByEdid();
+  for (auto& display : displays_)
+    if (!display.isBuiltIn && display.i2cBus) display.backlight = backlight_.ddcciDeviceFor(*display.i2cBus);
   return displays_;
 }
 

@@ -22,7 +22,9 @@ struct LinuxDisplay {
   std::vector<std::string> formerKeys;     // keys earlier versions gave it, for its stored settings
   std::optional<DrmConnector> connector;   // its sysfs connector, when one matched
   std::optional<int> i2cBus;               // its DDC channel: the connector's, else found by its EDID
-  std::optional<BacklightDevice> backlight;  // built-in panels only
+  // A built-in panel's backlight, or the device a kernel ddcci driver made
+  // for a monitor whose bus it owns (driven through it, not the bus).
+  std::optional<BacklightDevice> backlight;
 };
 
 // Builds the online display list. Connectors are matched to outputs by EDID

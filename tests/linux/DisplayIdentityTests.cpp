@@ -1,8 +1,11 @@
-// The Linux binding's displays as the settings see them: keys that survive
-// unplugging and version changes, and buses found without kernel connectors.
+// The Linux binding's displays as the settings and the transport see them:
+// keys that survive unplugging and version changes, buses found without
+// kernel connectors, and monitors a kernel driver owns.
 #include <gtest/gtest.h>
 
 #include "LinuxTestSupport.hpp"
+#include "display/DDCBrightness/ControlStatusStore.hpp"
+#include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "display/DisplayStore.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
@@ -113,4 +116,65 @@ TEST(DisplayIdentity, AMonitorWithoutAKernelConnectorIsDrivenOnTheBusAnsweringWi
   // A write goes to /dev/i2c-4 (a plain file here, which refuses the chip address).
   EXPECT_FALSE(DDCIO::setBrightness(0x71, 50));
   EXPECT_TRUE(scope.traced("display 113: attempt 1 IOAVServiceWriteI2C result=0xe00002c7"));
+}
+
+TEST(DisplayIdentity, AMonitorTheKernelsDdcciDriverOwnsIsDrivenThroughItsBacklightDevice) {
+  FakeMachine machine;
+  SimulatedMachineScope scope(machine.ports());
+  ControlStatusStore::shared().clear();
+  const auto dell = makeEdid("DEL", 0x4321, 4455, "DELL P2419H");
+  const auto asus = makeEdid("AUS", 0x1234, 8899, "ASUS VG27");
+  machine.plug("DP-1", dell);
+  machine.tree.folder("sys/class/drm/card0-DP-1/i2c-7");
+  machine.plug("DP-2", asus);
+  machine.tree.folder("sys/class/drm/card0-DP-2/i2c-8");
+  machine.tree.write("dev/i2c-7", "");
+  machine.tree.write("dev/i2c-8", "");
+  // ddcci_backlight's device for bus 7: it counts to the monitor's own maximum, 80.
+  const std::string ddcci = "sys/devices/pci0000:00/0000:00:02.0/i2c-7/7-0037/ddcci7";
+  machine.tree.folder(ddcci);
+  machine.tree.write("sys/class/backlight/ddcci7/type", "raw\n");
+  machine.tree.write("sys/class/backlight/ddcci7/max_brightness", "80\n");
+  machine.tree.write("sys/class/backlight/ddcci7/brightness", "60\n");
+  machine.tree.write("sys/class/backlight/ddcci7/actual_brightness", "60\n");
+  machine.tree.link("../../../" + ddcci, "sys/class/backlight/ddcci7/device");
+  // The laptop's panel has only the firmware's device: the monitor's raw one is not its.
+  machine.tree.write("sys/class/drm/card0-eDP-1/status", "connected\n");
+  machine.tree.write("sys/class/backlight/acpi_video0/type", "firmware\n");
+  machine.tree.write("sys/class/backlight/acpi_video0/max_brightness", "15\n");
+  machine.tree.write("sys/class/backlight/acpi_video0/brightness", "15\n");
+  machine.outputs = {{0x81, "DP-1", 1, true, dell}, {0x82, "DP-2", 2, true, asus}, {0x83, "eDP-1", 3, true, {}}};
+  ScopedLogRecorder log;
+  ASSERT_TRUE(machine.binding.onlineDisplayList());
+  EXPECT_EQ(machine.binding.directory().display(0x83)->backlight->name, "acpi_video0");
+  EXPECT_TRUE(logMentions(*log, "The kernel's ddcci driver owns the bus of DP-1 (i2c-7): driving it through"));
+
+  EXPECT_EQ(DDCIO::currentBrightnessPercent(0x81), 75.0);  // 60 of 80
+  DDCBrightnessController controller;
+  controller.invalidateDisplayState();
+  controller.apply(50, {0x81, 0x82}, {{0x81, 100}, {0x82, 100}}, {{0x81, 0}, {0x82, 0}}, {}, 1);
+  machine.loop.advance(1);  // the write waits out the interval after the read
+  EXPECT_EQ(readTextFile(machine.tree.path("sys/class/backlight/ddcci7/brightness")), "41\n");  // 51 % (levels map onto 1...100) of 80
+  EXPECT_EQ(ControlStatusStore::shared().status(0x81), "control_hardware");
+  // The other monitor's bus is its own: its messages go to /dev/i2c-8 (a plain file here, which refuses them).
+  EXPECT_EQ(ControlStatusStore::shared().status(0x82), "control_failed");
+  EXPECT_FALSE(logMentions(*log, "ddcci driver holds"));
+
+  // A message that is not a brightness request is refused rather than guessed at.
+  const auto channel = machine.binding.entryFromPath(machine.tree.path("sys/class/drm/card0-DP-1").string() + "/i2c-7");
+  ASSERT_TRUE(channel);
+  const auto service = machine.binding.createWithService(*channel);
+  ASSERT_TRUE(service);
+  const std::uint8_t contrast[] = {0x84, 0x03, 0x12, 0x00, 0x32, 0x6E ^ 0x51 ^ 0x84 ^ 0x03 ^ 0x12 ^ 0x00 ^ 0x32};
+  EXPECT_EQ(machine.binding.writeI2C(*service, 0x37, 0x51, contrast, 6), IOResult::unsupported);
+  const std::uint8_t garbled[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x00};
+  EXPECT_EQ(machine.binding.writeI2C(*service, 0x37, 0x51, garbled, 6), IOResult::unsupported);
+  std::uint8_t reply[12] = {};
+  EXPECT_EQ(machine.binding.readI2C(*service, 0x37, 0x51, reply, 12), IOResult::notResponding);  // nothing asked
+  EXPECT_EQ(readTextFile(machine.tree.path("sys/class/backlight/ddcci7/brightness")), "41\n");
+
+  // The driver unloaded: the device goes, and the monitor is a plain bus again.
+  std::filesystem::remove_all(machine.tree.path("sys/class/backlight/ddcci7"));
+  ASSERT_TRUE(machine.binding.onlineDisplayList());
+  EXPECT_FALSE(machine.binding.directory().display(0x81)->backlight);
 }
