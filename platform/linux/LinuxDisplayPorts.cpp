@@ -16,6 +16,8 @@ class I2CChannel final : public AVService {
  public:
   explicit I2CChannel(int bus) : bus(bus) {}
   const int bus;
+  // A request whose reply is still to be read, with the bus locked meanwhile.
+  std::unique_ptr<I2CTransfer> awaitingReply;
 };
 
 // A monitor whose bus the kernel's ddcci driver owns: that driver speaks
@@ -203,10 +205,15 @@ std::int32_t LinuxDisplayPorts::writeI2C(AVService& service, std::uint32_t chipA
     // Not the bus's permission: the i2c group or the udev rule would not help.
     return result == IOResult::notPermitted ? IOResult::error : result;
   }
-  const auto* channel = dynamic_cast<I2CChannel*>(&service);
+  auto* channel = dynamic_cast<I2CChannel*>(&service);
   if (!channel || chipAddress > 0x7F || dataAddress > 0xFF) return IOResult::unsupported;
-  return i2c_.write(channel->bus, static_cast<std::uint8_t>(chipAddress), static_cast<std::uint8_t>(dataAddress),
-                    std::span(buffer, length));
+  channel->awaitingReply.reset();  // a reply never read lets go of the bus here
+  auto transfer = i2c_.open(channel->bus, static_cast<std::uint8_t>(chipAddress));
+  const auto result = transfer->write(static_cast<std::uint8_t>(dataAddress), std::span(buffer, length));
+  // A Get VCP request and its reply are one transaction: the bus stays locked
+  // until the reply is read, so no other tool's message lands between them.
+  if (result == IOResult::success && length == 4 && buffer[1] == 0x01) channel->awaitingReply = std::move(transfer);
+  return result;
 }
 
 std::int32_t LinuxDisplayPorts::readI2C(AVService& service, std::uint32_t chipAddress, std::uint32_t,
@@ -239,8 +246,10 @@ std::int32_t LinuxDisplayPorts::readI2C(AVService& service, std::uint32_t chipAd
     buffer[10] = sum;
     return IOResult::success;
   }
-  const auto* channel = dynamic_cast<I2CChannel*>(&service);
+  auto* channel = dynamic_cast<I2CChannel*>(&service);
   if (!channel || chipAddress > 0x7F) return IOResult::unsupported;
+  if (const auto transfer = std::move(channel->awaitingReply); transfer && transfer->chip() == chipAddress)
+    return transfer->read(std::span(buffer, length));
   return i2c_.read(channel->bus, static_cast<std::uint8_t>(chipAddress), std::span(buffer, length));
 }
 

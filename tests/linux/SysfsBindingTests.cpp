@@ -378,8 +378,8 @@ TEST(I2CDevice, ErrorsBecomeResultCodesAndPermissionIsExplainedOnce) {
   tree.write("dev/i2c-2", "not a device");
   I2CDevice device(tree.path("dev"));
   const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
-  EXPECT_EQ(device.write(1, 0x37, 0x51, packet), IOResult::noDevice);
-  EXPECT_EQ(device.write(2, 0x37, 0x51, packet), IOResult::unsupported);
+  EXPECT_EQ(device.open(1, 0x37)->write(0x51, packet), IOResult::noDevice);
+  EXPECT_EQ(device.open(2, 0x37)->write(0x51, packet), IOResult::unsupported);
   std::uint8_t reply[12] = {};
   EXPECT_EQ(device.read(2, 0x37, reply), IOResult::unsupported);
   EXPECT_FALSE(device.readEdid(2));
@@ -427,6 +427,22 @@ TEST(Backlight, AFewStepsNeverRoundALitPanelToOff) {
   EXPECT_EQ(Backlight::rawLevel(0.004, 1920), 8u);
 }
 
+TEST(I2CDevice, ATransactionKeepsOtherToolsOffTheBusUntilItEnds) {
+  TempTree tree;
+  const auto device = tree.write("dev/i2c-3", "");
+  I2CDevice i2c(tree.path("dev"));
+  const auto lockable = [&] { return run("flock -n " + device.string() + " true && echo free") == "free\n"; };
+  ASSERT_TRUE(lockable());
+  {
+    // A request and its reply, 40 ms apart: the lock spans both.
+    const auto transfer = i2c.open(3, 0x37);
+    EXPECT_FALSE(lockable());  // another DDC/CI tool finds the bus taken
+    std::uint8_t reply[12] = {};
+    EXPECT_EQ(i2c.read(3, 0x37, reply), IOResult::busy);  // as does any transfer outside the transaction
+  }
+  EXPECT_TRUE(lockable());
+}
+
 TEST(I2CDevice, ABusAnotherProgramHoldsIsReportedBusyAtOnce) {
   TempTree tree;
   const auto device = tree.write("dev/i2c-3", "");
@@ -437,14 +453,14 @@ TEST(I2CDevice, ABusAnotherProgramHoldsIsReportedBusyAtOnce) {
   const std::string pid = run(holder);
   for (int i = 0; i < 100 && run("flock -n " + device.string() + " true && echo free") == "free\n"; ++i) usleep(10'000);
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(i2c.write(3, 0x37, 0x51, packet), IOResult::busy);
+  EXPECT_EQ(i2c.open(3, 0x37)->write(0x51, packet), IOResult::busy);
   std::uint8_t reply[12] = {};
   EXPECT_EQ(i2c.read(3, 0x37, reply), IOResult::busy);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));  // never waited for
   run("kill " + pid);
   for (int i = 0; i < 300 && run("flock -n " + device.string() + " true && echo free") != "free\n"; ++i) usleep(10'000);
   // Free again: the transfer goes on to the device (a plain file here, which is no I2C adapter).
-  EXPECT_EQ(i2c.write(3, 0x37, 0x51, packet), IOResult::unsupported);
+  EXPECT_EQ(i2c.open(3, 0x37)->write(0x51, packet), IOResult::unsupported);
 }
 
 TEST(I2CDevice, MissingModuleAndKernelDriverAreExplainedOnce) {
@@ -454,12 +470,12 @@ TEST(I2CDevice, MissingModuleAndKernelDriverAreExplainedOnce) {
   tree.folder("dev");
   const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
   I2CDevice i2c(tree.path("dev"));
-  EXPECT_EQ(i2c.write(6, 0x37, 0x51, packet), IOResult::notAttached);  // no /dev/i2c-* at all
-  EXPECT_EQ(i2c.write(7, 0x37, 0x51, packet), IOResult::notAttached);
+  EXPECT_EQ(i2c.open(6, 0x37)->write(0x51, packet), IOResult::notAttached);  // no /dev/i2c-* at all
+  EXPECT_EQ(i2c.open(7, 0x37)->write(0x51, packet), IOResult::notAttached);
   EXPECT_TRUE(logMentions(*log, "modules-load.d"));
   EXPECT_EQ(log->entries.size(), 1u);
   tree.write("dev/i2c-2", "");
-  EXPECT_EQ(i2c.write(6, 0x37, 0x51, packet), IOResult::noDevice);  // the module is there; this bus is not
+  EXPECT_EQ(i2c.open(6, 0x37)->write(0x51, packet), IOResult::noDevice);  // the module is there; this bus is not
 
   EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-6"), IOResult::exclusiveAccess);
   EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-7"), IOResult::exclusiveAccess);
