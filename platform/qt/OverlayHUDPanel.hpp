@@ -18,7 +18,7 @@ class OverlayHUDPanel final : public PaintedHUDPanel {
 
   // False where the compositor has no layer shell: another panel must stand in.
   bool isOffered() const { return overlay_.isOffered(); }
-  const WaylandOverlay& overlay() const { return overlay_; }
+  WaylandOverlay& overlay() { return overlay_; }
 
   void build() override {}
   bool isVisible() const override { return visible_; }
