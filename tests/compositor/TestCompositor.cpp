@@ -4,7 +4,7 @@
 // nothing, but writes every layer surface's frame to a file beside its socket.
 // Commands on standard input, one per line: "idle" and "resume" send those
 // events to every idle notification, "fail" sends `failed` to the held gamma
-// control, "unplug" and "plug" take the output away and bring it back.
+// control, "plug NAME" and "unplug NAME" add and remove an output.
 // Standard output reports what clients did, one line each.
 #include <poll.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,7 @@ struct State {
   wl_display* display = nullptr;
   std::vector<wl_resource*> notifications;
   wl_resource* gammaControl = nullptr;  // the one client holding the output's tables
-  wl_global* output = nullptr;
+  std::map<std::string, wl_global*> outputs;  // by connector name
   std::string folder;  // where frames are written
   int frames = 0;
   bool quit = false;
@@ -58,12 +59,13 @@ void bindSeat(wl_client* client, void*, std::uint32_t version, std::uint32_t id)
 
 const struct wl_output_interface outputImplementation = {.release = destroyResource};
 
-void bindOutput(wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
+void bindOutput(wl_client* client, void* data, std::uint32_t version, std::uint32_t id) {
+  const auto* name = static_cast<const std::string*>(data);
   wl_resource* output = wl_resource_create(client, &wl_output_interface, static_cast<int>(version), id);
   wl_resource_set_implementation(output, &outputImplementation, nullptr, nullptr);
   wl_output_send_geometry(output, 0, 0, 600, 340, WL_OUTPUT_SUBPIXEL_UNKNOWN, "DIM", "Test", WL_OUTPUT_TRANSFORM_NORMAL);
   wl_output_send_mode(output, WL_OUTPUT_MODE_CURRENT, 1920, 1080, 60000);
-  if (version >= WL_OUTPUT_NAME_SINCE_VERSION) wl_output_send_name(output, "DP-7");
+  if (version >= WL_OUTPUT_NAME_SINCE_VERSION) wl_output_send_name(output, name->c_str());
   if (version >= WL_OUTPUT_DONE_SINCE_VERSION) wl_output_send_done(output);
 }
 
@@ -336,6 +338,13 @@ void bindLayerShell(wl_client* client, void*, std::uint32_t version, std::uint32
   wl_resource_set_implementation(shell, &layerShellImplementation, nullptr, nullptr);
 }
 
+void plug(const std::string& name) {
+  if (state.outputs.contains(name)) return;
+  // The map's key outlives the global, which reads it when clients bind.
+  const auto it = state.outputs.emplace(name, nullptr).first;
+  it->second = wl_global_create(state.display, &wl_output_interface, 4, const_cast<std::string*>(&it->first), bindOutput);
+}
+
 void command(const std::string& line) {
   if (line == "idle") {
     for (wl_resource* n : state.notifications) ext_idle_notification_v1_send_idled(n);
@@ -347,11 +356,13 @@ void command(const std::string& line) {
     zwlr_gamma_control_v1_send_failed(control);
     wl_resource_set_destructor(control, nullptr);
     state.gammaControl = nullptr;
-  } else if (line == "unplug" && state.output) {
-    wl_global_destroy(state.output);
-    state.output = nullptr;
-  } else if (line == "plug" && !state.output) {
-    state.output = wl_global_create(state.display, &wl_output_interface, 4, nullptr, bindOutput);
+  } else if (line.rfind("plug ", 0) == 0) {
+    plug(line.substr(5));
+  } else if (line.rfind("unplug ", 0) == 0) {
+    if (const auto it = state.outputs.find(line.substr(7)); it != state.outputs.end()) {
+      wl_global_destroy(it->second);
+      state.outputs.erase(it);
+    }
   } else if (line == "quit") {
     state.quit = true;
   }
@@ -389,7 +400,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   wl_global_create(state.display, &wl_seat_interface, 7, nullptr, bindSeat);
-  state.output = wl_global_create(state.display, &wl_output_interface, 4, nullptr, bindOutput);
+  plug("DP-7");
   wl_global_create(state.display, &wl_compositor_interface, 4, nullptr, bindCompositor);
   wl_display_init_shm(state.display);
   wl_global_create(state.display, &zwlr_layer_shell_v1_interface, 4, nullptr, bindLayerShell);
