@@ -54,7 +54,7 @@ MenuWindow::MenuWindow(MenuViewState& menu)
   setAccessibleName(l10n("app_name"));
   setWindowIcon(QIcon(Symbols::applicationIcon(64)));
   if (wayland_) {
-    setWindowFlags(Qt::Window);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
   } else {
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
   }

@@ -115,9 +115,18 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
                       MutterIdleMonitor::kService + " does not answer");
   }
   inputMonitors_ = std::make_unique<QtInputMonitors>(resumed);
-  // A Qt window cannot float above the others here: the notification service shows the panel.
-  if (bus_->hasSessionBus())
-    notificationPanel_ = std::make_unique<NotificationHUDPanel>(bus_->sessionBus(), mainLoop_);
+  // A Qt window cannot float above the others here: our own overlay surface
+  // shows the panel where the compositor has a layer shell, else the notification service.
+  overlayPanel_ = std::make_unique<OverlayHUDPanel>(*wayland_, mainLoop_);
+  if (overlayPanel_->isOffered()) {
+    AppLog::app.log("The heads-up panel floats on the compositor's overlay layer");
+  } else {
+    overlayPanel_.reset();
+    if (bus_->hasSessionBus()) {
+      AppLog::app.log("The compositor has no layer shell: the heads-up panel is a desktop notification");
+      notificationPanel_ = std::make_unique<NotificationHUDPanel>(bus_->sessionBus(), mainLoop_);
+    }
+  }
 }
 
 // What needs no display server: DDC/CI, the backlight, D-Bus and the login item.

@@ -24,6 +24,7 @@
 #include "platform/wayland/WaylandSession.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
+#include "platform/qt/OverlayHUDPanel.hpp"
 #include "platform/qt/QtDescriptorWatch.hpp"
 #include "platform/qt/QtDesktop.hpp"
 #include "platform/qt/QtInputMonitors.hpp"
@@ -61,7 +62,9 @@ class DesktopBinding {
   // Puts back gamma that a crashed earlier run left changed. Call before the models start.
   int recoverAbandonedGamma() { return gamma_ ? gamma_->recoverAbandoned() : 0; }
   // The heads-up panel the session needs instead of a Qt window; null when a Qt window will do.
-  HUDPanel* hudPanel() { return notificationPanel_.get(); }
+  HUDPanel* hudPanel() {
+    return overlayPanel_ ? static_cast<HUDPanel*>(overlayPanel_.get()) : notificationPanel_.get();
+  }
   // Leaves the event loop; will-terminate is announced (once) when it has stopped.
   void quit();
 
@@ -105,6 +108,8 @@ class DesktopBinding {
   std::unique_ptr<WaylandGammaTables> waylandGamma_;
   // GNOME's compositor offers no idle protocol: its D-Bus monitor stands in.
   std::unique_ptr<MutterIdleMonitor> mutterIdle_;
+  // The panel floats on the compositor's overlay layer where it has one, else it is a notification.
+  std::unique_ptr<OverlayHUDPanel> overlayPanel_;
   std::unique_ptr<NotificationHUDPanel> notificationPanel_;
   QtDescriptorWatch watch_;
   std::vector<Subscription> subscriptions_;

@@ -51,11 +51,22 @@ WaylandGammaTables::WaylandGammaTables(WaylandSession& session, WaylandOutputs& 
   if (const auto manager = session_.global(zwlr_gamma_control_manager_v1_interface.name))
     manager_ = static_cast<zwlr_gamma_control_manager_v1*>(
         session_.bind(*manager, &zwlr_gamma_control_manager_v1_interface, 1));
+  // Both arrive while the connection is read, maybe inside one of our round
+  // trips: entries are only marked here and dropped by control(), outside it.
   removed_ = outputs_.removed.connect([this](const DisplayID& displayID) {
     const auto it = controls_.find(displayID);
     if (it == controls_.end()) return;
     release(it->second);
-    controls_.erase(it);
+    it->second.stale = true;
+  });
+  changed_ = outputs_.changed.connect([this] {
+    // The holder may have let go, or the output come back: a refused control is asked for again on its next use.
+    for (auto& [displayID, control] : controls_)
+      if (control.failed && !control.stale) {
+        control.stale = true;
+        AppLog::app.log("Outputs changed: gamma control of " + outputs_.name(displayID).value_or("?") +
+                        " will be asked for again");
+      }
   });
 }
 
@@ -67,7 +78,10 @@ WaylandGammaTables::~WaylandGammaTables() {
 
 Control* WaylandGammaTables::control(DisplayID displayID) {
   if (!manager_) return nullptr;
-  if (const auto it = controls_.find(displayID); it != controls_.end()) return &it->second;
+  if (const auto it = controls_.find(displayID); it != controls_.end()) {
+    if (!it->second.stale) return &it->second;
+    controls_.erase(it);
+  }
   if (!outputs_.output(displayID)) return nullptr;
   Control& control = controls_[displayID];
   control.owner = this;
@@ -156,5 +170,6 @@ std::int32_t WaylandGammaTables::setTransfer(DisplayID displayID, std::uint32_t 
 std::string_view WaylandGammaTables::unavailableReason(DisplayID displayID) {
   if (!manager_) return ControlStatus::gammaUnsupported;
   const auto it = controls_.find(displayID);
-  return it != controls_.end() && it->second.failed ? ControlStatus::gammaRefused : std::string_view();
+  return it != controls_.end() && it->second.failed && !it->second.stale ? ControlStatus::gammaRefused
+                                                                         : std::string_view();
 }

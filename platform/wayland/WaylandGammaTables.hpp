@@ -15,7 +15,9 @@ struct zwlr_gamma_control_v1;
 // Gamma through wlroots' gamma control. A control is exclusive: only one
 // client at a time holds an output's, and a second one is told `failed`
 // (so is anyone on an output that takes no tables). Such a display has no
-// gamma (capacity 0) and says why. The compositor itself puts the output's
+// gamma (capacity 0) and says why, until the output list changes: then the
+// holder may have let go, or the output come back, and the control is asked
+// for again on its next use. The compositor itself puts the output's
 // tables back when our control goes, even if this process dies, so no
 // crash stash is needed; the control is let go whenever the identity is
 // written, leaving the output free for night-light tools.
@@ -49,6 +51,7 @@ class WaylandGammaTables final : public GammaTables {
     zwlr_gamma_control_v1* proxy = nullptr;
     std::uint32_t size = 0;
     bool failed = false;
+    bool stale = false;  // to be asked for afresh: refused before the outputs changed, or its output went
   };
 
  private:
@@ -63,4 +66,5 @@ class WaylandGammaTables final : public GammaTables {
   zwlr_gamma_control_manager_v1* manager_ = nullptr;
   std::map<DisplayID, Control> controls_;
   Subscription removed_;
+  Subscription changed_;
 };

@@ -1,21 +1,26 @@
 // A minimal Wayland compositor for the binding's tests: one seat, one output
-// ("DP-7"), ext-idle-notify-v1 and a working wlroots-style gamma control,
-// which Debian 12's compositors cannot show together. It draws nothing.
+// ("DP-7"), ext-idle-notify-v1, a working wlroots-style gamma control and a
+// layer shell, which Debian 12's compositors cannot show together. It draws
+// nothing, but writes every layer surface's frame to a file beside its socket.
 // Commands on standard input, one per line: "idle" and "resume" send those
 // events to every idle notification, "fail" sends `failed` to the held gamma
-// control. Standard output reports what clients did, one line each.
+// control, "plug NAME" and "unplug NAME" add and remove an output.
+// Standard output reports what clients did, one line each.
 #include <poll.h>
 #include <unistd.h>
 #include <wayland-server.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "ext-idle-notify-v1-server-protocol.h"
 #include "wlr-gamma-control-unstable-v1-server-protocol.h"
+#include "wlr-layer-shell-unstable-v1-server-protocol.h"
 
 namespace {
 constexpr std::uint32_t kGammaSize = 256;
@@ -24,6 +29,9 @@ struct State {
   wl_display* display = nullptr;
   std::vector<wl_resource*> notifications;
   wl_resource* gammaControl = nullptr;  // the one client holding the output's tables
+  std::map<std::string, wl_global*> outputs;  // by connector name
+  std::string folder;  // where frames are written
+  int frames = 0;
   bool quit = false;
 };
 State state;
@@ -51,12 +59,13 @@ void bindSeat(wl_client* client, void*, std::uint32_t version, std::uint32_t id)
 
 const struct wl_output_interface outputImplementation = {.release = destroyResource};
 
-void bindOutput(wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
+void bindOutput(wl_client* client, void* data, std::uint32_t version, std::uint32_t id) {
+  const auto* name = static_cast<const std::string*>(data);
   wl_resource* output = wl_resource_create(client, &wl_output_interface, static_cast<int>(version), id);
   wl_resource_set_implementation(output, &outputImplementation, nullptr, nullptr);
   wl_output_send_geometry(output, 0, 0, 600, 340, WL_OUTPUT_SUBPIXEL_UNKNOWN, "DIM", "Test", WL_OUTPUT_TRANSFORM_NORMAL);
   wl_output_send_mode(output, WL_OUTPUT_MODE_CURRENT, 1920, 1080, 60000);
-  if (version >= WL_OUTPUT_NAME_SINCE_VERSION) wl_output_send_name(output, "DP-7");
+  if (version >= WL_OUTPUT_NAME_SINCE_VERSION) wl_output_send_name(output, name->c_str());
   if (version >= WL_OUTPUT_DONE_SINCE_VERSION) wl_output_send_done(output);
 }
 
@@ -127,6 +136,215 @@ void bindGammaManager(wl_client* client, void*, std::uint32_t, std::uint32_t id)
   wl_resource_set_implementation(manager, &gammaManagerImplementation, nullptr, nullptr);
 }
 
+
+// Surfaces, regions and the layer shell: enough to see what a client asks
+// for and what it draws.
+struct Region {
+  int rectangles = 0;
+};
+
+struct LayerSurface;
+
+struct Surface {
+  wl_resource* resource = nullptr;
+  wl_resource* pendingBuffer = nullptr;
+  bool attached = false;  // an attach (maybe of null) is pending
+  int inputRectangles = -1;  // -1: the whole surface takes input
+  LayerSurface* layer = nullptr;
+};
+
+struct LayerSurface {
+  wl_resource* resource = nullptr;
+  Surface* surface = nullptr;
+  std::uint32_t layer = 0;
+  std::string scope;
+  std::uint32_t width = 0, height = 0, anchor = 0, keyboard = 0;
+  std::int32_t margin[4] = {0, 0, 0, 0};
+  std::int32_t zone = 0;
+  std::uint32_t sentSerial = 0, ackedSerial = 0;
+  bool mapped = false;
+};
+
+const struct wl_region_interface regionImplementation = {
+    .destroy = destroyResource,
+    .add = [](wl_client*, wl_resource* resource, std::int32_t, std::int32_t, std::int32_t,
+              std::int32_t) { static_cast<Region*>(wl_resource_get_user_data(resource))->rectangles++; },
+    .subtract = [](wl_client*, wl_resource*, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {},
+};
+
+void unmapLayer(LayerSurface& layer) {
+  if (!layer.mapped) return;
+  layer.mapped = false;
+  report("layer unmapped");
+}
+
+// Writes the frame as raw 32-bit pixels, rows packed, for the test to read back.
+std::string saveFrame(wl_shm_buffer* buffer) {
+  const int width = wl_shm_buffer_get_width(buffer), height = wl_shm_buffer_get_height(buffer);
+  const int stride = wl_shm_buffer_get_stride(buffer);
+  const std::string path = state.folder + "/frame-" + std::to_string(++state.frames) + ".argb";
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return "unwritable";
+  wl_shm_buffer_begin_access(buffer);
+  const auto* pixels = static_cast<const char*>(wl_shm_buffer_get_data(buffer));
+  for (int row = 0; row < height; ++row) std::fwrite(pixels + row * stride, 4, static_cast<std::size_t>(width), file);
+  wl_shm_buffer_end_access(buffer);
+  std::fclose(file);
+  return path;
+}
+
+void commitLayer(LayerSurface& layer, Surface& surface) {
+  if (!surface.attached) {
+    if (layer.sentSerial == 0) {
+      // The first commit asks for a size: give the one asked for.
+      layer.sentSerial = wl_display_next_serial(state.display);
+      zwlr_layer_surface_v1_send_configure(layer.resource, layer.sentSerial, layer.width, layer.height);
+      report("layer configure " + std::to_string(layer.width) + "x" + std::to_string(layer.height));
+    }
+    return;
+  }
+  surface.attached = false;
+  wl_resource* bufferResource = surface.pendingBuffer;
+  surface.pendingBuffer = nullptr;
+  if (!bufferResource) {
+    unmapLayer(layer);
+    return;
+  }
+  if (layer.ackedSerial == 0) {
+    wl_resource_post_error(layer.resource, ZWLR_LAYER_SURFACE_V1_ERROR_INVALID_SURFACE_STATE,
+                           "buffer before the configure was acknowledged");
+    return;
+  }
+  wl_shm_buffer* buffer = wl_shm_buffer_get(bufferResource);
+  if (!buffer) return;
+  layer.mapped = true;
+  const std::string input = surface.inputRectangles < 0   ? "whole"
+                            : surface.inputRectangles == 0 ? "empty"
+                                                           : std::to_string(surface.inputRectangles);
+  report("layer frame " + std::to_string(wl_shm_buffer_get_width(buffer)) + "x" +
+         std::to_string(wl_shm_buffer_get_height(buffer)) + " layer=" + std::to_string(layer.layer) +
+         " anchor=" + std::to_string(layer.anchor) + " margin=" + std::to_string(layer.margin[0]) + "," +
+         std::to_string(layer.margin[1]) + "," + std::to_string(layer.margin[2]) + "," +
+         std::to_string(layer.margin[3]) + " zone=" + std::to_string(layer.zone) +
+         " keyboard=" + std::to_string(layer.keyboard) + " input=" + input + " scope=" + layer.scope +
+         " file=" + saveFrame(buffer));
+  // Read at once: the client may draw into it again.
+  wl_buffer_send_release(bufferResource);
+}
+
+const struct wl_surface_interface surfaceImplementation = {
+    .destroy = destroyResource,
+    .attach =
+        [](wl_client*, wl_resource* resource, wl_resource* buffer, std::int32_t, std::int32_t) {
+          auto* surface = static_cast<Surface*>(wl_resource_get_user_data(resource));
+          surface->pendingBuffer = buffer;
+          surface->attached = true;
+        },
+    .damage = [](wl_client*, wl_resource*, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {},
+    .frame =
+        [](wl_client* client, wl_resource*, std::uint32_t id) {
+          wl_resource* callback = wl_resource_create(client, &wl_callback_interface, 1, id);
+          wl_callback_send_done(callback, 0);
+          wl_resource_destroy(callback);
+        },
+    .set_opaque_region = [](wl_client*, wl_resource*, wl_resource*) {},
+    .set_input_region =
+        [](wl_client*, wl_resource* resource, wl_resource* region) {
+          static_cast<Surface*>(wl_resource_get_user_data(resource))->inputRectangles =
+              region ? static_cast<Region*>(wl_resource_get_user_data(region))->rectangles : -1;
+        },
+    .commit =
+        [](wl_client*, wl_resource* resource) {
+          auto* surface = static_cast<Surface*>(wl_resource_get_user_data(resource));
+          if (surface->layer) commitLayer(*surface->layer, *surface);
+        },
+    .set_buffer_transform = [](wl_client*, wl_resource*, std::int32_t) {},
+    .set_buffer_scale = [](wl_client*, wl_resource*, std::int32_t) {},
+    .damage_buffer = [](wl_client*, wl_resource*, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {},
+    .offset = [](wl_client*, wl_resource*, std::int32_t, std::int32_t) {},
+};
+
+void destroySurface(wl_resource* resource) {
+  auto* surface = static_cast<Surface*>(wl_resource_get_user_data(resource));
+  if (surface->layer) surface->layer->surface = nullptr;
+  delete surface;
+}
+
+const struct wl_compositor_interface compositorImplementation = {
+    .create_surface =
+        [](wl_client* client, wl_resource* compositor, std::uint32_t id) {
+          wl_resource* resource =
+              wl_resource_create(client, &wl_surface_interface, wl_resource_get_version(compositor), id);
+          auto* surface = new Surface{.resource = resource};
+          wl_resource_set_implementation(resource, &surfaceImplementation, surface, destroySurface);
+        },
+    .create_region =
+        [](wl_client* client, wl_resource*, std::uint32_t id) {
+          wl_resource* resource = wl_resource_create(client, &wl_region_interface, 1, id);
+          wl_resource_set_implementation(resource, &regionImplementation, new Region,
+                                         [](wl_resource* r) { delete static_cast<Region*>(wl_resource_get_user_data(r)); });
+        },
+};
+
+void bindCompositor(wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
+  wl_resource* compositor = wl_resource_create(client, &wl_compositor_interface, static_cast<int>(version), id);
+  wl_resource_set_implementation(compositor, &compositorImplementation, nullptr, nullptr);
+}
+
+LayerSurface& layerOf(wl_resource* resource) { return *static_cast<LayerSurface*>(wl_resource_get_user_data(resource)); }
+
+const struct zwlr_layer_surface_v1_interface layerSurfaceImplementation = {
+    .set_size = [](wl_client*, wl_resource* r, std::uint32_t width,
+                   std::uint32_t height) { layerOf(r).width = width, layerOf(r).height = height; },
+    .set_anchor = [](wl_client*, wl_resource* r, std::uint32_t anchor) { layerOf(r).anchor = anchor; },
+    .set_exclusive_zone = [](wl_client*, wl_resource* r, std::int32_t zone) { layerOf(r).zone = zone; },
+    .set_margin =
+        [](wl_client*, wl_resource* r, std::int32_t top, std::int32_t right, std::int32_t bottom, std::int32_t left) {
+          auto& m = layerOf(r).margin;
+          m[0] = top, m[1] = right, m[2] = bottom, m[3] = left;
+        },
+    .set_keyboard_interactivity = [](wl_client*, wl_resource* r,
+                                     std::uint32_t keyboard) { layerOf(r).keyboard = keyboard; },
+    .get_popup = [](wl_client*, wl_resource*, wl_resource*) {},
+    .ack_configure = [](wl_client*, wl_resource* r, std::uint32_t serial) { layerOf(r).ackedSerial = serial; },
+    .destroy = destroyResource,
+    .set_layer = [](wl_client*, wl_resource* r, std::uint32_t layer) { layerOf(r).layer = layer; },
+};
+
+void destroyLayerSurface(wl_resource* resource) {
+  auto* layer = &layerOf(resource);
+  unmapLayer(*layer);
+  if (layer->surface) layer->surface->layer = nullptr;
+  delete layer;
+}
+
+const struct zwlr_layer_shell_v1_interface layerShellImplementation = {
+    .get_layer_surface =
+        [](wl_client* client, wl_resource* shell, std::uint32_t id, wl_resource* surfaceResource, wl_resource*,
+           std::uint32_t layerNumber, const char* scope) {
+          wl_resource* resource =
+              wl_resource_create(client, &zwlr_layer_surface_v1_interface, wl_resource_get_version(shell), id);
+          auto* surface = static_cast<Surface*>(wl_resource_get_user_data(surfaceResource));
+          auto* layer = new LayerSurface{.resource = resource, .surface = surface, .layer = layerNumber, .scope = scope};
+          surface->layer = layer;
+          wl_resource_set_implementation(resource, &layerSurfaceImplementation, layer, destroyLayerSurface);
+          report("layer surface " + std::string(scope));
+        },
+    .destroy = destroyResource,
+};
+
+void bindLayerShell(wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
+  wl_resource* shell = wl_resource_create(client, &zwlr_layer_shell_v1_interface, static_cast<int>(version), id);
+  wl_resource_set_implementation(shell, &layerShellImplementation, nullptr, nullptr);
+}
+
+void plug(const std::string& name) {
+  if (state.outputs.contains(name)) return;
+  // The map's key outlives the global, which reads it when clients bind.
+  const auto it = state.outputs.emplace(name, nullptr).first;
+  it->second = wl_global_create(state.display, &wl_output_interface, 4, const_cast<std::string*>(&it->first), bindOutput);
+}
+
 void command(const std::string& line) {
   if (line == "idle") {
     for (wl_resource* n : state.notifications) ext_idle_notification_v1_send_idled(n);
@@ -138,6 +356,13 @@ void command(const std::string& line) {
     zwlr_gamma_control_v1_send_failed(control);
     wl_resource_set_destructor(control, nullptr);
     state.gammaControl = nullptr;
+  } else if (line.rfind("plug ", 0) == 0) {
+    plug(line.substr(5));
+  } else if (line.rfind("unplug ", 0) == 0) {
+    if (const auto it = state.outputs.find(line.substr(7)); it != state.outputs.end()) {
+      wl_global_destroy(it->second);
+      state.outputs.erase(it);
+    }
   } else if (line == "quit") {
     state.quit = true;
   }
@@ -168,12 +393,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   state.display = wl_display_create();
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  state.folder = runtime ? runtime : ".";
   if (wl_display_add_socket(state.display, argv[1]) != 0) {
     std::fprintf(stderr, "cannot listen on %s: %s\n", argv[1], std::strerror(errno));
     return 1;
   }
   wl_global_create(state.display, &wl_seat_interface, 7, nullptr, bindSeat);
-  wl_global_create(state.display, &wl_output_interface, 4, nullptr, bindOutput);
+  plug("DP-7");
+  wl_global_create(state.display, &wl_compositor_interface, 4, nullptr, bindCompositor);
+  wl_display_init_shm(state.display);
+  wl_global_create(state.display, &zwlr_layer_shell_v1_interface, 4, nullptr, bindLayerShell);
   wl_global_create(state.display, &ext_idle_notifier_v1_interface, 1, nullptr, bindNotifier);
   wl_global_create(state.display, &zwlr_gamma_control_manager_v1_interface, 1, nullptr, bindGammaManager);
   wl_event_loop* loop = wl_display_get_event_loop(state.display);

@@ -2,17 +2,22 @@
 // Mutter of scripts/test.d it dims after the idle step and comes back on
 // input (injected with wtype under sway, Mutter's ResetIdletime under Mutter),
 // observed through its display-control trace; under our own compositor,
-// whose gamma control works, the tables themselves show it.
+// whose gamma control works, the tables themselves show it. Under sway its
+// window and heads-up panel are looked at as the compositor has them.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
+
+#include <QImage>
 
 #include "../wayland/TestCompositorProcess.hpp"
 #include "AppTestSupport.hpp"
+#include "BusClient.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
 
 namespace {
@@ -137,4 +142,130 @@ TEST(WaylandAppOnOwnCompositor, DimsThroughTheGammaControlAndAResumeRestoresIt) 
   std::printf("input-to-restore on the test compositor: %.1f ms\n", restore);
   EXPECT_LT(restore, 100);
   EXPECT_EQ(app.stop(SIGTERM), 0);
+}
+
+namespace {
+// The sway tree's nodes, depth first.
+void forEachNode(const nlohmann::json& node, const std::function<void(const nlohmann::json&)>& visit) {
+  visit(node);
+  for (const char* children : {"nodes", "floating_nodes"})
+    if (node.contains(children))
+      for (const auto& child : node[children]) forEachNode(child, visit);
+}
+
+// The program under sway with its own session bus, for the calls a desktop key binding would make.
+class WaylandAppOnBus : public WaylandApp {
+ protected:
+  PrivateSessionBus bus;
+  BusClient client{bus.address()};
+
+  std::unique_ptr<App> start() {
+    sway = std::getenv("DIMMORA_SWAY_DISPLAY");
+    auto app = std::make_unique<App>(tree, std::vector<std::string>{"DISPLAY=", "WAYLAND_DISPLAY=" + sway,
+                                                                    "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
+    EXPECT_TRUE(waitFor([&] { return client.hasOwner("io.github.dimmora.Dimmora"); }, 10s));
+    return app;
+  }
+  bool call(const std::string& method) {
+    return client.call("io.github.dimmora.Dimmora", "/io/github/dimmora/Dimmora", "io.github.dimmora.Dimmora", method)
+        .ok;
+  }
+  QImage screenshot() const {
+    const auto file = tree.path("screen.png");
+    std::filesystem::remove(file);
+    run("WAYLAND_DISPLAY='" + sway + "' grim '" + file.string() + "' 2>&1");
+    return QImage(QString::fromStdString(file.string()));
+  }
+  static nlohmann::json outputs() { return nlohmann::json::parse(run("swaymsg -r -t get_outputs")); }
+};
+
+bool isBlue(QRgb pixel) { return qBlue(pixel) > qRed(pixel) + 60; }
+}  // namespace
+
+TEST_F(WaylandAppOnBus, TheWindowOpensAsAFramelessTopLevelThatFitsTheOutput) {
+  REQUIRE_SWAY();
+  // Every section open: the body is taller than the 720-pixel output, so the height rules must hold it.
+  tree.write("config/Dimmora/Dimmora.ini", "[General]\nmenu.stepsExpanded=true\nmenu.advancedExpanded=true\n");
+  auto app = start();
+  ASSERT_TRUE(call("ShowWindow"));
+  nlohmann::json window;
+  auto find = [&] {
+    int found = 0;
+    forEachNode(nlohmann::json::parse(run("swaymsg -r -t get_tree")), [&](const nlohmann::json& node) {
+      if (node.value("pid", 0) == app->pid() && node.contains("app_id")) {
+        window = node;
+        ++found;
+      }
+    });
+    return found;
+  };
+  ASSERT_TRUE(waitFor([&] { return find() == 1; }, 5s)) << run("swaymsg -t get_tree");
+  EXPECT_EQ(window["app_id"], "dimmora");
+  EXPECT_EQ(window["name"], "Dimmora");
+  EXPECT_EQ(window["shell"], "xdg_shell");
+  // No server-side title bar or border pushes it off the screen.
+  EXPECT_EQ(window["deco_rect"]["height"], 0);
+  EXPECT_EQ(window["window_rect"]["height"], window["rect"]["height"]);
+  const auto& rect = window["rect"];
+  EXPECT_EQ(rect["width"], 310);
+  const int x = rect["x"], y = rect["y"], width = rect["width"], height = rect["height"];
+  bool inside = false;
+  for (const auto& output : outputs()) {
+    const int ox = output["rect"]["x"], oy = output["rect"]["y"];
+    const int ow = output["rect"]["width"], oh = output["rect"]["height"];
+    if (x < ox || y < oy || x + width > ox + ow || y + height > oy + oh) continue;
+    inside = true;
+    // The scrolling body takes the room there is, less the margin the rules keep below it.
+    EXPECT_GT(height, oh - 60);
+    EXPECT_LE(height, oh - 24 + 2);
+  }
+  EXPECT_TRUE(inside) << rect.dump();
+
+  // Drawn: the window's area is not one flat colour.
+  QImage screen;
+  std::set<QRgb> colours;
+  for (int attempt = 0; attempt < 20 && colours.size() < 20; ++attempt) {
+    std::this_thread::sleep_for(100ms);
+    screen = screenshot();
+    colours.clear();
+    for (int row = y; !screen.isNull() && row < y + 120; ++row)
+      for (int column = x; column < x + width; ++column) colours.insert(screen.pixel(column, row));
+  }
+  EXPECT_GE(colours.size(), 20u);
+
+  // Asked again, it stays the one window.
+  ASSERT_TRUE(call("ShowWindow"));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(find(), 1);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+TEST_F(WaylandAppOnBus, ABrightnessShortcutShowsThePanelOnTheOverlayLayerAndItGoesAgain) {
+  REQUIRE_SWAY();
+  auto app = start();
+  // Where the middle of the panel's bar would be, 28 px below the top of each output, centred.
+  std::vector<QPoint> bars;
+  for (const auto& output : outputs()) {
+    const auto& o = output["rect"];
+    bars.emplace_back(o["x"].get<int>() + o["width"].get<int>() / 2 - 120 + 16 + 50, o["y"].get<int>() + 28 + 70);
+  }
+  auto shown = [&](const QImage& screen) {
+    return std::count_if(bars.begin(), bars.end(), [&](const QPoint& p) { return isBlue(screen.pixel(p)); });
+  };
+  ASSERT_FALSE(screenshot().isNull());
+  EXPECT_EQ(shown(screenshot()), 0);
+
+  const auto pressed = Clock::now();
+  ASSERT_TRUE(call("DecreaseMaster"));
+  QImage screen;
+  while (Clock::now() - pressed < 2s && shown(screen = screenshot()) == 0) {
+  }
+  std::printf("shortcut-to-panel on sway (seen by grim): %lld ms\n",
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - pressed).count()));
+  EXPECT_EQ(shown(screen), 1) << "on one output";
+  EXPECT_NE(log().find("The heads-up panel floats on the compositor's overlay layer"), std::string::npos);
+
+  EXPECT_TRUE(waitFor([&] { return shown(screenshot()) == 0; }, 3s)) << "hidden after the delay";
+  EXPECT_EQ(app->stop(SIGTERM), 0);
 }

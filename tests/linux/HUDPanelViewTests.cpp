@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QScreen>
 #include <QTimer>
 #include <cstdlib>
@@ -73,7 +74,12 @@ TEST(HUDPanelView, ShortcutShowsAClickThroughPanelAtTheTopAndHidesItAfterTheDela
   EXPECT_EQ(panel.valueText(), "50%");
   EXPECT_EQ(panel.alpha(), 1);
   EXPECT_EQ(panel.trackWidth(), HUDPanel::width - 2 * HUDPanel::horizontalInset);
-  EXPECT_EQ(panel.fillWidth(), 103);  // 49.5 % of the 208-point track, not the rounded 50 %
+  EXPECT_DOUBLE_EQ(panel.fillWidth(), 0.495 * 208);  // 49.5 % of the 208-point track, not the rounded 50 %
+  // The window paints the bar as far as the level goes.
+  const QImage picture = panel.grab().toImage();
+  const QColor accent = panel.palette().color(QPalette::Highlight);
+  EXPECT_EQ(picture.pixelColor(16 + 100, 70), accent);
+  EXPECT_NE(picture.pixelColor(16 + 106, 70), accent);
 
   const auto window = static_cast<Window>(panel.winId());
   ASSERT_TRUE(pumpUntil([&] { return mapState(x, window) == IsViewable; })) << "the panel was never mapped";

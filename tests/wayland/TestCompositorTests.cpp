@@ -130,3 +130,58 @@ TEST_F(OwnCompositor, AControlTakenBackMidSessionLeavesTheDisplayWithoutGammaAnd
   ControlStatusStore::shared().clear();
   EXPECT_TRUE(session->isAlive());
 }
+
+TEST_F(OwnCompositor, ARefusedControlIsAskedForAgainWhenTheOutputsChange) {
+  SystemPorts ports;
+  WaylandGammaTables gamma(*session, *outputs);
+  ports.gamma = &gamma;
+  ScopedSystemPorts scope(ports);
+  const auto half = ramp(0.5);
+
+  // Another tool holds the output's tables: refused, and not asked again on every use.
+  std::string error;
+  auto other = WaylandSession::connect(compositor.socket(), error);
+  ASSERT_TRUE(other) << error;
+  auto otherOutputs = std::make_unique<WaylandOutputs>(*other);
+  other->roundtrip();
+  auto otherGamma = std::make_unique<WaylandGammaTables>(*other, *otherOutputs);
+  ASSERT_EQ(otherGamma->setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::success);
+  EXPECT_EQ(compositor.expect("gamma 3", other.get()), "gamma 32768 32768 32768");
+  EXPECT_EQ(gamma.capacity(output), 0u);
+  EXPECT_EQ(compositor.expect("gamma refused", session.get()), "gamma refused");
+  EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::string(ControlStatus::gammaRefused));
+
+  // The tool quits; until the outputs change, the display stays without gamma.
+  otherGamma.reset();
+  EXPECT_EQ(compositor.expect("gamma released", other.get()), "gamma released");
+  EXPECT_EQ(gamma.capacity(output), 0u);
+  EXPECT_EQ(gamma.setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::failure);
+
+  // A new output appears: the refused control is asked for again, and granted.
+  compositor.send("plug DP-8");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 2; }, 2s));
+  EXPECT_EQ(gamma.capacity(output), 256u);
+  EXPECT_EQ(gamma.unavailableReason(output), "");
+  EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::nullopt);
+  NearBlackGammaController controller;
+  controller.apply({{output, 40.0}}, {output}, {output}, 5);
+  EXPECT_EQ(controller.appliedScales().count(output), 1u);
+  EXPECT_EQ(compositor.expect("gamma 2", session.get()), "gamma 26214 26214 26214");
+  controller.restoreAll();
+  EXPECT_EQ(compositor.expect("gamma released", session.get()), "gamma released");
+
+  // Refused again while held elsewhere; the tool quits, and the output itself goes and comes back: asked again.
+  otherGamma = std::make_unique<WaylandGammaTables>(*other, *otherOutputs);
+  ASSERT_EQ(otherGamma->setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::success);
+  EXPECT_EQ(compositor.expect("gamma 3", other.get()), "gamma 32768 32768 32768");
+  EXPECT_EQ(gamma.setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::failure);
+  otherGamma.reset();
+  EXPECT_EQ(compositor.expect("gamma released", other.get()), "gamma released");
+  compositor.send("unplug DP-7");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 1; }, 2s));
+  EXPECT_EQ(gamma.capacity(output), 0u) << "no such output now";
+  compositor.send("plug DP-7");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 2; }, 2s));
+  EXPECT_EQ(gamma.capacity(output), 256u);
+  EXPECT_TRUE(session->isAlive());
+}

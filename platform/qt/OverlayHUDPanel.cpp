@@ -1,0 +1,43 @@
+#include "platform/qt/OverlayHUDPanel.hpp"
+
+#include <QImage>
+#include <QPainter>
+
+#include "services/ShortcutHUD.hpp"
+
+OverlayHUDPanel::OverlayHUDPanel(WaylandSession& session, MainLoop& loop)
+    : loop_(loop),
+      overlay_(session, kNameSpace,
+               WaylandOverlay::Placement{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                                         static_cast<std::int32_t>(ShortcutHUD::topMargin)},
+               [this](std::uint8_t* pixels, int w, int h, int stride) {
+                 // Wayland's ARGB8888 is Qt's ARGB32 on a little-endian machine, premultiplied.
+                 QImage image(pixels, w, h, stride, QImage::Format_ARGB32_Premultiplied);
+                 QPainter painter(&image);
+                 painter.setOpacity(alpha_);
+                 // A compositor asking for another size gets the picture scaled into it.
+                 painter.scale(w / width, h / height);
+                 paint(painter);
+               }) {}
+
+void OverlayHUDPanel::setAlpha(double alpha) {
+  alpha_ = alpha;
+  changed();
+}
+
+void OverlayHUDPanel::changed() {
+  if (!visible_ || repaint_.isActive()) return;
+  repaint_ = loop_.post([this] { overlay_.update(); });
+}
+
+void OverlayHUDPanel::orderFrontRegardless() {
+  visible_ = true;
+  repaint_.cancel();
+  overlay_.show();
+}
+
+void OverlayHUDPanel::orderOut() {
+  visible_ = false;
+  repaint_.cancel();
+  overlay_.hide();
+}

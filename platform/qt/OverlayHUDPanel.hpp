@@ -1,0 +1,42 @@
+#pragma once
+
+#include "base/MainLoop.hpp"
+#include "platform/wayland/WaylandOverlay.hpp"
+#include "ui/PaintedHUDPanel.hpp"
+
+class WaylandSession;
+
+// The heads-up panel on a Wayland compositor with a layer shell: the same
+// picture as the X11 window, painted into our own overlay surface, where the
+// compositor places it at the top of the output the user works on. The
+// changes of one turn of the loop are painted as one frame.
+class OverlayHUDPanel final : public PaintedHUDPanel {
+ public:
+  static constexpr const char* kNameSpace = "dimmora-hud";
+
+  OverlayHUDPanel(WaylandSession& session, MainLoop& loop);
+
+  // False where the compositor has no layer shell: another panel must stand in.
+  bool isOffered() const { return overlay_.isOffered(); }
+  WaylandOverlay& overlay() { return overlay_; }
+
+  void build() override {}
+  bool isVisible() const override { return visible_; }
+  // The compositor places the surface: the top margin is part of its anchoring.
+  std::optional<Rect> screenVisibleFrame() const override { return std::nullopt; }
+  void setOrigin(double, double) override {}
+  double alpha() const override { return alpha_; }
+  void setAlpha(double alpha) override;
+  void orderFrontRegardless() override;
+  void orderOut() override;
+
+ protected:
+  void changed() override;
+
+ private:
+  MainLoop& loop_;
+  WaylandOverlay overlay_;
+  bool visible_ = false;
+  double alpha_ = 0;
+  ScheduledWork repaint_;
+};

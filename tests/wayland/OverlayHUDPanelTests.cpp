@@ -1,0 +1,201 @@
+// The heads-up panel as a layer surface, driven through ShortcutHUD: against
+// our own compositor, which reports what the client asked for and writes
+// each frame to a file, and against the headless sway, photographed with grim.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPalette>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "TestCompositorProcess.hpp"
+#include "platform/qt/OverlayHUDPanel.hpp"
+#include "platform/sim/VirtualMainLoop.hpp"
+#include "ports/SystemPorts.hpp"
+#include "services/ShortcutHUD.hpp"
+
+namespace {
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Fonts and the accent colour need a GUI application; nothing is drawn through it.
+class GuiApplication {
+ public:
+  GuiApplication() {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+  }
+
+ private:
+  int argc_ = 1;
+  char name_[5] = "test";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QGuiApplication> app_;
+};
+
+// The value after "key=" in a report line.
+std::string field(const std::string& line, const std::string& key) {
+  const auto at = line.find(" " + key + "=");
+  if (at == std::string::npos) return "";
+  const auto start = at + key.size() + 2;
+  return line.substr(start, line.find(' ', start) - start);
+}
+
+QImage frame(const std::string& path, int width, int height) {
+  std::ifstream file(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (bytes.size() != static_cast<std::size_t>(width * height * 4)) return {};
+  return QImage(reinterpret_cast<const uchar*>(bytes.data()), width, height, width * 4,
+                QImage::Format_ARGB32_Premultiplied)
+      .copy();
+}
+
+bool isAccent(QRgb pixel) {
+  const QColor accent = QGuiApplication::palette().color(QPalette::Highlight);
+  return qAlpha(pixel) == 255 && std::abs(qRed(pixel) - accent.red()) < 8 &&
+         std::abs(qGreen(pixel) - accent.green()) < 8 && std::abs(qBlue(pixel) - accent.blue()) < 8;
+}
+
+// Pixels of the panel's middle bar row, counted from the bar's left end.
+constexpr int barRow = 70;
+constexpr int barLeft = 16;
+
+int brightPixels(const QImage& image, const QRect& area, int threshold) {
+  int count = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x)
+      if (qRed(image.pixel(x, y)) > threshold && qAlpha(image.pixel(x, y)) > 200) ++count;
+  return count;
+}
+
+class OverlayPanel : public ::testing::Test {
+ protected:
+  OverlayPanel() { ShortcutHUD::resetForTesting(); }
+  ~OverlayPanel() override { ShortcutHUD::resetForTesting(); }
+  GuiApplication gui;
+  VirtualMainLoop loop;
+};
+}  // namespace
+
+TEST_F(OverlayPanel, AClickThroughOverlayAtTheTopShowsTheLevelAndGoesAfterTheDelay) {
+  TempTree tree;
+  TestCompositor compositor(tree);
+  ASSERT_EQ(compositor.expect("ready"), "ready");
+  std::string error;
+  auto session = WaylandSession::connect(compositor.socket(), error);
+  ASSERT_TRUE(session) << error;
+  OverlayHUDPanel panel(*session, loop);
+  ASSERT_TRUE(panel.isOffered());
+  ScopedSystemPorts ports(SystemPorts{.mainLoop = &loop, .hudPanel = &panel});
+
+  const auto pressed = Clock::now();
+  ShortcutHUD::shared().show("Brightness", 49.5);
+  EXPECT_TRUE(panel.isVisible());
+  ASSERT_TRUE(pumpUntil(*session, [&] { return panel.overlay().isPresented(); }, 2s));
+  // From the press to the frame's commit: one configure round trip and the painting.
+  std::printf("shortcut-to-panel on the test compositor: %.2f ms\n",
+              std::chrono::duration<double, std::milli>(Clock::now() - pressed).count());
+  EXPECT_EQ(compositor.expect("layer surface", session.get()), "layer surface dimmora-hud");
+  EXPECT_EQ(compositor.expect("layer configure", session.get()), "layer configure 240x86");
+  const std::string first = compositor.expect("layer frame", session.get());
+  ASSERT_FALSE(first.empty());
+  // Overlay layer (3), anchored to the top edge (1) only, so centred across
+  // the output, 28 below its usable top; no keyboard, no input, no reserved zone.
+  EXPECT_EQ(first.substr(0, first.find(" file=")),
+            "layer frame 240x86 layer=3 anchor=1 margin=28,0,0,0 zone=0 keyboard=0 input=empty scope=dimmora-hud");
+
+  QImage picture = frame(field(first, "file"), 240, 86);
+  ASSERT_FALSE(picture.isNull());
+  EXPECT_EQ(qAlpha(picture.pixel(1, 1)), 0) << "the corners are rounded off";
+  EXPECT_GT(qAlpha(picture.pixel(8, 43)), 200) << "the card is nearly opaque";
+  EXPECT_LT(qRed(picture.pixel(8, 43)), 60) << "and dark";
+  // 49.5 % of the 208-pixel bar is filled; the rest is the track.
+  EXPECT_TRUE(isAccent(picture.pixel(barLeft + 100, barRow)));
+  EXPECT_FALSE(isAccent(picture.pixel(barLeft + 106, barRow)));
+  EXPECT_GT(qAlpha(picture.pixel(barLeft + 150, barRow)), 200);
+  EXPECT_GT(brightPixels(picture, QRect(16, 34, 208, 26), 200), 60) << "the value is written";
+  EXPECT_GT(brightPixels(picture, QRect(16, 12, 208, 16), 120), 10) << "the title is written, dimmer";
+
+  // Half a second later the level changes: the same surface shows the new one at once.
+  loop.advance(0.5);
+  ShortcutHUD::shared().show("Brightness", 150);
+  loop.runPending();
+  const std::string second = compositor.expect("layer ", session.get());
+  ASSERT_EQ(second.rfind("layer frame", 0), 0u) << second;
+  picture = frame(field(second, "file"), 240, 86);
+  ASSERT_FALSE(picture.isNull());
+  EXPECT_TRUE(isAccent(picture.pixel(barLeft + 205, barRow))) << "a full bar at 100%";
+
+  // It stays until 0.9 s after the last change, then it is unmapped.
+  loop.advance(0.85);
+  EXPECT_TRUE(panel.isVisible());
+  EXPECT_TRUE(panel.overlay().isShown());
+  loop.advance(0.1);
+  EXPECT_FALSE(panel.isVisible());
+  EXPECT_EQ(compositor.expect("layer ", session.get()), "layer unmapped");
+
+  // Shown again, it comes back as a new surface.
+  ShortcutHUD::shared().show("Brightness", 10);
+  EXPECT_EQ(compositor.expect("layer surface", session.get()), "layer surface dimmora-hud");
+  ASSERT_FALSE(compositor.expect("layer frame", session.get()).empty());
+  EXPECT_TRUE(session->isAlive());
+}
+
+TEST_F(OverlayPanel, UnderSwayTheOverlayIsDrawnAtTheTopCentreOfAnOutputAndRemovedAfterTheDelay) {
+  REQUIRE_SWAY();
+  const std::string sway = std::getenv("DIMMORA_SWAY_DISPLAY");
+  std::string error;
+  auto session = WaylandSession::connect(sway, error);
+  ASSERT_TRUE(session) << error;
+  OverlayHUDPanel panel(*session, loop);
+  ASSERT_TRUE(panel.isOffered()) << "sway 1.7 offers the layer shell";
+  ScopedSystemPorts ports(SystemPorts{.mainLoop = &loop, .hudPanel = &panel});
+  TempTree tree;
+  const auto shot = tree.path("screen.png");
+  auto screenshot = [&] {
+    std::filesystem::remove(shot);
+    run("WAYLAND_DISPLAY='" + sway + "' grim '" + shot.string() + "' 2>&1");
+    return QImage(QString::fromStdString(shot.string()));
+  };
+  // Where the bar's first pixels would be on each output.
+  std::vector<QPoint> barStarts;
+  for (const auto& output : nlohmann::json::parse(run("swaymsg -r -t get_outputs"))) {
+    const auto& rect = output["rect"];
+    const int x = rect["x"].get<int>() + rect["width"].get<int>() / 2 - 120 + barLeft;
+    barStarts.emplace_back(x, rect["y"].get<int>() + 28 + barRow);
+  }
+  ASSERT_FALSE(barStarts.empty());
+  auto outputsShowingTheBar = [&](const QImage& screen, int length) {
+    int count = 0;
+    for (const QPoint& start : barStarts)
+      if (isAccent(screen.pixel(start + QPoint(2, 0))) && isAccent(screen.pixel(start + QPoint(length - 3, 0))) &&
+          !isAccent(screen.pixel(start + QPoint(length + 3, 0))))
+        ++count;
+    return count;
+  };
+
+  ShortcutHUD::shared().show("Brightness", 50);
+  ASSERT_TRUE(pumpUntil(*session, [&] { return panel.overlay().isPresented(); }, 2s));
+  // sway draws on its next frame.
+  QImage screen;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    pumpUntil(*session, [] { return false; }, 50ms);
+    screen = screenshot();
+    if (!screen.isNull() && outputsShowingTheBar(screen, 104) == 1) break;
+  }
+  ASSERT_FALSE(screen.isNull()) << "grim took no picture";
+  EXPECT_EQ(outputsShowingTheBar(screen, 104), 1) << "half the bar, on one output, 28 px from its top, centred";
+
+  loop.advance(0.95);
+  EXPECT_FALSE(panel.overlay().isShown());
+  ASSERT_TRUE(session->roundtrip());
+  for (int attempt = 0; attempt < 20 && outputsShowingTheBar(screen, 104) != 0; ++attempt) {
+    pumpUntil(*session, [] { return false; }, 50ms);
+    screen = screenshot();
+  }
+  EXPECT_EQ(outputsShowingTheBar(screen, 104), 0) << "the overlay is gone after the delay";
+}
