@@ -32,8 +32,7 @@ std::optional<QColor> panelColour(const QRect& icon) {
 }  // namespace
 
 TrayShell::TrayShell(AppModels& models)
-    : menu_(std::make_unique<MenuViewState>(models.stepStore, models.displayStore, models.engine)),
-      window_(std::make_unique<MenuWindow>(*menu_)) {
+    : menu_(std::make_unique<MenuViewState>(models.stepStore, models.displayStore, models.engine)) {
   updateIcon();
   tray_.setToolTip(MenuBarIcon::accessibilityDescription);
   QObject::connect(&tray_, &QSystemTrayIcon::activated, &tray_, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -63,6 +62,7 @@ void TrayShell::updateIcon() {
 
 void TrayShell::showWindow() {
   updateIcon();
+  if (!window_) window_ = std::make_unique<MenuWindow>(*menu_);
   if (window_->isVisible()) {
     window_->raise();
     window_->activateWindow();
@@ -72,11 +72,11 @@ void TrayShell::showWindow() {
 }
 
 void TrayShell::toggleWindow() {
-  if (window_->isVisible()) {
+  if (window_ && window_->isVisible()) {
     window_->hide();
     return;
   }
   // The click that took the focus away (and so closed the window) was this one.
-  if (window_->closedByFocusLossJustNow()) return;
+  if (window_ && window_->closedByFocusLossJustNow()) return;
   showWindow();
 }

@@ -17,7 +17,6 @@ class TrayShell {
 
   // The one way to bring the window up (the icon, D-Bus, a second start).
   void showWindow();
-  MenuWindow& window() { return *window_; }
 
  private:
   void toggleWindow();
@@ -25,6 +24,6 @@ class TrayShell {
 
   QSystemTrayIcon tray_;
   std::unique_ptr<MenuViewState> menu_;
-  std::unique_ptr<MenuWindow> window_;
+  std::unique_ptr<MenuWindow> window_;  // built at the first opening: a resting program never needs it
   QColor ink_;
 };
