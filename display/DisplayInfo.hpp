@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/DisplayID.hpp"
 
@@ -11,6 +12,7 @@ struct DisplayInfo {
   DisplayID displayID = 0;
   bool isBuiltIn = false;
   std::optional<std::string> uuid;             // "kCGDisplayUUID"
+  std::vector<std::string> formerUUIDs = {};   // "FormerDisplayUUIDs": keys it had before, space-separated there
   std::optional<std::string> ioLocation;       // "IODisplayLocation": the display's registry path
   std::optional<std::string> productName;      // registry DisplayAttributes/ProductAttributes/ProductName
   std::optional<std::string> connectionLabel;  // e.g. "External・HDMI"

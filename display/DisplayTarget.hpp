@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/DisplayID.hpp"
 
@@ -14,6 +15,8 @@ struct DisplayTarget {
   bool isBuiltIn = false;
   // Survives unplugging (the display's UUID); absent when the system gives none.
   std::optional<std::string> stableID;
+  // Keys the same display had under earlier rules; its stored settings may sit under one.
+  std::vector<std::string> formerStableIDs = {};
 
   friend bool operator==(const DisplayTarget&, const DisplayTarget&) = default;
 };

@@ -4,6 +4,7 @@
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "ports/DisplayServices.hpp"
 #include "ports/SystemPorts.hpp"
+#include "services/AppLog.hpp"
 #include "settings/BrightnessSafety.hpp"
 #include "settings/StepStore.hpp"
 
@@ -137,6 +138,34 @@ void StepStore::syncDisplayMaximumsFromCurrentBrightness(const std::vector<Displ
   saveConfig();
 }
 
+// A display whose key changed (the rules for keys got better) takes the
+// profile stored under a key it had before, once: its new key's own profile
+// is never overwritten, and the former entry goes, so that no display
+// plugged in later adopts stale values from it. Displays that had one
+// former key together (identical monitors) each get a copy.
+void StepStore::adoptFormerProfiles(const std::vector<DisplayTarget>& targets,
+                                    const std::map<std::string, int>& keyCounts) {
+  std::map<std::string, SavedDisplayProfile> adoptions;
+  std::set<std::string> adopted;
+  for (const DisplayTarget& target : targets) {
+    if (!target.stableID || keyCounts.at(*target.stableID) != 1 || displayProfiles_.contains(*target.stableID))
+      continue;
+    for (const std::string& former : target.formerStableIDs) {
+      const auto profile = displayProfiles_.find(former);
+      // A key some connected display has now is that display's, not a former one.
+      if (profile == displayProfiles_.end() || keyCounts.contains(former)) continue;
+      adoptions[*target.stableID] = profile->second;
+      adopted.insert(former);
+      AppLog::app.log("Display settings stored under " + former + " now belong to " + *target.stableID);
+      break;
+    }
+  }
+  if (adoptions.empty()) return;
+  for (const std::string& former : adopted) displayProfiles_.erase(former);
+  displayProfiles_.merge(adoptions);
+  requestSave();
+}
+
 void StepStore::reconcileDisplays(const std::vector<DisplayTarget>& targets) {
   captureDisplayProfiles();
   beginInteractiveEdit();
@@ -144,6 +173,7 @@ void StepStore::reconcileDisplays(const std::vector<DisplayTarget>& targets) {
   std::map<std::string, int> keyCounts;
   for (const DisplayTarget& target : targets)
     if (target.stableID) ++keyCounts[*target.stableID];
+  adoptFormerProfiles(targets, keyCounts);
 
   connectedDisplayKeys_.clear();
   for (const DisplayTarget& target : targets) {

@@ -120,6 +120,7 @@ class StepStore {
   double limitClamp(double value) const;
   std::set<DisplayID> fixedRangeIDs() const;
   void assignLimitMap(std::map<DisplayID, double>& stored, std::map<DisplayID, double> value);
+  void adoptFormerProfiles(const std::vector<DisplayTarget>& targets, const std::map<std::string, int>& keyCounts);
 
   std::map<DisplayID, std::string> connectedDisplayKeys_;
   std::map<std::string, SavedDisplayProfile> displayProfiles_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <sstream>
 #include <string_view>
 
 #include "display/DDCBrightness/DDCIO+State.hpp"
@@ -95,6 +96,10 @@ std::optional<DisplayInfo> DDCIO::displayInfo(DisplayID displayID) {
   info.displayID = displayID;
   info.uuid = stringValue(*dictionary, "kCGDisplayUUID");
   info.ioLocation = stringValue(*dictionary, "IODisplayLocation");
+  if (const auto former = stringValue(*dictionary, "FormerDisplayUUIDs")) {
+    std::istringstream words(*former);
+    for (std::string key; words >> key;) info.formerUUIDs.push_back(key);
+  }
   info.vendor = displays.vendorNumber(displayID);
   info.model = displays.modelNumber(displayID);
   info.serial = displays.serialNumber(displayID);

@@ -36,6 +36,24 @@ bool isBacklightFolder(const fs::path& folder) {
   std::error_code ec;
   return fs::exists(folder / "max_brightness", ec) && fs::exists(folder / "brightness", ec);
 }
+
+// The ddcci driver names its devices "ddcci<bus>" (and its dependents "ddcci<bus>e<address>").
+bool isMonitorDevice(const fs::path& folder) { return folder.filename().string().compare(0, 5, "ddcci") == 0; }
+
+// The I2C bus a monitor's backlight device hangs off: the innermost i2c-N
+// folder its device link leads through, else N of its "ddcciN" name.
+std::optional<int> ddcciBus(const fs::path& folder) {
+  if (!isMonitorDevice(folder)) return std::nullopt;
+  const auto name = folder.filename().string();
+  std::error_code ec;
+  const auto device = fs::canonical(folder / "device", ec);
+  std::optional<int> bus;
+  if (!ec)
+    for (const auto& part : device)
+      if (auto n = i2cBusNumber(part.string())) bus = n;
+  if (bus) return bus;
+  return i2cBusNumber("i2c-" + name.substr(5));
+}
 }  // namespace
 
 Backlight::Backlight(fs::path sysRoot) : sysRoot_(std::move(sysRoot)) {}
@@ -50,7 +68,7 @@ std::optional<BacklightDevice> Backlight::deviceFor(const fs::path& connectorFol
   }
   std::vector<fs::path> devices;
   for (fs::directory_iterator it(sysRoot_ / "class" / "backlight", ec), end; !ec && it != end; it.increment(ec)) {
-    if (isBacklightFolder(it->path())) devices.push_back(it->path());
+    if (isBacklightFolder(it->path()) && !isMonitorDevice(it->path())) devices.push_back(it->path());
   }
   if (devices.empty()) return std::nullopt;
   std::stable_sort(devices.begin(), devices.end(), [](const fs::path& a, const fs::path& b) {
@@ -58,6 +76,15 @@ std::optional<BacklightDevice> Backlight::deviceFor(const fs::path& connectorFol
     return ra != rb ? ra < rb : a.filename() < b.filename();
   });
   return BacklightDevice{devices.front().filename().string(), devices.front()};
+}
+
+std::optional<BacklightDevice> Backlight::ddcciDeviceFor(int bus) const {
+  std::error_code ec;
+  for (fs::directory_iterator it(sysRoot_ / "class" / "backlight", ec), end; !ec && it != end; it.increment(ec)) {
+    if (isBacklightFolder(it->path()) && ddcciBus(it->path()) == bus)
+      return BacklightDevice{it->path().filename().string(), it->path()};
+  }
+  return std::nullopt;
 }
 
 std::optional<std::uint32_t> Backlight::maxBrightness(const BacklightDevice& device) const {

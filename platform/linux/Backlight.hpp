@@ -19,8 +19,13 @@ class Backlight {
 
   // The device that drives the panel on `connectorFolder` (a backlight folder
   // inside the connector, when the driver links it so), else the first by kind:
-  // raw (the GPU's own), platform, firmware.
+  // raw (the GPU's own), platform, firmware. A monitor's ddcci device is never
+  // a panel's.
   std::optional<BacklightDevice> deviceFor(const std::filesystem::path& connectorFolder) const;
+  // The device a kernel ddcci driver made for the monitor on I2C bus `bus`:
+  // a backlight whose device lies below i2c-<bus> (or, where the link cannot
+  // be followed, one named ddcci<bus>, as that driver names them).
+  std::optional<BacklightDevice> ddcciDeviceFor(int bus) const;
 
   std::optional<std::uint32_t> maxBrightness(const BacklightDevice& device) const;
   // The level as a fraction 0...1; nullopt when the device is gone or unreadable.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 
 #include "services/AppLog.hpp"
 
@@ -53,7 +54,28 @@ const LinuxDisplay* DisplayDirectory::display(std::uint32_t id) const {
 const std::vector<LinuxDisplay>& DisplayDirectory::refresh() {
   connectors_ = scanner_.scan();
   displays_ = join(outputs_ ? outputs_() : std::vector<RandrOutput>{}, connectors_, &backlight_);
+  findBusesByEdid();
+  for (auto& display : displays_)
+    if (!display.isBuiltIn && display.i2cBus) display.backlight = backlight_.ddcciDeviceFor(*display.i2cBus);
   return displays_;
+}
+
+// External monitors whose bus sysfs does not name (no connector, as under a
+// driver without kernel mode setting, or a connector without a ddc link).
+void DisplayDirectory::findBusesByEdid() {
+  std::set<int> taken;
+  for (const auto& connector : connectors_)
+    if (connector.i2cBus) taken.insert(*connector.i2cBus);
+  std::vector<LinuxDisplay*> seeking;
+  std::vector<std::vector<std::uint8_t>> wanted;
+  for (auto& display : displays_) {
+    if (display.i2cBus || display.isBuiltIn || !display.edid) continue;
+    seeking.push_back(&display);
+    wanted.push_back(display.edid->baseBlock);
+  }
+  if (seeking.empty()) return;
+  const auto buses = scanner_.busesAnswering(wanted, taken);
+  for (std::size_t i = 0; i < seeking.size(); ++i) seeking[i]->i2cBus = buses[i];
 }
 
 std::vector<LinuxDisplay> DisplayDirectory::join(const std::vector<RandrOutput>& outputs,
@@ -92,6 +114,7 @@ std::vector<LinuxDisplay> DisplayDirectory::join(const std::vector<RandrOutput>&
     display.id = output->id;
     display.outputName = output->name;
     display.connector = claim(*output);
+    if (display.connector) display.i2cBus = display.connector->i2cBus;
     display.isBuiltIn = display.connector ? display.connector->isBuiltIn() : isBuiltInName(output->name);
     const auto& edidBytes = !output->edid.empty() || !display.connector ? output->edid : display.connector->edid;
     if (!edidBytes.empty()) {
@@ -105,13 +128,12 @@ std::vector<LinuxDisplay> DisplayDirectory::join(const std::vector<RandrOutput>&
     list.push_back(std::move(display));
   }
 
-  // Identical EDIDs would give identical keys; those displays add their output name.
+  // The kernel's connector name, where known, so X11 and Wayland sessions give the same key.
   for (auto& display : list) {
     if (!display.edid) continue;
-    const bool twin = std::any_of(list.begin(), list.end(), [&](const LinuxDisplay& other) {
-      return &other != &display && other.edid && sameEdid(other.edid->baseBlock, display.edid->baseBlock);
-    });
-    display.stableKey = edidStableKey(display.edid->baseBlock, twin ? display.outputName : std::string_view());
+    display.stableKey =
+        displayStableKey(*display.edid, display.connector ? display.connector->name : display.outputName);
+    display.formerKeys = formerStableKeys(*display.edid, display.outputName, *display.stableKey);
   }
   return list;
 }

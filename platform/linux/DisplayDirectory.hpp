@@ -19,8 +19,12 @@ struct LinuxDisplay {
   bool isBuiltIn = false;     // eDP, LVDS and DSI panels
   std::optional<EdidInfo> edid;
   std::optional<std::string> stableKey;    // UUID-shaped key from the EDID
+  std::vector<std::string> formerKeys;     // keys earlier versions gave it, for its stored settings
   std::optional<DrmConnector> connector;   // its sysfs connector, when one matched
-  std::optional<BacklightDevice> backlight;  // built-in panels only
+  std::optional<int> i2cBus;               // its DDC channel: the connector's, else found by its EDID
+  // A built-in panel's backlight, or the device a kernel ddcci driver made
+  // for a monitor whose bus it owns (driven through it, not the bus).
+  std::optional<BacklightDevice> backlight;
 };
 
 // Builds the online display list. Connectors are matched to outputs by EDID
@@ -31,18 +35,22 @@ class DisplayDirectory {
   using OutputSource = std::function<std::vector<RandrOutput>()>;
   DisplayDirectory(OutputSource outputs, DrmConnectors connectors, Backlight backlight);
 
-  // Re-reads RandR and sysfs; the result stays until the next refresh.
+  // Re-reads RandR and sysfs, and finds the buses sysfs does not name by
+  // their EDIDs; the result stays until the next refresh.
   const std::vector<LinuxDisplay>& refresh();
   const std::vector<LinuxDisplay>& displays() const { return displays_; }
   const LinuxDisplay* display(std::uint32_t id) const;
   const std::vector<DrmConnector>& connectors() const { return connectors_; }
   const Backlight& backlight() const { return backlight_; }
+  const DrmConnectors& scanner() const { return scanner_; }
 
   // Joins outputs and connectors; public so the rules can be checked without a server.
   static std::vector<LinuxDisplay> join(const std::vector<RandrOutput>& outputs,
                                         const std::vector<DrmConnector>& connectors, const Backlight* backlight);
 
  private:
+  void findBusesByEdid();
+
   OutputSource outputs_;
   DrmConnectors scanner_;
   Backlight backlight_;

@@ -1,9 +1,11 @@
 #include "platform/linux/DrmConnectors.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <system_error>
@@ -102,27 +104,52 @@ std::vector<DrmConnector> DrmConnectors::scan() const {
   }
   std::sort(connectors.begin(), connectors.end(),
             [](const DrmConnector& a, const DrmConnector& b) { return a.folder < b.folder; });
+  return connectors;
+}
 
-  // Buses named by sysfs are taken; the rest are matched by the EDID they answer with.
-  std::set<int> taken;
-  for (const auto& c : connectors)
-    if (c.i2cBus) taken.insert(*c.i2cBus);
+bool DrmConnectors::mayServeADisplay(int bus) const {
+  auto name = readTextFile(sysRoot_ / "bus" / "i2c" / "devices" / ("i2c-" + std::to_string(bus)) / "name");
+  if (!name) return true;  // nothing says otherwise
+  std::transform(name->begin(), name->end(), name->begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  // Mainboard controllers: their 0x50 is a memory module's SPD, never a monitor.
+  for (std::string_view kind : {"smbus", "i801", "piix4", "ismt", "designware"})
+    if (name->find(kind) != std::string::npos) return false;
+  return true;
+}
+
+std::vector<std::optional<int>> DrmConnectors::busesAnswering(const std::vector<std::vector<std::uint8_t>>& wanted,
+                                                              const std::set<int>& taken) {
   std::vector<int> candidates;
+  std::error_code ec;
   for (fs::directory_iterator it(devRoot_, ec), end; !ec && it != end; it.increment(ec)) {
-    if (auto n = i2cBusNumber(it->path().filename().string())) candidates.push_back(*n);
+    if (auto n = i2cBusNumber(it->path().filename().string()); n && mayServeADisplay(*n)) candidates.push_back(*n);
   }
   std::sort(candidates.begin(), candidates.end());
-  for (auto& c : connectors) {
-    if (c.i2cBus || !c.connected || c.isBuiltIn() || c.edid.size() < kEdidBlockSize || !probe_) continue;
+  if (lastAnswer_ && lastAnswer_->wanted == wanted && lastAnswer_->taken == taken &&
+      lastAnswer_->candidates == candidates)
+    return lastAnswer_->buses;
+
+  std::vector<std::optional<int>> buses(wanted.size());
+  std::set<int> given = taken;
+  std::map<int, std::optional<std::vector<std::uint8_t>>> answers;
+  const auto answer = [&](int bus) -> const std::optional<std::vector<std::uint8_t>>& {
+    if (const auto known = answers.find(bus); known != answers.end()) return known->second;
+    ++probes_;
+    return answers[bus] = probe_(bus);
+  };
+  for (std::size_t i = 0; i < wanted.size() && probe_; ++i) {
+    if (wanted[i].size() < kEdidBlockSize) continue;
     for (int bus : candidates) {
-      if (taken.count(bus)) continue;
-      const auto answer = probe_(bus);
-      if (answer && sameEdid(*answer, c.edid)) {
-        c.i2cBus = bus;
-        taken.insert(bus);
+      if (given.count(bus)) continue;
+      const auto& edid = answer(bus);
+      if (edid && sameEdid(*edid, wanted[i])) {
+        buses[i] = bus;
+        given.insert(bus);
         break;
       }
     }
   }
-  return connectors;
+  lastAnswer_ = Answer{wanted, taken, std::move(candidates), buses};
+  return buses;
 }

@@ -35,6 +35,11 @@ std::string EdidInfo::vendorLetters() const {
   return letters;
 }
 
+bool EdidInfo::hasUnitSerial() const {
+  if (serialText && serialText->find_first_not_of("0 ") != std::string::npos) return true;
+  return serial != 0 && serial != 1 && serial != 0x01010101u && serial != 0xFFFFFFFFu;
+}
+
 std::optional<EdidInfo> parseEdid(std::span<const std::uint8_t> bytes, std::string* whyNot) {
   auto reject = [&](const char* reason) -> std::optional<EdidInfo> {
     if (whyNot) *whyNot = reason;
@@ -75,6 +80,18 @@ std::string edidStableKey(std::span<const std::uint8_t> baseBlock, std::string_v
   bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x80);
   bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
   return Uuid(bytes).uuidString();
+}
+
+std::string displayStableKey(const EdidInfo& edid, std::string_view connectorName) {
+  return edidStableKey(edid.baseBlock, edid.hasUnitSerial() ? std::string_view() : connectorName);
+}
+
+std::vector<std::string> formerStableKeys(const EdidInfo& edid, std::string_view outputName,
+                                          std::string_view currentKey) {
+  std::vector<std::string> keys;
+  for (const auto& key : {edidStableKey(edid.baseBlock, outputName), edidStableKey(edid.baseBlock)})
+    if (key != currentKey && std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+  return keys;
 }
 
 bool sameEdid(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {

@@ -18,6 +18,10 @@ struct EdidInfo {
 
   // "DEL", "SAM", ...: the vendor code as letters.
   std::string vendorLetters() const;
+  // Whether a serial number tells this unit from others of its model: the
+  // serial descriptor, or a numeric serial that is not one of the fillers
+  // makers put into every unit (0, 1, 0x01010101, all ones).
+  bool hasUnitSerial() const;
 };
 
 inline constexpr std::size_t kEdidBlockSize = 128;
@@ -27,10 +31,19 @@ inline constexpr std::size_t kEdidBlockSize = 128;
 // become a display identity.
 std::optional<EdidInfo> parseEdid(std::span<const std::uint8_t> bytes, std::string* whyNot = nullptr);
 
-// A UUID-shaped key that stays the same for the same monitor across
-// reconnections and restarts. `disambiguator` is mixed in only when two
-// connected monitors carry identical EDIDs, so each keeps its own settings.
+// A UUID-shaped key from the base block and, when given, a text mixed in.
 std::string edidStableKey(std::span<const std::uint8_t> baseBlock, std::string_view disambiguator = {});
+
+// The key a monitor's settings are kept under, whatever else is connected:
+// its EDID alone when that carries a unit serial, else its EDID and the
+// connector it is plugged into (identical monitors then differ by port).
+std::string displayStableKey(const EdidInfo& edid, std::string_view connectorName);
+
+// The keys earlier versions gave the same monitor, most specific first and
+// without `currentKey`: the EDID with the output's name (what identical
+// monitors got while both were connected), then the EDID alone.
+std::vector<std::string> formerStableKeys(const EdidInfo& edid, std::string_view outputName,
+                                          std::string_view currentKey);
 
 // True when both byte runs hold the same base block.
 bool sameEdid(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b);

@@ -97,79 +97,58 @@ std::int32_t ioResultForErrno(int error) {
   }
 }
 
-namespace {
-// An open bus with the chip selected, closed on scope exit.
-class OpenBus {
- public:
-  OpenBus(const std::filesystem::path& path, std::uint8_t chip) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0) {
-      result_ = i2cResultForErrno(errno, path);
-      return;
-    }
-    // Other DDC/CI tools take the same advisory lock, so no message of theirs
-    // lands between ours. Held until close; never waited for.
-    if (::flock(fd_, LOCK_EX | LOCK_NB) < 0) {
-      result_ = errno == EWOULDBLOCK ? IOResult::busy : i2cResultForErrno(errno, path);
-      return;
-    }
-    if (::ioctl(fd_, I2C_SLAVE, static_cast<unsigned long>(chip)) < 0) result_ = i2cResultForErrno(errno, path);
+I2CTransfer::I2CTransfer(const std::filesystem::path& device, std::uint8_t chip) : device_(device), chip_(chip) {
+  fd_ = ::open(device.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0) {
+    result_ = i2cResultForErrno(errno, device);
+    return;
   }
-  ~OpenBus() {
-    if (fd_ >= 0) ::close(fd_);
+  if (::flock(fd_, LOCK_EX | LOCK_NB) < 0) {
+    result_ = errno == EWOULDBLOCK ? IOResult::busy : i2cResultForErrno(errno, device);
+    return;
   }
-  OpenBus(const OpenBus&) = delete;
-  OpenBus& operator=(const OpenBus&) = delete;
-
-  std::int32_t result() const { return result_; }
-  int fd() const { return fd_; }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-  int fd_ = -1;
-  std::int32_t result_ = IOResult::success;
-};
-
-std::int32_t writeAll(const OpenBus& bus, const std::vector<std::uint8_t>& bytes) {
-  const auto written = ::write(bus.fd(), bytes.data(), bytes.size());
-  if (written < 0) return i2cResultForErrno(errno, bus.path());
-  return static_cast<std::size_t>(written) == bytes.size() ? IOResult::success : IOResult::ioError;
+  if (::ioctl(fd_, I2C_SLAVE, static_cast<unsigned long>(chip)) < 0) result_ = i2cResultForErrno(errno, device);
 }
 
-std::int32_t readAll(const OpenBus& bus, std::span<std::uint8_t> out) {
-  const auto got = ::read(bus.fd(), out.data(), out.size());
-  if (got < 0) return i2cResultForErrno(errno, bus.path());
+I2CTransfer::~I2CTransfer() {
+  if (fd_ >= 0) ::close(fd_);  // lets go of the lock too
+}
+
+std::int32_t I2CTransfer::write(std::uint8_t dataAddress, std::span<const std::uint8_t> bytes) const {
+  if (result_ != IOResult::success) return result_;
+  std::vector<std::uint8_t> message;
+  message.reserve(bytes.size() + 1);
+  message.push_back(dataAddress);
+  message.insert(message.end(), bytes.begin(), bytes.end());
+  const auto written = ::write(fd_, message.data(), message.size());
+  if (written < 0) return i2cResultForErrno(errno, device_);
+  return static_cast<std::size_t>(written) == message.size() ? IOResult::success : IOResult::ioError;
+}
+
+std::int32_t I2CTransfer::read(std::span<std::uint8_t> out) const {
+  if (result_ != IOResult::success) return result_;
+  const auto got = ::read(fd_, out.data(), out.size());
+  if (got < 0) return i2cResultForErrno(errno, device_);
   return static_cast<std::size_t>(got) == out.size() ? IOResult::success : IOResult::ioError;
 }
-}  // namespace
 
 I2CDevice::I2CDevice(std::filesystem::path devRoot) : devRoot_(std::move(devRoot)) {}
 
 std::filesystem::path I2CDevice::devicePath(int bus) const { return devRoot_ / ("i2c-" + std::to_string(bus)); }
 
-std::int32_t I2CDevice::write(int bus, std::uint8_t chip, std::uint8_t dataAddress,
-                              std::span<const std::uint8_t> bytes) const {
-  OpenBus open(devicePath(bus), chip);
-  if (open.result() != IOResult::success) return open.result();
-  std::vector<std::uint8_t> message;
-  message.reserve(bytes.size() + 1);
-  message.push_back(dataAddress);
-  message.insert(message.end(), bytes.begin(), bytes.end());
-  return writeAll(open, message);
+std::unique_ptr<I2CTransfer> I2CDevice::open(int bus, std::uint8_t chip) const {
+  return std::make_unique<I2CTransfer>(devicePath(bus), chip);
 }
 
 std::int32_t I2CDevice::read(int bus, std::uint8_t chip, std::span<std::uint8_t> out) const {
-  OpenBus open(devicePath(bus), chip);
-  if (open.result() != IOResult::success) return open.result();
-  return readAll(open, out);
+  return I2CTransfer(devicePath(bus), chip).read(out);
 }
 
 std::optional<std::vector<std::uint8_t>> I2CDevice::readEdid(int bus) const {
-  OpenBus open(devicePath(bus), 0x50);
-  if (open.result() != IOResult::success) return std::nullopt;
-  if (writeAll(open, {0x00}) != IOResult::success) return std::nullopt;
+  const I2CTransfer transfer(devicePath(bus), 0x50);
+  // The EDID's offset 0, then its base block, in one transaction.
+  if (transfer.write(0x00, {}) != IOResult::success) return std::nullopt;
   std::vector<std::uint8_t> block(128);
-  if (readAll(open, block) != IOResult::success) return std::nullopt;
+  if (transfer.read(block) != IOResult::success) return std::nullopt;
   return block;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <span>
@@ -25,14 +26,41 @@ void resetI2CExplanations();
 // A short text for a result code ("not permitted"); empty for unknown codes.
 std::string ioResultText(std::int32_t code);
 
-// Plain transfers on /dev/i2c-N (the i2c-dev module): select the chip, then
-// write or read bytes.
+// One transaction on /dev/i2c-N: the device open, the bus's advisory lock
+// held (other DDC/CI tools take the same lock, so none of their messages
+// lands inside it) and the chip selected, until it is destroyed.
+class I2CTransfer {
+ public:
+  I2CTransfer(const std::filesystem::path& device, std::uint8_t chip);
+  ~I2CTransfer();
+  I2CTransfer(const I2CTransfer&) = delete;
+  I2CTransfer& operator=(const I2CTransfer&) = delete;
+
+  // Of opening, locking and selecting the chip; busy when another program holds the lock.
+  std::int32_t result() const { return result_; }
+  std::uint8_t chip() const { return chip_; }
+  // Sends the data address followed by `bytes`.
+  std::int32_t write(std::uint8_t dataAddress, std::span<const std::uint8_t> bytes) const;
+  // Reads out.size() bytes.
+  std::int32_t read(std::span<std::uint8_t> out) const;
+
+ private:
+  std::filesystem::path device_;
+  std::uint8_t chip_;
+  int fd_ = -1;
+  std::int32_t result_ = 0;
+};
+
+// Transfers on /dev/i2c-N (the i2c-dev module): select the chip, then write
+// or read bytes.
 class I2CDevice {
  public:
   explicit I2CDevice(std::filesystem::path devRoot);
 
-  // Sends the data address followed by `bytes` to `chip`.
-  std::int32_t write(int bus, std::uint8_t chip, std::uint8_t dataAddress, std::span<const std::uint8_t> bytes) const;
+  // A transaction of one or more messages to `chip`, the bus locked until it
+  // ends; never waits for the lock.
+  std::unique_ptr<I2CTransfer> open(int bus, std::uint8_t chip) const;
+
   // Reads out.size() bytes from `chip`.
   std::int32_t read(int bus, std::uint8_t chip, std::span<std::uint8_t> out) const;
   // The 128-byte EDID base block from address 0x50; nullopt when it cannot be read.

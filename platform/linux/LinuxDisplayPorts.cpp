@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 #include "platform/linux/DBusSession.hpp"
 #include "services/AppLog.hpp"
@@ -15,7 +16,28 @@ class I2CChannel final : public AVService {
  public:
   explicit I2CChannel(int bus) : bus(bus) {}
   const int bus;
+  // A request whose reply is still to be read, with the bus locked meanwhile.
+  std::unique_ptr<I2CTransfer> awaitingReply;
 };
+
+// A monitor whose bus the kernel's ddcci driver owns: that driver speaks
+// DDC/CI on it and offers the brightness (VCP 0x10) as a backlight device,
+// so brightness messages are carried out on the device instead.
+class BacklightChannel final : public AVService {
+ public:
+  explicit BacklightChannel(BacklightDevice device) : device(std::move(device)) {}
+  const BacklightDevice device;
+  bool queried = false;  // a Get VCP request for brightness awaits its reply
+};
+
+constexpr std::uint8_t kBrightnessCode = 0x10;
+
+// The host's checksum over a message to the monitor (0x6E, source 0x51, bytes).
+std::uint8_t requestChecksum(const std::uint8_t* bytes, std::uint32_t length) {
+  std::uint8_t sum = 0x6E ^ 0x51;
+  for (std::uint32_t i = 0; i < length; ++i) sum ^= bytes[i];
+  return sum;
+}
 }  // namespace
 
 LinuxDisplayPorts::LinuxDisplayPorts(DisplayDirectory directory, I2CDevice i2c, DBusSession* bus)
@@ -35,7 +57,7 @@ void LinuxDisplayPorts::refresh() {
   std::vector<const LinuxDisplay*> order;
   for (const auto& display : directory_.displays()) order.push_back(&display);
   std::stable_partition(order.begin(), order.end(),
-                        [](const LinuxDisplay* d) { return d->connector && d->connector->i2cBus; });
+                        [](const LinuxDisplay* d) { return d->i2cBus.has_value(); });
   for (const auto* displayPointer : order) {
     const auto& display = *displayPointer;
     Entry screen;
@@ -47,14 +69,21 @@ void LinuxDisplayPorts::refresh() {
     if (display.connector)
       attributes["Transport"] = PropertyDictionary{{"Downstream", display.connector->transportType()}};
     if (!attributes.empty()) screen.properties["DisplayAttributes"] = std::move(attributes);
-    screen.backlight = display.backlight;
+    if (display.isBuiltIn) screen.backlight = display.backlight;
     entries_.push_back(std::move(screen));
-    if (display.connector && display.connector->i2cBus) {
+    if (display.i2cBus) {
       Entry channel;
-      channel.path = location(display) + "/i2c-" + std::to_string(*display.connector->i2cBus);
+      channel.path = location(display) + "/i2c-" + std::to_string(*display.i2cBus);
       channel.name = "DCPAVServiceProxy";
       channel.properties["Location"] = display.isBuiltIn ? "Embedded" : "External";
-      channel.i2cBus = display.connector->i2cBus;
+      channel.i2cBus = display.i2cBus;
+      if (!display.isBuiltIn && display.backlight) {
+        channel.backlight = display.backlight;
+        if (announcedMonitorDevices_.insert(display.backlight->name).second)
+          AppLog::app.log("The kernel's ddcci driver owns the bus of " + display.outputName + " (i2c-" +
+                          std::to_string(*display.i2cBus) + "): driving it through " +
+                          display.backlight->folder.string());
+      }
       entries_.push_back(std::move(channel));
     }
   }
@@ -97,6 +126,11 @@ std::optional<PropertyValue> LinuxDisplayPorts::infoDictionary(DisplayID display
   if (!d) return std::nullopt;
   PropertyDictionary dictionary;
   if (d->stableKey) dictionary["kCGDisplayUUID"] = *d->stableKey;
+  if (!d->formerKeys.empty()) {
+    std::string former;
+    for (const auto& key : d->formerKeys) former += (former.empty() ? "" : " ") + key;
+    dictionary["FormerDisplayUUIDs"] = former;
+  }
   dictionary["IODisplayLocation"] = location(*d);
   return PropertyValue(std::move(dictionary));
 }
@@ -148,23 +182,74 @@ std::optional<RegistryEntry> LinuxDisplayPorts::entryFromPath(std::string_view p
 std::shared_ptr<AVService> LinuxDisplayPorts::createWithService(RegistryEntry handle) {
   const auto* e = entry(handle);
   if (!e || !e->i2cBus) return nullptr;
+  if (e->backlight) return std::make_shared<BacklightChannel>(*e->backlight);
   return std::make_shared<I2CChannel>(*e->i2cBus);
 }
 
 std::int32_t LinuxDisplayPorts::writeI2C(AVService& service, std::uint32_t chipAddress, std::uint32_t dataAddress,
                                          const std::uint8_t* buffer, std::uint32_t length) {
-  const auto* channel = dynamic_cast<I2CChannel*>(&service);
+  if (auto* monitor = dynamic_cast<BacklightChannel*>(&service)) {
+    // Set VCP Feature 0x10 (six bytes) or Get VCP Feature 0x10 (four), checksums intact.
+    if (chipAddress != 0x37 || dataAddress != 0x51 || !buffer || (length != 6 && length != 4) ||
+        buffer[length - 1] != requestChecksum(buffer, length - 1))
+      return IOResult::unsupported;
+    if (length == 4 && buffer[0] == 0x82 && buffer[1] == 0x01 && buffer[2] == kBrightnessCode) {
+      monitor->queried = true;
+      return IOResult::success;
+    }
+    if (length != 6 || buffer[0] != 0x84 || buffer[1] != 0x03 || buffer[2] != kBrightnessCode)
+      return IOResult::unsupported;
+    // The value is a percent of the monitor's range; the device counts to its own maximum.
+    const double percent = (buffer[3] << 8) | buffer[4];
+    const auto result = writeBacklight(monitor->device, percent / 100);
+    // Not the bus's permission: the i2c group or the udev rule would not help.
+    return result == IOResult::notPermitted ? IOResult::error : result;
+  }
+  auto* channel = dynamic_cast<I2CChannel*>(&service);
   if (!channel || chipAddress > 0x7F || dataAddress > 0xFF) return IOResult::unsupported;
-  return i2c_.write(channel->bus, static_cast<std::uint8_t>(chipAddress), static_cast<std::uint8_t>(dataAddress),
-                    std::span(buffer, length));
+  channel->awaitingReply.reset();  // a reply never read lets go of the bus here
+  auto transfer = i2c_.open(channel->bus, static_cast<std::uint8_t>(chipAddress));
+  const auto result = transfer->write(static_cast<std::uint8_t>(dataAddress), std::span(buffer, length));
+  // A Get VCP request and its reply are one transaction: the bus stays locked
+  // until the reply is read, so no other tool's message lands between them.
+  if (result == IOResult::success && length == 4 && buffer[1] == 0x01) channel->awaitingReply = std::move(transfer);
+  return result;
 }
 
 std::int32_t LinuxDisplayPorts::readI2C(AVService& service, std::uint32_t chipAddress, std::uint32_t,
                                         std::uint8_t* buffer, std::uint32_t length) {
   // On i2c-dev a read goes straight to the chip; the monitor puts its own
   // source address first in the reply.
-  const auto* channel = dynamic_cast<I2CChannel*>(&service);
+  if (auto* monitor = dynamic_cast<BacklightChannel*>(&service)) {
+    // The Get VCP reply the monitor would give: maximum and current level of the device.
+    if (chipAddress != 0x37 || !buffer || length < 11 || !std::exchange(monitor->queried, false))
+      return IOResult::notResponding;
+    const auto max = directory_.backlight().maxBrightness(monitor->device);
+    const auto fraction = directory_.backlight().fraction(monitor->device);
+    if (!max || !fraction || *max > 0xFFFF) return IOResult::noDevice;
+    const auto current = static_cast<std::uint32_t>(std::lround(*fraction * *max));
+    const std::uint8_t reply[11] = {0x6E,
+                                    0x88,
+                                    0x02,
+                                    0x00,
+                                    kBrightnessCode,
+                                    0x00,
+                                    static_cast<std::uint8_t>(*max >> 8),
+                                    static_cast<std::uint8_t>(*max),
+                                    static_cast<std::uint8_t>(current >> 8),
+                                    static_cast<std::uint8_t>(current),
+                                    0};
+    std::fill(buffer, buffer + length, 0);
+    std::copy(std::begin(reply), std::end(reply), buffer);
+    std::uint8_t sum = 0x50;
+    for (int i = 0; i < 10; ++i) sum ^= buffer[i];
+    buffer[10] = sum;
+    return IOResult::success;
+  }
+  auto* channel = dynamic_cast<I2CChannel*>(&service);
   if (!channel || chipAddress > 0x7F) return IOResult::unsupported;
+  if (const auto transfer = std::move(channel->awaitingReply); transfer && transfer->chip() == chipAddress)
+    return transfer->read(std::span(buffer, length));
   return i2c_.read(channel->bus, static_cast<std::uint8_t>(chipAddress), std::span(buffer, length));
 }
 
@@ -189,22 +274,26 @@ std::int32_t LinuxDisplayPorts::getBrightness(DisplayID displayID, float& level)
 std::int32_t LinuxDisplayPorts::setBrightness(DisplayID displayID, float level) {
   const auto* d = find(displayID);
   if (!d || !d->backlight || !bus_) return IOResult::noDevice;
-  const auto max = directory_.backlight().maxBrightness(*d->backlight);
+  return writeBacklight(*d->backlight, level);
+}
+
+std::int32_t LinuxDisplayPorts::writeBacklight(const BacklightDevice& device, double fraction) {
+  const auto max = directory_.backlight().maxBrightness(device);
   if (!max) return IOResult::noDevice;
-  const std::uint32_t raw = Backlight::rawLevel(level, *max);
-  if (writesSysfsDirectly_) return ioResultForErrno(directory_.backlight().writeRaw(*d->backlight, raw));
+  const std::uint32_t raw = Backlight::rawLevel(fraction, *max);
+  if (writesSysfsDirectly_ || !bus_) return ioResultForErrno(directory_.backlight().writeRaw(device, raw));
   std::string error;
-  const int r = bus_->setBrightness("backlight", d->backlight->name, raw, &error);
+  const int r = bus_->setBrightness("backlight", device.name, raw, &error);
   if (r >= 0) {
     lastBusError_.clear();
     return IOResult::success;
   }
   // No logind on the bus, or none for this session (a container, another
   // init): where the device file is writable, that does the same job.
-  if (directory_.backlight().writeRaw(*d->backlight, raw) == 0) {
+  if (directory_.backlight().writeRaw(device, raw) == 0) {
     writesSysfsDirectly_ = true;
-    AppLog::app.log("logind cannot set the panel brightness (" + error + "): writing " +
-                    (d->backlight->folder / "brightness").string() + " directly from now on");
+    AppLog::app.log("logind cannot set the brightness of " + device.name + " (" + error + "): writing " +
+                    (device.folder / "brightness").string() + " directly from now on");
     return IOResult::success;
   }
   if (error != lastBusError_) AppLog::app.error("logind SetBrightness failed: " + error);

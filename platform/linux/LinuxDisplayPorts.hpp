@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,11 +86,15 @@ class LinuxDisplayPorts final : public DisplayServices,
     std::string name;
     PropertyDictionary properties;
     std::optional<int> i2cBus;             // DDC channel entries
-    std::optional<BacklightDevice> backlight;  // built-in panel entries
+    // Built-in panel entries; on a channel entry, the ddcci driver's device that stands in for the bus.
+    std::optional<BacklightDevice> backlight;
   };
   const LinuxDisplay* find(DisplayID displayID);
   const Entry* entry(RegistryEntry handle) const;
   std::string location(const LinuxDisplay& display) const;
+  // Writes a fraction 0...1 of the device's range: through logind, else the
+  // device file where logind cannot and the file is writable.
+  std::int32_t writeBacklight(const BacklightDevice& device, double fraction);
 
   DisplayDirectory directory_;
   I2CDevice i2c_;
@@ -100,4 +105,5 @@ class LinuxDisplayPorts final : public DisplayServices,
   std::vector<Entry> entries_;
   std::string lastBusError_;
   bool writesSysfsDirectly_ = false;  // logind could not, the device file could
+  std::set<std::string> announcedMonitorDevices_;  // ddcci devices the log has named
 };

@@ -117,7 +117,8 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
   inputMonitors_ = std::make_unique<QtInputMonitors>(resumed);
   // A Qt window cannot float above the others here: our own overlay surface
   // shows the panel where the compositor has a layer shell, else the notification service.
-  overlayPanel_ = std::make_unique<OverlayHUDPanel>(*wayland_, mainLoop_);
+  overlayPanel_ = std::make_unique<OverlayHUDPanel>(
+      *wayland_, mainLoop_, [outputs = waylandOutputs_.get()](const wl_output* output) { return outputs->scale(output); });
   if (overlayPanel_->isOffered()) {
     AppLog::app.log("The heads-up panel floats on the compositor's overlay layer");
   } else {

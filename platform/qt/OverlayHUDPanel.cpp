@@ -5,7 +5,7 @@
 
 #include "services/ShortcutHUD.hpp"
 
-OverlayHUDPanel::OverlayHUDPanel(WaylandSession& session, MainLoop& loop)
+OverlayHUDPanel::OverlayHUDPanel(WaylandSession& session, MainLoop& loop, WaylandOverlay::OutputScale outputScale)
     : loop_(loop),
       overlay_(session, kNameSpace,
                WaylandOverlay::Placement{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
@@ -15,10 +15,11 @@ OverlayHUDPanel::OverlayHUDPanel(WaylandSession& session, MainLoop& loop)
                  QImage image(pixels, w, h, stride, QImage::Format_ARGB32_Premultiplied);
                  QPainter painter(&image);
                  painter.setOpacity(alpha_);
-                 // A compositor asking for another size gets the picture scaled into it.
+                 // The buffer has the output's pixel density, or the compositor asked for another size.
                  painter.scale(w / width, h / height);
                  paint(painter);
-               }) {}
+               },
+               std::move(outputScale)) {}
 
 void OverlayHUDPanel::setAlpha(double alpha) {
   alpha_ = alpha;

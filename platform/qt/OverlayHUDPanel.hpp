@@ -14,7 +14,8 @@ class OverlayHUDPanel final : public PaintedHUDPanel {
  public:
   static constexpr const char* kNameSpace = "dimmora-hud";
 
-  OverlayHUDPanel(WaylandSession& session, MainLoop& loop);
+  // `outputScale` tells an output's scale, so the panel is sharp on dense screens.
+  OverlayHUDPanel(WaylandSession& session, MainLoop& loop, WaylandOverlay::OutputScale outputScale);
 
   // False where the compositor has no layer shell: another panel must stand in.
   bool isOffered() const { return overlay_.isOffered(); }

@@ -2,6 +2,8 @@
 
 #include <wayland-client.h>
 
+#include <algorithm>
+
 #include "platform/wayland/WaylandSession.hpp"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
@@ -12,6 +14,7 @@ struct WaylandOutputs::Output {
   zxdg_output_v1* xdgOutput = nullptr;
   std::string name;
   bool done = false;  // the first complete set of properties arrived
+  int scale = 1;      // device pixels per surface unit
 
   DisplayID id() const { return displayIDForName(name); }
   bool isListed() const { return done && !name.empty(); }
@@ -39,7 +42,7 @@ const wl_output_listener outputListener = {
           output->done = true;
           if (output->isListed()) output->owner->changed.emit();
         },
-    .scale = [](void*, wl_output*, std::int32_t) {},
+    .scale = [](void* data, wl_output*, std::int32_t scale) { static_cast<Output*>(data)->scale = std::max(1, scale); },
     .name = [](void* data, wl_output*, const char* name) { static_cast<Output*>(data)->setName(name); },
     .description = [](void*, wl_output*, const char*) {},
 };
@@ -150,4 +153,10 @@ std::optional<std::string> WaylandOutputs::name(DisplayID displayID) const {
   for (const auto& output : outputs_)
     if (output->isListed() && output->id() == displayID) return output->name;
   return std::nullopt;
+}
+
+int WaylandOutputs::scale(const wl_output* output) const {
+  for (const auto& o : outputs_)
+    if (o->output == output) return o->scale;
+  return 1;
 }

@@ -30,6 +30,8 @@ class WaylandOutputs {
   std::vector<RandrOutput> outputs() const;
   wl_output* output(DisplayID displayID) const;
   std::optional<std::string> name(DisplayID displayID) const;
+  // The output's scale (1 when unknown), for surfaces drawn at its pixel density.
+  int scale(const wl_output* output) const;
 
   // The display ID of a named output: the same connector keeps the same ID
   // across reconnections and restarts, as the settings expect.

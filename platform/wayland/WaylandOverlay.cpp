@@ -60,8 +60,13 @@ std::unique_ptr<Buffer> makeBuffer(wl_shm* shm, int width, int height, std::stri
 }
 }  // namespace
 
-WaylandOverlay::WaylandOverlay(WaylandSession& session, std::string nameSpace, Placement placement, Painter painter)
-    : session_(session), nameSpace_(std::move(nameSpace)), placement_(placement), painter_(std::move(painter)) {
+WaylandOverlay::WaylandOverlay(WaylandSession& session, std::string nameSpace, Placement placement, Painter painter,
+                               OutputScale outputScale)
+    : session_(session),
+      nameSpace_(std::move(nameSpace)),
+      placement_(placement),
+      painter_(std::move(painter)),
+      outputScale_(std::move(outputScale)) {
   if (const auto global = session_.global(wl_compositor_interface.name))
     compositor_ = static_cast<wl_compositor*>(session_.bind(*global, &wl_compositor_interface, kCompositorVersion));
   if (const auto global = session_.global(wl_shm_interface.name))
@@ -120,7 +125,12 @@ void WaylandOverlay::createSurface() {
             static_cast<WaylandOverlay*>(data)->destroySurface();
           },
   };
+  static const wl_surface_listener surfaceListener = {
+      .enter = [](void* data, wl_surface*, wl_output* output) { static_cast<WaylandOverlay*>(data)->entered(output); },
+      .leave = [](void*, wl_surface*, wl_output*) {},
+  };
   surface_ = wl_compositor_create_surface(compositor_);
+  wl_surface_add_listener(surface_, &surfaceListener, this);
   // Nothing here takes a click: an empty input region passes them to what is below.
   wl_region* none = wl_compositor_create_region(compositor_);
   wl_surface_set_input_region(surface_, none);
@@ -164,12 +174,21 @@ void WaylandOverlay::configure(std::uint32_t serial, std::uint32_t width, std::u
   paint();
 }
 
+void WaylandOverlay::entered(const wl_output* output) {
+  const int scale = outputScale_ ? std::max(1, outputScale_(output)) : 1;
+  if (scale == scale_) return;
+  scale_ = scale;
+  buffers_.clear();
+  dirty_ = true;
+  paint();
+}
+
 Buffer* WaylandOverlay::freeBuffer() {
   for (auto& buffer : buffers_)
     if (!buffer->busy) return buffer.get();
   if (buffers_.size() >= 2) return nullptr;
   std::string error;
-  auto buffer = makeBuffer(shm_, static_cast<int>(width_), static_cast<int>(height_), error);
+  auto buffer = makeBuffer(shm_, static_cast<int>(width_) * scale_, static_cast<int>(height_) * scale_, error);
   if (!buffer) {
     AppLog::app.error("Cannot draw the overlay: no shared memory (" + error + ")");
     return nullptr;
@@ -197,6 +216,7 @@ void WaylandOverlay::paint() {
   if (!buffer) return;  // both are on screen: painted again when one comes back
   std::memset(buffer->pixels, 0, buffer->bytes);
   painter_(static_cast<std::uint8_t*>(buffer->pixels), buffer->width, buffer->height, buffer->stride);
+  wl_surface_set_buffer_scale(surface_, scale_);
   wl_surface_attach(surface_, buffer->buffer, 0, 0);
   if (wl_surface_get_version(surface_) >= WL_SURFACE_DAMAGE_BUFFER_SINCE_VERSION)
     wl_surface_damage_buffer(surface_, 0, 0, buffer->width, buffer->height);

@@ -12,6 +12,7 @@ class WaylandSession;
 struct wl_buffer;
 struct wl_callback;
 struct wl_compositor;
+struct wl_output;
 struct wl_shm;
 struct wl_surface;
 struct zwlr_layer_shell_v1;
@@ -24,7 +25,8 @@ struct zwlr_layer_surface_v1;
 // across it. The compositor keeps it out of panels' reserved zones.
 //
 // Each show makes a fresh layer surface and each hide destroys it, which is
-// the one unmapping every compositor version handles alike.
+// the one unmapping every compositor version handles alike. On an output of
+// scale 2 or more it is drawn at the output's pixel density, not magnified.
 class WaylandOverlay {
  public:
   struct Placement {
@@ -34,10 +36,13 @@ class WaylandOverlay {
   };
   // Paints the whole surface: premultiplied ARGB, native byte order, rows `stride` bytes apart.
   using Painter = std::function<void(std::uint8_t* pixels, int width, int height, int stride)>;
+  // The scale of an output the surface entered.
+  using OutputScale = std::function<int(const wl_output*)>;
 
   static constexpr std::uint32_t kLayerShellVersion = 4;
 
-  WaylandOverlay(WaylandSession& session, std::string nameSpace, Placement placement, Painter painter);
+  WaylandOverlay(WaylandSession& session, std::string nameSpace, Placement placement, Painter painter,
+                 OutputScale outputScale);
   ~WaylandOverlay();
   WaylandOverlay(const WaylandOverlay&) = delete;
   WaylandOverlay& operator=(const WaylandOverlay&) = delete;
@@ -63,6 +68,7 @@ class WaylandOverlay {
   void createSurface();
   void destroySurface();
   void configure(std::uint32_t serial, std::uint32_t width, std::uint32_t height);
+  void entered(const wl_output* output);
   void paint();
   Buffer* freeBuffer();
   void released(Buffer& buffer);
@@ -71,6 +77,7 @@ class WaylandOverlay {
   std::string nameSpace_;
   Placement placement_;
   Painter painter_;
+  OutputScale outputScale_;
   wl_compositor* compositor_ = nullptr;
   wl_shm* shm_ = nullptr;
   zwlr_layer_shell_v1* layerShell_ = nullptr;
@@ -81,6 +88,7 @@ class WaylandOverlay {
   bool presented_ = false;
   std::uint32_t width_ = 0;
   std::uint32_t height_ = 0;
+  int scale_ = 1;  // of the output the surface is on, as far as the compositor said
   // Two, so a new frame need not wait for the compositor to let go of the last one.
   std::vector<std::unique_ptr<Buffer>> buffers_;
 };

@@ -4,7 +4,8 @@
 // nothing, but writes every layer surface's frame to a file beside its socket.
 // Commands on standard input, one per line: "idle" and "resume" send those
 // events to every idle notification, "fail" sends `failed` to the held gamma
-// control, "plug NAME" and "unplug NAME" add and remove an output.
+// control, "plug NAME [SCALE]" and "unplug NAME" add and remove an output,
+// "place NAME" puts the layer surfaces mapped from then on on that output.
 // Standard output reports what clients did, one line each.
 #include <poll.h>
 #include <unistd.h>
@@ -29,7 +30,15 @@ struct State {
   wl_display* display = nullptr;
   std::vector<wl_resource*> notifications;
   wl_resource* gammaControl = nullptr;  // the one client holding the output's tables
-  std::map<std::string, wl_global*> outputs;  // by connector name
+  // By connector name. Entries stay when unplugged: clients' objects still point at them.
+  struct Output {
+    std::string name;
+    int scale = 1;
+    wl_global* global = nullptr;
+    std::vector<wl_resource*> resources;
+  };
+  std::map<std::string, Output> outputs;
+  std::string placeOn = "DP-7";  // where layer surfaces go
   std::string folder;  // where frames are written
   int frames = 0;
   bool quit = false;
@@ -60,12 +69,16 @@ void bindSeat(wl_client* client, void*, std::uint32_t version, std::uint32_t id)
 const struct wl_output_interface outputImplementation = {.release = destroyResource};
 
 void bindOutput(wl_client* client, void* data, std::uint32_t version, std::uint32_t id) {
-  const auto* name = static_cast<const std::string*>(data);
+  auto* info = static_cast<State::Output*>(data);
   wl_resource* output = wl_resource_create(client, &wl_output_interface, static_cast<int>(version), id);
-  wl_resource_set_implementation(output, &outputImplementation, nullptr, nullptr);
+  wl_resource_set_implementation(output, &outputImplementation, info, [](wl_resource* resource) {
+    std::erase(static_cast<State::Output*>(wl_resource_get_user_data(resource))->resources, resource);
+  });
+  info->resources.push_back(output);
   wl_output_send_geometry(output, 0, 0, 600, 340, WL_OUTPUT_SUBPIXEL_UNKNOWN, "DIM", "Test", WL_OUTPUT_TRANSFORM_NORMAL);
   wl_output_send_mode(output, WL_OUTPUT_MODE_CURRENT, 1920, 1080, 60000);
-  if (version >= WL_OUTPUT_NAME_SINCE_VERSION) wl_output_send_name(output, name->c_str());
+  if (version >= WL_OUTPUT_SCALE_SINCE_VERSION) wl_output_send_scale(output, info->scale);
+  if (version >= WL_OUTPUT_NAME_SINCE_VERSION) wl_output_send_name(output, info->name.c_str());
   if (version >= WL_OUTPUT_DONE_SINCE_VERSION) wl_output_send_done(output);
 }
 
@@ -150,6 +163,7 @@ struct Surface {
   wl_resource* pendingBuffer = nullptr;
   bool attached = false;  // an attach (maybe of null) is pending
   int inputRectangles = -1;  // -1: the whole surface takes input
+  int bufferScale = 1;
   LayerSurface* layer = nullptr;
 };
 
@@ -217,6 +231,12 @@ void commitLayer(LayerSurface& layer, Surface& surface) {
   }
   wl_shm_buffer* buffer = wl_shm_buffer_get(bufferResource);
   if (!buffer) return;
+  if (!layer.mapped) {
+    // Placed on an output: the client learns which, as it would from any compositor.
+    for (wl_resource* output : state.outputs[state.placeOn].resources)
+      if (wl_resource_get_client(output) == wl_resource_get_client(surface.resource))
+        wl_surface_send_enter(surface.resource, output);
+  }
   layer.mapped = true;
   const std::string input = surface.inputRectangles < 0   ? "whole"
                             : surface.inputRectangles == 0 ? "empty"
@@ -226,7 +246,8 @@ void commitLayer(LayerSurface& layer, Surface& surface) {
          " anchor=" + std::to_string(layer.anchor) + " margin=" + std::to_string(layer.margin[0]) + "," +
          std::to_string(layer.margin[1]) + "," + std::to_string(layer.margin[2]) + "," +
          std::to_string(layer.margin[3]) + " zone=" + std::to_string(layer.zone) +
-         " keyboard=" + std::to_string(layer.keyboard) + " input=" + input + " scope=" + layer.scope +
+         " keyboard=" + std::to_string(layer.keyboard) + " input=" + input + " scale=" +
+         std::to_string(surface.bufferScale) + " scope=" + layer.scope +
          " file=" + saveFrame(buffer));
   // Read at once: the client may draw into it again.
   wl_buffer_send_release(bufferResource);
@@ -259,7 +280,8 @@ const struct wl_surface_interface surfaceImplementation = {
           if (surface->layer) commitLayer(*surface->layer, *surface);
         },
     .set_buffer_transform = [](wl_client*, wl_resource*, std::int32_t) {},
-    .set_buffer_scale = [](wl_client*, wl_resource*, std::int32_t) {},
+    .set_buffer_scale = [](wl_client*, wl_resource* resource,
+                           std::int32_t scale) { static_cast<Surface*>(wl_resource_get_user_data(resource))->bufferScale = scale; },
     .damage_buffer = [](wl_client*, wl_resource*, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {},
     .offset = [](wl_client*, wl_resource*, std::int32_t, std::int32_t) {},
 };
@@ -338,11 +360,14 @@ void bindLayerShell(wl_client* client, void*, std::uint32_t version, std::uint32
   wl_resource_set_implementation(shell, &layerShellImplementation, nullptr, nullptr);
 }
 
-void plug(const std::string& name) {
-  if (state.outputs.contains(name)) return;
-  // The map's key outlives the global, which reads it when clients bind.
-  const auto it = state.outputs.emplace(name, nullptr).first;
-  it->second = wl_global_create(state.display, &wl_output_interface, 4, const_cast<std::string*>(&it->first), bindOutput);
+// "NAME" or "NAME SCALE".
+void plug(const std::string& spec) {
+  const auto space = spec.find(' ');
+  State::Output& output = state.outputs[spec.substr(0, space)];
+  if (output.global) return;
+  output.name = spec.substr(0, space);
+  if (space != std::string::npos) output.scale = std::stoi(spec.substr(space + 1));
+  output.global = wl_global_create(state.display, &wl_output_interface, 4, &output, bindOutput);
 }
 
 void command(const std::string& line) {
@@ -359,10 +384,12 @@ void command(const std::string& line) {
   } else if (line.rfind("plug ", 0) == 0) {
     plug(line.substr(5));
   } else if (line.rfind("unplug ", 0) == 0) {
-    if (const auto it = state.outputs.find(line.substr(7)); it != state.outputs.end()) {
-      wl_global_destroy(it->second);
-      state.outputs.erase(it);
+    if (const auto it = state.outputs.find(line.substr(7)); it != state.outputs.end() && it->second.global) {
+      wl_global_destroy(it->second.global);
+      it->second.global = nullptr;
     }
+  } else if (line.rfind("place ", 0) == 0) {
+    state.placeOn = line.substr(6);
   } else if (line == "quit") {
     state.quit = true;
   }

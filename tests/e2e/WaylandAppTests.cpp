@@ -118,6 +118,8 @@ TEST_F(WaylandApp, UnderGnomeIdleTimeAndInputComeFromMutter) {
                             "org.gnome.Mutter.IdleMonitor.ResetIdletime >/dev/null 2>&1";
   neverDimsWhileInputGoesOnAndComesBackOnInput(app, [&] { run(reset); }, "Mutter");
   EXPECT_NE(log().find("Idle time from GNOME's org.gnome.Mutter.IdleMonitor"), std::string::npos);
+  EXPECT_NE(log().find("The compositor has no layer shell: the heads-up panel is a desktop notification"),
+            std::string::npos);
 }
 
 TEST(WaylandAppOnOwnCompositor, DimsThroughTheGammaControlAndAResumeRestoresIt) {
@@ -237,6 +239,10 @@ TEST_F(WaylandAppOnBus, TheWindowOpensAsAFramelessTopLevelThatFitsTheOutput) {
   ASSERT_TRUE(call("ShowWindow"));
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(find(), 1);
+  EXPECT_TRUE(window["focused"]) << "it takes the keyboard, as a window opened on purpose should";
+  // Without a title bar, Escape is how the keyboard closes it.
+  run("WAYLAND_DISPLAY='" + sway + "' wtype -k Escape 2>&1");
+  EXPECT_TRUE(waitFor([&] { return find() == 0; }, 3s)) << "Escape did not close the window";
   EXPECT_EQ(app->stop(SIGTERM), 0);
 }
 

@@ -62,6 +62,37 @@ TEST(Edid, StableKeyIsAUuidThatFollowsTheMonitor) {
   EXPECT_NE(edidStableKey(a, "DP-1"), edidStableKey(a, "DP-2"));
 }
 
+TEST(Edid, AUnitSerialKeysTheMonitorAloneAndItsAbsenceAddsThePort) {
+  const auto serialOf = [](std::uint32_t serial, const std::string& text = {}) {
+    return parseEdid(makeEdid("DEL", 1, serial, "DELL", text))->hasUnitSerial();
+  };
+  EXPECT_TRUE(serialOf(0x2A4B19));
+  EXPECT_TRUE(serialOf(0, "CN0F2K7"));
+  EXPECT_TRUE(serialOf(0x01010101, "CN0F2K7"));  // the descriptor tells units apart where the number cannot
+  for (std::uint32_t filler : {0u, 1u, 0x01010101u, 0xFFFFFFFFu}) EXPECT_FALSE(serialOf(filler)) << filler;
+  EXPECT_FALSE(serialOf(0, "000000"));
+
+  // With serials: the port does not matter, the serial tells twins apart.
+  const auto first = *parseEdid(makeEdid("DEL", 1, 1001, "DELL"));
+  const auto second = *parseEdid(makeEdid("DEL", 1, 1002, "DELL"));
+  EXPECT_EQ(displayStableKey(first, "DP-1"), displayStableKey(first, "HDMI-A-2"));
+  EXPECT_EQ(displayStableKey(first, "DP-1"), edidStableKey(first.baseBlock));  // what a lone monitor always had
+  EXPECT_NE(displayStableKey(first, "DP-1"), displayStableKey(second, "DP-1"));
+  // Without: the port tells twins apart.
+  const auto plain = *parseEdid(makeEdid("DEL", 1, 0x01010101, "DELL"));
+  EXPECT_NE(displayStableKey(plain, "DP-1"), displayStableKey(plain, "DP-2"));
+  EXPECT_EQ(displayStableKey(plain, "DP-1"), displayStableKey(plain, "DP-1"));
+
+  // Former keys: output-name key, then the EDID alone, never the current one, never twice.
+  const auto current = displayStableKey(plain, "HDMI-A-1");
+  EXPECT_EQ(formerStableKeys(plain, "HDMI-1", current),
+            (std::vector<std::string>{edidStableKey(plain.baseBlock, "HDMI-1"), edidStableKey(plain.baseBlock)}));
+  EXPECT_EQ(formerStableKeys(plain, "HDMI-A-1", current),
+            (std::vector<std::string>{edidStableKey(plain.baseBlock)}));
+  EXPECT_EQ(formerStableKeys(first, "DP-1", displayStableKey(first, "DP-1")),
+            (std::vector<std::string>{edidStableKey(first.baseBlock, "DP-1")}));
+}
+
 // A fake /sys/class/drm with the three ways a connector finds its DDC bus.
 class FakeDrm : public ::testing::Test {
  protected:
@@ -88,6 +119,21 @@ class FakeDrm : public ::testing::Test {
       if (c.name == name) return &c;
     return nullptr;
   }
+  // The X server's outputs, which the test edits between refreshes.
+  std::vector<RandrOutput> outputs;
+  DisplayDirectory directory() {
+    return DisplayDirectory([this] { return outputs; }, scanner(), Backlight(tree.path("sys")));
+  }
+  static std::optional<int> busOf(const std::vector<LinuxDisplay>& list, const std::string& outputName) {
+    for (const auto& d : list)
+      if (d.outputName == outputName) return d.i2cBus;
+    ADD_FAILURE() << outputName << " is not listed";
+    return std::nullopt;
+  }
+  void adapter(int bus, const std::string& name) {
+    tree.write("dev/i2c-" + std::to_string(bus), "");
+    tree.write("sys/bus/i2c/devices/i2c-" + std::to_string(bus) + "/name", name + "\n");
+  }
 };
 
 TEST_F(FakeDrm, FindsBusesThroughAuxFolderDdcLinkAndEdidMatch) {
@@ -110,11 +156,22 @@ TEST_F(FakeDrm, FindsBusesThroughAuxFolderDdcLinkAndEdidMatch) {
   EXPECT_EQ(find(list, "DP-1")->transportType(), "DisplayPort");
   EXPECT_EQ(find(list, "HDMI-A-1")->i2cBus, 3);
   EXPECT_EQ(find(list, "HDMI-A-1")->transportType(), "HDMI");
-  EXPECT_EQ(find(list, "DVI-D-1")->i2cBus, 5);  // first free bus answering with its EDID
+  EXPECT_FALSE(find(list, "DVI-D-1")->i2cBus);  // sysfs does not say
   EXPECT_FALSE(find(list, "eDP-1")->i2cBus);
   EXPECT_TRUE(find(list, "eDP-1")->isBuiltIn());
   EXPECT_FALSE(find(list, "VGA-1")->connected);
   EXPECT_EQ(find(list, "DP-1")->edid, dellEdid);
+  EXPECT_TRUE(probed.empty());  // scanning alone never touches a bus
+
+  // Online, the DVI monitor's bus is the first free one answering with its EDID.
+  outputs = {{1, "DP-1", 9, true, dellEdid}, {2, "HDMI-1", 8, true, {}}, {3, "DVI-D-1", 7, true, {}},
+             {4, "eDP-1", 6, true, {}}};
+  auto displays = directory();
+  const auto& online = displays.refresh();
+  EXPECT_EQ(busOf(online, "DP-1"), 7);
+  EXPECT_EQ(busOf(online, "HDMI-1"), 3);
+  EXPECT_EQ(busOf(online, "DVI-D-1"), 5);
+  EXPECT_FALSE(busOf(online, "eDP-1"));  // a built-in panel has no DDC channel to find
   // Buses named by sysfs are never probed, and probing stops at the match.
   EXPECT_EQ(probed, (std::vector<int>{1, 5}));
 }
@@ -125,10 +182,49 @@ TEST_F(FakeDrm, IdenticalMonitorsGetDistinctBuses) {
   connector("DVI-I-3", dellEdid);
   for (int bus : {2, 4}) tree.write("dev/i2c-" + std::to_string(bus), "");
   busEdids = {{2, dellEdid}, {4, dellEdid}};
-  const auto list = scanner().scan();
-  EXPECT_EQ(find(list, "DVI-I-1")->i2cBus, 2);
-  EXPECT_EQ(find(list, "DVI-I-2")->i2cBus, 4);
-  EXPECT_FALSE(find(list, "DVI-I-3")->i2cBus);  // no third bus: no guess
+  outputs = {{1, "DVI-I-1", 9, true, dellEdid}, {2, "DVI-I-2", 8, true, dellEdid}, {3, "DVI-I-3", 7, true, dellEdid}};
+  auto displays = directory();
+  const auto& list = displays.refresh();
+  EXPECT_EQ(busOf(list, "DVI-I-1"), 2);
+  EXPECT_EQ(busOf(list, "DVI-I-2"), 4);
+  EXPECT_FALSE(busOf(list, "DVI-I-3"));  // no third bus: no guess
+  EXPECT_EQ(probed, (std::vector<int>{2, 4}));  // each bus read once
+}
+
+TEST_F(FakeDrm, WithoutKernelConnectorsBusesAreFoundByEdidOncePerDisplayChange) {
+  // A driver without kernel mode setting: no connectors, 0-numbered outputs,
+  // and the buses its own module registers next to the mainboard's.
+  tree.folder("sys/class/drm/card0");
+  adapter(0, "SMBus I801 adapter at efa0");
+  adapter(1, "Synopsys DesignWare I2C adapter");
+  for (int bus : {2, 3, 4}) adapter(bus, "NVIDIA i2c adapter " + std::to_string(bus) + " at 1:00.0");
+  tree.write("dev/i2c-5", "");  // no name in sysfs: worth a look
+  busEdids = {{0, dellEdid}, {1, lgEdid}, {3, lgEdid}, {5, dellEdid}};
+  outputs = {{1, "DP-0", 9, true, dellEdid}, {2, "DP-2", 8, true, lgEdid}, {3, "DP-4", 0, false, {}}};
+  auto displays = directory();
+  const auto& list = displays.refresh();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_FALSE(list[0].connector);
+  EXPECT_EQ(busOf(list, "DP-0"), 5);
+  EXPECT_EQ(busOf(list, "DP-2"), 3);
+  // Mainboard adapters are never read (their 0x50 is a memory module's), and
+  // no bus twice, though the first monitor looked at every bus before its own.
+  EXPECT_EQ(probed, (std::vector<int>{2, 3, 4, 5}));
+  EXPECT_EQ(displays.scanner().probeCount(), 4);
+
+  // Refreshing without a change reads no bus again.
+  displays.refresh();
+  displays.refresh();
+  EXPECT_EQ(probed.size(), 4u);
+  EXPECT_EQ(busOf(displays.displays(), "DP-0"), 5);
+
+  // The monitors swap ports: the outputs now show the other EDIDs, so the buses are read again.
+  busEdids = {{3, dellEdid}, {5, lgEdid}};
+  outputs = {{1, "DP-0", 9, true, lgEdid}, {2, "DP-2", 8, true, dellEdid}};
+  displays.refresh();
+  EXPECT_EQ(busOf(displays.displays(), "DP-0"), 5);
+  EXPECT_EQ(busOf(displays.displays(), "DP-2"), 3);
+  EXPECT_GT(probed.size(), 4u);
 }
 
 TEST_F(FakeDrm, MissingTreeGivesNoConnectors) {
@@ -197,7 +293,9 @@ TEST(DisplayDirectory, JoinsOutputsToConnectorsByEdidThenName) {
   EXPECT_TRUE(list[2].isBuiltIn);
   EXPECT_FALSE(list[2].edid);
   EXPECT_FALSE(list[2].stableKey);
-  EXPECT_EQ(list[0].stableKey, edidStableKey(dell));
+  // No serial in this EDID: the kernel's connector name is part of the key.
+  EXPECT_EQ(list[0].stableKey, edidStableKey(dell, "DP-1"));
+  EXPECT_EQ(list[1].stableKey, edidStableKey(lg, "HDMI-A-1"));
 }
 
 TEST(DisplayDirectory, TwinMonitorsKeepApartAndGarbledEdidIsLogged) {
@@ -218,6 +316,54 @@ TEST(DisplayDirectory, TwinMonitorsKeepApartAndGarbledEdidIsLogged) {
   EXPECT_TRUE(log->contains("Ignoring the EDID of HDMI-1 (bad checksum): the display has no identity"));
 }
 
+TEST(DisplayDirectory, ATwinKeepsItsKeyWhenTheOtherIsUnplugged) {
+  // Identical monitors without a serial, and identical ones whose serials differ.
+  for (const auto& [left, right] : {std::pair{makeEdid("DEL", 1, 0, "DELL"), makeEdid("DEL", 1, 0, "DELL")},
+                                    std::pair{makeEdid("AOC", 7, 5501, "AOC"), makeEdid("AOC", 7, 5502, "AOC")}}) {
+    const DrmConnector dp{"DP-1", "/c/DP-1", true, left, 4};
+    const DrmConnector hdmi{"HDMI-A-1", "/c/HDMI-A-1", true, right, 5};
+    const auto both =
+        DisplayDirectory::join({{1, "DP-1", 9, true, left}, {2, "HDMI-1", 8, true, right}}, {dp, hdmi}, nullptr);
+    ASSERT_EQ(both.size(), 2u);
+    ASSERT_TRUE(both[0].stableKey && both[1].stableKey);
+    EXPECT_NE(*both[0].stableKey, *both[1].stableKey);
+
+    DrmConnector unplugged = hdmi;
+    unplugged.connected = false;
+    unplugged.edid.clear();
+    const auto alone = DisplayDirectory::join({{1, "DP-1", 9, true, left}, {2, "HDMI-1", 0, false, {}}},
+                                              {dp, unplugged}, nullptr);
+    ASSERT_EQ(alone.size(), 1u);
+    EXPECT_EQ(alone[0].stableKey, both[0].stableKey);
+    // The other one alone keeps its key too.
+    const auto moved = DisplayDirectory::join({{2, "HDMI-1", 8, true, right}}, {hdmi}, nullptr);
+    EXPECT_EQ(moved[0].stableKey, both[1].stableKey);
+  }
+}
+
+TEST(DisplayDirectory, X11AndWaylandSessionsGiveTheSameKeys) {
+  const auto twin = makeEdid("DEL", 1, 0, "DELL");
+  const auto serial = makeEdid("GSM", 2, 7788, "LG");
+  const std::vector<DrmConnector> connectors{{"DP-1", "/c/DP-1", true, twin, 4},
+                                             {"HDMI-A-1", "/c/HDMI-A-1", true, twin, 5},
+                                             {"DP-2", "/c/DP-2", true, serial, 6}};
+  // The X server names HDMI-A-1 "HDMI-1" and carries EDIDs; a compositor names
+  // outputs after the kernel's connectors and the EDID comes from sysfs.
+  const auto x11 = DisplayDirectory::join(
+      {{1, "DP-1", 9, true, twin}, {2, "HDMI-1", 8, true, twin}, {3, "DP-2", 7, true, serial}}, connectors, nullptr);
+  const auto wayland = DisplayDirectory::join(
+      {{11, "DP-1", 31, true, {}}, {12, "HDMI-A-1", 32, true, {}}, {13, "DP-2", 33, true, {}}}, connectors, nullptr);
+  ASSERT_EQ(x11.size(), 3u);
+  ASSERT_EQ(wayland.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    ASSERT_TRUE(x11[i].stableKey) << i;
+    EXPECT_EQ(x11[i].stableKey, wayland[i].stableKey) << i;
+  }
+  // Each session's former keys name what that session stored before.
+  EXPECT_EQ(x11[1].formerKeys.front(), edidStableKey(twin, "HDMI-1"));
+  EXPECT_EQ(wayland[1].formerKeys, (std::vector<std::string>{edidStableKey(twin)}));
+}
+
 TEST(DisplayDirectory, OutputAndConnectorNamesMatchAcrossDrivers) {
   EXPECT_TRUE(outputMatchesConnector("HDMI-1", "HDMI-A-1"));
   EXPECT_TRUE(outputMatchesConnector("DisplayPort-0", "DP-0"));
@@ -232,8 +378,8 @@ TEST(I2CDevice, ErrorsBecomeResultCodesAndPermissionIsExplainedOnce) {
   tree.write("dev/i2c-2", "not a device");
   I2CDevice device(tree.path("dev"));
   const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
-  EXPECT_EQ(device.write(1, 0x37, 0x51, packet), IOResult::noDevice);
-  EXPECT_EQ(device.write(2, 0x37, 0x51, packet), IOResult::unsupported);
+  EXPECT_EQ(device.open(1, 0x37)->write(0x51, packet), IOResult::noDevice);
+  EXPECT_EQ(device.open(2, 0x37)->write(0x51, packet), IOResult::unsupported);
   std::uint8_t reply[12] = {};
   EXPECT_EQ(device.read(2, 0x37, reply), IOResult::unsupported);
   EXPECT_FALSE(device.readEdid(2));
@@ -281,6 +427,22 @@ TEST(Backlight, AFewStepsNeverRoundALitPanelToOff) {
   EXPECT_EQ(Backlight::rawLevel(0.004, 1920), 8u);
 }
 
+TEST(I2CDevice, ATransactionKeepsOtherToolsOffTheBusUntilItEnds) {
+  TempTree tree;
+  const auto device = tree.write("dev/i2c-3", "");
+  I2CDevice i2c(tree.path("dev"));
+  const auto lockable = [&] { return run("flock -n " + device.string() + " true && echo free") == "free\n"; };
+  ASSERT_TRUE(lockable());
+  {
+    // A request and its reply, 40 ms apart: the lock spans both.
+    const auto transfer = i2c.open(3, 0x37);
+    EXPECT_FALSE(lockable());  // another DDC/CI tool finds the bus taken
+    std::uint8_t reply[12] = {};
+    EXPECT_EQ(i2c.read(3, 0x37, reply), IOResult::busy);  // as does any transfer outside the transaction
+  }
+  EXPECT_TRUE(lockable());
+}
+
 TEST(I2CDevice, ABusAnotherProgramHoldsIsReportedBusyAtOnce) {
   TempTree tree;
   const auto device = tree.write("dev/i2c-3", "");
@@ -291,14 +453,14 @@ TEST(I2CDevice, ABusAnotherProgramHoldsIsReportedBusyAtOnce) {
   const std::string pid = run(holder);
   for (int i = 0; i < 100 && run("flock -n " + device.string() + " true && echo free") == "free\n"; ++i) usleep(10'000);
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(i2c.write(3, 0x37, 0x51, packet), IOResult::busy);
+  EXPECT_EQ(i2c.open(3, 0x37)->write(0x51, packet), IOResult::busy);
   std::uint8_t reply[12] = {};
   EXPECT_EQ(i2c.read(3, 0x37, reply), IOResult::busy);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));  // never waited for
   run("kill " + pid);
   for (int i = 0; i < 300 && run("flock -n " + device.string() + " true && echo free") != "free\n"; ++i) usleep(10'000);
   // Free again: the transfer goes on to the device (a plain file here, which is no I2C adapter).
-  EXPECT_EQ(i2c.write(3, 0x37, 0x51, packet), IOResult::unsupported);
+  EXPECT_EQ(i2c.open(3, 0x37)->write(0x51, packet), IOResult::unsupported);
 }
 
 TEST(I2CDevice, MissingModuleAndKernelDriverAreExplainedOnce) {
@@ -308,12 +470,12 @@ TEST(I2CDevice, MissingModuleAndKernelDriverAreExplainedOnce) {
   tree.folder("dev");
   const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
   I2CDevice i2c(tree.path("dev"));
-  EXPECT_EQ(i2c.write(6, 0x37, 0x51, packet), IOResult::notAttached);  // no /dev/i2c-* at all
-  EXPECT_EQ(i2c.write(7, 0x37, 0x51, packet), IOResult::notAttached);
+  EXPECT_EQ(i2c.open(6, 0x37)->write(0x51, packet), IOResult::notAttached);  // no /dev/i2c-* at all
+  EXPECT_EQ(i2c.open(7, 0x37)->write(0x51, packet), IOResult::notAttached);
   EXPECT_TRUE(logMentions(*log, "modules-load.d"));
   EXPECT_EQ(log->entries.size(), 1u);
   tree.write("dev/i2c-2", "");
-  EXPECT_EQ(i2c.write(6, 0x37, 0x51, packet), IOResult::noDevice);  // the module is there; this bus is not
+  EXPECT_EQ(i2c.open(6, 0x37)->write(0x51, packet), IOResult::noDevice);  // the module is there; this bus is not
 
   EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-6"), IOResult::exclusiveAccess);
   EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-7"), IOResult::exclusiveAccess);

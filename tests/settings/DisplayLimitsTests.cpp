@@ -191,6 +191,58 @@ TEST_F(DisplayLimitsTest, sharedStableKeysDisableProfilesForThoseDisplaysOnly) {
   EXPECT_FALSE(savedConfig()->displayProfiles.contains("SAME"));
 }
 
+TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
+  auto& lone = machine.addExternalMonitor({.brightness = 60});
+  auto& twinA = machine.addExternalMonitor({.brightness = 60});
+  auto& twinB = machine.addExternalMonitor({.brightness = 60});
+  auto& known = machine.addExternalMonitor({.brightness = 60});
+  {
+    // What an earlier version stored: a lone monitor under its plain key, two
+    // identical ones under keys with their output names.
+    StepStore store;
+    store.reconcileDisplays({target(lone, "PLAIN"), target(twinA, "TWIN-HDMI-1"), target(twinB, "TWIN-HDMI-2"),
+                             target(known, "KNOWN")});
+    store.setDisplayMinimumPercent(30, lone.id());
+    store.setDisplayUsesFullGammaMode(true, lone.id());
+    store.setDisplayMaximumPercent(80, twinA.id());
+    store.setDisplayMaximumPercent(70, twinB.id());
+    store.selectedDisplayIDs = std::set<DisplayID>{lone.id()};
+  }
+  StepStore store;
+  const int writes = store.completedSaveCount();
+  auto moved = [&](const VirtualDisplay& display, std::string key, std::vector<std::string> former) {
+    auto t = target(display, std::move(key));
+    t.formerStableIDs = std::move(former);
+    return t;
+  };
+  // "KNOWN" already has a profile of its own: a former key never overwrites it.
+  store.reconcileDisplays({moved(lone, "NEW-LONE", {"OUTPUT-KEY", "PLAIN"}),
+                           moved(twinA, "NEW-A", {"TWIN-HDMI-1", "PLAIN"}),
+                           moved(twinB, "NEW-B", {"TWIN-HDMI-2", "PLAIN"}), moved(known, "KNOWN", {"PLAIN"})});
+  EXPECT_EQ(store.displayMinimumPercent(lone.id()), 30);
+  EXPECT_TRUE(store.displayFullGammaModes.get().at(lone.id()));
+  EXPECT_EQ(store.displayMaximumPercent(twinA.id()), 80);  // its own former key, not the shared plain one
+  EXPECT_EQ(store.displayMaximumPercent(twinB.id()), 70);
+  EXPECT_EQ(store.selectedDisplayIDs.get(), (std::set<DisplayID>{lone.id()}));
+  EXPECT_EQ(store.displayMaximumPercent(known.id()), 60);
+  EXPECT_TRUE(scope.traced("Display settings stored under PLAIN now belong to NEW-LONE"));
+
+  // Moved, not copied: the file holds each profile once, under the new keys.
+  const auto saved = savedConfig();
+  ASSERT_TRUE(saved);
+  std::set<std::string> keys;
+  for (const auto& entry : saved->displayProfiles) keys.insert(entry.first);
+  EXPECT_EQ(keys, (std::set<std::string>{"KNOWN", "NEW-A", "NEW-B", "NEW-LONE"}));
+  EXPECT_EQ(saved->displayProfiles.at("NEW-LONE").minimum, 30);
+  EXPECT_GT(store.completedSaveCount(), writes);
+
+  // Later a different monitor with the same former key finds nothing to adopt.
+  auto& stranger = machine.addExternalMonitor({.brightness = 45});
+  store.reconcileDisplays({moved(stranger, "STRANGER", {"PLAIN"})});
+  EXPECT_EQ(store.displayMaximumPercent(stranger.id()), 45);
+  EXPECT_TRUE(store.selectedDisplayIDs.get().contains(stranger.id()));
+}
+
 TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
   auto& monitor = machine.addExternalMonitor({.uuid = "MON-A", .brightness = 70});
   monitor.failReads();  // no i2c access yet

@@ -15,6 +15,7 @@
 #include "TestCompositorProcess.hpp"
 #include "platform/qt/OverlayHUDPanel.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
+#include "platform/wayland/WaylandOutputs.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/ShortcutHUD.hpp"
 
@@ -88,7 +89,9 @@ TEST_F(OverlayPanel, AClickThroughOverlayAtTheTopShowsTheLevelAndGoesAfterTheDel
   std::string error;
   auto session = WaylandSession::connect(compositor.socket(), error);
   ASSERT_TRUE(session) << error;
-  OverlayHUDPanel panel(*session, loop);
+  WaylandOutputs outputs(*session);
+  ASSERT_TRUE(session->roundtrip());
+  OverlayHUDPanel panel(*session, loop, [&](const wl_output* output) { return outputs.scale(output); });
   ASSERT_TRUE(panel.isOffered());
   ScopedSystemPorts ports(SystemPorts{.mainLoop = &loop, .hudPanel = &panel});
 
@@ -106,7 +109,7 @@ TEST_F(OverlayPanel, AClickThroughOverlayAtTheTopShowsTheLevelAndGoesAfterTheDel
   // Overlay layer (3), anchored to the top edge (1) only, so centred across
   // the output, 28 below its usable top; no keyboard, no input, no reserved zone.
   EXPECT_EQ(first.substr(0, first.find(" file=")),
-            "layer frame 240x86 layer=3 anchor=1 margin=28,0,0,0 zone=0 keyboard=0 input=empty scope=dimmora-hud");
+            "layer frame 240x86 layer=3 anchor=1 margin=28,0,0,0 zone=0 keyboard=0 input=empty scale=1 scope=dimmora-hud");
 
   QImage picture = frame(field(first, "file"), 240, 86);
   ASSERT_FALSE(picture.isNull());
@@ -138,10 +141,20 @@ TEST_F(OverlayPanel, AClickThroughOverlayAtTheTopShowsTheLevelAndGoesAfterTheDel
   EXPECT_FALSE(panel.isVisible());
   EXPECT_EQ(compositor.expect("layer ", session.get()), "layer unmapped");
 
-  // Shown again, it comes back as a new surface.
+  // Shown again, it comes back as a new surface; on a scale-2 output, at twice the pixels, same size.
+  compositor.send("plug DP-9 2");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return outputs.outputs().size() == 2; }, 2s));
+  compositor.send("place DP-9");
   ShortcutHUD::shared().show("Brightness", 10);
   EXPECT_EQ(compositor.expect("layer surface", session.get()), "layer surface dimmora-hud");
-  ASSERT_FALSE(compositor.expect("layer frame", session.get()).empty());
+  EXPECT_EQ(field(compositor.expect("layer frame", session.get()), "scale"), "1");
+  const std::string sharp = compositor.expect("layer frame", session.get());
+  EXPECT_EQ(sharp.substr(0, sharp.find(" layer=")), "layer frame 480x172") << "redrawn once it is on the dense output";
+  EXPECT_EQ(field(sharp, "scale"), "2");
+  picture = frame(field(sharp, "file"), 480, 172);
+  ASSERT_FALSE(picture.isNull());
+  EXPECT_TRUE(isAccent(picture.pixel(2 * barLeft + 36, 2 * barRow))) << "10% of the bar, in device pixels";
+  EXPECT_FALSE(isAccent(picture.pixel(2 * barLeft + 46, 2 * barRow)));
   EXPECT_TRUE(session->isAlive());
 }
 
@@ -151,7 +164,7 @@ TEST_F(OverlayPanel, UnderSwayTheOverlayIsDrawnAtTheTopCentreOfAnOutputAndRemove
   std::string error;
   auto session = WaylandSession::connect(sway, error);
   ASSERT_TRUE(session) << error;
-  OverlayHUDPanel panel(*session, loop);
+  OverlayHUDPanel panel(*session, loop, {});
   ASSERT_TRUE(panel.isOffered()) << "sway 1.7 offers the layer shell";
   ScopedSystemPorts ports(SystemPorts{.mainLoop = &loop, .hudPanel = &panel});
   TempTree tree;

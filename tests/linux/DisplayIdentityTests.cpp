@@ -1,0 +1,180 @@
+// The Linux binding's displays as the settings and the transport see them:
+// keys that survive unplugging and version changes, buses found without
+// kernel connectors, and monitors a kernel driver owns.
+#include <gtest/gtest.h>
+
+#include "LinuxTestSupport.hpp"
+#include "display/DDCBrightness/ControlStatusStore.hpp"
+#include "display/DDCBrightness/DDCBrightnessController.hpp"
+#include "display/DDCBrightness/DDCIO.hpp"
+#include "display/DisplayStore.hpp"
+#include "platform/linux/LinuxDisplayPorts.hpp"
+#include "platform/sim/SimEnvironment.hpp"
+#include "platform/sim/SimulatedMachineScope.hpp"
+#include "platform/sim/VirtualMainLoop.hpp"
+#include "services/L10n.hpp"
+#include "settings/StepStore.hpp"
+
+namespace {
+// A fake /sys and /dev, the X server's outputs as a list the test edits, and
+// the binding installed as the system's display ports.
+struct FakeMachine {
+  TempTree tree;
+  std::vector<RandrOutput> outputs;
+  std::map<int, std::vector<std::uint8_t>> busEdids;  // what each bus answers at 0x50
+  SimEnvironment environment;
+  VirtualMainLoop loop;
+  LinuxDisplayPorts binding{
+      DisplayDirectory([this] { return outputs; },
+                       DrmConnectors(tree.path("sys"), tree.path("dev"),
+                                     [this](int bus) -> std::optional<std::vector<std::uint8_t>> {
+                                       const auto found = busEdids.find(bus);
+                                       if (found == busEdids.end()) return std::nullopt;
+                                       return found->second;
+                                     }),
+                       Backlight(tree.path("sys"))),
+      I2CDevice(tree.path("dev")), nullptr};
+
+  FakeMachine() {
+    tree.folder("dev");
+    environment.applicationSupport = tree.path("config");
+    environment.home = tree.path("home");
+  }
+  SystemPorts ports() {
+    return SystemPorts{.mainLoop = &loop,
+                       .environment = &environment,
+                       .displays = &binding,
+                       .registry = &binding,
+                       .avServices = &binding,
+                       .panelBrightness = &binding,
+                       .blockingSleep = &binding};
+  }
+  void plug(const std::string& connector, const std::vector<std::uint8_t>& edid) const {
+    tree.write("sys/class/drm/card0-" + connector + "/status", edid.empty() ? "disconnected\n" : "connected\n");
+    tree.write("sys/class/drm/card0-" + connector + "/edid", edid);
+  }
+};
+}  // namespace
+
+TEST(DisplayIdentity, IdenticalMonitorsKeepTheirSettingsThroughNewKeysAndAnUnplug) {
+  FakeMachine machine;
+  SimulatedMachineScope scope(machine.ports());
+  const auto twin = makeEdid("DEL", 0x4321, 0, "DELL P2419H");  // no serial: only the port tells them apart
+  machine.plug("DP-1", twin);
+  machine.plug("HDMI-A-1", twin);
+  {
+    // An earlier version keyed twins by the X server's output name.
+    StepStore earlier;
+    earlier.reconcileDisplays({{0x51, "left", false, edidStableKey(twin, "DP-1")},
+                               {0x52, "right", false, edidStableKey(twin, "HDMI-1")}});
+    earlier.setDisplayMaximumPercent(80, 0x51);
+    earlier.setDisplayMaximumPercent(65, 0x52);
+    earlier.setDisplayUsesFullGammaMode(true, 0x52);
+  }
+  // A new X server gives the outputs new IDs: only the keys lead to the settings.
+  machine.outputs = {{0x61, "DP-1", 1, true, twin}, {0x62, "HDMI-1", 2, true, twin}};
+  StepStore store;
+  DisplayStore displays;
+  ASSERT_EQ(displays.displays.get().size(), 2u);
+  store.reconcileDisplays(displays.displays.get());
+  EXPECT_EQ(store.displayMaximumPercent(0x61), 80);  // same key as before: "DP-1" is the kernel's name too
+  EXPECT_EQ(store.displayMaximumPercent(0x62), 65);  // adopted from its former key
+  EXPECT_TRUE(store.displayFullGammaModes.get().at(0x62));
+  const auto rightKey = store.connectedDisplayKeys().at(0x62);
+  EXPECT_EQ(rightKey, edidStableKey(twin, "HDMI-A-1"));
+  EXPECT_FALSE(store.displayProfiles().contains(edidStableKey(twin, "HDMI-1")));
+
+  // The left twin is unplugged: the right one keeps its key and its settings.
+  machine.plug("DP-1", {});
+  machine.outputs = {{0x61, "DP-1", 0, false, {}}, {0x62, "HDMI-1", 2, true, twin}};
+  displays.refresh();
+  store.reconcileDisplays(displays.displays.get());
+  EXPECT_EQ(store.connectedDisplayKeys(), (std::map<DisplayID, std::string>{{0x62, rightKey}}));
+  EXPECT_EQ(store.displayMaximumPercent(0x62), 65);
+  EXPECT_TRUE(store.displayFullGammaModes.get().at(0x62));
+}
+
+TEST(DisplayIdentity, AMonitorWithoutAKernelConnectorIsDrivenOnTheBusAnsweringWithItsEdid) {
+  FakeMachine machine;
+  SimulatedMachineScope scope(machine.ports());
+  const auto dell = makeEdid("DEL", 0x4321, 4455, "DELL P2419H");
+  machine.tree.write("dev/i2c-1", "");
+  machine.tree.write("dev/i2c-4", "");
+  machine.busEdids = {{4, dell}};
+  machine.outputs = {{0x71, "DP-0", 1, true, dell}};
+  DisplayStore displays;
+  ASSERT_EQ(displays.displays.get().size(), 1u);
+  EXPECT_EQ(displays.displays.get()[0].name, "DELL P2419H (" + L10n::text("external_display_label") + "\u30FBDisplayPort)");
+  EXPECT_EQ(displays.displays.get()[0].stableID, edidStableKey(dell));
+
+  // The registry lists the output with its channel after it, as for a kernel connector.
+  const auto entries = machine.binding.allEntries();
+  ASSERT_TRUE(entries);
+  ASSERT_EQ(entries->size(), 2u);
+  EXPECT_EQ(machine.binding.path((*entries)[1]), LinuxDisplayPorts::outputLocation("DP-0") + "/i2c-4");
+  EXPECT_EQ(machine.binding.searchProperty((*entries)[1], "Location"), PropertyValue("External"));
+  // A write goes to /dev/i2c-4 (a plain file here, which refuses the chip address).
+  EXPECT_FALSE(DDCIO::setBrightness(0x71, 50));
+  EXPECT_TRUE(scope.traced("display 113: attempt 1 IOAVServiceWriteI2C result=0xe00002c7"));
+}
+
+TEST(DisplayIdentity, AMonitorTheKernelsDdcciDriverOwnsIsDrivenThroughItsBacklightDevice) {
+  FakeMachine machine;
+  SimulatedMachineScope scope(machine.ports());
+  ControlStatusStore::shared().clear();
+  const auto dell = makeEdid("DEL", 0x4321, 4455, "DELL P2419H");
+  const auto asus = makeEdid("AUS", 0x1234, 8899, "ASUS VG27");
+  machine.plug("DP-1", dell);
+  machine.tree.folder("sys/class/drm/card0-DP-1/i2c-7");
+  machine.plug("DP-2", asus);
+  machine.tree.folder("sys/class/drm/card0-DP-2/i2c-8");
+  machine.tree.write("dev/i2c-7", "");
+  machine.tree.write("dev/i2c-8", "");
+  // ddcci_backlight's device for bus 7: it counts to the monitor's own maximum, 80.
+  const std::string ddcci = "sys/devices/pci0000:00/0000:00:02.0/i2c-7/7-0037/ddcci7";
+  machine.tree.folder(ddcci);
+  machine.tree.write("sys/class/backlight/ddcci7/type", "raw\n");
+  machine.tree.write("sys/class/backlight/ddcci7/max_brightness", "80\n");
+  machine.tree.write("sys/class/backlight/ddcci7/brightness", "60\n");
+  machine.tree.write("sys/class/backlight/ddcci7/actual_brightness", "60\n");
+  machine.tree.link("../../../" + ddcci, "sys/class/backlight/ddcci7/device");
+  // The laptop's panel has only the firmware's device: the monitor's raw one is not its.
+  machine.tree.write("sys/class/drm/card0-eDP-1/status", "connected\n");
+  machine.tree.write("sys/class/backlight/acpi_video0/type", "firmware\n");
+  machine.tree.write("sys/class/backlight/acpi_video0/max_brightness", "15\n");
+  machine.tree.write("sys/class/backlight/acpi_video0/brightness", "15\n");
+  machine.outputs = {{0x81, "DP-1", 1, true, dell}, {0x82, "DP-2", 2, true, asus}, {0x83, "eDP-1", 3, true, {}}};
+  ScopedLogRecorder log;
+  ASSERT_TRUE(machine.binding.onlineDisplayList());
+  EXPECT_EQ(machine.binding.directory().display(0x83)->backlight->name, "acpi_video0");
+  EXPECT_TRUE(logMentions(*log, "The kernel's ddcci driver owns the bus of DP-1 (i2c-7): driving it through"));
+
+  EXPECT_EQ(DDCIO::currentBrightnessPercent(0x81), 75.0);  // 60 of 80
+  DDCBrightnessController controller;
+  controller.invalidateDisplayState();
+  controller.apply(50, {0x81, 0x82}, {{0x81, 100}, {0x82, 100}}, {{0x81, 0}, {0x82, 0}}, {}, 1);
+  machine.loop.advance(1);  // the write waits out the interval after the read
+  EXPECT_EQ(readTextFile(machine.tree.path("sys/class/backlight/ddcci7/brightness")), "41\n");  // 51 % (levels map onto 1...100) of 80
+  EXPECT_EQ(ControlStatusStore::shared().status(0x81), "control_hardware");
+  // The other monitor's bus is its own: its messages go to /dev/i2c-8 (a plain file here, which refuses them).
+  EXPECT_EQ(ControlStatusStore::shared().status(0x82), "control_failed");
+  EXPECT_FALSE(logMentions(*log, "ddcci driver holds"));
+
+  // A message that is not a brightness request is refused rather than guessed at.
+  const auto channel = machine.binding.entryFromPath(machine.tree.path("sys/class/drm/card0-DP-1").string() + "/i2c-7");
+  ASSERT_TRUE(channel);
+  const auto service = machine.binding.createWithService(*channel);
+  ASSERT_TRUE(service);
+  const std::uint8_t contrast[] = {0x84, 0x03, 0x12, 0x00, 0x32, 0x6E ^ 0x51 ^ 0x84 ^ 0x03 ^ 0x12 ^ 0x00 ^ 0x32};
+  EXPECT_EQ(machine.binding.writeI2C(*service, 0x37, 0x51, contrast, 6), IOResult::unsupported);
+  const std::uint8_t garbled[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x00};
+  EXPECT_EQ(machine.binding.writeI2C(*service, 0x37, 0x51, garbled, 6), IOResult::unsupported);
+  std::uint8_t reply[12] = {};
+  EXPECT_EQ(machine.binding.readI2C(*service, 0x37, 0x51, reply, 12), IOResult::notResponding);  // nothing asked
+  EXPECT_EQ(readTextFile(machine.tree.path("sys/class/backlight/ddcci7/brightness")), "41\n");
+
+  // The driver unloaded: the device goes, and the monitor is a plain bus again.
+  std::filesystem::remove_all(machine.tree.path("sys/class/backlight/ddcci7"));
+  ASSERT_TRUE(machine.binding.onlineDisplayList());
+  EXPECT_FALSE(machine.binding.directory().display(0x81)->backlight);
+}
