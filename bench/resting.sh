@@ -2,7 +2,9 @@
 # What the running program costs: CPU time, wake-ups, resident and
 # proportional memory, and X requests, at rest and during fades at 24 and
 # 60 frames per second, measured on the private Xorg of the tests, with
-# gammastep (a resident gamma daemon) measured at rest in the same run.
+# gammastep (a resident gamma daemon) measured at rest in the same run, and
+# the floor: what waking four times a second costs by itself (a bare poll
+# loop, and one 250 ms timer on Qt's event loop).
 #
 # Run by hand, after a build: bench/resting.sh [seconds per measurement]
 # (default 30). DIMMORA_BUILD_DIR picks the build folder (default build).
@@ -11,7 +13,10 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-30}
 settle=5  # after a start, before measuring: start-up work is not resting cost
 program=$top/${DIMMORA_BUILD_DIR:-build}/dimmora
-[ -x "$program" ] || { echo "resting.sh: build the program first ($program)" >&2; exit 1; }
+floor=$top/${DIMMORA_BUILD_DIR:-build}/bench/bench_wake_floor
+for built in "$program" "$floor"; do
+  [ -x "$built" ] || { echo "resting.sh: build the program and the benchmarks first ($built)" >&2; exit 1; }
+done
 for tool in xtrace python3; do
   command -v "$tool" >/dev/null || { echo "resting.sh: $tool is missing (scripts/setup installs it)" >&2; exit 1; }
 done
@@ -128,6 +133,14 @@ if command -v gammastep >/dev/null; then
   measure gammastep gammastep rest 0
   stop_traced
 fi
+
+# The wake-ups alone, with nothing else to do.
+start_traced floor-poll "$floor" poll
+measure floor-poll "poll loop" "floor" 0
+stop_traced
+start_traced floor-qt "$floor" qt
+measure floor-qt "Qt timer" "floor" 0
+stop_traced
 
 printf '%s\n' "${rows[@]}" | awk -F'|' '
   BEGIN {

@@ -28,7 +28,7 @@ void OverlayHUDPanel::setAlpha(double alpha) {
 
 void OverlayHUDPanel::changed() {
   if (!visible_ || repaint_.isActive()) return;
-  repaint_ = loop_.post([this] { overlay_.update(); });
+  repaint_ = loop_.post([this] { overlay_.show(); });
 }
 
 void OverlayHUDPanel::orderFrontRegardless() {

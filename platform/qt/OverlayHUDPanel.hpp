@@ -20,9 +20,11 @@ class OverlayHUDPanel final : public PaintedHUDPanel {
   // False where the compositor has no layer shell: another panel must stand in.
   bool isOffered() const { return overlay_.isOffered(); }
   WaylandOverlay& overlay() { return overlay_; }
+  const WaylandOverlay& overlay() const { return overlay_; }
 
   void build() override {}
-  bool isVisible() const override { return visible_; }
+  // Not once the compositor closed the surface, so the next show puts up a new one.
+  bool isVisible() const override { return visible_ && overlay_.isShown(); }
   // The compositor places the surface: the top margin is part of its anchoring.
   std::optional<Rect> screenVisibleFrame() const override { return std::nullopt; }
   void setOrigin(double, double) override {}

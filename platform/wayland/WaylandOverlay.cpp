@@ -100,12 +100,6 @@ void WaylandOverlay::show() {
   paint();
 }
 
-void WaylandOverlay::update() {
-  if (!surface_) return;
-  dirty_ = true;
-  paint();
-}
-
 void WaylandOverlay::hide() {
   destroySurface();
   // Buffers the compositor still holds are not drawn into again.

@@ -50,10 +50,9 @@ class WaylandOverlay {
   // The compositor offers a layer shell and shared memory.
   bool isOffered() const { return compositor_ && shm_ && layerShell_; }
 
-  // Puts the surface on screen (painted once the compositor has sized it) or repaints it.
+  // Puts the surface on screen (painted once the compositor has sized it) or
+  // repaints it with what the painter draws now.
   void show();
-  // Repaints a shown surface with what the painter draws now.
-  void update();
   void hide();
   bool isShown() const { return surface_ != nullptr; }
   // A painted frame is on screen.

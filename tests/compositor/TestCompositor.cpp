@@ -5,7 +5,8 @@
 // Commands on standard input, one per line: "idle" and "resume" send those
 // events to every idle notification, "fail" sends `failed` to the held gamma
 // control, "plug NAME [SCALE]" and "unplug NAME" add and remove an output,
-// "place NAME" puts the layer surfaces mapped from then on on that output.
+// "place NAME" puts the layer surfaces mapped from then on on that output,
+// "close" closes every layer surface.
 // Standard output reports what clients did, one line each.
 #include <poll.h>
 #include <unistd.h>
@@ -39,6 +40,7 @@ struct State {
   };
   std::map<std::string, Output> outputs;
   std::string placeOn = "DP-7";  // where layer surfaces go
+  std::vector<wl_resource*> layerSurfaces;
   std::string folder;  // where frames are written
   int frames = 0;
   bool quit = false;
@@ -334,6 +336,7 @@ const struct zwlr_layer_surface_v1_interface layerSurfaceImplementation = {
 };
 
 void destroyLayerSurface(wl_resource* resource) {
+  std::erase(state.layerSurfaces, resource);
   auto* layer = &layerOf(resource);
   unmapLayer(*layer);
   if (layer->surface) layer->surface->layer = nullptr;
@@ -350,6 +353,7 @@ const struct zwlr_layer_shell_v1_interface layerShellImplementation = {
           auto* layer = new LayerSurface{.resource = resource, .surface = surface, .layer = layerNumber, .scope = scope};
           surface->layer = layer;
           wl_resource_set_implementation(resource, &layerSurfaceImplementation, layer, destroyLayerSurface);
+          state.layerSurfaces.push_back(resource);
           report("layer surface " + std::string(scope));
         },
     .destroy = destroyResource,
@@ -387,6 +391,12 @@ void command(const std::string& line) {
     if (const auto it = state.outputs.find(line.substr(7)); it != state.outputs.end() && it->second.global) {
       wl_global_destroy(it->second.global);
       it->second.global = nullptr;
+    }
+  } else if (line == "close") {
+    // As when a layer surface's output goes away: it is unmapped and told so.
+    for (wl_resource* resource : state.layerSurfaces) {
+      unmapLayer(layerOf(resource));
+      zwlr_layer_surface_v1_send_closed(resource);
     }
   } else if (line.rfind("place ", 0) == 0) {
     state.placeOn = line.substr(6);

@@ -133,6 +133,16 @@ TEST_F(OverlayPanel, AClickThroughOverlayAtTheTopShowsTheLevelAndGoesAfterTheDel
   ASSERT_FALSE(picture.isNull());
   EXPECT_TRUE(isAccent(picture.pixel(barLeft + 205, barRow))) << "a full bar at 100%";
 
+  // The compositor closes the surface (its output went, say): the next change brings a new one.
+  compositor.send("close");
+  EXPECT_EQ(compositor.expect("layer ", session.get()), "layer unmapped");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return !panel.overlay().isShown(); }, 1s));
+  loop.advance(0.3);
+  ShortcutHUD::shared().show("Brightness", 150.5);
+  loop.runPending();
+  EXPECT_EQ(compositor.expect("layer surface", session.get()), "layer surface dimmora-hud");
+  ASSERT_FALSE(compositor.expect("layer frame", session.get()).empty());
+
   // It stays until 0.9 s after the last change, then it is unmapped.
   loop.advance(0.85);
   EXPECT_TRUE(panel.isVisible());
