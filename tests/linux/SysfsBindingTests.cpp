@@ -341,29 +341,6 @@ TEST(DisplayDirectory, ATwinKeepsItsKeyWhenTheOtherIsUnplugged) {
   }
 }
 
-TEST(DisplayDirectory, X11AndWaylandSessionsGiveTheSameKeys) {
-  const auto twin = makeEdid("DEL", 1, 0, "DELL");
-  const auto serial = makeEdid("GSM", 2, 7788, "LG");
-  const std::vector<DrmConnector> connectors{{"DP-1", "/c/DP-1", true, twin, 4},
-                                             {"HDMI-A-1", "/c/HDMI-A-1", true, twin, 5},
-                                             {"DP-2", "/c/DP-2", true, serial, 6}};
-  // The X server names HDMI-A-1 "HDMI-1" and carries EDIDs; a compositor names
-  // outputs after the kernel's connectors and the EDID comes from sysfs.
-  const auto x11 = DisplayDirectory::join(
-      {{1, "DP-1", 9, true, twin}, {2, "HDMI-1", 8, true, twin}, {3, "DP-2", 7, true, serial}}, connectors, nullptr);
-  const auto wayland = DisplayDirectory::join(
-      {{11, "DP-1", 31, true, {}}, {12, "HDMI-A-1", 32, true, {}}, {13, "DP-2", 33, true, {}}}, connectors, nullptr);
-  ASSERT_EQ(x11.size(), 3u);
-  ASSERT_EQ(wayland.size(), 3u);
-  for (std::size_t i = 0; i < 3; ++i) {
-    ASSERT_TRUE(x11[i].stableKey) << i;
-    EXPECT_EQ(x11[i].stableKey, wayland[i].stableKey) << i;
-  }
-  // Each session's former keys name what that session stored before.
-  EXPECT_EQ(x11[1].formerKeys.front(), edidStableKey(twin, "HDMI-1"));
-  EXPECT_EQ(wayland[1].formerKeys, (std::vector<std::string>{edidStableKey(twin)}));
-}
-
 TEST(DisplayDirectory, OutputAndConnectorNamesMatchAcrossDrivers) {
   EXPECT_TRUE(outputMatchesConnector("HDMI-1", "HDMI-A-1"));
   EXPECT_TRUE(outputMatchesConnector("DisplayPort-0", "DP-0"));
