@@ -79,11 +79,14 @@ void stampBus(DisplayID displayID) {
   if (const MainLoop* loop = systemPorts().mainLoop) caches().lastMessageAt[displayID] = loop->uptime();
 }
 
-// Waits at least `pauseMicroseconds`, and as long as the bus still needs
-// before it may carry another message.
+// Waits as long as the bus still needs before it may carry another message.
+// Where its last message is unknown (none yet since the start), the pause
+// stands in for the interval: `pauseMicroseconds` at least. Once the bus is
+// paced, the interval since its last message already exceeds the pause.
 void awaitBus(DisplayID displayID, std::uint32_t pauseMicroseconds) {
   const auto wait = static_cast<std::uint32_t>(std::lround(DDCIO::messageWait(displayID) * 1e6));
-  if (const std::uint32_t pause = std::max(pauseMicroseconds, wait)) blockingSleep(pause);
+  const bool paced = caches().lastMessageAt.contains(displayID) && systemPorts().mainLoop;
+  if (const std::uint32_t pause = paced ? wait : std::max(pauseMicroseconds, wait)) blockingSleep(pause);
 }
 
 std::int32_t ioavWriteI2C(DisplayID displayID, AVService& service, const std::uint8_t* bytes, std::uint32_t length) {

@@ -53,8 +53,9 @@ std::int32_t i2cResultForErrno(int error, const std::filesystem::path& device) {
   }
   if (error == EBUSY) {
     explainOnce(explained().kernelDriver, "The kernel's ddcci driver holds " + device.string() +
-                            ": drive the monitor through its device under /sys/class/backlight (load "
-                            "ddcci_backlight), or unload the driver (sudo modprobe -r ddcci_backlight ddcci)");
+                            " and offers no backlight device for it: load ddcci_backlight (sudo modprobe "
+                            "ddcci_backlight) and Dimmora drives the monitor through /sys/class/backlight, or "
+                            "unload the driver (sudo modprobe -r ddcci_backlight ddcci)");
     return IOResult::exclusiveAccess;
   }
   return ioResultForErrno(error);

@@ -76,6 +76,19 @@ TEST_F(MonitorBusTest, ReadsAndRetriesWaitOutTheIntervalTheyCannotDefer) {
   EXPECT_EQ(DDCIO::messageWait(monitor.id()), 0);
 }
 
+TEST_F(MonitorBusTest, AWriteOnAPacedBusWaitsOnlyWhatTheIntervalStillNeeds) {
+  auto& monitor = machine.addExternalMonitor({.brightness = 100});
+  monitor.minimumMessageIntervalMicroseconds = 50'000;
+  ASSERT_TRUE(DDCIO::setBrightness(monitor.id(), 80));  // nothing known of the bus yet: the 10 ms pause
+  loop.advance(0.2);
+  ASSERT_TRUE(DDCIO::setBrightness(monitor.id(), 70));  // the interval is long over: no wait at all
+  loop.advance(0.02);
+  ASSERT_TRUE(DDCIO::setBrightness(monitor.id(), 60));  // 30 ms of the interval left
+  EXPECT_EQ(machine.sleeps(), (std::vector<std::uint32_t>{10'000, 30'000}));
+  EXPECT_EQ(monitor.droppedMessages(), 0);
+  EXPECT_EQ(monitor.vcpCurrent(), 60);
+}
+
 TEST_F(MonitorBusTest, ABusAnotherProgramHoldsIsNeverWaitedForAndTheValueStillArrives) {
   auto& monitor = machine.addExternalMonitor({.brightness = 100});
   monitor.busHeldElsewhere = true;

@@ -392,6 +392,11 @@ TEST(I2CDevice, ErrorsBecomeResultCodesAndPermissionIsExplainedOnce) {
   EXPECT_EQ(log->entries.size(), 1u);
   EXPECT_TRUE(logMentions(*log, "i2c group"));
   EXPECT_TRUE(logMentions(*log, "i2c-dev module"));
+  // A bus the kernel's ddcci driver holds: its backlight module is the way out.
+  EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-4"), IOResult::exclusiveAccess);
+  EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-5"), IOResult::exclusiveAccess);
+  EXPECT_EQ(log->entries.size(), 2u);
+  EXPECT_TRUE(logMentions(*log, "load ddcci_backlight"));
 }
 
 TEST(DisplayDirectory, NamesPairOnlyWhereTheDriverCountsLikeTheKernel) {
