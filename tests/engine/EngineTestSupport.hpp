@@ -12,17 +12,10 @@
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
-#include "ports/SystemNotifications.hpp"
-#include "platform/sim/SimEnvironment.hpp"
-#include "platform/sim/SimHUDPanel.hpp"
-#include "platform/sim/SimHotKeyService.hpp"
-#include "platform/sim/SimIdleTime.hpp"
 #include "platform/sim/SimInputMonitors.hpp"
-#include "platform/sim/SimPowerAssertions.hpp"
-#include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
+#include "platform/sim/SimulatedSession.hpp"
 #include "platform/sim/TemporaryFolder.hpp"
-#include "platform/sim/VirtualMainLoop.hpp"
 #include "services/L10n.hpp"
 #include "services/PowerAssertionMonitor.hpp"
 #include "services/ShortcutHUD.hpp"
@@ -62,7 +55,7 @@ class RecordingController final : public BrightnessController {
 // A simulated machine on a virtual loop, a scriptable idle clock and input
 // monitors, a private configuration folder, and the real models. Tests add
 // displays, then call makeEngine().
-class EngineTest : public ::testing::Test {
+class EngineTest : public ::testing::Test, protected SimulatedSession {
  protected:
   EngineTest() {
     ControlStatusStore::shared().clear();
@@ -75,19 +68,6 @@ class EngineTest : public ::testing::Test {
     engine.reset();
     ControlStatusStore::shared().clear();
     ShortcutHUD::resetForTesting();
-  }
-
-  SystemPorts portsFor() {
-    SystemPorts ports = machine.ports();
-    ports.mainLoop = &loop;
-    ports.environment = &environment;
-    ports.idleTime = &idle;
-    ports.inputMonitors = &input;
-    ports.notifications = &notifications;
-    ports.hotKeys = &hotKeys;
-    ports.powerAssertions = &powerAssertions;
-    ports.hudPanel = &hudPanel;
-    return ports;
   }
 
   // Builds the stores and the engine on the machine as it is now, with the
@@ -124,18 +104,9 @@ class EngineTest : public ::testing::Test {
   std::size_t applyCount() const { return controller->applies.size(); }
   double lastLevel() const { return controller->applies.back().level; }
 
-  VirtualMainLoop loop;
-  SimulatedMachine machine{&loop};
-  SimIdleTime idle{loop};
-  SimInputMonitors input{&idle};
-  SystemNotifications notifications;
-  SimEnvironment environment;
-  SimHotKeyService hotKeys;
-  SimPowerAssertions powerAssertions;
-  SimHUDPanel hudPanel;
   TemporaryFolder configFolder{"dimmora-engine"};
   const std::filesystem::path configRoot = configFolder.path();
-  std::unique_ptr<SimulatedMachineScope> scope = std::make_unique<SimulatedMachineScope>(portsFor());
+  std::unique_ptr<SimulatedMachineScope> scope = std::make_unique<SimulatedMachineScope>(ports());
 
   std::shared_ptr<StepStore> stepStore;
   std::shared_ptr<DisplayStore> displayStore;

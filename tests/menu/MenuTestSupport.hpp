@@ -14,19 +14,11 @@
 #include "engine/IdleBrightnessEngine.hpp"
 #include "menu/MenuViewState.hpp"
 #include "platform/sim/SimDesktop.hpp"
-#include "platform/sim/SimEnvironment.hpp"
-#include "platform/sim/SimHUDPanel.hpp"
-#include "platform/sim/SimHotKeyService.hpp"
-#include "platform/sim/SimIdleTime.hpp"
-#include "platform/sim/SimInputMonitors.hpp"
 #include "platform/sim/SimLoginItemService.hpp"
-#include "platform/sim/SimPowerAssertions.hpp"
 #include "platform/sim/SimUserDefaults.hpp"
-#include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
+#include "platform/sim/SimulatedSession.hpp"
 #include "platform/sim/TemporaryFolder.hpp"
-#include "platform/sim/VirtualMainLoop.hpp"
-#include "ports/SystemNotifications.hpp"
 #include "services/DiagnosticCapture.hpp"
 #include "services/L10n.hpp"
 #include "services/PowerAssertionMonitor.hpp"
@@ -42,7 +34,7 @@ inline void writeFile(const std::filesystem::path& file, const std::string& cont
 // a virtual loop, in-memory preferences, a recording desktop (clipboard, file
 // manager, browser, quit), a login-item service, a private configuration
 // folder and a fake system tree (os-release, dpkg database).
-class MenuTest : public ::testing::Test {
+class MenuTest : public ::testing::Test, protected SimulatedSession {
  protected:
   MenuTest() {
     ControlStatusStore::shared().clear();
@@ -65,15 +57,7 @@ class MenuTest : public ::testing::Test {
   }
 
   SystemPorts portsFor() {
-    SystemPorts ports = machine.ports();
-    ports.mainLoop = &loop;
-    ports.environment = &environment;
-    ports.idleTime = &idle;
-    ports.inputMonitors = &input;
-    ports.notifications = &notifications;
-    ports.hotKeys = &hotKeys;
-    ports.powerAssertions = &powerAssertions;
-    ports.hudPanel = &hudPanel;
+    SystemPorts ports = SimulatedSession::ports();
     ports.loginItems = &loginItems;
     ports.userDefaults = &defaults;
     ports.clipboard = &clipboard;
@@ -103,15 +87,6 @@ class MenuTest : public ::testing::Test {
   std::filesystem::path configFolder() const { return configRoot / "Dimmora"; }
   std::size_t saves() const { return stepStore->completedSaveCount(); }
 
-  VirtualMainLoop loop;
-  SimulatedMachine machine{&loop};
-  SimIdleTime idle{loop};
-  SimInputMonitors input{&idle};
-  SystemNotifications notifications;
-  SimEnvironment environment;
-  SimHotKeyService hotKeys;
-  SimPowerAssertions powerAssertions;
-  SimHUDPanel hudPanel;
   SimLoginItemService loginItems;
   SimUserDefaults defaults;
   SimClipboard clipboard;

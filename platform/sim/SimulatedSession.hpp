@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/sim/SimEnvironment.hpp"
+#include "platform/sim/SimHUDPanel.hpp"
+#include "platform/sim/SimHotKeyService.hpp"
+#include "platform/sim/SimIdleTime.hpp"
+#include "platform/sim/SimInputMonitors.hpp"
+#include "platform/sim/SimPowerAssertions.hpp"
+#include "platform/sim/SimulatedMachine.hpp"
+#include "platform/sim/VirtualMainLoop.hpp"
+#include "ports/SystemNotifications.hpp"
+#include "ports/SystemPorts.hpp"
+
+// A user's session on the simulated machine: a virtual loop, a scriptable
+// idle clock and input monitors, hot keys, power assertions and a heads-up
+// panel. ports() hands all of them out; a fixture adds what else it needs.
+struct SimulatedSession {
+  SystemPorts ports() {
+    SystemPorts ports = machine.ports();
+    ports.mainLoop = &loop;
+    ports.environment = &environment;
+    ports.idleTime = &idle;
+    ports.inputMonitors = &input;
+    ports.notifications = &notifications;
+    ports.hotKeys = &hotKeys;
+    ports.powerAssertions = &powerAssertions;
+    ports.hudPanel = &hudPanel;
+    return ports;
+  }
+
+  VirtualMainLoop loop;
+  SimulatedMachine machine{&loop};
+  SimIdleTime idle{loop};
+  SimInputMonitors input{&idle};
+  SystemNotifications notifications;
+  SimEnvironment environment;
+  SimHotKeyService hotKeys;
+  SimPowerAssertions powerAssertions;
+  SimHUDPanel hudPanel;
+};
