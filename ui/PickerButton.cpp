@@ -97,10 +97,37 @@ void PickerButton::setPicker(MenuPicker picker, std::optional<std::size_t> separ
   setPlaceholderText(QString::fromStdString(picker.faceLabel));
   setCurrentIndex(selectedRow);
   picker_ = std::move(picker);
+  // A face cut short still tells its whole choice on hover.
+  setToolTip(faceTextFits() ? QString() : faceText());
   update();
 }
 
 QString PickerButton::faceText() const { return QString::fromStdString(picker_.faceLabel); }
+
+// What is left for the text: 9 px padding each side, the chevron and, for a picker, the divider.
+QRect PickerButton::faceTextRect() const {
+  QRect content = rect().adjusted(padding, 0, -padding - chevronWidth - spacing, 0);
+  if (showsSeparator_) content.setRight(content.right() - 1 - spacing);
+  return content;
+}
+
+QFont PickerButton::faceFont() const {
+  QFont face = font();
+  const int needed = fontMetrics().horizontalAdvance(faceText());
+  const int room = faceTextRect().width();
+  if (needed <= room) return face;
+  const double scale = std::max(0.75, double(room) / needed);
+  if (face.pixelSize() > 0) {
+    face.setPixelSize(std::max(1, int(face.pixelSize() * scale)));
+  } else {
+    face.setPointSizeF(face.pointSizeF() * scale);
+  }
+  return face;
+}
+
+bool PickerButton::faceTextFits() const {
+  return QFontMetrics(faceFont()).horizontalAdvance(faceText()) <= faceTextRect().width();
+}
 
 void PickerButton::showPopup() {
   // Wide enough for the longest entry and the check mark, never narrower than the face.
@@ -129,21 +156,19 @@ void PickerButton::paintEvent(QPaintEvent*) {
   painter.setBrush(MenuStyle::withOpacity(ink, surface.fillOpacity));
   painter.drawRoundedRect(frame, surface.cornerRadius, surface.cornerRadius);
 
-  // Face: 9 px padding, the text centred in what is left, a divider and the chevron, 6 px apart.
-  constexpr int padding = 9, spacing = 6, chevronWidth = 15;
-  QRect content = rect().adjusted(padding, 0, -padding, 0);
-  const QRect chevron(content.right() - chevronWidth + 1, content.top(), chevronWidth, content.height());
-  content.setRight(chevron.left() - spacing - 1);
+  // Face: the text, then a divider and the chevron, 6 px apart.
+  const QRect content = faceTextRect();
   if (showsSeparator_) {
-    const int separatorX = content.right() - 0;
     painter.setPen(Qt::NoPen);
     painter.setBrush(MenuStyle::withOpacity(ink, 0.18));
-    painter.drawRect(QRectF(separatorX, height() / 2.0 - 7, 1, 14));
-    content.setRight(separatorX - spacing - 1);
+    painter.drawRect(QRectF(content.right() + spacing + 1, height() / 2.0 - 7, 1, 14));
   }
-  painter.setFont(font());
+  const QFont face = faceFont();
+  painter.setFont(face);
   painter.setPen(ink);
-  painter.drawText(content, Qt::AlignCenter, fontMetrics().elidedText(faceText(), Qt::ElideRight, content.width()));
+  painter.drawText(content, Qt::AlignCenter,
+                   QFontMetrics(face).elidedText(faceText(), Qt::ElideRight, content.width()));
+  const QRect chevron(rect().right() - padding - chevronWidth + 1, 0, chevronWidth, height());
   const QPixmap chevronImage = Symbols::pixmap("chevron.down", ink, 12, devicePixelRatioF());
   painter.drawPixmap(chevron.center().x() - 6 + 1, chevron.center().y() - 6 + 1, chevronImage);
 }

@@ -23,6 +23,10 @@ class PickerButton final : public QComboBox {
   // The face draws the divider and chevron of a picker; a menu button shows only the chevron.
   void setShowsSeparator(bool shows) { showsSeparator_ = shows; }
   QString faceText() const;
+  // Whether the face shows its whole text: a long label is drawn smaller, down
+  // to three quarters of the font, before it is cut short (its tooltip then
+  // carries the whole text).
+  bool faceTextFits() const;
 
   QSize sizeHint() const override { return {pickerWidth, pickerHeight}; }
   QSize minimumSizeHint() const override { return sizeHint(); }
@@ -35,6 +39,10 @@ class PickerButton final : public QComboBox {
   void wheelEvent(QWheelEvent* event) override;
 
  private:
+  static constexpr int padding = 9, spacing = 6, chevronWidth = 15;
+  QRect faceTextRect() const;
+  QFont faceFont() const;
+
   MenuPicker picker_;
   std::vector<std::optional<std::size_t>> entryOfItem_;  // item row -> option index, none for a divider
   bool showsSeparator_ = true;
