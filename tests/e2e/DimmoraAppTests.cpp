@@ -17,7 +17,7 @@ TEST_F(DimmoraApp, FadesAfterTheIdleStepAndAKeyPressBringsItBack) {
   ASSERT_TRUE(waitFor([&] {
     if (auto b = xrandrBrightness(); b && (seen.empty() || seen.back() != *b)) seen.push_back(*b);
     return !seen.empty() && seen.back() < 0.6;
-  }, 8s));
+  }, 20s));  // 3 s of idle step and fade, plus a start that a loaded machine slows
   // It passed through levels between full and the step: a fade, not a jump.
   EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](double b) { return b < 0.99 && b > 0.6; }));
   EXPECT_TRUE(std::is_sorted(seen.rbegin(), seen.rend()));
