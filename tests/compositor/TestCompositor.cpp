@@ -365,13 +365,13 @@ void bindLayerShell(wl_client* client, void*, std::uint32_t version, std::uint32
 }
 
 // "NAME" or "NAME SCALE".
-void plug(const std::string& spec) {
-  const auto space = spec.find(' ');
-  State::Output& output = state.outputs[spec.substr(0, space)];
-  if (output.global) return;
-  output.name = spec.substr(0, space);
-  if (space != std::string::npos) output.scale = std::stoi(spec.substr(space + 1));
-  output.global = wl_global_create(state.display, &wl_output_interface, 4, &output, bindOutput);
+void plug(const std::string& words) {
+  const auto space = words.find(' ');
+  State::Output& plugged = state.outputs[words.substr(0, space)];
+  if (plugged.global) return;
+  plugged.name = words.substr(0, space);
+  if (space != std::string::npos) plugged.scale = std::stoi(words.substr(space + 1));
+  plugged.global = wl_global_create(state.display, &wl_output_interface, 4, &plugged, bindOutput);
 }
 
 void command(const std::string& line) {
