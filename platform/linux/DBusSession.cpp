@@ -85,6 +85,20 @@ int DBusSession::setBrightness(const std::string& subsystem, const std::string& 
   return r < 0 ? r : 0;
 }
 
+bool DBusSession::nameHasOwner(sd_bus* bus, const char* name) {
+  if (!bus) return false;
+  sd_bus_message* reply = nullptr;
+  int owned = 0;
+  int r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                             "NameHasOwner", nullptr, &reply, "s", name);
+  if (r >= 0) r = sd_bus_message_read(reply, "b", &owned);
+  sd_bus_message_unref(reply);
+  return r >= 0 && owned;
+}
+
+bool DBusSession::hasLogind() const { return nameHasOwner(system_, "org.freedesktop.login1"); }
+bool DBusSession::hasGnomeSessionManager() const { return nameHasOwner(session_, "org.gnome.SessionManager"); }
+
 std::optional<std::vector<LogindInhibitor>> DBusSession::listInhibitors() {
   if (!system_) return std::nullopt;
   sd_bus_error busError = SD_BUS_ERROR_NULL;

@@ -51,6 +51,11 @@ class DBusSession {
   int setBrightness(const std::string& subsystem, const std::string& device, std::uint32_t value,
                     std::string* error = nullptr);
   std::optional<std::vector<LogindInhibitor>> listInhibitors();
+  // Whether some connection owns `name` on `bus`.
+  static bool nameHasOwner(sd_bus* bus, const char* name);
+  // Whether logind runs on the system bus, and GNOME's session manager on the session bus.
+  bool hasLogind() const;
+  bool hasGnomeSessionManager() const;
   // org.gnome.SessionManager.IsInhibited(flags); nullopt without GNOME.
   std::optional<bool> gnomeIsInhibited(std::uint32_t flags);
 

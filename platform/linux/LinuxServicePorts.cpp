@@ -33,6 +33,12 @@ std::optional<std::vector<LinuxPowerAssertions::Holder>> LinuxPowerAssertions::h
   return list;
 }
 
+std::unique_ptr<LinuxPowerAssertions> LinuxPowerAssertions::connect(DBusSession& bus) {
+  const bool logind = bus.hasLogind(), gnome = bus.hasGnomeSessionManager();
+  if (!logind && !gnome) return nullptr;
+  return std::unique_ptr<LinuxPowerAssertions>(new LinuxPowerAssertions(bus, logind, gnome));
+}
+
 PowerAssertions::Summary LinuxPowerAssertions::copyAssertionsStatus() { return summary(query()); }
 PowerAssertions::ByProcess LinuxPowerAssertions::copyAssertionsByProcess() { return byProcess(query()); }
 

@@ -16,7 +16,10 @@
 // and, under GNOME, the session's idle inhibition.
 class LinuxPowerAssertions final : public PowerAssertions {
  public:
-  explicit LinuxPowerAssertions(DBusSession& bus) : bus_(bus) {}
+  // Null when neither logind nor GNOME's session manager is there to ask: the
+  // program then says once that media playback goes unseen, instead of
+  // failing every poll.
+  static std::unique_ptr<LinuxPowerAssertions> connect(DBusSession& bus);
   Summary copyAssertionsStatus() override;
   ByProcess copyAssertionsByProcess() override;
 
@@ -35,10 +38,14 @@ class LinuxPowerAssertions final : public PowerAssertions {
   static ByProcess byProcess(const std::optional<std::vector<Holder>>& holders);
 
  private:
+  LinuxPowerAssertions(DBusSession& bus, bool logind, bool gnome) : bus_(bus), logind_(logind), gnome_(gnome) {}
   std::optional<std::vector<Holder>> query() {
-    return holders(bus_.listInhibitors(), bus_.gnomeIsInhibited(kGnomeInhibitIdle));
+    return holders(logind_ ? bus_.listInhibitors() : std::nullopt,
+                   gnome_ ? bus_.gnomeIsInhibited(kGnomeInhibitIdle) : std::nullopt);
   }
   DBusSession& bus_;
+  bool logind_;
+  bool gnome_;
 };
 
 // Hot keys as X key grabs; the table's key codes become X key symbols and its

@@ -138,7 +138,7 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs) {
                        DrmConnectors(roots_.sys, roots_.dev, [i2c](int bus) { return i2c.readEdid(bus); }),
                        Backlight(roots_.sys)),
       i2c, bus_.get());
-  if (bus_->hasSystemBus() || bus_->hasSessionBus()) powerAssertions_ = std::make_unique<LinuxPowerAssertions>(*bus_);
+  powerAssertions_ = LinuxPowerAssertions::connect(*bus_);
   // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
   if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
     hotKeys_ = std::move(portal);

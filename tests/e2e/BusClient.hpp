@@ -31,7 +31,7 @@ class BusClient {
   explicit BusClient(const std::string& address) : connection_(address), bus_(connection_.get()) {}
   ~BusClient() { sd_bus_slot_unref(match_); }
   bool isConnected() const { return bus_ != nullptr; }
-  bool hasOwner(const std::string& name) { return nameHasOwner(bus_, name.c_str()); }
+  bool hasOwner(const std::string& name) { return DBusSession::nameHasOwner(bus_, name.c_str()); }
 
   // `append` adds the arguments; none by default.
   Result call(const std::string& destination, const std::string& path, const std::string& interface,

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <fstream>
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -424,6 +426,47 @@ TEST(LinuxPowerAssertions, BlockingInhibitorsBecomeAssertionsWithTheirHolders) {
                 .assertionsByType->at("PreventUserIdleDisplaySleep"),
             PropertyValue(0.0));
   EXPECT_NE(LinuxPowerAssertions::summary(LinuxPowerAssertions::holders(std::nullopt, std::nullopt)).result, 0);
+}
+
+TEST(LinuxPowerAssertions, AskedOnlyWhereLogindOrGnomesSessionManagerRuns) {
+  PrivateSessionBus bus;  // stands in for both buses, with neither service on it
+  ASSERT_TRUE(bus.isRunning());
+  {
+    DBusSession nobodyToAsk(bus.address(), bus.address());
+    ASSERT_TRUE(nobodyToAsk.hasSystemBus() && nobodyToAsk.hasSessionBus());
+    EXPECT_EQ(LinuxPowerAssertions::connect(nobodyToAsk), nullptr);
+  }
+
+  // A session manager that says idle is inhibited, answering from a thread of its own.
+  BusConnection gnome(bus.address());
+  ASSERT_GE(sd_bus_request_name(gnome.get(), "org.gnome.SessionManager", 0), 0);
+  sd_bus_slot* slot = nullptr;
+  ASSERT_GE(sd_bus_add_object(
+                gnome.get(), &slot, "/org/gnome/SessionManager",
+                [](sd_bus_message* call, void*, sd_bus_error*) -> int {
+                  if (!sd_bus_message_is_method_call(call, "org.gnome.SessionManager", "IsInhibited")) return 0;
+                  return sd_bus_reply_method_return(call, "b", 1);
+                },
+                nullptr),
+            0);
+  std::atomic<bool> serving = true;
+  std::thread server([&] {
+    while (serving) {
+      while (sd_bus_process(gnome.get(), nullptr) > 0) {
+      }
+      sd_bus_wait(gnome.get(), 20'000);
+    }
+  });
+  DBusSession session(bus.address(), bus.address());
+  const auto assertions = LinuxPowerAssertions::connect(session);
+  ASSERT_NE(assertions, nullptr);
+  const auto summary = assertions->copyAssertionsStatus();
+  EXPECT_EQ(summary.result, 0);
+  ASSERT_TRUE(summary.assertionsByType);
+  EXPECT_EQ(summary.assertionsByType->at("PreventUserIdleDisplaySleep"), PropertyValue(1.0));
+  serving = false;
+  server.join();
+  sd_bus_slot_unref(slot);
 }
 
 TEST(LinuxHotKeyService, EveryTableKeyHasAnXKeySymbol) {

@@ -143,7 +143,7 @@ TEST_F(HeadlessMutter, AMutterThatLeavesAndComesBackIsFollowed) {
   };
   BusConnection connection(bus.address());
   BusConnection controlConnection(bus.address());
-  const auto present = [&] { return nameHasOwner(controlConnection.get(), MutterIdleMonitor::kService); };
+  const auto present = [&] { return DBusSession::nameHasOwner(controlConnection.get(), MutterIdleMonitor::kService); };
   auto mutter = startMutter();
   ASSERT_TRUE(pumpBuses({connection.get()}, present, 20)) << "Mutter did not start";
 

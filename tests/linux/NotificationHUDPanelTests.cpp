@@ -28,7 +28,7 @@ class NotificationPanel : public ::testing::Test {
     if (stallFirst) arguments.emplace_back("--stall-first");
     service = std::make_unique<ChildProcess>(arguments,
                                              std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
-    ASSERT_TRUE(pump([&] { return nameHasOwner(client.get(), "org.freedesktop.Notifications"); }, 10))
+    ASSERT_TRUE(pump([&] { return DBusSession::nameHasOwner(client.get(), "org.freedesktop.Notifications"); }, 10))
         << "the fake notification service did not start";
   }
   // What the service received, oldest first.

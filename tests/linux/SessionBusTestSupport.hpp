@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "LinuxTestSupport.hpp"
+#include "platform/linux/DBusSession.hpp"
 #include "platform/sim/TemporaryFolder.hpp"
 
 extern char** environ;
@@ -84,16 +85,6 @@ inline bool pumpBuses(const std::vector<sd_bus*>& buses, const std::function<boo
     if (std::chrono::steady_clock::now() >= deadline) return false;
     sd_bus_wait(buses.front(), 10'000);
   }
-}
-
-inline bool nameHasOwner(sd_bus* bus, const char* name) {
-  sd_bus_message* reply = nullptr;
-  int owned = 0;
-  int r = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                             "NameHasOwner", nullptr, &reply, "s", name);
-  if (r >= 0) r = sd_bus_message_read(reply, "b", &owned);
-  sd_bus_message_unref(reply);
-  return r >= 0 && owned;
 }
 
 // A child process with extra environment, stopped at the end. Its output goes
