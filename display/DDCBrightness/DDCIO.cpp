@@ -62,11 +62,15 @@ std::string levelText(float level) {
   return text;
 }
 
+// A message's checksum covers its destination and source addresses and every byte before the checksum.
+std::uint8_t checksum(std::uint8_t destination, std::uint8_t source, const std::uint8_t* bytes, std::size_t length) {
+  std::uint8_t sum = destination ^ source;
+  for (std::size_t i = 0; i < length; ++i) sum ^= bytes[i];
+  return sum;
+}
 template <std::size_t N>
 std::uint8_t checksum(const std::array<std::uint8_t, N>& packet) {
-  std::uint8_t sum = kWireWriteAddress ^ static_cast<std::uint8_t>(DDCIO::kDataAddress);
-  for (std::size_t i = 0; i + 1 < N; ++i) sum ^= packet[i];
-  return sum;
+  return checksum(kWireWriteAddress, static_cast<std::uint8_t>(DDCIO::kDataAddress), packet.data(), N - 1);
 }
 
 void forget(DisplayID displayID) {
@@ -301,6 +305,29 @@ std::optional<double> DDCIO::parseVCPFeatureReply(const std::uint8_t* bytes, std
   const unsigned current = (unsigned{bytes[8]} << 8) | bytes[9];
   if (maximum == 0) return std::nullopt;
   return static_cast<double>(current) / static_cast<double>(maximum) * 100.0;
+}
+
+bool DDCIO::isIntactHostMessage(const std::uint8_t* bytes, std::size_t length) {
+  return bytes && length >= 2 &&
+         bytes[length - 1] ==
+             checksum(kWireWriteAddress, static_cast<std::uint8_t>(DDCIO::kDataAddress), bytes, length - 1);
+}
+
+std::array<std::uint8_t, 11> DDCIO::vcpFeatureReply(std::uint16_t maximum, std::uint16_t current) {
+  std::array<std::uint8_t, 11> reply = {kWireWriteAddress,
+                                        0x88,
+                                        0x02,
+                                        0x00,
+                                        kBrightnessCode,
+                                        0x00,
+                                        static_cast<std::uint8_t>(maximum >> 8),
+                                        static_cast<std::uint8_t>(maximum),
+                                        static_cast<std::uint8_t>(current >> 8),
+                                        static_cast<std::uint8_t>(current),
+                                        0};
+  // To the host (0x50 on the wire), over everything from the monitor's own address on.
+  reply[10] = checksum(0x50, 0x00, reply.data(), 10);
+  return reply;
 }
 
 bool DDCIO::setBrightness(DisplayID displayID, std::uint16_t value) {

@@ -71,5 +71,10 @@ std::array<std::uint8_t, 4> getVCPFeatureRequest();
 // current / maximum * 100 from a Get VCP Feature reply, or nothing when the
 // reply is short, has the wrong opcode or VCP code, or a maximum of 0.
 std::optional<double> parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length);
+// The monitor's side, for channels that stand in for one (a kernel driver's
+// backlight device): whether a message from the host carries its checksum
+// intact, and the reply to a Get VCP Feature request, source address first.
+bool isIntactHostMessage(const std::uint8_t* bytes, std::size_t length);
+std::array<std::uint8_t, 11> vcpFeatureReply(std::uint16_t maximum, std::uint16_t current);
 
 }  // namespace DDCIO

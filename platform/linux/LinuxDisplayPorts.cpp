@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include "display/DDCBrightness/DDCIO.hpp"
 #include "platform/linux/DBusSession.hpp"
 #include "services/AppLog.hpp"
 
@@ -29,15 +30,6 @@ class BacklightChannel final : public AVService {
   const BacklightDevice device;
   bool queried = false;  // a Get VCP request for brightness awaits its reply
 };
-
-constexpr std::uint8_t kBrightnessCode = 0x10;
-
-// The host's checksum over a message to the monitor (0x6E, source 0x51, bytes).
-std::uint8_t requestChecksum(const std::uint8_t* bytes, std::uint32_t length) {
-  std::uint8_t sum = 0x6E ^ 0x51;
-  for (std::uint32_t i = 0; i < length; ++i) sum ^= bytes[i];
-  return sum;
-}
 }  // namespace
 
 LinuxDisplayPorts::LinuxDisplayPorts(DisplayDirectory directory, I2CDevice i2c, DBusSession* bus)
@@ -190,14 +182,15 @@ std::int32_t LinuxDisplayPorts::writeI2C(AVService& service, std::uint32_t chipA
                                          const std::uint8_t* buffer, std::uint32_t length) {
   if (auto* monitor = dynamic_cast<BacklightChannel*>(&service)) {
     // Set VCP Feature 0x10 (six bytes) or Get VCP Feature 0x10 (four), checksums intact.
-    if (chipAddress != 0x37 || dataAddress != 0x51 || !buffer || (length != 6 && length != 4) ||
-        buffer[length - 1] != requestChecksum(buffer, length - 1))
+    if (chipAddress != DDCIO::kChipAddress || dataAddress != DDCIO::kDataAddress ||
+        (length != 6 && length != 4) || !DDCIO::isIntactHostMessage(buffer, length))
       return IOResult::unsupported;
-    if (length == 4 && buffer[0] == 0x82 && buffer[1] == 0x01 && buffer[2] == kBrightnessCode) {
+    if (length == 4 && std::equal(buffer, buffer + length, DDCIO::getVCPFeatureRequest().begin())) {
       monitor->queried = true;
       return IOResult::success;
     }
-    if (length != 6 || buffer[0] != 0x84 || buffer[1] != 0x03 || buffer[2] != kBrightnessCode)
+    // A Set VCP Feature for brightness: its header is that of our own packet, the value follows.
+    if (length != 6 || !std::equal(buffer, buffer + 3, DDCIO::setVCPFeaturePacket(0).begin()))
       return IOResult::unsupported;
     // The value is a percent of the monitor's range; the device counts to its own maximum.
     const double percent = (buffer[3] << 8) | buffer[4];
@@ -222,28 +215,15 @@ std::int32_t LinuxDisplayPorts::readI2C(AVService& service, std::uint32_t chipAd
   // source address first in the reply.
   if (auto* monitor = dynamic_cast<BacklightChannel*>(&service)) {
     // The Get VCP reply the monitor would give: maximum and current level of the device.
-    if (chipAddress != 0x37 || !buffer || length < 11 || !std::exchange(monitor->queried, false))
+    if (chipAddress != DDCIO::kChipAddress || !buffer || length < 11 || !std::exchange(monitor->queried, false))
       return IOResult::notResponding;
     const auto max = directory_.backlight().maxBrightness(monitor->device);
     const auto fraction = directory_.backlight().fraction(monitor->device);
     if (!max || !fraction || *max > 0xFFFF) return IOResult::noDevice;
-    const auto current = static_cast<std::uint32_t>(std::lround(*fraction * *max));
-    const std::uint8_t reply[11] = {0x6E,
-                                    0x88,
-                                    0x02,
-                                    0x00,
-                                    kBrightnessCode,
-                                    0x00,
-                                    static_cast<std::uint8_t>(*max >> 8),
-                                    static_cast<std::uint8_t>(*max),
-                                    static_cast<std::uint8_t>(current >> 8),
-                                    static_cast<std::uint8_t>(current),
-                                    0};
+    const auto current = static_cast<std::uint16_t>(std::lround(*fraction * *max));
+    const auto reply = DDCIO::vcpFeatureReply(static_cast<std::uint16_t>(*max), current);
     std::fill(buffer, buffer + length, 0);
-    std::copy(std::begin(reply), std::end(reply), buffer);
-    std::uint8_t sum = 0x50;
-    for (int i = 0; i < 10; ++i) sum ^= buffer[i];
-    buffer[10] = sum;
+    std::copy(reply.begin(), reply.end(), buffer);
     return IOResult::success;
   }
   auto* channel = dynamic_cast<I2CChannel*>(&service);

@@ -44,6 +44,23 @@ TEST(DDCIOPackets, SetPacketsCarryValueAndChecksum) {
   EXPECT_EQ(bytes(DDCIO::getVCPFeatureRequest()), (Bytes{0x82, 0x01, 0x10, 0xAC}));
 }
 
+TEST(DDCIOPackets, TheMonitorSideChecksRequestsAndAnswersWhatTheParserReads) {
+  const auto set = DDCIO::setVCPFeaturePacket(0x1234);
+  EXPECT_TRUE(DDCIO::isIntactHostMessage(set.data(), set.size()));
+  const auto get = DDCIO::getVCPFeatureRequest();
+  EXPECT_TRUE(DDCIO::isIntactHostMessage(get.data(), get.size()));
+  auto damaged = set;
+  damaged[3] ^= 0x01;
+  EXPECT_FALSE(DDCIO::isIntactHostMessage(damaged.data(), damaged.size()));
+  EXPECT_FALSE(DDCIO::isIntactHostMessage(nullptr, 0));
+
+  // Source address first, checksum to the host's 0x50 last.
+  EXPECT_EQ(bytes(DDCIO::vcpFeatureReply(100, 37)),
+            (Bytes{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x25, 0xE5}));
+  const auto reply = DDCIO::vcpFeatureReply(255, 51);
+  EXPECT_EQ(DDCIO::parseVCPFeatureReply(reply.data(), reply.size()), 20.0);
+}
+
 TEST(DDCIOPackets, ReplyParsingAcceptsOnlyWellFormedBrightnessReplies) {
   const Bytes good = {0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x25, 0x00, 0x00};
   EXPECT_EQ(DDCIO::parseVCPFeatureReply(good.data(), good.size()), 37.0);
