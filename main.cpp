@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dimmora: dims every connected display step by step while the user is idle.
 #include <QApplication>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Points and rectangles in pixels, origin at the top left, y growing downwards

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The cost of one apply across N displays, and what a fade does to the bus.
 #include <benchmark/benchmark.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of reading and writing the configuration: the pure encode/decode, and
 // the store's full load (read, adopt, one atomic write) and save (fsync'd).
 #include <benchmark/benchmark.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the running program costs: CPU time, wake-ups, resident and
 # proportional memory, and X requests, at rest and during fades at 24 and
 # 60 frames per second, measured on the private Xorg of the tests, with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """What the settings window costs: the first opening (which builds the window),
 click to window mapped (median of 20),
 resident memory before the first opening and with the window open, CPU while

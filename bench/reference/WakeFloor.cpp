@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The least a process can pay for waking four times a second on this
 // machine: a bare poll loop ("poll"), or one 250 ms timer on Qt's event loop
 // ("qt"). bench/resting.sh measures them beside the program, so its resting

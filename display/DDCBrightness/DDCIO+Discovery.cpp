@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Display identity: the information dictionary, the registry's product name
 // and connection, and the online list.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DDC/CI brightness over a display's audio-video service, and the built-in
 // panel through its brightness functions or the registry's float parameter.
 #include "display/DDCBrightness/DDCIO.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/linux/LinuxServicePorts.hpp"
 
 #include <X11/X.h>

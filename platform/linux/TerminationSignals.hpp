@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // SIGTERM, SIGINT, SIGHUP and SIGQUIT as readable events instead of asynchronous

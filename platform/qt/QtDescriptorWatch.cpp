@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/qt/QtDescriptorWatch.hpp"
 
 void QtDescriptorWatch::watch(int fd, std::function<void()> onReadable) {

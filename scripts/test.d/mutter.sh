@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by scripts/test: a headless Mutter (GNOME's compositor, run as the
 # current user, root included, with a private runtime folder) on a private
 # session bus, for the GNOME integration tests. Exports DIMMORA_MUTTER_BUS with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by scripts/test: starts a headless sway (no GPU: pixman renderer,
 # two virtual outputs) for the Wayland integration and end-to-end tests,
 # exports DIMMORA_SWAY_DISPLAY (the socket's absolute path) and SWAYSOCK, and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by scripts/test: starts a private Xorg (dummy video driver: RandR
 # outputs with real gamma ramps) and a tray host for the integration and
 # end-to-end tests, exports DISPLAY, and stops both when the test run ends.

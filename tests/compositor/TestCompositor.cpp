@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A minimal Wayland compositor for the binding's tests: one seat, one output
 // ("DP-7"), ext-idle-notify-v1, a working wlroots-style gamma control and a
 // layer shell, which Debian 12's compositors cannot show together. It draws

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real monitors on their buses: pacing, a bus another program holds, monitors
 // without a channel, and the failures a user can fix.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The session D-Bus interface of the real program, on a private bus, under
 // the private X server: what each method does to the screen and the settings
 // file, the properties and their change signals, refused arguments, and the

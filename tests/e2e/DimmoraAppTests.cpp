@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real executable under the private X server (scripts/test.d starts it
 // with a tray host), driven with xdotool and observed with xrandr and its
 // configuration file.

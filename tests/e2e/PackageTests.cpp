@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Debian package as a user gets it: built by scripts/package, clean under
 // Debian's own checks, holding what it should, and a program that runs from
 // where it is installed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real executable in a Wayland session: under the headless sway and
 // Mutter of scripts/test.d it dims after the idle step and comes back on
 // input (injected with wtype under sway, Mutter's ResetIdletime under Mutter),

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A desktop portal that offers only global shortcuts, on the bus named by
 DBUS_SESSION_BUS_ADDRESS. It answers the calls a client makes (Registry.Register,
 CreateSession, BindShortcuts) the way xdg-desktop-portal does, writes what was

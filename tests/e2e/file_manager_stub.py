@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A file manager on the test's private session bus: answers
 org.freedesktop.FileManager1.ShowItems and writes each shown URI to a file."""
 

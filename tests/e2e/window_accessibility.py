@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The settings window as a screen reader meets it: everything is in the
 accessibility tree (AT-SPI), named, with its state, and operable from there."""
 

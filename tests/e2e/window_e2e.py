@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The settings window end to end: the real program, a click on its tray
 icon, edits made with the mouse, and what they leave in config.json and in the
 dummy output's gamma."""

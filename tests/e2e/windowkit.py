@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real program under the private X server (scripts/test.d starts it with a
 tray host), on a private session bus with the accessibility bus, driven with
 xdotool and read through AT-SPI, the way a user and a screen reader meet it."""

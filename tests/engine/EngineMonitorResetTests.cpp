@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "EngineTestSupport.hpp"
 
 // Monitors that reset themselves while the machine slept or while unplugged,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Linux binding's displays as the settings and the transport see them:
 // keys that survive unplugging and version changes, buses found without
 // kernel connectors, and monitors a kernel driver owns.

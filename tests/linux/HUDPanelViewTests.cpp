@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The heads-up panel's real window on the private X server, driven through
 // ShortcutHUD on the Qt main loop, and read back from the X server itself.
 #include <gtest/gtest.h>

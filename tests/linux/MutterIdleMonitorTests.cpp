@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GNOME's idle source against a headless Mutter on a private session bus
 // (scripts/test.d/mutter.sh starts it with the debugging call that resets the
 // idle time, which Mutter treats as user input).

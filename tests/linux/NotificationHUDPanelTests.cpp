@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The heads-up panel as desktop notifications, driven through ShortcutHUD and
 // answered by a notification service on a private session bus, which writes
 // down every call it receives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Against the private X server scripts/test starts (Xorg with the dummy
 // driver: RandR outputs with real gamma ramps).
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A desktop notification service for tests, on the bus in DBUS_SESSION_BUS_ADDRESS.
 
 Answers org.freedesktop.Notifications as a real service does (replacing a

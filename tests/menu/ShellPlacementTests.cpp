@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the window first appears beside the tray icon, and a screen reader's
 // steps of a display's range handles.
 #include "MenuTestSupport.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's widgets with the mouse and keys, over the real models.
 #include <QLabel>
 #include <QPushButton>

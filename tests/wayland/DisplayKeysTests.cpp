@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A monitor's settings key in a Wayland session, from the outputs our own
 // compositor announces joined with a fake /sys: the key an X11 session gives
 // the same monitor, and one that stays when its identical twin goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The heads-up panel as a layer surface, driven through ShortcutHUD: against
 // our own compositor, which reports what the client asked for and writes
 // each frame to a file, and against the headless sway, photographed with grim.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Wayland binding against a headless sway (scripts/test.d/sway.sh starts
 // it): outputs, idle time through KDE's idle protocol, input injected with
 // wtype, and gamma control, which headless outputs refuse.

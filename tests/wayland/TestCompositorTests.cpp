@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The binding against our own compositor (tests/compositor), which offers
 // ext-idle-notify-v1 and a gamma control that works: idle and resume, a
 // ramp that arrives, and a control the compositor takes back mid-session.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the settings window with every section open into PNG files, for the
 // README: `window_screenshots OUTPUT_FOLDER LANGUAGE light|dark` (run under an
 // X server; scripts/screenshots starts a private one). The models run on the
