@@ -385,6 +385,9 @@ TEST(XdgAutostart, ReportsItsStatesAndQuotesThePath) {
   std::string error;
   ASSERT_TRUE(autostart.registerItem(error)) << error;
   EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
+  const auto values = desktopEntryValues(*readTextFile(autostart.entryPath()));
+  EXPECT_EQ(values.at("TryExec"), exe.string());
+  EXPECT_EQ(values.at("Icon"), "io.github.dimmora.Dimmora");
 
   std::filesystem::remove(exe);
   EXPECT_EQ(autostart.status(), LoginItemService::Status::notFound);
