@@ -226,13 +226,13 @@ std::vector<MonitorTransfer> MonitorModel::transfers() const {
   return transfers_;
 }
 
-std::vector<std::uint16_t> MonitorModel::brightnessWrites() const {
+std::vector<BrightnessWrite> MonitorModel::brightnessWrites() const {
   const std::lock_guard lock(mutex_);
-  std::vector<std::uint16_t> values;
+  std::vector<BrightnessWrite> writes;
   const std::string prefix = "set " + hex(kBrightness) + "=";
   for (const auto& t : transfers_)
-    if (t.meaning.rfind(prefix, 0) == 0) values.push_back(static_cast<std::uint16_t>(std::stoi(t.meaning.substr(prefix.size()))));
-  return values;
+    if (t.meaning.rfind(prefix, 0) == 0) writes.push_back({t.at, std::stoi(t.meaning.substr(prefix.size()))});
+  return writes;
 }
 
 void MonitorModel::clearTransfers() {
