@@ -93,7 +93,7 @@ class MonitorModel {
     MonitorClock::time_point readyAt;
     std::string meaning;
   };
-  int writeDDCCI(int client, std::span<const std::uint8_t> bytes, MonitorTransfer& record);
+  int writeDDCCI(std::span<const std::uint8_t> bytes, MonitorTransfer& record);
   int readDDCCI(std::span<std::uint8_t> out, MonitorTransfer& record);
   bool asleep() const;
   std::uint16_t maximumOf(std::uint8_t code) const;
