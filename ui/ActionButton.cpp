@@ -37,7 +37,7 @@ void ActionButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QPalette& colors = palette();
-  const bool hovering = underMouse() || hasFocus();
+  const bool hovering = MenuStyle::pointerIsOver(this);
   if (!isEnabled()) painter.setOpacity(0.45);
   QColor ink = MenuStyle::label(colors);
   const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
@@ -71,4 +71,6 @@ void ActionButton::paintEvent(QPaintEvent*) {
   painter.setPen(ink);
   painter.drawText(QRect(x, 0, width() - x - padding / 2, height()), Qt::AlignVCenter | Qt::AlignLeft,
                    fontMetrics().elidedText(text(), Qt::ElideRight, width() - x - padding / 2));
+  painter.setOpacity(1);
+  if (hasFocus()) MenuStyle::drawFocusRing(painter, QRectF(rect()), link_ ? 4 : 6, colors);
 }

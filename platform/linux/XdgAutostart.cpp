@@ -102,7 +102,7 @@ bool XdgAutostart::registerItem(std::string& error) {
         << "Name=Dimmora\n"
         << "Comment=Dims the displays while you are away\n"
         << "Exec=" << desktopEntryExec(executable_) << "\n"
-        << "Icon=video-display\n"
+        << "Icon=io.github.dimmora.Dimmora\n"
         << "Terminal=false\n"
         << "X-GNOME-Autostart-enabled=true\n";
     out.flush();
