@@ -17,7 +17,8 @@ constexpr int padding = 10;
 ActionButton::ActionButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
   setAttribute(Qt::WA_Hover);
   setCursor(Qt::PointingHandCursor);
-  setAutoDefault(false);
+  // Return presses it when it has the focus, as Space does.
+  setAutoDefault(true);
   setFont(MenuStyle::font(MenuStyle::Text::subheadline));
   setFocusPolicy(Qt::TabFocus);
 }

@@ -77,7 +77,8 @@ void ConfirmationOverlay::present(const std::optional<ConfirmationCard>& card) {
   for (std::size_t i = 0; i < card_->buttons.size(); ++i) {
     const auto& choice = card_->buttons[i];
     auto* button = new QPushButton(QString::fromStdString(choice.label));
-    button->setAutoDefault(false);
+    // Return presses the focused button, as Space does.
+    button->setAutoDefault(true);
     // A reader on the button hears what it answers.
     button->setAccessibleDescription(message.isEmpty() ? title : message);
     if (choice.destructive) {
