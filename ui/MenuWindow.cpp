@@ -142,8 +142,9 @@ void MenuWindow::build() {
       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
   body_ = new MenuBody(menu_);
-  body_->setAutoFillBackground(false);
   scroll_->setWidget(body_);
+  // After setWidget, which fills the body: the window paints what lies behind it, glass cards left out.
+  body_->setAutoFillBackground(false);
   contentLayout_->addWidget(scroll_);
   contentLayout_->addWidget(divider());
   footer_ = buildFooter();

@@ -31,7 +31,7 @@ bool phraseBoundary(Script before, Script after) {
 }
 
 // Longer runs are left breakable: no line of the window is narrower than this many characters.
-constexpr int longestKeptPhrase = 8;
+constexpr int longestKeptPhrase = 10;
 constexpr QChar wordJoiner(0x2060);
 }  // namespace
 
