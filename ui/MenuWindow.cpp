@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "engine/IdleBrightnessEngine.hpp"
@@ -87,8 +88,6 @@ MenuWindow::MenuWindow(MenuViewState& menu)
   }
   if (translucent_) setAttribute(Qt::WA_TranslucentBackground);
   setFixedWidth(windowWidth);
-  // Holds the focus itself when it opens, so that no control is focused unseen.
-  setFocusPolicy(Qt::ClickFocus);
 
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
@@ -305,7 +304,6 @@ bool MenuWindow::closedByFocusLossJustNow() const {
 void MenuWindow::showEvent(QShowEvent* event) {
   if (!wayland_) keepOffTaskbarAndPager(this);
   QWidget::showEvent(event);
-  setFocus(Qt::OtherFocusReason);
   menu_.appear();
   menu_.anchor().setActive(!wayland_);
   body_->refresh();

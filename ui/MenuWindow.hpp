@@ -26,9 +26,8 @@ class QVBoxLayout;
 // click on the icon. On Wayland, where a client cannot place windows, it is an
 // ordinary window the compositor places.
 //
-// The keyboard: each opening starts with no control focused (Space does
-// nothing by accident); Tab then walks the controls in the order they stand
-// on screen, top to bottom and left to right.
+// The keyboard: Tab walks the controls in the order they stand on screen, top
+// to bottom and left to right, each showing its focus.
 class MenuWindow final : public QWidget {
   // The accessibility factory recognises it by its class name.
   Q_OBJECT
