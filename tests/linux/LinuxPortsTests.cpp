@@ -369,6 +369,7 @@ TEST(XdgAutostart, AnEntryTheDesktopTurnedOffIsOffAndSwitchingOnRewritesIt) {
     const auto values = desktopEntryValues(*readTextFile(autostart.entryPath()));
     EXPECT_FALSE(values.contains("Hidden"));
     EXPECT_EQ(values.at("X-GNOME-Autostart-enabled"), "true");
+    EXPECT_EQ(values.at("Icon"), "io.github.dimmora.Dimmora") << "the icon the package installs";
   }
   // Spaces around "=" are part of neither key nor value.
   tree.write("config/autostart/Dimmora.desktop", "[Desktop Entry]\nExec =  \"" + exe.string() + "\"  \n");

@@ -255,7 +255,18 @@ TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
   const auto newYear = WallClock::time_point(std::chrono::seconds(1'798'761'600));  // 2027-01-01 00:00 UTC
   EXPECT_NE(MenuLabels::creditLine(newYear).find("2027"), std::string::npos);
   EXPECT_NE(MenuLabels::creditLine(newYear - 1s).find("2026"), std::string::npos);
+  EXPECT_EQ(MenuLabels::shortTimeText(newYear + 21h + 30min + 15s), "21:30") << "the C locale's own format";
+  EXPECT_EQ(MenuLabels::stepRowName(2, 180.4), "Step 2, after 180 s");
   L10n::resetForTesting();
+}
+
+TEST(MenuLabels, TheLocalesShortTimeIsItsTimeFormatWithoutSeconds) {
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%H:%M:%S"), "%H:%M");
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%r"), "%I:%M %p");  // en_US
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%T"), "%H:%M");
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%H時%M分%S秒"), "%H時%M分");  // ja_JP
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%H.%M.%S"), "%H.%M");
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%H:%M"), "%H:%M");
 }
 
 }  // namespace
