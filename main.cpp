@@ -2,6 +2,7 @@
 // Dimmora: dims every connected display step by step while the user is idle.
 #include <QApplication>
 #include <cstdio>
+#include <string_view>
 
 #include "app/AppModels.hpp"
 #include "app/TrayShell.hpp"
@@ -41,8 +42,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dimmora: %s\n", error.c_str());
     return 1;
   }
-  const bool wayland = session.kind == DesktopSession::Kind::wayland;
-  AppLog::app.log(std::string(wayland ? "Wayland" : "X11") + " session: " + session.reason);
+  const bool wayland = connection.wayland != nullptr;
+  AppLog::app.log(std::string(wayland ? "Wayland" : "X11") + " session: " + connection.description);
+  // Qt draws through the compositor the binding found, also when only its socket named it.
+  if (wayland) qputenv("WAYLAND_DISPLAY", QByteArray::fromStdString(connection.wayland->name()));
   DBusSession::preventAutolaunch(environment);
   // Qt draws on the session's own platform unless the user chose one; idle time and gamma never follow Qt.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb");
@@ -65,5 +68,10 @@ int main(int argc, char** argv) {
   RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
   remoteControl.onShowWindow = [&shell] { shell.showWindow(); };
   RemoteControlService remoteControlService(binding->bus().sessionBus(), remoteControl);
+  // The applications menu starts us with --show-window: the window, not only a tray icon.
+  if (argc > 1 && std::string_view(argv[1]) == "--show-window")
+    shell.showWindow();
+  else
+    shell.showWindowOnceWithoutTray();
   return QApplication::exec();
 }

@@ -20,7 +20,9 @@
 // The compositor as a child process: commands on its input, its reports read line by line.
 class TestCompositor {
  public:
-  explicit TestCompositor(const TempTree& tree) : socket_(tree.folder("run") / "wayland-test") {
+  // `options` go after the socket name ("--idle-notify-version=1").
+  explicit TestCompositor(const TempTree& tree, std::vector<std::string> options = {})
+      : socket_(tree.folder("run") / "wayland-test") {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -32,8 +34,10 @@ class TestCompositor {
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string program = DIMMORA_TEST_COMPOSITOR, name = "wayland-test";
-    char* argv[] = {program.data(), name.data(), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    std::vector<char*> argv{program.data(), name.data()};
+    for (auto& option : options) argv.push_back(option.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
