@@ -4,6 +4,7 @@
 #include <systemd/sd-bus.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/linux/LinuxServicePorts.hpp"
 #include "services/AppLog.hpp"
@@ -260,8 +261,10 @@ std::map<std::string, std::string> PortalGlobalShortcuts::boundShortcuts(sd_bus_
       while (sd_bus_message_enter_container(results, 'e', "sv") > 0) {
         const char* name = nullptr;
         sd_bus_message_read_basic(results, 's', &name);
-        if (name && std::strcmp(name, "trigger_description") == 0)
-          trigger = readTextVariant(results).value_or("");
+        const auto text = name && std::strcmp(name, "trigger_description") == 0 ? readTextVariant(results)
+                                                                                 : std::nullopt;
+        if (text)
+          trigger = *text;
         else
           sd_bus_message_skip(results, "v");
         sd_bus_message_exit_container(results);

@@ -18,9 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 // The binding whose termination an exit() elsewhere must still announce.
 DesktopBinding* announcedAtExit = nullptr;
-}  // namespace
 
-namespace {
 // XWayland names its RandR outputs XWAYLAND0, XWAYLAND1, ...
 bool isXWayland(X11Session& session) {
   const RandrScreen randr(session);
