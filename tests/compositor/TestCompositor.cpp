@@ -5,7 +5,8 @@
 // control and a layer shell, which Debian 12's compositors cannot show
 // together. It draws nothing, but writes every layer surface's frame to a file
 // beside its socket. While a client holds an idle inhibitor, ordinary idle
-// notifications stay awake (and an idle one is told `resumed`); input-only
+// notifications stay awake (an idle one is told `resumed`, and they idle again
+// when the last inhibitor goes while the seat is idle); input-only
 // ones (version 2) do not heed it.
 // Commands on standard input, one per line: "idle" and "resume" send those
 // events to every idle notification, "fail" sends `failed` to the held gamma
@@ -44,6 +45,7 @@ struct State {
   std::uint32_t idleNotifyVersion = 2;
   std::vector<Notification> notifications;
   int inhibitors = 0;
+  bool seatIdle = false;  // between an "idle" and a "resume" command
   wl_resource* gammaControl = nullptr;  // the one client holding the output's tables
   // By connector name. Entries stay when unplugged: clients' objects still point at them.
   struct Output {
@@ -136,7 +138,13 @@ const struct zwp_idle_inhibit_manager_v1_interface inhibitManagerImplementation 
         [](wl_client* client, wl_resource*, std::uint32_t id, wl_resource*) {
           wl_resource* inhibitor = wl_resource_create(client, &zwp_idle_inhibitor_v1_interface, 1, id);
           wl_resource_set_implementation(inhibitor, &inhibitorImplementation, nullptr, [](wl_resource*) {
-            --state.inhibitors;
+            // The last one gone: a seat that went on idling idles the ordinary notifications too.
+            if (--state.inhibitors == 0 && state.seatIdle)
+              for (Notification& n : state.notifications)
+                if (!n.idle) {
+                  ext_idle_notification_v1_send_idled(n.resource);
+                  n.idle = true;
+                }
             report("inhibitor released");
           });
           ++state.inhibitors;
@@ -426,12 +434,14 @@ void plug(const std::string& words) {
 
 void command(const std::string& line) {
   if (line == "idle") {
+    state.seatIdle = true;
     for (Notification& n : state.notifications)
       if (!n.idle && (n.inputOnly || state.inhibitors == 0)) {
         ext_idle_notification_v1_send_idled(n.resource);
         n.idle = true;
       }
   } else if (line == "resume") {
+    state.seatIdle = false;
     for (Notification& n : state.notifications)
       if (n.idle) {
         ext_idle_notification_v1_send_resumed(n.resource);
