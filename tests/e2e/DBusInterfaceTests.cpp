@@ -340,3 +340,21 @@ TEST_F(PortalBindingFewer, ShortcutsLeftOutOfTheAnswerAreUnavailableAndSaySo) {
   EXPECT_EQ(property("MasterPercent"), 95.0);
   EXPECT_EQ(app->stop(SIGTERM), 0);
 }
+
+// The answer KDE's portal 5.27 gave: success, and an empty list.
+class PortalBindingNone : public PortalShortcuts {
+ protected:
+  std::vector<std::string> portalOptions() const override { return {"--bind="}; }
+};
+
+TEST_F(PortalBindingNone, AnEmptyAnswerLeavesEveryShortcutUnavailable) {
+  auto app = start();
+  const auto log = [&] { return readTextFile(tree.path("app.log")).value_or(""); };
+  ASSERT_TRUE(waitFor([&] { return log().find("The desktop portal did not bind") != std::string::npos; }, 5s)) << log();
+  EXPECT_NE(log().find("did not bind increase-master, decrease-master, restore-maximum"), std::string::npos);
+  EXPECT_EQ(log().find("Global shortcuts bound through the desktop portal"), std::string::npos);
+  ASSERT_TRUE(activate("decrease-master"));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(property("MasterPercent"), 100.0);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
