@@ -96,6 +96,8 @@ TEST_F(DBusInterface, MethodsMoveTheScreenAndTheSavedMasterLevel) {
   ASSERT_TRUE(call("Resume").ok);
   EXPECT_EQ(property("PausedUntil"), 0.0);
 
+  // The heads-up panel of the calls above goes first, so that only the window can add one.
+  EXPECT_TRUE(waitFor([&] { return visibleWindows(app->pid()) <= 1; }, 5s));
   const auto before = visibleWindows(app->pid());
   ASSERT_TRUE(call("ShowWindow").ok);
   EXPECT_TRUE(waitFor([&] { return visibleWindows(app->pid()) > before; }, 3s));
@@ -225,6 +227,7 @@ TEST_F(DBusInterface, ASecondStartShowsTheFirstWindowLeavesTheScreenAloneAndExit
   ASSERT_TRUE(call("DecreaseMaster").ok);
   ASSERT_TRUE(waitFor([&] { return savedMaster(tree) == 95.0; }, 3s));
   const auto level = xrandrBrightness();
+  EXPECT_TRUE(waitFor([&] { return visibleWindows(first->pid()) <= 1; }, 5s));  // the heads-up panel has gone
   const auto windows = visibleWindows(first->pid());
 
   App second(tree, {busEnvironment()});
