@@ -22,15 +22,17 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: dimmora [--help | --version]\n"
+    "Usage: dimmora [--show-window | --help | --version]\n"
     "\n"
     "Dims every connected display step by step while you are idle and brings it\n"
     "back when you return. Dimmora lives in the system tray: everything is set in\n"
     "the window its icon drops down. Started again while it runs, it shows the\n"
     "running one's window.\n"
     "\n"
-    "  -h, --help     show this help and exit\n"
-    "      --version  show the version and exit\n"
+    "      --show-window  open the settings window (the running one's, if\n"
+    "                     Dimmora already runs)\n"
+    "  -h, --help         show this help and exit\n"
+    "      --version      show the version and exit\n"
     "\n"
     "Environment:\n"
     "  XDG_CONFIG_HOME  the settings are in $XDG_CONFIG_HOME/Dimmora/config.json\n"
@@ -42,7 +44,7 @@ constexpr const char* kUsage =
 
 // The conventions of the command line, answered before anything reaches the
 // display or a running instance: the exit status when the process should end here.
-std::optional<int> answerCommandLine(int argc, char** argv) {
+std::optional<int> answerCommandLine(int argc, char** argv, bool& showWindow) {
   bool help = false;
   bool version = false;
   for (int i = 1; i < argc; ++i) {
@@ -51,6 +53,8 @@ std::optional<int> answerCommandLine(int argc, char** argv) {
       help = true;
     } else if (argument == "--version") {
       version = true;
+    } else if (argument == "--show-window") {
+      showWindow = true;
     } else {
       std::fprintf(stderr, "dimmora: %s '%s'\nTry 'dimmora --help' for more information.\n",
                    argument.starts_with('-') ? "unknown option" : "unexpected argument", argv[i]);
@@ -77,7 +81,8 @@ std::optional<int> answerCommandLine(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (const auto status = answerCommandLine(argc, argv)) return *status;
+  bool showWindow = false;
+  if (const auto status = answerCommandLine(argc, argv, showWindow)) return *status;
   // Before Qt starts any thread, so that every thread inherits the blocked signals.
   TerminationSignals signals;
   auto environment = LinuxEnvironment::fromProcess(argc > 0 ? argv[0] : nullptr);
@@ -101,8 +106,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dimmora: %s\n", error.c_str());
     return 1;
   }
-  const bool wayland = session.kind == DesktopSession::Kind::wayland;
-  AppLog::app.log(std::string(wayland ? "Wayland" : "X11") + " session: " + session.reason);
+  const bool wayland = connection.wayland != nullptr;
+  AppLog::app.log(std::string(wayland ? "Wayland" : "X11") + " session: " + connection.description);
+  // Qt draws through the compositor the binding found, also when only its socket named it.
+  if (wayland) qputenv("WAYLAND_DISPLAY", QByteArray::fromStdString(connection.wayland->name()));
   DBusSession::preventAutolaunch(environment);
   // Qt draws on the session's own platform unless the user chose one; idle time and gamma never follow Qt.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb");
@@ -125,5 +132,10 @@ int main(int argc, char** argv) {
   RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
   remoteControl.onShowWindow = [&shell] { shell.showWindow(); };
   RemoteControlService remoteControlService(binding->bus().sessionBus(), remoteControl);
+  // The applications menu starts us with --show-window: the window, not only a tray icon.
+  if (showWindow)
+    shell.showWindow();
+  else
+    shell.showWindowOnceWithoutTray();
   return QApplication::exec();
 }

@@ -377,6 +377,7 @@ std::optional<std::string> MenuViewState::shortcutsUnavailableHint() const {
 }
 
 std::optional<std::string> MenuViewState::idleTimeUnavailableText() const {
+  if (const std::string& note = engine_->idleTimeNote.get(); !note.empty()) return L10n::text(note);
   if (engine_->idleTimeAvailable.get()) return std::nullopt;
   return L10n::text("idle_time_unavailable");
 }

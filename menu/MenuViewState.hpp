@@ -164,7 +164,9 @@ class MenuViewState {
   // desktop's own settings: offered exactly while the shortcut is unavailable.
   std::optional<std::string> shortcutsUnavailableHint() const;
   // While the desktop reports no idle time the engine does not dim; the
-  // window says so ("idle_time_unavailable"). nullopt while it does.
+  // window says so ("idle_time_unavailable", or the idle source's own note
+  // of why, or of an application keeping the screen awake). nullopt while
+  // there is nothing to say.
   std::optional<std::string> idleTimeUnavailableText() const;
 
   // ---- footer ----

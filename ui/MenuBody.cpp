@@ -214,6 +214,14 @@ MenuBody::MenuBody(MenuViewState& menu, QWidget* parent) : QWidget(parent), menu
   refresh();
 }
 
+void MenuBody::showNoTrayHint() {
+  if (findChild<QLabel*>(QStringLiteral("noTrayHint"))) return;
+  auto* hint = caption(l10n("no_tray_hint"), MenuStyle::Text::caption);
+  hint->setObjectName(QStringLiteral("noTrayHint"));
+  static_cast<QVBoxLayout*>(layout())->insertWidget(0, hint);
+  layoutChanged.emit();
+}
+
 MenuBody::~MenuBody() = default;
 
 void MenuBody::observeModels() {
@@ -483,10 +491,12 @@ void MenuBody::refreshDisplays() {
     showState(card.selected, menu_.isDisplaySelected(card.id));
     showState(card.fullGamma, menu_.displayUsesFullGammaMode(card.id));
     const auto gammaUnavailable = menu_.displayGammaUnavailableText(card.id);
+    const std::string status = menu_.displayControlStatusText(card.id);
     card.fullGamma->setEnabled(!gammaUnavailable);
-    card.gammaUnavailable->setVisible(gammaUnavailable.has_value());
+    // A gamma-only display's status already is the reason: said once.
+    card.gammaUnavailable->setVisible(gammaUnavailable.has_value() && *gammaUnavailable != status);
     if (gammaUnavailable) card.gammaUnavailable->setText(qt(*gammaUnavailable));
-    card.status->setText(qt(menu_.displayControlStatusText(card.id)));
+    card.status->setText(qt(status));
   }
 }
 

@@ -32,6 +32,8 @@ class MenuBody final : public QWidget {
 
   // Brings everything shown up to date now.
   void refresh();
+  // On a desktop without a tray: a line at the top saying how to open the window again.
+  void showNoTrayHint();
   // Emitted after a refresh or a new layout that may have changed the body's height.
   Signal<> layoutChanged;
   // Emitted when rows were built anew or rearranged: the Tab order needs them.

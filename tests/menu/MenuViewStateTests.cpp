@@ -283,6 +283,21 @@ TEST_F(MenuViewStateTest, WithoutIdleTimeTheWindowSaysDimmingIsOffUntilTheDeskto
   idle.failing = false;
   loop.advance(0.25);
   EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
+
+  // The source's own reason wins over the general text, and a note shows even while idle time is answered.
+  idle.failing = true;
+  idle.noteKey = "idle_time_xwayland";
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_xwayland"));
+  idle.failing = false;
+  idle.noteKey = "idle_time_held_awake";
+  viewNotified = 0;
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_held_awake"));
+  EXPECT_GE(viewNotified, 1);
+  idle.noteKey.clear();
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
 }
 
 TEST_F(MenuViewStateTest, ADisplayWithoutGammaSaysWhyAndOthersSayNothing) {

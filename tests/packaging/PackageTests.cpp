@@ -166,7 +166,7 @@ TEST_F(Package, AnswersHelpAndVersionWithoutADisplayOrAnInstanceAndRefusesOtherA
   const auto program = "env -i HOME='" + home.root().string() + "' XDG_RUNTIME_DIR='" + home.path("run").string() +
                        "' '" + installed("usr/bin/dimmora").string() + "'";
   const auto help = run(program + " --help 2>&1; echo exit=$?");
-  EXPECT_TRUE(help.starts_with("Usage: dimmora [--help | --version]\n")) << help;
+  EXPECT_TRUE(help.starts_with("Usage: dimmora [--show-window | --help | --version]\n")) << help;
   EXPECT_NE(help.find("DIMMORA_TRACE"), std::string::npos) << help;
   EXPECT_TRUE(help.ends_with("exit=0\n")) << help;
   EXPECT_EQ(run(program + " -h"), run(program + " --help"));
