@@ -106,35 +106,21 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
       log(displayID, [&] { return "full gamma mode actual=" + std::to_string(value) + "%"; });
       continue;
     }
-    if (preserveStartupBrightness_ && !startupPreservedDisplays_.contains(displayID) &&
-        !lastAppliedByDisplay_.contains(displayID) && logical >= kStartupFullLevel) {
-      startupPreservedDisplays_.insert(displayID);
-      log(displayID, [] { return std::string("preserving startup brightness because current max is not verified yet"); });
-      continue;
-    }
-    if (const auto last = lastAppliedByDisplay_.find(displayID);
-        last != lastAppliedByDisplay_.end() && last->second == value)
-      continue;
-    if (const double delay = writeDelay(displayID, value); delay > 0) {
+    if (const double delay = driveHardware(displayID, logical, value, range); delay > 0)
       nextAttempt = std::min(nextAttempt, delay);
-      continue;
+    if (gammaStandsIn(displayID)) {
+      // The hardware stays where it is, taken to be the display's maximum:
+      // gamma shows the rest of the way down, and nothing at full brightness.
+      actualLevels[displayID] = actual / range.maximum * 100;
+      fullGammaIDs.insert(displayID);
     }
-    if (!DDCIO::setBrightness(displayID, static_cast<std::uint16_t>(value))) {
-      nextAttempt = std::min(nextAttempt, recordFailure(displayID));
-      continue;
-    }
-    backOffByDisplay_.erase(displayID);
-    ControlStatusStore::shared().set(ControlStatus::hardware, displayID);
-    lastAppliedByDisplay_[displayID] = value;
-    if (MainLoop* loop = systemPorts().mainLoop) lastWriteAtByDisplay_[displayID] = loop->uptime();
-    log(displayID, [&] {
-      return "success actual=" + std::to_string(value) + "% max=" + integerText(range.maximum) + "%";
-    });
   }
 
-  std::vector<DisplayID> departed;
+  std::set<DisplayID> departed;
   for (const auto& [displayID, value] : lastAppliedByDisplay_)
-    if (!targetDisplayIDs.contains(displayID)) departed.push_back(displayID);
+    if (!targetDisplayIDs.contains(displayID)) departed.insert(displayID);
+  for (DisplayID displayID : gammaStandIns_)
+    if (!targetDisplayIDs.contains(displayID)) departed.insert(displayID);
   for (DisplayID displayID : departed) forget(displayID);
 
   gammaController_.apply(actualLevels, targetDisplayIDs, fullGammaIDs, safetyMinimumPercent);
@@ -152,6 +138,53 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
     pendingWrite_.detach();
     apply(brightnessPercent, targets, maximums, minimums, fullGamma, safetyMinimumPercent);
   });
+}
+
+double DDCBrightnessController::driveHardware(DisplayID displayID, double logical, int value, const Range& range) {
+  if (preserveStartupBrightness_ && !startupPreservedDisplays_.contains(displayID) &&
+      !lastAppliedByDisplay_.contains(displayID) && logical >= kStartupFullLevel) {
+    startupPreservedDisplays_.insert(displayID);
+    log(displayID, [] { return std::string("preserving startup brightness because current max is not verified yet"); });
+    return 0;
+  }
+  if (const auto last = lastAppliedByDisplay_.find(displayID);
+      last != lastAppliedByDisplay_.end() && last->second == value)
+    return 0;
+  if (const double delay = writeDelay(displayID, value); delay > 0) return delay;
+  if (!DDCIO::setBrightness(displayID, static_cast<std::uint16_t>(value))) return recordFailure(displayID);
+  backOffByDisplay_.erase(displayID);
+  endGammaStandIn(displayID);
+  ControlStatusStore::shared().set(ControlStatus::hardware, displayID);
+  lastAppliedByDisplay_[displayID] = value;
+  if (MainLoop* loop = systemPorts().mainLoop) lastWriteAtByDisplay_[displayID] = loop->uptime();
+  log(displayID, [&] {
+    return "success actual=" + std::to_string(value) + "% max=" + integerText(range.maximum) + "%";
+  });
+  return 0;
+}
+
+bool DDCBrightnessController::gammaStandsInFor(DDCIO::WriteFailure failure) {
+  switch (failure) {
+    case DDCIO::WriteFailure::noChannel:
+    case DDCIO::WriteFailure::driverMissing:
+    case DDCIO::WriteFailure::notPermitted:
+    case DDCIO::WriteFailure::kernelDriver: return true;
+    default: return false;
+  }
+}
+
+void DDCBrightnessController::standInWithGamma(DisplayID displayID) {
+  if (!backOffByDisplay_.contains(displayID)) {
+    const MainLoop* loop = systemPorts().mainLoop;
+    backOffByDisplay_[displayID] = {1, (loop ? loop->uptime() : 0) + kFirstRetrySeconds};
+  }
+  if (gammaStandIns_.insert(displayID).second)
+    log(displayID, [] { return std::string("hardware cannot be driven: gamma stands in"); });
+}
+
+void DDCBrightnessController::endGammaStandIn(DisplayID displayID) {
+  if (gammaStandIns_.erase(displayID))
+    log(displayID, [] { return std::string("hardware answers again: gamma no longer stands in"); });
 }
 
 bool DDCBrightnessController::shouldDelayWrite(DisplayID displayID, int nextValue) const {
@@ -204,6 +237,7 @@ double DDCBrightnessController::recordFailure(DisplayID displayID) {
   }
   const MainLoop* loop = systemPorts().mainLoop;
   backOff.retryAt = (loop ? loop->uptime() : 0) + delay;
+  if (gammaStandsInFor(failure)) standInWithGamma(displayID);
   return delay;
 }
 
@@ -212,6 +246,7 @@ void DDCBrightnessController::forget(DisplayID displayID) {
   lastWriteAtByDisplay_.erase(displayID);
   startupPreservedDisplays_.erase(displayID);
   backOffByDisplay_.erase(displayID);
+  gammaStandIns_.erase(displayID);
 }
 
 void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displayIDs,
@@ -253,6 +288,7 @@ void DDCBrightnessController::invalidateDisplayState() {
   lastAppliedByDisplay_.clear();
   lastWriteAtByDisplay_.clear();
   backOffByDisplay_.clear();  // a changed display list is worth a fresh try at every display
+  gammaStandIns_.clear();
   gammaController_.restoreAll();
   ControlStatusStore::shared().clear();
 }

@@ -7,6 +7,7 @@
 
 #include "base/MainLoop.hpp"
 #include "display/DDCBrightness/BrightnessController.hpp"
+#include "display/DDCBrightness/DDCIO.hpp"
 #include "display/NearBlackGammaController.hpp"
 
 // Maps a logical level onto each display's range and writes it in hardware
@@ -16,6 +17,10 @@
 // kThrottleSeconds, never writes a monitor sooner than its bus allows, and
 // backs off from a display that failed. Whatever is held back is delivered by
 // a single deferred re-apply of the newest request.
+//
+// A display whose hardware cannot be driven is dimmed through its gamma table
+// instead ("gamma stands in"), as in full-gamma mode but without touching the
+// settings, until a hardware write succeeds again.
 class DDCBrightnessController final : public BrightnessController {
  public:
   static constexpr double kThrottleSeconds = 0.18;
@@ -59,18 +64,39 @@ class DDCBrightnessController final : public BrightnessController {
   std::optional<double> retryDelay(DisplayID displayID) const;
   NearBlackGammaController& gammaController() { return gammaController_; }
 
+  // Lets gamma stand in for the display's hardware brightness, as after a
+  // failed write: from the next apply on, the display's level is shown
+  // through its gamma table, relative to its maximum (where the hardware is
+  // taken to sit), so full logical brightness puts the original table back.
+  // The hardware is tried again on the display's back-off (the first interval
+  // when it has none yet); the first write it takes ends the stand-in. Failed
+  // writes call it for the causes gammaStandsInFor names; code that knows by
+  // other means that a display cannot be driven yet calls it directly.
+  void standInWithGamma(DisplayID displayID);
+  bool gammaStandsIn(DisplayID displayID) const { return gammaStandIns_.contains(displayID); }
+  // The one rule for which failed writes hand a display over to gamma: those
+  // that leave the hardware undrivable until something changes outside the
+  // program. A bus another program holds is not one of them.
+  static bool gammaStandsInFor(DDCIO::WriteFailure failure);
+
  private:
   struct BackOff {
     int failures = 0;     // in a row
     double retryAt = 0;   // monotonic seconds; infinite: not before the display list changes
   };
 
+  // Writes `value` unless the launch brightness is kept, the display has it
+  // already, or the write must wait; seconds until a held-back or failed
+  // write is due, 0 when none is.
+  double driveHardware(DisplayID displayID, double logical, int value, const Range& range);
   bool shouldDelayWrite(DisplayID displayID, int nextValue) const;
   // Seconds before `nextValue` may be written to the display; 0: now.
   double writeDelay(DisplayID displayID, int nextValue) const;
   // Records a failed write (status, log, back-off); seconds until the next try.
   double recordFailure(DisplayID displayID);
   void forget(DisplayID displayID);
+  // The hardware took a value: gamma no longer stands in.
+  void endGammaStandIn(DisplayID displayID);
 
   std::map<DisplayID, int> lastAppliedByDisplay_;
   // Monotonic seconds of the last successful write: a wall clock set back
@@ -78,6 +104,7 @@ class DDCBrightnessController final : public BrightnessController {
   std::map<DisplayID, double> lastWriteAtByDisplay_;
   std::set<DisplayID> startupPreservedDisplays_;
   std::map<DisplayID, BackOff> backOffByDisplay_;  // dropped on success and on display changes
+  std::set<DisplayID> gammaStandIns_;              // dropped on success and on display changes
   bool preserveStartupBrightness_ = true;
   NearBlackGammaController gammaController_;
   ScheduledWork pendingWrite_;  // cancelled with the controller, so it never outlives it
