@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
+#include <string>
 
 #include "base/MainLoop.hpp"
 #include "display/DDCBrightness/BrightnessController.hpp"
@@ -54,7 +56,12 @@ class DDCBrightnessController final : public BrightnessController {
   // The unrounded percent a logical level gives within a range.
   static double actualLevel(double brightnessPercent, const Range& range);
 
+  // A built-in panel at rest this long is read again before it is dimmed.
+  static constexpr double kPanelRestSeconds = 1;
+
   // What the controller remembers, for the menu's diagnostics and for tests.
+  // Values count in each display's own steps: percents for monitors, the
+  // backlight's levels for panels.
   const std::map<DisplayID, int>& lastAppliedByDisplay() const { return lastAppliedByDisplay_; }
   const std::set<DisplayID>& startupPreservedDisplays() const { return startupPreservedDisplays_; }
   bool preservesStartupBrightness() const { return preserveStartupBrightness_; }
@@ -80,6 +87,24 @@ class DDCBrightnessController final : public BrightnessController {
   static bool gammaStandsInFor(DDCIO::WriteFailure failure);
 
  private:
+  // How a display's brightness is set, picked once per display until the displays change.
+  struct Channel {
+    std::uint32_t steps = DDCIO::kPercentSteps;  // what a value counts up to
+    bool isPanel = false;  // a built-in panel's backlight: cheap to read, no bus to pace
+
+    // The value for an actual level; never 0, which turns some backlights off.
+    int valueFor(double actualPercent) const;
+    double percentOf(int value) const { return value * 100.0 / steps; }
+    std::string text(int value) const;
+  };
+  // A panel's own level, which the desktop's brightness keys change. Kept
+  // across display changes: a panel that went away dimmed comes back with it.
+  struct PanelLevel {
+    double restPercent;   // where the panel is at full logical brightness, as its user left it
+    double shownPercent;  // what it shows, as last read or written
+    double shownLogical;  // the logical level it was shown at
+    double shownAt;       // monotonic seconds of that read or write
+  };
   struct BackOff {
     int failures = 0;     // in a row
     double retryAt = 0;   // monotonic seconds; infinite: not before the display list changes
@@ -88,10 +113,16 @@ class DDCBrightnessController final : public BrightnessController {
   // Writes `value` unless the launch brightness is kept, the display has it
   // already, or the write must wait; seconds until a held-back or failed
   // write is due, 0 when none is.
-  double driveHardware(DisplayID displayID, double logical, int value, const Range& range);
+  double driveHardware(DisplayID displayID, double logical, int value, const Range& range, const Channel& channel);
+  Channel channel(DisplayID displayID);
+  // The panel's limits, capped at its own level. Reads the level when the
+  // panel is first driven and when a dim starts from rest, so a level its
+  // user set meanwhile is where the dim starts and where it comes back to.
+  Range panelRange(DisplayID displayID, const Range& limits, double logical);
+  void notePanelShown(DisplayID displayID, double percent, double logical);
   bool shouldDelayWrite(DisplayID displayID, int nextValue) const;
   // Seconds before `nextValue` may be written to the display; 0: now.
-  double writeDelay(DisplayID displayID, int nextValue) const;
+  double writeDelay(DisplayID displayID, int nextValue, const Channel& channel) const;
   // Records a failed write (status, log, back-off); seconds until the next try.
   double recordFailure(DisplayID displayID);
   void forget(DisplayID displayID);
@@ -105,6 +136,8 @@ class DDCBrightnessController final : public BrightnessController {
   std::set<DisplayID> startupPreservedDisplays_;
   std::map<DisplayID, BackOff> backOffByDisplay_;  // dropped on success and on display changes
   std::set<DisplayID> gammaStandIns_;              // dropped on success and on display changes
+  std::map<DisplayID, Channel> channels_;          // dropped on display changes
+  std::map<DisplayID, PanelLevel> panelLevels_;
   bool preserveStartupBrightness_ = true;
   NearBlackGammaController gammaController_;
   ScheduledWork pendingWrite_;  // cancelled with the controller, so it never outlives it
