@@ -1,25 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <map>
-#include <set>
-
 #include "display/ControlTestSupport.hpp"
-#include "display/DDCBrightness/DDCBrightnessController.hpp"
 
 namespace {
-class GammaStandInTest : public ControlTest {
+class GammaStandInTest : public DrivenControllerTest {
  protected:
   GammaStandInTest() { controller.invalidateDisplayState(); }  // past the launch phase
-
-  void drive(double logical, const std::set<DisplayID>& ids, double maximum = 100) {
-    std::map<DisplayID, double> maximums, minimums;
-    for (DisplayID id : ids) {
-      maximums[id] = maximum;
-      minimums[id] = 5;
-    }
-    controller.apply(logical, ids, maximums, minimums, {}, 5);
-  }
-
-  DDCBrightnessController controller;
 };
 
 TEST_F(GammaStandInTest, AnUnwritablePanelIsDimmedThroughGammaAndAKeyPutsTheTableBackAtOnce) {

@@ -6,21 +6,12 @@
 #include <set>
 
 #include "display/ControlTestSupport.hpp"
-#include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "services/L10n.hpp"
 
 namespace {
 
-class PanelBacklightTest : public ControlTest {
+class PanelBacklightTest : public DrivenControllerTest {
  protected:
-  void drive(double logical, const std::set<DisplayID>& ids, double maximum = 100) {
-    std::map<DisplayID, double> maximums, minimums;
-    for (DisplayID id : ids) {
-      maximums[id] = maximum;
-      minimums[id] = 5;
-    }
-    controller.apply(logical, ids, maximums, minimums, {}, 5);
-  }
   // An ease-out fade of `seconds` at 24 frames per second, one apply per
   // frame, starting after 10 idle seconds.
   void fade(double from, double to, const std::set<DisplayID>& ids, double maximum = 100, double seconds = 2) {
@@ -44,8 +35,6 @@ class PanelBacklightTest : public ControlTest {
     return static_cast<int>(std::count_if(machine.panelLog().begin(), machine.panelLog().end(),
                                           [id](const auto& write) { return write.displayID == id; }));
   }
-
-  DDCBrightnessController controller;
 };
 
 TEST_F(PanelBacklightTest, ADimStartsFromThePanelsOwnLevelAndTheKeyPutsItBack) {

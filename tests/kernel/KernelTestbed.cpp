@@ -263,6 +263,23 @@ fs::path KernelTestbed::addConnector(const std::string& name, const std::vector<
   return connector;
 }
 
+fs::path KernelTestbed::addBacklight(const fs::path& connector, const std::string& name, std::uint32_t maxBrightness,
+                                     std::uint32_t brightness) {
+  const auto device = addDevice("backlight", name, connector,
+                                {{"max_brightness", std::to_string(maxBrightness) + "\n"},
+                                 {"brightness", std::to_string(brightness) + "\n"},
+                                 {"type", "raw\n"},
+                                 {"bl_power", "0\n"}});
+  const auto actual = attributeFile(device, "actual_brightness");
+  fs::remove(actual);
+  fs::create_symlink("brightness", actual);
+  return device;
+}
+
+fs::path KernelTestbed::attributeFile(const fs::path& device, const std::string& attribute) const {
+  return root() / device.relative_path() / attribute;
+}
+
 MonitorModel& KernelTestbed::attachMonitor(int bus, std::vector<std::uint8_t> edid, MonitorBehaviour behaviour) {
   for (auto& b : buses_) {
     if (b->number != bus) continue;
