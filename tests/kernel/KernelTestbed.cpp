@@ -319,7 +319,12 @@ fs::path KernelTestbed::deviceNode(int bus) const { return "/dev/i2c-" + std::to
 std::vector<std::string> KernelTestbed::environment() const {
   std::string preload = "libumockdev-preload.so.0";
   if (const char* existing = std::getenv("LD_PRELOAD"); existing && *existing) preload += std::string(":") + existing;
-  return {"LD_PRELOAD=" + preload, "UMOCKDEV_DIR=" + root().string()};
+  // A sanitized program checks that its runtime comes first among the
+  // libraries; with the preload library before it, that check must be off.
+  std::string asanOptions = "verify_asan_link_order=0";
+  if (const char* existing = std::getenv("ASAN_OPTIONS"); existing && *existing)
+    asanOptions = std::string(existing) + ":" + asanOptions;
+  return {"LD_PRELOAD=" + preload, "UMOCKDEV_DIR=" + root().string(), "ASAN_OPTIONS=" + asanOptions};
 }
 
 std::string KernelTestbed::run(const std::string& command, int* status) const {

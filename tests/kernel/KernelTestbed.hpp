@@ -62,7 +62,8 @@ class KernelTestbed {
   std::filesystem::path root() const;
   std::filesystem::path deviceNode(int bus) const;
   // NAME=value entries a child process needs to see the testbed: the
-  // umockdev preload library and the testbed's folder.
+  // umockdev preload library, the testbed's folder, and a sanitized
+  // program's leave to have its runtime come after that library.
   std::vector<std::string> environment() const;
   // `command` run through the shell inside the testbed; what it printed (stdout and stderr).
   std::string run(const std::string& command, int* status = nullptr) const;
