@@ -25,6 +25,10 @@ class PanelBrightnessServices {
   virtual bool hasSetBrightnessSmooth() = 0;
   virtual std::int32_t setBrightnessSmooth(DisplayID displayID, float level) = 0;
 
+  // How many levels above off the panel's backlight has (its own maximum);
+  // 0 when it does not say. Levels are best sent as multiples of one level.
+  virtual std::uint32_t brightnessSteps(DisplayID displayID) = 0;
+
   // The registry entry's float parameter (the transport uses "brightness").
   virtual std::int32_t setFloatParameter(RegistryEntry entry, std::string_view key, float value) = 0;
   virtual std::int32_t getFloatParameter(RegistryEntry entry, std::string_view key, float& value) = 0;

@@ -17,6 +17,7 @@ inline constexpr std::string_view failed = "control_failed";
 inline constexpr std::string_view i2cMissing = "control_i2c_missing";        // the i2c-dev module is not loaded
 inline constexpr std::string_view i2cPermission = "control_i2c_permission";  // no access to /dev/i2c-N
 inline constexpr std::string_view kernelDriver = "control_ddcci_driver";     // the kernel's ddcci driver owns the monitor
+inline constexpr std::string_view backlightPermission = "control_backlight_permission";  // the panel's backlight may not be set
 inline constexpr std::string_view gammaFailed = "control_gamma_failed";
 inline constexpr std::string_view gammaUnsupported = "control_gamma_unsupported";  // the desktop offers no gamma
 // The compositor refused the output's gamma: another program holds it, or the output takes no tables.

@@ -55,11 +55,33 @@ std::string_view statusFor(DDCIO::WriteFailure failure) {
     case DDCIO::WriteFailure::driverMissing: return ControlStatus::i2cMissing;
     case DDCIO::WriteFailure::notPermitted: return ControlStatus::i2cPermission;
     case DDCIO::WriteFailure::kernelDriver: return ControlStatus::kernelDriver;
+    case DDCIO::WriteFailure::backlightNotPermitted: return ControlStatus::backlightPermission;
     default: return ControlStatus::failed;
   }
 }
 
 std::string integerText(double value) { return std::to_string(static_cast<long long>(roundHalfAwayFromZero(value))); }
+
+// Reads of a panel within this many percent of what it was left at are the same level.
+constexpr double kPanelTolerance = 0.5;
+
+double uptime() {
+  const MainLoop* loop = systemPorts().mainLoop;
+  return loop ? loop->uptime() : 0;
+}
+
+DDCBrightnessController::Range cappedRange(const DDCBrightnessController::Range& limits, double level) {
+  const double maximum = std::min(limits.maximum, level);
+  return {maximum, std::min(limits.minimum, maximum)};
+}
+
+// Where a panel rests at full logical brightness when its user set it to
+// `level` while it was shown at logical level `logical`: the level its limits
+// map that logical level onto.
+double restLevelFor(double level, double logical, double minimum) {
+  if (logical <= 0 || level <= minimum) return level;
+  return std::min(100.0, minimum + (level - minimum) * 100 / logical);
+}
 }  // namespace
 
 double DDCBrightnessController::displayMaximumPercent(DisplayID displayID, const std::map<DisplayID, double>& maximums,
@@ -101,47 +123,36 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
   std::set<DisplayID> fullGammaIDs;
   double nextAttempt = kNever;  // seconds until the first held-back write may go out
   for (DisplayID displayID : targetDisplayIDs) {
-    const Range range = displayRange(displayID, displayMaximumPercents, displayMinimumPercents, safetyMinimumPercent);
-    const double actual = actualLevel(logical, range);
-    const int value = static_cast<int>(roundHalfAwayFromZero(actual));
-    actualLevels[displayID] = actual;
-
     if (const auto mode = displayFullGammaModes.find(displayID); mode != displayFullGammaModes.end() && mode->second) {
+      const double actual = actualLevel(
+          logical, displayRange(displayID, displayMaximumPercents, displayMinimumPercents, safetyMinimumPercent));
+      actualLevels[displayID] = actual;
       noteFullGammaStatus(displayID);
       fullGammaIDs.insert(displayID);
       forget(displayID);
-      log(displayID, [&] { return "full gamma mode actual=" + std::to_string(value) + "%"; });
+      log(displayID, [&] { return "full gamma mode actual=" + integerText(actual) + "%"; });
       continue;
     }
-    if (preserveStartupBrightness_ && !startupPreservedDisplays_.contains(displayID) &&
-        !lastAppliedByDisplay_.contains(displayID) && logical >= kStartupFullLevel) {
-      startupPreservedDisplays_.insert(displayID);
-      log(displayID, [] { return std::string("preserving startup brightness because current max is not verified yet"); });
-      continue;
-    }
-    if (const auto last = lastAppliedByDisplay_.find(displayID);
-        last != lastAppliedByDisplay_.end() && last->second == value)
-      continue;
-    if (const double delay = writeDelay(displayID, value); delay > 0) {
+    const Channel channel = this->channel(displayID);
+    Range range = displayRange(displayID, displayMaximumPercents, displayMinimumPercents, safetyMinimumPercent);
+    if (channel.isPanel) range = panelRange(displayID, range, logical);
+    const double actual = actualLevel(logical, range);
+    actualLevels[displayID] = actual;
+    if (const double delay = driveHardware(displayID, logical, channel.valueFor(actual), range, channel); delay > 0)
       nextAttempt = std::min(nextAttempt, delay);
-      continue;
+    if (gammaStandsIn(displayID)) {
+      // The hardware stays where it is, taken to be the display's maximum:
+      // gamma shows the rest of the way down, and nothing at full brightness.
+      actualLevels[displayID] = actual / range.maximum * 100;
+      fullGammaIDs.insert(displayID);
     }
-    if (!DDCIO::setBrightness(displayID, static_cast<std::uint16_t>(value))) {
-      nextAttempt = std::min(nextAttempt, recordFailure(displayID));
-      continue;
-    }
-    backOffByDisplay_.erase(displayID);
-    ControlStatusStore::shared().set(ControlStatus::hardware, displayID);
-    lastAppliedByDisplay_[displayID] = value;
-    if (MainLoop* loop = systemPorts().mainLoop) lastWriteAtByDisplay_[displayID] = loop->uptime();
-    log(displayID, [&] {
-      return "success actual=" + std::to_string(value) + "% max=" + integerText(range.maximum) + "%";
-    });
   }
 
-  std::vector<DisplayID> departed;
+  std::set<DisplayID> departed;
   for (const auto& [displayID, value] : lastAppliedByDisplay_)
-    if (!targetDisplayIDs.contains(displayID)) departed.push_back(displayID);
+    if (!targetDisplayIDs.contains(displayID)) departed.insert(displayID);
+  for (DisplayID displayID : gammaStandIns_)
+    if (!targetDisplayIDs.contains(displayID)) departed.insert(displayID);
   for (DisplayID displayID : departed) forget(displayID);
 
   gammaController_.apply(actualLevels, targetDisplayIDs, fullGammaIDs, safetyMinimumPercent);
@@ -161,6 +172,106 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
   });
 }
 
+double DDCBrightnessController::driveHardware(DisplayID displayID, double logical, int value, const Range& range,
+                                             const Channel& channel) {
+  if (preserveStartupBrightness_ && !startupPreservedDisplays_.contains(displayID) &&
+      !lastAppliedByDisplay_.contains(displayID) && logical >= kStartupFullLevel) {
+    startupPreservedDisplays_.insert(displayID);
+    log(displayID, [] { return std::string("preserving startup brightness because current max is not verified yet"); });
+    return 0;
+  }
+  if (const auto last = lastAppliedByDisplay_.find(displayID);
+      last != lastAppliedByDisplay_.end() && last->second == value)
+    return 0;
+  if (const double delay = writeDelay(displayID, value, channel); delay > 0) return delay;
+  if (!DDCIO::setBrightness(displayID, static_cast<std::uint32_t>(value), channel.steps))
+    return recordFailure(displayID);
+  backOffByDisplay_.erase(displayID);
+  endGammaStandIn(displayID);
+  ControlStatusStore::shared().set(ControlStatus::hardware, displayID);
+  lastAppliedByDisplay_[displayID] = value;
+  if (MainLoop* loop = systemPorts().mainLoop) lastWriteAtByDisplay_[displayID] = loop->uptime();
+  if (channel.isPanel) notePanelShown(displayID, channel.percentOf(value), logical);
+  log(displayID, [&] {
+    return "success actual=" + channel.text(value) + " max=" + integerText(range.maximum) + "%";
+  });
+  return 0;
+}
+
+int DDCBrightnessController::Channel::valueFor(double actualPercent) const {
+  return std::max(1, static_cast<int>(roundHalfAwayFromZero(actualPercent * steps / 100)));
+}
+
+std::string DDCBrightnessController::Channel::text(int value) const {
+  return steps == DDCIO::kPercentSteps ? std::to_string(value) + "%"
+                                       : std::to_string(value) + "/" + std::to_string(steps);
+}
+
+DDCBrightnessController::Channel DDCBrightnessController::channel(DisplayID displayID) {
+  if (const auto known = channels_.find(displayID); known != channels_.end()) return known->second;
+  const auto info = DDCIO::displayInfo(displayID);
+  const Channel channel{DDCIO::brightnessSteps(displayID), info && info->isBuiltIn};
+  // A display not found now may be found later: only what was found is kept.
+  if (info) channels_.emplace(displayID, channel);
+  return channel;
+}
+
+DDCBrightnessController::Range DDCBrightnessController::panelRange(DisplayID displayID, const Range& limits,
+                                                                  double logical) {
+  const double now = uptime();
+  auto known = panelLevels_.find(displayID);
+  if (known == panelLevels_.end()) {
+    const auto level = DDCIO::currentBrightnessPercent(displayID);
+    if (!level) return limits;  // unreadable: its limits alone
+    // The level found counts as full brightness, as a monitor's does.
+    known = panelLevels_.emplace(displayID, PanelLevel{*level, *level, 100, now}).first;
+    log(displayID, [&] { return "panel found at " + integerText(*level) + "%"; });
+  }
+  PanelLevel& panel = known->second;
+  // A dim that starts from rest looks first: a level the user set meanwhile
+  // (the desktop's brightness keys) is theirs, and the dim starts from it.
+  const bool lowers =
+      actualLevel(logical, cappedRange(limits, panel.restPercent)) < panel.shownPercent - kPanelTolerance;
+  if (lowers && now - panel.shownAt >= kPanelRestSeconds) {
+    if (const auto level = DDCIO::currentBrightnessPercent(displayID)) {
+      if (std::fabs(*level - panel.shownPercent) > kPanelTolerance) {
+        panel.restPercent = restLevelFor(*level, panel.shownLogical, limits.minimum);
+        log(displayID, [&] { return "panel set to " + integerText(*level) + "% meanwhile: dimming from there"; });
+      }
+      panel.shownPercent = *level;
+    }
+    panel.shownAt = now;
+  }
+  return cappedRange(limits, panel.restPercent);
+}
+
+void DDCBrightnessController::notePanelShown(DisplayID displayID, double percent, double logical) {
+  if (const auto panel = panelLevels_.find(displayID); panel != panelLevels_.end())
+    panel->second = {panel->second.restPercent, percent, logical, uptime()};
+}
+
+bool DDCBrightnessController::gammaStandsInFor(DDCIO::WriteFailure failure) {
+  switch (failure) {
+    case DDCIO::WriteFailure::noChannel:
+    case DDCIO::WriteFailure::driverMissing:
+    case DDCIO::WriteFailure::notPermitted:
+    case DDCIO::WriteFailure::kernelDriver:
+    case DDCIO::WriteFailure::backlightNotPermitted: return true;
+    default: return false;
+  }
+}
+
+void DDCBrightnessController::standInWithGamma(DisplayID displayID) {
+  if (!backOffByDisplay_.contains(displayID)) backOffByDisplay_[displayID] = {1, uptime() + kFirstRetrySeconds};
+  if (gammaStandIns_.insert(displayID).second)
+    log(displayID, [] { return std::string("hardware cannot be driven: gamma stands in"); });
+}
+
+void DDCBrightnessController::endGammaStandIn(DisplayID displayID) {
+  if (gammaStandIns_.erase(displayID))
+    log(displayID, [] { return std::string("hardware answers again: gamma no longer stands in"); });
+}
+
 bool DDCBrightnessController::shouldDelayWrite(DisplayID displayID, int nextValue) const {
   const auto last = lastAppliedByDisplay_.find(displayID);
   if (last == lastAppliedByDisplay_.end()) return false;
@@ -172,10 +283,11 @@ bool DDCBrightnessController::shouldDelayWrite(DisplayID displayID, int nextValu
   return loop->uptime() - writtenAt->second < kThrottleSeconds - kClockSlack;
 }
 
-double DDCBrightnessController::writeDelay(DisplayID displayID, int nextValue) const {
+double DDCBrightnessController::writeDelay(DisplayID displayID, int nextValue, const Channel& channel) const {
   double delay = 0;
   if (const auto retry = retryDelay(displayID)) delay = *retry;
-  if (shouldDelayWrite(displayID, nextValue)) delay = std::max(delay, kThrottleSeconds);
+  // A backlight takes every frame of a fade; a monitor's one-step decreases are spaced out.
+  if (!channel.isPanel && shouldDelayWrite(displayID, nextValue)) delay = std::max(delay, kThrottleSeconds);
   // The newest value waits for the bus; whatever is asked meanwhile replaces it.
   return std::max(delay, DDCIO::messageWait(displayID));
 }
@@ -183,8 +295,7 @@ double DDCBrightnessController::writeDelay(DisplayID displayID, int nextValue) c
 std::optional<double> DDCBrightnessController::retryDelay(DisplayID displayID) const {
   const auto backOff = backOffByDisplay_.find(displayID);
   if (backOff == backOffByDisplay_.end()) return std::nullopt;
-  const MainLoop* loop = systemPorts().mainLoop;
-  const double delay = backOff->second.retryAt - (loop ? loop->uptime() : 0);
+  const double delay = backOff->second.retryAt - uptime();
   return delay > kClockSlack ? delay : 0;
 }
 
@@ -209,8 +320,8 @@ double DDCBrightnessController::recordFailure(DisplayID displayID) {
                                : "next attempt in " + formatShortest(delay) + " s";
       });
   }
-  const MainLoop* loop = systemPorts().mainLoop;
-  backOff.retryAt = (loop ? loop->uptime() : 0) + delay;
+  backOff.retryAt = uptime() + delay;
+  if (gammaStandsInFor(failure)) standInWithGamma(displayID);
   return delay;
 }
 
@@ -219,6 +330,8 @@ void DDCBrightnessController::forget(DisplayID displayID) {
   lastWriteAtByDisplay_.erase(displayID);
   startupPreservedDisplays_.erase(displayID);
   backOffByDisplay_.erase(displayID);
+  gammaStandIns_.erase(displayID);
+  channels_.erase(displayID);
 }
 
 void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displayIDs,
@@ -231,10 +344,14 @@ void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displ
       noteFullGammaStatus(displayID);
       continue;
     }
-    const int value = static_cast<int>(roundHalfAwayFromZero(displayMaximumPercent(displayID, maximums, safety)));
-    if (DDCIO::setBrightness(displayID, static_cast<std::uint16_t>(value))) {
+    const Channel channel = this->channel(displayID);
+    Range range = displayRange(displayID, maximums, {}, safety);
+    if (channel.isPanel) range = panelRange(displayID, range, 100);
+    const int value = channel.valueFor(range.maximum);
+    if (DDCIO::setBrightness(displayID, static_cast<std::uint32_t>(value), channel.steps)) {
       ControlStatusStore::shared().set(ControlStatus::hardware, displayID);
       lastAppliedByDisplay_[displayID] = value;
+      if (channel.isPanel) notePanelShown(displayID, channel.percentOf(value), 100);
     } else {
       nextAttempt = std::min(nextAttempt, recordFailure(displayID));
     }
@@ -260,6 +377,8 @@ void DDCBrightnessController::invalidateDisplayState() {
   lastAppliedByDisplay_.clear();
   lastWriteAtByDisplay_.clear();
   backOffByDisplay_.clear();  // a changed display list is worth a fresh try at every display
+  gammaStandIns_.clear();
+  channels_.clear();
   gammaController_.restoreAll();
   ControlStatusStore::shared().clear();
 }

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
+#include <string>
 
 #include "base/MainLoop.hpp"
 #include "display/DDCBrightness/BrightnessController.hpp"
+#include "display/DDCBrightness/DDCIO.hpp"
 #include "display/NearBlackGammaController.hpp"
 
 // Maps a logical level onto each display's range and writes it in hardware
@@ -16,6 +19,10 @@
 // kThrottleSeconds, never writes a monitor sooner than its bus allows, and
 // backs off from a display that failed. Whatever is held back is delivered by
 // a single deferred re-apply of the newest request.
+//
+// A display whose hardware cannot be driven is dimmed through its gamma table
+// instead ("gamma stands in"), as in full-gamma mode but without touching the
+// settings, until a hardware write succeeds again.
 class DDCBrightnessController final : public BrightnessController {
  public:
   static constexpr double kThrottleSeconds = 0.18;
@@ -49,7 +56,12 @@ class DDCBrightnessController final : public BrightnessController {
   // The unrounded percent a logical level gives within a range.
   static double actualLevel(double brightnessPercent, const Range& range);
 
+  // A built-in panel at rest this long is read again before it is dimmed.
+  static constexpr double kPanelRestSeconds = 1;
+
   // What the controller remembers, for the menu's diagnostics and for tests.
+  // Values count in each display's own steps: percents for monitors, the
+  // backlight's levels for panels.
   const std::map<DisplayID, int>& lastAppliedByDisplay() const { return lastAppliedByDisplay_; }
   const std::set<DisplayID>& startupPreservedDisplays() const { return startupPreservedDisplays_; }
   bool preservesStartupBrightness() const { return preserveStartupBrightness_; }
@@ -59,18 +71,63 @@ class DDCBrightnessController final : public BrightnessController {
   std::optional<double> retryDelay(DisplayID displayID) const;
   NearBlackGammaController& gammaController() { return gammaController_; }
 
+  // Lets gamma stand in for the display's hardware brightness, as after a
+  // failed write: from the next apply on, the display's level is shown
+  // through its gamma table, relative to its maximum (where the hardware is
+  // taken to sit), so full logical brightness puts the original table back.
+  // The hardware is tried again on the display's back-off (the first interval
+  // when it has none yet); the first write it takes ends the stand-in. Failed
+  // writes call it for the causes gammaStandsInFor names; code that knows by
+  // other means that a display cannot be driven yet calls it directly.
+  void standInWithGamma(DisplayID displayID);
+  bool gammaStandsIn(DisplayID displayID) const { return gammaStandIns_.contains(displayID); }
+  // The one rule for which failed writes hand a display over to gamma: those
+  // that leave the hardware undrivable until something changes outside the
+  // program. A bus another program holds is not one of them.
+  static bool gammaStandsInFor(DDCIO::WriteFailure failure);
+
  private:
+  // How a display's brightness is set, picked once per display until the displays change.
+  struct Channel {
+    std::uint32_t steps = DDCIO::kPercentSteps;  // what a value counts up to
+    bool isPanel = false;  // a built-in panel's backlight: cheap to read, no bus to pace
+
+    // The value for an actual level; never 0, which turns some backlights off.
+    int valueFor(double actualPercent) const;
+    double percentOf(int value) const { return value * 100.0 / steps; }
+    std::string text(int value) const;
+  };
+  // A panel's own level, which the desktop's brightness keys change. Kept
+  // across display changes: a panel that went away dimmed comes back with it.
+  struct PanelLevel {
+    double restPercent;   // where the panel is at full logical brightness, as its user left it
+    double shownPercent;  // what it shows, as last read or written
+    double shownLogical;  // the logical level it was shown at
+    double shownAt;       // monotonic seconds of that read or write
+  };
   struct BackOff {
     int failures = 0;     // in a row
     double retryAt = 0;   // monotonic seconds; infinite: not before the display list changes
   };
 
+  // Writes `value` unless the launch brightness is kept, the display has it
+  // already, or the write must wait; seconds until a held-back or failed
+  // write is due, 0 when none is.
+  double driveHardware(DisplayID displayID, double logical, int value, const Range& range, const Channel& channel);
+  Channel channel(DisplayID displayID);
+  // The panel's limits, capped at its own level. Reads the level when the
+  // panel is first driven and when a dim starts from rest, so a level its
+  // user set meanwhile is where the dim starts and where it comes back to.
+  Range panelRange(DisplayID displayID, const Range& limits, double logical);
+  void notePanelShown(DisplayID displayID, double percent, double logical);
   bool shouldDelayWrite(DisplayID displayID, int nextValue) const;
   // Seconds before `nextValue` may be written to the display; 0: now.
-  double writeDelay(DisplayID displayID, int nextValue) const;
+  double writeDelay(DisplayID displayID, int nextValue, const Channel& channel) const;
   // Records a failed write (status, log, back-off); seconds until the next try.
   double recordFailure(DisplayID displayID);
   void forget(DisplayID displayID);
+  // The hardware took a value: gamma no longer stands in.
+  void endGammaStandIn(DisplayID displayID);
 
   std::map<DisplayID, int> lastAppliedByDisplay_;
   // Monotonic seconds of the last successful write: a wall clock set back
@@ -78,6 +135,9 @@ class DDCBrightnessController final : public BrightnessController {
   std::map<DisplayID, double> lastWriteAtByDisplay_;
   std::set<DisplayID> startupPreservedDisplays_;
   std::map<DisplayID, BackOff> backOffByDisplay_;  // dropped on success and on display changes
+  std::set<DisplayID> gammaStandIns_;              // dropped on success and on display changes
+  std::map<DisplayID, Channel> channels_;          // dropped on display changes
+  std::map<DisplayID, PanelLevel> panelLevels_;
   bool preserveStartupBrightness_ = true;
   NearBlackGammaController gammaController_;
   ScheduledWork pendingWrite_;  // cancelled with the controller, so it never outlives it

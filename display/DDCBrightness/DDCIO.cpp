@@ -127,6 +127,11 @@ DDCIO::WriteFailure failureFor(std::int32_t code) {
   }
 }
 
+// A panel's refusal has its own remedies, not those of a monitor's bus.
+DDCIO::WriteFailure builtInFailureFor(std::int32_t code) {
+  return code == IOResult::notPermitted ? DDCIO::WriteFailure::backlightNotPermitted : failureFor(code);
+}
+
 std::shared_ptr<AVService> ioavCreateWithService(RegistryEntry entry) {
   AVServices* av = systemPorts().avServices;
   if (!av || !av->hasCreateWithService()) {
@@ -216,13 +221,13 @@ std::optional<std::int32_t> setBuiltInBrightnessViaDisplayServices(DisplayID dis
   return result;
 }
 
-DDCIO::WriteFailure setBuiltInBrightness(const DisplayInfo& info, std::uint16_t value) {
+DDCIO::WriteFailure setBuiltInBrightness(const DisplayInfo& info, std::uint32_t value, std::uint32_t steps) {
   const DisplayID displayID = info.displayID;
-  const float level = std::min(static_cast<float>(value) / 100.0f, 1.0f);
+  const float level = std::min(static_cast<float>(static_cast<double>(value) / steps), 1.0f);
   auto failure = DDCIO::WriteFailure::none;
   if (const auto result = setBuiltInBrightnessViaDisplayServices(displayID, level)) {
     log(displayID, [&] { return "built-in set via DisplayServices brightness=" + levelText(level) + " result=" + std::to_string(*result); });
-    if (*result != 0) failure = failureFor(*result);
+    if (*result != 0) failure = builtInFailureFor(*result);
   } else {
     DeviceRegistry* registry = systemPorts().registry;
     PanelBrightnessServices* panel = systemPorts().panelBrightness;
@@ -234,7 +239,7 @@ DDCIO::WriteFailure setBuiltInBrightness(const DisplayInfo& info, std::uint16_t 
       const std::int32_t code = panel->setFloatParameter(*entry, "brightness", level);
       log(displayID, [&] { return "built-in set via IODisplay brightness=" + levelText(level) + " result=0x" + hexCode(code) + " " +
                          panel->errorText(code); });
-      if (code != 0) failure = failureFor(code);
+      if (code != 0) failure = builtInFailureFor(code);
     }
   }
   if (failure != DDCIO::WriteFailure::none) forget(displayID);
@@ -331,7 +336,14 @@ std::array<std::uint8_t, 11> DDCIO::vcpFeatureReply(std::uint16_t maximum, std::
   return reply;
 }
 
-bool DDCIO::setBrightness(DisplayID displayID, std::uint16_t value) {
+std::uint32_t DDCIO::brightnessSteps(DisplayID displayID) {
+  PanelBrightnessServices* panel = systemPorts().panelBrightness;
+  const auto info = displayInfo(displayID);
+  const std::uint32_t steps = info && info->isBuiltIn && panel ? panel->brightnessSteps(displayID) : 0;
+  return steps > 0 ? steps : kPercentSteps;
+}
+
+bool DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_t steps) {
   auto& failures = caches().writeFailures;
   const auto outcome = [&](WriteFailure failure) {
     if (failure == WriteFailure::none) {
@@ -346,7 +358,7 @@ bool DDCIO::setBrightness(DisplayID displayID, std::uint16_t value) {
     log(displayID, "no display info");
     return outcome(WriteFailure::noChannel);
   }
-  if (info->isBuiltIn) return outcome(setBuiltInBrightness(*info, value));
+  if (info->isBuiltIn) return outcome(setBuiltInBrightness(*info, value, steps > 0 ? steps : kPercentSteps));
 
   log(displayID, [&] { return "vendor=" + std::to_string(info->vendor) + " model=" + std::to_string(info->model) +
                      " serial=" + std::to_string(info->serial) + " uuid=" + orNil(info->uuid) +
@@ -356,7 +368,7 @@ bool DDCIO::setBrightness(DisplayID displayID, std::uint16_t value) {
     log(displayID, "IOAVService not found");
     return outcome(WriteFailure::noChannel);
   }
-  const auto packet = setVCPFeaturePacket(value);
+  const auto packet = setVCPFeaturePacket(static_cast<std::uint16_t>(std::min<std::uint32_t>(value, 0xFFFF)));
   log(displayID, [&] { return "writing via IOAVService bytes=" + std::to_string(packet.size()); });
   auto failure = WriteFailure::noAnswer;
   for (int attempt = 1; attempt <= kWriteAttempts; ++attempt) {

@@ -33,13 +33,19 @@ enum class WriteFailure {
   noChannel,      // no information, or no DDC/CI channel: nothing changes that before the display list does
   driverMissing,  // the channel's device node is missing (its driver is not loaded)
   notPermitted,   // no access to the channel's device node
+  backlightNotPermitted,  // the panel's backlight may be set neither through the session nor its device file
   kernelDriver,   // a kernel driver owns the monitor's channel
   noAnswer,       // the monitor or panel did not take the value
 };
 
-// Writes a brightness value (a percent from 1 to 100 from the controller).
-// True when the display accepted it.
-bool setBrightness(DisplayID displayID, std::uint16_t value);
+// How finely a display's brightness is set: the panel backlight's own number
+// of levels, else 100 (whole percents, what DDC/CI monitors take).
+inline constexpr std::uint32_t kPercentSteps = 100;
+std::uint32_t brightnessSteps(DisplayID displayID);
+// Writes brightness `value` of `steps` (the controller passes a monitor a
+// percent from 1 to 100, a panel its backlight's own levels). True when the
+// display accepted it.
+bool setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_t steps = kPercentSteps);
 // The display's current brightness in percent (not clamped for external monitors).
 std::optional<double> currentBrightnessPercent(DisplayID displayID);
 // Why the last setBrightness for the display failed (none after a success).

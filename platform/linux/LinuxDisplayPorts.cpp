@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -262,36 +263,47 @@ std::int32_t LinuxDisplayPorts::writeBacklight(const BacklightDevice& device, do
   const auto max = directory_.backlight().maxBrightness(device);
   if (!max) return IOResult::noDevice;
   const std::uint32_t raw = Backlight::rawLevel(fraction, *max);
-  if (writesSysfsDirectly_ || !bus_) return ioResultForErrno(directory_.backlight().writeRaw(device, raw));
-  std::string error;
-  const int r = bus_->setBrightness("backlight", device.name, raw, &error);
-  if (r >= 0) {
-    lastBusError_.clear();
-    return IOResult::success;
-  }
-  // No logind on the bus, or none for this session (a container, another
-  // init): where the device file is writable, that does the same job.
-  if (directory_.backlight().writeRaw(device, raw) == 0) {
+  const bool askLogind = bus_ && !writesSysfsDirectly_;
+  std::string busError = bus_ ? "not asked since the file was writable" : "no system bus";
+  if (askLogind && bus_->setBrightness("backlight", device.name, raw, &busError) >= 0) return IOResult::success;
+  const int fileError = directory_.backlight().writeRaw(device, raw);
+  if (fileError == 0) {
+    // No logind on the bus, or none for this session (a container, another
+    // init): the writable device file does the same job.
+    if (askLogind)
+      AppLog::app.log("logind cannot set the brightness of " + device.name + " (" + busError + "): writing " +
+                      (device.folder / "brightness").string() + " directly from now on");
     writesSysfsDirectly_ = true;
-    AppLog::app.log("logind cannot set the brightness of " + device.name + " (" + error + "): writing " +
-                    (device.folder / "brightness").string() + " directly from now on");
+    unwritableDevices_.erase(device.name);
     return IOResult::success;
   }
-  if (error != lastBusError_) AppLog::app.error("logind SetBrightness failed: " + error);
-  lastBusError_ = error;
-  return ioResultForErrno(-r);
+  writesSysfsDirectly_ = false;  // the file no longer takes it: logind may
+  const bool refused = fileError == EACCES || fileError == EPERM || fileError == EROFS;
+  if (unwritableDevices_.insert(device.name).second) {
+    const std::string file = (device.folder / "brightness").string();
+    const std::string cause = "Cannot set the brightness of " + device.name + ": logind did not (" + busError +
+                              ") and writing " + file + " failed (" + std::strerror(fileError) + ")";
+    AppLog::app.error(refused ? cause + ". Run Dimmora in a logind session, or give your user write access to " +
+                                    file + ", for example with a udev rule that hands it to the video group, "
+                                    "and join that group"
+                              : cause);
+  }
+  return refused ? IOResult::notPermitted : ioResultForErrno(fileError);
 }
 
 std::int32_t LinuxDisplayPorts::setBrightnessSmooth(DisplayID, float) { return IOResult::unsupported; }
+
+std::uint32_t LinuxDisplayPorts::brightnessSteps(DisplayID displayID) {
+  const auto* d = find(displayID);
+  if (!d || !d->backlight) return 0;
+  return directory_.backlight().maxBrightness(*d->backlight).value_or(0);
+}
 
 std::int32_t LinuxDisplayPorts::setFloatParameter(RegistryEntry handle, std::string_view key, float value) {
   const auto* e = entry(handle);
   if (key != "brightness") return IOResult::unsupported;
   if (!e || !e->backlight) return IOResult::noDevice;
-  const auto max = directory_.backlight().maxBrightness(*e->backlight);
-  if (!max) return IOResult::noDevice;
-  const std::uint32_t raw = Backlight::rawLevel(value, *max);
-  return ioResultForErrno(directory_.backlight().writeRaw(*e->backlight, raw));
+  return writeBacklight(*e->backlight, value);
 }
 
 std::int32_t LinuxDisplayPorts::getFloatParameter(RegistryEntry handle, std::string_view key, float& value) {

@@ -66,6 +66,7 @@ class LinuxDisplayPorts final : public DisplayServices,
   std::int32_t setBrightness(DisplayID displayID, float level) override;
   bool hasSetBrightnessSmooth() override { return false; }
   std::int32_t setBrightnessSmooth(DisplayID displayID, float level) override;
+  std::uint32_t brightnessSteps(DisplayID displayID) override;
   std::int32_t setFloatParameter(RegistryEntry entry, std::string_view key, float value) override;
   std::int32_t getFloatParameter(RegistryEntry entry, std::string_view key, float& value) override;
   std::string errorText(std::int32_t code) override { return ioResultText(code); }
@@ -94,7 +95,9 @@ class LinuxDisplayPorts final : public DisplayServices,
   const Entry* entry(RegistryEntry handle) const;
   std::string location(const LinuxDisplay& display) const;
   // Writes a fraction 0...1 of the device's range: through logind, else the
-  // device file where logind cannot and the file is writable.
+  // device file where logind cannot and the file is writable. Where neither
+  // may, the log says once per device how to allow it, and the result is
+  // notPermitted.
   std::int32_t writeBacklight(const BacklightDevice& device, double fraction);
 
   DisplayDirectory directory_;
@@ -104,7 +107,7 @@ class LinuxDisplayPorts final : public DisplayServices,
   // Handles count up across rebuilds, so a handle from before a refresh finds nothing.
   RegistryEntry firstHandle_ = 1;
   std::vector<Entry> entries_;
-  std::string lastBusError_;
   bool writesSysfsDirectly_ = false;  // logind could not, the device file could
+  std::set<std::string> unwritableDevices_;  // backlight devices the log has explained
   std::set<std::string> announcedMonitorDevices_;  // ddcci devices the log has named
 };

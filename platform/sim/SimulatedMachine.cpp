@@ -169,6 +169,10 @@ class SimulatedMachine::Panel final : public PanelBrightnessServices {
     const auto* d = panel(id);
     return d && d->canChangeBrightness;
   }
+  std::uint32_t brightnessSteps(DisplayID id) override {
+    const auto* d = panel(id);
+    return d ? d->backlightSteps : 0;
+  }
   bool hasGetBrightness() override { return machine_.functions.getBrightness; }
   std::int32_t getBrightness(DisplayID id, float& level) override {
     const auto* d = panel(id);
@@ -339,6 +343,7 @@ VirtualDisplay& SimulatedMachine::addBuiltInPanel(const BuiltInPanelOptions& opt
   d.registryProperties = {{"DisplayAttributes", displayAttributes(options.productName, std::nullopt)}};
   d.serviceLocation = "Embedded";
   d.setPanelLevel(options.level);
+  d.backlightSteps = options.backlightSteps;
   d.gammaCapacity = options.gammaCapacity;
   d.resetGamma();
   return d;

@@ -35,6 +35,7 @@ struct BuiltInPanelOptions {
   std::optional<std::string> uuid = std::nullopt;
   bool withoutUUID = false;
   float level = 0.5f;
+  std::uint32_t backlightSteps = 0;  // 0: the panel does not say
   std::uint32_t gammaCapacity = 256;
 };
 

@@ -62,6 +62,7 @@ class VirtualDisplay {
   float panelLevel() const { return panelLevel_; }
   void setPanelLevel(float level) { panelLevel_ = level; }
   bool canChangeBrightness = true;   // what the can-change function answers
+  std::uint32_t backlightSteps = 0;  // levels above off the backlight reports; 0: none
   std::int32_t setResult = 0;        // result of the set function (non-zero: refused, level unchanged)
   std::int32_t smoothSetResult = 0;  // result of the smooth set function
   std::int32_t getResult = 0;        // result of the get function

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 
 #include "display/DDCBrightness/ControlStatusStore.hpp"
+#include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
@@ -30,4 +33,20 @@ class ControlTest : public ::testing::Test {
   SimulatedMachine machine{&loop};
   SystemNotifications notifications;
   SimulatedMachineScope scope{portsFor(machine, loop, notifications)};
+};
+
+// A brightness controller driven as the engine drives it: every display with
+// the same maximum, minimum 5 and safety minimum 5.
+class DrivenControllerTest : public ControlTest {
+ protected:
+  void drive(double logical, const std::set<DisplayID>& ids, double maximum = 100) {
+    std::map<DisplayID, double> maximums, minimums;
+    for (DisplayID id : ids) {
+      maximums[id] = maximum;
+      minimums[id] = 5;
+    }
+    controller.apply(logical, ids, maximums, minimums, {}, 5);
+  }
+
+  DDCBrightnessController controller;
 };

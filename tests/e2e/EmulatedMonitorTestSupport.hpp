@@ -144,8 +144,6 @@ class EmulatedMonitorApp : public ::testing::Test {
     auto environment = testbed.environment();
     environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus.address());
     environment.push_back("DIMMORA_TRACE=1");
-    // The preload library comes before the sanitizer's runtime.
-    environment.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
     return std::make_unique<App>(tree, environment);
   }
 

@@ -263,6 +263,23 @@ fs::path KernelTestbed::addConnector(const std::string& name, const std::vector<
   return connector;
 }
 
+fs::path KernelTestbed::addBacklight(const fs::path& connector, const std::string& name, std::uint32_t maxBrightness,
+                                     std::uint32_t brightness) {
+  const auto device = addDevice("backlight", name, connector,
+                                {{"max_brightness", std::to_string(maxBrightness) + "\n"},
+                                 {"brightness", std::to_string(brightness) + "\n"},
+                                 {"type", "raw\n"},
+                                 {"bl_power", "0\n"}});
+  const auto actual = attributeFile(device, "actual_brightness");
+  fs::remove(actual);
+  fs::create_symlink("brightness", actual);
+  return device;
+}
+
+fs::path KernelTestbed::attributeFile(const fs::path& device, const std::string& attribute) const {
+  return root() / device.relative_path() / attribute;
+}
+
 MonitorModel& KernelTestbed::attachMonitor(int bus, std::vector<std::uint8_t> edid, MonitorBehaviour behaviour) {
   for (auto& b : buses_) {
     if (b->number != bus) continue;
@@ -302,7 +319,12 @@ fs::path KernelTestbed::deviceNode(int bus) const { return "/dev/i2c-" + std::to
 std::vector<std::string> KernelTestbed::environment() const {
   std::string preload = "libumockdev-preload.so.0";
   if (const char* existing = std::getenv("LD_PRELOAD"); existing && *existing) preload += std::string(":") + existing;
-  return {"LD_PRELOAD=" + preload, "UMOCKDEV_DIR=" + root().string()};
+  // A sanitized program checks that its runtime comes first among the
+  // libraries; with the preload library before it, that check must be off.
+  std::string asanOptions = "verify_asan_link_order=0";
+  if (const char* existing = std::getenv("ASAN_OPTIONS"); existing && *existing)
+    asanOptions = std::string(existing) + ":" + asanOptions;
+  return {"LD_PRELOAD=" + preload, "UMOCKDEV_DIR=" + root().string(), "ASAN_OPTIONS=" + asanOptions};
 }
 
 std::string KernelTestbed::run(const std::string& command, int* status) const {

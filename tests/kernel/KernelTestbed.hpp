@@ -50,11 +50,20 @@ class KernelTestbed {
                                   const std::map<std::string, std::string>& attributes,
                                   const std::map<std::string, std::string>& properties = {});
 
+  // A built-in panel's backlight, /sys/class/backlight/<name> under the
+  // connector as the GPU's driver makes it (type raw). Its actual_brightness
+  // follows brightness, as the kernel's does. Returns the device's path.
+  std::filesystem::path addBacklight(const std::filesystem::path& connector, const std::string& name,
+                                     std::uint32_t maxBrightness, std::uint32_t brightness);
+  // The file behind a device's attribute, which programs in the testbed read and write.
+  std::filesystem::path attributeFile(const std::filesystem::path& device, const std::string& attribute) const;
+
   // The testbed's root and its files (the "real" paths, for the test's own eyes).
   std::filesystem::path root() const;
   std::filesystem::path deviceNode(int bus) const;
   // NAME=value entries a child process needs to see the testbed: the
-  // umockdev preload library and the testbed's folder.
+  // umockdev preload library, the testbed's folder, and a sanitized
+  // program's leave to have its runtime come after that library.
   std::vector<std::string> environment() const;
   // `command` run through the shell inside the testbed; what it printed (stdout and stderr).
   std::string run(const std::string& command, int* status = nullptr) const;

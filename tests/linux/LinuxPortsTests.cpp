@@ -4,6 +4,8 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -159,8 +161,61 @@ TEST(LinuxDisplayPorts, ABusWithoutLogindFallsBackToTheWritableDeviceFileAndSays
   ASSERT_TRUE(readOnly.onlineDisplayList());
   std::filesystem::remove(file);
   std::filesystem::create_directory(file);  // cannot be written as a file
-  EXPECT_NE(readOnly.setBrightness(0x52, 0.5f), IOResult::success);
-  EXPECT_TRUE(logMentions(*log, "logind SetBrightness failed"));
+  EXPECT_EQ(readOnly.setBrightness(0x52, 0.5f), IOResult::unsupported);
+  EXPECT_TRUE(logMentions(*log, "Cannot set the brightness of intel_backlight: logind did not ("));
+  EXPECT_TRUE(logMentions(*log, "failed (Is a directory)"));
+  EXPECT_FALSE(logMentions(*log, "video group"));  // not a permission: no advice that would not help
+}
+
+namespace {
+// Runs `work` on a thread bound by file modes, as an unprivileged user is:
+// root's override of them is dropped there (capabilities are per thread).
+void boundByFileModes(const std::function<void()>& work) {
+  std::thread([&] {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    ASSERT_EQ(syscall(SYS_capget, &header, data), 0);
+    for (const int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+      data[capability / 32].effective &= ~(1u << (capability % 32));
+    ASSERT_EQ(syscall(SYS_capset, &header, data), 0);
+    work();
+  }).join();
+}
+}  // namespace
+
+TEST(LinuxDisplayPorts, ABacklightNobodyLetsUsWriteIsExplainedOnceWithItsOwnRemedy) {
+  FakeDesktop desktop;
+  const auto file = desktop.tree.path("sys/class/drm/card0-eDP-1/intel_backlight/brightness");
+  std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                         std::filesystem::perms::others_read);
+  PrivateSessionBus busWithoutLogind;  // logind answers "no such service"
+  ASSERT_TRUE(busWithoutLogind.isRunning());
+  DBusSession bus(busWithoutLogind.address(), busWithoutLogind.address());
+  for (DBusSession* session : {static_cast<DBusSession*>(nullptr), &bus}) {
+    DisplayDirectory directory([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
+                               DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
+                               Backlight(desktop.tree.path("sys")));
+    LinuxDisplayPorts ports(std::move(directory), I2CDevice(desktop.tree.path("dev")), session);
+    ASSERT_TRUE(ports.onlineDisplayList());
+    const auto entry = ports.entryFromPath(desktop.tree.path("sys/class/drm/card0-eDP-1").string());
+    ASSERT_TRUE(entry);
+    ScopedLogRecorder log;
+    boundByFileModes([&] {
+      EXPECT_EQ(ports.setFloatParameter(*entry, "brightness", 0.5f), IOResult::notPermitted);
+      EXPECT_EQ(ports.setFloatParameter(*entry, "brightness", 0.4f), IOResult::notPermitted);
+    });
+    EXPECT_EQ(readTextFile(file), "300\n");
+    ASSERT_EQ(log->entries.size(), 1u);
+    const std::string& line = log->entries.front().message;
+    EXPECT_NE(line.find(file.string() + " failed (Permission denied)"), std::string::npos) << line;
+    EXPECT_NE(line.find("Run Dimmora in a logind session"), std::string::npos) << line;
+    EXPECT_NE(line.find("video group"), std::string::npos) << line;
+    EXPECT_EQ(line.find("i2c"), std::string::npos) << line;
+    if (session)
+      EXPECT_NE(line.find("org.freedesktop.login1"), std::string::npos) << line;
+    else
+      EXPECT_NE(line.find("(no system bus)"), std::string::npos) << line;
+  }
 }
 
 TEST(GammaStash, RestoresRampsOfDeadProcessesOnlyOnTheirDisplay) {
