@@ -223,7 +223,6 @@ SystemPorts DesktopBinding::ports() {
   ports.registry = displays_.get();
   ports.avServices = displays_.get();
   ports.panelBrightness = displays_.get();
-  ports.blockingSleep = displays_.get();
   if (gamma_) ports.gamma = gamma_.get();
   if (waylandGamma_) ports.gamma = waylandGamma_.get();
   if (idle_ && idle_->isAvailable()) ports.idleTime = idleTime_.get();
