@@ -145,9 +145,9 @@ void StepStore::finishMaximumRead(DisplayID id, std::optional<double> percent) {
   if (percent && !maximums_.contains(id)) {
     auto maximums = maximums_;
     maximums[id] = std::max(limitClamp(*percent), displayMinimumPercent(id));
+    // Saved as any change is: a maximum lost in a crash is read again at the next start.
     setDisplayMaximumPercents(std::move(maximums));
     normalizeDisplayLimits();
-    saveConfig();
   }
   maximumReadEnded.emit();
 }

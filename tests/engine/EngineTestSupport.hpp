@@ -90,6 +90,7 @@ class EngineTest : public ::testing::Test, protected SimulatedSession {
     stepStore->selectedDisplayIDs = all;
     stepStore->reconcileDisplays(displayStore->displays.get());
     loop.advance(0.1);  // the monitors' brightness is read meanwhile, as at a real start
+    idle.setIdleSeconds(0);  // the idle clock starts with the engine, as before
     engine->start();
   }
   void setSteps(const std::vector<std::pair<double, double>>& thresholdsAndLevels) {
