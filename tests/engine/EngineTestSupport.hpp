@@ -89,7 +89,7 @@ class EngineTest : public ::testing::Test, protected SimulatedSession {
     for (const auto& display : displayStore->displays.get()) all.insert(display.displayID);
     stepStore->selectedDisplayIDs = all;
     stepStore->reconcileDisplays(displayStore->displays.get());
-    loop.advance(0.1);  // the monitors' brightness is read meanwhile, as at a real start
+    loop.advance(0.25);  // the monitors' brightness is read meanwhile, as at a real start
     idle.setIdleSeconds(0);  // the idle clock starts with the engine, as before
     engine->start();
   }
