@@ -2,6 +2,8 @@
 // Dimmora: dims every connected display step by step while the user is idle.
 #include <QApplication>
 #include <cstdio>
+#include <optional>
+#include <string_view>
 
 #include "app/AppModels.hpp"
 #include "app/TrayShell.hpp"
@@ -17,7 +19,70 @@
 #include "services/DDCDebug.hpp"
 #include "ui/HUDPanelView.hpp"
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: dimmora [--show-window | --help | --version]\n"
+    "\n"
+    "Dims every connected display step by step while you are idle and brings it\n"
+    "back when you return. Dimmora lives in the system tray: everything is set in\n"
+    "the window its icon drops down. Started again while it runs, it shows the\n"
+    "running one's window.\n"
+    "\n"
+    "      --show-window  open the settings window (the running one's, if\n"
+    "                     Dimmora already runs)\n"
+    "  -h, --help         show this help and exit\n"
+    "      --version      show the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  XDG_CONFIG_HOME  the settings are in $XDG_CONFIG_HOME/Dimmora/config.json\n"
+    "                   (~/.config/Dimmora/config.json when it is not set)\n"
+    "  DIMMORA_TRACE    when not empty, the display-control trace is logged from\n"
+    "                   the start\n"
+    "\n"
+    "The manual page dimmora(1) and the README say more.\n";
+
+// The conventions of the command line, answered before anything reaches the
+// display or a running instance: the exit status when the process should end here.
+std::optional<int> answerCommandLine(int argc, char** argv, bool& showWindow) {
+  bool help = false;
+  bool version = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      help = true;
+    } else if (argument == "--version") {
+      version = true;
+    } else if (argument == "--show-window") {
+      showWindow = true;
+    } else {
+      std::fprintf(stderr, "dimmora: %s '%s'\nTry 'dimmora --help' for more information.\n",
+                   argument.starts_with('-') ? "unknown option" : "unexpected argument", argv[i]);
+      return 2;
+    }
+  }
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (version) {
+    std::printf("dimmora %.*s (%.*s)\n", int(AppModels::version.size()), AppModels::version.data(),
+                int(AppModels::build.size()), AppModels::build.data());
+    std::fputs("Copyright 2026 The Dimmora developers\n"
+               "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+               "This is free software: you are free to change and redistribute it.\n"
+               "There is NO WARRANTY, to the extent permitted by law.\n",
+               stdout);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  bool showWindow = false;
+  if (const auto status = answerCommandLine(argc, argv, showWindow)) return *status;
   // Before Qt starts any thread, so that every thread inherits the blocked signals.
   TerminationSignals signals;
   auto environment = LinuxEnvironment::fromProcess(argc > 0 ? argv[0] : nullptr);
@@ -41,8 +106,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dimmora: %s\n", error.c_str());
     return 1;
   }
-  const bool wayland = session.kind == DesktopSession::Kind::wayland;
-  AppLog::app.log(std::string(wayland ? "Wayland" : "X11") + " session: " + session.reason);
+  const bool wayland = connection.wayland != nullptr;
+  AppLog::app.log(std::string(wayland ? "Wayland" : "X11") + " session: " + connection.description);
+  // Qt draws through the compositor the binding found, also when only its socket named it.
+  if (wayland) qputenv("WAYLAND_DISPLAY", QByteArray::fromStdString(connection.wayland->name()));
   DBusSession::preventAutolaunch(environment);
   // Qt draws on the session's own platform unless the user chose one; idle time and gamma never follow Qt.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", wayland ? "wayland" : "xcb");
@@ -65,5 +132,10 @@ int main(int argc, char** argv) {
   RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
   remoteControl.onShowWindow = [&shell] { shell.showWindow(); };
   RemoteControlService remoteControlService(binding->bus().sessionBus(), remoteControl);
+  // The applications menu starts us with --show-window: the window, not only a tray icon.
+  if (showWindow)
+    shell.showWindow();
+  else
+    shell.showWindowOnceWithoutTray();
   return QApplication::exec();
 }

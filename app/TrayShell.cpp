@@ -9,7 +9,10 @@
 #include "app/AppModels.hpp"
 #include "app/MenuBarIcon.hpp"
 #include "menu/MenuViewState.hpp"
+#include "ports/SystemPorts.hpp"
+#include "ports/UserDefaults.hpp"
 #include "services/AppLog.hpp"
+#include "ui/MenuBody.hpp"
 #include "ui/MenuWindow.hpp"
 
 namespace {
@@ -42,9 +45,15 @@ TrayShell::TrayShell(AppModels& models)
         reason == QSystemTrayIcon::DoubleClick)
       toggleWindow();
   });
-  if (!QSystemTrayIcon::isSystemTrayAvailable())
-    AppLog::app.error("No system tray is available; the icon appears once a tray starts");
-  tray_.show();
+  trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
+  // Qt waits for an X11 tray to start; elsewhere (Wayland without a StatusNotifier host) it has
+  // no way to, and showing the icon only makes it warn about a signal that platform lacks.
+  const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
+  if (!trayAvailable_)
+    AppLog::app.error(x11 ? "No system tray is available; the icon appears once a tray starts"
+                          : "No system tray is available (no StatusNotifier host on the session bus); open the "
+                            "window from the applications or by starting dimmora again");
+  if (trayAvailable_ || x11) tray_.show();
   // The panel the icon sits on is known only once the tray has placed it; it is looked at again
   // whenever the window opens (a theme switch may have recoloured it).
   QTimer::singleShot(500, &tray_, [this] { updateIcon(); });
@@ -63,13 +72,24 @@ void TrayShell::updateIcon() {
 
 void TrayShell::showWindow() {
   updateIcon();
-  if (!window_) window_ = std::make_unique<MenuWindow>(*menu_);
+  if (!window_) {
+    window_ = std::make_unique<MenuWindow>(*menu_);
+    if (!trayAvailable_) window_->body()->showNoTrayHint();
+  }
   if (window_->isVisible()) {
     window_->raise();
     window_->activateWindow();
     return;
   }
   window_->showFrom(tray_.geometry());
+}
+
+void TrayShell::showWindowOnceWithoutTray() {
+  if (trayAvailable_) return;
+  UserDefaults* defaults = systemPorts().userDefaults;
+  if (defaults && defaults->boolValue(kNoTrayWindowShownKey).value_or(false)) return;
+  if (defaults) defaults->setBool(kNoTrayWindowShownKey, true);
+  showWindow();
 }
 
 void TrayShell::toggleWindow() {

@@ -18,6 +18,10 @@ class TrayShell {
 
   // The one way to bring the window up (the icon, D-Bus, a second start).
   void showWindow();
+  // Without a tray the window is the only way in: the first start that finds
+  // none opens it, once, with the line that says how to open it again.
+  void showWindowOnceWithoutTray();
+  static constexpr const char* kNoTrayWindowShownKey = "shell.noTrayWindowShown";
 
  private:
   void toggleWindow();
@@ -27,4 +31,5 @@ class TrayShell {
   std::unique_ptr<MenuViewState> menu_;
   std::unique_ptr<MenuWindow> window_;  // built at the first opening: a resting program never needs it
   QColor ink_;
+  bool trayAvailable_ = false;
 };

@@ -136,7 +136,11 @@ void IdleBrightnessEngine::handleShortcutKeysChanged() {
   if (registeredShortcutKeys_ == keys) return;  // assigned again, not changed
   hotKeyManager_.update(keys.first, keys.second);
   registeredShortcutKeys_ = std::move(keys);
+  publishRestoreShortcutAvailability();
+}
+
+void IdleBrightnessEngine::publishRestoreShortcutAvailability() {
   const bool available = hotKeyManager_.eventHandler().has_value() &&
                          hotKeyManager_.hotKeyRefs().contains(HotKeyID::restore);
-  assignPublished(restoreShortcutAvailable, available);
+  if (available != restoreShortcutAvailable.get()) assignPublished(restoreShortcutAvailable, available);
 }

@@ -46,7 +46,8 @@ double IdleBrightnessEngine::combinedIdleSeconds(double now, std::optional<doubl
   return *systemIdle < programIdle ? *systemIdle : programIdle;
 }
 
-void IdleBrightnessEngine::noteIdleTimeAvailability(bool available) {
+void IdleBrightnessEngine::noteIdleTimeAvailability(bool available, std::string_view note) {
+  if (idleTimeNote.get() != note) assignPublished(idleTimeNote, std::string(note));
   if (idleTimeAvailable.get() == available) return;
   if (available)
     AppLog::app.log("The desktop reports idle time again: automatic dimming is back on");
@@ -110,7 +111,8 @@ void IdleBrightnessEngine::moveTowardsTarget(double now) {
 
 void IdleBrightnessEngine::evaluate(double now, bool onlyWhenChanged) {
   const auto systemIdle = systemIdleSeconds();
-  noteIdleTimeAvailability(systemIdle.has_value());
+  const IdleTimeSource* source = systemPorts().idleTime;
+  noteIdleTimeAvailability(systemIdle.has_value(), source ? source->note() : std::string_view());
   const double idle = combinedIdleSeconds(now, systemIdle);
   updateIdleCounter(idle);
   targetBrightnessPercent_ = targetBrightness(idle);

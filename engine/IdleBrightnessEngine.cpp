@@ -20,6 +20,7 @@ IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
       brightnessController_(std::move(brightnessController)),
       lastActivityAt_(now()) {
   hotKeyManager_.installEventHandler();
+  hotKeyManager_.onRegistrationLost = [this] { publishRestoreShortcutAvailability(); };
   hotKeyManager_.onHotKey = [this](HotKeyID id) {
     switch (id) {
       case HotKeyID::increaseMax:

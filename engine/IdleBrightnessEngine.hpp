@@ -6,6 +6,8 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/DisplayID.hpp"
@@ -104,6 +106,8 @@ class IdleBrightnessEngine {
   // False while the desktop answers no idle-time query; the engine then never
   // dims, and the window says why (localization key "idle_time_unavailable").
   Published<bool> idleTimeAvailable{true};
+  // The idle source's note (a localization key, empty for none), which the window shows while it lasts.
+  Published<std::string> idleTimeNote;
   Signal<> objectWillChange;
 
   double currentBrightnessPercent() const { return currentBrightnessPercent_; }
@@ -124,7 +128,7 @@ class IdleBrightnessEngine {
   void evaluate(double now, bool onlyWhenChanged);
   double combinedIdleSeconds(double now, std::optional<double> systemIdle) const;
   // Publishes a change of the idle source's state and logs it, once per change.
-  void noteIdleTimeAvailability(bool available);
+  void noteIdleTimeAvailability(bool available, std::string_view note);
   void moveTowardsTarget(double now);
   void updateIdleCounter(double idleSeconds);
   void resetIdleCounter();
@@ -139,6 +143,7 @@ class IdleBrightnessEngine {
   void installEventMonitors();
   void installWorkspaceObservers();
   void handleShortcutKeysChanged();
+  void publishRestoreShortcutAvailability();
   void clearPreviews();
   // Observers of the whole engine hear of every published change first.
   template <typename T>

@@ -76,6 +76,8 @@ std::optional<ConfirmationCard> MaintenanceActions::card() const {
   if (uninstallPreparationError_)
     return ConfirmationCard{Kind::uninstallError, L10n::text("uninstall_error_title"), *uninstallPreparationError_,
                             {{"OK", false, true}}};
+  if (actionError_)
+    return ConfirmationCard{Kind::actionFailed, L10n::text("action_failed_title"), *actionError_, {{"OK", false, true}}};
   if (showingResetConfirmation_)
     return ConfirmationCard{Kind::resetConfirmation,
                             L10n::text("reset_confirm_title"),
@@ -101,6 +103,10 @@ void MaintenanceActions::pressCardButton(std::size_t index) {
   switch (shown->kind) {
     case ConfirmationCard::Kind::uninstallError:
       setUninstallError(std::nullopt);
+      break;
+    case ConfirmationCard::Kind::actionFailed:
+      actionError_.reset();
+      changed.emit();
       break;
     case ConfirmationCard::Kind::resetConfirmation:
       if (index == 0) resetSettings();
@@ -129,10 +135,12 @@ void MaintenanceActions::requestResetConfirmation() { setResetConfirmation(true)
 void MaintenanceActions::requestUninstallPreparation() { setUninstallPreparation(true); }
 
 void MaintenanceActions::dismissCards() {
-  const bool hadAny = showingResetConfirmation_ || showingUninstallPreparation_ || uninstallPreparationError_;
+  const bool hadAny =
+      showingResetConfirmation_ || showingUninstallPreparation_ || uninstallPreparationError_ || actionError_;
   showingResetConfirmation_ = false;
   showingUninstallPreparation_ = false;
   uninstallPreparationError_.reset();
+  actionError_.reset();
   if (packageNotice_) {
     // The preparation is done: closing the window ends it as the card's button would.
     packageNotice_.reset();
@@ -246,10 +254,15 @@ void MaintenanceActions::finishUninstall() {
 
 // ---- small actions -----------------------------------------------------------------------------
 
-bool MaintenanceActions::showConfiguration() {
+bool MaintenanceActions::revealOrReport(const fs::path& file) {
   FileManager* fileManager = systemPorts().fileManager;
-  return fileManager && fileManager->revealFile(menu_.stepStore().configURL());
+  if (fileManager && fileManager->revealFile(file)) return true;
+  actionError_ = L10n::text("show_file_failed", {{"path", file.string()}});
+  changed.emit();
+  return false;
 }
+
+bool MaintenanceActions::showConfiguration() { return revealOrReport(menu_.stepStore().configURL()); }
 
 bool MaintenanceActions::copyBuildNumber() {
   Clipboard* clipboard = systemPorts().clipboard;
@@ -297,8 +310,7 @@ bool MaintenanceActions::canRevealCaptureFile() const { return DiagnosticCapture
 
 bool MaintenanceActions::revealCaptureFile() {
   const auto& file = DiagnosticCapture::shared().logURL.get();
-  FileManager* fileManager = systemPorts().fileManager;
-  return file && fileManager && fileManager->revealFile(*file);
+  return file && revealOrReport(*file);
 }
 
 void MaintenanceActions::handleCaptureActiveChanged(bool active) {
@@ -337,8 +349,12 @@ std::vector<SupportLink> MaintenanceActions::supportLinks() const {
 
 bool MaintenanceActions::openSupportLink(SupportLink::Kind kind) {
   URLOpener* opener = systemPorts().urlOpener;
-  if (!opener) return false;
-  for (const SupportLink& link : supportLinks())
-    if (link.kind == kind) return opener->openURL(link.url);
+  for (const SupportLink& link : supportLinks()) {
+    if (link.kind != kind) continue;
+    if (opener && opener->openURL(link.url)) return true;
+    actionError_ = L10n::text("open_link_failed", {{"url", link.url}});
+    changed.emit();
+    return false;
+  }
   return false;
 }

@@ -16,7 +16,7 @@ class MenuViewState;
 // while a confirmation or an error is pending. Escape presses the button
 // marked `cancel`.
 struct ConfirmationCard {
-  enum class Kind { uninstallError, resetConfirmation, uninstallConfirmation, uninstallPackage };
+  enum class Kind { uninstallError, actionFailed, resetConfirmation, uninstallConfirmation, uninstallPackage };
   struct Button {
     std::string label;
     bool destructive = false;
@@ -26,6 +26,9 @@ struct ConfirmationCard {
   std::string title;
   std::string message;
   std::vector<Button> buttons;
+
+  // An error to acknowledge (screen readers get an alert), not a question.
+  bool reportsFailure() const { return kind == Kind::uninstallError || kind == Kind::actionFailed; }
 };
 
 // A footer link: its label and what it opens.
@@ -60,8 +63,9 @@ class MaintenanceActions {
   Signal<> changed;  // a card, the capture state or its error changed
 
   // ---- confirmation cards ----
-  // The card to show now, the first that applies: an uninstall error, the
-  // reset confirmation, the uninstall confirmation, the package notice.
+  // The card to show now, the first that applies: an uninstall error, a
+  // failed show or open, the reset confirmation, the uninstall confirmation,
+  // the package notice.
   std::optional<ConfirmationCard> card() const;
   void pressCardButton(std::size_t index);
   void pressEscape();
@@ -72,6 +76,8 @@ class MaintenanceActions {
   bool showingResetConfirmation() const { return showingResetConfirmation_; }
   bool showingUninstallPreparation() const { return showingUninstallPreparation_; }
   const std::optional<std::string>& uninstallPreparationError() const { return uninstallPreparationError_; }
+  // Why the last show or open did nothing visible (no file manager, no browser).
+  const std::optional<std::string>& actionError() const { return actionError_; }
 
   // ---- the actions ----
   // Stops a capture, unregisters the login item, puts the glass and the
@@ -83,7 +89,8 @@ class MaintenanceActions {
   // the configuration folder; then shows the program file (or, for a packaged
   // install, names the package) and quits 0.3 s later.
   void prepareForUninstall(bool removeUserData);
-  // Shows the configuration file in the file manager; false when it could not.
+  // Shows the configuration file in the file manager; false (and the error
+  // card) when it could not.
   bool showConfiguration();
   // Puts the version text on the clipboard; false when it could not.
   bool copyBuildNumber();
@@ -96,7 +103,8 @@ class MaintenanceActions {
   // The state written at the top of a capture: version, system, master level
   // and safety minimum, one line per display.
   std::string diagnosticSummary() const;
-  // Shows the capture file; false when there is none or it could not be shown.
+  // Shows the capture file; false when there is none or it could not be
+  // shown (the error card says so).
   bool revealCaptureFile();
   bool canRevealCaptureFile() const;
   // The capture's error, for the alert; dismissing clears it.
@@ -105,12 +113,15 @@ class MaintenanceActions {
 
   // ---- footer ----
   std::vector<SupportLink> supportLinks() const;
+  // False (and the error card) when nothing could open it.
   bool openSupportLink(SupportLink::Kind kind);
 
  private:
   void setResetConfirmation(bool showing);
   void setUninstallPreparation(bool showing);
   void setUninstallError(std::optional<std::string> error);
+  // Shows a file in the file manager, or the error card naming it.
+  bool revealOrReport(const std::filesystem::path& file);
   // Removes the login item when it is registered; the controller's error after it.
   std::optional<std::string> unregisterLoginItem();
   void stopCaptureIfActive();
@@ -125,6 +136,7 @@ class MaintenanceActions {
   bool showingResetConfirmation_ = false;
   bool showingUninstallPreparation_ = false;
   std::optional<std::string> uninstallPreparationError_;
+  std::optional<std::string> actionError_;
   std::optional<std::string> packageNotice_;  // the package to remove, after preparation
   bool captureWasActive_ = false;
   ScheduledWork quitWork_;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <langinfo.h>
 
 #include "services/GlobalHotKeyManager.hpp"
 #include "services/L10n.hpp"
@@ -68,11 +69,35 @@ std::string fadeCurveLabel(FadeCurve curve) { return curve.title(); }
 
 std::string pauseDurationLabel(double minutes) { return L10n::text("pause_minutes", {{"minutes", wholeNumber(minutes)}}); }
 
+std::string timeFormatWithoutSeconds(std::string_view format) {
+  std::string expanded;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    // The shorthands that carry seconds, spelt out.
+    if (format[i] == '%' && i + 1 < format.size() && (format[i + 1] == 'r' || format[i + 1] == 'T')) {
+      expanded += format[i + 1] == 'r' ? "%I:%M:%S %p" : "%H:%M:%S";
+      ++i;
+      continue;
+    }
+    expanded += format[i];
+  }
+  const std::size_t seconds = expanded.find("%S");
+  if (seconds == std::string::npos) return expanded;
+  std::size_t from = seconds, to = seconds + 2;
+  // The separator before the seconds, or the unit after them ("秒").
+  if (from > 0 && (expanded[from - 1] == ':' || expanded[from - 1] == '.')) --from;
+  else if (expanded.compare(to, 3, "秒") == 0) to += 3;
+  expanded.erase(from, to - from);
+  return expanded;
+}
+
 std::string shortTimeText(WallClock::time_point time) {
   const std::tm parts = localTime(time);
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d:%02d", parts.tm_hour, parts.tm_min);
-  return text;
+  // The C library's locale is the user's (the toolkit adopts it at start).
+  std::string format = timeFormatWithoutSeconds(nl_langinfo(T_FMT));
+  if (format.empty()) format = "%H:%M";
+  char text[64];
+  const std::size_t length = std::strftime(text, sizeof text, format.c_str(), &parts);
+  return length ? std::string(text, length) : std::string();
 }
 
 std::string resumeAtText(WallClock::time_point pauseEnd) {
@@ -80,6 +105,10 @@ std::string resumeAtText(WallClock::time_point pauseEnd) {
 }
 
 std::string idleCounterText(double seconds) { return L10n::text("idle_seconds", {{"seconds", wholeNumber(seconds)}}); }
+
+std::string stepRowName(std::size_t number, double idleSeconds) {
+  return L10n::text("step_row_name", {{"number", std::to_string(number)}, {"seconds", wholeNumber(idleSeconds)}});
+}
 
 std::string rangeMinimumCaption(double minimum) { return L10n::text("min_label") + " " + percentText(minimum); }
 std::string rangeMaximumCaption(double maximum) { return L10n::text("max_label") + " " + percentText(maximum); }

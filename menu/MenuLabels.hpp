@@ -37,12 +37,17 @@ std::string languageLabel(AppLanguage language);
 std::string fadeCurveLabel(FadeCurve curve);
 // "For 15 min"
 std::string pauseDurationLabel(double minutes);
-// "21:30": a local time of day without date.
+// A local time of day without date in the locale's own short form ("21:30",
+// "09:30 PM", "21時30分"): its time format without the seconds.
 std::string shortTimeText(WallClock::time_point time);
+// A strftime time format ("%r", "%H時%M分%S秒") without its seconds.
+std::string timeFormatWithoutSeconds(std::string_view format);
 // "Dimming resumes at 21:30"
 std::string resumeAtText(WallClock::time_point pauseEnd);
 // "Idle for 12 s": whole seconds.
 std::string idleCounterText(double seconds);
+// "Step 2, after 180 s": a step row as a screen reader names it (`number` counts from 1).
+std::string stepRowName(std::size_t number, double idleSeconds);
 // "Min 5%", "Max 100%": the range editor's captions.
 std::string rangeMinimumCaption(double minimum);
 std::string rangeMaximumCaption(double maximum);

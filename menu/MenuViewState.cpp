@@ -199,6 +199,11 @@ std::optional<std::string> MenuViewState::resumeAtText() const {
 
 void MenuViewState::setPauseDuringMediaPlayback(bool enabled) { stepStore_->pauseDuringMediaPlayback = enabled; }
 
+std::optional<std::string> MenuViewState::mediaDetectionUnavailableText() const {
+  if (systemPorts().powerAssertions) return std::nullopt;
+  return L10n::text("media_detection_unavailable");
+}
+
 // ---- displays -----------------------------------------------------------------------------
 
 std::size_t MenuViewState::displayCount() const { return displayStore_->displays.get().size(); }
@@ -244,6 +249,13 @@ bool MenuViewState::isStepEditable(const Uuid& id) const {
 
 bool MenuViewState::canRemoveStep(const Uuid& id) const {
   return isStepEditable(id) && stepStore_->steps().size() > 1;
+}
+
+std::string MenuViewState::stepRowName(const Uuid& id) const {
+  const auto& steps = stepStore_->steps();
+  const auto step = std::find_if(steps.begin(), steps.end(), [&id](const IdleStep& s) { return s.id == id; });
+  if (step == steps.end()) return {};
+  return MenuLabels::stepRowName(static_cast<std::size_t>(step - steps.begin()) + 1, step->idleSeconds);
 }
 
 void MenuViewState::setStepIdleSeconds(const Uuid& id, double seconds) {
@@ -365,6 +377,7 @@ std::optional<std::string> MenuViewState::shortcutsUnavailableHint() const {
 }
 
 std::optional<std::string> MenuViewState::idleTimeUnavailableText() const {
+  if (const std::string& note = engine_->idleTimeNote.get(); !note.empty()) return L10n::text(note);
   if (engine_->idleTimeAvailable.get()) return std::nullopt;
   return L10n::text("idle_time_unavailable");
 }

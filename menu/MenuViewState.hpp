@@ -116,6 +116,9 @@ class MenuViewState {
   // "Dimming resumes at 21:30" while paused.
   std::optional<std::string> resumeAtText() const;
   void setPauseDuringMediaPlayback(bool enabled);
+  // Where the system reports no media playback the switch can do nothing:
+  // the window says so and offers it no more. nullopt while it is reported.
+  std::optional<std::string> mediaDetectionUnavailableText() const;
 
   // ---- displays section ----
   std::size_t displayCount() const;
@@ -133,6 +136,8 @@ class MenuViewState {
   // The first step (at 0 seconds) keeps its time and cannot be removed.
   bool isStepEditable(const Uuid& id) const;
   bool canRemoveStep(const Uuid& id) const;
+  // "Step 2, after 180 s": which step a row is, for screen readers.
+  std::string stepRowName(const Uuid& id) const;
   // Typing in a step's time field (ignored for the first step).
   void setStepIdleSeconds(const Uuid& id, double seconds);
   // Leaving or submitting the field: the steps are sorted by time.
@@ -159,7 +164,9 @@ class MenuViewState {
   // desktop's own settings: offered exactly while the shortcut is unavailable.
   std::optional<std::string> shortcutsUnavailableHint() const;
   // While the desktop reports no idle time the engine does not dim; the
-  // window says so ("idle_time_unavailable"). nullopt while it does.
+  // window says so ("idle_time_unavailable", or the idle source's own note
+  // of why, or of an application keeping the screen awake). nullopt while
+  // there is nothing to say.
   std::optional<std::string> idleTimeUnavailableText() const;
 
   // ---- footer ----

@@ -2,6 +2,7 @@
 #include "menu/SliderControllers.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "base/Numbers.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
@@ -9,6 +10,19 @@
 #include "menu/MenuViewState.hpp"
 #include "services/L10n.hpp"
 #include "settings/StepStore.hpp"
+
+double sliderKeyTarget(SliderKey key, double value, double lowest, double highest) {
+  double target = value;
+  switch (key) {
+    case SliderKey::stepUp: target = value + sliderKeyStep; break;
+    case SliderKey::stepDown: target = value - sliderKeyStep; break;
+    case SliderKey::pageUp: target = value + sliderPageStep; break;
+    case SliderKey::pageDown: target = value - sliderPageStep; break;
+    case SliderKey::home: target = lowest; break;
+    case SliderKey::end: target = highest; break;
+  }
+  return std::clamp(target, lowest, highest);
+}
 
 // ---- single-value slider -----------------------------------------------------------
 
@@ -138,9 +152,10 @@ void SliderController::abandonDrag() {
   editing_ = false;
 }
 
-void SliderController::stepBy(double delta) {
-  if (disabled_) return;
-  const double value = std::clamp(value_ + delta, 0.0, 100.0);
+void SliderController::moveTo(double target) {
+  if (disabled_ || !std::isfinite(target)) return;
+  const double value = std::clamp(std::round(target), 0.0, 100.0);
+  if (value == value_) return;
   if (actions_.step) {
     actions_.step(value);
     return;
@@ -151,8 +166,8 @@ void SliderController::stepBy(double delta) {
   actions_.end();
 }
 
-void SliderController::increment() { stepBy(accessibilityStep); }
-void SliderController::decrement() { stepBy(-accessibilityStep); }
+void SliderController::increment() { moveTo(value_ + accessibilityStep); }
+void SliderController::decrement() { moveTo(value_ - accessibilityStep); }
 
 // ---- display range -------------------------------------------------------------------
 
@@ -232,8 +247,12 @@ void DisplayRangeController::abandonDrag() {
 }
 
 void DisplayRangeController::stepHandle(bool minimum, double delta) {
-  if (editingMinimum_) return;
-  const double value = std::clamp((minimum ? minimum_ : maximum_) + delta, geometry(0).lowerBound, 100.0);
+  moveHandle(minimum, (minimum ? minimum_ : maximum_) + delta);
+}
+
+void DisplayRangeController::moveHandle(bool minimum, double target) {
+  if (editingMinimum_ || !std::isfinite(target)) return;
+  const double value = std::clamp(std::round(target), geometry(0).lowerBound, 100.0);
   menu_.displayRangeEditingChanged(displayID_, true, minimum);
   deliver(minimum, minimum ? std::min(value, maximum_) : std::max(value, minimum_));
   menu_.displayRangeEditingChanged(displayID_, false, minimum);

@@ -15,6 +15,14 @@
 
 class MenuViewState;
 
+// The keys that move a slider or a range handle: arrows by 1 (the
+// pointer's own resolution), Page Up and Down by 10, Home and End to the ends.
+enum class SliderKey { stepUp, stepDown, pageUp, pageDown, home, end };
+inline constexpr double sliderKeyStep = 1;
+inline constexpr double sliderPageStep = 10;
+// Where `key` takes a value on a track from `lowest` to `highest`.
+double sliderKeyTarget(SliderKey key, double value, double lowest, double highest);
+
 // The input rules of the window's custom single-value slider: a drag from
 // mouse down to mouse up, values delivered through a coalescer (or at once),
 // accessibility steps of 5. The widget passes pointer x positions and its
@@ -48,8 +56,12 @@ class SliderController {
   void mouseDown(double x, double width);
   void mouseDragged(double x, double width);
   void mouseUp(double x, double width);
+  // A screen reader's steps of 5.
   void increment();
   void decrement();
+  // A key press or a reader's new value: one complete change to `value`
+  // (whole, within 0...100). Ignored while disabled.
+  void moveTo(double value);
 
   Signal<> valueChanged;
 
@@ -68,7 +80,6 @@ class SliderController {
   void abandonDrag();
   bool store(double value);
   void deliver(double value);
-  void stepBy(double delta);
 
   Actions actions_;
   bool showsValue_;
@@ -108,6 +119,8 @@ class DisplayRangeController {
   // A screen reader's step of one handle by `delta` (within the track, never
   // past the other handle): a whole drag at once, previewed, then saved.
   void stepHandle(bool minimum, double delta);
+  // The same to `value` (a key press, a reader's new value), made whole.
+  void moveHandle(bool minimum, double value);
 
   Signal<> valueChanged;
 

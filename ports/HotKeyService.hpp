@@ -5,6 +5,8 @@
 #include <functional>
 #include <optional>
 
+#include "base/Signal.hpp"
+
 // System-wide key combinations delivered to this application. Key codes are
 // the virtual key codes of the hot-key table (GlobalHotKeyManager.hpp); a
 // binding maps them onto its own keys.
@@ -46,4 +48,8 @@ class HotKeyService {
   // A combination another client holds is refused with a non-zero status.
   virtual RegisterResult registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, Identity identity) = 0;
   virtual std::int32_t unregisterEventHotKey(HotKeyRef hotKey) = 0;
+
+  // A registration the system accepted and later dropped (a desktop that
+  // bound fewer shortcuts than it was asked for); its handle is void.
+  Signal<HotKeyRef> registrationLost;
 };

@@ -74,16 +74,20 @@ std::string hotKeyModifierLabel(std::string_view key) {
   return label;
 }
 
-GlobalHotKeyManager::GlobalHotKeyManager() : service_(systemPorts().hotKeys) {}
+GlobalHotKeyManager::GlobalHotKeyManager() : service_(systemPorts().hotKeys) {
+  if (!service_) return;
+  lost_ = service_->registrationLost.connect([this](const HotKeyService::HotKeyRef& hotKey) {
+    if (std::erase_if(hotKeyRefs_, [&](const auto& entry) { return entry.second == hotKey; }) && onRegistrationLost)
+      onRegistrationLost();
+  });
+}
 
 GlobalHotKeyManager::~GlobalHotKeyManager() { unregisterAll(); }
 
 void GlobalHotKeyManager::installEventHandler() {
   if (eventHandler_) return;
-  if (!service_) {
-    AppLog::app.error("InstallEventHandler failed: " + std::to_string(serviceUnavailable));
-    return;
-  }
+  // Without a hot-key service there is nothing to fail: the binding said once what the desktop lacks.
+  if (!service_) return;
   std::weak_ptr<int> alive = alive_;
   const auto result = service_->installEventHandler([this, alive](const HotKeyService::Event& event) {
     if (!alive.expired()) handleHotKeyEvent(event);
@@ -116,9 +120,9 @@ void GlobalHotKeyManager::registerKey(const std::string& key, HotKeyID id) {
     AppLog::app.error("Unsupported hotkey character: " + key);
     return;
   }
-  const auto result = service_ ? service_->registerEventHotKey(*code, hotKeyModifiers(key),
-                                                               {signature, static_cast<std::uint32_t>(id)})
-                               : HotKeyService::RegisterResult{serviceUnavailable, std::nullopt};
+  if (!service_) return;
+  const auto result =
+      service_->registerEventHotKey(*code, hotKeyModifiers(key), {signature, static_cast<std::uint32_t>(id)});
   if (result.status == 0 && result.hotKey) {
     hotKeyRefs_[id] = *result.hotKey;
     return;

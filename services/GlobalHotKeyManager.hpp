@@ -38,9 +38,6 @@ std::string hotKeyModifierLabel(std::string_view key);
 class GlobalHotKeyManager {
  public:
   static constexpr std::uint32_t signature = 0x534F4C44;
-  // The status logged when the system offers no hot-key service at all.
-  static constexpr std::int32_t serviceUnavailable = -1;
-
   GlobalHotKeyManager();
   ~GlobalHotKeyManager();
   GlobalHotKeyManager(const GlobalHotKeyManager&) = delete;
@@ -57,6 +54,8 @@ class GlobalHotKeyManager {
 
   // Called once per press, on the main thread.
   std::function<void(HotKeyID)> onHotKey;
+  // Called when the system dropped a registration after accepting it.
+  std::function<void()> onRegistrationLost;
 
  private:
   void registerKey(const std::string& key, HotKeyID id);
@@ -68,4 +67,5 @@ class GlobalHotKeyManager {
   std::map<HotKeyID, HotKeyService::HotKeyRef> hotKeyRefs_;
   // The installed handler outlives the manager; it checks this token first.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  Subscription lost_;
 };

@@ -17,7 +17,8 @@ constexpr int padding = 10;
 ActionButton::ActionButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
   setAttribute(Qt::WA_Hover);
   setCursor(Qt::PointingHandCursor);
-  setAutoDefault(false);
+  // Return presses it when it has the focus, as Space does.
+  setAutoDefault(true);
   setFont(MenuStyle::font(MenuStyle::Text::subheadline));
   setFocusPolicy(Qt::TabFocus);
 }
@@ -37,7 +38,7 @@ void ActionButton::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QPalette& colors = palette();
-  const bool hovering = underMouse() || hasFocus();
+  const bool hovering = MenuStyle::pointerIsOver(this);
   if (!isEnabled()) painter.setOpacity(0.45);
   QColor ink = MenuStyle::label(colors);
   const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
@@ -71,4 +72,6 @@ void ActionButton::paintEvent(QPaintEvent*) {
   painter.setPen(ink);
   painter.drawText(QRect(x, 0, width() - x - padding / 2, height()), Qt::AlignVCenter | Qt::AlignLeft,
                    fontMetrics().elidedText(text(), Qt::ElideRight, width() - x - padding / 2));
+  painter.setOpacity(1);
+  if (hasFocus()) MenuStyle::drawFocusRing(painter, QRectF(rect()), link_ ? 4 : 6, colors);
 }

@@ -1,17 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/ConfirmationOverlay.hpp"
 
+#include <QBoxLayout>
 #include <QEvent>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QVBoxLayout>
 
 #include "ui/MenuStyle.hpp"
+#include "ui/PhraseWrapping.hpp"
 
 namespace {
+constexpr int padding = 18, spacing = 14, buttonSpacing = 8;
+
 // The card itself: the window's colour with a rounded one-pixel border.
 class CardPanel final : public QWidget {
  public:
@@ -30,27 +32,27 @@ class CardPanel final : public QWidget {
 
 ConfirmationOverlay::ConfirmationOverlay(std::function<void(std::size_t)> press, QWidget* parent)
     : QWidget(parent), press_(std::move(press)), panel_(new CardPanel(this)), title_(new QLabel), message_(new QLabel),
-      buttons_(new QHBoxLayout) {
-  setAccessibleName(QStringLiteral("confirmation"));
-  auto* outer = new QVBoxLayout(this);
-  outer->addStretch();
-  outer->addWidget(panel_, 0, Qt::AlignHCenter);
-  outer->addStretch();
+      buttons_(new QBoxLayout(QBoxLayout::LeftToRight)) {
   panel_->setFixedWidth(cardWidth);
   auto* layout = new QVBoxLayout(panel_);
-  layout->setContentsMargins(18, 18, 18, 18);
-  layout->setSpacing(14);
+  layout->setContentsMargins(padding, padding, padding, padding);
+  layout->setSpacing(spacing);
   title_->setFont(MenuStyle::font(MenuStyle::Text::headline, QFont::DemiBold));
-  title_->setWordWrap(true);
   message_->setFont(MenuStyle::font(MenuStyle::Text::callout));
-  message_->setWordWrap(true);
-  for (QLabel* label : {title_, message_}) label->setTextFormat(Qt::PlainText);
+  for (QLabel* label : {title_, message_}) {
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+  }
   layout->addWidget(title_);
   layout->addWidget(message_);
-  buttons_->setSpacing(8);
+  buttons_->setSpacing(buttonSpacing);
   layout->addLayout(buttons_);
   hide();
 }
+
+bool ConfirmationOverlay::buttonsStacked() const { return buttons_->direction() == QBoxLayout::TopToBottom; }
+
+int ConfirmationOverlay::requiredHeight() const { return card_ ? panel_->height() + 2 * margin : 0; }
 
 void ConfirmationOverlay::present(const std::optional<ConfirmationCard>& card) {
   card_ = card;
@@ -62,15 +64,23 @@ void ConfirmationOverlay::present(const std::optional<ConfirmationCard>& card) {
     hide();
     return;
   }
-  title_->setText(QString::fromStdString(card_->title));
-  message_->setText(QString::fromStdString(card_->message));
+  const QString title = QString::fromStdString(card_->title), message = QString::fromStdString(card_->message);
+  setPhraseWrappedText(title_, title);
+  setPhraseWrappedText(message_, message);
   message_->setVisible(!card_->message.empty());
-  buttons_->addStretch();
+  setAccessibleName(title);
+  setAccessibleDescription(message);
+
+  std::vector<QPushButton*> buttons;
   QPushButton* focus = nullptr;
+  int sideBySide = 0;
   for (std::size_t i = 0; i < card_->buttons.size(); ++i) {
     const auto& choice = card_->buttons[i];
     auto* button = new QPushButton(QString::fromStdString(choice.label));
-    button->setAutoDefault(false);
+    // Return presses the focused button, as Space does.
+    button->setAutoDefault(true);
+    // A reader on the button hears what it answers.
+    button->setAccessibleDescription(message.isEmpty() ? title : message);
     if (choice.destructive) {
       QPalette colors = button->palette();
       colors.setColor(QPalette::ButtonText, MenuStyle::error(colors));
@@ -78,10 +88,19 @@ void ConfirmationOverlay::present(const std::optional<ConfirmationCard>& card) {
     }
     button->installEventFilter(this);
     connect(button, &QPushButton::clicked, this, [this, i] { press_(i); });
-    buttons_->addWidget(button);
+    sideBySide += button->sizeHint().width() + (buttons.empty() ? 0 : buttonSpacing);
+    buttons.push_back(button);
     if (choice.cancel || !focus) focus = button;
   }
+  // Side by side, right-aligned, when every label fits whole; otherwise one full-width button a line.
+  const bool stack = sideBySide > cardWidth - 2 * padding;
+  buttons_->setDirection(stack ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+  if (!stack) buttons_->addStretch();
+  for (auto* button : buttons) buttons_->addWidget(button);
+  panel_->setFixedHeight(panel_->layout()->totalHeightForWidth(cardWidth));
+
   setGeometry(parentWidget()->rect());
+  panel_->move((width() - cardWidth) / 2, std::max(margin, (height() - panel_->height()) / 2));
   parentWidget()->installEventFilter(this);
   show();
   raise();
@@ -95,7 +114,10 @@ void ConfirmationOverlay::pressCancel() {
 }
 
 bool ConfirmationOverlay::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == parentWidget() && event->type() == QEvent::Resize) setGeometry(parentWidget()->rect());
+  if (watched == parentWidget() && event->type() == QEvent::Resize) {
+    setGeometry(parentWidget()->rect());
+    panel_->move((width() - cardWidth) / 2, std::max(margin, (height() - panel_->height()) / 2));
+  }
   if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && isVisible()) {
     pressCancel();
     return true;

@@ -2,11 +2,17 @@
 #include "ui/MenuAccessibility.hpp"
 
 #include <QAccessibleWidget>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QPointer>
-#include <vector>
 #include <cmath>
+#include <vector>
 
 #include "services/L10n.hpp"
+#include "ui/ConfirmationOverlay.hpp"
 #include "ui/RangeView.hpp"
 #include "ui/SectionHeader.hpp"
 #include "ui/SliderView.hpp"
@@ -26,20 +32,11 @@ class SliderAccessible final : public QAccessibleWidget, public QAccessibleValue
   }
 
   QVariant currentValue() const override { return slider().controller().value(); }
-  // A reader's new value is reached in the slider's own steps, each one a complete change.
-  void setCurrentValue(const QVariant& value) override {
-    auto& controller = slider().controller();
-    const double target = std::clamp(value.toDouble(), 0.0, 100.0);
-    for (int guard = 0; guard < 21 && std::abs(controller.value() - target) >= SliderController::accessibilityStep / 2;
-         ++guard) {
-      const double before = controller.value();
-      target > before ? controller.increment() : controller.decrement();
-      if (controller.value() == before) break;
-    }
-  }
+  // Any whole value, as the pointer can set it, in one complete change.
+  void setCurrentValue(const QVariant& value) override { slider().controller().moveTo(value.toDouble()); }
   QVariant maximumValue() const override { return 100.0; }
   QVariant minimumValue() const override { return 0.0; }
-  QVariant minimumStepSize() const override { return SliderController::accessibilityStep; }
+  QVariant minimumStepSize() const override { return sliderKeyStep; }
 
   QStringList actionNames() const override {
     return {QAccessibleActionInterface::increaseAction(), QAccessibleActionInterface::decreaseAction()};
@@ -109,7 +106,8 @@ class RangeHandleAccessible final : public QAccessibleInterface,
   QAccessible::Role role() const override { return QAccessible::Slider; }
   QAccessible::State state() const override {
     QAccessible::State state;
-    state.focusable = false;
+    state.focusable = true;
+    state.focused = view_ && view_->hasFocus() && view_->keyboardMovesMinimum() == minimum_;
     state.invisible = !view_ || !view_->isVisible();
     state.disabled = !view_ || !view_->isEnabled();
     return state;
@@ -122,19 +120,13 @@ class RangeHandleAccessible final : public QAccessibleInterface,
 
   QVariant currentValue() const override { return value(); }
   void setCurrentValue(const QVariant& target) override {
-    if (!view_) return;
-    const double wanted = target.toDouble();
-    for (int guard = 0; guard < 21 && std::abs(value() - wanted) >= SliderController::accessibilityStep / 2; ++guard) {
-      const double before = value();
-      step(wanted > before ? 1 : -1);
-      if (value() == before) break;
-    }
+    if (view_) view_->controller().moveHandle(minimum_, target.toDouble());
   }
   QVariant maximumValue() const override { return 100.0; }
   QVariant minimumValue() const override {
     return view_ ? view_->controller().geometry(view_->width()).lowerBound : 0.0;
   }
-  QVariant minimumStepSize() const override { return SliderController::accessibilityStep; }
+  QVariant minimumStepSize() const override { return sliderKeyStep; }
 
   QStringList actionNames() const override { return {increaseAction(), decreaseAction()}; }
   void doAction(const QString& name) override {
@@ -176,10 +168,27 @@ class RangeAccessible final : public QAccessibleWidget {
       if (QAccessible::accessibleInterface(handles_[i]) == child) return static_cast<int>(i);
     return -1;
   }
+  QAccessibleInterface* focusChild() const override {
+    const auto* view = static_cast<RangeView*>(widget());
+    return view->hasFocus() ? child(view->keyboardMovesMinimum() ? 0 : 1) : nullptr;
+  }
 
  private:
   std::vector<QAccessible::Id> handles_;
 };
+
+// The confirmation card: a dialog named by its title and described by its
+// message; an error to acknowledge is an alert.
+class ConfirmationAccessible final : public QAccessibleWidget {
+ public:
+  explicit ConfirmationAccessible(ConfirmationOverlay* overlay) : QAccessibleWidget(overlay, QAccessible::Dialog) {}
+  QAccessible::Role role() const override {
+    const auto& card = static_cast<ConfirmationOverlay*>(widget())->card();
+    return card && card->reportsFailure() ? QAccessible::AlertMessage : QAccessible::Dialog;
+  }
+};
+
+constexpr const char* groupProperty = "dimmoraAccessibleGroup";
 
 QAccessibleInterface* factory(const QString& className, QObject* object) {
   // The drop-down is a window of its own to a screen reader, not a pane of something else.
@@ -188,6 +197,10 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
   if (className == QLatin1String("RangeView")) return new RangeAccessible(static_cast<RangeView*>(object));
   if (className == QLatin1String("SliderView")) return new SliderAccessible(static_cast<SliderView*>(object));
   if (className == QLatin1String("SectionHeader")) return new SectionHeaderAccessible(static_cast<SectionHeader*>(object));
+  if (className == QLatin1String("ConfirmationOverlay"))
+    return new ConfirmationAccessible(static_cast<ConfirmationOverlay*>(object));
+  if (className == QLatin1String("QWidget") && object->property(groupProperty).toBool())
+    return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
   return nullptr;
 }
 }  // namespace
@@ -198,4 +211,28 @@ void MenuAccessibility::install() {
     return true;
   }();
   (void)installed;
+}
+
+void MenuAccessibility::markAsGroup(QWidget* widget) { widget->setProperty(groupProperty, true); }
+
+void MenuAccessibility::announceExpanded(QWidget* widget, bool expanded) {
+  if (!QAccessible::isActive()) return;
+  // The bridge's connection to the accessibility bus, and its object paths.
+  const QDBusConnection bridge(QStringLiteral("a11y"));
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+  if (!bridge.isConnected() || !accessible) return;
+  const QString path = QStringLiteral("/org/a11y/atspi/accessible/") + QString::number(QAccessible::uniqueId(accessible));
+  const auto reference = [&bridge](const QString& objectPath) {
+    QDBusArgument argument;
+    argument.beginStructure();
+    argument << bridge.baseService() << QDBusObjectPath(objectPath);
+    argument.endStructure();
+    return argument;
+  };
+  QDBusMessage signal = QDBusMessage::createSignal(path, QStringLiteral("org.a11y.atspi.Event.Object"),
+                                                   QStringLiteral("StateChanged"));
+  signal << QStringLiteral("expanded") << int(expanded) << 0
+         << QVariant::fromValue(QDBusVariant(QVariant::fromValue(reference(path))))
+         << QVariant::fromValue(reference(QStringLiteral("/org/a11y/atspi/accessible/root")));
+  bridge.send(signal);
 }

@@ -2,6 +2,7 @@
 #include "ui/MenuBody.hpp"
 
 #include <QEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <functional>
 
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DisplayStore.hpp"
@@ -24,7 +26,9 @@
 #include "settings/StepStore.hpp"
 #include "ui/ActionButton.hpp"
 #include "ui/GlassCard.hpp"
+#include "ui/MenuAccessibility.hpp"
 #include "ui/MenuStyle.hpp"
+#include "ui/PhraseWrapping.hpp"
 #include "ui/PickerButton.hpp"
 #include "ui/RangeView.hpp"
 #include "ui/SectionHeader.hpp"
@@ -37,7 +41,8 @@ QString l10n(const char* key) { return QString::fromStdString(L10n::text(key)); 
 QString qt(const std::string& text) { return QString::fromStdString(text); }
 
 QLabel* caption(const QString& text, MenuStyle::Text size, bool secondary = true) {
-  auto* label = new QLabel(text);
+  auto* label = new QLabel;
+  setPhraseWrappedText(label, text);
   label->setTextFormat(Qt::PlainText);
   label->setWordWrap(true);
   label->setFont(MenuStyle::font(size));
@@ -65,7 +70,8 @@ QWidget* settingRow(const QString& title, QWidget* control) {
   auto* layout = new QHBoxLayout(row);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(10);
-  auto* label = new QLabel(title);
+  auto* label = new QLabel;
+  setPhraseWrappedText(label, title);
   label->setTextFormat(Qt::PlainText);
   label->setWordWrap(true);
   label->setFont(MenuStyle::font(MenuStyle::Text::subheadline));
@@ -84,7 +90,7 @@ QFrame* divider() {
 }
 
 // The rounded fill behind a display card or a step row.
-class Tile final : public QWidget {
+class Tile : public QWidget {
  public:
   Tile(double radius, double fillOpacity, bool outlined) : radius_(radius), fill_(fillOpacity), outlined_(outlined) {}
 
@@ -101,6 +107,56 @@ class Tile final : public QWidget {
  private:
   double radius_, fill_;
   bool outlined_;
+};
+
+// A step row: its time, its brightness slider and its remove button on one
+// line; where the time's words take so much room that the slider would be too
+// short to set (Japanese), the slider gets a line of its own below.
+class StepRowTile final : public Tile {
+ public:
+  // Narrower than this (60 px of track and the value text), a slider moves too far per pixel.
+  static constexpr int shortestSlider = 110;
+
+  StepRowTile(QWidget* time, QWidget* slider, QWidget* remove, std::function<void()> rearranged)
+      : Tile(11, 0.42, true), time_(time), slider_(slider), remove_(remove), rearranged_(std::move(rearranged)) {
+    grid_ = new QGridLayout(this);
+    grid_->setContentsMargins(8, 6, 8, 6);
+    grid_->setHorizontalSpacing(6);
+    grid_->setVerticalSpacing(4);
+    grid_->setColumnStretch(1, 1);
+    arrange(false);
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    Tile::resizeEvent(event);
+    const QMargins margins = grid_->contentsMargins();
+    const int room = width() - margins.left() - margins.right() - time_->sizeHint().width() - remove_->width() -
+                     2 * grid_->horizontalSpacing();
+    if (arrange(room < shortestSlider)) rearranged_();
+  }
+
+ private:
+  // Widgets are added in reading order, which the Tab order follows.
+  bool arrange(bool twoLines) {
+    if (grid_->count() && twoLines == twoLines_) return false;
+    twoLines_ = twoLines;
+    for (QWidget* widget : {time_, slider_, remove_}) grid_->removeWidget(widget);
+    grid_->addWidget(time_, 0, 0);
+    if (twoLines) {
+      grid_->addWidget(remove_, 0, 2, Qt::AlignRight);
+      grid_->addWidget(slider_, 1, 0, 1, 3);
+    } else {
+      grid_->addWidget(slider_, 0, 1);
+      grid_->addWidget(remove_, 0, 2);
+    }
+    return true;
+  }
+
+  QWidget *time_, *slider_, *remove_;
+  std::function<void()> rearranged_;
+  QGridLayout* grid_;
+  bool twoLines_ = false;
 };
 
 // A step's time: typed, or stepped with the arrow keys; the wheel scrolls the window instead.
@@ -158,6 +214,14 @@ MenuBody::MenuBody(MenuViewState& menu, QWidget* parent) : QWidget(parent), menu
   refresh();
 }
 
+void MenuBody::showNoTrayHint() {
+  if (findChild<QLabel*>(QStringLiteral("noTrayHint"))) return;
+  auto* hint = caption(l10n("no_tray_hint"), MenuStyle::Text::caption);
+  hint->setObjectName(QStringLiteral("noTrayHint"));
+  static_cast<QVBoxLayout*>(layout())->insertWidget(0, hint);
+  layoutChanged.emit();
+}
+
 MenuBody::~MenuBody() = default;
 
 void MenuBody::observeModels() {
@@ -192,6 +256,12 @@ void MenuBody::scheduleRefresh() {
 }
 
 bool MenuBody::event(QEvent* event) {
+  if (event->type() == QEvent::LayoutRequest) {
+    // A section opened or closed, a row rearranged: the window fits its new height.
+    const bool handled = QWidget::event(event);
+    layoutChanged.emit();
+    return handled;
+  }
   if (event->type() == QEvent::PaletteChange) {
     // Symbols are drawn in the palette's ink: draw them again.
     for (auto* label : findChildren<QLabel*>())
@@ -235,10 +305,12 @@ QWidget* MenuBody::buildPauseGroup() {
   mediaRow->addWidget(mediaSymbol);
   auto* mediaLabel = caption(l10n("pause_during_media_playback"), MenuStyle::Text::subheadline, false);
   mediaRow->addWidget(mediaLabel, 1);
-  mediaSwitch_ = new SwitchButton(mediaLabel->text());
+  mediaSwitch_ = new SwitchButton(l10n("pause_during_media_playback"));
   connect(mediaSwitch_, &QCheckBox::toggled, this, [this](bool on) { menu_.setPauseDuringMediaPlayback(on); });
   mediaRow->addWidget(mediaSwitch_);
   layout->addWidget(media);
+  mediaUnavailable_ = caption(QString(), MenuStyle::Text::caption2);
+  layout->addWidget(mediaUnavailable_);
   layout->addWidget(divider());
 
   pausePicker_ = new PickerButton(l10n("pause_dimming"));
@@ -376,6 +448,10 @@ void MenuBody::refresh() {
   master_->setToolTip(masterRow_->toolTip());
 
   showState(mediaSwitch_, menu_.stepStore().pauseDuringMediaPlayback.get());
+  const auto mediaUnavailable = menu_.mediaDetectionUnavailableText();
+  mediaSwitch_->setEnabled(!mediaUnavailable);
+  mediaUnavailable_->setVisible(mediaUnavailable.has_value());
+  if (mediaUnavailable) setPhraseWrappedText(mediaUnavailable_, qt(*mediaUnavailable));
   MenuPicker pause{menu_.pauseButtonLabel(), {}, std::nullopt, nullptr};
   const bool resume = menu_.pauseMenuShowsResume();
   if (resume) pause.labels.push_back(L10n::text("resume_dimming"));
@@ -410,15 +486,17 @@ void MenuBody::refreshDisplays() {
   noDisplay_->setVisible(displays.empty());
   for (std::size_t i = 0; i < displayCards_.size() && i < displays.size(); ++i) {
     auto& card = displayCards_[i];
-    card.name->setText(qt(displays[i].name));
-    card.selected->setAccessibleName(card.name->text());
+    setPhraseWrappedText(card.name, qt(displays[i].name));
+    card.selected->setAccessibleName(qt(displays[i].name));
     showState(card.selected, menu_.isDisplaySelected(card.id));
     showState(card.fullGamma, menu_.displayUsesFullGammaMode(card.id));
     const auto gammaUnavailable = menu_.displayGammaUnavailableText(card.id);
+    const std::string status = menu_.displayControlStatusText(card.id);
     card.fullGamma->setEnabled(!gammaUnavailable);
-    card.gammaUnavailable->setVisible(gammaUnavailable.has_value());
+    // A gamma-only display's status already is the reason: said once.
+    card.gammaUnavailable->setVisible(gammaUnavailable.has_value() && *gammaUnavailable != status);
     if (gammaUnavailable) card.gammaUnavailable->setText(qt(*gammaUnavailable));
-    card.status->setText(qt(menu_.displayControlStatusText(card.id)));
+    card.status->setText(qt(status));
   }
 }
 
@@ -434,7 +512,7 @@ void MenuBody::rebuildDisplayCards() {
     layout->setSpacing(8);
     auto* name = caption(qt(display.name), MenuStyle::Text::subheadline, false);
     name->setFont(MenuStyle::font(MenuStyle::Text::subheadline, QFont::Medium));
-    auto* selected = new SwitchButton(name->text());
+    auto* selected = new SwitchButton(qt(display.name));
     connect(selected, &QCheckBox::toggled, this, [this, id](bool on) { menu_.setDisplaySelected(id, on); });
     auto* nameRow = new QHBoxLayout;
     nameRow->addWidget(name, 1);
@@ -451,12 +529,13 @@ void MenuBody::rebuildDisplayCards() {
     auto* status = caption(QString(), MenuStyle::Text::caption2);
     layout->addWidget(status);
     auto* range = new RangeView(std::make_unique<DisplayRangeController>(menu_, id));
-    range->setAccessibleName(name->text());
+    range->setAccessibleName(qt(display.name));
     layout->addWidget(range);
     displays_.childLayout->addWidget(card);
     displayCards_.push_back({id, card, name, selected, fullGamma, gammaUnavailable, status});
     shownDisplayIDs_.push_back(id);
   }
+  rowsRebuilt.emit();
 }
 
 void MenuBody::refreshSteps() {
@@ -476,6 +555,12 @@ void MenuBody::refreshSteps() {
     }
     row.seconds->setEnabled(menu_.isStepEditable(row.id));
     row.remove->setEnabled(menu_.canRemoveStep(row.id));
+    // Four rows of the same controls: each says which step it is.
+    const QString name = qt(menu_.stepRowName(row.id));
+    row.row->setAccessibleName(name);
+    for (QWidget* control : {static_cast<QWidget*>(row.seconds), static_cast<QWidget*>(row.brightness),
+                             static_cast<QWidget*>(row.remove)})
+      control->setAccessibleDescription(name);
   }
 }
 
@@ -489,10 +574,6 @@ void MenuBody::rebuildStepRows() {
   shownStepIDs_.clear();
   for (const auto& step : menu_.stepStore().steps()) {
     const Uuid id = step.id;
-    auto* row = new Tile(11, 0.42, true);
-    auto* line = new QHBoxLayout(row);
-    line->setContentsMargins(8, 6, 8, 6);
-    line->setSpacing(6);
     auto* time = new QWidget;
     time->setMinimumWidth(78);
     auto* timeRow = new QHBoxLayout(time);
@@ -517,12 +598,11 @@ void MenuBody::rebuildStepRows() {
     suffix->setWordWrap(false);
     timeRow->addWidget(suffix);
     timeRow->addStretch();
-    line->addWidget(time);
     auto* slider = new SliderView(SliderController::stepBrightness(menu_, id));
-    line->addWidget(slider, 1);
     auto* remove = new QToolButton;
     remove->setAutoRaise(true);
     remove->setFixedSize(20, 25);
+    remove->setStyleSheet(MenuStyle::iconButtonStyleSheet());
     remove->setToolTip(l10n("remove_step"));
     remove->setAccessibleName(l10n("remove_step"));
     remove->setCursor(Qt::PointingHandCursor);
@@ -533,11 +613,13 @@ void MenuBody::rebuildStepRows() {
     remove->setIcon(trash);
     remove->setIconSize({15, 15});
     connect(remove, &QToolButton::clicked, this, [this, id] { menu_.removeStep(id); });
-    line->addWidget(remove);
+    auto* row = new StepRowTile(time, slider, remove, [this] { rowsRebuilt.emit(); });
+    MenuAccessibility::markAsGroup(row);
     layout->addWidget(row);
-    stepRows_.push_back({id, seconds, remove});
+    stepRows_.push_back({id, row, seconds, slider, remove});
     shownStepIDs_.push_back(id);
   }
+  rowsRebuilt.emit();
 }
 
 void MenuBody::refreshAdvanced() {

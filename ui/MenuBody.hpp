@@ -32,8 +32,12 @@ class MenuBody final : public QWidget {
 
   // Brings everything shown up to date now.
   void refresh();
-  // Emitted after a refresh that may have changed the body's height.
+  // On a desktop without a tray: a line at the top saying how to open the window again.
+  void showNoTrayHint();
+  // Emitted after a refresh or a new layout that may have changed the body's height.
   Signal<> layoutChanged;
+  // Emitted when rows were built anew or rearranged: the Tab order needs them.
+  Signal<> rowsRebuilt;
 
  protected:
   bool event(QEvent* event) override;
@@ -56,7 +60,9 @@ class MenuBody final : public QWidget {
   };
   struct StepRow {
     Uuid id;
+    QWidget* row;
     QSpinBox* seconds;
+    SliderView* brightness;
     QToolButton* remove;
   };
 
@@ -81,6 +87,7 @@ class MenuBody final : public QWidget {
   SliderView* master_ = nullptr;
   QWidget* masterRow_ = nullptr;
   SwitchButton* mediaSwitch_ = nullptr;
+  QLabel* mediaUnavailable_ = nullptr;
   PickerButton* pausePicker_ = nullptr;
   QLabel* resumeAt_ = nullptr;
   QLabel* idleTimeUnavailable_ = nullptr;

@@ -2,6 +2,9 @@
 #include "ui/MenuStyle.hpp"
 
 #include <QApplication>
+#include <QCursor>
+#include <QPainter>
+#include <QWidget>
 
 bool MenuStyle::isDark(const QPalette& palette) { return palette.color(QPalette::Window).lightness() < 128; }
 
@@ -37,4 +40,23 @@ QFont MenuStyle::font(Text text, QFont::Weight weight) {
   font.setPixelSize(pixels);
   font.setWeight(weight);
   return font;
+}
+
+bool MenuStyle::pointerIsOver(const QWidget* widget) {
+  if (!widget->isVisible() || !widget->underMouse() || QApplication::activePopupWidget()) return false;
+  return widget->rect().contains(widget->mapFromGlobal(QCursor::pos()));
+}
+
+void MenuStyle::drawFocusRing(QPainter& painter, const QRectF& frame, double radius, const QPalette& palette) {
+  painter.save();
+  painter.setBrush(Qt::NoBrush);
+  painter.setPen(QPen(withOpacity(accent(palette), 0.7), 2));
+  painter.drawRoundedRect(frame.adjusted(1, 1, -1, -1), radius, radius);
+  painter.restore();
+}
+
+QString MenuStyle::iconButtonStyleSheet() {
+  return QStringLiteral("QToolButton { border: none; border-radius: 6px; }"
+                        "QToolButton:hover { background: rgba(127, 127, 127, 40); }"
+                        "QToolButton:focus { border: 2px solid palette(highlight); }");
 }

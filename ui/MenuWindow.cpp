@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/MenuWindow.hpp"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCursor>
+#include <QPainterPath>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,6 +15,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "engine/IdleBrightnessEngine.hpp"
@@ -26,10 +29,12 @@
 #include "ui/ActionButton.hpp"
 #include "ui/ConfirmationOverlay.hpp"
 #include "ui/DesktopCompositing.hpp"
+#include "ui/GlassCard.hpp"
 #include "ui/MenuAccessibility.hpp"
 #include "ui/MenuBody.hpp"
 #include "ui/MenuStyle.hpp"
 #include "ui/Symbols.hpp"
+#include "ui/X11WindowState.hpp"
 
 namespace {
 QString l10n(const char* key) { return QString::fromStdString(L10n::text(key)); }
@@ -44,6 +49,28 @@ QFrame* divider() {
   line->setFixedHeight(1);
   line->setStyleSheet(QStringLiteral("background: palette(mid); border: none;"));
   return line;
+}
+
+// Depth first through the layouts: top to bottom, and left to right within a row.
+void collectControls(QLayout* layout, std::vector<QWidget*>& controls);
+
+void collectControls(QWidget* widget, std::vector<QWidget*>& controls) {
+  if (widget->focusPolicy() & Qt::TabFocus) controls.push_back(widget);
+  if (auto* scroll = qobject_cast<QScrollArea*>(widget)) {
+    if (scroll->widget()) collectControls(scroll->widget(), controls);
+    return;
+  }
+  // A control's own parts (a spin box's line edit) are reached through it.
+  if (widget->focusPolicy() != Qt::NoFocus) return;
+  if (widget->layout()) collectControls(widget->layout(), controls);
+}
+
+void collectControls(QLayout* layout, std::vector<QWidget*>& controls) {
+  for (int i = 0; i < layout->count(); ++i) {
+    QLayoutItem* item = layout->itemAt(i);
+    if (QWidget* widget = item->widget()) collectControls(widget, controls);
+    else if (QLayout* inner = item->layout()) collectControls(inner, controls);
+  }
 }
 }  // namespace
 
@@ -83,6 +110,10 @@ MenuWindow::MenuWindow(MenuViewState& menu)
   connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
     if (state == Qt::ApplicationActive) menu_.applicationBecameActive();
   });
+  // However the focus got there (Tab from the header, Shift+Tab from the footer), the body shows it.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    if (now && scroll_ && body_ && body_->isAncestorOf(now)) scroll_->ensureWidgetVisible(now, 8, 24);
+  });
 }
 
 MenuWindow::~MenuWindow() = default;
@@ -97,6 +128,8 @@ void MenuWindow::build() {
   contentLayout_->addWidget(header_);
   contentLayout_->addWidget(divider());
   scroll_ = new QScrollArea;
+  // Tab goes to the controls inside; the area scrolls to each one focused.
+  scroll_->setFocusPolicy(Qt::NoFocus);
   scroll_->setFrameShape(QFrame::NoFrame);
   scroll_->setWidgetResizable(true);
   scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -108,15 +141,29 @@ void MenuWindow::build() {
       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
   body_ = new MenuBody(menu_);
-  body_->setAutoFillBackground(false);
   scroll_->setWidget(body_);
+  // After setWidget, which fills the body: the window paints what lies behind it, glass cards left out.
+  body_->setAutoFillBackground(false);
   contentLayout_->addWidget(scroll_);
   contentLayout_->addWidget(divider());
   footer_ = buildFooter();
   contentLayout_->addWidget(footer_);
   bodySubscriptions_.push_back(body_->layoutChanged.connect([this] { measure(); }));
+  bodySubscriptions_.push_back(body_->rowsRebuilt.connect([this] { orderTabs(); }));
+  orderTabs();
   measure();
   presentCard();
+}
+
+std::vector<QWidget*> MenuWindow::controlsInLayoutOrder() const {
+  std::vector<QWidget*> controls;
+  collectControls(contentLayout_, controls);
+  return controls;
+}
+
+void MenuWindow::orderTabs() {
+  const auto controls = controlsInLayoutOrder();
+  for (std::size_t i = 1; i < controls.size(); ++i) QWidget::setTabOrder(controls[i - 1], controls[i]);
 }
 
 void MenuWindow::scheduleRebuild() {
@@ -124,8 +171,20 @@ void MenuWindow::scheduleRebuild() {
   rebuildScheduled_ = true;
   QTimer::singleShot(0, this, [this] {
     rebuildScheduled_ = false;
+    // The new window keeps the old one's place: its scroll position and the focused control.
+    const int scrolled = scroll_->verticalScrollBar()->value();
+    const auto before = controlsInLayoutOrder();
+    const auto focused = std::find(before.begin(), before.end(), focusWidget());
+    const auto focusIndex = focused == before.end() ? std::nullopt : std::optional(focused - before.begin());
     setWindowTitle(l10n("app_name"));
     build();
+    // The body's new height is applied on the next turn of the loop.
+    QTimer::singleShot(0, this, [this, scrolled, focusIndex] {
+      scroll_->verticalScrollBar()->setValue(scrolled);
+      const auto after = controlsInLayoutOrder();
+      if (focusIndex && *focusIndex < static_cast<std::ptrdiff_t>(after.size()))
+        after[static_cast<std::size_t>(*focusIndex)]->setFocus(Qt::OtherFocusReason);
+    });
   });
 }
 
@@ -151,6 +210,8 @@ QWidget* MenuWindow::buildHeader() {
   auto* quit = new QToolButton;
   quit->setAutoRaise(true);
   quit->setFixedSize(32, 32);
+  quit->setFocusPolicy(Qt::TabFocus);
+  quit->setStyleSheet(MenuStyle::iconButtonStyleSheet());
   quit->setIcon(Symbols::icon("power", MenuStyle::secondaryLabel(palette()), 14));
   quit->setIconSize({14, 14});
   quit->setToolTip(l10n("quit_app"));
@@ -209,7 +270,8 @@ void MenuWindow::relayout() {
   scroll_->setFixedHeight(scrollHeight);
   scroll_->setVerticalScrollBarPolicy(heights.scrollingEnabled() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
   const int total = header_->sizeHint().height() + 1 + scrollHeight + 1 + footer_->heightForWidth(windowWidth);
-  setFixedHeight(total);
+  // A card taller than the window makes room for itself.
+  setFixedHeight(std::max(total, overlay_->requiredHeight()));
 }
 
 void MenuWindow::showFrom(const QRect& icon) {
@@ -240,6 +302,7 @@ bool MenuWindow::closedByFocusLossJustNow() const {
 }
 
 void MenuWindow::showEvent(QShowEvent* event) {
+  if (!wayland_) keepOffTaskbarAndPager(this);
   QWidget::showEvent(event);
   menu_.appear();
   menu_.anchor().setActive(!wayland_);
@@ -320,6 +383,7 @@ void MenuWindow::presentCard() {
   }
   overlay_->present(card);
   content_->setEnabled(!card);
+  relayout();
 }
 
 void MenuWindow::pressCardButton(std::size_t index) {
@@ -335,22 +399,43 @@ void MenuWindow::pressCardButton(std::size_t index) {
   });
 }
 
+QPainterPath MenuWindow::glassHoles() const {
+  QPainterPath holes;
+  if (!scroll_) return holes;
+  const QRect viewport(scroll_->viewport()->mapTo(this, QPoint(0, 0)), scroll_->viewport()->size());
+  QPainterPath visible;
+  visible.addRect(viewport);
+  for (const GlassCard* card : body_->findChildren<GlassCard*>()) {
+    if (!card->isVisible()) continue;
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(QRect(card->mapTo(this, QPoint(0, 0)), card->size())), card->radius(), card->radius());
+    holes |= shape & visible;
+  }
+  return holes;
+}
+
 void MenuWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   const QPalette& colors = palette();
   const QColor border = MenuStyle::withOpacity(MenuStyle::label(colors), 0.2);
-  if (translucent_ && !wayland_) {
+  if (translucent_) {
+    // The desktop shows through the glass cards as far as their transparency lets it: no window behind them.
+    QPainterPath background;
+    if (wayland_) background.addRect(rect());
+    else background.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(MenuStyle::withOpacity(MenuStyle::windowBackground(colors), 0.92));
+    painter.drawPath(background.subtracted(glassHoles()));
+    if (wayland_) return;
     painter.setPen(QPen(border, 1));
-    painter.setBrush(MenuStyle::withOpacity(MenuStyle::windowBackground(colors), 0.9));
+    painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
     return;
   }
-  painter.fillRect(rect(), translucent_ ? MenuStyle::withOpacity(MenuStyle::windowBackground(colors), 0.92)
-                                        : MenuStyle::windowBackground(colors));
-  if (!wayland_) {
-    painter.setPen(QPen(border, 1));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-  }
+  // Off Wayland (which always composites), an opaque window with a thin border.
+  painter.fillRect(rect(), MenuStyle::windowBackground(colors));
+  painter.setPen(QPen(border, 1));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
 }

@@ -11,6 +11,7 @@ class MenuViewState;
 class MenuBody;
 class ConfirmationOverlay;
 class QLabel;
+class QPainterPath;
 class QScrollArea;
 class QVBoxLayout;
 
@@ -18,12 +19,15 @@ class QVBoxLayout;
 // fixed header, a scrolling body as tall as the screen allows, a footer, and
 // the confirmation card over everything when one is pending.
 //
-// On X11 it is a frameless utility window placed beside the icon and kept
-// pinned at that corner while its height changes. It is deliberately not a
-// Qt::Popup (those are left out of the accessibility tree), so it closes
-// itself when it loses focus, on Escape and on a second click on the icon.
-// On Wayland, where a client cannot place windows, it is an ordinary window
-// the compositor places.
+// On X11 it is a frameless utility window placed beside the icon, kept out of
+// taskbars and pagers, and pinned at that corner while its height changes. It
+// is deliberately not a Qt::Popup (those are left out of the accessibility
+// tree), so it closes itself when it loses focus, on Escape and on a second
+// click on the icon. On Wayland, where a client cannot place windows, it is an
+// ordinary window the compositor places.
+//
+// The keyboard: Tab walks the controls in the order they stand on screen, top
+// to bottom and left to right, each showing its focus.
 class MenuWindow final : public QWidget {
   // The accessibility factory recognises it by its class name.
   Q_OBJECT
@@ -58,6 +62,10 @@ class MenuWindow final : public QWidget {
   QWidget* buildHeader();
   QWidget* buildFooter();
   void scheduleRebuild();
+  // Every control that takes the focus from Tab, as the layouts place them.
+  std::vector<QWidget*> controlsInLayoutOrder() const;
+  // Chains them into the Tab order in that order.
+  void orderTabs();
   void measure();
   void relayout();
   // `now`: apply the height the screen leaves at once rather than on the next turn of the loop.
@@ -65,6 +73,8 @@ class MenuWindow final : public QWidget {
   void presentCard();
   void pressCardButton(std::size_t index);
   void closeIfInactive();
+  // Where the glass cards lie within the scroll view, in window coordinates.
+  QPainterPath glassHoles() const;
 
   MenuViewState& menu_;
   const bool wayland_;

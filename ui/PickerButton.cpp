@@ -9,6 +9,7 @@
 
 #include "menu/GlassAppearance.hpp"
 #include "ui/MenuStyle.hpp"
+#include "ui/PhraseWrapping.hpp"
 #include "ui/Symbols.hpp"
 
 namespace {
@@ -98,7 +99,9 @@ void PickerButton::setPicker(MenuPicker picker, std::optional<std::size_t> separ
   setPlaceholderText(QString::fromStdString(picker.faceLabel));
   setCurrentIndex(selectedRow);
   picker_ = std::move(picker);
-  // A face cut short still tells its whole choice on hover.
+  // Tall enough for every line of the face.
+  setFixedHeight(std::max(pickerHeight, faceLineCount() * QFontMetrics(face().font).lineSpacing() + lineGap));
+  // A single word too wide for the face still tells itself on hover.
   setToolTip(faceTextFits() ? QString() : faceText());
   update();
 }
@@ -112,28 +115,51 @@ QRect PickerButton::faceTextRect() const {
   return content;
 }
 
-QFont PickerButton::faceFont() const {
-  QFont face = font();
+PickerButton::Face PickerButton::face() const {
   const int needed = fontMetrics().horizontalAdvance(faceText());
   const int room = faceTextRect().width();
-  if (needed <= room) return face;
-  const double scale = std::max(0.75, double(room) / needed);
-  if (face.pixelSize() > 0) {
-    face.setPixelSize(std::max(1, int(face.pixelSize() * scale)));
-  } else {
-    face.setPointSizeF(face.pointSizeF() * scale);
+  if (needed <= room) return {font(), faceText(), Qt::AlignCenter};
+  // A little smaller still reads well; any smaller does not: then two lines.
+  constexpr double smallest = 0.85;
+  const double scale = double(room) / needed;
+  if (scale >= smallest) {
+    QFont smaller = font();
+    smaller.setPixelSize(std::max(1, int(std::floor(smaller.pixelSize() * scale))));
+    if (QFontMetrics(smaller).horizontalAdvance(faceText()) <= room) return {smaller, faceText(), Qt::AlignCenter};
   }
-  return face;
+  // A chord breaks after a "+" rather than inside a key's name.
+  QString breakable = keepPhrasesTogether(faceText());
+  breakable.replace(QLatin1Char('+'), QStringLiteral("+\u200b"));
+  return {font(), breakable, Qt::AlignCenter | Qt::TextWordWrap};
+}
+
+int PickerButton::faceLineCount() const {
+  const Face shown = face();
+  const QFontMetrics metrics(shown.font);
+  const QRect box = metrics.boundingRect(QRect(0, 0, faceTextRect().width(), 1000), shown.flags, shown.text);
+  return std::max(1, (box.height() + metrics.lineSpacing() / 2) / metrics.lineSpacing());
 }
 
 bool PickerButton::faceTextFits() const {
-  return QFontMetrics(faceFont()).horizontalAdvance(faceText()) <= faceTextRect().width();
+  const Face shown = face();
+  const QRect box =
+      QFontMetrics(shown.font).boundingRect(QRect(0, 0, faceTextRect().width(), 1000), shown.flags, shown.text);
+  return box.width() <= faceTextRect().width();
 }
 
 void PickerButton::showPopup() {
   // Wide enough for the longest entry and the check mark, never narrower than the face.
   view()->setMinimumWidth(std::max(width(), view()->sizeHintForColumn(0) + 12));
   QComboBox::showPopup();
+  if (currentIndex() >= 0) return;
+  for (std::size_t row = 0; row < entryOfItem_.size(); ++row)
+    if (entryOfItem_[row]) return view()->setCurrentIndex(model()->index(static_cast<int>(row), 0));
+}
+
+// The pop-up took the pointer: whether it is still over the face is known only now.
+void PickerButton::hidePopup() {
+  QComboBox::hidePopup();
+  update();
 }
 
 bool PickerButton::event(QEvent* event) {
@@ -148,7 +174,7 @@ void PickerButton::paintEvent(QPaintEvent*) {
   painter.setRenderHint(QPainter::Antialiasing);
   const QPalette& colors = palette();
   const QColor ink = MenuStyle::label(colors);
-  const auto surface = hoverSurfaceValues(underMouse() || hasFocus() || view()->isVisible());
+  const auto surface = hoverSurfaceValues(MenuStyle::pointerIsOver(this) || view()->isVisible());
   if (!isEnabled()) painter.setOpacity(0.45);
   const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
   painter.setPen(QPen(MenuStyle::withOpacity(surface.borderUsesAccent ? MenuStyle::accent(colors) : ink,
@@ -164,11 +190,11 @@ void PickerButton::paintEvent(QPaintEvent*) {
     painter.setBrush(MenuStyle::withOpacity(ink, 0.18));
     painter.drawRect(QRectF(content.right() + spacing + 1, height() / 2.0 - 7, 1, 14));
   }
-  const QFont face = faceFont();
-  painter.setFont(face);
+  const Face shown = face();
+  painter.setFont(shown.font);
   painter.setPen(ink);
-  painter.drawText(content, Qt::AlignCenter,
-                   QFontMetrics(face).elidedText(faceText(), Qt::ElideRight, content.width()));
+  painter.drawText(content, shown.flags, shown.text);
+  if (hasFocus()) MenuStyle::drawFocusRing(painter, QRectF(rect()), surface.cornerRadius, colors);
   const QRect chevron(rect().right() - padding - chevronWidth + 1, 0, chevronWidth, height());
   const QPixmap chevronImage = Symbols::pixmap("chevron.down", ink, 12, devicePixelRatioF());
   painter.drawPixmap(chevron.center().x() - 6 + 1, chevron.center().y() - 6 + 1, chevronImage);

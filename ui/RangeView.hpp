@@ -8,8 +8,10 @@
 #include "menu/SliderControllers.hpp"
 
 // A display's two-handle range editor (minimum and maximum): draws its
-// controller's values with the range geometry and hands it the pointer.
-// Screen readers see two sliders, one per handle.
+// controller's values with the range geometry and hands it the pointer and
+// the keys. Each handle is a Tab stop of its own (minimum first) and moves
+// with the arrows, Page Up/Down, Home and End. Screen readers see two
+// sliders, one per handle.
 class RangeView final : public QWidget {
   // The accessibility factory recognises it by its class name.
   Q_OBJECT
@@ -19,6 +21,8 @@ class RangeView final : public QWidget {
   ~RangeView() override;
 
   DisplayRangeController& controller() { return *controller_; }
+  // The handle the keys move while the editor has the focus.
+  bool keyboardMovesMinimum() const { return keyboardMinimum_; }
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override { return {60, sizeHint().height()}; }
@@ -28,8 +32,16 @@ class RangeView final : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  // Tab goes from the minimum handle to the maximum before it leaves.
+  bool focusNextPrevChild(bool next) override;
 
  private:
+  void setKeyboardHandle(bool minimum);
+
   std::unique_ptr<DisplayRangeController> controller_;
   Subscription valueSubscription_;
+  bool keyboardMinimum_ = true;
 };

@@ -2,8 +2,10 @@
 #include "ui/SectionHeader.hpp"
 
 #include <QAccessible>
+#include <QKeyEvent>
 #include <QPainter>
 
+#include "ui/MenuAccessibility.hpp"
 #include "ui/MenuStyle.hpp"
 #include "ui/Symbols.hpp"
 
@@ -35,6 +37,12 @@ void SectionHeader::setExpanded(bool expanded, const QString& stateText) {
   changed.expanded = true;
   QAccessibleStateChangeEvent event(this, changed);
   QAccessible::updateAccessibility(&event);
+  MenuAccessibility::announceExpanded(this, expanded);
+}
+
+void SectionHeader::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return click();
+  QAbstractButton::keyPressEvent(event);
 }
 
 void SectionHeader::paintEvent(QPaintEvent*) {

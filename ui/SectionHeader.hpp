@@ -5,8 +5,9 @@
 #include <optional>
 
 // A section's header: symbol, title, an optional count badge and a chevron,
-// clickable across the whole width; a click (or Space) opens or closes the
-// section. Screen readers read "Expanded" or "Collapsed" as its value.
+// clickable across the whole width; a click (or Space, or Return) opens or
+// closes the section. Screen readers read "Expanded" or "Collapsed" as its
+// value and get its expanded state and each change of it.
 class SectionHeader final : public QAbstractButton {
   // The accessibility factory recognises it by its class name.
   Q_OBJECT
@@ -23,6 +24,7 @@ class SectionHeader final : public QAbstractButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   QString symbol_;

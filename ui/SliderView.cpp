@@ -82,12 +82,22 @@ void SliderView::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && controller_->isEditing()) controller_->mouseUp(event->position().x(), width());
 }
 
-void SliderView::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
+std::optional<SliderKey> sliderKeyFor(const QKeyEvent& event) {
+  switch (event.key()) {
     case Qt::Key_Right:
-    case Qt::Key_Up: controller_->increment(); break;
+    case Qt::Key_Up: return SliderKey::stepUp;
     case Qt::Key_Left:
-    case Qt::Key_Down: controller_->decrement(); break;
-    default: QWidget::keyPressEvent(event);
+    case Qt::Key_Down: return SliderKey::stepDown;
+    case Qt::Key_PageUp: return SliderKey::pageUp;
+    case Qt::Key_PageDown: return SliderKey::pageDown;
+    case Qt::Key_Home: return SliderKey::home;
+    case Qt::Key_End: return SliderKey::end;
+    default: return std::nullopt;
   }
+}
+
+void SliderView::keyPressEvent(QKeyEvent* event) {
+  const auto key = sliderKeyFor(*event);
+  if (!key) return QWidget::keyPressEvent(event);
+  controller_->moveTo(sliderKeyTarget(*key, controller_->value(), 0, 100));
 }

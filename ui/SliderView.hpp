@@ -3,14 +3,20 @@
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "base/Signal.hpp"
 #include "menu/SliderControllers.hpp"
 
+class QKeyEvent;
+
+// Which slider move a key press asks for (arrows, Page Up/Down, Home, End).
+std::optional<SliderKey> sliderKeyFor(const QKeyEvent& event);
+
 // The custom single-value slider (master level, step brightness, glass
 // transparency): draws its controller's value with the slider geometry and
 // hands it the pointer and the keys. Screen readers see a slider (value
-// 0...100, steps of 5).
+// 0...100 in whole numbers; increase and decrease by 5).
 class SliderView final : public QWidget {
   // The accessibility factory recognises it by its class name.
   Q_OBJECT

@@ -26,7 +26,9 @@ inline constexpr std::string_view kernelDriver = "control_ddcci_driver";     // 
 inline constexpr std::string_view backlightPermission = "control_backlight_permission";  // the panel's backlight may not be set
 inline constexpr std::string_view gammaFailed = "control_gamma_failed";
 inline constexpr std::string_view gammaUnsupported = "control_gamma_unsupported";  // the desktop offers no gamma
-inline constexpr std::string_view gammaRefused = "control_gamma_refused";  // another program holds it
+// The compositor refused the output's gamma: another program holds it, or the output takes no tables.
+inline constexpr std::string_view gammaRefused = "control_gamma_refused";
+inline constexpr std::string_view gammaRevoked = "control_gamma_revoked";  // taken back while Dimmora held it
 inline constexpr std::string_view unchecked = "control_unchecked";  // no outcome recorded yet
 }  // namespace ControlStatus
 

@@ -11,11 +11,18 @@
 #include "base/Numbers.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
+#include "display/NearBlackGammaController.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 #include "settings/BrightnessSafety.hpp"
 
 namespace {
+// A display in full-gamma mode is controlled through gamma only while it has gamma; otherwise the reason is its status.
+void noteFullGammaStatus(DisplayID displayID) {
+  const auto reason = NearBlackGammaController::unavailableReason(displayID);
+  ControlStatusStore::shared().set(reason ? std::string_view(*reason) : ControlStatus::gamma, displayID);
+}
+
 // Full logical brightness, as far as keeping the launch brightness goes.
 constexpr double kStartupFullLevel = 99.9;
 // Absorbs rounding in the clock arithmetic, so the deferred re-apply, which
@@ -130,7 +137,7 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
       const double actual = actualLevel(
           logical, displayRange(displayID, displayMaximumPercents, displayMinimumPercents, safetyMinimumPercent));
       actualLevels[displayID] = actual;
-      ControlStatusStore::shared().set(ControlStatus::gamma, displayID);
+      noteFullGammaStatus(displayID);
       fullGammaIDs.insert(displayID);
       forget(displayID);
       log(displayID, [&] { return "full gamma mode actual=" + integerText(actual) + "%"; });
@@ -370,7 +377,7 @@ void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displ
   double nextAttempt = kNever;
   for (DisplayID displayID : displayIDs) {
     if (const auto mode = fullGamma.find(displayID); mode != fullGamma.end() && mode->second) {
-      ControlStatusStore::shared().set(ControlStatus::gamma, displayID);
+      noteFullGammaStatus(displayID);
       continue;
     }
     startupPreservedDisplays_.insert(displayID);

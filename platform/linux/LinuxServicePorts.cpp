@@ -20,8 +20,9 @@ bool hasPart(const std::string& what, std::string_view part) {
 }  // namespace
 
 std::optional<std::vector<LinuxPowerAssertions::Holder>> LinuxPowerAssertions::holders(
-    const std::optional<std::vector<LogindInhibitor>>& inhibitors, std::optional<bool> gnome) {
-  if (!inhibitors && !gnome) return std::nullopt;
+    const std::optional<std::vector<LogindInhibitor>>& inhibitors, std::optional<bool> gnome,
+    std::optional<bool> compositor) {
+  if (!inhibitors && !gnome && !compositor) return std::nullopt;
   std::vector<Holder> list;
   for (const auto& inhibitor : inhibitors.value_or(std::vector<LogindInhibitor>{})) {
     // Delay inhibitors only postpone sleep by a few seconds; they prevent nothing.
@@ -31,13 +32,15 @@ std::optional<std::vector<LinuxPowerAssertions::Holder>> LinuxPowerAssertions::h
     if (hasPart(inhibitor.what, "sleep")) list.push_back({process, "PreventSystemSleep", inhibitor.why});
   }
   if (gnome.value_or(false)) list.push_back({"session inhibitor", "PreventUserIdleDisplaySleep", "GNOME session"});
+  if (compositor.value_or(false))
+    list.push_back({"compositor", "PreventUserIdleDisplaySleep", "an application's idle inhibitor (zwp_idle_inhibitor_v1)"});
   return list;
 }
 
-std::unique_ptr<LinuxPowerAssertions> LinuxPowerAssertions::connect(DBusSession& bus) {
+std::unique_ptr<LinuxPowerAssertions> LinuxPowerAssertions::connect(DBusSession& bus, CompositorInhibitor compositor) {
   const bool logind = bus.hasLogind(), gnome = bus.hasGnomeSessionManager();
-  if (!logind && !gnome) return nullptr;
-  return std::unique_ptr<LinuxPowerAssertions>(new LinuxPowerAssertions(bus, logind, gnome));
+  if (!logind && !gnome && !compositor) return nullptr;
+  return std::unique_ptr<LinuxPowerAssertions>(new LinuxPowerAssertions(bus, logind, gnome, std::move(compositor)));
 }
 
 PowerAssertions::Summary LinuxPowerAssertions::copyAssertionsStatus() { return summary(query()); }

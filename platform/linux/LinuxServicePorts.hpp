@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -13,14 +14,17 @@
 #include "ports/PowerAssertions.hpp"
 
 // Idle and sleep inhibitors as power assertions: logind's blocking inhibitors
-// ("idle" -> "PreventUserIdleDisplaySleep", "sleep" -> "PreventSystemSleep")
-// and, under GNOME, the session's idle inhibition.
+// ("idle" -> "PreventUserIdleDisplaySleep", "sleep" -> "PreventSystemSleep"),
+// under GNOME the session's idle inhibition, and on Wayland an idle inhibitor
+// the compositor shows (an application's zwp_idle_inhibitor_v1).
 class LinuxPowerAssertions final : public PowerAssertions {
  public:
-  // Null when neither logind nor GNOME's session manager is there to ask: the
-  // program then says once that media playback goes unseen, instead of
-  // failing every poll.
-  static std::unique_ptr<LinuxPowerAssertions> connect(DBusSession& bus);
+  // Whether an application holds the compositor's idle inhibitor; nullopt where that cannot be seen.
+  using CompositorInhibitor = std::function<std::optional<bool>()>;
+  // Null when neither logind, GNOME's session manager nor the compositor is
+  // there to ask: the program then says once that media playback goes
+  // unseen, instead of failing every poll.
+  static std::unique_ptr<LinuxPowerAssertions> connect(DBusSession& bus, CompositorInhibitor compositor = {});
   Summary copyAssertionsStatus() override;
   ByProcess copyAssertionsByProcess() override;
 
@@ -34,19 +38,23 @@ class LinuxPowerAssertions final : public PowerAssertions {
   };
   // The assertions the inhibitors stand for; nullopt when neither source answered.
   static std::optional<std::vector<Holder>> holders(const std::optional<std::vector<LogindInhibitor>>& inhibitors,
-                                                    std::optional<bool> sessionIdleInhibited);
+                                                    std::optional<bool> sessionIdleInhibited,
+                                                    std::optional<bool> compositorInhibited = std::nullopt);
   static Summary summary(const std::optional<std::vector<Holder>>& holders);
   static ByProcess byProcess(const std::optional<std::vector<Holder>>& holders);
 
  private:
-  LinuxPowerAssertions(DBusSession& bus, bool logind, bool gnome) : bus_(bus), logind_(logind), gnome_(gnome) {}
+  LinuxPowerAssertions(DBusSession& bus, bool logind, bool gnome, CompositorInhibitor compositor)
+      : bus_(bus), logind_(logind), gnome_(gnome), compositor_(std::move(compositor)) {}
   std::optional<std::vector<Holder>> query() {
     return holders(logind_ ? bus_.listInhibitors() : std::nullopt,
-                   gnome_ ? bus_.gnomeIsInhibited(kGnomeInhibitIdle) : std::nullopt);
+                   gnome_ ? bus_.gnomeIsInhibited(kGnomeInhibitIdle) : std::nullopt,
+                   compositor_ ? compositor_() : std::nullopt);
   }
   DBusSession& bus_;
   bool logind_;
   bool gnome_;
+  CompositorInhibitor compositor_;
 };
 
 // Hot keys as X key grabs; the table's key codes become X key symbols and its

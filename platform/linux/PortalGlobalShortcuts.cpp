@@ -4,6 +4,7 @@
 #include <systemd/sd-bus.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/linux/LinuxServicePorts.hpp"
 #include "services/AppLog.hpp"
@@ -230,13 +231,80 @@ void PortalGlobalShortcuts::bindShortcuts() {
         return r;
       },
       nullptr,
-      [](std::uint32_t response, sd_bus_message*) {
+      [this](std::uint32_t response, sd_bus_message* results) {
         if (response == 0)
-          AppLog::app.log("Global shortcuts bound through the desktop portal");
+          handleBound(boundShortcuts(results));
         else
           AppLog::app.error("The desktop did not bind the global shortcuts (response " + std::to_string(response) +
                             ")");
       });
+}
+
+std::map<std::string, std::string> PortalGlobalShortcuts::boundShortcuts(sd_bus_message* results) {
+  std::map<std::string, std::string> bound;
+  if (sd_bus_message_enter_container(results, 'a', "{sv}") < 0) return bound;
+  while (sd_bus_message_enter_container(results, 'e', "sv") > 0) {
+    const char* key = nullptr;
+    sd_bus_message_read_basic(results, 's', &key);
+    if (!key || std::strcmp(key, "shortcuts") != 0 ||
+        sd_bus_message_enter_container(results, 'v', "a(sa{sv})") < 0) {
+      sd_bus_message_skip(results, "v");
+      sd_bus_message_exit_container(results);
+      continue;
+    }
+    sd_bus_message_enter_container(results, 'a', "(sa{sv})");
+    while (sd_bus_message_enter_container(results, 'r', "sa{sv}") > 0) {
+      const char* id = nullptr;
+      sd_bus_message_read_basic(results, 's', &id);
+      std::string trigger;
+      sd_bus_message_enter_container(results, 'a', "{sv}");
+      while (sd_bus_message_enter_container(results, 'e', "sv") > 0) {
+        const char* name = nullptr;
+        sd_bus_message_read_basic(results, 's', &name);
+        const auto text = name && std::strcmp(name, "trigger_description") == 0 ? readTextVariant(results)
+                                                                                 : std::nullopt;
+        if (text)
+          trigger = *text;
+        else
+          sd_bus_message_skip(results, "v");
+        sd_bus_message_exit_container(results);
+      }
+      sd_bus_message_exit_container(results);
+      if (id) bound[id] = trigger;
+      sd_bus_message_exit_container(results);
+    }
+    sd_bus_message_exit_container(results);
+    sd_bus_message_exit_container(results);
+    sd_bus_message_exit_container(results);
+  }
+  return bound;
+}
+
+void PortalGlobalShortcuts::handleBound(const std::map<std::string, std::string>& bound) {
+  std::string boundText, missingText;
+  std::vector<HotKeyRef> lost;
+  for (const auto& shortcut : kShortcuts) {
+    const auto found = bound.find(shortcut.name);
+    if (found != bound.end()) {
+      boundText += (boundText.empty() ? "" : ", ") + std::string(shortcut.name) + " (" +
+                   (found->second.empty() ? std::string("no key yet") : found->second) + ")";
+      continue;
+    }
+    // Not bound: the desktop will never activate it, so it is not offered as working.
+    missingText += (missingText.empty() ? "" : ", ") + std::string(shortcut.name);
+    unbound_.insert(static_cast<std::uint32_t>(shortcut.id));
+    for (const auto& [ref, registration] : registrations_)
+      if (registration.identity.id == static_cast<std::uint32_t>(shortcut.id)) lost.push_back(ref);
+  }
+  if (!boundText.empty()) AppLog::app.log("Global shortcuts bound through the desktop portal: " + boundText);
+  if (!missingText.empty())
+    AppLog::app.error("The desktop portal did not bind " + missingText +
+                      ": those shortcuts are unavailable; bind keys to Dimmora's D-Bus methods in the desktop's "
+                      "settings instead");
+  for (const HotKeyRef ref : lost) {
+    registrations_.erase(ref);
+    registrationLost.emit(ref);
+  }
 }
 
 void PortalGlobalShortcuts::handleActivated(sd_bus_message* message) {
@@ -261,6 +329,7 @@ HotKeyService::InstallResult PortalGlobalShortcuts::installEventHandler(Handler 
 HotKeyService::RegisterResult PortalGlobalShortcuts::registerEventHotKey(std::uint32_t keyCode,
                                                                          std::uint32_t modifiers, Identity identity) {
   if (!preferredTrigger(keyCode, modifiers) || !shortcutName(identity.id)) return {kUnsupported, std::nullopt};
+  if (unbound_.contains(identity.id)) return {kNotBound, std::nullopt};
   for (const auto& [ref, registration] : registrations_)
     if ((registration.keyCode == keyCode && registration.modifiers == modifiers) ||
         registration.identity.id == identity.id)

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "base/MainLoop.hpp"
@@ -20,7 +21,8 @@ typedef struct sd_bus_message sd_bus_message;
 // rebind shortcuts in their own settings. The three actions are bound once
 // per session with the keys of the first registrations as preferred triggers;
 // from then on the desktop owns the keys, and a registration only decides
-// whether an activation is passed on.
+// whether an activation is passed on. An action the desktop's answer leaves
+// out is unavailable: its registration is dropped, and no new one accepted.
 class PortalGlobalShortcuts final : public HotKeyService {
  public:
   static constexpr const char* portalName = "org.freedesktop.portal.Desktop";
@@ -46,6 +48,8 @@ class PortalGlobalShortcuts final : public HotKeyService {
   // Returned for codes outside the table, and for a combination or an action already registered.
   static constexpr std::int32_t kUnsupported = -50;
   static constexpr std::int32_t kTaken = -9878;
+  // Returned for an action the desktop left out when it bound the shortcuts.
+  static constexpr std::int32_t kNotBound = -9877;
 
  private:
   struct Registration {
@@ -63,6 +67,10 @@ class PortalGlobalShortcuts final : public HotKeyService {
   bool request(const char* method, const Append& arguments, const Append& options,
                std::function<void(std::uint32_t, sd_bus_message*)> onResponse);
   void handleActivated(sd_bus_message* message);
+  // The shortcuts the portal says it bound, by name, with its text for their keys.
+  static std::map<std::string, std::string> boundShortcuts(sd_bus_message* results);
+  // Shortcuts left out of the answer are unavailable: their registrations are dropped.
+  void handleBound(const std::map<std::string, std::string>& bound);
 
   sd_bus* bus_;
   MainLoop& loop_;
@@ -71,6 +79,7 @@ class PortalGlobalShortcuts final : public HotKeyService {
   HotKeyRef nextRef_ = 1;
   std::optional<std::string> sessionHandle_;
   bool bound_ = false;
+  std::set<std::uint32_t> unbound_;  // ids of the actions the desktop did not bind
   ScheduledWork pendingBind_;
   unsigned nextToken_ = 0;
   sd_bus_slot* activated_ = nullptr;

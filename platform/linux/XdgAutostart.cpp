@@ -32,6 +32,19 @@ std::string unquoteExec(const std::string& value) {
   }
   return path;
 }
+
+// A value of the entry's "string" type: backslashes and control characters escaped.
+std::string desktopEntryString(const std::string& value) {
+  std::string escaped;
+  for (char c : value) {
+    if (c == '\\') escaped += "\\\\";
+    else if (c == '\n') escaped += "\\n";
+    else if (c == '\t') escaped += "\\t";
+    else if (c == '\r') escaped += "\\r";
+    else escaped += c;
+  }
+  return escaped;
+}
 }  // namespace
 
 std::map<std::string, std::string> desktopEntryValues(std::string_view text) {
@@ -102,7 +115,9 @@ bool XdgAutostart::registerItem(std::string& error) {
         << "Name=Dimmora\n"
         << "Comment=Dims the displays while you are away\n"
         << "Exec=" << desktopEntryExec(executable_) << "\n"
-        << "Icon=video-display\n"
+        // Session managers skip an entry whose program was removed with its package.
+        << "TryExec=" << desktopEntryString(executable_.string()) << "\n"
+        << "Icon=io.github.dimmora.Dimmora\n"
         << "Terminal=false\n"
         << "X-GNOME-Autostart-enabled=true\n";
     out.flush();

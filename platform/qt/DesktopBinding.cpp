@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include <QAbstractEventDispatcher>
@@ -17,23 +18,68 @@ namespace fs = std::filesystem;
 namespace {
 // The binding whose termination an exit() elsewhere must still announce.
 DesktopBinding* announcedAtExit = nullptr;
+
+// XWayland names its RandR outputs XWAYLAND0, XWAYLAND1, ...
+bool isXWayland(X11Session& session) {
+  const RandrScreen randr(session);
+  const auto outputs = randr.outputs();
+  return std::any_of(outputs.begin(), outputs.end(),
+                     [](const RandrOutput& output) { return output.name.rfind("XWAYLAND", 0) == 0; });
+}
+
+// The first of `sockets` where a compositor answers; `tried` lists the others with their errors.
+std::unique_ptr<WaylandSession> firstAnswering(const std::vector<fs::path>& sockets, std::string& tried) {
+  for (const auto& socket : sockets) {
+    std::string why;
+    if (auto session = WaylandSession::connect(socket.string(), why)) return session;
+    tried += (tried.empty() ? "" : "; ") + why;
+  }
+  return nullptr;
+}
 }  // namespace
 
 DesktopBinding::Connection DesktopBinding::connect(const DesktopSession& session, std::string& error) {
   Connection connection;
+  connection.description = session.reason;
   switch (session.kind) {
     case DesktopSession::Kind::none: error = session.reason + "; Dimmora needs an X11 or Wayland desktop session"; break;
-    case DesktopSession::Kind::x11:
+    case DesktopSession::Kind::x11: {
       connection.x11 = X11Session::open(session.display);
-      if (!connection.x11)
+      if (!connection.x11) {
         error = "cannot reach the X server of display " + session.display +
                 " (DISPLAY): the desktop session has ended or DISPLAY names another one";
+        break;
+      }
+      if (!session.waylandSessionType && !isXWayland(*connection.x11)) break;
+      // XWayland's idle counter sees only X11 clients typing: the compositor must answer instead.
+      std::string tried;
+      if (auto wayland = firstAnswering(session.waylandSockets, tried)) {
+        connection.description += "; that display is XWayland's, so Dimmora works through the compositor at " +
+                                  wayland->name() + " instead";
+        connection.x11.reset();
+        connection.wayland = std::move(wayland);
+        break;
+      }
+      connection.xwaylandOnly = true;
+      connection.description += "; that display is XWayland's and no compositor socket answers (" +
+                                (tried.empty() ? "none in XDG_RUNTIME_DIR" : tried) +
+                                "): XWayland sees only the input of X11 programs, so automatic dimming stays off; "
+                                "start Dimmora with WAYLAND_DISPLAY set";
       break;
+    }
     case DesktopSession::Kind::wayland: {
       std::string why;
-      connection.wayland = WaylandSession::connect(session.display, why);
-      if (!connection.wayland)
-        error = why + ": the desktop session has ended or WAYLAND_DISPLAY names another one";
+      if (!session.display.empty()) {
+        connection.wayland = WaylandSession::connect(session.display, why);
+        if (!connection.wayland)
+          error = why + ": the desktop session has ended or WAYLAND_DISPLAY names another one";
+      } else {
+        connection.wayland = firstAnswering(session.waylandSockets, why);
+        if (connection.wayland)
+          connection.description += " (" + connection.wayland->name() + ")";
+        else
+          error = session.reason + ", and no compositor answers there (" + why + "): the desktop session has ended";
+      }
       break;
     }
   }
@@ -45,7 +91,7 @@ std::unique_ptr<DesktopBinding> DesktopBinding::create(LinuxEnvironment environm
   std::unique_ptr<DesktopBinding> binding(new DesktopBinding(std::move(environment), std::move(roots)));
   if (connection.x11) {
     X11Session::installErrorHandlers();
-    binding->createX11(std::move(connection.x11));
+    binding->createX11(std::move(connection.x11), connection.xwaylandOnly);
   } else {
     binding->createWayland(std::move(connection.wayland));
   }
@@ -67,7 +113,7 @@ DesktopBinding::DesktopBinding(LinuxEnvironment environment, Roots roots)
   bus_ = std::make_unique<DBusSession>();
 }
 
-void DesktopBinding::createX11(std::unique_ptr<X11Session> session) {
+void DesktopBinding::createX11(std::unique_ptr<X11Session> session, bool xwaylandOnly) {
   session_ = std::move(session);
   randr_ = std::make_unique<RandrScreen>(*session_);
   if (!randr_->isAvailable()) AppLog::app.error("The X server has no RandR 1.2: displays and gamma are unavailable");
@@ -84,9 +130,12 @@ void DesktopBinding::createX11(std::unique_ptr<X11Session> session) {
   std::string why;
   const auto recovery = GammaStash::recoveryFolder(environment_.runtimeDirectory(), temporary, getuid(), why);
   if (!recovery) AppLog::app.error("Gamma crash recovery is off: " + why);
-  gamma_ = std::make_unique<LinuxGammaTables>(
-      *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
-  idleTime_ = std::make_unique<LinuxIdleTime>(*idle_);
+  // XWayland's gamma tables reach no screen.
+  if (!xwaylandOnly)
+    gamma_ = std::make_unique<LinuxGammaTables>(
+        *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
+  // Under XWayland the source answers "unknown" with its reason; without the counter there is no source.
+  if (idle_->isAvailable() || xwaylandOnly) idleTime_ = std::make_unique<LinuxIdleTime>(*idle_, xwaylandOnly);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
 }
 
@@ -98,9 +147,11 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
   waylandGamma_ = std::make_unique<WaylandGammaTables>(*wayland_, *waylandOutputs_);
   if (!waylandGamma_->isOffered())
     AppLog::app.log("The compositor offers no gamma control: displays are dimmed in hardware only");
-  createCommon([outputs = waylandOutputs_.get()] { return outputs->outputs(); });
-
   waylandIdle_ = std::make_unique<WaylandIdle>(*wayland_, [loop = &mainLoop_] { return loop->uptime(); });
+  LinuxPowerAssertions::CompositorInhibitor inhibitor;
+  if (waylandIdle_->inhibitorHeld()) inhibitor = [idle = waylandIdle_.get()] { return idle->inhibitorHeld(); };
+  createCommon([outputs = waylandOutputs_.get()] { return outputs->outputs(); }, std::move(inhibitor));
+
   Signal<>* resumed = nullptr;
   if (waylandIdle_->protocol() != WaylandIdle::Protocol::none) {
     AppLog::app.log("Idle time from the compositor through " + waylandIdle_->description());
@@ -132,19 +183,25 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
 }
 
 // What needs no display server: DDC/CI, the backlight, D-Bus and the login item.
-void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs) {
+void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
+                                  LinuxPowerAssertions::CompositorInhibitor inhibitor) {
   const I2CDevice i2c(roots_.dev);
   displays_ = std::make_unique<LinuxDisplayPorts>(
       DisplayDirectory(std::move(outputs),
                        DrmConnectors(roots_.sys, roots_.dev, [i2c](int bus) { return i2c.readEdid(bus); }),
                        Backlight(roots_.sys)),
       i2c, bus_.get());
-  powerAssertions_ = LinuxPowerAssertions::connect(*bus_);
+  powerAssertions_ = LinuxPowerAssertions::connect(*bus_, std::move(inhibitor));
   // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
   if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
     hotKeys_ = std::move(portal);
   } else if (keys_) {
     hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
+  } else {
+    AppLog::app.error(
+        "Global shortcuts are unavailable: no desktop portal offers org.freedesktop.portal.GlobalShortcuts, and a "
+        "Wayland compositor lets no program grab keys; bind keys to Dimmora's D-Bus methods in the desktop's "
+        "settings instead");
   }
   const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
   desktop_ = std::make_unique<QtDesktop>(bus_.get(), [this] { quit(); });
@@ -225,7 +282,7 @@ SystemPorts DesktopBinding::ports() {
   ports.panelBrightness = displays_.get();
   if (gamma_) ports.gamma = gamma_.get();
   if (waylandGamma_) ports.gamma = waylandGamma_.get();
-  if (idle_ && idle_->isAvailable()) ports.idleTime = idleTime_.get();
+  if (idleTime_) ports.idleTime = idleTime_.get();
   if (waylandIdle_ && waylandIdle_->protocol() != WaylandIdle::Protocol::none) ports.idleTime = waylandIdle_.get();
   if (mutterIdle_) ports.idleTime = mutterIdle_.get();
   ports.inputMonitors = inputMonitors_.get();

@@ -49,11 +49,18 @@ class DesktopBinding {
   struct Connection {
     std::unique_ptr<X11Session> x11;
     std::unique_ptr<WaylandSession> wayland;
+    // The X display is XWayland's and no compositor socket answered: the
+    // binding then reads no idle time and no gamma through it.
+    bool xwaylandOnly = false;
+    // Which display server, and why, for the log.
+    std::string description;
     explicit operator bool() const { return x11 || wayland; }
   };
   // Opens the session's connection; empty, with the reason in the user's
-  // terms, when there is nothing to work with. Needs no Qt, so it runs
-  // before Qt would fail on the same display with its own advice.
+  // terms, when there is nothing to work with. An X display that is
+  // XWayland's is left for the compositor's own socket where one answers.
+  // Needs no Qt, so it runs before Qt would fail on the same display with
+  // its own advice.
   static Connection connect(const DesktopSession& session, std::string& error);
   static std::unique_ptr<DesktopBinding> create(LinuxEnvironment environment, Connection connection,
                                                 TerminationSignals& signals, Roots roots);
@@ -74,9 +81,9 @@ class DesktopBinding {
 
  private:
   DesktopBinding(LinuxEnvironment environment, Roots roots);
-  void createX11(std::unique_ptr<X11Session> session);
+  void createX11(std::unique_ptr<X11Session> session, bool xwaylandOnly);
   void createWayland(std::unique_ptr<WaylandSession> session);
-  void createCommon(DisplayDirectory::OutputSource outputs);
+  void createCommon(DisplayDirectory::OutputSource outputs, LinuxPowerAssertions::CompositorInhibitor inhibitor = {});
   void wire(TerminationSignals& signals);
   void wireX11();
   void wireWayland();

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <optional>
+#include <string>
 
 #include "ports/IdleTimeSource.hpp"
 
@@ -16,6 +17,7 @@ class SimIdleTime final : public IdleTimeSource {
   explicit SimIdleTime(const MainLoop& loop);
 
   std::optional<double> secondsSinceLastEvent(InputEventType type) const override;
+  std::string_view note() const override { return noteKey; }
 
   // The user did something now: every type's idle time starts from 0.
   void registerInput();
@@ -26,6 +28,8 @@ class SimIdleTime final : public IdleTimeSource {
   void clearOverrides() { overrides_.clear(); }
   // Every query fails.
   bool failing = false;
+  // What the source has to say (a localization key), as a desktop binding would.
+  std::string noteKey;
   int queryCount() const { return queries_; }
 
  private:

@@ -95,7 +95,11 @@ Control* WaylandGammaTables::control(DisplayID displayID) {
 bool WaylandGammaTables::acquire(Control& control) {
   static const zwlr_gamma_control_v1_listener listener = {
       .gamma_size = [](void* data, zwlr_gamma_control_v1*,
-                       std::uint32_t size) { static_cast<Control*>(data)->size = size; },
+                       std::uint32_t size) {
+            auto* control = static_cast<Control*>(data);
+            control->size = size;
+            control->granted = true;
+          },
       .failed =
           [](void* data, zwlr_gamma_control_v1*) {
             auto* control = static_cast<Control*>(data);
@@ -104,6 +108,7 @@ bool WaylandGammaTables::acquire(Control& control) {
   };
   wl_output* output = outputs_.output(control.displayID);
   if (!output || control.failed) return false;
+  control.granted = false;
   control.proxy = zwlr_gamma_control_manager_v1_get_gamma_control(manager_, output);
   zwlr_gamma_control_v1_add_listener(control.proxy, &listener, &control);
   session_.roundtrip();
@@ -118,13 +123,19 @@ void WaylandGammaTables::release(Control& control) {
 }
 
 void WaylandGammaTables::handleFailed(Control& control) {
-  const bool held = control.size > 0;
+  // Told `failed` before the table size: refused at the request. After it: taken back.
+  control.revoked = control.granted;
   control.failed = true;
   release(control);
   const auto name = outputs_.name(control.displayID).value_or("?");
-  AppLog::app.error("The compositor refused gamma control of " + name +
-                    " (another program holds it, or the output takes no gamma tables)");
-  if (held) controlFailed.emit(control.displayID);
+  if (control.revoked) {
+    AppLog::app.error("The compositor took gamma control of " + name +
+                      " back (another program took the output's tables, or they can no longer be applied)");
+    controlFailed.emit(control.displayID);
+  } else {
+    AppLog::app.error("The compositor refused gamma control of " + name +
+                      " (the output takes no gamma tables, or another program holds them)");
+  }
 }
 
 std::uint32_t WaylandGammaTables::capacity(DisplayID displayID) {
@@ -171,6 +182,6 @@ std::int32_t WaylandGammaTables::setTransfer(DisplayID displayID, std::uint32_t 
 std::string_view WaylandGammaTables::unavailableReason(DisplayID displayID) {
   if (!manager_) return ControlStatus::gammaUnsupported;
   const auto it = controls_.find(displayID);
-  return it != controls_.end() && it->second.failed && !it->second.stale ? ControlStatus::gammaRefused
-                                                                         : std::string_view();
+  if (it == controls_.end() || !it->second.failed || it->second.stale) return {};
+  return it->second.revoked ? ControlStatus::gammaRevoked : ControlStatus::gammaRefused;
 }

@@ -15,8 +15,9 @@ struct zwlr_gamma_control_v1;
 
 // Gamma through wlroots' gamma control. A control is exclusive: only one
 // client at a time holds an output's, and a second one is told `failed`
-// (so is anyone on an output that takes no tables). Such a display has no
-// gamma (capacity 0) and says why, until the output list changes: then the
+// (so is anyone on an output that takes no tables: the protocol does not
+// tell the two apart). Such a display has no gamma (capacity 0) and says
+// why, refused or taken back, until the output list changes: then the
 // holder may have let go, or the output come back, and the control is asked
 // for again on its next use. The compositor itself puts the output's
 // tables back when our control goes, even if this process dies, so no
@@ -52,6 +53,8 @@ class WaylandGammaTables final : public GammaTables {
     zwlr_gamma_control_v1* proxy = nullptr;
     std::uint32_t size = 0;
     bool failed = false;
+    bool granted = false;  // the compositor gave the table size in answer to the latest request
+    bool revoked = false;  // failed after it was granted
     bool stale = false;  // to be asked for afresh: refused before the outputs changed, or its output went
   };
 

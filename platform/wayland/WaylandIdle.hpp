@@ -19,10 +19,19 @@ struct org_kde_kwin_idle_timeout;
 // notification after one second without input, and another when input
 // resumes. ext-idle-notify-v1 where offered, else KDE's older idle protocol.
 // Idle seconds are then "since the last input" to within that second.
+//
+// An application holding an idle inhibitor (a video playing) stops the
+// ordinary notification. Version 2 of ext-idle-notify adds one that counts
+// input alone: idle time then comes from it, and a second, ordinary
+// notification that stays awake while the input one idles shows the
+// inhibitor, which counts as media playback. Elsewhere the inhibitor cannot
+// be seen, only suspected: no idle second for kHeldAwakeSeconds.
 class WaylandIdle final : public IdleTimeSource {
  public:
-  enum class Protocol { none, extIdleNotify, kdeIdle };
+  enum class Protocol { none, extIdleNotify, extInputIdleNotify, kdeIdle };
   static constexpr double kThresholdSeconds = 1;
+  // Nobody types or moves the mouse this long without a one-second pause.
+  static constexpr double kHeldAwakeSeconds = 600;
 
   // `clock` is monotonic seconds (the main loop's uptime).
   WaylandIdle(WaylandSession& session, std::function<double()> clock);
@@ -36,12 +45,20 @@ class WaylandIdle final : public IdleTimeSource {
 
   // nullopt without an idle protocol; every event type reads the one counter.
   std::optional<double> secondsSinceLastEvent(InputEventType type) const override;
+  // "idle_time_held_awake" while no idle second came for kHeldAwakeSeconds
+  // where inhibitors cannot be seen.
+  std::string_view note() const override;
+  // Whether an application holds an idle inhibitor: known only with version 2
+  // and while the user is idle (false otherwise); nullopt where it cannot be known.
+  std::optional<bool> inhibitorHeld() const;
 
   // Input came back after at least a second of idleness.
   Signal<> resumed;
 
   void handleIdled();
   void handleResumed();
+  void handleInhibitableIdled() { inhibitableIdle_ = true; }
+  void handleInhibitableResumed() { inhibitableIdle_ = false; }
 
  private:
   WaylandSession& session_;
@@ -51,7 +68,11 @@ class WaylandIdle final : public IdleTimeSource {
   wl_seat* seat_ = nullptr;
   ext_idle_notifier_v1* notifier_ = nullptr;
   ext_idle_notification_v1* notification_ = nullptr;
+  // Version 2 only: the ordinary notification, which inhibitors hold awake.
+  ext_idle_notification_v1* inhibitable_ = nullptr;
+  bool inhibitableIdle_ = false;
   org_kde_kwin_idle* kdeIdle_ = nullptr;
   org_kde_kwin_idle_timeout* kdeTimeout_ = nullptr;
   std::optional<double> idleSince_;  // clock time of the last "idled"
+  double lastIdledAt_;               // of the last "idled", or the start
 };

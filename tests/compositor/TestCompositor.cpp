@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A minimal Wayland compositor for the binding's tests: one seat, one output
-// ("DP-7"), ext-idle-notify-v1, a working wlroots-style gamma control and a
-// layer shell, which Debian 12's compositors cannot show together. It draws
-// nothing, but writes every layer surface's frame to a file beside its socket.
+// ("DP-7"), ext-idle-notify-v1 (version 2, or the version given by
+// --idle-notify-version=N), idle inhibitors, a working wlroots-style gamma
+// control and a layer shell, which Debian 12's compositors cannot show
+// together. It draws nothing, but writes every layer surface's frame to a file
+// beside its socket. While a client holds an idle inhibitor, ordinary idle
+// notifications stay awake (an idle one is told `resumed`, and they idle again
+// when the last inhibitor goes while the seat is idle); input-only
+// ones (version 2) do not heed it.
 // Commands on standard input, one per line: "idle" and "resume" send those
 // events to every idle notification, "fail" sends `failed` to the held gamma
 // control, "plug NAME [SCALE]" and "unplug NAME" add and remove an output,
@@ -22,15 +27,25 @@
 #include <vector>
 
 #include "ext-idle-notify-v1-server-protocol.h"
+#include "idle-inhibit-unstable-v1-server-protocol.h"
 #include "wlr-gamma-control-unstable-v1-server-protocol.h"
 #include "wlr-layer-shell-unstable-v1-server-protocol.h"
 
 namespace {
 constexpr std::uint32_t kGammaSize = 256;
 
+struct Notification {
+  wl_resource* resource = nullptr;
+  bool inputOnly = false;  // made by get_input_idle_notification: inhibitors do not hold it
+  bool idle = false;
+};
+
 struct State {
   wl_display* display = nullptr;
-  std::vector<wl_resource*> notifications;
+  std::uint32_t idleNotifyVersion = 2;
+  std::vector<Notification> notifications;
+  int inhibitors = 0;
+  bool seatIdle = false;  // between an "idle" and a "resume" command
   wl_resource* gammaControl = nullptr;  // the one client holding the output's tables
   // By connector name. Entries stay when unplugged: clients' objects still point at them.
   struct Output {
@@ -87,22 +102,64 @@ void bindOutput(wl_client* client, void* data, std::uint32_t version, std::uint3
 
 const struct ext_idle_notification_v1_interface notificationImplementation = {.destroy = destroyResource};
 
-void forgetNotification(wl_resource* resource) { std::erase(state.notifications, resource); }
+void forgetNotification(wl_resource* resource) {
+  std::erase_if(state.notifications, [resource](const Notification& n) { return n.resource == resource; });
+}
+
+void makeNotification(wl_client* client, wl_resource* notifier, std::uint32_t id, std::uint32_t timeout,
+                      bool inputOnly) {
+  wl_resource* notification =
+      wl_resource_create(client, &ext_idle_notification_v1_interface, wl_resource_get_version(notifier), id);
+  wl_resource_set_implementation(notification, &notificationImplementation, nullptr, forgetNotification);
+  state.notifications.push_back({notification, inputOnly, false});
+  report(std::string(inputOnly ? "input idle notification " : "idle notification ") + std::to_string(timeout));
+}
 
 const struct ext_idle_notifier_v1_interface notifierImplementation = {
     .destroy = destroyResource,
-    .get_idle_notification =
-        [](wl_client* client, wl_resource*, std::uint32_t id, std::uint32_t timeout, wl_resource*) {
-          wl_resource* notification = wl_resource_create(client, &ext_idle_notification_v1_interface, 1, id);
-          wl_resource_set_implementation(notification, &notificationImplementation, nullptr, forgetNotification);
-          state.notifications.push_back(notification);
-          report("idle notification " + std::to_string(timeout));
+    .get_idle_notification = [](wl_client* client, wl_resource* notifier, std::uint32_t id, std::uint32_t timeout,
+                                wl_resource*) { makeNotification(client, notifier, id, timeout, false); },
+    .get_input_idle_notification = [](wl_client* client, wl_resource* notifier, std::uint32_t id,
+                                      std::uint32_t timeout,
+                                      wl_resource*) { makeNotification(client, notifier, id, timeout, true); },
+};
+
+void bindNotifier(wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
+  wl_resource* notifier = wl_resource_create(client, &ext_idle_notifier_v1_interface, static_cast<int>(version), id);
+  wl_resource_set_implementation(notifier, &notifierImplementation, nullptr, nullptr);
+}
+
+// An inhibitor wakes every ordinary notification and keeps it awake while it lasts.
+const struct zwp_idle_inhibitor_v1_interface inhibitorImplementation = {.destroy = destroyResource};
+
+const struct zwp_idle_inhibit_manager_v1_interface inhibitManagerImplementation = {
+    .destroy = destroyResource,
+    .create_inhibitor =
+        [](wl_client* client, wl_resource*, std::uint32_t id, wl_resource*) {
+          wl_resource* inhibitor = wl_resource_create(client, &zwp_idle_inhibitor_v1_interface, 1, id);
+          wl_resource_set_implementation(inhibitor, &inhibitorImplementation, nullptr, [](wl_resource*) {
+            // The last one gone: a seat that went on idling idles the ordinary notifications too.
+            if (--state.inhibitors == 0 && state.seatIdle)
+              for (Notification& n : state.notifications)
+                if (!n.idle) {
+                  ext_idle_notification_v1_send_idled(n.resource);
+                  n.idle = true;
+                }
+            report("inhibitor released");
+          });
+          ++state.inhibitors;
+          for (Notification& n : state.notifications)
+            if (!n.inputOnly && n.idle) {
+              ext_idle_notification_v1_send_resumed(n.resource);
+              n.idle = false;
+            }
+          report("inhibitor held");
         },
 };
 
-void bindNotifier(wl_client* client, void*, std::uint32_t, std::uint32_t id) {
-  wl_resource* notifier = wl_resource_create(client, &ext_idle_notifier_v1_interface, 1, id);
-  wl_resource_set_implementation(notifier, &notifierImplementation, nullptr, nullptr);
+void bindInhibitManager(wl_client* client, void*, std::uint32_t, std::uint32_t id) {
+  wl_resource* manager = wl_resource_create(client, &zwp_idle_inhibit_manager_v1_interface, 1, id);
+  wl_resource_set_implementation(manager, &inhibitManagerImplementation, nullptr, nullptr);
 }
 
 const struct zwlr_gamma_control_v1_interface gammaImplementation = {
@@ -377,9 +434,19 @@ void plug(const std::string& words) {
 
 void command(const std::string& line) {
   if (line == "idle") {
-    for (wl_resource* n : state.notifications) ext_idle_notification_v1_send_idled(n);
+    state.seatIdle = true;
+    for (Notification& n : state.notifications)
+      if (!n.idle && (n.inputOnly || state.inhibitors == 0)) {
+        ext_idle_notification_v1_send_idled(n.resource);
+        n.idle = true;
+      }
   } else if (line == "resume") {
-    for (wl_resource* n : state.notifications) ext_idle_notification_v1_send_resumed(n);
+    state.seatIdle = false;
+    for (Notification& n : state.notifications)
+      if (n.idle) {
+        ext_idle_notification_v1_send_resumed(n.resource);
+        n.idle = false;
+      }
   } else if (line == "fail" && state.gammaControl) {
     // As a compositor does when it can no longer honour the tables: the object stays, inert.
     wl_resource* control = state.gammaControl;
@@ -426,10 +493,13 @@ int readCommands(int fd, std::uint32_t, void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s SOCKET-NAME (in XDG_RUNTIME_DIR)\n", argv[0]);
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s SOCKET-NAME (in XDG_RUNTIME_DIR) [--idle-notify-version=N]\n", argv[0]);
     return 2;
   }
+  for (int i = 2; i < argc; ++i)
+    if (std::strncmp(argv[i], "--idle-notify-version=", 22) == 0)
+      state.idleNotifyVersion = static_cast<std::uint32_t>(std::atoi(argv[i] + 22));
   state.display = wl_display_create();
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   state.folder = runtime ? runtime : ".";
@@ -442,7 +512,9 @@ int main(int argc, char** argv) {
   wl_global_create(state.display, &wl_compositor_interface, 4, nullptr, bindCompositor);
   wl_display_init_shm(state.display);
   wl_global_create(state.display, &zwlr_layer_shell_v1_interface, 4, nullptr, bindLayerShell);
-  wl_global_create(state.display, &ext_idle_notifier_v1_interface, 1, nullptr, bindNotifier);
+  wl_global_create(state.display, &ext_idle_notifier_v1_interface, static_cast<int>(state.idleNotifyVersion), nullptr,
+                   bindNotifier);
+  wl_global_create(state.display, &zwp_idle_inhibit_manager_v1_interface, 1, nullptr, bindInhibitManager);
   wl_global_create(state.display, &zwlr_gamma_control_manager_v1_interface, 1, nullptr, bindGammaManager);
   wl_event_loop* loop = wl_display_get_event_loop(state.display);
   wl_event_loop_add_fd(loop, STDIN_FILENO, WL_EVENT_READABLE, readCommands, nullptr);

@@ -144,6 +144,19 @@ TEST_F(BrightnessControllerTest, ThrottleFollowsTheMonotonicClockNotTheWallClock
   EXPECT_EQ(monitor.vcpCurrent(), 79);
 }
 
+TEST_F(BrightnessControllerTest, AFullGammaDisplayWithoutGammaHasTheReasonAsItsOneStatus) {
+  auto& monitor = machine.addExternalMonitor();
+  monitor.gammaCapacity = 0;  // the desktop gives this output no gamma tables
+  endStartup();
+  drive(100, {monitor.id()}, {.fullGamma = true});
+  EXPECT_EQ(status(monitor.id()), "control_gamma_failed");
+  drive(40, {monitor.id()}, {.fullGamma = true});
+  EXPECT_EQ(status(monitor.id()), "control_gamma_failed");
+  monitor.gammaCapacity = 256;  // it has them again
+  drive(100, {monitor.id()}, {.fullGamma = true});
+  EXPECT_EQ(status(monitor.id()), "control_gamma");
+}
+
 TEST_F(BrightnessControllerTest, FullGammaDisplaysAreNeverWrittenInHardware) {
   auto& monitor = machine.addExternalMonitor();
   endStartup();

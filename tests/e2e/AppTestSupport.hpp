@@ -51,7 +51,8 @@ struct ProgramCopy {
 };
 class App {
  public:
-  App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}, ProgramCopy copy = {}) {
+  App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}, ProgramCopy copy = {},
+      std::vector<std::string> arguments = {}) {
     std::vector<std::string> env = extraEnvironment;
     auto add = [&](const std::string& entry) {
       const auto name = entry.substr(0, entry.find('=') + 1);
@@ -67,13 +68,15 @@ class App {
     for (auto& e : env)
       if (e.back() != '=') envp.push_back(e.data());
     envp.push_back(nullptr);
-    char* argv[] = {copy.program.data(), nullptr};
+    std::vector<char*> argv{copy.program.data()};
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, tree.path("app.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (!copy.workingDirectory.empty())
       posix_spawn_file_actions_addchdir_np(&actions, copy.workingDirectory.c_str());
-    if (posix_spawn(&pid_, copy.program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, copy.program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
   ~App() {

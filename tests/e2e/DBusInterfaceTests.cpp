@@ -96,6 +96,8 @@ TEST_F(DBusInterface, MethodsMoveTheScreenAndTheSavedMasterLevel) {
   ASSERT_TRUE(call("Resume").ok);
   EXPECT_EQ(property("PausedUntil"), 0.0);
 
+  // The heads-up panel of the calls above goes first, so that only the window can add one.
+  EXPECT_TRUE(waitFor([&] { return visibleWindows(app->pid()) <= 1; }, 5s));
   const auto before = visibleWindows(app->pid());
   ASSERT_TRUE(call("ShowWindow").ok);
   EXPECT_TRUE(waitFor([&] { return visibleWindows(app->pid()) > before; }, 3s));
@@ -225,6 +227,7 @@ TEST_F(DBusInterface, ASecondStartShowsTheFirstWindowLeavesTheScreenAloneAndExit
   ASSERT_TRUE(call("DecreaseMaster").ok);
   ASSERT_TRUE(waitFor([&] { return savedMaster(tree) == 95.0; }, 3s));
   const auto level = xrandrBrightness();
+  EXPECT_TRUE(waitFor([&] { return visibleWindows(first->pid()) <= 1; }, 5s));  // the heads-up panel has gone
   const auto windows = visibleWindows(first->pid());
 
   App second(tree, {busEnvironment()});
@@ -252,12 +255,15 @@ TEST_F(DBusInterface, RunsWithOtherUsersOfTheSameBusApartByRuntimeFolder) {
 // The desktop portal's global shortcuts, from a fake portal on the private bus.
 class PortalShortcuts : public DBusInterface {
  protected:
+  // The fake portal's arguments after its record file.
+  virtual std::vector<std::string> portalOptions() const { return {}; }
   void SetUp() override {
     DBusInterface::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    portal_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{DIMMORA_SOURCE_DIR "/tests/e2e/fake_portal.py", tree.path("portal.json").string()},
-        std::vector<std::string>{busEnvironment()}, tree.path("portal.log"));
+    std::vector<std::string> command{DIMMORA_SOURCE_DIR "/tests/e2e/fake_portal.py", tree.path("portal.json").string()};
+    for (const auto& option : portalOptions()) command.push_back(option);
+    portal_ = std::make_unique<ChildProcess>(command, std::vector<std::string>{busEnvironment()},
+                                             tree.path("portal.log"));
     ASSERT_TRUE(waitFor([&] { return client.hasOwner("org.freedesktop.portal.Desktop"); }, 5s))
         << readTextFile(tree.path("portal.log")).value_or("");
   }
@@ -303,6 +309,55 @@ TEST_F(PortalShortcuts, TheThreeActionsAreBoundAndAnActivationMovesTheMasterLeve
   EXPECT_TRUE(waitFor([&] { return savedMaster(tree) == 100.0 && atFull(); }, 3s));
   ASSERT_TRUE(activate("no-such-shortcut"));  // ignored
   EXPECT_EQ(app->stop(SIGTERM), 0);
-  EXPECT_NE(readTextFile(tree.path("app.log")).value_or("").find("Global shortcuts bound through the desktop portal"),
+  // With the keys as the desktop words them.
+  EXPECT_NE(readTextFile(tree.path("app.log"))
+                .value_or("")
+                .find("Global shortcuts bound through the desktop portal: increase-master (Ctrl+ALT+SHIFT+F2), "
+                      "decrease-master (Ctrl+ALT+SHIFT+F1), restore-maximum (Ctrl+ALT+r)"),
             std::string::npos);
+}
+
+// A desktop that answers success but binds fewer shortcuts than it was asked for.
+class PortalBindingFewer : public PortalShortcuts {
+ protected:
+  std::vector<std::string> portalOptions() const override { return {"--bind=decrease-master"}; }
+};
+
+TEST_F(PortalBindingFewer, ShortcutsLeftOutOfTheAnswerAreUnavailableAndSaySo) {
+  auto app = start();
+  ASSERT_TRUE(waitFor([&] { return record()["bound"].size() == 3; }, 5s)) << record().dump();
+  const auto log = [&] { return readTextFile(tree.path("app.log")).value_or(""); };
+  ASSERT_TRUE(waitFor([&] { return log().find("The desktop portal did not bind") != std::string::npos; }, 3s)) << log();
+  EXPECT_NE(log().find("The desktop portal did not bind increase-master, restore-maximum: those shortcuts are "
+                       "unavailable; bind keys to Dimmora's D-Bus methods"),
+            std::string::npos);
+  EXPECT_NE(log().find("bound through the desktop portal: decrease-master (Ctrl+ALT+SHIFT+F1)"), std::string::npos);
+  EXPECT_EQ(log().find("bound through the desktop portal: increase"), std::string::npos);
+
+  // An activation of a shortcut the desktop never bound is not passed on; the bound one is.
+  ASSERT_TRUE(activate("decrease-master"));
+  EXPECT_TRUE(waitFor([&] { return property("MasterPercent") == 95.0; }, 3s));
+  ASSERT_TRUE(activate("increase-master"));
+  ASSERT_TRUE(activate("restore-maximum"));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(property("MasterPercent"), 95.0);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+// The answer KDE's portal 5.27 gave: success, and an empty list.
+class PortalBindingNone : public PortalShortcuts {
+ protected:
+  std::vector<std::string> portalOptions() const override { return {"--bind="}; }
+};
+
+TEST_F(PortalBindingNone, AnEmptyAnswerLeavesEveryShortcutUnavailable) {
+  auto app = start();
+  const auto log = [&] { return readTextFile(tree.path("app.log")).value_or(""); };
+  ASSERT_TRUE(waitFor([&] { return log().find("The desktop portal did not bind") != std::string::npos; }, 5s)) << log();
+  EXPECT_NE(log().find("did not bind increase-master, decrease-master, restore-maximum"), std::string::npos);
+  EXPECT_EQ(log().find("Global shortcuts bound through the desktop portal"), std::string::npos);
+  ASSERT_TRUE(activate("decrease-master"));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(property("MasterPercent"), 100.0);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
 }

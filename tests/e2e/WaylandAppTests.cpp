@@ -3,8 +3,9 @@
 // Mutter of scripts/test.d it dims after the idle step and comes back on
 // input (injected with wtype under sway, Mutter's ResetIdletime under Mutter),
 // observed through its display-control trace; under our own compositor,
-// whose gamma control works, the tables themselves show it. Under sway its
-// window and heads-up panel are looked at as the compositor has them.
+// whose gamma control works, the tables themselves show it. Started with
+// only XWayland's DISPLAY it finds the compositor or refuses to dim. Under
+// sway its window and heads-up panel are looked at as the compositor has them.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,9 +17,13 @@
 
 #include <QImage>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include "../wayland/TestCompositorProcess.hpp"
 #include "AppTestSupport.hpp"
 #include "BusClient.hpp"
+#include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
 
 namespace {
@@ -106,6 +111,14 @@ TEST_F(WaylandApp, NeverDimsWhileTypingDimsAfterTheIdleStepAndComesBackOnInput) 
   neverDimsWhileInputGoesOnAndComesBackOnInput(app, [&] { type("x"); }, "sway");
   EXPECT_NE(log().find("Wayland session"), std::string::npos);
   EXPECT_NE(log().find("Idle time from the compositor through"), std::string::npos);
+  // Said once, in this desktop's terms; and Qt is not asked for a signal only its X11 platform has.
+  const std::string text = log();
+  const auto said = text.find("Global shortcuts are unavailable: no desktop portal offers");
+  EXPECT_NE(said, std::string::npos);
+  EXPECT_EQ(text.find("Global shortcuts are unavailable", said + 1), std::string::npos);
+  EXPECT_EQ(text.find("InstallEventHandler"), std::string::npos);
+  EXPECT_EQ(text.find("RegisterEventHotKey"), std::string::npos);
+  EXPECT_EQ(text.find("systemTrayWindowChanged"), std::string::npos);
 }
 
 TEST_F(WaylandApp, UnderGnomeIdleTimeAndInputComeFromMutter) {
@@ -121,6 +134,172 @@ TEST_F(WaylandApp, UnderGnomeIdleTimeAndInputComeFromMutter) {
   EXPECT_NE(log().find("Idle time from GNOME's org.gnome.Mutter.IdleMonitor"), std::string::npos);
   EXPECT_NE(log().find("The compositor has no layer shell: the heads-up panel is a desktop notification"),
             std::string::npos);
+}
+
+// A start as launchers, `ssh -X` and user units make them inside a Wayland session: XWayland's DISPLAY only.
+TEST_F(WaylandApp, StartedWithOnlyXWaylandsDisplayItFindsTheCompositorsSocketAndNeverDimsATypingUser) {
+  REQUIRE_SWAY();
+  const char* xwayland = std::getenv("DIMMORA_SWAY_XWAYLAND");
+  ASSERT_TRUE(xwayland) << "scripts/test.d/sway.sh starts sway with XWayland";
+  sway = std::getenv("DIMMORA_SWAY_DISPLAY");
+  // The compositor's socket in the runtime folder, where a session keeps it.
+  std::filesystem::create_symlink(sway, tree.path("run") / "wayland-1");
+  App app(tree, {std::string("DISPLAY=") + xwayland, "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=", "DIMMORA_TRACE=1"});
+  neverDimsWhileInputGoesOnAndComesBackOnInput(app, [&] { type("x"); }, "sway, started through XWayland");
+  EXPECT_NE(log().find("that display is XWayland's, so Dimmora works through the compositor at"), std::string::npos);
+  EXPECT_NE(log().find("Idle time from the compositor through"), std::string::npos);
+}
+
+TEST_F(WaylandApp, WithOnlyXWaylandAndNoCompositorToAskItRefusesToDimAndSaysWhy) {
+  REQUIRE_SWAY();
+  const char* xwayland = std::getenv("DIMMORA_SWAY_XWAYLAND");
+  ASSERT_TRUE(xwayland) << "scripts/test.d/sway.sh starts sway with XWayland";
+  sway = std::getenv("DIMMORA_SWAY_DISPLAY");
+  App app(tree, {std::string("DISPLAY=") + xwayland, "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=", "DIMMORA_TRACE=1"});
+  ASSERT_TRUE(waitFor([&] { return !levels().empty(); }, 5s)) << log();
+  // Typing in Wayland programs, then nothing: XWayland's counter would have dimmed in both.
+  for (int i = 0; i < 4; ++i) {
+    type("x");
+    std::this_thread::sleep_for(500ms);
+  }
+  std::this_thread::sleep_for(3500ms);
+  for (int level : levels()) EXPECT_EQ(level, 100);
+  EXPECT_NE(log().find("that display is XWayland's and no compositor socket answers"), std::string::npos);
+  EXPECT_NE(log().find("XWayland sees only the input of X11 programs, so automatic dimming stays off"),
+            std::string::npos);
+  EXPECT_NE(log().find("The desktop reports no idle time"), std::string::npos);
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+}
+
+// XDG_SESSION_TYPE=wayland without WAYLAND_DISPLAY: the sockets that are there, a stale one skipped.
+TEST(WaylandAppSessionType, WithoutWaylandDisplayTheSocketsInTheRuntimeFolderAreTriedAndNoneIsWordedAsSuch) {
+  TempTree tree;
+  writeConfig(tree);
+  {
+    App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=wayland", "QT_QPA_PLATFORM=offscreen"});
+    EXPECT_EQ(app.waitExit(10s), 1);
+  }
+  const auto log = readTextFile(tree.path("app.log")).value_or("");
+  EXPECT_NE(log.find("XDG_SESSION_TYPE is wayland, but WAYLAND_DISPLAY is not set and " + tree.path("run").string() +
+                     " holds no compositor socket (wayland-*)"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("WAYLAND_DISPLAY names another one"), std::string::npos);
+
+  TestCompositor compositor(tree);  // listens on run/wayland-test
+  ASSERT_EQ(compositor.expect("ready"), "ready");
+  // A socket left behind by a compositor that is gone comes first and answers nothing.
+  const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const auto stalePath = tree.path("run") / "wayland-0";
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", stalePath.c_str());
+  ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(stale);
+  App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=wayland", "QT_QPA_PLATFORM=offscreen"});
+  EXPECT_EQ(compositor.expect("idle notification", nullptr, 5s), "idle notification 1000");
+  EXPECT_NE(readTextFile(tree.path("app.log")).value_or("").find("(" + compositor.socket() + ")"), std::string::npos)
+      << readTextFile(tree.path("app.log")).value_or("");
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+}
+
+// A video player's idle inhibitor on a compositor with input-only idle time: the user's "pause while media is
+// playing" holds the dimming while it lasts, and dimming comes once it lets go.
+TEST(WaylandAppOnOwnCompositor, AnIdleInhibitorCountsAsMediaPlayback) {
+  TempTree tree;
+  TestCompositor compositor(tree);
+  ASSERT_EQ(compositor.expect("ready"), "ready");
+  const DisplayID output = WaylandOutputs::displayIDForName("DP-7");
+  // The step after 12 idle seconds: past the inhibitor's discovery (a second) and the next assertion poll (5 s).
+  writeConfig(tree, {{"selectedDisplayIDs", {output}},
+                     {"displayFullGammaModes", {output, true}},
+                     {"pauseDuringMediaPlayback", true},
+                     {"steps",
+                      {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
+                       {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 12}, {"brightnessPercent", 40}}}}});
+  App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + compositor.socket(), "QT_QPA_PLATFORM=offscreen"});
+  ASSERT_EQ(compositor.expect("idle notification", nullptr, 5s), "idle notification 1000");
+  InhibitingClient player(compositor.socket());
+  ASSERT_TRUE(player.holds());
+  ASSERT_EQ(compositor.expect("inhibitor held"), "inhibitor held");
+
+  compositor.send("idle");
+  EXPECT_EQ(compositor.expect("gamma 2", nullptr, 16s), "") << "dimmed under a playing video";
+  const auto log = [&] { return readTextFile(tree.path("app.log")).value_or(""); };
+  EXPECT_NE(log().find("Assertion status: PreventUserIdleDisplaySleep=1"), std::string::npos)
+      << log();
+  EXPECT_NE(log().find("input only; idle inhibitors count as media playback"), std::string::npos);
+
+  // The video ends: the next poll clears the flag, and the idle time, which went on all along, dims at once.
+  player.release();
+  EXPECT_FALSE(compositor.expect("gamma 2", nullptr, 9s).empty()) << log();
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+}
+
+// Another program holds the output's gamma: the display's one status says so, at rest and while dimmed.
+TEST(WaylandAppOnOwnCompositor, ARefusedGammaControlIsTheDisplaysOneStatusAtRestAndDimmed) {
+  TempTree tree;
+  TestCompositor compositor(tree);
+  ASSERT_EQ(compositor.expect("ready"), "ready");
+  const DisplayID output = WaylandOutputs::displayIDForName("DP-7");
+  std::string error;
+  auto nightLight = WaylandSession::connect(compositor.socket(), error);
+  ASSERT_TRUE(nightLight) << error;
+  WaylandOutputs lightOutputs(*nightLight);
+  nightLight->roundtrip();
+  WaylandGammaTables lightGamma(*nightLight, lightOutputs);
+  const std::vector<float> warm(256, 0.5f);
+  ASSERT_EQ(lightGamma.setTransfer(output, 256, warm.data(), warm.data(), warm.data()), GammaTables::success);
+  ASSERT_EQ(compositor.expect("gamma 3", nightLight.get()), "gamma 32768 32768 32768");
+
+  writeConfig(tree, {{"selectedDisplayIDs", {output}}, {"displayFullGammaModes", {output, true}}});
+  PrivateSessionBus bus;
+  BusClient client(bus.address());
+  App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + compositor.socket(), "QT_QPA_PLATFORM=offscreen",
+                 "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
+  ASSERT_TRUE(waitFor([&] { return client.hasOwner("io.github.dimmora.Dimmora"); }, 10s));
+  const auto status = [&] {
+    sd_bus_message* displays = client.property("io.github.dimmora.Dimmora", "/io/github/dimmora/Dimmora",
+                                               "io.github.dimmora.Dimmora", "Displays", "a(ussb)");
+    std::string found;
+    std::uint32_t id = 0;
+    const char *name = nullptr, *text = nullptr;
+    int selected = 0;
+    if (displays && sd_bus_message_enter_container(displays, 'a', "(ussb)") >= 0)
+      while (sd_bus_message_read(displays, "(ussb)", &id, &name, &text, &selected) > 0)
+        if (id == output) found = text;
+    sd_bus_message_unref(displays);
+    return found;
+  };
+  EXPECT_TRUE(waitFor([&] { return status() == "control_gamma_refused"; }, 5s)) << status();
+  compositor.send("idle");
+  ASSERT_FALSE(compositor.expect("did idle", nightLight.get()).empty());
+  std::this_thread::sleep_for(4s);  // past the step and its fade
+  EXPECT_EQ(status(), "control_gamma_refused");
+  compositor.send("resume");
+  ASSERT_FALSE(compositor.expect("did resume", nightLight.get()).empty());
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(status(), "control_gamma_refused");
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+}
+
+// KWin offers no client a way to inject keys here (its fake-input protocol is kept for programs its
+// service database names), so under it only the way down is watched: idle time, the step, the panel's layer.
+TEST_F(WaylandApp, UnderKWinIdleTimeComesFromExtIdleNotifyAndTheStepDims) {
+  const char* display = std::getenv("DIMMORA_KWIN_DISPLAY");
+  const char* bus = std::getenv("DIMMORA_KWIN_BUS");
+  if (!display || !bus) {
+    if (std::getenv("CI")) FAIL() << "DIMMORA_KWIN_DISPLAY is not set in CI";
+    GTEST_SKIP() << "no headless KWin (scripts/test starts one)";
+  }
+  App app(tree, {"DISPLAY=", std::string("WAYLAND_DISPLAY=") + display, std::string("DBUS_SESSION_BUS_ADDRESS=") + bus,
+                 "DIMMORA_TRACE=1"});
+  ASSERT_TRUE(waitFor([&] { return !levels().empty(); }, 10s)) << log();
+  EXPECT_TRUE(waitFor([&] { return levels().back() == 40; }, 8s));
+  EXPECT_NE(log().find("Idle time from the compositor through ext-idle-notify-v1"), std::string::npos);
+  EXPECT_NE(log().find("The heads-up panel floats on the compositor's overlay layer"), std::string::npos);
+  EXPECT_EQ(log().find("No such signal"), std::string::npos);
+  EXPECT_EQ(app.stop(SIGTERM), 0);
 }
 
 TEST(WaylandAppOnOwnCompositor, DimsThroughTheGammaControlAndAResumeRestoresIt) {
@@ -162,6 +341,12 @@ class WaylandAppOnBus : public WaylandApp {
   PrivateSessionBus bus;
   BusClient client{bus.address()};
 
+  void SetUp() override {
+    WaylandApp::SetUp();
+    // Sway runs no tray here: a first start would open the window by itself; these tests open it themselves.
+    tree.write("config/Dimmora/Dimmora.ini", "[General]\nshell.noTrayWindowShown=true\n");
+  }
+
   std::unique_ptr<App> start() {
     sway = std::getenv("DIMMORA_SWAY_DISPLAY");
     auto app = std::make_unique<App>(tree, std::vector<std::string>{"DISPLAY=", "WAYLAND_DISPLAY=" + sway,
@@ -180,6 +365,17 @@ class WaylandAppOnBus : public WaylandApp {
     return QImage(QString::fromStdString(file.string()));
   }
   static nlohmann::json outputs() { return nlohmann::json::parse(run("swaymsg -r -t get_outputs")); }
+  // How many windows the process has on sway; the last one found goes to `window`.
+  static int windowsOf(pid_t pid, nlohmann::json* window = nullptr) {
+    int found = 0;
+    forEachNode(nlohmann::json::parse(run("swaymsg -r -t get_tree")), [&](const nlohmann::json& node) {
+      if (node.value("pid", 0) == pid && node.contains("app_id")) {
+        if (window) *window = node;
+        ++found;
+      }
+    });
+    return found;
+  }
 };
 
 bool isBlue(QRgb pixel) { return qBlue(pixel) > qRed(pixel) + 60; }
@@ -188,20 +384,12 @@ bool isBlue(QRgb pixel) { return qBlue(pixel) > qRed(pixel) + 60; }
 TEST_F(WaylandAppOnBus, TheWindowOpensAsAFramelessTopLevelThatFitsTheOutput) {
   REQUIRE_SWAY();
   // Every section open: the body is taller than the 720-pixel output, so the height rules must hold it.
-  tree.write("config/Dimmora/Dimmora.ini", "[General]\nmenu.stepsExpanded=true\nmenu.advancedExpanded=true\n");
+  tree.write("config/Dimmora/Dimmora.ini",
+             "[General]\nmenu.stepsExpanded=true\nmenu.advancedExpanded=true\nshell.noTrayWindowShown=true\n");
   auto app = start();
   ASSERT_TRUE(call("ShowWindow"));
   nlohmann::json window;
-  auto find = [&] {
-    int found = 0;
-    forEachNode(nlohmann::json::parse(run("swaymsg -r -t get_tree")), [&](const nlohmann::json& node) {
-      if (node.value("pid", 0) == app->pid() && node.contains("app_id")) {
-        window = node;
-        ++found;
-      }
-    });
-    return found;
-  };
+  auto find = [&] { return windowsOf(app->pid(), &window); };
   ASSERT_TRUE(waitFor([&] { return find() == 1; }, 5s)) << run("swaymsg -t get_tree");
   EXPECT_EQ(window["app_id"], "dimmora");
   EXPECT_EQ(window["name"], "Dimmora");
@@ -275,4 +463,39 @@ TEST_F(WaylandAppOnBus, ABrightnessShortcutShowsThePanelOnTheOverlayLayerAndItGo
 
   EXPECT_TRUE(waitFor([&] { return shown(screenshot()) == 0; }, 3s)) << "hidden after the delay";
   EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+// No tray (sway without a bar, GNOME without the AppIndicator extension): the window is the way in.
+TEST_F(WaylandAppOnBus, WithoutATrayTheFirstStartOpensTheWindowOnceAndTheApplicationsEntryAlwaysDoes) {
+  REQUIRE_SWAY();
+  std::filesystem::remove(tree.path("config/Dimmora/Dimmora.ini"));
+  {
+    auto app = start();
+    ASSERT_TRUE(waitFor([&] { return windowsOf(app->pid()) == 1; }, 5s)) << log();
+    EXPECT_NE(log().find("No system tray is available (no StatusNotifier host"), std::string::npos);
+    EXPECT_EQ(log().find("systemTrayWindowChanged"), std::string::npos);
+    EXPECT_EQ(app->stop(SIGTERM), 0);
+  }
+  EXPECT_NE(readTextFile(tree.path("config/Dimmora/Dimmora.ini")).value_or("").find("noTrayWindowShown=true"),
+            std::string::npos);
+  {
+    // Started again at login: only once was asked for.
+    auto app = start();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(windowsOf(app->pid()), 0);
+    // From the applications: the desktop entry's command opens it on a running instance...
+    App entry(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + sway, "DBUS_SESSION_BUS_ADDRESS=" + bus.address()},
+              ProgramCopy{});
+    EXPECT_EQ(entry.waitExit(10s), 0);
+    EXPECT_TRUE(waitFor([&] { return windowsOf(app->pid()) == 1; }, 5s));
+    EXPECT_EQ(app->stop(SIGTERM), 0);
+  }
+  // ...and starts one with its window shown.
+  const std::string desktopEntry = readTextFile(DIMMORA_SOURCE_DIR "/resources/io.github.dimmora.Dimmora.desktop")
+                                       .value_or("");
+  ASSERT_NE(desktopEntry.find("Exec=dimmora --show-window\n"), std::string::npos);
+  App shown(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + sway, "DBUS_SESSION_BUS_ADDRESS=" + bus.address()},
+            ProgramCopy{}, {"--show-window"});
+  EXPECT_TRUE(waitFor([&] { return windowsOf(shown.pid()) == 1; }, 10s)) << log();
+  EXPECT_EQ(shown.stop(SIGTERM), 0);
 }

@@ -29,10 +29,11 @@ class Request(dbus.service.Object):
 
 
 class Portal(dbus.service.Object):
-    def __init__(self, bus, record):
+    def __init__(self, bus, record, answered):
         super().__init__(bus, PATH)
         self.bus = bus
         self.record = record
+        self.answered = answered
         self.state = {"app_id": None, "sessions": [], "bound": []}
         self.objects = []
         self.save()
@@ -74,8 +75,11 @@ class Portal(dbus.service.Object):
         self.state["bound"] = bound
         self.state["bound_session"] = str(session)
         self.save()
-        result = dbus.Array([(dbus.String(b["id"]), {"description": dbus.String(b["description"])})
-                             for b in bound], signature="(sa{sv})")
+        result = dbus.Array([(dbus.String(b["id"]),
+                              {"description": dbus.String(b["description"]),
+                               "trigger_description": dbus.String(b["preferred_trigger"].replace("CTRL", "Ctrl"))})
+                             for b in bound if self.answered is None or b["id"] in self.answered],
+                            signature="(sa{sv})")
         return self.respond(sender, options["handle_token"], {"shortcuts": result})
 
     @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
@@ -96,7 +100,11 @@ class Portal(dbus.service.Object):
 def main():
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
-    portal = Portal(bus, sys.argv[1])
+    answered = None
+    for argument in sys.argv[2:]:
+        if argument.startswith("--bind="):
+            answered = [i for i in argument[len("--bind="):].split(",") if i]
+    portal = Portal(bus, sys.argv[1], answered)
     name = dbus.service.BusName(PORTAL, bus)
     GLib.MainLoop().run()
     del name, portal

@@ -53,7 +53,9 @@ TEST_F(EmulatedMonitor, DdcutilReadsAndSetsItsBrightness) {
   output = ddcutil(bus, "setvcp 10 33", &status);
   EXPECT_EQ(status, 0) << output;
   EXPECT_EQ(monitor->brightness(), 33);
-  EXPECT_EQ(monitor->brightnessWrites(), std::vector<std::uint16_t>{33});
+  const auto writes = monitor->brightnessWrites();
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].value, 33);
   EXPECT_EQ(ddcutilBrightness(ddcutil(bus, "getvcp 10")), std::pair(33, 100));
 }
 

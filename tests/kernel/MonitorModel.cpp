@@ -80,7 +80,7 @@ int MonitorModel::write(int client, std::uint8_t address, std::span<const std::u
     if (!bytes.empty()) edidOffset_ = bytes[0];
     record.meaning = "edid offset " + hex(edidOffset_);
   } else if (address == kDDCCIAddress) {
-    record.error = writeDDCCI(client, bytes, record);
+    record.error = writeDDCCI(bytes, record);
   } else {
     record.error = EREMOTEIO;
   }
@@ -104,7 +104,7 @@ int MonitorModel::read(int client, std::uint8_t address, std::span<std::uint8_t>
   return transfers_.back().error;
 }
 
-int MonitorModel::writeDDCCI(int, std::span<const std::uint8_t> bytes, MonitorTransfer& record) {
+int MonitorModel::writeDDCCI(std::span<const std::uint8_t> bytes, MonitorTransfer& record) {
   record.end = record.at + behaviour_.transferTime;
   if (!behaviour_.ddcciEnabled || asleep()) {
     record.meaning = behaviour_.ddcciEnabled ? "nak (standby)" : "nak (DDC/CI off)";
@@ -226,13 +226,13 @@ std::vector<MonitorTransfer> MonitorModel::transfers() const {
   return transfers_;
 }
 
-std::vector<std::uint16_t> MonitorModel::brightnessWrites() const {
+std::vector<BrightnessWrite> MonitorModel::brightnessWrites() const {
   const std::lock_guard lock(mutex_);
-  std::vector<std::uint16_t> values;
+  std::vector<BrightnessWrite> writes;
   const std::string prefix = "set " + hex(kBrightness) + "=";
   for (const auto& t : transfers_)
-    if (t.meaning.rfind(prefix, 0) == 0) values.push_back(static_cast<std::uint16_t>(std::stoi(t.meaning.substr(prefix.size()))));
-  return values;
+    if (t.meaning.rfind(prefix, 0) == 0) writes.push_back({t.at, std::stoi(t.meaning.substr(prefix.size()))});
+  return writes;
 }
 
 void MonitorModel::clearTransfers() {

@@ -52,6 +52,12 @@ struct MonitorTransfer {
   std::string meaning;  // "get 0x10", "set 0x10=43", "reply 0x10 43/100", "null reply", "ignored set 0x10=43", "edid", ...
 };
 
+// A Set VCP 0x10 the monitor took.
+struct BrightnessWrite {
+  MonitorClock::time_point at;
+  int value = 0;
+};
+
 class MonitorModel {
  public:
   MonitorModel(std::vector<std::uint8_t> edid, MonitorBehaviour behaviour = {});
@@ -74,8 +80,8 @@ class MonitorModel {
   MonitorBehaviour behaviour() const;
 
   std::vector<MonitorTransfer> transfers() const;
-  // The values Set VCP 0x10 messages the monitor took, in order.
-  std::vector<std::uint16_t> brightnessWrites() const;
+  // The Set VCP 0x10 messages the monitor took, in order.
+  std::vector<BrightnessWrite> brightnessWrites() const;
   void clearTransfers();
 
   static constexpr std::uint8_t kEdidAddress = 0x50;
@@ -87,7 +93,7 @@ class MonitorModel {
     MonitorClock::time_point readyAt;
     std::string meaning;
   };
-  int writeDDCCI(int client, std::span<const std::uint8_t> bytes, MonitorTransfer& record);
+  int writeDDCCI(std::span<const std::uint8_t> bytes, MonitorTransfer& record);
   int readDDCCI(std::span<std::uint8_t> out, MonitorTransfer& record);
   bool asleep() const;
   std::uint16_t maximumOf(std::uint8_t code) const;

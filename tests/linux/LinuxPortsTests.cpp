@@ -424,6 +424,7 @@ TEST(XdgAutostart, AnEntryTheDesktopTurnedOffIsOffAndSwitchingOnRewritesIt) {
     const auto values = desktopEntryValues(*readTextFile(autostart.entryPath()));
     EXPECT_FALSE(values.contains("Hidden"));
     EXPECT_EQ(values.at("X-GNOME-Autostart-enabled"), "true");
+    EXPECT_EQ(values.at("Icon"), "io.github.dimmora.Dimmora") << "the icon the package installs";
   }
   // Spaces around "=" are part of neither key nor value.
   tree.write("config/autostart/Dimmora.desktop", "[Desktop Entry]\nExec =  \"" + exe.string() + "\"  \n");
@@ -440,6 +441,9 @@ TEST(XdgAutostart, ReportsItsStatesAndQuotesThePath) {
   std::string error;
   ASSERT_TRUE(autostart.registerItem(error)) << error;
   EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
+  const auto values = desktopEntryValues(*readTextFile(autostart.entryPath()));
+  EXPECT_EQ(values.at("TryExec"), exe.string());
+  EXPECT_EQ(values.at("Icon"), "io.github.dimmora.Dimmora");
 
   std::filesystem::remove(exe);
   EXPECT_EQ(autostart.status(), LoginItemService::Status::notFound);

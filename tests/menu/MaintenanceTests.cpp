@@ -204,7 +204,32 @@ TEST_F(MaintenanceTest, NoFileManagerMeansTheErrorCardNamesTheFile) {
   EXPECT_NE(actions().uninstallPreparationError()->find(environment.executable->string()), std::string::npos);
   loop.advance(1);
   EXPECT_EQ(application.quitRequests, 0);
+  actions().pressEscape();
   EXPECT_FALSE(actions().showConfiguration());
+  ASSERT_EQ(actions().card()->kind, ConfirmationCard::Kind::actionFailed);
+  EXPECT_NE(actions().card()->message.find(stepStore->configURL().string()), std::string::npos);
+  EXPECT_TRUE(actions().card()->reportsFailure());
+  actions().pressCardButton(0);  // "OK"
+  EXPECT_FALSE(actions().card());
+}
+
+TEST_F(MaintenanceTest, HelpAndACaptureFileThatNothingCanOpenShowTheErrorCard) {
+  makeMenu({.systemRoot = "/", .homepage = "https://dimmora.example.org/"});
+  urlOpener.refuse = true;
+  EXPECT_FALSE(actions().openSupportLink(SupportLink::Kind::supportPage));
+  ASSERT_TRUE(actions().card());
+  EXPECT_NE(actions().card()->message.find("https://dimmora.example.org/en/dimmora/support/"), std::string::npos);
+  actions().pressEscape();
+  EXPECT_FALSE(actions().card());
+
+  fileManager.refuse = true;
+  actions().toggleDiagnostics();
+  actions().toggleDiagnostics();  // the capture ends and its file is to be shown
+  ASSERT_TRUE(actions().card());
+  EXPECT_EQ(actions().card()->kind, ConfirmationCard::Kind::actionFailed);
+  EXPECT_NE(actions().card()->message.find(DiagnosticCapture::shared().logURL.get()->string()), std::string::npos);
+  menu->disappear();
+  EXPECT_FALSE(actions().card()) << "closing the window dismisses it";
 }
 
 TEST_F(MaintenanceTest, SmallActionsHandOffToTheDesktop) {
@@ -290,6 +315,9 @@ TEST_F(MaintenanceTest, SupportLinksUseTheBuildsHomepageOrTheInstalledReadme) {
   ASSERT_EQ(links.size(), 1u) << "no contribution link without a web site";
   EXPECT_EQ(links[0].kind, SupportLink::Kind::supportPage);
   EXPECT_EQ(links[0].url, SystemFacts::fileURL(home.path() / "share/doc/dimmora/README.md"));
+  // The package's own copy, which stays where /usr/share/doc is left out.
+  writeFile(home.path() / "share/dimmora/README.md", "# Dimmora");
+  EXPECT_EQ(actions().supportLinks()[0].url, SystemFacts::fileURL(home.path() / "share/dimmora/README.md"));
 }
 
 }  // namespace

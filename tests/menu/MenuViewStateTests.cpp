@@ -255,7 +255,18 @@ TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
   const auto newYear = WallClock::time_point(std::chrono::seconds(1'798'761'600));  // 2027-01-01 00:00 UTC
   EXPECT_NE(MenuLabels::creditLine(newYear).find("2027"), std::string::npos);
   EXPECT_NE(MenuLabels::creditLine(newYear - 1s).find("2026"), std::string::npos);
+  EXPECT_EQ(MenuLabels::shortTimeText(newYear + 21h + 30min + 15s), "21:30") << "the C locale's own format";
+  EXPECT_EQ(MenuLabels::stepRowName(2, 180.4), "Step 2, after 180 s");
   L10n::resetForTesting();
+}
+
+TEST(MenuLabels, TheLocalesShortTimeIsItsTimeFormatWithoutSeconds) {
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%H:%M:%S"), "%H:%M");
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%r"), "%I:%M %p");  // en_US
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%T"), "%H:%M");
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%H時%M分%S秒"), "%H時%M分");  // ja_JP
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%H.%M.%S"), "%H.%M");
+  EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%H:%M"), "%H:%M");
 }
 
 }  // namespace
@@ -270,6 +281,21 @@ TEST_F(MenuViewStateTest, WithoutIdleTimeTheWindowSaysDimmingIsOffUntilTheDeskto
   EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_unavailable"));
   EXPECT_GE(viewNotified, 1);
   idle.failing = false;
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
+
+  // The source's own reason wins over the general text, and a note shows even while idle time is answered.
+  idle.failing = true;
+  idle.noteKey = "idle_time_xwayland";
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_xwayland"));
+  idle.failing = false;
+  idle.noteKey = "idle_time_held_awake";
+  viewNotified = 0;
+  loop.advance(0.25);
+  EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_held_awake"));
+  EXPECT_GE(viewNotified, 1);
+  idle.noteKey.clear();
   loop.advance(0.25);
   EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
 }

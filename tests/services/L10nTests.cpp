@@ -107,7 +107,7 @@ TEST(L10nTables, BothLanguagesDefineTheSameKeysAndPlaceholders) {
   L10n::setPreferredLanguage(AppLanguage::ja);
   const L10n::Table ja = L10n::loadTable();
   L10n::resetForTesting();
-  ASSERT_EQ(en.size(), 97u);
+  ASSERT_EQ(en.size(), 106u);
   ASSERT_EQ(ja.size(), en.size());
   EXPECT_NE(ja.at("cancel"), en.at("cancel"));
   // The hint names the restore key with the modifiers it is registered with.
@@ -117,7 +117,8 @@ TEST(L10nTables, BothLanguagesDefineTheSameKeysAndPlaceholders) {
   const std::map<std::string, std::set<std::string>> expected{
       {"idle_seconds", {"seconds"}}, {"seconds_value", {"seconds"}}, {"resume_at", {"time"}},
       {"pause_minutes", {"minutes"}}, {"fixed_brightness_range", {"name", "percent"}},
-      {"credit_line", {"year"}}, {"uninstall_package_message", {"package"}}, {"uninstall_reveal_failed", {"path"}}};
+      {"credit_line", {"year"}}, {"uninstall_package_message", {"package"}}, {"uninstall_reveal_failed", {"path"}},
+      {"show_file_failed", {"path"}}, {"open_link_failed", {"url"}}, {"step_row_name", {"number", "seconds"}}};
   const auto placeholders = [](const std::string& text) {
     static const std::regex brace(R"(\{([a-z_]+)\})");
     std::set<std::string> names;

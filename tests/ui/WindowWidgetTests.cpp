@@ -136,33 +136,6 @@ TEST_F(WindowTest, PickersChangeTheStoreAndShowTheChoice) {
   EXPECT_EQ(frameRate->currentText(), "30");
 }
 
-TEST_F(WindowTest, PickerFacesShowTheWholeChoiceOrTellItOnHover) {
-  open();
-  for (const auto language : {AppLanguage::en, AppLanguage::ja}) {
-    stepStore->language = language;
-    settle();
-    openSection("advanced_settings");
-    // The longest faces are the shortcut chords: try every key on both pickers.
-    for (const auto key : MenuLabels::shortcutOptions) {
-      stepStore->increaseMaxShortcutKey = std::string(key);
-      stepStore->decreaseMaxShortcutKey = std::string(key);
-      settle();
-      const auto pickers = all<PickerButton>();
-      ASSERT_GE(pickers.size(), 6u);
-      for (const auto* picker : pickers) {
-        const std::string face = picker->faceText().toStdString();
-        const bool shortcut = picker->accessibleName().startsWith(text("increase_max_shortcut")) ||
-                              picker->accessibleName().startsWith(text("decrease_max_shortcut"));
-        // Every other face fits; so do the default function-key chords, not cut to "Ctrl+Alt+Shif…".
-        if (!shortcut || key == "f1" || key == "f2") {
-          EXPECT_TRUE(picker->faceTextFits()) << face;
-        }
-        EXPECT_EQ(picker->toolTip(), picker->faceTextFits() ? QString() : picker->faceText()) << face;
-      }
-    }
-  }
-}
-
 TEST_F(WindowTest, SwitchingADisplayOffSavesOnceAndLeavesItAlone) {
   open();
   openSection("displays");

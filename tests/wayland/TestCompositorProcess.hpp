@@ -16,11 +16,15 @@
 
 #include "../linux/LinuxTestSupport.hpp"
 #include "WaylandTestSupport.hpp"
+#include "idle-inhibit-unstable-v1-client-protocol.h"
+#include <wayland-client.h>
 
 // The compositor as a child process: commands on its input, its reports read line by line.
 class TestCompositor {
  public:
-  explicit TestCompositor(const TempTree& tree) : socket_(tree.folder("run") / "wayland-test") {
+  // `options` go after the socket name ("--idle-notify-version=1").
+  explicit TestCompositor(const TempTree& tree, std::vector<std::string> options = {})
+      : socket_(tree.folder("run") / "wayland-test") {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -32,8 +36,10 @@ class TestCompositor {
     for (auto& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
     std::string program = DIMMORA_TEST_COMPOSITOR, name = "wayland-test";
-    char* argv[] = {program.data(), name.data(), nullptr};
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    std::vector<char*> argv{program.data(), name.data()};
+    for (auto& option : options) argv.push_back(option.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
@@ -90,3 +96,38 @@ class TestCompositor {
   std::string buffer_;
 };
 
+// Another client, as a video player is, holding an idle inhibitor on a surface of its own.
+class InhibitingClient {
+ public:
+  explicit InhibitingClient(const std::string& socket) {
+    std::string error;
+    session_ = WaylandSession::connect(socket, error);
+    if (!session_) return;
+    const auto compositor = session_->global("wl_compositor");
+    const auto manager = session_->global(zwp_idle_inhibit_manager_v1_interface.name);
+    if (!compositor || !manager) return;
+    auto* wlCompositor = static_cast<wl_compositor*>(session_->bind(*compositor, &wl_compositor_interface, 4));
+    surface_ = wl_compositor_create_surface(wlCompositor);
+    wl_compositor_destroy(wlCompositor);
+    manager_ = static_cast<zwp_idle_inhibit_manager_v1*>(
+        session_->bind(*manager, &zwp_idle_inhibit_manager_v1_interface, 1));
+    inhibitor_ = zwp_idle_inhibit_manager_v1_create_inhibitor(manager_, surface_);
+    session_->roundtrip();
+  }
+  ~InhibitingClient() { release(); }
+  bool holds() const { return inhibitor_ != nullptr; }
+  void release() {
+    if (!session_) return;
+    if (inhibitor_) zwp_idle_inhibitor_v1_destroy(inhibitor_);
+    if (manager_) zwp_idle_inhibit_manager_v1_destroy(manager_);
+    if (surface_) wl_surface_destroy(surface_);
+    inhibitor_ = nullptr, manager_ = nullptr, surface_ = nullptr;
+    session_->roundtrip();
+  }
+
+ private:
+  std::unique_ptr<WaylandSession> session_;
+  wl_surface* surface_ = nullptr;
+  zwp_idle_inhibit_manager_v1* manager_ = nullptr;
+  zwp_idle_inhibitor_v1* inhibitor_ = nullptr;
+};

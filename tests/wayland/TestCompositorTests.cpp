@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The binding against our own compositor (tests/compositor), which offers
-// ext-idle-notify-v1 and a gamma control that works: idle and resume, a
-// ramp that arrives, and a control the compositor takes back mid-session.
+// ext-idle-notify-v1, idle inhibitors and a gamma control that works: idle
+// and resume, an application keeping the screen awake, a ramp that arrives,
+// and a control the compositor refuses or takes back mid-session.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "platform/qt/QtInputMonitors.hpp"
 #include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandIdle.hpp"
+#include "platform/linux/LinuxServicePorts.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
 #include "ports/SystemPorts.hpp"
 
@@ -27,7 +29,8 @@ class OwnCompositor : public ::testing::Test {
   std::unique_ptr<WaylandOutputs> outputs;
   DisplayID output = 0;
 
-  void SetUp() override {
+  void SetUp() override { connect(); }
+  void connect() {
     ASSERT_EQ(compositor.expect("ready"), "ready");
     std::string error;
     session = WaylandSession::connect(compositor.socket(), error);
@@ -49,8 +52,8 @@ std::vector<float> ramp(double scale) {
 
 TEST_F(OwnCompositor, IdleAndResumeEventsDriveTheIdleSecondsAndTheActivityMonitor) {
   WaylandIdle idle(*session, secondsNow);
-  ASSERT_EQ(idle.protocol(), WaylandIdle::Protocol::extIdleNotify);
-  EXPECT_EQ(compositor.expect("idle notification", session.get()), "idle notification 1000");
+  ASSERT_EQ(idle.protocol(), WaylandIdle::Protocol::extInputIdleNotify);
+  EXPECT_EQ(compositor.expect("input idle notification", session.get()), "input idle notification 1000");
   QtInputMonitors monitors(&idle.resumed);
   int activity = 0;
   auto global = monitors.addGlobalMonitor(eventMaskBit(InputEventType::keyDown), [&](const InputEvent&) { ++activity; });
@@ -125,9 +128,9 @@ TEST_F(OwnCompositor, AControlTakenBackMidSessionLeavesTheDisplayWithoutGammaAnd
   ASSERT_TRUE(pumpUntil(*session, [&] { return !failed.empty(); }, 1s));
   EXPECT_EQ(failed.front(), output);
   EXPECT_EQ(gamma.capacity(output), 0u);
-  EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::string(ControlStatus::gammaRefused));
+  EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::string(ControlStatus::gammaRevoked));
   controller.apply({{output, 30.0}}, {output}, {output}, 5);
-  EXPECT_EQ(ControlStatusStore::shared().status(output), ControlStatus::gammaRefused);
+  EXPECT_EQ(ControlStatusStore::shared().status(output), ControlStatus::gammaRevoked);
   ControlStatusStore::shared().clear();
   EXPECT_TRUE(session->isAlive());
 }
@@ -185,4 +188,81 @@ TEST_F(OwnCompositor, ARefusedControlIsAskedForAgainWhenTheOutputsChange) {
   ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 2; }, 2s));
   EXPECT_EQ(gamma.capacity(output), 256u);
   EXPECT_TRUE(session->isAlive());
+}
+
+TEST_F(OwnCompositor, AnInhibitorDoesNotStopTheInputIdleTimeAndCountsAsMediaPlayback) {
+  WaylandIdle idle(*session, secondsNow);
+  ASSERT_EQ(idle.protocol(), WaylandIdle::Protocol::extInputIdleNotify);
+  ASSERT_EQ(compositor.expect("idle notification", session.get()), "idle notification 1000");
+  EXPECT_EQ(idle.inhibitorHeld(), false);
+  EXPECT_EQ(idle.note(), "");
+
+  // Idle without an inhibitor: both notifications idle, so nothing keeps the screen awake.
+  compositor.send("idle");
+  ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
+  ASSERT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastEvent(InputEventType::keyDown) >= 2.1; }, 2s));
+  EXPECT_EQ(idle.inhibitorHeld(), false);
+
+  // A player starts: the ordinary notification is woken and held, the input one stays idle.
+  InhibitingClient player(compositor.socket());
+  ASSERT_TRUE(player.holds());
+  ASSERT_EQ(compositor.expect("inhibitor held", session.get()), "inhibitor held");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.inhibitorHeld() == true; }, 1s));
+  EXPECT_GE(*idle.secondsSinceLastEvent(InputEventType::keyDown), 2.1);  // the idle time goes on
+
+  // As the power assertions the media-playback pause reads.
+  const auto held = LinuxPowerAssertions::summary(LinuxPowerAssertions::holders(std::nullopt, std::nullopt,
+                                                                                idle.inhibitorHeld()));
+  ASSERT_TRUE(held.assertionsByType);
+  EXPECT_EQ(held.assertionsByType->at("PreventUserIdleDisplaySleep"), PropertyValue(1.0));
+  EXPECT_TRUE(LinuxPowerAssertions::byProcess(LinuxPowerAssertions::holders(std::nullopt, std::nullopt, true))
+                  .assertionsByProcess->count("compositor"));
+
+  // Input: not idle, and while the user is active the inhibitor cannot be told (nor does it matter).
+  compositor.send("resume");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.secondsSinceLastEvent(InputEventType::keyDown) == 0.0; }, 1s));
+  EXPECT_EQ(idle.inhibitorHeld(), false);
+  // Idle again with the player still holding it: seen after the grace second.
+  compositor.send("idle");
+  ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
+  EXPECT_TRUE(pumpUntil(*session, [&] { return idle.inhibitorHeld() == true; }, 2s));
+  player.release();
+  ASSERT_EQ(compositor.expect("inhibitor released", session.get()), "inhibitor released");
+}
+
+TEST(OwnCompositorVersion1, WithoutInputIdleTimeAnInhibitorIsOnlySuspectedAfterTenQuietMinutes) {
+  TempTree tree;
+  TestCompositor compositor(tree, {"--idle-notify-version=1"});
+  ASSERT_EQ(compositor.expect("ready"), "ready");
+  std::string error;
+  auto session = WaylandSession::connect(compositor.socket(), error);
+  ASSERT_TRUE(session) << error;
+  double now = 1000;
+  WaylandIdle idle(*session, [&] { return now; });
+  ASSERT_EQ(idle.protocol(), WaylandIdle::Protocol::extIdleNotify);
+  ASSERT_EQ(compositor.expect("idle notification", session.get()), "idle notification 1000");
+  EXPECT_EQ(idle.inhibitorHeld(), std::nullopt);  // cannot be seen here
+
+  InhibitingClient player(compositor.socket());
+  ASSERT_EQ(compositor.expect("inhibitor held", session.get()), "inhibitor held");
+  compositor.send("idle");  // the compositor holds the notification awake
+  ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
+  session->roundtrip();
+  EXPECT_EQ(idle.secondsSinceLastEvent(InputEventType::keyDown), 0.0);
+  now += WaylandIdle::kHeldAwakeSeconds - 1;
+  EXPECT_EQ(idle.note(), "");
+  now += 1;
+  EXPECT_EQ(idle.note(), "idle_time_held_awake");
+
+  // The player stops; the next idle second ends the suspicion.
+  player.release();
+  ASSERT_EQ(compositor.expect("inhibitor released", session.get()), "inhibitor released");
+  compositor.send("idle");
+  ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
+  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.secondsSinceLastEvent(InputEventType::keyDown) > 0.0; }, 1s));
+  EXPECT_EQ(idle.note(), "");
+  compositor.send("resume");
+  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.secondsSinceLastEvent(InputEventType::keyDown) == 0.0; }, 1s));
+  now += WaylandIdle::kHeldAwakeSeconds - 1;
+  EXPECT_EQ(idle.note(), "");  // ten minutes count from the last idle moment's end
 }

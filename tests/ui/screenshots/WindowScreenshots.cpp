@@ -1,10 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Renders the settings window with every section open into PNG files, for the
-// README: `window_screenshots OUTPUT_FOLDER LANGUAGE light|dark` (run under an
-// X server; scripts/screenshots starts a private one). The models run on the
-// simulated machine with two monitors, so the pictures do not depend on the
-// machine they are made on.
+// Renders the settings window into PNG files, for the README:
+// `window_screenshots OUTPUT_FOLDER LANGUAGE light|dark [SCENE]` (run under an
+// X server; scripts/screenshots starts a private one). The scenes:
+//   sections (the default)  every section open: window-LANGUAGE-LOOK.png
+//   card                    the uninstall confirmation open: window-LANGUAGE-LOOK-card.png
+//   desktop                 the displays open, taken from the screen with what
+//                           lies behind the window (a compositing manager
+//                           shows the desktop through the glass):
+//                           window-LANGUAGE-LOOK-desktop.png
+// The models run on the simulated machine with two monitors, so the pictures
+// do not depend on the machine they are made on.
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
 #include <QStyleFactory>
@@ -35,14 +43,14 @@ QPalette darkPalette() {
 
 class Scene final : public MenuTest {
  public:
-  explicit Scene(const std::string& language) {
+  Scene(const std::string& language, bool allSections) {
     environment.languages = {language};
     machine.addExternalMonitor({.id = 1, .productName = "DELL U2720Q", .brightness = 100});
     machine.addExternalMonitor({.id = 2, .productName = "LG HDR 4K", .brightness = 100});
     makeMenu();
     menu->setDisplaysOpen(true);
-    menu->setStepsOpen(true);
-    menu->setAdvancedSettingsOpen(true);
+    menu->setStepsOpen(allSections);
+    menu->setAdvancedSettingsOpen(allSections);
   }
   void TestBody() override {}
   MenuViewState& state() { return *menu; }
@@ -56,24 +64,38 @@ class Scene final : public MenuTest {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: window_screenshots OUTPUT_FOLDER en|ja light|dark\n");
+  const std::string scene = argc == 5 ? argv[4] : "sections";
+  if ((argc != 4 && argc != 5) || (scene != "sections" && scene != "card" && scene != "desktop")) {
+    std::fprintf(stderr, "usage: window_screenshots OUTPUT_FOLDER en|ja light|dark [sections|card|desktop]\n");
     return 2;
   }
   QApplication application(argc, argv);
   QApplication::setStyle(QStyleFactory::create("Fusion"));
   const bool dark = std::string(argv[3]) == "dark";
   QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
-  Scene scene(argv[2]);
-  MenuWindow window(scene.state());
-  window.showFrom(QRect(1000, 0, 24, 24));
-  scene.settle();
-  // Room for the whole body: the picture shows every row, not one screenful.
-  scene.state().anchor().setActive(false);
-  scene.state().heights().setScreenHeight(4000);
-  scene.settle();
-  const QString file = QString("%1/window-%2-%3.png").arg(argv[1], argv[2], argv[3]);
-  if (!window.grab().save(file)) {
+  Scene models(argv[2], scene == "sections");
+  MenuWindow window(models.state());
+  window.showFrom(QRect(900, 0, 24, 24));
+  models.settle();
+  if (scene == "sections") {
+    // Room for the whole body: the picture shows every row, not one screenful.
+    models.state().anchor().setActive(false);
+    models.state().heights().setScreenHeight(4000);
+  }
+  if (scene == "card") models.state().maintenance().requestUninstallPreparation();
+  models.settle();
+  QString file = QString("%1/window-%2-%3.png").arg(argv[1], argv[2], argv[3]);
+  QPixmap picture = window.grab();
+  if (scene != "sections") file.replace(".png", QString::fromStdString("-" + scene + ".png"));
+  if (scene == "desktop") {
+    // The compositing manager paints the window over the desktop a moment after it changes.
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 800) models.settle();
+    const QRect around = window.frameGeometry().adjusted(-40, -24, 40, 24);
+    picture = window.screen()->grabWindow(0, around.x(), around.y(), around.width(), around.height());
+  }
+  if (!picture.save(file)) {
     std::fprintf(stderr, "window_screenshots: cannot write %s\n", file.toUtf8().constData());
     return 1;
   }
