@@ -44,6 +44,7 @@ IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
   configCancellables_.push_back(stepStore_->increaseMaxShortcutKey.changed.connect(keysChanged));
   configCancellables_.push_back(stepStore_->decreaseMaxShortcutKey.changed.connect(keysChanged));
   handleShortcutKeysChanged();
+  maximumReadEnded_ = stepStore_->maximumReadEnded.connect([this] { handleMaximumReadEnded(); });
 }
 
 IdleBrightnessEngine::~IdleBrightnessEngine() = default;
@@ -100,6 +101,12 @@ void IdleBrightnessEngine::handleDisplayChange(const std::vector<DisplayTarget>&
   } else {
     applyCurrentBrightness();
   }
+}
+
+void IdleBrightnessEngine::handleMaximumReadEnded() {
+  if (!timerCancellable_.isActive()) return;  // not started yet: the start applies
+  if (displayPreview_) applyDisplayPreview(displayPreview_->displayID, displayPreview_->percent);
+  else applyLevel(currentBrightnessPercent_);
 }
 
 void IdleBrightnessEngine::startTimer() {

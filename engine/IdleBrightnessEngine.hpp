@@ -138,6 +138,8 @@ class IdleBrightnessEngine {
   // re-written or has its gamma table put back.
   void applyDisplayPreview(DisplayID displayID, double percent);
   void handleDisplayChange(const std::vector<DisplayTarget>& displays);
+  // A monitor's brightness read ended: the level goes out again with its range known.
+  void handleMaximumReadEnded();
   void installEventMonitors();
   void installWorkspaceObservers();
   void handleShortcutKeysChanged();
@@ -166,6 +168,7 @@ class IdleBrightnessEngine {
   ScheduledWork shortcutKeysUpdate_;
   std::optional<std::pair<std::string, std::string>> registeredShortcutKeys_;
   Subscription displayChangeCancellable_;
+  Subscription maximumReadEnded_;
   ScheduledWork displayChangeDebounce_;
 
   std::shared_ptr<StepStore> stepStore_;

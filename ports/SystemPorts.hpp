@@ -10,7 +10,6 @@ class DisplayServices;          // online displays, display facts, info dictiona
 class DeviceRegistry;           // the walkable registry of devices
 class AVServices;               // I2C on a display's audio-video service
 class PanelBrightnessServices;  // built-in panel brightness and the "brightness" float parameter
-class BlockingSleep;            // the transport's short waits
 class GammaTables;              // per-display gamma transfer tables
 class IdleTimeSource;           // seconds since the last event of each type
 class InputMonitors;            // global and in-application input events
@@ -33,7 +32,6 @@ struct SystemPorts {
   DeviceRegistry* registry = nullptr;
   AVServices* avServices = nullptr;
   PanelBrightnessServices* panelBrightness = nullptr;
-  BlockingSleep* blockingSleep = nullptr;
   GammaTables* gamma = nullptr;
   IdleTimeSource* idleTime = nullptr;
   InputMonitors* inputMonitors = nullptr;

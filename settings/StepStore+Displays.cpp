@@ -112,15 +112,16 @@ void StepStore::captureDisplayProfiles() {
 }
 
 void StepStore::syncDisplayMaximumsFromCurrentBrightness(const std::vector<DisplayID>& ids) {
+  std::erase_if(maximumReads_, [&](const auto& read) { return std::find(ids.begin(), ids.end(), read.first) == ids.end(); });
   DisplayServices* displays = systemPorts().displays;
-  auto maximums = maximums_;
   for (const DisplayID id : ids) {
-    if (maximums.contains(id) || (displays && displays->isBuiltIn(id))) continue;
-    const auto current = DDCIO::currentBrightnessPercent(id);
-    if (!current) continue;  // no answer: counts as 100 until a later read works
-    maximums[id] = std::max(limitClamp(*current), displayMinimumPercent(id));
+    if (maximums_.contains(id) || maximumReads_.contains(id) || (displays && displays->isBuiltIn(id))) continue;
+    // What a monitor we have driven shows is our level, not its user's.
+    if (DDCIO::hasDriven(id)) continue;
+    maximumReads_[id] = DDCIO::readBrightnessUntilAnswered(id, [this, id](std::optional<double> percent) {
+      finishMaximumRead(id, percent);
+    });
   }
-  setDisplayMaximumPercents(std::move(maximums));
 
   for (const DisplayID id : ids) {
     if (minimums_.contains(id)) continue;
@@ -137,6 +138,18 @@ void StepStore::syncDisplayMaximumsFromCurrentBrightness(const std::vector<Displ
   }
   // Written even inside an edit: the seeded maximums must survive a crash.
   saveConfig();
+}
+
+void StepStore::finishMaximumRead(DisplayID id, std::optional<double> percent) {
+  const auto read = maximumReads_.extract(id);  // its work ends with this call
+  if (percent && !maximums_.contains(id)) {
+    auto maximums = maximums_;
+    maximums[id] = std::max(limitClamp(*percent), displayMinimumPercent(id));
+    // Saved as any change is: a maximum lost in a crash is read again at the next start.
+    setDisplayMaximumPercents(std::move(maximums));
+    normalizeDisplayLimits();
+  }
+  maximumReadEnded.emit();
 }
 
 // A display whose key changed (the rules for keys got better) takes the

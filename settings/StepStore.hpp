@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/DisplayID.hpp"
+#include "base/MainLoop.hpp"
 #include "base/Published.hpp"
 #include "base/Signal.hpp"
 #include "display/DisplayTarget.hpp"
@@ -101,7 +102,12 @@ class StepStore {
   void setDisplayUsesFullGammaMode(bool enabled, DisplayID id);
   void normalizeDisplayLimits();
   void captureDisplayProfiles();
+  // Starts reading the brightness of each listed monitor that has no stored
+  // maximum and that this process has not driven yet (what it shows then is
+  // its user's); the read's end stores it as the maximum, or leaves 100 when
+  // the monitor never answers, and fires maximumReadEnded.
   void syncDisplayMaximumsFromCurrentBrightness(const std::vector<DisplayID>& ids);
+  Signal<> maximumReadEnded;
   void reconcileDisplays(const std::vector<DisplayTarget>& targets);
   // The display's range has shrunk to one value (its maximum is not above its minimum).
   bool hasFixedRange(DisplayID id) const;
@@ -122,6 +128,7 @@ class StepStore {
   std::set<DisplayID> fixedRangeIDs() const;
   void assignLimitMap(std::map<DisplayID, double>& stored, std::map<DisplayID, double> value);
   void adoptFormerProfiles(const std::vector<DisplayTarget>& targets, const std::map<std::string, int>& keyCounts);
+  void finishMaximumRead(DisplayID id, std::optional<double> percent);
 
   std::map<DisplayID, std::string> connectedDisplayKeys_;
   std::map<std::string, SavedDisplayProfile> displayProfiles_;
@@ -134,5 +141,6 @@ class StepStore {
   std::size_t completedSaves_ = 0;
   // What the file holds as far as this store knows: a save of the same bytes writes nothing.
   std::optional<std::string> savedBytes_;
+  std::map<DisplayID, ScheduledWork> maximumReads_;  // cancelled with the store
   std::vector<Subscription> rules_;  // declared last: disconnected first
 };

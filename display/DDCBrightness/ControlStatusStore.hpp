@@ -13,6 +13,12 @@ namespace ControlStatus {
 inline constexpr std::string_view hardware = "control_hardware";
 inline constexpr std::string_view gamma = "control_gamma";
 inline constexpr std::string_view failed = "control_failed";
+// Dimmed through gamma meanwhile: the monitor's brightness is being read, or
+// it does not answer DDC/CI at all (switched off in its own menu, or asleep).
+inline constexpr std::string_view reading = "control_reading";
+inline constexpr std::string_view ddcSilent = "control_ddc_silent";
+// Driven in hardware, but the monitor never reported its brightness: its maximum is taken as 100.
+inline constexpr std::string_view maximumAssumed = "control_maximum_assumed";
 // Failures the user can fix; their texts say how.
 inline constexpr std::string_view i2cMissing = "control_i2c_missing";        // the i2c-dev module is not loaded
 inline constexpr std::string_view i2cPermission = "control_i2c_permission";  // no access to /dev/i2c-N

@@ -49,15 +49,25 @@ std::string joinedIDs(const std::set<DisplayID>& displayIDs) {
   return text;
 }
 
+bool isMonitor(DisplayID displayID) {
+  const auto info = DDCIO::displayInfo(displayID);
+  return info && !info->isBuiltIn;
+}
+
 // The status a failed write leaves; the user-fixable causes say how to fix them.
-std::string_view statusFor(DDCIO::WriteFailure failure) {
+std::string_view statusFor(DisplayID displayID, DDCIO::WriteFailure failure) {
   switch (failure) {
     case DDCIO::WriteFailure::driverMissing: return ControlStatus::i2cMissing;
     case DDCIO::WriteFailure::notPermitted: return ControlStatus::i2cPermission;
     case DDCIO::WriteFailure::kernelDriver: return ControlStatus::kernelDriver;
     case DDCIO::WriteFailure::backlightNotPermitted: return ControlStatus::backlightPermission;
+    case DDCIO::WriteFailure::noAnswer: return isMonitor(displayID) ? ControlStatus::ddcSilent : ControlStatus::failed;
     default: return ControlStatus::failed;
   }
+}
+
+std::string_view writtenStatus(DisplayID displayID) {
+  return DDCIO::isMaximumAssumed(displayID) ? ControlStatus::maximumAssumed : ControlStatus::hardware;
 }
 
 std::string integerText(double value) { return std::to_string(static_cast<long long>(roundHalfAwayFromZero(value))); }
@@ -120,7 +130,7 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
   });
 
   std::map<DisplayID, double> actualLevels;
-  std::set<DisplayID> fullGammaIDs;
+  std::set<DisplayID> fullGammaIDs;  // full-gamma mode, and displays gamma stands in for
   double nextAttempt = kNever;  // seconds until the first held-back write may go out
   for (DisplayID displayID : targetDisplayIDs) {
     if (const auto mode = displayFullGammaModes.find(displayID); mode != displayFullGammaModes.end() && mode->second) {
@@ -138,9 +148,12 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
     if (channel.isPanel) range = panelRange(displayID, range, logical);
     const double actual = actualLevel(logical, range);
     actualLevels[displayID] = actual;
-    if (const double delay = driveHardware(displayID, logical, channel.valueFor(actual), range, channel); delay > 0)
+    const bool awaitingRead = DDCIO::isReadingBrightness(displayID);
+    if (awaitingRead)
+      holdUntilRead(displayID, actual);
+    else if (const double delay = driveHardware(displayID, logical, channel.valueFor(actual), range, channel); delay > 0)
       nextAttempt = std::min(nextAttempt, delay);
-    if (gammaStandsIn(displayID)) {
+    if (awaitingRead || gammaStandsIn(displayID)) {
       // The hardware stays where it is, taken to be the display's maximum:
       // gamma shows the rest of the way down, and nothing at full brightness.
       actualLevels[displayID] = actual / range.maximum * 100;
@@ -188,7 +201,7 @@ double DDCBrightnessController::driveHardware(DisplayID displayID, double logica
     return recordFailure(displayID);
   backOffByDisplay_.erase(displayID);
   endGammaStandIn(displayID);
-  ControlStatusStore::shared().set(ControlStatus::hardware, displayID);
+  ControlStatusStore::shared().set(writtenStatus(displayID), displayID);
   lastAppliedByDisplay_[displayID] = value;
   if (MainLoop* loop = systemPorts().mainLoop) lastWriteAtByDisplay_[displayID] = loop->uptime();
   if (channel.isPanel) notePanelShown(displayID, channel.percentOf(value), logical);
@@ -256,7 +269,8 @@ bool DDCBrightnessController::gammaStandsInFor(DDCIO::WriteFailure failure) {
     case DDCIO::WriteFailure::driverMissing:
     case DDCIO::WriteFailure::notPermitted:
     case DDCIO::WriteFailure::kernelDriver:
-    case DDCIO::WriteFailure::backlightNotPermitted: return true;
+    case DDCIO::WriteFailure::backlightNotPermitted:
+    case DDCIO::WriteFailure::noAnswer: return true;
     default: return false;
   }
 }
@@ -265,6 +279,15 @@ void DDCBrightnessController::standInWithGamma(DisplayID displayID) {
   if (!backOffByDisplay_.contains(displayID)) backOffByDisplay_[displayID] = {1, uptime() + kFirstRetrySeconds};
   if (gammaStandIns_.insert(displayID).second)
     log(displayID, [] { return std::string("hardware cannot be driven: gamma stands in"); });
+}
+
+void DDCBrightnessController::holdUntilRead(DisplayID displayID, double actual) {
+  ControlStatusStore::shared().set(DDCIO::lastReadFailure(displayID) == DDCIO::ReadFailure::noAnswer
+                                       ? ControlStatus::ddcSilent
+                                       : ControlStatus::reading,
+                                   displayID);
+  forget(displayID);
+  log(displayID, [&] { return "brightness not read yet: gamma stands in at " + integerText(actual) + "%"; });
 }
 
 void DDCBrightnessController::endGammaStandIn(DisplayID displayID) {
@@ -304,16 +327,29 @@ double DDCBrightnessController::recordFailure(DisplayID displayID) {
   BackOff& backOff = backOffByDisplay_[displayID];
   ++backOff.failures;
   const double doubling = std::ldexp(1.0, std::min(backOff.failures - 1, 16));
-  double delay = std::min(kLongestRetrySeconds, kFirstRetrySeconds * doubling);
+  const double restDoubling = std::ldexp(1.0, std::min(backOff.failures - (backOff.quickRetried ? 2 : 1), 16));
+  double delay = std::min(kLongestRetrySeconds, kFirstRetrySeconds * restDoubling);
   switch (failure) {
     case DDCIO::WriteFailure::busy:
       // Not the monitor's fault: its status stays, and the value goes out once the bus is free.
       delay = std::min(kLongestBusyRetrySeconds, DDCIO::kMessageIntervalSeconds * doubling);
-      log(displayID, [&] { return "bus held by another program, next attempt in " + formatShortest(delay) + " s"; });
+      log(displayID, [&] { return "bus busy, next attempt in " + formatShortest(delay) + " s"; });
       break;
-    case DDCIO::WriteFailure::noChannel: delay = kNever; [[fallthrough]];
+    case DDCIO::WriteFailure::noAnswer:
+      // One message lost on the wire is no failure yet: the second attempt
+      // follows after the bus interval.
+      if (backOff.failures == 1) {
+        backOff.quickRetried = true;
+        log(displayID, [] { return std::string("no answer, trying again after the bus interval"); });
+        backOff.retryAt = uptime() + DDCIO::kMessageIntervalSeconds;
+        return DDCIO::kMessageIntervalSeconds;
+      }
+      [[fallthrough]];
+    case DDCIO::WriteFailure::noChannel:
+      if (failure == DDCIO::WriteFailure::noChannel) delay = kNever;
+      [[fallthrough]];
     default:
-      ControlStatusStore::shared().set(statusFor(failure), displayID);
+      ControlStatusStore::shared().set(statusFor(displayID, failure), displayID);
       log(displayID, [] { return std::string("failed"); });
       log(displayID, [&] {
         return delay == kNever ? std::string("no control channel: not tried again until the displays change")
@@ -344,18 +380,24 @@ void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displ
       noteFullGammaStatus(displayID);
       continue;
     }
+    startupPreservedDisplays_.insert(displayID);
+    // Its maximum is not known yet: it stays as its user has it.
+    if (DDCIO::isReadingBrightness(displayID)) continue;
+    if (const double wait = DDCIO::messageWait(displayID); wait > 0) {
+      nextAttempt = std::min(nextAttempt, wait);
+      continue;
+    }
     const Channel channel = this->channel(displayID);
     Range range = displayRange(displayID, maximums, {}, safety);
     if (channel.isPanel) range = panelRange(displayID, range, 100);
     const int value = channel.valueFor(range.maximum);
     if (DDCIO::setBrightness(displayID, static_cast<std::uint32_t>(value), channel.steps)) {
-      ControlStatusStore::shared().set(ControlStatus::hardware, displayID);
+      ControlStatusStore::shared().set(writtenStatus(displayID), displayID);
       lastAppliedByDisplay_[displayID] = value;
       if (channel.isPanel) notePanelShown(displayID, channel.percentOf(value), 100);
     } else {
       nextAttempt = std::min(nextAttempt, recordFailure(displayID));
     }
-    startupPreservedDisplays_.insert(displayID);
   }
   // A display that could not be restored now gets its maximum later: full
   // logical brightness is each display's maximum.

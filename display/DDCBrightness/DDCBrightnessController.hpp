@@ -22,11 +22,14 @@
 //
 // A display whose hardware cannot be driven is dimmed through its gamma table
 // instead ("gamma stands in"), as in full-gamma mode but without touching the
-// settings, until a hardware write succeeds again.
+// settings, until a hardware write succeeds again. So is a monitor whose
+// brightness is still being read, which is not written at all until then:
+// nothing written could leave it brighter than its user had it.
 class DDCBrightnessController final : public BrightnessController {
  public:
   static constexpr double kThrottleSeconds = 0.18;
-  // After a failure the display rests 1 s, then 2, 4, ... up to a minute.
+  // A write that is not answered is tried once more after the bus interval;
+  // after a second failure the display rests 1 s, then 2, 4, ... up to a minute.
   static constexpr double kFirstRetrySeconds = 1;
   static constexpr double kLongestRetrySeconds = 60;
   // A bus another program holds is tried again soon, backing off to a second.
@@ -108,6 +111,7 @@ class DDCBrightnessController final : public BrightnessController {
   struct BackOff {
     int failures = 0;     // in a row
     double retryAt = 0;   // monotonic seconds; infinite: not before the display list changes
+    bool quickRetried = false;  // the first miss was tried again after the bus interval
   };
 
   // Writes `value` unless the launch brightness is kept, the display has it
@@ -126,6 +130,8 @@ class DDCBrightnessController final : public BrightnessController {
   // Records a failed write (status, log, back-off); seconds until the next try.
   double recordFailure(DisplayID displayID);
   void forget(DisplayID displayID);
+  // A monitor whose brightness is being read: not written, its status says why.
+  void holdUntilRead(DisplayID displayID, double actual);
   // The hardware took a value: gamma no longer stands in.
   void endGammaStandIn(DisplayID displayID);
 

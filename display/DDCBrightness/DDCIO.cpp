@@ -10,7 +10,6 @@
 #include "base/MainLoop.hpp"
 #include "base/Numbers.hpp"
 #include "display/DDCBrightness/DDCIO+State.hpp"
-#include "ports/BlockingSleep.hpp"
 #include "ports/DeviceRegistry.hpp"
 #include "ports/DisplayServices.hpp"
 #include "ports/PanelBrightnessServices.hpp"
@@ -28,6 +27,10 @@ std::string hexCode(std::int32_t code) {
   std::snprintf(buffer, sizeof buffer, "%x", static_cast<unsigned>(static_cast<std::uint32_t>(code)));
   return buffer;
 }
+
+void logLine(DisplayID displayID, const std::string& text) {
+  DDCDebug::log([&] { return DDCDebug::displayLine(displayID, text); });
+}
 }  // namespace DDCIO::detail
 
 namespace {
@@ -35,10 +38,6 @@ using namespace DDCIO::detail;
 
 constexpr std::uint8_t kWireWriteAddress = 0x6E;
 constexpr std::uint8_t kBrightnessCode = 0x10;
-constexpr int kWriteAttempts = 2;
-constexpr int kReadAttempts = 5;
-constexpr std::uint32_t kWritePauseMicroseconds = 10'000;
-constexpr std::uint32_t kReplyPauseMicroseconds = 40'000;
 // Below a microsecond a wait is clock arithmetic, not time to wait.
 constexpr double kClockSlack = 1e-6;
 
@@ -49,10 +48,6 @@ void log(DisplayID displayID, const char* text) {
 template <typename MakeText>
 void log(DisplayID displayID, MakeText&& makeText) {
   DDCDebug::log([&] { return DDCDebug::displayLine(displayID, makeText()); });
-}
-
-void blockingSleep(std::uint32_t microseconds) {
-  if (BlockingSleep* sleep = systemPorts().blockingSleep) sleep->sleepMicroseconds(microseconds);
 }
 
 // Shortest text that reads back as the same single-precision level, always
@@ -84,17 +79,9 @@ void stampBus(DisplayID displayID) {
   if (const MainLoop* loop = systemPorts().mainLoop) caches().lastMessageAt[displayID] = loop->uptime();
 }
 
-// Waits as long as the bus still needs before it may carry another message.
-// Where its last message is unknown (none yet since the start), the pause
-// stands in for the interval: `pauseMicroseconds` at least. Once the bus is
-// paced, the interval since its last message already exceeds the pause.
-void awaitBus(DisplayID displayID, std::uint32_t pauseMicroseconds) {
-  const auto wait = static_cast<std::uint32_t>(std::lround(DDCIO::messageWait(displayID) * 1e6));
-  const bool paced = caches().lastMessageAt.contains(displayID) && systemPorts().mainLoop;
-  if (const std::uint32_t pause = paced ? wait : std::max(pauseMicroseconds, wait)) blockingSleep(pause);
-}
+}  // namespace
 
-std::int32_t ioavWriteI2C(DisplayID displayID, AVService& service, const std::uint8_t* bytes, std::uint32_t length) {
+std::int32_t DDCIO::detail::ioavWriteI2C(DisplayID displayID, AVService& service, const std::uint8_t* bytes, std::uint32_t length) {
   AVServices* av = systemPorts().avServices;
   if (!av || !av->hasWriteI2C()) {
     DDCDebug::log([] { return std::string("IOAVServiceWriteI2C symbol missing"); });
@@ -105,7 +92,7 @@ std::int32_t ioavWriteI2C(DisplayID displayID, AVService& service, const std::ui
   return result;
 }
 
-std::int32_t ioavReadI2C(DisplayID displayID, AVService& service, std::uint8_t* bytes, std::uint32_t length) {
+std::int32_t DDCIO::detail::ioavReadI2C(DisplayID displayID, AVService& service, std::uint8_t* bytes, std::uint32_t length) {
   AVServices* av = systemPorts().avServices;
   if (!av || !av->hasReadI2C()) {
     DDCDebug::log([] { return std::string("IOAVServiceReadI2C symbol missing"); });
@@ -116,6 +103,7 @@ std::int32_t ioavReadI2C(DisplayID displayID, AVService& service, std::uint8_t* 
   return result;
 }
 
+namespace {
 // What a failed transfer's code means for retrying and for the user.
 DDCIO::WriteFailure failureFor(std::int32_t code) {
   switch (code) {
@@ -155,9 +143,11 @@ std::map<std::string, DisplayID, std::less<>> otherDisplayLocations(DisplayID di
   return locations;
 }
 
+}  // namespace
+
 // The first "DCPAVServiceProxy" located "External" that the registry walk
 // meets after the display's own entry and before another known display's.
-std::shared_ptr<AVService> displayAVService(const DisplayInfo& info) {
+std::shared_ptr<AVService> DDCIO::detail::displayAVService(const DisplayInfo& info) {
   const DisplayID displayID = info.displayID;
   if (const auto cached = caches().avServices.find(displayID); cached != caches().avServices.end())
     return cached->second;
@@ -199,6 +189,7 @@ std::shared_ptr<AVService> displayAVService(const DisplayInfo& info) {
   return nullptr;
 }
 
+namespace {
 // The DisplayServices path; nothing when it cannot be used.
 std::optional<std::int32_t> setBuiltInBrightnessViaDisplayServices(DisplayID displayID, float level) {
   PanelBrightnessServices* panel = systemPorts().panelBrightness;
@@ -250,7 +241,9 @@ std::optional<double> fractionToPercent(float level) {
   return static_cast<double>(std::clamp(level, 0.0f, 1.0f)) * 100.0;
 }
 
-std::optional<double> currentBuiltInBrightnessPercent(const DisplayInfo& info) {
+}  // namespace
+
+std::optional<double> DDCIO::detail::currentBuiltInBrightnessPercent(const DisplayInfo& info) {
   const DisplayID displayID = info.displayID;
   PanelBrightnessServices* panel = systemPorts().panelBrightness;
   if (!panel || !panel->hasCanChangeBrightness() || !panel->canChangeBrightness(displayID)) {
@@ -279,19 +272,6 @@ std::optional<double> currentBuiltInBrightnessPercent(const DisplayInfo& info) {
   return fractionToPercent(level);
 }
 
-std::string hexBytes(const std::uint8_t* bytes, std::size_t length) {
-  std::string text;
-  char byte[4];
-  for (std::size_t i = 0; i < length; ++i) {
-    std::snprintf(byte, sizeof byte, "%02X", bytes[i]);
-    if (i) text += ' ';
-    text += byte;
-  }
-  return text;
-}
-
-}  // namespace
-
 std::array<std::uint8_t, 6> DDCIO::setVCPFeaturePacket(std::uint16_t value) {
   std::array<std::uint8_t, 6> packet = {0x84, 0x03, kBrightnessCode, static_cast<std::uint8_t>(value >> 8),
                                         static_cast<std::uint8_t>(value & 0xFF), 0};
@@ -306,7 +286,11 @@ std::array<std::uint8_t, 4> DDCIO::getVCPFeatureRequest() {
 }
 
 std::optional<double> DDCIO::parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length) {
-  if (length < 11 || bytes[2] != 0x02 || bytes[4] != kBrightnessCode) return std::nullopt;
+  // Source, length (0x80 | 8), Get VCP reply, result 0 (supported), VCP code;
+  // the checksum is to the host (0x50) over everything before it.
+  if (!bytes || length < 11 || bytes[0] != kWireWriteAddress || bytes[1] != 0x88 || bytes[2] != 0x02 ||
+      bytes[3] != 0x00 || bytes[4] != kBrightnessCode || checksum(0x50, 0x00, bytes, 10) != bytes[10])
+    return std::nullopt;
   const unsigned maximum = (unsigned{bytes[6]} << 8) | bytes[7];
   const unsigned current = (unsigned{bytes[8]} << 8) | bytes[9];
   if (maximum == 0) return std::nullopt;
@@ -368,54 +352,26 @@ bool DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_
     log(displayID, "IOAVService not found");
     return outcome(WriteFailure::noChannel);
   }
+  // The monitor would ignore a message that comes too soon after the last
+  // one (and one inside a read would break it): the caller comes back.
+  if (const double wait = messageWait(displayID); wait > 0) {
+    log(displayID, [&] { return "bus not free for another " + std::to_string(std::lround(wait * 1000)) + " ms"; });
+    return outcome(WriteFailure::busy);
+  }
   const auto packet = setVCPFeaturePacket(static_cast<std::uint16_t>(std::min<std::uint32_t>(value, 0xFFFF)));
   log(displayID, [&] { return "writing via IOAVService bytes=" + std::to_string(packet.size()); });
-  auto failure = WriteFailure::noAnswer;
-  for (int attempt = 1; attempt <= kWriteAttempts; ++attempt) {
-    awaitBus(displayID, kWritePauseMicroseconds);
-    const std::int32_t result = ioavWriteI2C(displayID, *service, packet.data(), packet.size());
-    log(displayID, [&] { return "attempt " + std::to_string(attempt) + " IOAVServiceWriteI2C result=0x" + hexCode(result); });
-    if (result == 0) return outcome(WriteFailure::none);
-    failure = failureFor(result);
-    // A held bus is never waited for, and no second attempt fixes the user's causes.
-    if (failure != WriteFailure::noAnswer) break;
+  const std::int32_t result = ioavWriteI2C(displayID, *service, packet.data(), packet.size());
+  log(displayID, [&] { return "IOAVServiceWriteI2C result=0x" + hexCode(result); });
+  if (result == 0) {
+    caches().drivenDisplays.insert(displayID);
+    hurryPatientRead(displayID);  // it answers again: so may its read
+    return outcome(WriteFailure::none);
   }
+  const auto failure = failureFor(result);
   // Whatever made the monitor fail (a reconnect, a new bus) needs a fresh
   // lookup next time; a bus another program holds is still the right one.
   if (failure != WriteFailure::busy) forget(displayID);
   return outcome(failure);
-}
-
-std::optional<double> DDCIO::currentBrightnessPercent(DisplayID displayID) {
-  const auto info = displayInfo(displayID);
-  if (!info) {
-    log(displayID, "no display info for read");
-    return std::nullopt;
-  }
-  if (info->isBuiltIn) return currentBuiltInBrightnessPercent(*info);
-
-  const auto service = displayAVService(*info);
-  if (!service) {
-    log(displayID, "IOAVService not found for read");
-    return std::nullopt;
-  }
-  const auto request = getVCPFeatureRequest();
-  for (int attempt = 1; attempt <= kReadAttempts; ++attempt) {
-    awaitBus(displayID, 0);
-    const std::int32_t query = ioavWriteI2C(displayID, *service, request.data(), request.size());
-    log(displayID, [&] { return "brightness read query attempt " + std::to_string(attempt) + " result=0x" + hexCode(query); });
-    if (query != 0) return std::nullopt;
-    blockingSleep(kReplyPauseMicroseconds);
-    std::array<std::uint8_t, kReplyLength> reply{};
-    const std::int32_t result = ioavReadI2C(displayID, *service, reply.data(), reply.size());
-    log(displayID, [&] { return "brightness read reply attempt " + std::to_string(attempt) + " result=0x" + hexCode(result) +
-                       " bytes=" + hexBytes(reply.data(), reply.size()); });
-    if (result == 0) {
-      if (const auto percent = parseVCPFeatureReply(reply.data(), reply.size())) return percent;
-    }
-  }
-  log(displayID, "brightness read parse failed");
-  return std::nullopt;
 }
 
 DDCIO::WriteFailure DDCIO::lastWriteFailure(DisplayID displayID) {
@@ -428,10 +384,13 @@ double DDCIO::messageWait(DisplayID displayID) {
   const auto& stamps = caches().lastMessageAt;
   const auto last = stamps.find(displayID);
   const MainLoop* loop = systemPorts().mainLoop;
+  if (caches().awaitingReply.contains(displayID)) return kMessageIntervalSeconds;
   if (last == stamps.end() || !loop) return 0;
   const double wait = last->second + kMessageIntervalSeconds - loop->uptime();
   return wait > kClockSlack ? wait : 0;
 }
+
+bool DDCIO::hasDriven(DisplayID displayID) { return caches().drivenDisplays.contains(displayID); }
 
 void DDCIO::clearCaches() {
   caches().displayInfos.clear();
@@ -441,6 +400,10 @@ void DDCIO::clearCaches() {
 void DDCIO::resetBusTiming() {
   caches().lastMessageAt.clear();
   caches().writeFailures.clear();
+  caches().replyWaitIndex.clear();
+  caches().drivenDisplays.clear();
+  caches().assumedMaximums.clear();
+  caches().patientReads.clear();
 }
 
 const std::map<DisplayID, DisplayInfo>& DDCIO::cachedDisplayInfos() { return caches().displayInfos; }

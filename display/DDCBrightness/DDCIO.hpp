@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -10,12 +11,14 @@
 #include <vector>
 
 #include "base/DisplayID.hpp"
+#include "base/MainLoop.hpp"
 #include "display/DisplayInfo.hpp"
 #include "ports/PropertyValue.hpp"
 
 // The lowest layer of display control: DDC/CI brightness (VCP 0x10) over a
-// display's audio-video service, and the built-in panel's brightness. All
-// calls are synchronous and block for the transfers' short pauses.
+// display's audio-video service, and the built-in panel's brightness. No call
+// waits: a write goes out only when the bus may carry it, and a read waits
+// for the monitor's reply on main-loop timers.
 namespace DDCIO {
 
 inline constexpr std::uint32_t kChipAddress = 0x37;  // 0x6E on the wire as a write address
@@ -42,18 +45,58 @@ enum class WriteFailure {
 // of levels, else 100 (whole percents, what DDC/CI monitors take).
 inline constexpr std::uint32_t kPercentSteps = 100;
 std::uint32_t brightnessSteps(DisplayID displayID);
+// How long a monitor may take to prepare a reply: after a null message or a
+// reply that fails its checks, the next attempt waits for the next of these.
+inline constexpr std::array<double, 5> kReplyWaitSeconds = {0.04, 0.06, 0.1, 0.15, 0.2};
+
 // Writes brightness `value` of `steps` (the controller passes a monitor a
-// percent from 1 to 100, a panel its backlight's own levels). True when the
-// display accepted it.
+// percent from 1 to 100, a panel its backlight's own levels), in one
+// transfer. True when the display accepted it. A bus that may not carry a
+// message yet (see messageWait) is not written: the write fails as busy.
 bool setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_t steps = kPercentSteps);
-// The display's current brightness in percent (not clamped for external monitors).
+// The built-in panel's brightness in percent, read at once (a panel has no
+// bus to wait for); nothing for a monitor, which readBrightness reads.
 std::optional<double> currentBrightnessPercent(DisplayID displayID);
 // Why the last setBrightness for the display failed (none after a success).
 WriteFailure lastWriteFailure(DisplayID displayID);
-// Seconds until the display's bus may carry the next message; 0 when it may now.
-// A caller that cannot wait comes back later; the transfers themselves wait
-// out what is left rather than send too soon.
+// Seconds until the display's bus may carry the next message; 0 when it may
+// now. A caller that cannot wait comes back later.
 double messageWait(DisplayID displayID);
+// Whether a Set VCP Feature to the display has succeeded in this process: its
+// brightness is then ours, not its user's.
+bool hasDriven(DisplayID displayID);
+
+// Why a read gave no brightness.
+enum class ReadFailure {
+  none,
+  noChannel,  // no information or no DDC/CI channel
+  busy,       // another program holds the bus
+  noAnswer,   // the monitor did not acknowledge the request (standby, DDC/CI off)
+  noReply,    // it took the request, but no reply passed the checks
+};
+struct BrightnessReading {
+  std::optional<double> percent;  // current / maximum * 100, not clamped
+  ReadFailure failure = ReadFailure::none;
+};
+// One read of the display's brightness: the Get VCP Feature request and up to
+// five attempts at the reply, each waiting longer than the last (starting at
+// the wait that last worked for this monitor). `done` runs on the main loop,
+// never inside this call, unless the returned work is cancelled first.
+[[nodiscard]] ScheduledWork readBrightness(DisplayID displayID, std::function<void(const BrightnessReading&)> done);
+// Reads until the display answers: a failed read is tried again with back-off
+// (sooner for a held bus) and at once when the monitor takes a write. A
+// monitor that takes the request but never replies is given up after
+// kUnrepliedReadsBeforeAssuming reads: `done` gets no percent, and its maximum
+// counts as assumed. `done` runs on the main loop unless the work is cancelled.
+inline constexpr int kUnrepliedReadsBeforeAssuming = 3;
+[[nodiscard]] ScheduledWork readBrightnessUntilAnswered(DisplayID displayID,
+                                                        std::function<void(std::optional<double>)> done);
+// Whether readBrightnessUntilAnswered is still at work on the display, and why
+// its last read failed (none before the first failure).
+bool isReadingBrightness(DisplayID displayID);
+ReadFailure lastReadFailure(DisplayID displayID);
+// Whether the display's maximum was assumed because it never replied.
+bool isMaximumAssumed(DisplayID displayID);
 
 // Discovery: cached per display until the caches are emptied.
 std::optional<DisplayInfo> displayInfo(DisplayID displayID);
@@ -65,8 +108,9 @@ std::optional<PropertyDictionary> coreDisplayInfoDictionary(DisplayID displayID)
 // next call looks every display up afresh (refresh, display changes).
 // Tests call it between cases too.
 void clearCaches();
-// Also forgets when each bus last carried a message (the buses themselves
-// keep their pace across display changes). For tests starting a new clock.
+// Also forgets when each bus last carried a message, the reply waits that
+// worked, which displays were driven and whose maximum was assumed (all kept
+// across display changes). For tests starting a new clock.
 void resetBusTiming();
 // Cache contents, for tests and diagnostics.
 const std::map<DisplayID, DisplayInfo>& cachedDisplayInfos();
@@ -75,8 +119,9 @@ bool hasCachedAVService(DisplayID displayID);
 // The DDC/CI messages, byte for byte.
 std::array<std::uint8_t, 6> setVCPFeaturePacket(std::uint16_t value);
 std::array<std::uint8_t, 4> getVCPFeatureRequest();
-// current / maximum * 100 from a Get VCP Feature reply, or nothing when the
-// reply is short, has the wrong opcode or VCP code, or a maximum of 0.
+// current / maximum * 100 from a Get VCP Feature reply, or nothing unless the
+// reply is the monitor's (source 0x6E), eight bytes long, a Get VCP reply for
+// brightness with result "supported", its checksum intact and its maximum not 0.
 std::optional<double> parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length);
 // The monitor's side, for channels that stand in for one (a kernel driver's
 // backlight device): whether a message from the host carries its checksum

@@ -3,10 +3,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <thread>
 #include <utility>
 
 #include "display/DDCBrightness/DDCIO.hpp"
@@ -316,6 +314,3 @@ std::int32_t LinuxDisplayPorts::getFloatParameter(RegistryEntry handle, std::str
   return IOResult::success;
 }
 
-void LinuxDisplayPorts::sleepMicroseconds(std::uint32_t microseconds) {
-  std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
-}

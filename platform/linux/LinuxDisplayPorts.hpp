@@ -10,7 +10,6 @@
 #include "platform/linux/DisplayDirectory.hpp"
 #include "platform/linux/I2CDevice.hpp"
 #include "ports/AVServices.hpp"
-#include "ports/BlockingSleep.hpp"
 #include "ports/DeviceRegistry.hpp"
 #include "ports/DisplayServices.hpp"
 #include "ports/PanelBrightnessServices.hpp"
@@ -24,8 +23,7 @@ class DBusSession;
 class LinuxDisplayPorts final : public DisplayServices,
                                 public DeviceRegistry,
                                 public AVServices,
-                                public PanelBrightnessServices,
-                                public BlockingSleep {
+                                public PanelBrightnessServices {
  public:
   // `bus` may be null (no D-Bus): the panel is then written through sysfs only.
   LinuxDisplayPorts(DisplayDirectory directory, I2CDevice i2c, DBusSession* bus);
@@ -70,9 +68,6 @@ class LinuxDisplayPorts final : public DisplayServices,
   std::int32_t setFloatParameter(RegistryEntry entry, std::string_view key, float value) override;
   std::int32_t getFloatParameter(RegistryEntry entry, std::string_view key, float& value) override;
   std::string errorText(std::int32_t code) override { return ioResultText(code); }
-
-  // BlockingSleep
-  void sleepMicroseconds(std::uint32_t microseconds) override;
 
   // Re-reads RandR and sysfs and rebuilds the registry.
   void refresh();

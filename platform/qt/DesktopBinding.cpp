@@ -280,7 +280,6 @@ SystemPorts DesktopBinding::ports() {
   ports.registry = displays_.get();
   ports.avServices = displays_.get();
   ports.panelBrightness = displays_.get();
-  ports.blockingSleep = displays_.get();
   if (gamma_) ports.gamma = gamma_.get();
   if (waylandGamma_) ports.gamma = waylandGamma_.get();
   if (idleTime_) ports.idleTime = idleTime_.get();

@@ -8,7 +8,6 @@
 
 #include "base/MainLoop.hpp"
 #include "ports/AVServices.hpp"
-#include "ports/BlockingSleep.hpp"
 #include "ports/DeviceRegistry.hpp"
 #include "ports/DisplayServices.hpp"
 #include "ports/PanelBrightnessServices.hpp"
@@ -233,19 +232,6 @@ class SimulatedMachine::Panel final : public PanelBrightnessServices {
 };
 
 // ---------------------------------------------------------------------------
-class SimulatedMachine::Sleep final : public BlockingSleep {
- public:
-  explicit Sleep(SimulatedMachine& machine) : machine_(machine) {}
-  void sleepMicroseconds(std::uint32_t microseconds) override {
-    machine_.sleeps_.push_back(microseconds);
-    machine_.sleptMicroseconds_ += microseconds;
-  }
-
- private:
-  SimulatedMachine& machine_;
-};
-
-// ---------------------------------------------------------------------------
 class SimulatedMachine::Gamma final : public GammaTables {
  public:
   explicit Gamma(SimulatedMachine& machine) : machine_(machine) {}
@@ -299,7 +285,6 @@ SimulatedMachine::SimulatedMachine(MainLoop* clock)
       registry_(std::make_unique<Registry>(*this)),
       av_(std::make_unique<AV>(*this)),
       panel_(std::make_unique<Panel>(*this)),
-      sleep_(std::make_unique<Sleep>(*this)),
       gamma_(std::make_unique<Gamma>(*this)) {}
 
 SimulatedMachine::~SimulatedMachine() = default;
@@ -382,7 +367,6 @@ SystemPorts SimulatedMachine::ports() {
   ports.registry = registry_.get();
   ports.avServices = av_.get();
   ports.panelBrightness = panel_.get();
-  ports.blockingSleep = sleep_.get();
   ports.gamma = gamma_.get();
   return ports;
 }
@@ -391,7 +375,6 @@ DisplayServices& SimulatedMachine::displayServices() { return *displayServices_;
 DeviceRegistry& SimulatedMachine::registry() { return *registry_; }
 AVServices& SimulatedMachine::avServices() { return *av_; }
 PanelBrightnessServices& SimulatedMachine::panelBrightness() { return *panel_; }
-BlockingSleep& SimulatedMachine::blockingSleep() { return *sleep_; }
 GammaTables& SimulatedMachine::gammaTables() { return *gamma_; }
 
 std::vector<SimulatedMachine::I2CTransfer> SimulatedMachine::i2cLog(DisplayID id, bool setOnly) const {
@@ -408,7 +391,6 @@ void SimulatedMachine::clearLogs() {
   i2cLog_.clear();
   panelLog_.clear();
   gammaLog_.clear();
-  sleeps_.clear();
   registryWalks_ = 0;
 }
 
@@ -416,5 +398,5 @@ double SimulatedMachine::time() const { return clock_ ? clock_->uptime() : 0.0; 
 
 std::uint64_t SimulatedMachine::busMicroseconds() const {
   const double loopMicroseconds = clock_ ? std::round(clock_->uptime() * 1e6) : 0.0;
-  return static_cast<std::uint64_t>(loopMicroseconds) + sleptMicroseconds_;
+  return static_cast<std::uint64_t>(loopMicroseconds);
 }

@@ -40,11 +40,9 @@ struct BuiltInPanelOptions {
 };
 
 // A machine with virtual displays, serving the display ports (online list,
-// registry, audio-video services, panel brightness, gamma tables, blocking
-// sleep). It records every I2C transfer, panel write, gamma write and sleep
-// with the virtual time of the loop it was given, and never waits. The
-// monitors live on bus time: the loop's clock plus every blocking sleep, the
-// time a real bus would have seen pass.
+// registry, audio-video services, panel brightness, gamma tables). It records
+// every I2C transfer, panel write and gamma write with the virtual time of
+// the loop it was given, and never waits. The monitors live on that clock.
 //
 //   SimulatedMachine machine(&loop);
 //   auto& monitor = machine.addExternalMonitor({.productName = "Studio 27", .brightness = 60});
@@ -71,7 +69,7 @@ class SimulatedMachine {
   };
 
   struct I2CTransfer {
-    double time;  // on the bus: the loop's clock plus the blocking sleeps so far
+    double time;  // the loop's clock
     DisplayID displayID;
     bool isWrite;
     std::uint32_t chipAddress;
@@ -120,14 +118,12 @@ class SimulatedMachine {
   DeviceRegistry& registry();
   AVServices& avServices();
   PanelBrightnessServices& panelBrightness();
-  BlockingSleep& blockingSleep();
   GammaTables& gammaTables();
 
   // What happened, in order.
   const std::vector<I2CTransfer>& i2cLog() const { return i2cLog_; }
   const std::vector<PanelWrite>& panelLog() const { return panelLog_; }
   const std::vector<GammaWrite>& gammaLog() const { return gammaLog_; }
-  const std::vector<std::uint32_t>& sleeps() const { return sleeps_; }
   // I2C transfers of one display; Set VCP writes only when setOnly.
   std::vector<I2CTransfer> i2cLog(DisplayID id, bool setOnly = false) const;
   // How many times the registry was walked (one per full listing).
@@ -135,7 +131,7 @@ class SimulatedMachine {
   void clearLogs();
 
   double time() const;
-  // The loop's clock plus every blocking sleep so far, in microseconds.
+  // The loop's clock in microseconds: the time the monitors see pass.
   std::uint64_t busMicroseconds() const;
 
  private:
@@ -143,13 +139,11 @@ class SimulatedMachine {
   class Registry;
   class AV;
   class Panel;
-  class Sleep;
   class Gamma;
   friend class Displays;
   friend class Registry;
   friend class AV;
   friend class Panel;
-  friend class Sleep;
   friend class Gamma;
 
   VirtualDisplay& add(DisplayID id, bool builtIn);
@@ -164,14 +158,11 @@ class SimulatedMachine {
   std::vector<I2CTransfer> i2cLog_;
   std::vector<PanelWrite> panelLog_;
   std::vector<GammaWrite> gammaLog_;
-  std::vector<std::uint32_t> sleeps_;
   int registryWalks_ = 0;
-  std::uint64_t sleptMicroseconds_ = 0;
 
   std::unique_ptr<Displays> displayServices_;
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<AV> av_;
   std::unique_ptr<Panel> panel_;
-  std::unique_ptr<Sleep> sleep_;
   std::unique_ptr<Gamma> gamma_;
 };

@@ -98,6 +98,10 @@ std::int32_t VirtualDisplay::i2cRead(std::uint64_t now, std::uint32_t chip, std:
       reply[2] = 0xE1;  // a reply to some other request
       reply[4] = 0x62;
     }
+    if (consume(corruptReplies_)) {
+      reply[6] = 0xFF;
+      reply[7] = 0xFF;
+    }
   }
   std::memcpy(bytes, reply.data(), std::min<std::size_t>(reply.size(), length));
   return IOResult::success;

@@ -42,13 +42,14 @@ class VirtualDisplay {
   void failReads(int count = kAlways) { failReads_ = count; }    // I2C reads fail
   void dropWrites(bool drop = true) { dropWrites_ = drop; }      // Set VCP "succeeds" but changes nothing
   void answerGarbage(int count = kAlways) { garbageReplies_ = count; }  // replies with the wrong opcode
+  // Replies garbled on the wire: the maximum reads 0xFFFF, the checksum is still the true reply's.
+  void corruptReplies(int count = kAlways) { corruptReplies_ = count; }
   // Replaces the reply with these bytes (shorter ones are zero-padded to the read length).
   void overrideReply(std::vector<std::uint8_t> bytes) { replyOverride_ = std::move(bytes); }
   void clearReplyOverride() { replyOverride_.reset(); }
   std::int32_t faultResult = IOResult::error;  // code returned by failed transfers
   // How long the monitor needs after a query before its reply is ready; a
-  // read that comes sooner gets the null message. Time is the machine's
-  // blocking sleeps.
+  // read that comes sooner gets the null message. Time is the machine's clock.
   std::uint32_t replyDelayMicroseconds = 0;
   // How long the monitor needs after one message before it listens to the
   // next: a write that comes sooner is acknowledged on the bus and ignored,
@@ -98,7 +99,7 @@ class VirtualDisplay {
   friend class SimulatedMachine;
 
   // I2C behaviour, called by the machine's audio-video services.
-  // `now` is the machine's clock of blocking sleeps, in microseconds.
+  // `now` is the machine's clock, in microseconds.
   std::int32_t i2cWrite(std::uint64_t now, std::uint32_t chip, std::uint32_t dataAddress, const std::uint8_t* bytes,
                         std::uint32_t length);
   std::int32_t i2cRead(std::uint64_t now, std::uint32_t chip, std::uint32_t dataAddress, std::uint8_t* bytes,
@@ -115,6 +116,7 @@ class VirtualDisplay {
   int failReads_ = 0;
   bool dropWrites_ = false;
   int garbageReplies_ = 0;
+  int corruptReplies_ = 0;
   std::optional<std::vector<std::uint8_t>> replyOverride_;
   int failGammaReads_ = 0;
   int failGammaWrites_ = 0;

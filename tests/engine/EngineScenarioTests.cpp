@@ -107,7 +107,7 @@ TEST_F(EngineScenario, ReconnectedMonitorUnderANewIDGetsItsProfileBack) {
   launch();
   models->stepStore->setDisplayMaximumPercent(60, 1);
   models->engine->applyCurrentBrightness();
-  loop.advance(0.05);  // the write waits for the monitor's bus, busy with the launch's write
+  loop.advance(0.2);  // the write waits for the launch's read of the monitor and its bus
   ASSERT_EQ(machine.display(1).vcpCurrent(), 60);
 
   machine.disconnect(1);

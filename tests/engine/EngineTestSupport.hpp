@@ -82,13 +82,15 @@ class EngineTest : public ::testing::Test, protected SimulatedSession {
     engine = std::make_unique<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor, std::move(recording));
   }
   // The usual start: every connected display selected, limits reconciled,
-  // the launch brightness already taken over, then started.
+  // the launch brightness read and taken over, then started.
   void startEngine() {
     if (!engine) makeEngine();
     std::set<DisplayID> all;
     for (const auto& display : displayStore->displays.get()) all.insert(display.displayID);
     stepStore->selectedDisplayIDs = all;
     stepStore->reconcileDisplays(displayStore->displays.get());
+    loop.advance(0.25);  // the monitors' brightness is read meanwhile, as at a real start
+    idle.setIdleSeconds(0);  // the idle clock starts with the engine, as before
     engine->start();
   }
   void setSteps(const std::vector<std::pair<double, double>>& thresholdsAndLevels) {

@@ -13,7 +13,8 @@
 
 namespace {
 
-// A store over a simulated machine, with its file in a private folder.
+// A store over a simulated machine, with its file in a private folder. The
+// monitors' brightness is read on the loop: tests advance it past the reads.
 class DisplayLimitsTest : public ::testing::Test {
  protected:
   DisplayLimitsTest() { L10n::resetForTesting(); }
@@ -119,6 +120,7 @@ TEST_F(DisplayLimitsTest, firstStartSeedsMaximumsFromHardwareBrightness) {
   store.beginInteractiveEdit();  // the seeded values are written even inside an edit
   const std::size_t before = store.completedSaveCount();
   store.reconcileDisplays({target(monitor, "MON-A"), target(silent, "MON-B"), target(panel, "PANEL")});
+  loop.advance(5);
   EXPECT_GT(store.completedSaveCount(), before);
   store.endInteractiveEdit();
 
@@ -141,6 +143,7 @@ TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
   {
     StepStore store;
     store.reconcileDisplays({target(monitor, "MON-A")});
+    loop.advance(5);
     store.selectedDisplayIDs = std::set<DisplayID>{monitor.id()};
     store.setDisplayMinimumPercent(25, monitor.id());
     store.setDisplayMaximumPercent(75, monitor.id());
@@ -151,6 +154,7 @@ TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
   ASSERT_NE(again.id(), monitor.id());
   StepStore store;  // a new launch reads the profile from the file
   store.reconcileDisplays({target(again, "MON-A")});
+  loop.advance(5);
   EXPECT_EQ(store.displayMinimumPercent(again.id()), 25);
   EXPECT_EQ(store.displayMaximumPercent(again.id()), 75);
   EXPECT_TRUE(store.displayFullGammaModes.get().at(again.id()));
@@ -163,10 +167,12 @@ TEST_F(DisplayLimitsTest, aNewMonitorWhileProfilesExistIsSelectedFromItsOwnBrigh
   auto& fresh = machine.addExternalMonitor({.uuid = "FRESH", .brightness = 35});
   StepStore store;
   store.reconcileDisplays({target(known, "KNOWN")});
+  loop.advance(5);
   // Stale values under the new monitor's ID (another display had it once).
   store.setDisplayMaximumPercent(90, fresh.id());
   store.setDisplayUsesFullGammaMode(true, fresh.id());
   store.reconcileDisplays({target(known, "KNOWN"), target(fresh, "FRESH")});
+  loop.advance(5);
   EXPECT_TRUE(store.selectedDisplayIDs.get().contains(fresh.id()));
   EXPECT_EQ(store.displayMaximumPercent(fresh.id()), 35);
   EXPECT_FALSE(store.displayFullGammaModes.get().at(fresh.id()));
@@ -180,6 +186,7 @@ TEST_F(DisplayLimitsTest, sharedStableKeysDisableProfilesForThoseDisplaysOnly) {
   StepStore store;
   store.reconcileDisplays({target(first, "SAME"), target(second, "SAME"), target(other, "OTHER"),
                            target(machine.addExternalMonitor({.withoutUUID = true}), std::nullopt)});
+  loop.advance(5);
   EXPECT_EQ(store.connectedDisplayKeys(), (std::map<DisplayID, std::string>{{other.id(), "OTHER"}}));
   EXPECT_FALSE(store.displayProfiles().contains("SAME"));
   // Their ID-keyed values are still seeded and used.
@@ -188,6 +195,7 @@ TEST_F(DisplayLimitsTest, sharedStableKeysDisableProfilesForThoseDisplaysOnly) {
 
   store.setDisplayMaximumPercent(55, first.id());
   store.reconcileDisplays({target(first, "SAME"), target(second, "SAME"), target(other, "OTHER")});
+  loop.advance(5);
   EXPECT_EQ(store.displayMaximumPercent(first.id()), 55);
   EXPECT_FALSE(savedConfig()->displayProfiles.contains("SAME"));
 }
@@ -203,6 +211,7 @@ TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
     StepStore store;
     store.reconcileDisplays({target(lone, "PLAIN"), target(twinA, "TWIN-HDMI-1"), target(twinB, "TWIN-HDMI-2"),
                              target(known, "KNOWN")});
+    loop.advance(5);
     store.setDisplayMinimumPercent(30, lone.id());
     store.setDisplayUsesFullGammaMode(true, lone.id());
     store.setDisplayMaximumPercent(80, twinA.id());
@@ -220,6 +229,7 @@ TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
   store.reconcileDisplays({moved(lone, "NEW-LONE", {"OUTPUT-KEY", "PLAIN"}),
                            moved(twinA, "NEW-A", {"TWIN-HDMI-1", "PLAIN"}),
                            moved(twinB, "NEW-B", {"TWIN-HDMI-2", "PLAIN"}), moved(known, "KNOWN", {"PLAIN"})});
+  loop.advance(5);
   EXPECT_EQ(store.displayMinimumPercent(lone.id()), 30);
   EXPECT_TRUE(store.displayFullGammaModes.get().at(lone.id()));
   EXPECT_EQ(store.displayMaximumPercent(twinA.id()), 80);  // its own former key, not the shared plain one
@@ -240,6 +250,7 @@ TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
   // Later a different monitor with the same former key finds nothing to adopt.
   auto& stranger = machine.addExternalMonitor({.brightness = 45});
   store.reconcileDisplays({moved(stranger, "STRANGER", {"PLAIN"})});
+  loop.advance(5);
   EXPECT_EQ(store.displayMaximumPercent(stranger.id()), 45);
   EXPECT_TRUE(store.selectedDisplayIDs.get().contains(stranger.id()));
 }
@@ -250,6 +261,7 @@ TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
   {
     StepStore store;
     store.reconcileDisplays({target(monitor, "MON-A")});
+    loop.advance(5);
     store.setDisplayMinimumPercent(20, monitor.id());
     store.setDisplayUsesFullGammaMode(true, monitor.id());
     EXPECT_EQ(store.displayMaximumPercent(monitor.id()), 100);
@@ -258,6 +270,7 @@ TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
   for (int start = 0; start < 2; ++start) {
     StepStore store;
     store.reconcileDisplays({target(monitor, "MON-A")});
+    loop.advance(5);
     EXPECT_EQ(store.displayMaximumPercent(monitor.id()), 70) << start;
     EXPECT_EQ(store.displayMinimumPercent(monitor.id()), 20) << start;  // the rest of its profile is kept
     EXPECT_TRUE(store.displayFullGammaModes.get().at(monitor.id())) << start;

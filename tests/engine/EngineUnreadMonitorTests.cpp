@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Monitors whose brightness is hard to read at start: asleep, on a held bus,
+// slow to answer, garbled on the wire, silent on DDC/CI, or never replying.
+// The idle step must land on the user's own level, and a key bring it back.
+#include "EngineTestSupport.hpp"
+
+namespace {
+// One monitor its user set to 70 (of 100), the 40 % step after 10 s.
+class EngineUnreadMonitor : public EngineTest {
+ protected:
+  VirtualDisplay& monitor = machine.addExternalMonitor({.id = 1, .brightness = 70});
+
+  void start() {
+    makeEngine();
+    setSteps({{0, 100}, {10, 40}});
+    startEngine();
+  }
+  std::string status() const { return ControlStatusStore::shared().status(1); }
+  // The step lands at 31 (40 % of 5...70) and a key brings back the user's 70.
+  void expectStepAndRestore() {
+    idleFor(30);
+    EXPECT_EQ(monitor.vcpCurrent(), 31);
+    EXPECT_EQ(monitor.gammaScale(), 1.0);
+    EXPECT_EQ(stepStore->displayMaximumPercent(1), 70);
+    pressKeyElsewhere();
+    idleFor(3);
+    EXPECT_EQ(monitor.vcpCurrent(), 70);
+    EXPECT_EQ(status(), "control_hardware");
+  }
+  // Nothing written to the monitor ever exceeded what its user had set.
+  void expectNeverBrighter() {
+    for (const auto& write : machine.i2cLog(1, true)) EXPECT_LE(write.bytes[4], 70);
+  }
+};
+
+TEST_F(EngineUnreadMonitor, AMonitorInStandbyAtStartIsReadOnceItWakes) {
+  monitor.failWrites();
+  monitor.faultResult = IOResult::notResponding;
+  start();
+  idleFor(8);
+  EXPECT_EQ(status(), "control_ddc_silent");
+  monitor.failWrites(0);
+  expectStepAndRestore();
+  expectNeverBrighter();
+}
+
+TEST_F(EngineUnreadMonitor, ABusHeldAtStartIsReadOnceItIsFree) {
+  monitor.busHeldElsewhere = true;
+  start();
+  idleFor(6);
+  EXPECT_EQ(status(), "control_reading");
+  monitor.busHeldElsewhere = false;
+  expectStepAndRestore();
+  expectNeverBrighter();
+}
+
+TEST_F(EngineUnreadMonitor, AMonitorNeeding50msPerReplyIsReadWithALongerWait) {
+  monitor.replyDelayMicroseconds = 50'000;
+  start();
+  expectStepAndRestore();
+  expectNeverBrighter();
+}
+
+TEST_F(EngineUnreadMonitor, AMonitorNeeding150msPerReplyIsReadWithALongerWait) {
+  monitor.replyDelayMicroseconds = 150'000;
+  start();
+  expectStepAndRestore();
+  expectNeverBrighter();
+}
+
+TEST_F(EngineUnreadMonitor, GarbledRepliesAreAskedAgainAndTheTrueMaximumIsStored) {
+  monitor.corruptReplies(2);
+  start();
+  expectStepAndRestore();
+  EXPECT_EQ(stepStore->displayMaximumPercents().at(1), 70);
+}
+
+TEST_F(EngineUnreadMonitor, DDCCISwitchedOffDimsThroughGammaAndAKeyRestoresItAtOnce) {
+  monitor.failWrites();
+  monitor.faultResult = IOResult::notResponding;
+  start();
+  idleFor(30);
+  EXPECT_EQ(monitor.vcpCurrent(), 70);
+  // The maximum is unknown: the step is 43 % of the monitor's own level.
+  EXPECT_NEAR(monitor.gammaScale(), 0.43, 1e-5);
+  EXPECT_EQ(status(), "control_ddc_silent");
+  L10n::setPreferredLanguage(AppLanguage::ja);
+  EXPECT_NE(L10n::text(status()).find("DDC/CI"), std::string::npos);
+  L10n::setPreferredLanguage(AppLanguage::en);
+  EXPECT_NE(L10n::text(status()).find("switched off in the monitor's own menu"), std::string::npos);
+
+  pressKeyElsewhere();
+  EXPECT_EQ(monitor.gammaScale(), 1.0);  // on the key's own turn of the loop
+  EXPECT_EQ(monitor.acceptedWrites(), 0);
+  // Far fewer than one transfer a second while it stays silent.
+  EXPECT_LT(machine.i2cLog(1).size(), 15u);
+
+  monitor.failWrites(0);  // switched back on: read, then driven in hardware
+  idleFor(40);
+  EXPECT_EQ(monitor.vcpCurrent(), 31);
+  EXPECT_EQ(monitor.gammaScale(), 1.0);
+}
+
+TEST_F(EngineUnreadMonitor, AMonitorThatNeverRepliesIsDrivenFrom100AndTheWindowSaysSo) {
+  monitor.overrideReply({0x6E, 0x80, 0xBE});
+  start();
+  idleFor(30);
+  EXPECT_EQ(status(), "control_maximum_assumed");
+  EXPECT_EQ(monitor.vcpCurrent(), 43);
+  EXPECT_FALSE(stepStore->displayMaximumPercents().contains(1));
+}
+
+TEST_F(EngineUnreadMonitor, AMonitorWeDroveIsNotReadAgainWhenTheDisplaysChange) {
+  monitor.overrideReply({0x6E, 0x80, 0xBE});  // no reply at start: its maximum is assumed
+  start();
+  idleFor(30);
+  ASSERT_EQ(monitor.vcpCurrent(), 43);
+  monitor.clearReplyOverride();  // it would answer now, with our own dimmed level
+  machine.addExternalMonitor({.id = 2, .brightness = 90});
+  notifications.screenParametersChanged.emit();
+  idleFor(5);
+  EXPECT_FALSE(stepStore->displayMaximumPercents().contains(1));
+  EXPECT_EQ(stepStore->displayMaximumPercents().at(2), 90);  // the new one is read
+  pressKeyElsewhere();
+  idleFor(3);
+  EXPECT_EQ(monitor.vcpCurrent(), 100);
+}
+}  // namespace
