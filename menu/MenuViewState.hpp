@@ -161,6 +161,10 @@ class MenuViewState {
   // While the desktop reports no idle time the engine does not dim; the
   // window says so ("idle_time_unavailable"). nullopt while it does.
   std::optional<std::string> idleTimeUnavailableText() const;
+  // What became of the settings file at start, while it matters: it could not
+  // be read ("settings_file_unreadable"), or some of its values took their
+  // defaults ("settings_file_values_ignored"). nullopt when it was fine.
+  std::optional<std::string> settingsFileNoticeText() const;
 
   // ---- footer ----
   // The credit line with this year (the main loop's clock, local time).

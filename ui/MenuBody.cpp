@@ -218,6 +218,15 @@ QWidget* MenuBody::buildMasterGroup() {
   row->addWidget(high);
   layout->addWidget(masterRow_);
   layout->addWidget(caption(l10n("manual_range_hint"), MenuStyle::Text::caption2));
+  // At the top: whatever the user changes now may not be kept.
+  if (const auto notice = menu_.settingsFileNoticeText()) {
+    auto* label = caption(qt(*notice), MenuStyle::Text::caption2);
+    QPalette colors = label->palette();
+    colors.setColor(QPalette::WindowText, MenuStyle::warning(colors));
+    label->setPalette(colors);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(label);
+  }
   return group;
 }
 
