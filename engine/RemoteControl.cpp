@@ -4,25 +4,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <iomanip>
-#include <locale>
-#include <sstream>
 
+#include "base/Numbers.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
 #include "ports/SystemPorts.hpp"
 #include "settings/StepStore.hpp"
-
-namespace {
-// "30.5", "-5", "1e+12", "inf": as short as the number allows.
-std::string formatMinutes(double minutes) {
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text << std::setprecision(10) << minutes;
-  return text.str();
-}
-}  // namespace
 
 RemoteControl::RemoteControl(StepStore& stepStore, DisplayStore& displayStore, IdleBrightnessEngine& engine)
     : stepStore_(stepStore), displayStore_(displayStore), engine_(engine) {
@@ -50,10 +38,11 @@ void RemoteControl::restoreMaximum() { pressHotKey(HotKeyID::restore); }
 std::optional<std::string> RemoteControl::pause(double minutes) {
   // A script's mistake is reported back, never clamped into a pause the caller did not ask for.
   if (std::isnan(minutes)) return "The pause length is not a number";
-  if (!(minutes > 0)) return "The pause length must be more than 0 minutes, not " + formatMinutes(minutes);
+  // The number exactly as it came: a rounded one could read as allowed ("at most 1000000, not 1000000").
+  if (!(minutes > 0)) return "The pause length must be more than 0 minutes, not " + formatShortest(minutes);
   if (minutes > IdleBrightnessEngine::kLongestPauseMinutes)
-    return "The pause length must be at most " + formatMinutes(IdleBrightnessEngine::kLongestPauseMinutes) +
-           " minutes, not " + formatMinutes(minutes);
+    return "The pause length must be at most " + formatShortest(IdleBrightnessEngine::kLongestPauseMinutes) +
+           " minutes, not " + formatShortest(minutes);
   engine_.pauseDimming(minutes);
   scheduleNotification();
   return std::nullopt;
