@@ -2,15 +2,24 @@
 #include "engine/RemoteControl.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 
-#include "base/Numbers.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
 #include "ports/SystemPorts.hpp"
 #include "settings/StepStore.hpp"
+
+namespace {
+// The number as it came, digit for digit and never in exponent form: a rounded
+// one could read as allowed ("at most 1000000 minutes, not 1000000").
+std::string formatMinutes(double minutes) {
+  char text[512];  // room for the longest fixed form of a double (5e-324 takes about 330)
+  return std::string(text, std::to_chars(text, text + sizeof text, minutes, std::chars_format::fixed).ptr);
+}
+}  // namespace
 
 RemoteControl::RemoteControl(StepStore& stepStore, DisplayStore& displayStore, IdleBrightnessEngine& engine)
     : stepStore_(stepStore), displayStore_(displayStore), engine_(engine) {
@@ -38,11 +47,10 @@ void RemoteControl::restoreMaximum() { pressHotKey(HotKeyID::restore); }
 std::optional<std::string> RemoteControl::pause(double minutes) {
   // A script's mistake is reported back, never clamped into a pause the caller did not ask for.
   if (std::isnan(minutes)) return "The pause length is not a number";
-  // The number exactly as it came: a rounded one could read as allowed ("at most 1000000, not 1000000").
-  if (!(minutes > 0)) return "The pause length must be more than 0 minutes, not " + formatShortest(minutes);
+  if (!(minutes > 0)) return "The pause length must be more than 0 minutes, not " + formatMinutes(minutes);
   if (minutes > IdleBrightnessEngine::kLongestPauseMinutes)
-    return "The pause length must be at most " + formatShortest(IdleBrightnessEngine::kLongestPauseMinutes) +
-           " minutes, not " + formatShortest(minutes);
+    return "The pause length must be at most " + formatMinutes(IdleBrightnessEngine::kLongestPauseMinutes) +
+           " minutes, not " + formatMinutes(minutes);
   engine_.pauseDimming(minutes);
   scheduleNotification();
   return std::nullopt;
