@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <string_view>
 
 #include "app/AppModels.hpp"
 #include "app/TrayShell.hpp"
@@ -21,7 +22,65 @@
 #include "services/DDCDebug.hpp"
 #include "ui/HUDPanelView.hpp"
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: dimmora [--help | --version]\n"
+    "\n"
+    "Dims every connected display step by step while you are idle and brings it\n"
+    "back when you return. Dimmora lives in the system tray: everything is set in\n"
+    "the window its icon drops down. Started again while it runs, it shows the\n"
+    "running one's window.\n"
+    "\n"
+    "  -h, --help     show this help and exit\n"
+    "      --version  show the version and exit\n"
+    "\n"
+    "Environment:\n"
+    "  XDG_CONFIG_HOME  the settings are in $XDG_CONFIG_HOME/Dimmora/config.json\n"
+    "                   (~/.config/Dimmora/config.json when it is not set)\n"
+    "  DIMMORA_TRACE    when not empty, the display-control trace is logged from\n"
+    "                   the start\n"
+    "\n"
+    "The manual page dimmora(1) and the README say more.\n";
+
+// The conventions of the command line, answered before anything reaches the
+// display or a running instance: the exit status when the process should end here.
+std::optional<int> answerCommandLine(int argc, char** argv) {
+  bool help = false;
+  bool version = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      help = true;
+    } else if (argument == "--version") {
+      version = true;
+    } else {
+      std::fprintf(stderr, "dimmora: %s '%s'\nTry 'dimmora --help' for more information.\n",
+                   argument.starts_with('-') ? "unknown option" : "unexpected argument", argv[i]);
+      return 2;
+    }
+  }
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (version) {
+    std::printf("dimmora %.*s (%.*s)\n", int(AppModels::version.size()), AppModels::version.data(),
+                int(AppModels::build.size()), AppModels::build.data());
+    std::fputs("Copyright 2026 The Dimmora developers\n"
+               "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+               "This is free software: you are free to change and redistribute it.\n"
+               "There is NO WARRANTY, to the extent permitted by law.\n",
+               stdout);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (const auto status = answerCommandLine(argc, argv)) return *status;
   // Before Qt starts any thread, so that every thread inherits the blocked signals.
   TerminationSignals signals;
   auto environment = LinuxEnvironment::fromProcess(argc > 0 ? argv[0] : nullptr);

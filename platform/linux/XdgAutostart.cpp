@@ -60,6 +60,19 @@ std::string unquoteExec(const std::string& value) {
   }
   return path;
 }
+
+// A value of the entry's "string" type: backslashes and control characters escaped.
+std::string desktopEntryString(const std::string& value) {
+  std::string escaped;
+  for (char c : value) {
+    if (c == '\\') escaped += "\\\\";
+    else if (c == '\n') escaped += "\\n";
+    else if (c == '\t') escaped += "\\t";
+    else if (c == '\r') escaped += "\\r";
+    else escaped += c;
+  }
+  return escaped;
+}
 }  // namespace
 
 std::optional<std::string> desktopEntryExec(const fs::path& executable, std::string& why) {
@@ -75,15 +88,14 @@ std::optional<std::string> desktopEntryExec(const fs::path& executable, std::str
     why = "the program's path holds a \"%\", with which desktop launchers cannot start it";
     return std::nullopt;
   }
-  // Quoted, these four take a backslash; the value's own escaping then
-  // doubles every backslash ("\\\\" for one in the path).
+  // One quoted argument (these four take a backslash), then escaped as any
+  // string value, which doubles every backslash: "\\\\" for one in the path.
   std::string quoted = "\"";
   for (const char c : path) {
-    if (c == '"' || c == '`' || c == '$') quoted += "\\\\";
-    if (c == '\\') quoted += "\\\\\\";
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
     quoted += c;
   }
-  return quoted + "\"";
+  return desktopEntryString(quoted + "\"");
 }
 
 std::map<std::string, std::string> desktopEntryValues(std::string_view text) {
@@ -156,7 +168,9 @@ bool XdgAutostart::registerItem(std::string& error) {
         << "Name=Dimmora\n"
         << "Comment=Dims the displays while you are away\n"
         << "Exec=" << *exec << "\n"
-        << "Icon=video-display\n"
+        // Session managers skip an entry whose program was removed with its package.
+        << "TryExec=" << desktopEntryString(executable_.string()) << "\n"
+        << "Icon=io.github.dimmora.Dimmora\n"
         << "Terminal=false\n"
         << "X-GNOME-Autostart-enabled=true\n";
     out.flush();

@@ -438,6 +438,9 @@ TEST(XdgAutostart, ReportsItsStatesAndQuotesThePath) {
   std::string error;
   ASSERT_TRUE(autostart.registerItem(error)) << error;
   EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
+  const auto values = desktopEntryValues(*readTextFile(autostart.entryPath()));
+  EXPECT_EQ(values.at("TryExec"), exe.string());
+  EXPECT_EQ(values.at("Icon"), "io.github.dimmora.Dimmora");
 
   std::filesystem::remove(exe);
   EXPECT_EQ(autostart.status(), LoginItemService::Status::notFound);
@@ -470,7 +473,7 @@ TEST(XdgAutostart, TheEntryStartsTheProgramWhateverItsPathAndRefusesWhatNoLaunch
     ASSERT_TRUE(autostart.registerItem(error)) << error;
     EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
     const auto entry = *readTextFile(autostart.entryPath());
-    EXPECT_EQ(std::count(entry.begin(), entry.end(), '\n'), 8) << entry;
+    EXPECT_EQ(std::count(entry.begin(), entry.end(), '\n'), 9) << entry;
     const auto said = run("gio launch '" + autostart.entryPath().string() + "' 2>&1");
     for (int i = 0; i < 100 && !std::filesystem::exists(mark); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(std::filesystem::exists(mark)) << entry << said;

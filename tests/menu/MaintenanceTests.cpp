@@ -290,6 +290,9 @@ TEST_F(MaintenanceTest, SupportLinksUseTheBuildsHomepageOrTheInstalledReadme) {
   ASSERT_EQ(links.size(), 1u) << "no contribution link without a web site";
   EXPECT_EQ(links[0].kind, SupportLink::Kind::supportPage);
   EXPECT_EQ(links[0].url, SystemFacts::fileURL(home.path() / "share/doc/dimmora/README.md"));
+  // The package's own copy, which stays where /usr/share/doc is left out.
+  writeFile(home.path() / "share/dimmora/README.md", "# Dimmora");
+  EXPECT_EQ(actions().supportLinks()[0].url, SystemFacts::fileURL(home.path() / "share/dimmora/README.md"));
 }
 
 }  // namespace

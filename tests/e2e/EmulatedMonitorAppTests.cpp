@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The real program on emulated monitors, observed from the monitors' side:
+// what reaches each bus, when, and what the monitor's register holds.
+#include "EmulatedMonitorTestSupport.hpp"
+
+TEST_F(EmulatedMonitorApp, AnIdleStepFadesTheMonitorAndInputRestoresIt) {
+  auto& monitor = plug("DP-1", {.brightness = 80, .setQuietTime = std::chrono::milliseconds(50)});
+  configure(6);
+  const auto app = start();
+
+  // At start the program reads the monitor's brightness: its maximum from now on.
+  ASSERT_TRUE(waitFor([&] { return !ddcciTransfers(monitor).empty(); }, 10s));
+  const auto first = ddcciTransfers(monitor);
+  EXPECT_EQ(first.front().meaning, "get 0x10");
+
+  // The idle step: a fade down to 40 % of 5...80, one value at a time.
+  const int dimmed = dimmedValue(80);
+  ASSERT_TRUE(waitFor([&] { return monitor.brightness() == dimmed; }, 20s)) << monitor.brightness();
+  std::this_thread::sleep_for(500ms);  // nothing more once there
+  const auto fade = monitor.brightnessWrites();
+  ASSERT_GE(fade.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(fade.rbegin(), fade.rend(),
+                             [](const BrightnessWrite& a, const BrightnessWrite& b) { return a.value < b.value; }));
+  EXPECT_EQ(fade.back().value, dimmed);
+  const auto spacing = smallestWriteSpacing(fade);
+  EXPECT_GE(spacing, Milliseconds(50));
+  const auto transfers = ddcciTransfers(monitor);
+  expectOneTransactionAtATime(transfers);
+  for (const auto& t : transfers) EXPECT_EQ(t.meaning.rfind("ignored", 0), std::string::npos) << t.meaning;
+
+  // Another DDC/CI tool reads what the program wrote.
+  const auto ddcutil = testbed.run("ddcutil --bus " + std::to_string(screens[0].bus) + " getvcp 10");
+  EXPECT_NE(ddcutil.find("current value =    " + std::to_string(dimmed) + ","), std::string::npos) << ddcutil;
+
+  const auto key = MonitorClock::now();
+  run("xdotool key a");
+  const auto keyReturned = MonitorClock::now();
+  ASSERT_TRUE(waitFor([&] { return monitor.brightness() == 80; }, 2s)) << monitor.brightness();
+  const auto writes = monitor.brightnessWrites();
+  const auto restoring = std::find_if(writes.begin(), writes.end(),
+                                      [&](const BrightnessWrite& w) { return w.at > key && w.value > dimmed; });
+  ASSERT_NE(restoring, writes.end());
+  std::printf("figures: %zu writes in a 6 s fade from 80 to %d, smallest spacing %.1f ms, first restoring write "
+              "%.1f ms after xdotool started, %.1f ms after it returned\n",
+              fade.size(), dimmed, spacing.count(), Milliseconds(restoring->at - key).count(),
+              Milliseconds(restoring->at - keyReturned).count());
+  EXPECT_LT(restoring->at - key, 500ms);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+TEST_F(EmulatedMonitorApp, MonitorsOnSeparateBusesFadeTogetherWhateverTheirPace) {
+  // A well-behaved monitor; one that needs its 40 ms for a reply and ignores
+  // a Set VCP sooner than 50 ms after its last message; one that answers
+  // every other try; one that holds the bus 100 ms per transfer.
+  plug("DP-1", {});
+  plug("HDMI-A-1", {.replyPreparation = 40ms, .setQuietTime = 50ms});
+  plug("DP-2", {.answersEveryOtherTry = true});
+  plug("DP-3", {.transferTime = 100ms});
+  configure(2);
+  const auto app = start();
+  const int dimmed = dimmedValue(100);
+  const auto all = [&](int value) {
+    return std::all_of(screens.begin(), screens.end(), [&](const Screen& s) { return s.monitor->brightness() == value; });
+  };
+  ASSERT_TRUE(waitFor([&] { return all(dimmed); }, 20s));
+
+  // Together: every bus had its first fade write before any had its last.
+  MonitorClock::time_point firstLast = MonitorClock::time_point::max();
+  MonitorClock::time_point lastFirst;
+  for (const auto& screen : screens) {
+    SCOPED_TRACE(screen.outputName);
+    const auto writes = screen.monitor->brightnessWrites();
+    ASSERT_GE(writes.size(), 2u);
+    firstLast = std::min(firstLast, writes.back().at);
+    lastFirst = std::max(lastFirst, writes.front().at);
+    EXPECT_GE(smallestWriteSpacing(writes), Milliseconds(50));
+    const auto transfers = ddcciTransfers(*screen.monitor);
+    expectOneTransactionAtATime(transfers);
+    for (const auto& t : transfers) EXPECT_EQ(t.meaning.rfind("ignored", 0), std::string::npos) << t.meaning;
+    std::printf("figures: %s (i2c-%d) %zu writes in a 2 s fade, smallest spacing %.1f ms\n",
+                screen.outputName.c_str(), screen.bus, writes.size(), smallestWriteSpacing(writes).count());
+  }
+  EXPECT_LT(lastFirst, firstLast);
+
+  run("xdotool key a");
+  EXPECT_TRUE(waitFor([&] { return all(100); }, 3s));
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+TEST_F(EmulatedMonitorApp, AMonitorInStandbyIsRetriedAndABusHeldElsewhereIsWaitedFor) {
+  auto& sleeper = plug("DP-1", {});
+  auto& held = plug("HDMI-A-1", {});
+  configure(2);
+  const auto app = start();
+  const int dimmed = dimmedValue(100);
+
+  // As the fade begins, one monitor goes to standby and another program takes the other's bus.
+  ASSERT_TRUE(waitFor([&] { return !sleeper.brightnessWrites().empty() && !held.brightnessWrites().empty(); }, 20s));
+  sleeper.standbyFor(2500ms);
+  const auto heldFrom = MonitorClock::now();
+  auto lock = testbed.holdBus(screens[1].bus);
+  std::this_thread::sleep_for(2s);
+  lock.reset();
+  const auto heldUntil = MonitorClock::now();
+
+  EXPECT_TRUE(waitFor([&] { return sleeper.brightness() == dimmed && held.brightness() == dimmed; }, 10s))
+      << sleeper.brightness() << " " << held.brightness();
+  // Nothing reached the held bus while the lock was taken.
+  for (const auto& t : held.transfers())
+    EXPECT_FALSE(t.at > heldFrom + 5ms && t.at < heldUntil) << t.meaning;
+  // The sleeping monitor was asked again, not flooded.
+  const auto transfers = sleeper.transfers();
+  const auto naks = std::count_if(transfers.begin(), transfers.end(),
+                                  [](const MonitorTransfer& t) { return t.meaning == "nak (standby)"; });
+  EXPECT_GE(naks, 1);
+  EXPECT_LE(naks, 8);
+  std::printf("figures: %td NAKed transfers during a 2.5 s standby; held bus caught up %.0f ms after release\n", naks,
+              Milliseconds(held.brightnessWrites().back().at - heldUntil).count());
+
+  run("xdotool key a");
+  EXPECT_TRUE(waitFor([&] { return sleeper.brightness() == 100 && held.brightness() == 100; }, 3s));
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+TEST_F(EmulatedMonitorApp, AMonitorWithDDCCISwitchedOffIsReportedAndNotAskedEndlessly) {
+  auto& monitor = plug("DP-1", {.ddcciEnabled = false});
+  configure(2);
+  const auto app = start();
+  // The idle step comes after 2 s; by 12 s the back-off has had time to show.
+  std::this_thread::sleep_for(12s);
+  EXPECT_EQ(controlStatus(screens[0].output), "control_failed");
+  const auto transfers = ddcciTransfers(monitor);
+  ASSERT_FALSE(transfers.empty());
+  for (const auto& t : transfers) EXPECT_EQ(t.meaning, "nak (DDC/CI off)");
+  // Attempts come in pairs (a write and its retry), and the pairs further and further apart.
+  EXPECT_LE(transfers.size(), 12u);
+  std::vector<Milliseconds> gaps;
+  for (std::size_t i = 1; i < transfers.size(); ++i)
+    if (transfers[i].at - transfers[i - 1].at > 200ms) gaps.push_back(transfers[i].at - transfers[i - 1].at);
+  ASSERT_GE(gaps.size(), 2u);
+  EXPECT_GT(gaps.back(), gaps.front());
+  std::printf("figures: DDC/CI off: %zu transfers in 12 s\n", transfers.size());
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}

@@ -1,0 +1,190 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The emulated monitors checked against tools that work on real monitors:
+// ddcutil and i2c-tools, run inside the testbed. Where they and the model
+// disagree on the wire format, the model is wrong.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+
+#include "kernel/KernelTestbed.hpp"
+#include "kernel/MonitorEdid.hpp"
+
+using namespace std::chrono_literals;
+
+namespace {
+const auto kEdid = makeEdid("DMA", 0x1234, 42, "Emulated");
+
+// ddcutil's "VCP code 0x10 (Brightness ...): current value = 70, max value = 100".
+std::optional<std::pair<int, int>> ddcutilBrightness(const std::string& output) {
+  std::smatch match;
+  if (!std::regex_search(output, match, std::regex(R"(current value\s*=\s*(\d+),\s*max value\s*=\s*(\d+))")))
+    return std::nullopt;
+  return std::pair(std::stoi(match[1]), std::stoi(match[2]));
+}
+
+bool anyTransfer(const MonitorModel& monitor, const std::string& meaning) {
+  const auto transfers = monitor.transfers();
+  return std::any_of(transfers.begin(), transfers.end(),
+                     [&](const MonitorTransfer& t) { return t.meaning.find(meaning) != std::string::npos; });
+}
+
+class EmulatedMonitor : public ::testing::Test {
+ protected:
+  KernelTestbed testbed;
+
+  // `arguments` for ddcutil on `bus`; its output, and its exit status in `status`.
+  std::string ddcutil(int bus, const std::string& arguments, int* status = nullptr) {
+    return testbed.run("ddcutil --bus " + std::to_string(bus) + " " + arguments, status);
+  }
+};
+}  // namespace
+
+TEST_F(EmulatedMonitor, DdcutilReadsAndSetsItsBrightness) {
+  auto [bus, monitor] = testbed.plugMonitor("DP-1", kEdid, {.brightness = 70});
+  int status = -1;
+  auto output = ddcutil(bus, "getvcp 10", &status);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(ddcutilBrightness(output), std::pair(70, 100)) << output;
+  // It identified the monitor by the EDID at 0x50 before talking DDC/CI.
+  EXPECT_TRUE(anyTransfer(*monitor, "edid"));
+
+  output = ddcutil(bus, "setvcp 10 33", &status);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(monitor->brightness(), 33);
+  const auto writes = monitor->brightnessWrites();
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].value, 33);
+  EXPECT_EQ(ddcutilBrightness(ddcutil(bus, "getvcp 10")), std::pair(33, 100));
+}
+
+TEST_F(EmulatedMonitor, DdcutilDetectsTheMonitorsOnEveryConnector) {
+  testbed.plugMonitor("DP-1", kEdid);
+  testbed.plugMonitor("HDMI-A-1", makeEdid("DMB", 0x4321, 7, "Second"));
+  const auto output = testbed.run("ddcutil detect");
+  EXPECT_NE(output.find("/dev/i2c-3"), std::string::npos) << output;
+  EXPECT_NE(output.find("/dev/i2c-4"), std::string::npos) << output;
+  EXPECT_NE(output.find("Emulated"), std::string::npos) << output;
+  EXPECT_NE(output.find("Second"), std::string::npos) << output;
+  EXPECT_EQ(output.find("Invalid display"), std::string::npos) << output;
+}
+
+TEST_F(EmulatedMonitor, MaximumsOtherThan100ReadAsTheMonitorSaysThem) {
+  for (const std::uint16_t maximum : {255, 65535}) {
+    SCOPED_TRACE(maximum);
+    const std::uint16_t current = maximum / 3;
+    auto [bus, monitor] = testbed.plugMonitor(maximum == 255 ? "DP-1" : "DP-2", kEdid,
+                                              {.maximum = maximum, .brightness = current});
+    const std::pair<int, int> expected(current, maximum);
+    EXPECT_EQ(ddcutilBrightness(ddcutil(bus, "getvcp 10")), expected);
+    ddcutil(bus, "setvcp 10 " + std::to_string(maximum - 1));
+    EXPECT_EQ(monitor->brightness(), maximum - 1);
+  }
+}
+
+TEST_F(EmulatedMonitor, CombinedTransfersAndPlainReadsAndWritesReachTheSameMonitor) {
+  auto [bus, monitor] = testbed.plugMonitor("DP-1", kEdid, {.brightness = 70});
+  const std::string busText = std::to_string(bus);
+  // The EDID: its offset written, then the block read, in one I2C_RDWR.
+  auto output = testbed.run("i2ctransfer -y " + busText + " w1@0x50 0x00 r128@0x50");
+  std::string expected;
+  for (const auto b : kEdid) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x ", b);
+    expected += text;
+  }
+  EXPECT_EQ(output, expected.substr(0, expected.size() - 1) + "\n");
+  // Get VCP 0x10 and its reply: 0x6E's source byte, length, opcode, result, code, type, max, current, checksum.
+  output = testbed.run("i2ctransfer -y " + busText + " w5@0x37 0x51 0x82 0x01 0x10 0xac r11@0x37");
+  EXPECT_EQ(output, "0x6e 0x88 0x02 0x00 0x10 0x00 0x00 0x64 0x00 0x46 0x86\n");
+  // Set VCP, then Get VCP and its reply, through I2C_SLAVE, write() and read().
+  output = testbed.run("python3 -c \"import fcntl, os\n"
+                       "fd = os.open('/dev/i2c-" + busText + "', os.O_RDWR)\n"
+                       "fcntl.ioctl(fd, 0x0703, 0x37)\n"
+                       "os.write(fd, bytes([0x51, 0x84, 0x03, 0x10, 0x00, 0x2a, 0x89 ^ 0x21 ^ 0x2a]))\n"
+                       "os.write(fd, bytes([0x51, 0x82, 0x01, 0x10, 0xac]))\n"
+                       "print(os.read(fd, 11).hex())\"");
+  EXPECT_EQ(monitor->brightness(), 42);
+  EXPECT_EQ(output, "6e88020010000064002aea\n");
+}
+
+TEST_F(EmulatedMonitor, ABusHeldByAnotherProgramIsHeldForProgramsInTheTestbed) {
+  auto [bus, monitor] = testbed.plugMonitor("DP-1", kEdid);
+  const std::string lockNode = "flock -n -E 75 " + testbed.deviceNode(bus).string() + " true";
+  int status = -1;
+  {
+    const auto lock = testbed.holdBus(bus);
+    testbed.run(lockNode, &status);
+    EXPECT_EQ(status, 75);
+  }
+  testbed.run(lockNode, &status);
+  EXPECT_EQ(status, 0);
+}
+
+// Each behaviour is one a tool built for real monitors copes with, or fails
+// on, as it would on a real monitor.
+TEST_F(EmulatedMonitor, BehavioursMeetDdcutilAsRealMonitorsDo) {
+  {
+    SCOPED_TRACE("a reply that takes 50 ms: ddcutil waits that long anyway");
+    auto [bus, monitor] = testbed.plugMonitor("DP-1", kEdid, {.brightness = 70, .replyPreparation = 50ms});
+    EXPECT_EQ(ddcutilBrightness(ddcutil(bus, "getvcp 10")), std::pair(70, 100));
+  }
+  {
+    SCOPED_TRACE("a reply that takes 150 ms: null messages until ddcutil is told to wait longer");
+    auto [bus, monitor] = testbed.plugMonitor("DP-2", kEdid, {.brightness = 70, .replyPreparation = 150ms});
+    ddcutil(bus, "getvcp 10");
+    EXPECT_TRUE(anyTransfer(*monitor, "null reply (not ready)"));
+    EXPECT_EQ(ddcutilBrightness(ddcutil(bus, "--sleep-multiplier 4 getvcp 10")), std::pair(70, 100));
+  }
+  {
+    SCOPED_TRACE("a slow monitor: each transfer takes 100 ms, and ddcutil gets there");
+    auto [bus, monitor] = testbed.plugMonitor("DP-7", kEdid, {.brightness = 70, .transferTime = 100ms});
+    const auto started = MonitorClock::now();
+    EXPECT_EQ(ddcutilBrightness(ddcutil(bus, "getvcp 10")), std::pair(70, 100));
+    const auto transfers = monitor->transfers();
+    const auto ddcci = std::count_if(transfers.begin(), transfers.end(),
+                                     [](const MonitorTransfer& t) { return t.address == MonitorModel::kDDCCIAddress; });
+    EXPECT_GE(MonitorClock::now() - started, ddcci * 100ms);
+  }
+  {
+    SCOPED_TRACE("a Set VCP too soon after the monitor's last message is ignored");
+    auto [bus, monitor] = testbed.plugMonitor("DP-8", kEdid, {.brightness = 70, .setQuietTime = 500ms});
+    ddcutil(bus, "setvcp 10 20");  // right after ddcutil's own checks
+    EXPECT_EQ(monitor->brightness(), 70);
+    EXPECT_TRUE(anyTransfer(*monitor, "ignored set 0x10=20"));
+  }
+  {
+    SCOPED_TRACE("every other reply corrupted: ddcutil rejects it by its checksum and asks again");
+    auto [bus, monitor] = testbed.plugMonitor("DP-3", kEdid, {.brightness = 70, .corruptEveryNthReply = 2});
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ddcutilBrightness(ddcutil(bus, "getvcp 10")), std::pair(70, 100));
+    EXPECT_TRUE(anyTransfer(*monitor, "corrupted"));
+  }
+  {
+    SCOPED_TRACE("every other try NAKed: ddcutil's retries get through");
+    auto [bus, monitor] = testbed.plugMonitor("DP-4", kEdid, {.brightness = 70, .answersEveryOtherTry = true});
+    EXPECT_EQ(ddcutilBrightness(ddcutil(bus, "getvcp 10")), std::pair(70, 100));
+    EXPECT_TRUE(anyTransfer(*monitor, "nak (every other try)"));
+  }
+  {
+    SCOPED_TRACE("DDC/CI off: the EDID still answers, DDC/CI never does");
+    auto [bus, monitor] = testbed.plugMonitor("DP-5", kEdid, {.brightness = 70, .ddcciEnabled = false});
+    int status = 0;
+    const auto output = ddcutil(bus, "getvcp 10", &status);
+    EXPECT_NE(status, 0) << output;
+    EXPECT_FALSE(ddcutilBrightness(output));
+    EXPECT_TRUE(anyTransfer(*monitor, "edid"));
+    EXPECT_TRUE(anyTransfer(*monitor, "nak (DDC/CI off)"));
+    EXPECT_FALSE(anyTransfer(*monitor, "reply"));
+  }
+  {
+    SCOPED_TRACE("in standby for a while: NAKs, then answers again");
+    auto [bus, monitor] = testbed.plugMonitor("DP-6", kEdid, {.brightness = 70, .standbyAtStart = 60s});
+    int status = 0;
+    EXPECT_FALSE(ddcutilBrightness(ddcutil(bus, "getvcp 10", &status)));
+    EXPECT_NE(status, 0);
+    EXPECT_TRUE(anyTransfer(*monitor, "nak (standby)"));
+    monitor->standbyFor(0ms);
+    EXPECT_EQ(ddcutilBrightness(ddcutil(bus, "getvcp 10")), std::pair(70, 100));
+  }
+}
