@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Dimmora: dims every connected display step by step while the user is idle.
 #include <QApplication>
+#include <unistd.h>
+
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -11,6 +13,7 @@
 #include "platform/linux/InstanceLock.hpp"
 #include "platform/linux/JournalLogSink.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
+#include "platform/linux/PrivateFolder.hpp"
 #include "platform/linux/RemoteControlService.hpp"
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/qt/DesktopBinding.hpp"
@@ -88,17 +91,32 @@ int main(int argc, char** argv) {
   auto environment = LinuxEnvironment::fromProcess(argc > 0 ? argv[0] : nullptr);
   AppLog::setSink(makeSystemLogSink());
   // Two instances would fight over the gamma tables: a second start only hands over to the first.
-  const InstanceLock instance(environment.runtimeDirectory().value_or(
+  std::optional<InstanceLock> instance;
+  instance.emplace(environment.runtimeDirectory().value_or(
       environment.applicationSupportDirectory().value_or(environment.homeDirectory() / ".config") / "Dimmora"));
-  if (instance.outcome() == InstanceLock::Outcome::heldElsewhere) {
+  const bool usualLock = instance->outcome() != InstanceLock::Outcome::failed;
+  if (!usualLock) {
+    // Running on regardless would let a second copy take the first one's dimmed ramps for the
+    // originals: a lock in a private folder of ours stands in, and a copy that holds the
+    // usual lock (another environment) is found by its bus name.
+    const std::string problem = instance->error();
+    std::string why;
+    const auto fallback = privateTemporaryFolder(environment.temporaryDirectory(), getuid(), why);
+    if (fallback) instance.emplace(*fallback);
+    if (fallback && instance->outcome() == InstanceLock::Outcome::acquired)
+      AppLog::app.error("Cannot use the instance lock (" + problem + "); locked in " + fallback->string() + " instead");
+    else if (!fallback || instance->outcome() == InstanceLock::Outcome::failed)
+      AppLog::app.error("Cannot make sure Dimmora runs only once: " + problem + "; " +
+                        (fallback ? instance->error() : why));
+  }
+  if (instance->outcome() == InstanceLock::Outcome::heldElsewhere ||
+      (!usualLock && RemoteControlService::isOwnedElsewhere())) {
     std::fprintf(stderr, "dimmora: Dimmora is already running; asking it to show its window\n");
     std::string error;
     if (!RemoteControlService::askRunningInstanceToShowWindow(3, error))
       std::fprintf(stderr, "dimmora: the running Dimmora could not be asked: %s\n", error.c_str());
     return 0;
   }
-  if (instance.outcome() == InstanceLock::Outcome::failed)
-    AppLog::app.error("Cannot make sure Dimmora runs only once: " + instance.error());
   const DesktopSession session = chooseDesktopSession(environment);
   std::string error;
   auto connection = DesktopBinding::connect(session, error);

@@ -2,11 +2,9 @@
 #include "engine/RemoteControl.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <iomanip>
-#include <locale>
-#include <sstream>
 
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DisplayStore.hpp"
@@ -15,12 +13,11 @@
 #include "settings/StepStore.hpp"
 
 namespace {
-// "30.5", "-5", "1e+12", "inf": as short as the number allows.
+// The number as it came, digit for digit and never in exponent form: a rounded
+// one could read as allowed ("at most 1000000 minutes, not 1000000").
 std::string formatMinutes(double minutes) {
-  std::ostringstream text;
-  text.imbue(std::locale::classic());
-  text << std::setprecision(10) << minutes;
-  return text.str();
+  char text[512];  // room for the longest fixed form of a double (5e-324 takes about 330)
+  return std::string(text, std::to_chars(text, text + sizeof text, minutes, std::chars_format::fixed).ptr);
 }
 }  // namespace
 

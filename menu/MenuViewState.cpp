@@ -382,5 +382,18 @@ std::optional<std::string> MenuViewState::idleTimeUnavailableText() const {
   return L10n::text("idle_time_unavailable");
 }
 
+std::optional<std::string> MenuViewState::settingsFileNoticeText() const {
+  const auto& notice = stepStore_->fileNotice();
+  if (!notice) return std::nullopt;
+  const std::string file = stepStore_->configURL().string();
+  switch (notice->kind) {
+    case StepStore::FileNotice::Kind::unreadable:
+      return L10n::text("settings_file_unreadable", {{"file", file}, {"reason", notice->detail}});
+    case StepStore::FileNotice::Kind::valuesIgnored:
+      return L10n::text("settings_file_values_ignored", {{"file", file}, {"keys", notice->detail}});
+  }
+  return std::nullopt;
+}
+
 // The engine already needs the main loop, so it is there.
 std::string MenuViewState::creditLine() const { return MenuLabels::creditLine(systemPorts().mainLoop->now()); }

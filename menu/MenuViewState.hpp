@@ -168,6 +168,10 @@ class MenuViewState {
   // of why, or of an application keeping the screen awake). nullopt while
   // there is nothing to say.
   std::optional<std::string> idleTimeUnavailableText() const;
+  // What became of the settings file at start, while it matters: it could not
+  // be read ("settings_file_unreadable"), or some of its values took their
+  // defaults ("settings_file_values_ignored"). nullopt when it was fine.
+  std::optional<std::string> settingsFileNoticeText() const;
 
   // ---- footer ----
   // The credit line with this year (the main loop's clock, local time).

@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <string>
 
+#include "base/ProcessWide.hpp"
+
 namespace {
 std::shared_ptr<LogSink>& currentSink() {
-  static std::shared_ptr<LogSink> sink = std::make_shared<StderrLogSink>();
+  auto& sink = processWide<std::shared_ptr<LogSink>>();
+  if (!sink) sink = std::make_shared<StderrLogSink>();
   return sink;
 }
 }  // namespace

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "services/DDCDebug.hpp"
 
-DDCDebug::State& DDCDebug::state() {
-  static State s;
-  return s;
-}
+#include "base/ProcessWide.hpp"
+
+DDCDebug::State& DDCDebug::state() { return processWide<State>(); }
 
 void DDCDebug::emit(const std::string& line) {
   const State& s = state();

@@ -12,11 +12,11 @@
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
+#include "base/ProcessWide.hpp"
 
 namespace {
 std::shared_ptr<DiagnosticCapture>& instance() {
-  static std::shared_ptr<DiagnosticCapture> capture;
-  return capture;
+  return processWide<std::shared_ptr<DiagnosticCapture>>();
 }
 
 std::string lastSystemError() { return std::strerror(errno); }

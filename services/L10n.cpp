@@ -10,13 +10,13 @@
 #include "ports/Environment.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
+#include "base/ProcessWide.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
 L10n::State& mutableState() {
-  static L10n::State s;
-  return s;
+  return processWide<L10n::State>();
 }
 
 bool isSupported(const std::string& code) {

@@ -8,11 +8,11 @@
 #include "base/Numbers.hpp"
 #include "ports/HUDPanel.hpp"
 #include "ports/SystemPorts.hpp"
+#include "base/ProcessWide.hpp"
 
 namespace {
 std::unique_ptr<ShortcutHUD>& instance() {
-  static std::unique_ptr<ShortcutHUD> hud;
-  return hud;
+  return processWide<std::unique_ptr<ShortcutHUD>>();
 }
 }  // namespace
 

@@ -199,8 +199,7 @@ std::optional<std::string> encodeConfig(const AppConfig& config) {
 
 namespace {
 
-// Each reader yields nothing when the value has the wrong type; the caller
-// then fails the whole document.
+// Each reader yields nothing when the value has the wrong type.
 
 // A number beyond the range of a double (a hand-typed 1e400) reaches the
 // parser as a marker string, which no valid document holds where a number
@@ -392,32 +391,41 @@ std::optional<Json> parse(std::string_view bytes) {
   return document;
 }
 
-// Reads an optional key: absent -> fallback, present -> must convert.
-template <typename T, typename Read>
-bool readOptional(const Json& object, const char* key, T& field, T fallback, Read read) {
-  const auto found = object.find(key);
-  if (found == object.end()) {
-    field = std::move(fallback);
-    return true;
+// A value as the log quotes it: short, whatever the file holds.
+std::string describeValue(const Json& value) {
+  switch (value.type()) {
+    case Json::value_t::string: {
+      const auto& text = value.get_ref<const std::string&>();
+      if (text == overflowMarker(false) || text == overflowMarker(true)) return "a number beyond any double";
+      constexpr std::size_t kQuoted = 40;
+      const Json shown = text.size() > kQuoted ? text.substr(0, kQuoted) + "..." : text;
+      return "the text " + shown.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+    case Json::value_t::boolean: return value.get<bool>() ? "true" : "false";
+    case Json::value_t::null: return "null";
+    case Json::value_t::array: return "a list of " + std::to_string(value.size()) + " elements";
+    case Json::value_t::object: return "an object";
+    default: return "the number " + value.dump();
   }
-  auto value = read(*found);
-  if (!value) return false;
-  field = std::move(*value);
-  return true;
 }
 
-std::optional<AppConfig> readConfig(const Json& document) {
-  if (!document.is_object()) return std::nullopt;
-  AppConfig config;
+// Reads a key that may be absent or unusable: either way it takes `fallback`;
+// an unusable value is described in `ignored`.
+template <typename T, typename Read>
+void readOptional(const Json& object, const char* key, T& field, T fallback, Read read, const char* expected,
+                  std::vector<IgnoredValue>& ignored) {
+  const auto found = object.find(key);
+  auto value = found == object.end() ? std::nullopt : read(*found);
+  if (found != object.end() && !value)
+    ignored.push_back({key, "holds " + describeValue(*found) + " where " + expected + " belongs"});
+  field = value ? std::move(*value) : std::move(fallback);
+}
 
-  const auto fade = document.find("fadeDurationSeconds");
-  const auto steps = document.find("steps");
-  if (fade == document.end() || steps == document.end()) return std::nullopt;
-  const auto fadeSeconds = readDouble(*fade);
-  auto stepList = readSteps(*steps);
-  if (!fadeSeconds || !stepList) return std::nullopt;
-  config.fadeDurationSeconds = *fadeSeconds;
-  config.steps = std::move(*stepList);
+std::optional<AppConfig> readConfig(const Json& document, std::vector<IgnoredValue>& ignored) {
+  if (!document.is_object()) return std::nullopt;
+  // These two make a document a configuration; without them it may be the older step list.
+  if (!document.contains("fadeDurationSeconds") || !document.contains("steps")) return std::nullopt;
+  AppConfig config;
 
   const auto readCurve = [](const Json& v) -> std::optional<FadeCurve> {
     const auto text = readString(v);
@@ -450,23 +458,36 @@ std::optional<AppConfig> readConfig(const Json& document) {
     return profiles;
   };
 
-  const bool ok =
-      readOptional(document, "frameRate", config.frameRate, 24.0, readDouble) &&
-      readOptional(document, "fadeCurve", config.fadeCurve, FadeCurve(FadeCurve::easeOut), readCurve) &&
-      readOptional(document, "language", config.language, AppLanguage(AppLanguage::system), readLanguage) &&
-      readOptional(document, "increaseMaxShortcutKey", config.increaseMaxShortcutKey, std::string("f2"), readString) &&
-      readOptional(document, "decreaseMaxShortcutKey", config.decreaseMaxShortcutKey, std::string("f1"), readString) &&
-      // An older file predates the switch; it was on then.
-      readOptional(document, "loggingEnabled", config.loggingEnabled, true, readBool) &&
-      readOptional(document, "pauseDuringMediaPlayback", config.pauseDuringMediaPlayback, false, readBool) &&
-      readOptional(document, "safetyMinimumPercent", config.safetyMinimumPercent, 5.0, readDouble) &&
-      readOptional(document, "selectedDisplayIDs", config.selectedDisplayIDs, {}, readIDs) &&
-      readOptional(document, "displayMaximumPercents", config.displayMaximumPercents, {}, readPercents) &&
-      readOptional(document, "displayMinimumPercents", config.displayMinimumPercents, {}, readPercents) &&
-      readOptional(document, "displayFullGammaModes", config.displayFullGammaModes, {}, readModes) &&
-      readOptional(document, "displayProfiles", config.displayProfiles, {}, readProfiles) &&
-      readOptional(document, "manualBrightnessPercent", config.manualBrightnessPercent, 100.0, readDouble);
-  if (!ok) return std::nullopt;
+  constexpr const char* number = "a number";
+  constexpr const char* flag = "true or false";
+  constexpr const char* text = "a text";
+  constexpr const char* percents = "a list of display IDs, each followed by its percent";
+  readOptional(document, "fadeDurationSeconds", config.fadeDurationSeconds, 6.0, readDouble, number, ignored);
+  readOptional(document, "frameRate", config.frameRate, 24.0, readDouble, number, ignored);
+  readOptional(document, "fadeCurve", config.fadeCurve, FadeCurve(FadeCurve::easeOut), readCurve,
+               "easeIn, easeInOut, easeOut or linear", ignored);
+  readOptional(document, "language", config.language, AppLanguage(AppLanguage::system), readLanguage,
+               "system, en or ja", ignored);
+  readOptional(document, "increaseMaxShortcutKey", config.increaseMaxShortcutKey, std::string("f2"), readString, text,
+               ignored);
+  readOptional(document, "decreaseMaxShortcutKey", config.decreaseMaxShortcutKey, std::string("f1"), readString, text,
+               ignored);
+  // An older file predates the switch; it was on then.
+  readOptional(document, "loggingEnabled", config.loggingEnabled, true, readBool, flag, ignored);
+  readOptional(document, "pauseDuringMediaPlayback", config.pauseDuringMediaPlayback, false, readBool, flag, ignored);
+  readOptional(document, "safetyMinimumPercent", config.safetyMinimumPercent, 5.0, readDouble, number, ignored);
+  readOptional(document, "steps", config.steps, defaultSteps(), readSteps,
+               "a list of steps, each with a brightnessPercent", ignored);
+  readOptional(document, "selectedDisplayIDs", config.selectedDisplayIDs, {}, readIDs, "a list of display IDs",
+               ignored);
+  readOptional(document, "displayMaximumPercents", config.displayMaximumPercents, {}, readPercents, percents, ignored);
+  readOptional(document, "displayMinimumPercents", config.displayMinimumPercents, {}, readPercents, percents, ignored);
+  readOptional(document, "displayFullGammaModes", config.displayFullGammaModes, {}, readModes,
+               "a list of display IDs, each followed by true or false", ignored);
+  readOptional(document, "displayProfiles", config.displayProfiles, {}, readProfiles,
+               "display profiles with minimum, maximum, fullGamma and selected", ignored);
+  readOptional(document, "manualBrightnessPercent", config.manualBrightnessPercent, 100.0, readDouble, number,
+               ignored);
 
   const double manual = config.manualBrightnessPercent;
   config.manualBrightnessPercent = std::isfinite(manual) ? std::clamp(manual, 0.0, 100.0) : 100.0;
@@ -475,10 +496,11 @@ std::optional<AppConfig> readConfig(const Json& document) {
 
 }  // namespace
 
-std::optional<AppConfig> decodeConfig(std::string_view bytes) {
+std::optional<AppConfig> decodeConfig(std::string_view bytes, std::vector<IgnoredValue>* ignored) {
   try {
     const auto document = parse(bytes);
-    return document ? readConfig(*document) : std::nullopt;
+    std::vector<IgnoredValue> unused;
+    return document ? readConfig(*document, ignored ? *ignored : unused) : std::nullopt;
   } catch (const std::exception&) {
     return std::nullopt;  // allocation failure on a huge document
   }

@@ -107,9 +107,21 @@ AppConfig defaultConfig();
 // nullopt when a number is not finite (JSON cannot hold it).
 std::optional<std::string> encodeConfig(const AppConfig& config);
 
-// Reads a configuration document tolerantly (missing optional keys take their
-// fallbacks); nullopt when it is not one. Never partially succeeds.
-std::optional<AppConfig> decodeConfig(std::string_view bytes);
+// A key of the file whose value could not be used, and what was wrong with it.
+struct IgnoredValue {
+  std::string key;
+  std::string problem;  // "holds the text \"30\" where a number belongs"
+
+  bool operator==(const IgnoredValue&) const = default;
+};
+
+// Reads a configuration document tolerantly: a missing optional key takes its
+// fallback, and so does a key whose value cannot be used (a wrong type, an
+// unknown name, a malformed record), which is then listed in `ignored`, so one
+// mistake does not cost the other settings. nullopt when the text is not a
+// configuration document: not a JSON object, or `fadeDurationSeconds` or
+// `steps` missing.
+std::optional<AppConfig> decodeConfig(std::string_view bytes, std::vector<IgnoredValue>* ignored = nullptr);
 
 // Reads the older document shape: a bare JSON array of step objects.
 std::optional<std::vector<IdleStep>> decodeLegacySteps(std::string_view bytes);

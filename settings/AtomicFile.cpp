@@ -30,8 +30,19 @@ constexpr std::size_t kTemporarySuffixLength = 8;
 
 std::string temporaryPrefix(const fs::path& path) { return "." + path.filename().string() + "."; }
 
-// The file a save replaces: the end of a chain of symbolic links, so the link stays a link.
-fs::path replacedFile(const fs::path& path) {
+// What a file is when it is not a regular one.
+std::string kindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+}  // namespace
+
+ReplacedFile replacedFile(const fs::path& path) {
   fs::path target = path;
   std::error_code error;
   for (int hops = 0; hops < 40 && fs::is_symlink(target, error); ++hops) {
@@ -39,17 +50,45 @@ fs::path replacedFile(const fs::path& path) {
     if (error) break;
     target = next.is_absolute() ? next : target.parent_path() / next;
   }
-  return target;
+  if (target == path) return {path, std::nullopt};
+  // A save replaces the target by a new regular file: the link is followed
+  // only where the user could have put that file.
+  const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+  struct stat info {};
+  std::string why;
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
+    why = "its folder " + folder.string() + " is not one of yours";
+  else if (::lstat(target.c_str(), &info) != 0)
+    return {target, std::nullopt};  // a file still to be made, in a folder of the user's
+  else if (!S_ISREG(info.st_mode))
+    why = "it is " + kindOf(info.st_mode) + ", not a regular file";
+  else if (info.st_uid != ::geteuid())
+    why = "it belongs to another user";
+  else
+    return {target, std::nullopt};
+  return {path, path.string() + " links to " + target.string() + ", which is not written through (" + why +
+                    "): the link itself is replaced"};
 }
-
-}  // namespace
 
 FileContents readWholeFile(const fs::path& path, std::size_t maxBytes) {
   FileContents contents;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return contents;
+  // O_NONBLOCK: opening a FIFO would otherwise wait for a writer forever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    // A file where a folder of the path belongs means no such file either.
+    if (errno == ENOENT || errno == ENOTDIR) contents.missing = true;
+    else contents.unreadable = std::strerror(errno);
+    return contents;
+  }
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (::fstat(fd, &info) != 0) {
+    contents.unreadable = std::strerror(errno);
+    ::close(fd);
+    return contents;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    contents.unreadable = kindOf(info.st_mode);
+    contents.notRegularFile = true;
     ::close(fd);
     return contents;
   }
@@ -65,6 +104,7 @@ FileContents readWholeFile(const fs::path& path, std::size_t maxBytes) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
+      contents.unreadable = std::strerror(errno);
       ::close(fd);
       return contents;
     }
@@ -83,7 +123,7 @@ FileContents readWholeFile(const fs::path& path, std::size_t maxBytes) {
 }
 
 std::optional<std::string> writeFileAtomically(const fs::path& requested, std::string_view bytes) {
-  const fs::path path = replacedFile(requested);
+  const fs::path path = replacedFile(requested).path;
   const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
   std::error_code error;
   fs::create_directories(folder, error);
@@ -102,7 +142,8 @@ std::optional<std::string> writeFileAtomically(const fs::path& requested, std::s
   };
   // A file the user made private stays private.
   struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0 && ::fchmod(fd, existing.st_mode & 07777) != 0) return fail(errno);
+  if (::lstat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) && ::fchmod(fd, existing.st_mode & 07777) != 0)
+    return fail(errno);
   const char* data = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
@@ -130,14 +171,14 @@ std::optional<std::string> writeFileAtomically(const fs::path& requested, std::s
 }
 
 KeptAside keepAside(const fs::path& path, std::string_view suffix) {
-  const fs::path file = replacedFile(path);
+  const fs::path file = replacedFile(path).path;
   KeptAside kept{file.parent_path() / (file.filename().string() + std::string(suffix)), std::nullopt};
   if (::rename(file.c_str(), kept.path.c_str()) != 0) kept.failure = describe(file, errno);
   return kept;
 }
 
 void removeStaleTemporaryFiles(const fs::path& requested, std::chrono::seconds minimumAge) {
-  const fs::path path = replacedFile(requested);
+  const fs::path path = replacedFile(requested).path;
   const std::string prefix = temporaryPrefix(path);
   std::error_code error;
   const auto now = fs::file_time_type::clock::now();

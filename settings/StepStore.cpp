@@ -271,6 +271,8 @@ AppConfig StepStore::currentConfig() const {
 }
 
 void StepStore::saveConfig() {
+  // A file that could not be read still holds the user's settings.
+  if (fileNotice_ && fileNotice_->kind == FileNotice::Kind::unreadable) return;
   captureDisplayProfiles();
   const auto bytes = encodeConfig(currentConfig());
   if (!bytes) return;  // a non-finite number; the next change tries again
@@ -296,15 +298,28 @@ constexpr std::chrono::seconds kTemporaryFileMinimumAge{60};
 void StepStore::load() {
   beginInteractiveEdit();
   removeStaleTemporaryFiles(configURL_, kTemporaryFileMinimumAge);
+  if (const auto link = replacedFile(configURL_).linkNotFollowed) AppLog::app.error(*link);
   const FileContents file = readWholeFile(configURL_, kLargestConfigBytes);
   const auto& bytes = file.bytes;
   if (bytes) savedBytes_ = *bytes;
+  std::vector<IgnoredValue> ignored;
   if (file.tooLarge) {
     keepUnusableFile(std::to_string(file.size) + " bytes is more than any configuration holds");
     adopt(defaultConfig(), false);
+  } else if (file.notRegularFile) {
+    keepUnusableFile("it is " + *file.unreadable + ", not a regular file");
+    adopt(defaultConfig(), false);
+  } else if (file.unreadable) {
+    // Not a missing file: it still holds the user's settings, so it is neither
+    // replaced nor moved; this run keeps its changes in memory.
+    fileNotice_ = FileNotice{FileNotice::Kind::unreadable, *file.unreadable};
+    AppLog::app.error("Cannot read " + configURL_.string() + " (" + *file.unreadable +
+                      "): the default settings are used and nothing is saved to it until it can be read");
+    adopt(defaultConfig(), false);
   } else if (!bytes) {
     adopt(defaultConfig(), false);
-  } else if (const auto config = decodeConfig(*bytes)) {
+  } else if (const auto config = decodeConfig(*bytes, &ignored)) {
+    if (!ignored.empty()) keepPartlyUsableFile(ignored);
     adopt(*config, true);
   } else if (auto steps = decodeLegacySteps(*bytes); steps && !steps->empty()) {
     AppConfig legacy = defaultConfig();
@@ -326,6 +341,21 @@ void StepStore::keepUnusableFile(const std::string& reason) {
   savedBytes_.reset();
   AppLog::app.error("Ignored " + configURL_.string() + " (" + reason + "); it is kept as " + kept.path.string() +
                     " and the defaults are used");
+}
+
+// The other settings are used; the file as it was is kept for the values the rewrite drops.
+void StepStore::keepPartlyUsableFile(const std::vector<IgnoredValue>& ignored) {
+  std::string keys, problems;
+  for (const IgnoredValue& value : ignored) {
+    keys += (keys.empty() ? "" : ", ") + value.key;
+    problems += (problems.empty() ? "" : "; ") + value.key + " " + value.problem;
+  }
+  fileNotice_ = FileNotice{FileNotice::Kind::valuesIgnored, keys};
+  const KeptAside kept = keepAside(configURL_, ".bad");
+  if (!kept.failure) savedBytes_.reset();
+  AppLog::app.error("Used the defaults for " + keys + " in " + configURL_.string() + " (" + problems + ")" +
+                    (kept.failure ? "; could not keep the file as it was: " + *kept.failure
+                                  : "; the file as it was is kept as " + kept.path.string()));
 }
 
 // Loading and resetting both assign these, in this order, before the per-display state.

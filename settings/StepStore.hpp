@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -80,6 +81,17 @@ class StepStore {
   std::size_t completedSaveCount() const { return completedSaves_; }
 
   const std::filesystem::path& configURL() const { return configURL_; }
+
+  // What the window tells the user about the file found at start.
+  struct FileNotice {
+    enum class Kind {
+      unreadable,     // it could not be read (`detail`: the system's reason); nothing is saved to it
+      valuesIgnored,  // some values could not be used and took their defaults (`detail`: their keys)
+    };
+    Kind kind;
+    std::string detail;
+  };
+  const std::optional<FileNotice>& fileNotice() const { return fileNotice_; }
   static std::filesystem::path defaultConfigURL();
   static std::filesystem::path adjacentLegacyConfigURL();
   static void migrateLegacyConfigIfNeeded(const std::filesystem::path& target);
@@ -122,6 +134,8 @@ class StepStore {
   // Moves a file that cannot be used aside as "config.json.bad", so that the
   // defaults written next do not cost the user what it holds.
   void keepUnusableFile(const std::string& reason);
+  // Keeps a copy of a file some of whose values were replaced by their defaults.
+  void keepPartlyUsableFile(const std::vector<IgnoredValue>& ignored);
   void adopt(const AppConfig& config, bool fromFile);
   AppConfig currentConfig() const;
   double limitClamp(double value) const;
@@ -142,5 +156,6 @@ class StepStore {
   // What the file holds as far as this store knows: a save of the same bytes writes nothing.
   std::optional<std::string> savedBytes_;
   std::map<DisplayID, ScheduledWork> maximumReads_;  // cancelled with the store
+  std::optional<FileNotice> fileNotice_;
   std::vector<Subscription> rules_;  // declared last: disconnected first
 };

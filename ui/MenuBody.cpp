@@ -50,6 +50,15 @@ QLabel* caption(const QString& text, MenuStyle::Text size, bool secondary = true
   return label;
 }
 
+// A caption in the warning ink: what the user should know before relying on the window.
+QLabel* warningCaption(const QString& text) {
+  auto* label = caption(text, MenuStyle::Text::caption2, false);
+  QPalette colors = label->palette();
+  colors.setColor(QPalette::WindowText, MenuStyle::warning(colors));
+  label->setPalette(colors);
+  return label;
+}
+
 QLabel* symbolLabel(const char* symbol, const QPalette& colors, int size = 16) {
   auto* label = new QLabel;
   label->setPixmap(Symbols::pixmap(symbol, MenuStyle::label(colors), size, 2));
@@ -288,6 +297,8 @@ QWidget* MenuBody::buildMasterGroup() {
   row->addWidget(high);
   layout->addWidget(masterRow_);
   layout->addWidget(caption(l10n("manual_range_hint"), MenuStyle::Text::caption2));
+  // At the top: whatever the user changes now may not be kept.
+  if (const auto notice = menu_.settingsFileNoticeText()) layout->addWidget(warningCaption(qt(*notice)));
   return group;
 }
 
@@ -319,12 +330,7 @@ QWidget* MenuBody::buildPauseGroup() {
   resumeAt_ = caption(QString(), MenuStyle::Text::caption2);
   layout->addWidget(resumeAt_);
   // Beside the pause controls: it says why nothing dims whatever the steps say.
-  idleTimeUnavailable_ = caption(QString(), MenuStyle::Text::caption2);
-  {
-    QPalette colors = idleTimeUnavailable_->palette();
-    colors.setColor(QPalette::WindowText, MenuStyle::warning(colors));
-    idleTimeUnavailable_->setPalette(colors);
-  }
+  idleTimeUnavailable_ = warningCaption(QString());
   layout->addWidget(idleTimeUnavailable_);
   return card;
 }

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 
-ControlStatusStore& ControlStatusStore::shared() {
-  static ControlStatusStore store;
-  return store;
-}
+#include "base/ProcessWide.hpp"
+
+ControlStatusStore& ControlStatusStore::shared() { return processWide<ControlStatusStore>(); }
 
 void ControlStatusStore::set(std::string_view status, DisplayID displayID) {
   const auto& current = states.get();

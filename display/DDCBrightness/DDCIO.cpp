@@ -15,11 +15,11 @@
 #include "ports/PanelBrightnessServices.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
+#include "base/ProcessWide.hpp"
 
 namespace DDCIO::detail {
 Caches& caches() {
-  static Caches state;
-  return state;
+  return processWide<Caches>();
 }
 
 std::string hexCode(std::int32_t code) {

@@ -16,13 +16,46 @@
 #include <vector>
 
 #include "platform/linux/DrmConnectors.hpp"
+#include "platform/linux/PrivateFolder.hpp"
 #include "services/AppLog.hpp"
+#include "settings/AtomicFile.hpp"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
 constexpr std::string_view kPrefix = "gamma-";
+// Sixteen outputs of 4096-entry ramps take about 1.2 MiB.
+constexpr std::size_t kLargestFileBytes = 4 << 20;
+// The kernel's largest possible process ID (PID_MAX_LIMIT).
+constexpr std::int64_t kLargestPid = 4194304;
+
+// Why a recovery file's document is not one this program writes; nothing when it is.
+std::optional<std::string> malformedBecause(const json& document) {
+  if (!document.is_object()) return "it is not a JSON object";
+  const auto pid = document.find("pid");
+  if (pid == document.end() || !pid->is_number_integer() || pid->get<std::int64_t>() < 1 ||
+      pid->get<std::int64_t>() > kLargestPid)
+    return "its \"pid\" is not a process ID";
+  for (const char* key : {"started", "display"}) {
+    const auto field = document.find(key);
+    if (field == document.end() || !field->is_string()) return "its \"" + std::string(key) + "\" is not a text";
+  }
+  const auto outputs = document.find("outputs");
+  if (outputs == document.end() || !outputs->is_object()) return std::string("its \"outputs\" is not an object");
+  return std::nullopt;
+}
+
+// Moves a file that cannot be used out of the way of every later start.
+void setAside(const fs::path& file, const std::string& reason) {
+  const fs::path aside = file.string() + ".bad";
+  if (::rename(file.c_str(), aside.c_str()) == 0)
+    AppLog::app.error("Set the gamma recovery file " + file.string() + " aside as " + aside.filename().string() +
+                      ": " + reason);
+  else
+    AppLog::app.error("Cannot use the gamma recovery file " + file.string() + " (" + reason +
+                      ") nor set it aside: " + std::strerror(errno));
+}
 
 std::optional<GammaRamps> rampsFrom(const json& value) {
   if (!value.is_object()) return std::nullopt;
@@ -67,45 +100,29 @@ bool writeAtomically(const fs::path& path, const std::string& text) {
 }
 }  // namespace
 
-bool ensurePrivateFolder(const fs::path& folder, unsigned owner, std::string& why) {
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    why = folder.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  struct stat info {};
-  if (::lstat(folder.c_str(), &info) != 0)
-    why = folder.string() + ": " + std::strerror(errno);
-  else if (S_ISLNK(info.st_mode))
-    why = folder.string() + " is a symbolic link";
-  else if (!S_ISDIR(info.st_mode))
-    why = folder.string() + " is not a folder";
-  else if (info.st_uid != owner)
-    why = folder.string() + " belongs to another user";
-  else if (info.st_mode & (S_IWGRP | S_IWOTH))
-    why = folder.string() + " can be written by other users";
-  else
-    return true;
-  return false;
+bool looksDimmed(const GammaRamps& ramps) {
+  std::uint16_t top = 0;
+  for (const auto* channel : {&ramps.red, &ramps.green, &ramps.blue})
+    if (!channel->empty()) top = std::max(top, *std::max_element(channel->begin(), channel->end()));
+  return top < 0x8000;
 }
 
 bool couldBeOriginal(const GammaRamps& ramps) {
   for (const auto* channel : {&ramps.red, &ramps.green, &ramps.blue})
     if (channel->size() < 2 || !std::is_sorted(channel->begin(), channel->end()) || channel->back() == channel->front())
       return false;
-  return true;
+  return !looksDimmed(ramps);
 }
 
 std::optional<fs::path> GammaStash::recoveryFolder(const std::optional<fs::path>& runtime, const fs::path& temporary,
                                                    unsigned owner, std::string& why) {
-  fs::path base;
-  if (runtime) {
-    base = *runtime;
-  } else {
-    base = temporary / ("dimmora-" + std::to_string(owner));
-    if (!ensurePrivateFolder(base, owner, why)) return std::nullopt;
-  }
-  if (!ensurePrivateFolder(base / "Dimmora", owner, why)) return std::nullopt;
-  return base / "Dimmora";
+  if (runtime && ensurePrivateFolder(*runtime / "Dimmora", owner, why)) return *runtime / "Dimmora";
+  // No usable runtime folder: a private one of ours in the temporary folder stands in.
+  const std::string runtimeProblem = runtime ? why + "; " : std::string();
+  const auto base = privateTemporaryFolder(temporary, owner, why);
+  if (base && ensurePrivateFolder(*base / "Dimmora", owner, why)) return *base / "Dimmora";
+  why = runtimeProblem + why;
+  return std::nullopt;
 }
 
 GammaStash::GammaStash(fs::path folder, fs::path procRoot, std::string displayName, int pid)
@@ -137,33 +154,36 @@ int GammaStash::recoverAbandoned(const ApplyRamps& apply) {
     if (name.compare(0, kPrefix.size(), kPrefix) == 0 && it->path().extension() == ".json") files.push_back(it->path());
   }
   for (const auto& file : files) {
-    const auto text = readTextFile(file);
-    const json document = text ? json::parse(*text, nullptr, false) : json();
-    if (!document.is_object()) {
-      AppLog::app.error("Removing unreadable gamma recovery file " + file.string());
-      fs::remove(file, ec);
+    // Read without waiting on a FIFO and never past the limit: a device behind a link is refused.
+    const FileContents contents = readWholeFile(file, kLargestFileBytes);
+    if (!contents.bytes) {
+      if (contents.missing) continue;  // its owner removed it meanwhile
+      setAside(file, contents.tooLarge ? std::to_string(contents.size) + " bytes is more than any recovery file holds"
+                                       : "it cannot be read: " + contents.unreadable.value_or("unknown error"));
       continue;
     }
-    const int pid = document.value("pid", 0);
-    const std::string started = document.value("started", std::string());
+    const json document = json::parse(*contents.bytes, nullptr, false);
+    if (const auto why = malformedBecause(document)) {
+      setAside(file, *why);
+      continue;
+    }
+    const int pid = static_cast<int>(document["pid"].get<std::int64_t>());
     const auto running = startTime(pid);
-    if (pid == pid_ || (running && *running == started)) continue;  // its owner still runs
-    if (document.value("display", std::string()) != displayName_) continue;  // another X server's
-    const auto outputs = document.find("outputs");
-    if (outputs != document.end() && outputs->is_object()) {
-      for (auto it = outputs->begin(); it != outputs->end(); ++it) {
-        const auto ramps = rampsFrom(it.value());
-        if (!ramps) continue;
-        if (!couldBeOriginal(*ramps)) {
-          AppLog::app.error("Ignoring recovered gamma of " + it.key() + " from " + file.string() +
-                            ": a display's own ramps rise from dark to light");
-          continue;
-        }
-        const int code = apply(it.key(), *ramps);
-        AppLog::app.log("Restored gamma of " + it.key() + " left by process " + std::to_string(pid) +
-                        " result=" + std::to_string(code));
-        if (code == 0) ++restored;
+    if (pid == pid_ || (running && *running == document["started"].get_ref<const std::string&>()))
+      continue;  // its owner still runs
+    if (document["display"].get_ref<const std::string&>() != displayName_) continue;  // another X server's
+    for (const auto& [name, value] : document["outputs"].items()) {
+      const auto ramps = rampsFrom(value);
+      if (!ramps) continue;
+      if (!couldBeOriginal(*ramps)) {
+        AppLog::app.error("Ignoring recovered gamma of " + name + " from " + file.string() +
+                          ": a display's own ramps rise from dark to at least half brightness");
+        continue;
       }
+      const int code = apply(name, *ramps);
+      AppLog::app.log("Restored gamma of " + name + " left by process " + std::to_string(pid) +
+                      " result=" + std::to_string(code));
+      if (code == 0) ++restored;
     }
     fs::remove(file, ec);
   }

@@ -20,10 +20,10 @@ class GammaStash {
   // is the X display the ramps belong to.
   GammaStash(std::filesystem::path folder, std::filesystem::path procRoot, std::string displayName, int pid);
 
-  // Where the files go: $XDG_RUNTIME_DIR/Dimmora, or, without a runtime
-  // folder, <temporary>/dimmora-<uid>/Dimmora. Each folder of ours on the way
-  // must be private (ensurePrivateFolder); nullopt, with the reason, when one
-  // is not: anyone who can write there could make the screen black at start.
+  // Where the files go: $XDG_RUNTIME_DIR/Dimmora, or, without a usable
+  // runtime folder, <temporary>/dimmora-<uid>/Dimmora. Each folder of ours on
+  // the way must be private (ensurePrivateFolder); nullopt, with the reason,
+  // when none is: anyone who can write there could make the screen black at start.
   static std::optional<std::filesystem::path> recoveryFolder(const std::optional<std::filesystem::path>& runtime,
                                                              const std::filesystem::path& temporary, unsigned owner,
                                                              std::string& why);
@@ -55,11 +55,11 @@ class GammaStash {
   std::map<std::string, GammaRamps> originals_;
 };
 
-// Creates `folder` (mode 0700) when missing. True when it is then a real
-// folder (not a symbolic link) that `owner` owns and that neither group nor
-// others may write; otherwise false with the reason in `why`.
-bool ensurePrivateFolder(const std::filesystem::path& folder, unsigned owner, std::string& why);
+// Whether ramps darken the screen below half: no entry of any channel reaches
+// half of full scale. No display's own ramps do; a dimmer's do.
+bool looksDimmed(const GammaRamps& ramps);
 
 // Whether ramps could be a display's own: every channel rising from dark to
-// light (a tinted night-light ramp is one; a black or inverted one is not).
+// light, and not dimmed (a tinted night-light ramp is one; a black, inverted
+// or dimmed one is not).
 bool couldBeOriginal(const GammaRamps& ramps);

@@ -78,6 +78,11 @@ std::optional<fs::path> LinuxEnvironment::runtimeDirectory() const {
   return std::nullopt;
 }
 
+fs::path LinuxEnvironment::temporaryDirectory() const {
+  if (auto temporary = variable("TMPDIR"); temporary && fs::path(*temporary).is_absolute()) return fs::path(*temporary);
+  return "/tmp";
+}
+
 std::optional<fs::path> LinuxEnvironment::bundleResourcesDirectory() const {
   const auto executable = executablePath();
   if (!executable) return std::nullopt;

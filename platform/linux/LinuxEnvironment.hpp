@@ -33,6 +33,8 @@ class LinuxEnvironment final : public Environment {
 
   // $XDG_RUNTIME_DIR when set and absolute.
   std::optional<std::filesystem::path> runtimeDirectory() const;
+  // $TMPDIR when set and absolute, else /tmp.
+  std::filesystem::path temporaryDirectory() const;
   std::optional<std::string> variable(const std::string& name) const;
 
  private:

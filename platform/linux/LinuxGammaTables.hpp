@@ -9,7 +9,8 @@
 
 // CRTC gamma through RandR, as fractions. The first change of an output
 // stores its original ramps in the crash-safety stash, so a process that dies
-// dimmed is undone by the next start.
+// dimmed is undone by the next start. Ramps that are already dimmed are never
+// taken for an output's original.
 class LinuxGammaTables final : public GammaTables {
  public:
   // `stash` may be null (no runtime folder): gamma then works without crash safety.
@@ -18,17 +19,25 @@ class LinuxGammaTables final : public GammaTables {
   // Puts back ramps a dead process left changed; call once before anything captures gamma.
   int recoverAbandoned();
 
-  bool hasCapacity() override { return randr_.isAvailable(); }
+  // Goes on through another connection's screen (the first one broke), with
+  // the ramps captured so far: what the restore at exit needs.
+  void useScreen(RandrScreen& randr) { randr_ = &randr; }
+
+  bool hasCapacity() override { return randr_->isAvailable(); }
   std::uint32_t capacity(DisplayID displayID) override;
-  bool hasGetTransfer() override { return randr_.isAvailable(); }
+  bool hasGetTransfer() override { return randr_->isAvailable(); }
   std::int32_t getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green, float* blue,
                            std::uint32_t& sampleCount) override;
-  bool hasSetTransfer() override { return randr_.isAvailable(); }
+  bool hasSetTransfer() override { return randr_->isAvailable(); }
   std::int32_t setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red, const float* green,
                            const float* blue) override;
 
  private:
-  RandrScreen& randr_;
+  // The output's ramps as they are before the first change, unless they are
+  // dimmed (see looksDimmed): then the linear ramp stands in.
+  std::optional<GammaRamps> originalRamps(DisplayID displayID, const std::string& outputName);
+
+  RandrScreen* randr_;
   std::unique_ptr<GammaStash> stash_;
 };
 

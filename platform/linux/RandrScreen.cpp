@@ -6,6 +6,7 @@
 #include <X11/extensions/Xrandr.h>
 
 #include "platform/linux/X11Session.hpp"
+#include "base/ProcessWide.hpp"
 
 namespace {
 std::vector<std::uint8_t> edidProperty(Display* display, RROutput output) {
@@ -74,8 +75,7 @@ const RandrScreen::Topology& RandrScreen::topology() const {
   // A connection that broke halfway read nothing trustworthy; the next call tries again.
   if (!session_.isAlive()) {
     topology_.reset();
-    static const Topology none;
-    return none;
+    return processWide<const Topology>();
   }
   return *topology_;
 }

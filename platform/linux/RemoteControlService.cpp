@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/DBusSession.hpp"
 #include "services/AppLog.hpp"
 
 namespace {
@@ -90,6 +91,23 @@ const sd_bus_vtable kVTable[] = {
     SD_BUS_VTABLE_END,
 };
 
+// The interface field of a call is optional, and sd-bus answers a call
+// without one "Unknown object". On our object the member alone names the
+// method; its signature is checked as sd-bus checks a call that names the interface.
+int dispatchWithoutInterface(sd_bus_message* message, void* userdata, sd_bus_error* error) {
+  if (!sd_bus_message_is_method_call(message, nullptr, nullptr) || sd_bus_message_get_interface(message)) return 0;
+  const char* member = sd_bus_message_get_member(message);
+  for (const sd_bus_vtable& entry : kVTable) {
+    if (entry.type != _SD_BUS_VTABLE_METHOD || std::strcmp(entry.x.method.member, member) != 0) continue;
+    if (!sd_bus_message_has_signature(message, entry.x.method.signature))
+      return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "Invalid arguments '%s' to call %s(), expecting '%s'.",
+                               sd_bus_message_get_signature(message, true), member, entry.x.method.signature);
+    return entry.x.method.handler(message, userdata, error);
+  }
+  return sd_bus_error_setf(error, SD_BUS_ERROR_UNKNOWN_METHOD, "Unknown method %s: the call names no interface",
+                           member);
+}
+
 struct NamedProperty {
   RemoteControl::Property property;
   const char* name;
@@ -112,6 +130,11 @@ RemoteControlService::RemoteControlService(sd_bus* bus, RemoteControl& control) 
     AppLog::app.error(std::string("Cannot export the D-Bus interface: ") + std::strerror(-r));
     return;
   }
+  r = sd_bus_add_object(bus_, &withoutInterface_, objectPath, dispatchWithoutInterface, &control_);
+  if (r < 0) {
+    AppLog::app.error(std::string("Cannot export the D-Bus interface: ") + std::strerror(-r));
+    return;
+  }
   r = sd_bus_request_name(bus_, busName, 0);
   if (r < 0) {
     AppLog::app.error(std::string("Cannot take the D-Bus name ") + busName + ": " + std::strerror(-r));
@@ -125,6 +148,7 @@ RemoteControlService::RemoteControlService(sd_bus* bus, RemoteControl& control) 
 
 RemoteControlService::~RemoteControlService() {
   if (available_) sd_bus_release_name(bus_, busName);
+  sd_bus_slot_unref(withoutInterface_);
   sd_bus_slot_unref(object_);
 }
 
@@ -158,4 +182,12 @@ bool RemoteControlService::askRunningInstanceToShowWindow(double patienceSeconds
   }
   sd_bus_flush_close_unref(bus);
   return r >= 0;
+}
+
+bool RemoteControlService::isOwnedElsewhere() {
+  sd_bus* bus = nullptr;
+  if (sd_bus_open_user(&bus) < 0) return false;
+  const bool owned = DBusSession::nameHasOwner(bus, busName);
+  sd_bus_flush_close_unref(bus);
+  return owned;
 }

@@ -30,6 +30,8 @@ class RemoteControlService {
   // its window, waiting up to `patienceSeconds` for it to take its name.
   // False, with the reason, when it could not be asked.
   static bool askRunningInstanceToShowWindow(double patienceSeconds, std::string& error);
+  // Whether another process owns the name on the session bus; false without a bus.
+  static bool isOwnedElsewhere();
 
  private:
   void emitChanges(RemoteControl::Properties changed);
@@ -37,6 +39,7 @@ class RemoteControlService {
   sd_bus* bus_;
   RemoteControl& control_;
   sd_bus_slot* object_ = nullptr;
+  sd_bus_slot* withoutInterface_ = nullptr;  // calls that leave the interface out
   bool available_ = false;
   Subscription changes_;
 };

@@ -10,25 +10,53 @@
 
 namespace fs = std::filesystem;
 
-std::string desktopEntryExec(const fs::path& executable) {
-  std::string quoted = "\"";
-  for (char c : executable.string()) {
-    // Inside double quotes, these must be escaped with a backslash; "%" is doubled.
-    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
-    if (c == '%') quoted += '%';
-    quoted += c;
+namespace {
+// Valid UTF-8 without control characters: what a desktop entry's string value may hold.
+bool isEntryText(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x20 || lead == 0x7F) return false;
+    const std::size_t length =
+        lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    i += length;
   }
-  return quoted + "\"";
+  return true;
 }
 
-namespace {
-// Undoes desktopEntryExec for a single quoted program path.
+// A string value's escapes undone: "\\" "\s" "\n" "\t" "\r"; any other backslash stays.
+std::string unescapedValue(const std::string& value) {
+  std::string text;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    char c = value[i];
+    if (c == '\\' && i + 1 < value.size()) {
+      switch (value[i + 1]) {
+        case '\\': c = '\\'; break;
+        case 's': c = ' '; break;
+        case 'n': c = '\n'; break;
+        case 't': c = '\t'; break;
+        case 'r': c = '\r'; break;
+        default: text += c; continue;
+      }
+      ++i;
+    }
+    text += c;
+  }
+  return text;
+}
+
+// Undoes desktopEntryExec for a single quoted program path, in the order a
+// launcher reads the value: the string escapes, then the quoting.
 std::string unquoteExec(const std::string& value) {
-  if (value.size() < 2 || value.front() != '"') return value.substr(0, value.find(' '));
+  const std::string text = unescapedValue(value);
+  if (text.size() < 2 || text.front() != '"') return text.substr(0, text.find(' '));
   std::string path;
-  for (std::size_t i = 1; i < value.size() && value[i] != '"'; ++i) {
-    if ((value[i] == '\\' || value[i] == '%') && i + 1 < value.size()) ++i;
-    path += value[i];
+  for (std::size_t i = 1; i < text.size() && text[i] != '"'; ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && std::string_view("\"`$\\").find(text[i + 1]) != std::string_view::npos)
+      ++i;
+    path += text[i];
   }
   return path;
 }
@@ -46,6 +74,29 @@ std::string desktopEntryString(const std::string& value) {
   return escaped;
 }
 }  // namespace
+
+std::optional<std::string> desktopEntryExec(const fs::path& executable, std::string& why) {
+  const std::string path = executable.string();
+  if (!isEntryText(path)) {
+    why = "the program's path holds a line break, another control character or bytes that are not UTF-8, which a "
+          "desktop entry cannot hold";
+    return std::nullopt;
+  }
+  // The format doubles it, but launchers look the program up before they
+  // undo field codes, and find no "100%%" folder.
+  if (path.find('%') != std::string::npos) {
+    why = "the program's path holds a \"%\", with which desktop launchers cannot start it";
+    return std::nullopt;
+  }
+  // One quoted argument (these four take a backslash), then escaped as any
+  // string value, which doubles every backslash: "\\\\" for one in the path.
+  std::string quoted = "\"";
+  for (const char c : path) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return desktopEntryString(quoted + "\"");
+}
 
 std::map<std::string, std::string> desktopEntryValues(std::string_view text) {
   const auto trimmed = [](std::string_view s) {
@@ -97,6 +148,8 @@ XdgAutostart::Status XdgAutostart::status() const {
 }
 
 bool XdgAutostart::registerItem(std::string& error) {
+  const auto exec = desktopEntryExec(executable_, error);
+  if (!exec) return false;
   std::error_code ec;
   fs::create_directories(entryPath().parent_path(), ec);
   if (ec) {
@@ -114,7 +167,7 @@ bool XdgAutostart::registerItem(std::string& error) {
         << "Type=Application\n"
         << "Name=Dimmora\n"
         << "Comment=Dims the displays while you are away\n"
-        << "Exec=" << desktopEntryExec(executable_) << "\n"
+        << "Exec=" << *exec << "\n"
         // Session managers skip an entry whose program was removed with its package.
         << "TryExec=" << desktopEntryString(executable_.string()) << "\n"
         << "Icon=io.github.dimmora.Dimmora\n"

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,5 +35,7 @@ class XdgAutostart {
 // format defines it: comments and other groups skipped, spaces around "=" ignored.
 std::map<std::string, std::string> desktopEntryValues(std::string_view text);
 
-// The entry's Exec value for a program path, quoted as the desktop-entry format requires.
-std::string desktopEntryExec(const std::filesystem::path& executable);
+// The entry's Exec value for a program path, quoted as the desktop-entry
+// format requires (a quoted argument, then the string escapes). nullopt, with
+// the reason, for a path no launcher could start from an entry.
+std::optional<std::string> desktopEntryExec(const std::filesystem::path& executable, std::string& why);

@@ -124,11 +124,9 @@ void DesktopBinding::createX11(std::unique_ptr<X11Session> session, bool xwaylan
   keys_ = std::make_unique<X11HotKeys>(*session_);
   createCommon([randr = randr_.get()] { return randr->outputs(); });
 
-  std::error_code ec;
-  fs::path temporary = fs::temp_directory_path(ec);
-  if (ec) temporary = "/tmp";
   std::string why;
-  const auto recovery = GammaStash::recoveryFolder(environment_.runtimeDirectory(), temporary, getuid(), why);
+  const auto recovery =
+      GammaStash::recoveryFolder(environment_.runtimeDirectory(), environment_.temporaryDirectory(), getuid(), why);
   if (!recovery) AppLog::app.error("Gamma crash recovery is off: " + why);
   // XWayland's gamma tables reach no screen.
   if (!xwaylandOnly)
@@ -249,9 +247,29 @@ void DesktopBinding::wireX11() {
       session_->flush();
     });
   subscriptions_.push_back(randr_->screenChanged.connect([this] { noteScreenChange(); }));
-  subscriptions_.push_back(session_->lost.connect([] {
-    AppLog::app.error("Display control stopped: the X server went away");
+  subscriptions_.push_back(session_->lost.connect([this] {
+    // The dead connection's descriptor stays readable: watched on, it would wake the loop without end.
+    watch_.stop(session_->fileDescriptor());
+    AppLog::app.error("Display control stopped: the X server closed Dimmora's connection; the gamma is put back and "
+                      "Dimmora quits");
+    // Out of Xlib's error handling first.
+    connectionLoss_ = mainLoop_.post([this] { quitAfterConnectionLoss(); });
   }));
+}
+
+// Idle time, input and keys went with the connection, so the program cannot go on; the ramps it
+// changed are put back at exit through a connection of its own again (the server may well run on,
+// having closed only ours). Without a server, they stay in the crash stash for the next start.
+void DesktopBinding::quitAfterConnectionLoss() {
+  replacementSession_ = X11Session::open(session_->name());
+  if (replacementSession_) {
+    replacementRandr_ = std::make_unique<RandrScreen>(*replacementSession_);
+    gamma_->useScreen(*replacementRandr_);
+  } else {
+    AppLog::app.error("The X server of display " + session_->name() +
+                      " does not answer: the gamma is put back at the next start");
+  }
+  QCoreApplication::exit(1);
 }
 
 void DesktopBinding::wireWayland() {

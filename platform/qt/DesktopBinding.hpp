@@ -88,6 +88,7 @@ class DesktopBinding {
   void wireX11();
   void wireWayland();
   void noteScreenChange();
+  void quitAfterConnectionLoss();
   void announceTermination();
 
   LinuxEnvironment environment_;
@@ -122,5 +123,9 @@ class DesktopBinding {
   QtDescriptorWatch watch_;
   std::vector<Subscription> subscriptions_;
   ScheduledWork pendingScreenChange_;
+  ScheduledWork connectionLoss_;
+  // Opened when the first connection broke, for the restore at exit.
+  std::unique_ptr<X11Session> replacementSession_;
+  std::unique_ptr<RandrScreen> replacementRandr_;
   bool terminationAnnounced_ = false;
 };

@@ -8,3 +8,9 @@ void QtDescriptorWatch::watch(int fd, std::function<void()> onReadable) {
                    [onReadable = std::move(onReadable)] { onReadable(); });
   notifiers_.push_back(std::move(notifier));
 }
+
+void QtDescriptorWatch::stop(int fd) {
+  // Disabled, not deleted: the notifier may be the one whose signal is running.
+  for (const auto& notifier : notifiers_)
+    if (notifier->socket() == fd) notifier->setEnabled(false);
+}

@@ -12,6 +12,8 @@
 class QtDescriptorWatch {
  public:
   void watch(int fd, std::function<void()> onReadable);
+  // Stops calling back for `fd`. Safe from inside its own callback.
+  void stop(int fd);
   void clear() { notifiers_.clear(); }
 
  private:

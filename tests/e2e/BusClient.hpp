@@ -34,15 +34,15 @@ class BusClient {
   bool isConnected() const { return bus_ != nullptr; }
   bool hasOwner(const std::string& name) { return DBusSession::nameHasOwner(bus_, name.c_str()); }
 
-  // `append` adds the arguments; none by default.
+  // `append` adds the arguments; none by default. An empty `interface` leaves the field out.
   Result call(const std::string& destination, const std::string& path, const std::string& interface,
               const std::string& method, const std::function<int(sd_bus_message*)>& append = {}) {
     Result result;
     sd_bus_message* message = nullptr;
     sd_bus_message* reply = nullptr;
     sd_bus_error error = SD_BUS_ERROR_NULL;
-    int r = sd_bus_message_new_method_call(bus_, &message, destination.c_str(), path.c_str(), interface.c_str(),
-                                           method.c_str());
+    int r = sd_bus_message_new_method_call(bus_, &message, destination.c_str(), path.c_str(),
+                                           interface.empty() ? nullptr : interface.c_str(), method.c_str());
     if (r >= 0 && append) r = append(message);
     if (r >= 0) r = sd_bus_call(bus_, message, 5'000'000, &error, &reply);
     result.ok = r >= 0;

@@ -217,9 +217,51 @@ TEST_F(DBusInterface, BadArgumentsAreRefusedWithAClearErrorAndTheProgramCarriesO
                  return sd_bus_message_append(m, "ssv", kInterface, "MasterPercent", "d", 10.0);
                }).ok);
 
+  // Just past the limit: the refusal quotes the number as sent, not one rounded into the range.
+  const auto past = pause(1000000.0000001);
+  EXPECT_EQ(past.errorName, "org.freedesktop.DBus.Error.InvalidArgs");
+  EXPECT_NE(past.errorMessage.find("at most 1000000 minutes, not 1000000.0000001"), std::string::npos)
+      << past.errorMessage;
+
   EXPECT_EQ(property("MasterPercent"), 100.0);
   EXPECT_TRUE(call("DecreaseMaster").ok);  // still serving
   EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+TEST_F(DBusInterface, ACallWithoutItsInterfaceFieldReachesTheMethodOfThatName) {
+  // The interface field of a method call is optional; the member then names the method.
+  auto app = start();
+  const auto decrease = client.call(kName, kPath, "", "DecreaseMaster");
+  EXPECT_TRUE(decrease.ok) << decrease.errorName << ": " << decrease.errorMessage;
+  EXPECT_TRUE(waitFor([&] { return savedMaster(tree) == 95.0; }, 3s));
+  const auto wrongArgument =
+      client.call(kName, kPath, "", "Pause", [](sd_bus_message* m) { return sd_bus_message_append(m, "s", "x"); });
+  EXPECT_EQ(wrongArgument.errorName, "org.freedesktop.DBus.Error.InvalidArgs") << wrongArgument.errorMessage;
+  const auto refused =
+      client.call(kName, kPath, "", "Pause", [](sd_bus_message* m) { return sd_bus_message_append(m, "d", -1.0); });
+  EXPECT_EQ(refused.errorName, "org.freedesktop.DBus.Error.InvalidArgs");
+  EXPECT_NE(refused.errorMessage.find("more than 0 minutes, not -1"), std::string::npos) << refused.errorMessage;
+  const auto unknown = client.call(kName, kPath, "", "Frobnicate");
+  EXPECT_EQ(unknown.errorName, "org.freedesktop.DBus.Error.UnknownMethod") << unknown.errorMessage;
+  EXPECT_NE(unknown.errorMessage.find("Frobnicate"), std::string::npos) << unknown.errorMessage;
+  // Another path stays unknown.
+  EXPECT_EQ(client.call(kName, "/elsewhere", "", "DecreaseMaster").errorName,
+            "org.freedesktop.DBus.Error.UnknownObject");
+  EXPECT_EQ(property("MasterPercent"), 95.0);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+TEST_F(DBusInterface, AStartThatCannotLockFindsTheRunningCopyByItsBusName) {
+  auto first = start();  // it holds the usual lock, in its runtime folder
+  // This start's runtime folder names a file: no lock there, and the stand-in lock in its own
+  // temporary folder is free, but the bus name tells it a copy runs.
+  tree.write("not-a-folder", "");
+  App second(tree, {busEnvironment(), "XDG_RUNTIME_DIR=" + tree.path("not-a-folder/run").string(),
+                    "TMPDIR=" + tree.folder("second-tmp").string()});
+  EXPECT_EQ(second.waitExit(10s), 0) << "a second copy ran on";
+  EXPECT_NE(readTextFile(tree.path("app.log")).value_or("").find("Dimmora is already running"), std::string::npos);
+  EXPECT_EQ(first->stop(SIGTERM), 0);
+  EXPECT_TRUE(atFull());
 }
 
 TEST_F(DBusInterface, ASecondStartShowsTheFirstWindowLeavesTheScreenAloneAndExits) {

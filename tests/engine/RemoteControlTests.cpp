@@ -69,6 +69,8 @@ TEST_F(RemoteControlTest, BadPauseLengthsAreRefusedWithAReasonAndChangeNothing) 
       {std::nan(""), "not a number"}, {-5, "more than 0 minutes, not -5"}, {0, "more than 0 minutes, not 0"},
       {-inf, "not -inf"},             {inf, "at most 1000000 minutes, not inf"},
       {2e6, "at most 1000000 minutes, not 2000000"},
+      // Just past the limit: the number as given, not one that reads as allowed.
+      {1000000.0000001, "at most 1000000 minutes, not 1000000.0000001"},
   };
   for (const auto& [minutes, reason] : cases) {
     const auto refusal = remote.pause(minutes);

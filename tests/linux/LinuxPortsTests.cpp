@@ -6,6 +6,7 @@
 #include <thread>
 #include <linux/capability.h>
 #include <sys/syscall.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -256,7 +257,7 @@ TEST(GammaStash, LivingOwnerAndGarbageFilesAreHandled) {
   TempTree tree;
   const int living = 5151;
   tree.write("proc/5151/stat", "5151 (dimmora x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 999\n");
-  const GammaRamps ramps{{1, 9}, {2, 9}, {3, 9}};
+  const GammaRamps ramps{{1, 60000}, {2, 60000}, {3, 60000}};
   tree.folder("run");
   {
     GammaStash owner(tree.path("run"), tree.path("proc"), ":0", living);
@@ -274,6 +275,52 @@ TEST(GammaStash, LivingOwnerAndGarbageFilesAreHandled) {
   // The same pid, reused by a later process (another start time), no longer counts as the owner.
   tree.write("proc/5151/stat", "5151 (other) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 1234\n");
   EXPECT_EQ(next.recoverAbandoned([&](const std::string&, const GammaRamps&) { return ++calls, 0; }), 1);
+}
+
+TEST(GammaStash, FilesItCannotUseAreSetAsideAndStartGoesOn) {
+  TempTree tree;
+  tree.folder("run");
+  const nlohmann::json bright = {{"red", {0, 65535}}, {"green", {0, 65535}}, {"blue", {0, 65535}}};
+  const auto file = [&](const nlohmann::json& pid) {
+    return nlohmann::json{{"pid", pid}, {"started", "1"}, {"display", ":3"}, {"outputs", {{"DP-1", bright}}}};
+  };
+  // As written by a fuzzer or a careless hand: each would have thrown out of the start, or worse.
+  const std::pair<const char*, nlohmann::json> malformed[] = {
+      {"gamma-11.json", file("1")},     {"gamma-12.json", file(1e300)},  {"gamma-13.json", file(-4)},
+      {"gamma-14.json", file(1.5)},     {"gamma-15.json", file(nullptr)},
+      {"gamma-16.json", {{"pid", 16}, {"started", 1}, {"display", ":3"}, {"outputs", {}}}},
+      {"gamma-17.json", {{"pid", 17}, {"started", "1"}, {"display", ":3"}, {"outputs", {1, 2}}}},
+      {"gamma-18.json", nlohmann::json::array({1, 2})},
+  };
+  for (const auto& [name, document] : malformed) tree.write(std::string("run/") + name, document.dump());
+  // A FIFO would hold the start forever; a link to /dev/zero would be read until memory runs out.
+  ASSERT_EQ(mkfifo(tree.path("run/gamma-19.json").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", tree.path("run/gamma-20.json"));
+  tree.write("run/gamma-21.json", file(21).dump());  // the one good file
+  ScopedLogRecorder log;
+  std::vector<std::string> applied;
+  GammaStash next(tree.path("run"), tree.path("proc"), ":3", 99);
+  alarm(10);  // a read that blocks ends the test instead of hanging it
+  EXPECT_EQ(next.recoverAbandoned([&](const std::string& name, const GammaRamps&) { return applied.push_back(name), 0; }),
+            1);
+  alarm(0);
+  EXPECT_EQ(applied, std::vector<std::string>{"DP-1"});
+  for (int n = 11; n <= 20; ++n) {
+    const auto name = "gamma-" + std::to_string(n) + ".json";
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(tree.path("run/" + name)))) << name;
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(tree.path("run/" + name + ".bad")))) << name;
+  }
+  EXPECT_TRUE(log->contains("Set the gamma recovery file " + tree.path("run/gamma-11.json").string() +
+                            " aside as gamma-11.json.bad: its \"pid\" is not a process ID"));
+  EXPECT_TRUE(logMentions(*log, "gamma-16.json.bad: its \"started\" is not a text"));
+  EXPECT_TRUE(logMentions(*log, "gamma-17.json.bad: its \"outputs\" is not an object"));
+  EXPECT_TRUE(logMentions(*log, "gamma-18.json.bad: it is not a JSON object"));
+  EXPECT_TRUE(logMentions(*log, "gamma-19.json.bad: it cannot be read: a FIFO"));
+  EXPECT_TRUE(logMentions(*log, "gamma-20.json.bad: it cannot be read: a character device"));
+  // What was set aside is not looked at again.
+  log->clear();
+  EXPECT_EQ(next.recoverAbandoned([](const std::string&, const GammaRamps&) { return 0; }), 0);
+  EXPECT_TRUE(log->entries.empty());
 }
 
 TEST(GammaStash, RecoveryFolderIsPrivateOrRefused) {
@@ -340,10 +387,14 @@ TEST(GammaStash, OnlyRampsThatCouldBeADisplaysOwnAreRecoveredOrWrittenThroughNoL
   const GammaRamps nightLight{channel(65535), channel(52000), channel(36000)};  // warm tint: still rising
   const nlohmann::json black = {{"red", {0, 0, 0}}, {"green", {0, 0, 0}}, {"blue", {0, 0, 0}}};
   const nlohmann::json inverted = {{"red", {65535, 0, 0}}, {"green", {65535, 0, 0}}, {"blue", {65535, 0, 0}}};
+  // Rising, but only to 0.4 %: a dimmer's ramp, or a planted one, never a display's own.
+  const nlohmann::json dim = {{"red", {0, 100, 262}}, {"green", {0, 100, 262}}, {"blue", {0, 100, 262}}};
+  const nlohmann::json justUnderHalf = {{"red", {0, 32767}}, {"green", {0, 32767}}, {"blue", {0, 32767}}};
   const nlohmann::json warm = {{"red", nightLight.red}, {"green", nightLight.green}, {"blue", nightLight.blue}};
   tree.write("run/gamma-77.json",
              nlohmann::json{{"pid", 77}, {"started", "1"}, {"display", ":3"},
-                            {"outputs", {{"DP-1", black}, {"DP-2", inverted}, {"DP-3", warm}}}}
+                            {"outputs", {{"DP-1", black}, {"DP-2", inverted}, {"DP-3", warm}, {"DP-4", dim},
+                                         {"DP-5", justUnderHalf}}}}
                  .dump());
   ScopedLogRecorder log;
   std::map<std::string, GammaRamps> applied;
@@ -352,6 +403,8 @@ TEST(GammaStash, OnlyRampsThatCouldBeADisplaysOwnAreRecoveredOrWrittenThroughNoL
   EXPECT_EQ(applied, (std::map<std::string, GammaRamps>{{"DP-3", nightLight}}));
   EXPECT_TRUE(logMentions(*log, "Ignoring recovered gamma of DP-1"));
   EXPECT_TRUE(logMentions(*log, "Ignoring recovered gamma of DP-2"));
+  EXPECT_TRUE(logMentions(*log, "Ignoring recovered gamma of DP-4"));
+  EXPECT_TRUE(logMentions(*log, "Ignoring recovered gamma of DP-5"));
 
   // A link planted where a temporary file could be expected is never written through.
   tree.write("victim", "keep");
@@ -452,13 +505,44 @@ TEST(XdgAutostart, ReportsItsStatesAndQuotesThePath) {
   EXPECT_EQ(autostart.status(), LoginItemService::Status::notRegistered);
   EXPECT_TRUE(autostart.unregisterItem(error));  // already gone is fine
 
-  EXPECT_EQ(desktopEntryExec("/a b/100%/x\"y"), "\"/a b/100%%/x\\\"y\"");
-
   // A config home that is a file cannot hold the entry: the system's text comes back.
   tree.write("blocked", "");
   XdgAutostart blocked(tree.path("blocked"), exe);
   EXPECT_FALSE(blocked.registerItem(error));
   EXPECT_FALSE(error.empty());
+}
+
+TEST(XdgAutostart, TheEntryStartsTheProgramWhateverItsPathAndRefusesWhatNoLauncherCanStart) {
+  // GLib's launcher reads the entry as the desktops that use it do: each
+  // program writes a mark, so a path quoted wrongly leaves none.
+  TempTree tree;
+  const std::string names[] = {"plain",         "with space",      "quote\"d",         "dollar$HOME", "back`tick`",
+                               "ends in\\",     "two\\\\s\\n",       "日本語 ünïcode", "semi;colon & amp", "it's"};
+  for (const auto& name : names) {
+    SCOPED_TRACE(name);
+    const auto mark = tree.path("marks/" + std::to_string(&name - names));
+    const auto exe = tree.write("bin/" + std::to_string(&name - names) + "/" + name, "#!/bin/sh\ntouch '" + mark.string() + "'\n");
+    std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
+    std::filesystem::create_directories(mark.parent_path());
+    XdgAutostart autostart(tree.path("config"), exe);
+    std::string error;
+    ASSERT_TRUE(autostart.registerItem(error)) << error;
+    EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
+    const auto entry = *readTextFile(autostart.entryPath());
+    EXPECT_EQ(std::count(entry.begin(), entry.end(), '\n'), 9) << entry;
+    const auto said = run("gio launch '" + autostart.entryPath().string() + "' 2>&1");
+    for (int i = 0; i < 100 && !std::filesystem::exists(mark); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(std::filesystem::exists(mark)) << entry << said;
+  }
+  // A line break would add lines of its own ("Hidden=true"); "%" defeats the launchers' lookup.
+  for (const std::string name : {"line\nHidden=true", "tab\there", "100%", "bad\xff" "byte"}) {
+    SCOPED_TRACE(name);
+    XdgAutostart autostart(tree.path("refused"), tree.write("refused/" + name, "#!/bin/sh\n"));
+    std::string error;
+    EXPECT_FALSE(autostart.registerItem(error));
+    EXPECT_NE(error.find("the program's path holds"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(autostart.entryPath()));
+  }
 }
 
 TEST(LinuxPowerAssertions, BlockingInhibitorsBecomeAssertionsWithTheirHolders) {

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "LinuxTestSupport.hpp"
+#include "ThrowawayServer.hpp"
 #include "platform/linux/DisplayDirectory.hpp"
 #include "platform/linux/LinuxGammaTables.hpp"
 #include "platform/linux/LinuxServicePorts.hpp"
@@ -22,8 +23,6 @@
 #include "ports/SystemPorts.hpp"
 #include "services/GlobalHotKeyManager.hpp"
 
-#include <signal.h>
-#include <sys/wait.h>
 
 // Xlib's macros (None, Status, ...) clash with GoogleTest's names; it comes last.
 #include <X11/Xatom.h>
@@ -57,53 +56,6 @@ std::optional<RandrOutput> firstOnline(const RandrScreen& randr) {
   return std::nullopt;
 }
 
-// An X server of the test's own on a free display number, so the shared one
-// keeps its state; stopped when the object goes.
-class ThrowawayServer {
- public:
-  // `command` gets the display name appended after its first word.
-  explicit ThrowawayServer(std::vector<std::string> command) {
-    int number = 150;
-    while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
-           std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
-      ++number;
-    name_ = ":" + std::to_string(number);
-    command.insert(command.begin() + 1, name_);
-    pid_ = fork();
-    if (pid_ == 0) {
-      std::vector<char*> argv;
-      for (auto& word : command) argv.push_back(word.data());
-      argv.push_back(nullptr);
-      freopen("/dev/null", "w", stderr);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-    for (int i = 0; i < 200 && pid_ > 0 && !session_; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      session_ = X11Session::open(name_);
-    }
-  }
-  ~ThrowawayServer() {
-    session_.reset();
-    stop();
-  }
-  void stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  const std::string& name() const { return name_; }
-  // The first connection, opened once the server answered; null when it never did.
-  std::unique_ptr<X11Session>& session() { return session_; }
-  // Runs a shell command against this server.
-  std::string run(const std::string& command) const { return ::run("DISPLAY=" + name_ + " " + command); }
-
- private:
-  std::string name_;
-  pid_t pid_ = -1;
-  std::unique_ptr<X11Session> session_;
-};
 }  // namespace
 
 TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {

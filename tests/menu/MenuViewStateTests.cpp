@@ -326,3 +326,17 @@ TEST_F(MenuViewStateTest, TheDBusHintIsOfferedExactlyWhileShortcutsAreUnavailabl
   EXPECT_EQ(*hint, L10n::text("shortcuts_unavailable_use_dbus"));
   EXPECT_NE(hint->find("busctl"), std::string::npos) << "the text, not its key";
 }
+
+TEST_F(MenuViewStateTest, TheWindowSaysWhatBecameOfASettingsFileItCouldNotUseWhole) {
+  const auto file = configRoot / "Dimmora" / "config.json";
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file) << R"({"fadeDurationSeconds": 9, "frameRate": "30", "language": "fr", "steps": []})";
+  makeMenu();
+  const auto notice = menu->settingsFileNoticeText();
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(*notice, L10n::text("settings_file_values_ignored", {{"file", file.string()}, {"keys", "frameRate, language"}}));
+  EXPECT_NE(notice->find("frameRate, language"), std::string::npos) << *notice;
+  // Read again, the rewritten file is fine, and the window says nothing.
+  makeMenu();
+  EXPECT_EQ(menu->settingsFileNoticeText(), std::nullopt);
+}

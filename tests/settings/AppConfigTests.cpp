@@ -112,31 +112,56 @@ TEST(AppConfigReading, missingOptionalKeysTakeTheirFallbacks) {
   EXPECT_EQ(*config, expected);
 }
 
-TEST(AppConfigReading, malformedDocumentsFailWhole) {
+TEST(AppConfigReading, onlyADocumentWithoutTheTwoRequiredKeysFailsWhole) {
   const std::string bad[] = {
       R"({"steps": []})",
       R"({"fadeDurationSeconds": 6})",
-      R"({"fadeDurationSeconds": "6", "steps": []})",
       R"({"fadeDurationSeconds": 6, "steps": [)",  // truncated
       "[]",
       "\xff\xfe{}",
   };
   for (const std::string& text : bad) EXPECT_FALSE(decodeConfig(text)) << text;
-  const std::string badMembers[] = {
-      R"("fadeCurve": "bounce")",
-      R"("language": "fr")",
-      R"("loggingEnabled": 1)",
-      R"("selectedDisplayIDs": [1, "2"])",
-      R"("displayMaximumPercents": [1, 80, 2])",
-      R"("displayMaximumPercents": [-1, 80])",
-      R"("displayMaximumPercents": [4294967296, 80])",
-      R"("displayMaximumPercents": [1.5, 80])",
-      R"("displayMaximumPercents": {"1": 80})",
-      R"("displayProfiles": {"k": {"minimum": 5, "maximum": 9, "fullGamma": false}})",
+}
+
+TEST(AppConfigReading, aValueThatCannotBeUsedTakesItsFallbackAloneAndIsNamed) {
+  // Each beside a valid frame rate, which is kept.
+  const std::pair<std::string, std::string> badMembers[] = {
+      {R"("fadeDurationSeconds": "6")", R"(holds the text "6" where a number belongs)"},
+      {R"("fadeCurve": "bounce")", R"(holds the text "bounce" where easeIn, easeInOut, easeOut or linear belongs)"},
+      {R"("language": "fr")", R"(holds the text "fr" where system, en or ja belongs)"},
+      {R"("loggingEnabled": 1)", "holds the number 1 where true or false belongs"},
+      {R"("selectedDisplayIDs": [1, "2"])", "holds a list of 2 elements where a list of display IDs belongs"},
+      {R"("displayMaximumPercents": [1, 80, 2])", "holds a list of 3 elements where a list of display IDs, each followed by its percent belongs"},
+      {R"("displayMaximumPercents": [-1, 80])", "holds a list of 2 elements where"},
+      {R"("displayMaximumPercents": [4294967296, 80])", "holds a list of 2 elements where"},
+      {R"("displayMaximumPercents": [1.5, 80])", "holds a list of 2 elements where"},
+      {R"("displayMaximumPercents": {"1": 80})", "holds an object where"},
+      {R"("displayProfiles": {"k": {"minimum": 5, "maximum": 9, "fullGamma": false}})", "holds an object where display profiles"},
+      {R"("steps": [{"idleSeconds": 3}])", "holds a list of 1 elements where a list of steps"},
+      {R"("steps": [{"brightnessPercent": 5, "id": "x"}])", "holds a list of 1 elements where a list of steps"},
+      {R"("manualBrightnessPercent": null)", "holds null where a number belongs"},
+      {R"("safetyMinimumPercent": ")" + std::string(100, 'k') + "\"",
+       R"(holds the text ")" + std::string(40, 'k') + R"(..." where a number belongs)"},
   };
-  for (const std::string& member : badMembers) EXPECT_FALSE(decodeWith(", " + member)) << member;
-  EXPECT_FALSE(decodeConfig(R"({"fadeDurationSeconds": 6, "steps": [{"idleSeconds": 3}]})"));
-  EXPECT_FALSE(decodeConfig(R"({"fadeDurationSeconds": 6, "steps": [{"brightnessPercent": 5, "id": "x"}]})"));
+  const AppConfig fallbacks = *decodeWith(R"(, "frameRate": 30)");
+  for (const auto& [member, problem] : badMembers) {
+    SCOPED_TRACE(member);
+    std::vector<IgnoredValue> ignored;
+    // Later keys replace earlier ones: the bad member stands in for the valid base value.
+    const auto config = decodeConfig(R"({"fadeDurationSeconds": 6, "steps": [], "frameRate": 30, )" + member + "}",
+                                     &ignored);
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->frameRate, 30);
+    ASSERT_EQ(ignored.size(), 1u);
+    EXPECT_EQ(ignored[0].key, member.substr(1, member.find('"', 1) - 1));
+    EXPECT_NE(ignored[0].problem.find(problem), std::string::npos) << ignored[0].problem;
+    AppConfig expected = fallbacks;
+    if (ignored[0].key == "steps") {
+      EXPECT_EQ(config->steps.size(), 4u);  // the default steps, with their own fresh ids
+      expected.steps = config->steps;
+    }
+    EXPECT_EQ(*config, expected);
+  }
 }
 
 TEST(AppConfigReading, stepIdleTimeAndIdentity) {

@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 
 #include <nlohmann/json.hpp>
@@ -346,6 +351,155 @@ TEST_F(StepStoreTest, anUnusableFileIsKeptAsBadOnceAndTheLogSaysSo) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
   EXPECT_EQ(std::filesystem::file_size(bad), std::uintmax_t{2} << 30);
   EXPECT_EQ(store.fadeDurationSeconds.get(), 6);
+}
+
+namespace {
+// Root reads every file; without these two capabilities it meets file modes as any user does.
+class ScopedFileModesApply {
+ public:
+  ScopedFileModesApply() {
+    if (::syscall(SYS_capget, &header_, saved_) != 0) return;
+    __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+    lowered[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    lowered_ = ::syscall(SYS_capset, &header_, lowered) == 0;
+  }
+  ~ScopedFileModesApply() {
+    if (lowered_) ::syscall(SYS_capset, &header_, saved_);
+  }
+  ScopedFileModesApply(const ScopedFileModesApply&) = delete;
+  ScopedFileModesApply& operator=(const ScopedFileModesApply&) = delete;
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2]{};
+  bool lowered_ = false;
+};
+}  // namespace
+
+TEST_F(StepStoreTest, anUnreadableFileIsKeptAsItIsAndNothingIsSavedOverIt) {
+  const std::string text = R"({"fadeDurationSeconds": 9, "frameRate": 30, "steps": [{"brightnessPercent": 50}]})";
+  writeFile(configPath(), text);
+  std::filesystem::permissions(configPath(), std::filesystem::perms::none);
+  {
+    ScopedFileModesApply asAnyUser;
+    StepStore store;
+    EXPECT_EQ(store.frameRate.get(), 24);  // the defaults, in memory only
+    store.frameRate = 40.0;
+    store.resetToDefaults({1});
+    EXPECT_EQ(store.completedSaveCount(), 0u);
+    ASSERT_TRUE(store.fileNotice());
+    EXPECT_EQ(store.fileNotice()->kind, StepStore::FileNotice::Kind::unreadable);
+    EXPECT_EQ(store.fileNotice()->detail, "Permission denied");
+  }
+  EXPECT_TRUE(log->contains("Cannot read " + configPath().string() +
+                            " (Permission denied): the default settings are used and nothing is saved to it until "
+                            "it can be read"));
+  EXPECT_FALSE(std::filesystem::exists(configPath().string() + ".bad"));
+  EXPECT_EQ(std::filesystem::status(configPath()).permissions(), std::filesystem::perms::none);
+  std::filesystem::permissions(configPath(), std::filesystem::perms::owner_read);
+  EXPECT_EQ(readFile(configPath()), text);
+  // Readable again, it is the user's file as before.
+  StepStore later;
+  EXPECT_EQ(later.frameRate.get(), 30);
+  EXPECT_FALSE(later.fileNotice());
+}
+
+TEST_F(StepStoreTest, aFifoInThePlaceOfTheFileIsSetAsideWithoutWaitingForAWriter) {
+  std::filesystem::create_directories(configPath().parent_path());
+  ASSERT_EQ(::mkfifo(configPath().c_str(), 0600), 0);
+  const auto bad = configPath().string() + ".bad";
+  ::alarm(10);  // an open that waits ends the test instead of hanging it
+  StepStore store;
+  ::alarm(0);
+  EXPECT_EQ(store.fadeDurationSeconds.get(), 6);
+  EXPECT_TRUE(std::filesystem::is_fifo(bad));
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(configPath())));
+  EXPECT_TRUE(decodeConfig(readFile(configPath())));
+  EXPECT_TRUE(log->contains("Ignored " + configPath().string() + " (it is a FIFO, not a regular file); it is kept as " +
+                            bad + " and the defaults are used"));
+}
+
+TEST_F(StepStoreTest, aLinkIsSavedThroughOnlyToARegularFileOfTheUsersOwn) {
+  const auto elsewhere = folder.path() / "elsewhere";
+  std::filesystem::create_directories(elsewhere);
+  std::filesystem::create_directories(configPath().parent_path());
+  struct Target {
+    std::string name;
+    std::filesystem::path path;
+    std::function<bool()> unharmed;
+    std::string why;
+  };
+  std::vector<Target> targets;
+  ASSERT_EQ(::mkfifo((elsewhere / "pipe").c_str(), 0600), 0);
+  targets.push_back({"a FIFO", elsewhere / "pipe", [p = elsewhere / "pipe"] { return std::filesystem::is_fifo(p); },
+                     "it is a FIFO, not a regular file"});
+  // A device node of its own (root can make one): what a link to /dev/zero would meet.
+  if (::mknod((elsewhere / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+    targets.push_back({"a device", elsewhere / "null",
+                       [p = elsewhere / "null"] { return std::filesystem::is_character_file(p); },
+                       "it is a character device, not a regular file"});
+  // A readable settings file in a folder that belongs to someone else (root can give it away).
+  const auto others = folder.path() / "others";
+  writeFile(others / "config.json", R"({"fadeDurationSeconds": 9, "steps": [{"brightnessPercent": 50}]})");
+  if (::chown(others.c_str(), 65534, 65534) == 0)
+    targets.push_back({"another user's folder", others / "config.json",
+                       [p = others / "config.json"] {
+                         return readFile(p) == R"({"fadeDurationSeconds": 9, "steps": [{"brightnessPercent": 50}]})";
+                       },
+                       "its folder " + others.string() + " is not one of yours"});
+  for (const auto& target : targets) {
+    SCOPED_TRACE(target.name);
+    std::filesystem::remove(configPath());
+    std::filesystem::remove(configPath().string() + ".bad");
+    std::filesystem::create_symlink(target.path, configPath());
+    log->clear();
+    ::alarm(10);
+    StepStore store;
+    ::alarm(0);
+    store.frameRate = 30.0;
+    EXPECT_TRUE(target.unharmed());
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(configPath())));
+    EXPECT_EQ(decodeConfig(readFile(configPath()))->frameRate, 30);
+    EXPECT_TRUE(log->contains(configPath().string() + " links to " + target.path.string() +
+                              ", which is not written through (" + target.why + "): the link itself is replaced"));
+  }
+  EXPECT_GE(targets.size(), 1u);
+}
+
+TEST_F(StepStoreTest, aValueOfTheWrongTypeTakesItsDefaultAloneAndTheLogSaysWhich) {
+  const std::string text = R"({"fadeDurationSeconds": 9, "frameRate": "30", "fadeCurve": "bouncy", "language": "ja",
+      "safetyMinimumPercent": 10, "selectedDisplayIDs": [3], "manualBrightnessPercent": 80,
+      "steps": [{"brightnessPercent": 50, "idleSeconds": 0}, {"brightnessPercent": 20, "idleSeconds": 300}]})";
+  writeFile(configPath(), text);
+  StepStore store;
+  EXPECT_EQ(store.frameRate.get(), 24);
+  EXPECT_EQ(store.fadeCurve.get(), FadeCurve::easeOut);
+  // Everything else the file holds is kept.
+  EXPECT_EQ(store.fadeDurationSeconds.get(), 9);
+  EXPECT_EQ(L10n::resolvedLanguageCode(), "ja");
+  EXPECT_EQ(store.safetyMinimumPercent.get(), 10);
+  EXPECT_EQ(store.selectedDisplayIDs.get(), std::set<DisplayID>{3});
+  EXPECT_EQ(store.manualBrightnessPercent, 80);
+  ASSERT_EQ(store.steps().size(), 2u);
+  EXPECT_EQ(store.steps()[1].idleSeconds, 300);
+
+  const auto bad = configPath().string() + ".bad";
+  EXPECT_TRUE(log->contains("Used the defaults for frameRate, fadeCurve in " + configPath().string() +
+                            R"( (frameRate holds the text "30" where a number belongs; fadeCurve holds the text )"
+                            R"("bouncy" where easeIn, easeInOut, easeOut or linear belongs); the file as it was is )"
+                            "kept as " + bad));
+  EXPECT_EQ(readFile(bad), text);
+  ASSERT_TRUE(store.fileNotice());
+  EXPECT_EQ(store.fileNotice()->kind, StepStore::FileNotice::Kind::valuesIgnored);
+  EXPECT_EQ(store.fileNotice()->detail, "frameRate, fadeCurve");
+  // The file is rewritten whole, in the usual layout.
+  std::vector<IgnoredValue> ignored;
+  const auto written = decodeConfig(readFile(configPath()), &ignored);
+  ASSERT_TRUE(written);
+  EXPECT_TRUE(ignored.empty());
+  EXPECT_EQ(written->frameRate, 24);
+  EXPECT_EQ(written->safetyMinimumPercent, 10);
+  EXPECT_EQ(readFile(configPath()), pythonPrettyPrinted(configPath()));
 }
 
 TEST_F(StepStoreTest, anUnchangedFileIsNotWrittenAgain) {

@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The real executable where its surroundings work against it: a runtime
+// folder it cannot lock in, recovery files it cannot use, ramps another
+// program dimmed, an X server that closes its connection or ends.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "../linux/ThrowawayServer.hpp"
+#include "AppTestSupport.hpp"
+
+// Xlib's macros clash with GoogleTest's names; it comes last.
+#include <X11/Xlib.h>
+#include <X11/extensions/XRes.h>
+
+namespace {
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// What a sanitizer or a crash leaves in the log.
+bool reportsAMemoryFault(const std::string& log) {
+  return log.find("AddressSanitizer") != std::string::npos || log.find("runtime error:") != std::string::npos ||
+         log.find("LeakSanitizer") != std::string::npos;
+}
+
+// The X connections of a process that own no window: the program's own Xlib
+// connection, beside Qt's, which owns the tray icon's windows.
+std::vector<XID> windowlessClientsOf(pid_t pid) {
+  std::vector<XID> clients;
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return clients;
+  XResClientIdSpec all{0, XRES_CLIENT_ID_PID_MASK};
+  long count = 0;
+  XResClientIdValue* ids = nullptr;
+  if (XResQueryClientIds(display, 1, &all, &count, &ids) == Success) {
+    const Atom window = XInternAtom(display, "WINDOW", False);
+    for (long i = 0; i < count; ++i) {
+      if (XResGetClientPid(&ids[i]) != pid) continue;
+      int types = 0;
+      XResType* resources = nullptr;
+      if (!XResQueryClientResources(display, ids[i].spec.client, &types, &resources)) continue;
+      int windows = 0;
+      for (int t = 0; t < types; ++t)
+        if (resources[t].resource_type == window) windows += static_cast<int>(resources[t].count);
+      XFree(resources);
+      if (windows == 0) clients.push_back(ids[i].spec.client);
+    }
+    XResClientIdsDestroy(count, ids);
+  }
+  XCloseDisplay(display);
+  return clients;
+}
+}  // namespace
+
+class HostileSurroundings : public DimmoraApp {
+ protected:
+  std::string log() const { return readTextFile(tree.path("app.log")).value_or(""); }
+  bool started() const { return log().find("Engine started") != std::string::npos; }
+};
+
+TEST_F(HostileSurroundings, WithoutAUsableInstanceLockASecondCopyStillHandsOverAndTheScreenComesBack) {
+  // The runtime folder's lock is a folder; the runtime folder itself a file: neither can be locked.
+  tree.folder("run/dimmora.lock");
+  tree.write("not-a-folder", "");
+  for (const auto& runtime : {tree.path("run"), tree.path("not-a-folder/run")}) {
+    SCOPED_TRACE(runtime.string());
+    const std::vector<std::string> environment = {"XDG_RUNTIME_DIR=" + runtime.string(),
+                                                  "TMPDIR=" + tree.folder("tmp").string()};
+    run("xdotool key shift");
+    App first(tree, environment);
+    ASSERT_TRUE(waitFor([&] { return dimmed(); }, 20s)) << log();
+    App second(tree, environment);
+    EXPECT_EQ(second.waitExit(10s), 0) << "a second copy ran on";
+    EXPECT_NE(log().find("Dimmora is already running"), std::string::npos);
+    EXPECT_NE(log().find("Cannot use the instance lock (cannot open " + (runtime / "dimmora.lock").string()),
+              std::string::npos)
+        << log();
+    EXPECT_NE(log().find("locked in " + tree.path("tmp/dimmora-" + std::to_string(getuid())).string() + " instead"),
+              std::string::npos);
+    EXPECT_EQ(first.stop(SIGTERM), 0);
+    EXPECT_TRUE(atFull());
+  }
+}
+
+TEST_F(HostileSurroundings, RampsAnotherProgramDimmedAreNeverTakenForTheOriginals) {
+  // Another copy, or another dimmer, left the screen at 4 %.
+  run("xrandr --output $(xrandr | awk '/ connected/{print $1; exit}') --brightness 0.04");
+  ASSERT_LT(xrandrBrightness().value_or(1), 0.05);
+  run("xdotool key shift");
+  App app(tree);
+  ASSERT_TRUE(waitFor([&] { return xrandrBrightness().value_or(0) > 0.3 && xrandrBrightness().value_or(1) < 0.6; },
+                      20s))
+      << log();
+  EXPECT_NE(log().find("are dimmed below half brightness, so they are not its own: the linear ramp is kept as its "
+                       "original"),
+            std::string::npos)
+      << log();
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+  EXPECT_TRUE(atFull());
+}
+
+TEST_F(HostileSurroundings, RecoveryFilesItCannotUseNeitherHoldTheStartNorDarkenTheScreen) {
+  auto session = X11Session::open();
+  ASSERT_TRUE(session);
+  RandrScreen randr(*session);
+  const auto output = randr.output(outputID);
+  ASSERT_TRUE(output);
+  const auto size = static_cast<std::size_t>(randr.gammaSize(outputID));
+  std::vector<int> dim(size);
+  for (std::size_t i = 0; i < size; ++i) dim[i] = static_cast<int>(i * 262 / (size - 1));  // rises to 0.4 %
+  const auto stash = [&](nlohmann::json pid, const std::vector<int>& ramp) {
+    return nlohmann::json{{"pid", pid}, {"started", "0"}, {"display", session->name()},
+                          {"outputs", {{output->name, {{"red", ramp}, {"green", ramp}, {"blue", ramp}}}}}}
+        .dump();
+  };
+  tree.folder("run/Dimmora");
+  std::filesystem::permissions(tree.path("run/Dimmora"), std::filesystem::perms::owner_all);
+  tree.write("run/Dimmora/gamma-1.json", stash("1", dim));
+  tree.write("run/Dimmora/gamma-2.json", stash(1e300, dim));
+  tree.write("run/Dimmora/gamma-3.json", stash(4194000, dim));  // a dead process's, but darker than any display
+  ASSERT_EQ(mkfifo(tree.path("run/Dimmora/gamma-4.json").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", tree.path("run/Dimmora/gamma-5.json"));
+
+  run("xdotool key shift");
+  App app(tree);
+  ASSERT_TRUE(waitFor([&] { return started(); }, 8s)) << log();
+  EXPECT_TRUE(atFull());
+  const auto folder = tree.path("run/Dimmora/").string();
+  for (const auto* expected : {"gamma-1.json aside as gamma-1.json.bad: its \"pid\" is not a process ID",
+                               "gamma-2.json aside as gamma-2.json.bad: its \"pid\" is not a process ID",
+                               "gamma-4.json aside as gamma-4.json.bad: it cannot be read: a FIFO",
+                               "gamma-5.json aside as gamma-5.json.bad: it cannot be read: a character device"})
+    EXPECT_NE(log().find("Set the gamma recovery file " + folder + expected), std::string::npos) << expected << log();
+  EXPECT_NE(log().find("Ignoring recovered gamma of " + output->name + " from " + folder + "gamma-3.json"),
+            std::string::npos);
+  // Dimming works as ever, and the quit puts back the ramps the screen really had.
+  ASSERT_TRUE(waitFor([&] { return dimmed(); }, 8s));
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+  EXPECT_TRUE(atFull());
+}
+
+TEST_F(HostileSurroundings, LosingItsOwnConnectionPutsTheScreenBackAndQuitsInsteadOfSpinning) {
+  run("xdotool key shift");
+  App app(tree);
+  ASSERT_TRUE(waitFor([&] { return dimmed(); }, 20s)) << log();
+  const auto ours = windowlessClientsOf(app.pid());
+  ASSERT_EQ(ours.size(), 1u) << "the program's own connection, beside Qt's";
+  // The server closes that connection alone, as it does for a client it kills; Qt's stays.
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_TRUE(display);
+  XKillClient(display, ours[0]);
+  XSync(display, False);
+  XCloseDisplay(display);
+
+  EXPECT_EQ(app.waitExit(5s), 1) << "it ran on without its connection";
+  EXPECT_TRUE(atFull());
+  EXPECT_TRUE(std::filesystem::is_empty(tree.path("run/Dimmora")));
+  EXPECT_EQ(occurrences(log(), "Display control stopped: the X server closed Dimmora's connection; the gamma is put "
+                               "back and Dimmora quits"),
+            1u)
+      << log();
+}
+
+TEST_F(HostileSurroundings, TheServerEndingWhileTheScreenIsDimmedEndsTheProgramWithoutAFault) {
+  // A server of its own, ended as a logout or a server restart ends it, while the gamma is dimmed.
+  const char* configuration = std::getenv("DIMMORA_XORG_CONF");
+  ASSERT_TRUE(configuration) << "scripts/test.d/xserver.sh exports the Xorg configuration";
+  ThrowawayServer server({"Xorg", "-config", configuration, "-configdir", tree.folder("xorg.d").string(), "-logfile",
+                          tree.path("xorg.log").string(), "-noreset", "-nolisten", "tcp"});
+  ASSERT_TRUE(server.session()) << "Xorg did not start";
+  RandrScreen randr(*server.session());
+  std::uint32_t output = 0;
+  for (const auto& o : randr.outputs())
+    if (o.isOnline() && !output) output = o.id;
+  ASSERT_NE(output, 0u);
+  auto config = nlohmann::json::parse(*readTextFile(tree.path("config/Dimmora/config.json")));
+  config["selectedDisplayIDs"] = {output};
+  config["displayFullGammaModes"] = {output, true};
+  tree.write("config/Dimmora/config.json", config.dump(2));
+  const auto brightness = [&] {
+    const auto text = server.run("xrandr --verbose");
+    const auto at = text.find("Brightness: ");
+    return at == std::string::npos ? 1.0 : std::stod(text.substr(at + 12));
+  };
+
+  server.run("xdotool key shift");
+  App app(tree, {"DISPLAY=" + server.name()});
+  ASSERT_TRUE(waitFor([&] { return brightness() < 0.6; }, 20s)) << log();
+  server.stop();
+  const auto status = app.waitExit(10s);
+  ASSERT_TRUE(status) << "it did not end with its server";
+  EXPECT_EQ(*status, 1) << log();  // Qt's exit, not a signal
+  EXPECT_FALSE(reportsAMemoryFault(log())) << log();
+}
