@@ -178,12 +178,13 @@ void MenuWindow::scheduleRebuild() {
     const auto focusIndex = focused == before.end() ? std::nullopt : std::optional(focused - before.begin());
     setWindowTitle(l10n("app_name"));
     build();
-    // The body's new height is applied on the next turn of the loop.
+    // The body's new height is applied on the next turn of the loop. The focus goes back first, since
+    // it scrolls to its control; the scroll position that was in view then wins.
     QTimer::singleShot(0, this, [this, scrolled, focusIndex] {
-      scroll_->verticalScrollBar()->setValue(scrolled);
       const auto after = controlsInLayoutOrder();
       if (focusIndex && *focusIndex < static_cast<std::ptrdiff_t>(after.size()))
         after[static_cast<std::size_t>(*focusIndex)]->setFocus(Qt::OtherFocusReason);
+      scroll_->verticalScrollBar()->setValue(scrolled);
     });
   });
 }
@@ -307,6 +308,12 @@ void MenuWindow::showEvent(QShowEvent* event) {
   menu_.appear();
   menu_.anchor().setActive(!wayland_);
   body_->refresh();
+  // Set while the window is still unmapped, so activation brings the focus there without a focus
+  // change of its own: the body's first control, not the quit button alone in the header above it,
+  // which Space would press.
+  const auto controls = controlsInLayoutOrder();
+  const auto first = std::find_if(controls.begin(), controls.end(), [this](QWidget* c) { return body_->isAncestorOf(c); });
+  if (first != controls.end()) (*first)->setFocus(Qt::OtherFocusReason);
   // Before the window is mapped: record its corner and fit its height at once, so it never
   // shows for a moment running off the screen.
   anchorWindow(true);

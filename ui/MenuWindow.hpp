@@ -26,8 +26,10 @@ class QVBoxLayout;
 // click on the icon. On Wayland, where a client cannot place windows, it is an
 // ordinary window the compositor places.
 //
-// The keyboard: Tab walks the controls in the order they stand on screen, top
-// to bottom and left to right, each showing its focus.
+// The keyboard: each opening starts on the first control below the header
+// (not the quit button, which Space would press); Tab walks the controls in
+// the order they stand on screen, top to bottom and left to right, each
+// showing its focus.
 class MenuWindow final : public QWidget {
   // The accessibility factory recognises it by its class name.
   Q_OBJECT

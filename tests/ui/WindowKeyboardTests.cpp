@@ -64,6 +64,20 @@ class WindowKeyboardTest : public WindowTest {
   }
 };
 
+TEST_F(WindowKeyboardTest, OpeningFocusesTheFirstControlBelowTheHeaderAndSpaceQuitsNothing) {
+  openActive();
+  auto* focused = QApplication::focusWidget();
+  ASSERT_NE(focused, nullptr);
+  EXPECT_EQ(focused->accessibleName(), text("everyday_brightness"));
+  press(Qt::Key_Space);
+  settle();
+  EXPECT_EQ(application.quitRequests, 0);
+  EXPECT_TRUE(window->isVisible());
+  // The quit button stays within reach: Shift+Tab, to the header above.
+  press(Qt::Key_Tab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget()->accessibleName(), text("quit_app"));
+}
+
 TEST_F(WindowKeyboardTest, TheQuitButtonShowsWhenItHasTheFocus) {
   openActive();
   window->setFocus();
