@@ -168,7 +168,14 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
     if (!targetDisplayIDs.contains(displayID)) departed.insert(displayID);
   for (DisplayID displayID : departed) forget(displayID);
 
+  // Where gamma only stands in for the hardware, the hardware's status stays:
+  // it says what the user can fix, also when gamma cannot help either.
+  std::map<DisplayID, std::string> hardwareStatuses;
+  for (DisplayID displayID : fullGammaIDs)
+    if (const auto mode = displayFullGammaModes.find(displayID); mode == displayFullGammaModes.end() || !mode->second)
+      hardwareStatuses[displayID] = ControlStatusStore::shared().status(displayID);
   gammaController_.apply(actualLevels, targetDisplayIDs, fullGammaIDs, safetyMinimumPercent);
+  for (const auto& [displayID, status] : hardwareStatuses) ControlStatusStore::shared().set(status, displayID);
 
   MainLoop* loop = systemPorts().mainLoop;
   if (nextAttempt == kNever || !loop) return;
