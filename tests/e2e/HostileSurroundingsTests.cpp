@@ -43,14 +43,15 @@ std::vector<XID> windowlessClientsOf(pid_t pid) {
     const Atom window = XInternAtom(display, "WINDOW", False);
     for (long i = 0; i < count; ++i) {
       if (XResGetClientPid(&ids[i]) != pid) continue;
+      const XID client = ids[i].spec.client;
       int types = 0;
       XResType* resources = nullptr;
-      if (!XResQueryClientResources(display, ids[i].spec.client, &types, &resources)) continue;
+      if (!XResQueryClientResources(display, client, &types, &resources)) continue;
       int windows = 0;
       for (int t = 0; t < types; ++t)
         if (resources[t].resource_type == window) windows += static_cast<int>(resources[t].count);
       XFree(resources);
-      if (windows == 0) clients.push_back(ids[i].spec.client);
+      if (windows == 0) clients.push_back(client);
     }
     XResClientIdsDestroy(count, ids);
   }
