@@ -8,11 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <mutex>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AppTestSupport.hpp"
@@ -53,6 +56,62 @@ inline void expectOneTransactionAtATime(const std::vector<MonitorTransfer>& tran
 
 inline constexpr const char* kDimmoraBusName = "io.github.dimmora.Dimmora";
 inline constexpr const char* kDimmoraObjectPath = "/io/github/dimmora/Dimmora";
+
+// Pings the program over the session bus, one call after another. It answers
+// on its main thread, so the longest round trip bounds how long that thread
+// was kept from its loop (by a transfer, a sleep, or anything else).
+class MainLoopProbe {
+ public:
+  explicit MainLoopProbe(const std::string& address) : thread_([this, address] { ping(address); }) {}
+  ~MainLoopProbe() {
+    stop_ = true;
+    thread_.join();
+  }
+  MainLoopProbe(const MainLoopProbe&) = delete;
+  MainLoopProbe& operator=(const MainLoopProbe&) = delete;
+
+  // The longest answered round trip so far, and how many were answered.
+  Milliseconds longest() const {
+    std::lock_guard lock(mutex_);
+    return longest_;
+  }
+  int answered() const {
+    std::lock_guard lock(mutex_);
+    return answered_;
+  }
+  // When the longest round trip began.
+  std::chrono::steady_clock::time_point longestAt() const {
+    std::lock_guard lock(mutex_);
+    return longestAt_;
+  }
+
+ private:
+  void ping(const std::string& address) {
+    BusClient client(address);
+    while (!stop_) {
+      const auto sent = std::chrono::steady_clock::now();
+      // The bus daemon answers for the program until its name is taken: those do not count.
+      if (client.hasOwner(kDimmoraBusName) &&
+          client.call(kDimmoraBusName, "/", "org.freedesktop.DBus.Peer", "Ping").ok) {
+        const Milliseconds took = std::chrono::steady_clock::now() - sent;
+        std::lock_guard lock(mutex_);
+        if (took > longest_) {
+          longest_ = took;
+          longestAt_ = sent;
+        }
+        ++answered_;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  Milliseconds longest_{0};
+  std::chrono::steady_clock::time_point longestAt_;
+  int answered_ = 0;
+  std::thread thread_;  // last: it starts once the rest is there
+};
 
 // Up to four outputs of the private server, each given the EDID of a monitor
 // plugged into the testbed. Steps: 40 % after 2 idle seconds (a monitor at
@@ -151,6 +210,17 @@ class EmulatedMonitorApp : public ::testing::Test {
   // `maximum` percent down to the 5 % floor, in the monitor's own units of 100.
   static int dimmedValue(double maximumPercent) {
     return static_cast<int>(std::lround(5 + (maximumPercent - 5) * 0.4));
+  }
+
+  // The display's maximum as the settings file stores it.
+  std::optional<double> storedMaximum(std::uint32_t output) {
+    const auto config = nlohmann::json::parse(readTextFile(tree.path("config/Dimmora/config.json")).value_or(""),
+                                              nullptr, false);
+    const auto pairs = config.is_object() ? config.find("displayMaximumPercents") : config.end();
+    if (pairs == config.end() || !pairs->is_array()) return std::nullopt;
+    for (std::size_t i = 0; i + 1 < pairs->size(); i += 2)
+      if ((*pairs)[i] == output) return (*pairs)[i + 1].get<double>();
+    return std::nullopt;
   }
 
   std::string controlStatus(std::uint32_t output) {
