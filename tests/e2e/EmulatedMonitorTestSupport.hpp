@@ -11,9 +11,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <nlohmann/json.hpp>
+#include <cstdlib>
+#include <fstream>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +24,8 @@
 #include "AppTestSupport.hpp"
 #include "BusClient.hpp"
 #include "kernel/KernelTestbed.hpp"
+
+#include <sys/syscall.h>
 
 // Xlib's macros (None, Status) after every header that uses those words.
 #include <X11/Xatom.h>
@@ -57,59 +62,107 @@ inline void expectOneTransactionAtATime(const std::vector<MonitorTransfer>& tran
 inline constexpr const char* kDimmoraBusName = "io.github.dimmora.Dimmora";
 inline constexpr const char* kDimmoraObjectPath = "/io/github/dimmora/Dimmora";
 
-// Pings the program over the session bus, one call after another. It answers
-// on its main thread, so the longest round trip bounds how long that thread
-// was kept from its loop (by a transfer, a sleep, or anything else).
-class MainLoopProbe {
+// Where the program's main thread is, sampled every millisecond from
+// /proc/PID/syscall (readable for a child of the test): in its loop's wait
+// (poll), blocked in another call, or running. The longest time it was seen
+// in one other call is how long that call (a transfer, a sleep, a file
+// write) kept it from its loop; the longest time away from the loop's wait
+// at all also counts work and, on a loaded machine, waiting for a CPU.
+class MainThreadProbe {
  public:
-  explicit MainLoopProbe(const std::string& address) : thread_([this, address] { ping(address); }) {}
-  ~MainLoopProbe() {
+  struct Blocked {
+    Milliseconds duration{0};
+    long call = -1;  // the system call's number
+  };
+
+  explicit MainThreadProbe(pid_t pid)
+      : path_("/proc/" + std::to_string(pid) + "/syscall"), thread_([this] { sample(); }) {}
+  ~MainThreadProbe() {
     stop_ = true;
     thread_.join();
   }
-  MainLoopProbe(const MainLoopProbe&) = delete;
-  MainLoopProbe& operator=(const MainLoopProbe&) = delete;
+  MainThreadProbe(const MainThreadProbe&) = delete;
+  MainThreadProbe& operator=(const MainThreadProbe&) = delete;
 
-  // The longest answered round trip so far, and how many were answered.
-  Milliseconds longest() const {
+  Blocked longestBlocked() const {
     std::lock_guard lock(mutex_);
-    return longest_;
+    return longestBlocked_;
   }
-  int answered() const {
+  // The longest time in a sleep (nanosleep, clock_nanosleep).
+  Milliseconds longestSleep() const {
     std::lock_guard lock(mutex_);
-    return answered_;
+    return longestSleep_;
   }
-  // When the longest round trip began.
-  std::chrono::steady_clock::time_point longestAt() const {
+  Milliseconds longestAway() const {
     std::lock_guard lock(mutex_);
-    return longestAt_;
+    return longestAway_;
+  }
+  int samples() const {
+    std::lock_guard lock(mutex_);
+    return samples_;
   }
 
  private:
-  void ping(const std::string& address) {
-    BusClient client(address);
+  static bool isLoopWait(long call) {
+    return call == SYS_ppoll
+#ifdef SYS_poll
+           || call == SYS_poll
+#endif
+        ;
+  }
+
+  void sample() {
+    using Clock = std::chrono::steady_clock;
+    std::string blockedIn;  // the call as sampled, without the stack and instruction pointers
+    long blockedCall = -1;
+    Clock::time_point blockedSince, awaySince;
+    bool looping = false;  // its loop has started: what comes before is the program's start-up
+    bool away = false;
     while (!stop_) {
-      const auto sent = std::chrono::steady_clock::now();
-      // The bus daemon answers for the program until its name is taken: those do not count.
-      if (client.hasOwner(kDimmoraBusName) &&
-          client.call(kDimmoraBusName, "/", "org.freedesktop.DBus.Peer", "Ping").ok) {
-        const Milliseconds took = std::chrono::steady_clock::now() - sent;
+      std::ifstream file(path_);
+      std::string line;
+      const auto now = Clock::now();
+      if (std::getline(file, line)) {
+        std::istringstream fields(line);
+        std::string first;
+        fields >> first;
+        const long call = first == "running" ? -1 : std::strtol(first.c_str(), nullptr, 10);
+        const std::string key = line.substr(0, line.rfind(' ', line.rfind(' ') - 1));
         std::lock_guard lock(mutex_);
-        if (took > longest_) {
-          longest_ = took;
-          longestAt_ = sent;
+        ++samples_;
+        if (call < 0 || isLoopWait(call)) {
+          blockedIn.clear();
+        } else if (key != blockedIn) {
+          blockedIn = key;
+          blockedCall = call;
+          blockedSince = now;
+        } else {
+          const Milliseconds took = now - blockedSince;
+          if (took > longestBlocked_.duration) longestBlocked_ = {took, blockedCall};
+          if (call == SYS_nanosleep || call == SYS_clock_nanosleep) longestSleep_ = std::max(longestSleep_, took);
         }
-        ++answered_;
+        if (call >= 0 && isLoopWait(call)) {
+          looping = true;
+          away = false;
+        } else if (!looping) {
+        } else if (!away) {
+          away = true;
+          awaySince = now;
+        } else {
+          longestAway_ = std::max<Milliseconds>(longestAway_, now - awaySince);
+        }
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   }
 
+  const std::string path_;
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
-  Milliseconds longest_{0};
-  std::chrono::steady_clock::time_point longestAt_;
-  int answered_ = 0;
+  Blocked longestBlocked_;
+  Milliseconds longestSleep_{0};
+  Milliseconds longestAway_{0};
+  int samples_ = 0;
   std::thread thread_;  // last: it starts once the rest is there
 };
 
