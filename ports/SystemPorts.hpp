@@ -16,7 +16,7 @@ class InputMonitors;            // global and in-application input events
 class SystemNotifications;      // will-sleep, did-wake, will-terminate, screen changes (a concrete class of signals)
 class PowerAssertions;          // power-assertion summaries
 class HotKeyService;            // global hot-key registration
-class LoginItemService;         // launch-at-login registration
+class Autostart;                // whether the program starts at login
 class HUDPanel;                 // the heads-up panel window
 class UserDefaults;             // interface-only preferences
 class Clipboard;                // the desktop's clipboard
@@ -38,7 +38,7 @@ struct SystemPorts {
   SystemNotifications* notifications = nullptr;
   PowerAssertions* powerAssertions = nullptr;
   HotKeyService* hotKeys = nullptr;
-  LoginItemService* loginItems = nullptr;
+  Autostart* autostart = nullptr;
   HUDPanel* hudPanel = nullptr;
   UserDefaults* userDefaults = nullptr;
   Clipboard* clipboard = nullptr;

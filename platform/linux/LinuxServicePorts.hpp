@@ -8,9 +8,7 @@
 
 #include "platform/linux/DBusSession.hpp"
 #include "platform/linux/X11Input.hpp"
-#include "platform/linux/XdgAutostart.hpp"
 #include "ports/HotKeyService.hpp"
-#include "ports/LoginItemService.hpp"
 #include "ports/PowerAssertions.hpp"
 
 // Idle and sleep inhibitors as power assertions: logind's blocking inhibitors
@@ -80,19 +78,4 @@ class LinuxHotKeyService final : public HotKeyService {
   std::map<HotKeyRef, Identity> identities_;
   HotKeyRef nextRef_ = 1;
   Subscription pressed_;
-};
-
-// Launch at login through an XDG autostart entry.
-class LinuxLoginItems final : public LoginItemService {
- public:
-  explicit LinuxLoginItems(XdgAutostart autostart) : autostart_(std::move(autostart)) {}
-  Status status() const override { return autostart_.status(); }
-  bool registerItem(std::string& error) override { return autostart_.registerItem(error); }
-  bool unregisterItem(std::string& error) override { return autostart_.unregisterItem(error); }
-  // Desktops keep their autostart switches in different tools; there is no one place to open.
-  bool hasSystemSettingsLoginItems() const override { return false; }
-  bool openSystemSettingsLoginItems() override { return false; }
-
- private:
-  XdgAutostart autostart_;
 };

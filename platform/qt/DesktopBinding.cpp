@@ -180,7 +180,7 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
   }
 }
 
-// What needs no display server: DDC/CI, the backlight, D-Bus and the login item.
+// What needs no display server: DDC/CI, the backlight, D-Bus and the autostart entry.
 void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
                                   LinuxPowerAssertions::CompositorInhibitor inhibitor) {
   const I2CDevice i2c(roots_.dev);
@@ -203,9 +203,9 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
   }
   const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
   desktop_ = std::make_unique<QtDesktop>(bus_.get(), [this] { quit(); });
-  loginItems_ = std::make_unique<LinuxLoginItems>(
-      XdgAutostart(environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),
-                   fs::absolute(executable)));
+  autostart_ = std::make_unique<XdgAutostart>(
+      environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),
+      fs::absolute(executable));
 }
 
 DesktopBinding::~DesktopBinding() {
@@ -307,7 +307,7 @@ SystemPorts DesktopBinding::ports() {
   ports.notifications = &notifications_;
   ports.powerAssertions = powerAssertions_.get();
   ports.hotKeys = hotKeys_.get();
-  ports.loginItems = loginItems_.get();
+  ports.autostart = autostart_.get();
   ports.userDefaults = &userDefaults_;
   ports.clipboard = desktop_.get();
   ports.fileManager = desktop_.get();
