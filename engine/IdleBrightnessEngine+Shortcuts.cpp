@@ -140,7 +140,6 @@ void IdleBrightnessEngine::handleShortcutKeysChanged() {
 }
 
 void IdleBrightnessEngine::publishRestoreShortcutAvailability() {
-  const bool available = hotKeyManager_.eventHandler().has_value() &&
-                         hotKeyManager_.hotKeyRefs().contains(HotKeyID::restore);
+  const bool available = hotKeyManager_.registrations().contains(HotKeyID::restore);
   if (available != restoreShortcutAvailable.get()) assignPublished(restoreShortcutAvailable, available);
 }

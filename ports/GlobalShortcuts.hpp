@@ -3,8 +3,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "base/Signal.hpp"
@@ -32,10 +32,7 @@ class GlobalShortcuts {
   };
   using Handle = std::uint64_t;
   // A handle, or why there is none.
-  struct Registration {
-    std::optional<Handle> handle;
-    std::optional<Refusal> refusal;
-  };
+  using Registration = std::variant<Handle, Refusal>;
   // Called on the main thread, once per press (a held key's repeats are not presses).
   using PressHandler = std::function<void()>;
 

@@ -192,9 +192,9 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
   powerAssertions_ = LinuxPowerAssertions::connect(*bus_, std::move(inhibitor));
   // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
   if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
-    hotKeys_ = std::move(portal);
+    shortcuts_ = std::move(portal);
   } else if (keys_) {
-    hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
+    shortcuts_ = std::make_unique<X11GlobalShortcuts>(*keys_);
   } else {
     AppLog::app.error(
         "Global shortcuts are unavailable: no desktop portal offers org.freedesktop.portal.GlobalShortcuts, and a "
@@ -306,7 +306,7 @@ SystemPorts DesktopBinding::ports() {
   ports.inputMonitors = inputMonitors_.get();
   ports.notifications = &notifications_;
   ports.powerAssertions = powerAssertions_.get();
-  ports.hotKeys = hotKeys_.get();
+  ports.shortcuts = shortcuts_.get();
   ports.autostart = autostart_.get();
   ports.userDefaults = &userDefaults_;
   ports.clipboard = desktop_.get();

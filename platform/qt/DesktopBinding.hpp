@@ -107,7 +107,7 @@ class DesktopBinding {
   std::unique_ptr<LinuxIdleTime> idleTime_;
   std::unique_ptr<QtInputMonitors> inputMonitors_;
   std::unique_ptr<LinuxPowerAssertions> powerAssertions_;
-  std::unique_ptr<HotKeyService> hotKeys_;
+  std::unique_ptr<GlobalShortcuts> shortcuts_;
   std::unique_ptr<XdgAutostart> autostart_;
   std::unique_ptr<QtDesktop> desktop_;
   QtUserDefaults userDefaults_;

@@ -612,14 +612,6 @@ TEST(LinuxPowerAssertions, AskedOnlyWhereLogindOrGnomesSessionManagerRuns) {
   sd_bus_slot_unref(slot);
 }
 
-TEST(LinuxHotKeyService, EveryTableKeyHasAnXKeySymbol) {
-  for (const auto& row : hotKeyTable()) EXPECT_TRUE(LinuxHotKeyService::keySymbolFor(row.keyCode)) << row.key;
-  EXPECT_EQ(LinuxHotKeyService::keySymbolFor(15), 'r');
-  EXPECT_EQ(LinuxHotKeyService::keySymbolFor(122), 0xFFBEu);  // F1
-  EXPECT_EQ(LinuxHotKeyService::keySymbolFor(42), '\\');
-  EXPECT_FALSE(LinuxHotKeyService::keySymbolFor(36));  // return: not in the table
-}
-
 TEST(QtInputMonitors, BrightnessKeysBecomeSystemDefinedEvents) {
   RawInputEvent up{RawInputEvent::Kind::keyDown, 0, 0x1008FF02, true};
   auto event = QtInputMonitors::translate(up);

@@ -20,7 +20,7 @@
 #include "platform/qt/QtMainLoop.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimEnvironment.hpp"
-#include "platform/sim/SimHotKeyService.hpp"
+#include "platform/sim/SimGlobalShortcuts.hpp"
 #include "platform/sim/SimInputMonitors.hpp"
 #include "platform/sim/SimPowerAssertions.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
@@ -210,7 +210,7 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   SimulatedMachine machine{&loop};
   auto& display = machine.addExternalMonitor({.id = 1, .brightness = 100});
   SystemNotifications notifications;
-  SimHotKeyService hotKeys;
+  SimGlobalShortcuts shortcuts;
   SimPowerAssertions powerAssertions;
   SystemPorts ports = machine.ports();
   ports.mainLoop = &loop;
@@ -218,7 +218,7 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   ports.idleTime = &monitor;
   ports.inputMonitors = &input;
   ports.notifications = &notifications;
-  ports.hotKeys = &hotKeys;
+  ports.shortcuts = &shortcuts;
   ports.powerAssertions = &powerAssertions;
   SimulatedMachineScope scope(ports);
 

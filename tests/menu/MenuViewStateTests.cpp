@@ -312,7 +312,7 @@ TEST_F(MenuViewStateTest, TheDBusHintIsOfferedExactlyWhileShortcutsAreUnavailabl
 
   menu.reset();
   engine.reset();
-  hotKeys.installStatus = -50;  // the desktop offers no hot keys
+  shortcuts.refuseEvery = GlobalShortcuts::Refusal::notBound;  // the desktop binds none
   makeMenu();
   EXPECT_TRUE(menu->showsRestoreShortcutUnavailable());
   const auto hint = menu->shortcutsUnavailableHint();
