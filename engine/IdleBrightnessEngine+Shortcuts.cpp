@@ -16,8 +16,6 @@ constexpr std::int16_t kAuxiliaryControlButtons = 8;
 constexpr std::uint64_t kControlFlag = 0x40000;
 constexpr std::uint64_t kOptionFlag = 0x80000;
 constexpr std::int64_t kKeyDownState = 0x0A;
-
-double clampedPreview(double percent) { return std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 100.0; }
 }  // namespace
 
 void IdleBrightnessEngine::previewBrightness(double percent) {
@@ -27,7 +25,7 @@ void IdleBrightnessEngine::previewBrightness(double percent) {
     brightnessBeforeStepPreview_ = currentBrightnessPercent_;
     publishMasterBrightness();
   }
-  previewBrightnessPercent_ = clampedPreview(percent);
+  previewBrightnessPercent_ = sanitizedPercent(percent);
   fadeTransition_.reset();
   currentBrightnessPercent_ = *previewBrightnessPercent_;
   publishMasterBrightness();
@@ -56,7 +54,7 @@ void IdleBrightnessEngine::previewDisplayActualBrightness(double percent, Displa
   recoveryActive_ = false;
   previewBrightnessPercent_ = currentBrightnessPercent_;
   fadeTransition_.reset();
-  displayPreview_ = DisplayPreview{displayID, clampedPreview(percent)};
+  displayPreview_ = DisplayPreview{displayID, sanitizedPercent(percent)};
   applyDisplayPreview(displayID, displayPreview_->percent);
 }
 
