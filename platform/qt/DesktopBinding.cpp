@@ -133,7 +133,7 @@ void DesktopBinding::createX11(std::unique_ptr<X11Session> session, bool xwaylan
     gamma_ = std::make_unique<LinuxGammaTables>(
         *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
   // Under XWayland the source answers "unknown" with its reason; without the counter there is no source.
-  if (idle_->isAvailable() || xwaylandOnly) idleTime_ = std::make_unique<LinuxIdleTime>(*idle_, xwaylandOnly);
+  if (idle_->isAvailable() || xwaylandOnly) idleTime_ = std::make_unique<LinuxIdleTime>(*idle_, mainLoop_, xwaylandOnly);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
 }
 
@@ -145,7 +145,7 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
   waylandGamma_ = std::make_unique<WaylandGammaTables>(*wayland_, *waylandOutputs_);
   if (!waylandGamma_->isOffered())
     AppLog::app.log("The compositor offers no gamma control: displays are dimmed in hardware only");
-  waylandIdle_ = std::make_unique<WaylandIdle>(*wayland_, [loop = &mainLoop_] { return loop->uptime(); });
+  waylandIdle_ = std::make_unique<WaylandIdle>(*wayland_, mainLoop_);
   LinuxPowerAssertions::CompositorInhibitor inhibitor;
   if (waylandIdle_->inhibitorHeld()) inhibitor = [idle = waylandIdle_.get()] { return idle->inhibitorHeld(); };
   createCommon([outputs = waylandOutputs_.get()] { return outputs->outputs(); }, std::move(inhibitor));

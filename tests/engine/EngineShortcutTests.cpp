@@ -83,21 +83,21 @@ TEST_F(EngineShortcuts, BrightnessKeysWithControlOptionAreShortcutsOnlyWhenChose
   engine->applyCurrentBrightness();
   idleFor(100);
   // Inside the application the key is swallowed and is not activity.
-  EXPECT_TRUE(input.sendLocal(SimInputMonitors::mediaKey(2, true)));
+  EXPECT_TRUE(input.sendLocal(SimInputMonitors::brightnessKey(true, true)));
   EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 55);
-  EXPECT_FALSE(input.sendLocal(SimInputMonitors::mediaKey(2, true, false)));  // key up
-  EXPECT_FALSE(input.sendLocal(SimInputMonitors::mediaKey(2, false)));
-  EXPECT_FALSE(input.sendLocal(SimInputMonitors::mediaKey(3, true)));  // decrease stays on f1
+  EXPECT_FALSE(input.sendLocal(SimInputMonitors::brightnessKey(true, true, false)));  // key up
+  EXPECT_FALSE(input.sendLocal(SimInputMonitors::brightnessKey(true, false)));
+  EXPECT_FALSE(input.sendLocal(SimInputMonitors::brightnessKey(false, true)));  // decrease stays on f1
   EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 55);
 
   // Seen in another application: handled the same way, after a hop onto the loop.
-  input.sendGlobal(SimInputMonitors::mediaKey(2, true));
+  input.sendGlobal(SimInputMonitors::brightnessKey(true, true));
   EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 55);
   loop.runPending();
   EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 60);
 
   stepStore->increaseMaxShortcutKey = "f2";
-  EXPECT_FALSE(input.sendLocal(SimInputMonitors::mediaKey(2, true)));
+  EXPECT_FALSE(input.sendLocal(SimInputMonitors::brightnessKey(true, true)));
   EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 60);
 }
 

@@ -612,24 +612,26 @@ TEST(LinuxPowerAssertions, AskedOnlyWhereLogindOrGnomesSessionManagerRuns) {
   sd_bus_slot_unref(slot);
 }
 
-TEST(QtInputMonitors, BrightnessKeysBecomeSystemDefinedEvents) {
-  RawInputEvent up{RawInputEvent::Kind::keyDown, 0, 0x1008FF02, true};
-  auto event = QtInputMonitors::translate(up);
-  EXPECT_EQ(event.type, InputEventType::systemDefined);
-  EXPECT_EQ(event.subtype, 8);
-  EXPECT_EQ(event.data1, (2 << 16) | (0x0A << 8));
-  EXPECT_EQ(event.modifierFlags, 0x40000u | 0x80000u);
+TEST(QtInputMonitors, RawEventsBecomeTypedEvents) {
+  using Kind = InputEvent::Kind;
+  auto event = QtInputMonitors::translate({RawInputEvent::Kind::keyDown, 0, 0x1008FF02, true});
+  EXPECT_EQ(event.kind, Kind::brightnessUp);
+  EXPECT_TRUE(event.pressed);
+  EXPECT_TRUE(event.controlAndAlt);
 
-  RawInputEvent downReleased{RawInputEvent::Kind::keyUp, 0, 0x1008FF03, false};
-  event = QtInputMonitors::translate(downReleased);
-  EXPECT_EQ(event.data1, (3 << 16) | (0x0B << 8));
-  EXPECT_EQ(event.modifierFlags, 0u);
+  event = QtInputMonitors::translate({RawInputEvent::Kind::keyUp, 0, 0x1008FF03, false});
+  EXPECT_EQ(event.kind, Kind::brightnessDown);
+  EXPECT_FALSE(event.pressed);
+  EXPECT_FALSE(event.controlAndAlt);
 
-  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::buttonDown, 1}).type, InputEventType::leftMouseDown);
-  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::buttonUp, 3}).type, InputEventType::rightMouseUp);
-  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::buttonDown, 9}).type, InputEventType::otherMouseDown);
-  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::scroll, 4}).type, InputEventType::scrollWheel);
-  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::modifierChanged}).type, InputEventType::flagsChanged);
+  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::keyDown, 0, 'a'}).kind, Kind::key);
+  event = QtInputMonitors::translate({RawInputEvent::Kind::buttonUp, 3});
+  EXPECT_EQ(event.kind, Kind::button);
+  EXPECT_FALSE(event.pressed);
+  event = QtInputMonitors::translate({RawInputEvent::Kind::scroll, 4});
+  EXPECT_EQ(event.kind, Kind::scroll);
+  EXPECT_TRUE(event.pressed);
+  EXPECT_EQ(QtInputMonitors::translate({RawInputEvent::Kind::modifierChanged}).kind, Kind::modifier);
 }
 
 TEST(QtMainLoop, TimersPostsAndCancellationOnTheQtLoop) {

@@ -184,6 +184,20 @@ TEST(X11Server, IdleTimeStaysExactWithoutAskingTheServerAtRest) {
   run("xdotool mousemove_relative 3 3");
   EXPECT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastInput() < 0.2; }));
   EXPECT_NEAR(*idle.secondsSinceLastInput(), truth(), 0.02);
+
+  // The alarms: the counter reaching a length, and the next input, motion alone included.
+  int reached = 0, resumed = 0;
+  auto onReach = idle.reached.connect([&] { ++reached; });
+  auto onResume = idle.resumed.connect([&] { ++resumed; });
+  ASSERT_TRUE(idle.armReach(0.5));
+  ASSERT_TRUE(pumpUntil(*session, [&] { return reached == 1; }));
+  EXPECT_NEAR(truth(), 0.5, 0.1);
+  ASSERT_TRUE(idle.armResume());
+  pumpUntil(*session, [] { return false; }, std::chrono::milliseconds(200));
+  EXPECT_EQ(resumed, 0);
+  run("xdotool mousemove_relative 3 3");
+  EXPECT_TRUE(pumpUntil(*session, [&] { return resumed == 1; }));
+  EXPECT_EQ(reached, 1);
 }
 
 // The settings file's keys reach both bindings as the keys they name.
