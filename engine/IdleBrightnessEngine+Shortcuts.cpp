@@ -11,10 +11,6 @@
 #include "services/ShortcutHUD.hpp"
 #include "settings/StepStore.hpp"
 
-namespace {
-double clampedPreview(double percent) { return std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 100.0; }
-}  // namespace
-
 void IdleBrightnessEngine::previewBrightness(double percent) {
   recoveryActive_ = false;
   if (!previewBrightnessPercent_) {
@@ -22,7 +18,7 @@ void IdleBrightnessEngine::previewBrightness(double percent) {
     brightnessBeforeStepPreview_ = currentBrightnessPercent_;
     publishMasterBrightness();
   }
-  previewBrightnessPercent_ = clampedPreview(percent);
+  previewBrightnessPercent_ = sanitizedPercent(percent);
   fadeTransition_.reset();
   currentBrightnessPercent_ = *previewBrightnessPercent_;
   publishMasterBrightness();
@@ -51,7 +47,7 @@ void IdleBrightnessEngine::previewDisplayActualBrightness(double percent, Displa
   recoveryActive_ = false;
   previewBrightnessPercent_ = currentBrightnessPercent_;
   fadeTransition_.reset();
-  displayPreview_ = DisplayPreview{displayID, clampedPreview(percent)};
+  displayPreview_ = DisplayPreview{displayID, sanitizedPercent(percent)};
   applyDisplayPreview(displayID, displayPreview_->percent);
 }
 

@@ -53,7 +53,7 @@ double IdleBrightnessEngine::stepLevel(double idleSeconds) const {
     if (step.idleSeconds > idleSeconds) continue;
     if (!chosen || step.idleSeconds >= chosen->idleSeconds) chosen = &step;
   }
-  return chosen ? std::clamp(chosen->brightnessPercent, 0.0, 100.0) : 100.0;
+  return chosen ? sanitizedPercent(chosen->brightnessPercent) : 100.0;
 }
 
 double IdleBrightnessEngine::targetBrightness(double idleSeconds) const {

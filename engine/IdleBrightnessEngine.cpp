@@ -64,8 +64,7 @@ void IdleBrightnessEngine::postIfAlive(std::function<void(IdleBrightnessEngine&)
 
 double IdleBrightnessEngine::manualPercent() const {
   // The store keeps it in range; a stray value still must not reach a display.
-  const double manual = stepStore_->manualBrightnessPercent;
-  return std::isfinite(manual) ? std::clamp(manual, 0.0, 100.0) : 100.0;
+  return sanitizedPercent(stepStore_->manualBrightnessPercent);
 }
 
 void IdleBrightnessEngine::start() {
@@ -111,10 +110,9 @@ void IdleBrightnessEngine::handleMaximumReadEnded() {
 void IdleBrightnessEngine::startTimer() {
   double interval = kRestingInterval;
   if (fadeTransition_ && !previewBrightnessPercent_) {
-    // The store keeps the rate within 1...60; anything else read here is
+    // The store keeps the rate in its range; anything else read here is
     // treated the same way, so a bad value can neither stall nor flood the loop.
-    const double rate = stepStore_->frameRate.get();
-    interval = 1.0 / (std::isnan(rate) ? 1.0 : std::clamp(rate, 1.0, 60.0));
+    interval = 1.0 / Setting::frameRate.clamped(stepStore_->frameRate.get());
   }
   if (timerInterval_ && *timerInterval_ == interval) return;
   timerCancellable_.cancel();

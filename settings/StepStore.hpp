@@ -41,18 +41,19 @@ class StepStore {
   Published<std::set<DisplayID>> selectedDisplayIDs;
   // Changed through setDisplayUsesFullGammaMode, which saves.
   Published<std::map<DisplayID, bool>> displayFullGammaModes;
-  Published<double> fadeDurationSeconds{6};  // >= 0, no upper limit
-  Published<double> frameRate{24};           // 1...60
-  Published<FadeCurve> fadeCurve{FadeCurve::easeOut};
-  Published<AppLanguage> language{AppLanguage::system};
-  Published<std::string> increaseMaxShortcutKey{"f2"};
-  Published<std::string> decreaseMaxShortcutKey{"f1"};
-  Published<bool> loggingEnabled{false};
-  Published<bool> pauseDuringMediaPlayback{false};
-  Published<double> safetyMinimumPercent{5};  // one of BrightnessSafety::minimumOptions
+  // Defaults and ranges from the settings table (AppConfig.hpp).
+  Published<double> fadeDurationSeconds{Setting::fadeDurationSeconds.defaultValue};
+  Published<double> frameRate{Setting::frameRate.defaultValue};
+  Published<FadeCurve> fadeCurve{Setting::fadeCurve.defaultValue};
+  Published<AppLanguage> language{Setting::language.defaultValue};
+  Published<std::string> increaseMaxShortcutKey{std::string(Setting::increaseMaxShortcutKey.defaultValue)};
+  Published<std::string> decreaseMaxShortcutKey{std::string(Setting::decreaseMaxShortcutKey.defaultValue)};
+  Published<bool> loggingEnabled{Setting::loggingEnabled.defaultValue};
+  Published<bool> pauseDuringMediaPlayback{Setting::pauseDuringMediaPlayback.defaultValue};
+  Published<double> safetyMinimumPercent{Setting::safetyMinimumPercent.defaultValue};  // one of BrightnessSafety::minimumOptions
 
   // The master level (0...100); whoever changes it calls requestSave().
-  double manualBrightnessPercent = 100;
+  double manualBrightnessPercent = Setting::manualBrightnessPercent.defaultValue;
 
   Signal<> stepBrightnessChanges;  // every change of the step list
   Signal<> rangeChanges;           // every change of the per-display maximums or minimums
