@@ -3,8 +3,6 @@
 #include <cmath>
 
 #include "display/DDCBrightness/DDCIO.hpp"
-#include "ports/DisplayServices.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "settings/BrightnessSafety.hpp"
 #include "settings/StepStore.hpp"
@@ -113,9 +111,9 @@ void StepStore::captureDisplayProfiles() {
 
 void StepStore::syncDisplayMaximumsFromCurrentBrightness(const std::vector<DisplayID>& ids) {
   std::erase_if(maximumReads_, [&](const auto& read) { return std::find(ids.begin(), ids.end(), read.first) == ids.end(); });
-  DisplayServices* displays = systemPorts().displays;
   for (const DisplayID id : ids) {
-    if (maximums_.contains(id) || maximumReads_.contains(id) || (displays && displays->isBuiltIn(id))) continue;
+    if (maximums_.contains(id) || maximumReads_.contains(id)) continue;
+    if (const auto info = DDCIO::displayInfo(id); info && info->isBuiltIn) continue;
     // What a monitor we have driven shows is our level, not its user's.
     if (DDCIO::hasDriven(id)) continue;
     maximumReads_[id] = DDCIO::readBrightnessUntilAnswered(id, [this, id](std::optional<double> percent) {
