@@ -18,15 +18,15 @@ void IdleBrightnessEngine::installEventMonitors() {
   // The global monitor may be called off the main thread: it only posts.
   std::weak_ptr<const int> alive = alive_;
   MainLoop* loop = systemPorts().mainLoop;
-  globalEventMonitor_ = monitors->addGlobalMonitor(kActivityEventMask, [alive, loop, this](const InputEvent& event) {
+  globalEventMonitor_ = monitors->addGlobalMonitor([alive, loop, this](const InputEvent& event) {
     loop->post([alive, this, event] {
           if (!alive.lock()) return;
-          if (!handleMediaKeyShortcut(event)) handleUserActivity();
+          if (!handleBrightnessKeyShortcut(event)) handleUserActivity();
         })
         .detach();
   });
-  localEventMonitor_ = monitors->addLocalMonitor(kActivityEventMask, [this](const InputEvent& event) {
-    if (handleMediaKeyShortcut(event)) return true;  // swallowed
+  localEventMonitor_ = monitors->addLocalMonitor([this](const InputEvent& event) {
+    if (handleBrightnessKeyShortcut(event)) return true;  // swallowed
     handleUserActivity();
     return false;
   });

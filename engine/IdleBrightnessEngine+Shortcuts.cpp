@@ -12,11 +12,6 @@
 #include "settings/StepStore.hpp"
 
 namespace {
-constexpr std::int16_t kAuxiliaryControlButtons = 8;
-constexpr std::uint64_t kControlFlag = 0x40000;
-constexpr std::uint64_t kOptionFlag = 0x80000;
-constexpr std::int64_t kKeyDownState = 0x0A;
-
 double clampedPreview(double percent) { return std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 100.0; }
 }  // namespace
 
@@ -115,16 +110,13 @@ void IdleBrightnessEngine::finishShortcutEdit() {
   stepStore_->endInteractiveEdit();
 }
 
-bool IdleBrightnessEngine::handleMediaKeyShortcut(const InputEvent& event) {
-  if (event.type != InputEventType::systemDefined || event.subtype != kAuxiliaryControlButtons) return false;
-  if ((event.modifierFlags & kControlFlag) == 0 || (event.modifierFlags & kOptionFlag) == 0) return false;
-  if (((event.data1 >> 8) & 0xFF) != kKeyDownState) return false;
-  const std::int64_t keyCode = event.data1 >> 16;
-  if (stepStore_->increaseMaxShortcutKey.get() == "brightness_up" && keyCode == brightnessUpMediaKey) {
+bool IdleBrightnessEngine::handleBrightnessKeyShortcut(const InputEvent& event) {
+  if (!event.pressed || !event.controlAndAlt) return false;
+  if (event.kind == InputEvent::Kind::brightnessUp && stepStore_->increaseMaxShortcutKey.get() == "brightness_up") {
     handleMasterBrightnessShortcut(kShortcutStep);
     return true;
   }
-  if (stepStore_->decreaseMaxShortcutKey.get() == "brightness_down" && keyCode == brightnessDownMediaKey) {
+  if (event.kind == InputEvent::Kind::brightnessDown && stepStore_->decreaseMaxShortcutKey.get() == "brightness_down") {
     handleMasterBrightnessShortcut(-kShortcutStep);
     return true;
   }
@@ -140,7 +132,6 @@ void IdleBrightnessEngine::handleShortcutKeysChanged() {
 }
 
 void IdleBrightnessEngine::publishRestoreShortcutAvailability() {
-  const bool available = hotKeyManager_.eventHandler().has_value() &&
-                         hotKeyManager_.hotKeyRefs().contains(HotKeyID::restore);
+  const bool available = hotKeyManager_.registrations().contains(HotKeyID::restore);
   if (available != restoreShortcutAvailable.get()) assignPublished(restoreShortcutAvailable, available);
 }

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <optional>
 
@@ -12,26 +11,13 @@
 #include "settings/StepStore.hpp"
 
 namespace {
-// Every kind of input counts, including movement and drags the monitors do not watch.
-constexpr std::array<InputEventType, 14> kIdleEventTypes{
-    InputEventType::keyDown,          InputEventType::keyUp,          InputEventType::flagsChanged,
-    InputEventType::mouseMoved,       InputEventType::leftMouseDown,  InputEventType::leftMouseUp,
-    InputEventType::rightMouseDown,   InputEventType::rightMouseUp,   InputEventType::otherMouseDown,
-    InputEventType::otherMouseUp,     InputEventType::leftMouseDragged, InputEventType::rightMouseDragged,
-    InputEventType::otherMouseDragged, InputEventType::scrollWheel,
-};
-
-// The smallest answer of the system's per-type counters; nullopt when none answered.
+// The desktop's answer; nullopt when there is none (or a nonsensical one).
 std::optional<double> systemIdleSeconds() {
-  const IdleTimeSource* source = systemPorts().idleTime;
+  IdleTimeSource* source = systemPorts().idleTime;
   if (!source) return std::nullopt;
-  std::optional<double> smallest;
-  for (const auto type : kIdleEventTypes) {
-    const auto seconds = source->secondsSinceLastEvent(type);
-    if (!seconds || std::isnan(*seconds)) continue;
-    if (!smallest || *seconds < *smallest) smallest = *seconds;
-  }
-  return smallest;
+  const auto seconds = source->idleSeconds();
+  if (!seconds || std::isnan(*seconds)) return std::nullopt;
+  return seconds;
 }
 }  // namespace
 

@@ -19,7 +19,6 @@ IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
       powerAssertionMonitor_(std::move(powerAssertionMonitor)),
       brightnessController_(std::move(brightnessController)),
       lastActivityAt_(now()) {
-  hotKeyManager_.installEventHandler();
   hotKeyManager_.onRegistrationLost = [this] { publishRestoreShortcutAvailability(); };
   hotKeyManager_.onHotKey = [this](HotKeyID id) {
     switch (id) {

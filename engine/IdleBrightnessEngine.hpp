@@ -41,11 +41,6 @@ class IdleBrightnessEngine {
   static constexpr double kShortcutStep = 5;
   // Longer pauses are indistinguishable to the user and would overflow a time point.
   static constexpr double kLongestPauseMinutes = 1'000'000;
-  static constexpr int brightnessUpMediaKey = 2;
-  static constexpr int brightnessDownMediaKey = 3;
-  // The input the engine watches: buttons, keys, modifier changes,
-  // system-defined events (brightness keys) and scrolling.
-  static constexpr InputEventMask kActivityEventMask = 0x6405C1E;
 
   // Needs systemPorts().mainLoop. Starts nothing time-based.
   IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,
@@ -95,7 +90,8 @@ class IdleBrightnessEngine {
   void endDisplayActualBrightnessPreview(DisplayID displayID);
   std::vector<DisplayTarget> fixedRangeDisplays() const;
   void handleMasterBrightnessShortcut(double delta);
-  bool handleMediaKeyShortcut(const InputEvent& event);
+  // Control+Alt+a brightness key, when the settings make it a shortcut; true when handled.
+  bool handleBrightnessKeyShortcut(const InputEvent& event);
   void finishShortcutEdit();
 
   // --- what the menu observes ---

@@ -1,42 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <cstdint>
 #include <functional>
 
 #include "base/Signal.hpp"
 
-// The system's input event type numbers; the core's rules are written in them.
-enum class InputEventType : std::uint32_t {
-  leftMouseDown = 1,
-  leftMouseUp = 2,
-  rightMouseDown = 3,
-  rightMouseUp = 4,
-  mouseMoved = 5,
-  leftMouseDragged = 6,
-  rightMouseDragged = 7,
-  keyDown = 10,
-  keyUp = 11,
-  flagsChanged = 12,
-  systemDefined = 14,  // the keyboard's brightness and media keys arrive as these
-  scrollWheel = 22,
-  otherMouseDown = 25,
-  otherMouseUp = 26,
-  otherMouseDragged = 27,
-};
-
-// One input event as the monitors deliver it.
+// One press, release or scroll notch, as the monitors deliver it. Pointer
+// motion is not delivered: the idle source reports it as the user's return.
 struct InputEvent {
-  InputEventType type = InputEventType::keyDown;
-  std::int16_t subtype = 0;
-  std::uint64_t modifierFlags = 0;
-  std::int64_t data1 = 0;  // first data word of a system-defined event
+  enum class Kind {
+    key,             // any key but a modifier and the brightness keys
+    modifier,        // Shift, Control, Alt, Super and their kin
+    button,          // a pointer button other than the wheel
+    scroll,          // one notch of the wheel or a touchpad's scroll
+    brightnessUp,    // the keyboard's brightness keys
+    brightnessDown,
+  };
+  Kind kind = Kind::key;
+  bool pressed = true;          // press or release (keys and buttons; a scroll is a press)
+  bool controlAndAlt = false;   // Control and Alt were held
 };
-
-using InputEventMask = std::uint64_t;
-inline constexpr InputEventMask eventMaskBit(InputEventType type) {
-  return InputEventMask{1} << static_cast<std::uint32_t>(type);
-}
 
 // Input monitors: a global one sees events meant for other applications, a
 // local one sees this application's own events and may swallow them.
@@ -47,9 +30,9 @@ class InputMonitors {
   // The global handler may be called from any thread; it must only post work
   // onto the main loop. An unconnected Subscription means no monitor.
   using GlobalHandler = std::function<void(const InputEvent&)>;
-  [[nodiscard]] virtual Subscription addGlobalMonitor(InputEventMask mask, GlobalHandler handler) = 0;
+  [[nodiscard]] virtual Subscription addGlobalMonitor(GlobalHandler handler) = 0;
 
   // Runs on the main thread; returning true swallows the event.
   using LocalHandler = std::function<bool(const InputEvent&)>;
-  [[nodiscard]] virtual Subscription addLocalMonitor(InputEventMask mask, LocalHandler handler) = 0;
+  [[nodiscard]] virtual Subscription addLocalMonitor(LocalHandler handler) = 0;
 };

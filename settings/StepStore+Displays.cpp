@@ -112,10 +112,11 @@ void StepStore::captureDisplayProfiles() {
 void StepStore::syncDisplayMaximumsFromCurrentBrightness(const std::vector<DisplayID>& ids) {
   std::erase_if(maximumReads_, [&](const auto& read) { return std::find(ids.begin(), ids.end(), read.first) == ids.end(); });
   for (const DisplayID id : ids) {
-    if (maximums_.contains(id) || maximumReads_.contains(id)) continue;
+    // Read once a session even when a maximum is stored: writes are scaled
+    // to what the monitor counts up to. Once read (and so once driven), what
+    // it shows is our level, not its user's.
+    if (maximumReads_.contains(id) || DDCIO::brightnessMaximum(id)) continue;
     if (const auto info = DDCIO::displayInfo(id); info && info->isBuiltIn) continue;
-    // What a monitor we have driven shows is our level, not its user's.
-    if (DDCIO::hasDriven(id)) continue;
     maximumReads_[id] = DDCIO::readBrightnessUntilAnswered(id, [this, id](std::optional<double> percent) {
       finishMaximumRead(id, percent);
     });

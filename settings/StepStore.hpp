@@ -114,10 +114,11 @@ class StepStore {
   void setDisplayUsesFullGammaMode(bool enabled, DisplayID id);
   void normalizeDisplayLimits();
   void captureDisplayProfiles();
-  // Starts reading the brightness of each listed monitor that has no stored
-  // maximum and that this process has not driven yet (what it shows then is
-  // its user's); the read's end stores it as the maximum, or leaves 100 when
-  // the monitor never answers, and fires maximumReadEnded.
+  // Starts reading the brightness of each listed monitor not read yet in
+  // this process (what it shows then is its user's, and what it counts up to
+  // scales every write); the read's end stores it as the maximum unless one
+  // is stored, or leaves 100 when the monitor never answers, and fires
+  // maximumReadEnded.
   void syncDisplayMaximumsFromCurrentBrightness(const std::vector<DisplayID>& ids);
   Signal<> maximumReadEnded;
   void reconcileDisplays(const std::vector<DisplayTarget>& targets);

@@ -122,8 +122,11 @@ DDCIO::WriteFailure setMonitorBacklight(const DisplayInfo& info, std::uint32_t v
   return status == BacklightStatus::ok ? DDCIO::WriteFailure::none : DDCIO::WriteFailure::noAnswer;
 }
 
-DDCIO::WriteFailure setMonitorDDC(const DisplayInfo& info, std::uint32_t value) {
-  const auto packet = DDCIO::setVCPFeaturePacket(static_cast<std::uint16_t>(std::min<std::uint32_t>(value, 0xFFFF)));
+// The value is sent scaled to the maximum the monitor last replied with.
+DDCIO::WriteFailure setMonitorDDC(const DisplayInfo& info, std::uint32_t value, std::uint32_t steps) {
+  const std::uint32_t maximum = DDCIO::brightnessMaximum(info.displayID).value_or(DDCIO::kPercentSteps);
+  const auto scaled = std::lround(static_cast<double>(value) * maximum / steps);
+  const auto packet = DDCIO::setVCPFeaturePacket(static_cast<std::uint16_t>(std::clamp<long>(scaled, 1, maximum)));
   log(info.displayID, [&] { return "writing Set VCP brightness to " + busName(*info.i2cBus); });
   const auto result = transfer(info.displayID, *info.i2cBus, {packet.begin(), packet.end()}, 0);
   log(info.displayID, [&] { return busName(*info.i2cBus) + " write result=" + resultText(result); });
@@ -163,6 +166,7 @@ std::optional<double> DDCIO::detail::monitorBacklightPercent(const DisplayInfo& 
   log(info.displayID, [&] { return "monitor get via backlight " + *info.backlight + " value=" +
                           (level ? formatShortest(*level) : "none") + " maximum=" + std::to_string(maximum); });
   if (!level || maximum == 0) return std::nullopt;
+  caches().brightnessMaximums[info.displayID] = static_cast<std::uint16_t>(std::min<std::uint32_t>(maximum, 0xFFFF));
   return static_cast<double>(std::lround(*level * maximum)) / maximum * 100.0;
 }
 
@@ -185,16 +189,16 @@ std::array<std::uint8_t, 5> DDCIO::getVCPFeatureRequest() {
   return request;
 }
 
-std::optional<double> DDCIO::parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length) {
+std::optional<DDCIO::VCPValue> DDCIO::parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length) {
   // Source, length (0x80 | 8), Get VCP reply, result 0 (supported), VCP code;
   // the checksum is to the host (0x50) over everything before it.
   if (!bytes || length < 11 || bytes[0] != kWireWriteAddress || bytes[1] != 0x88 || bytes[2] != 0x02 ||
       bytes[3] != 0x00 || bytes[4] != kBrightnessCode || checksum(0x50, bytes, 10) != bytes[10])
     return std::nullopt;
-  const unsigned maximum = (unsigned{bytes[6]} << 8) | bytes[7];
-  const unsigned current = (unsigned{bytes[8]} << 8) | bytes[9];
+  const auto maximum = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
+  const auto current = static_cast<std::uint16_t>((bytes[8] << 8) | bytes[9]);
   if (maximum == 0) return std::nullopt;
-  return static_cast<double>(current) / static_cast<double>(maximum) * 100.0;
+  return VCPValue{maximum, current};
 }
 
 std::uint32_t DDCIO::brightnessSteps(DisplayID displayID) {
@@ -241,9 +245,8 @@ bool DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_
     return outcome(WriteFailure::busy);
   }
   const WriteFailure failure =
-      channel == Channel::ddc ? setMonitorDDC(*info, value) : setMonitorBacklight(*info, value, steps);
+      channel == Channel::ddc ? setMonitorDDC(*info, value, steps) : setMonitorBacklight(*info, value, steps);
   if (failure == WriteFailure::none) {
-    caches().drivenDisplays.insert(displayID);
     hurryPatientRead(displayID);  // it answers again: so may its read
     return outcome(WriteFailure::none);
   }
@@ -269,15 +272,13 @@ double DDCIO::messageWait(DisplayID displayID) {
   return wait > kClockSlack ? wait : 0;
 }
 
-bool DDCIO::hasDriven(DisplayID displayID) { return caches().drivenDisplays.contains(displayID); }
-
 void DDCIO::clearCaches() { caches().displayInfos.clear(); }
 
 void DDCIO::resetBusTiming() {
   caches().lastMessageAt.clear();
   caches().writeFailures.clear();
   caches().replyWaitIndex.clear();
-  caches().drivenDisplays.clear();
+  caches().brightnessMaximums.clear();
   caches().assumedMaximums.clear();
   caches().patientReads.clear();
 }

@@ -25,7 +25,7 @@ std::string replyError(sd_bus_message* reply) {
 
 void MutterIdleMonitor::Slot::reset() { slot = sd_bus_slot_unref(slot); }
 
-MutterIdleMonitor::MutterIdleMonitor(sd_bus* sessionBus, const MainLoop& loop) : bus_(sessionBus), loop_(loop) {
+MutterIdleMonitor::MutterIdleMonitor(sd_bus* sessionBus, MainLoop& loop) : bus_(sessionBus), loop_(loop) {
   if (!bus_) return;
   const std::string ownerRule = std::string("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
                                             "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") +
@@ -73,14 +73,57 @@ MutterIdleMonitor::MutterIdleMonitor(sd_bus* sessionBus, const MainLoop& loop) :
 
 MutterIdleMonitor::~MutterIdleMonitor() {
   // Watches die with the connection too; removing them keeps a long-lived bus clean.
-  for (const std::uint32_t id : {idleWatchId_, activeWatchId_})
+  for (const std::uint32_t id : {idleWatchId_, activeWatchId_, reachWatchId_})
     if (id != 0) sd_bus_call_method_async(bus_, nullptr, kService, kPath, kInterface, "RemoveWatch", nullptr, nullptr, "u", id);
 }
 
-std::optional<double> MutterIdleMonitor::secondsSinceLastEvent(InputEventType) const {
+std::optional<double> MutterIdleMonitor::idleSeconds() {
   if (!available_) return std::nullopt;
   if (active_) return 0;
   return std::max(0.0, loop_.uptime() - idleSince_);
+}
+
+ScheduledWork MutterIdleMonitor::whenIdleReaches(double seconds, std::function<void()> reached) {
+  auto handle = reach_.arm(std::move(reached));
+  reachSeconds_ = seconds;
+  removeReachWatch();
+  if (!available_) return handle;
+  // Mutter fires a watch when the idle time crosses its length, never for one already passed.
+  if (idleSeconds().value_or(0) >= seconds)
+    reachDelivery_ = loop_.post([this] { reach_.fire(); });
+  else
+    addReachWatch();
+  return handle;
+}
+
+ScheduledWork MutterIdleMonitor::whenUserReturns(std::function<void()> back) {
+  auto handle = back_.arm(std::move(back));
+  // While input goes on there is no user-active watch: the user is here already.
+  if (available_ && active_) backDelivery_ = loop_.post([this] { back_.fire(); });
+  return handle;
+}
+
+void MutterIdleMonitor::addReachWatch() {
+  const auto interval = static_cast<std::uint64_t>(std::max(1.0, reachSeconds_ * 1000));
+  const int r = sd_bus_call_method_async(
+      bus_, reachWatchCall_.out(), kService, kPath, kInterface, "AddIdleWatch",
+      [](sd_bus_message* reply, void* self, sd_bus_error*) -> int {
+        auto& monitor = *static_cast<MutterIdleMonitor*>(self);
+        monitor.reachWatchCall_.reset();
+        if (sd_bus_message_is_method_error(reply, nullptr) || sd_bus_message_read(reply, "u", &monitor.reachWatchId_) < 0)
+          AppLog::app.error("GNOME's idle monitor refused an idle watch: " + replyError(reply));
+        return 0;
+      },
+      this, "t", interval);
+  if (r < 0) AppLog::app.error(std::string("Cannot add an idle watch: ") + std::strerror(-r));
+}
+
+void MutterIdleMonitor::removeReachWatch() {
+  reachWatchCall_.reset();
+  if (reachWatchId_ != 0 && available_)
+    sd_bus_call_method_async(bus_, nullptr, kService, kPath, kInterface, "RemoveWatch", nullptr, nullptr, "u",
+                             reachWatchId_);
+  reachWatchId_ = 0;
 }
 
 void MutterIdleMonitor::takeIdletime(sd_bus_message* reply) {
@@ -96,6 +139,8 @@ void MutterIdleMonitor::takeIdletime(sd_bus_message* reply) {
   if (first) AppLog::app.log("Idle time and input come from GNOME's idle monitor");
   if (idleWatchId_ == 0) addIdleWatch();
   if (activeWatchId_ == 0) addUserActiveWatch();
+  if (reach_.isArmed() && reachWatchId_ == 0 && !reachWatchCall_.slot) addReachWatch();
+  if (first) changed.emit();
 }
 
 void MutterIdleMonitor::queryIdletime() {
@@ -154,7 +199,10 @@ void MutterIdleMonitor::addUserActiveWatch() {
 
 void MutterIdleMonitor::watchFired(std::uint32_t id) {
   if (!available_ || id == 0) return;
-  if (id == idleWatchId_) {
+  if (id == reachWatchId_) {
+    removeReachWatch();
+    reachDelivery_ = loop_.post([this] { reach_.fire(); });
+  } else if (id == idleWatchId_) {
     // Input stopped kIdleWatchSeconds ago; the next input is to be heard of.
     idleSince_ = loop_.uptime() - kIdleWatchSeconds;
     active_ = false;
@@ -165,6 +213,7 @@ void MutterIdleMonitor::watchFired(std::uint32_t id) {
     active_ = true;
     idleSince_ = loop_.uptime();
     userActive.emit();
+    if (back_.isArmed()) backDelivery_ = loop_.post([this] { back_.fire(); });
   }
 }
 
@@ -180,6 +229,7 @@ void MutterIdleMonitor::ownerChanged(bool present) {
 }
 
 void MutterIdleMonitor::forget() {
+  const bool wasAvailable = available_;
   available_ = false;
   active_ = false;
   idleWatchId_ = 0;
@@ -187,4 +237,7 @@ void MutterIdleMonitor::forget() {
   idletimeCall_.reset();
   idleWatchCall_.reset();
   activeWatchCall_.reset();
+  reachWatchCall_.reset();
+  reachWatchId_ = 0;
+  if (wasAvailable) changed.emit();
 }

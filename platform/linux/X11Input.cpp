@@ -7,6 +7,7 @@
 #include <X11/extensions/sync.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <limits>
 #include <string_view>
 
@@ -42,13 +43,28 @@ X11IdleTime::X11IdleTime(X11Session& session) : session_(session) {
   alarm_ = XSyncCreateAlarm(display, XSyncCACounter | XSyncCAValueType | XSyncCATestType | XSyncCAValue |
                                          XSyncCADelta | XSyncCAEvents,
                             &attributes);
+  attributes.trigger.test_type = XSyncPositiveComparison;
+  XSyncIntsToValue(&attributes.trigger.wait_value, 0xFFFFFFFFu, std::numeric_limits<int>::max());
+  reachAlarm_ = XSyncCreateAlarm(display, XSyncCACounter | XSyncCAValueType | XSyncCATestType | XSyncCAValue |
+                                              XSyncCADelta | XSyncCAEvents,
+                                 &attributes);
   subscription_ = session_.onEvent([this](XEvent& event) {
-    if (isAlarmNotify(event, eventBase_, alarm_)) anchor_.reset();
+    if (isAlarmNotify(event, eventBase_, alarm_)) inputSeen();
+    if (isAlarmNotify(event, eventBase_, reachAlarm_) &&
+        reinterpret_cast<const XSyncAlarmNotifyEvent&>(event).state == XSyncAlarmInactive)
+      reached.emit();
   });
 }
 
+void X11IdleTime::inputSeen() {
+  anchor_.reset();
+  resumed.emit();
+}
+
 X11IdleTime::~X11IdleTime() {
-  if (alarm_ && session_.isAlive()) XSyncDestroyAlarm(session_.display(), alarm_);
+  if (!session_.isAlive()) return;
+  if (alarm_) XSyncDestroyAlarm(session_.display(), alarm_);
+  if (reachAlarm_) XSyncDestroyAlarm(session_.display(), reachAlarm_);
 }
 
 void X11IdleTime::noticeAlarms() {
@@ -64,7 +80,26 @@ void X11IdleTime::noticeAlarms() {
     const auto* idle = reinterpret_cast<const X11IdleTime*>(self);
     return isAlarmNotify(*candidate, idle->eventBase_, idle->alarm_);
   };
-  while (XCheckIfEvent(session_.display(), &event, matches, reinterpret_cast<XPointer>(this))) anchor_.reset();
+  while (XCheckIfEvent(session_.display(), &event, matches, reinterpret_cast<XPointer>(this))) inputSeen();
+}
+
+bool X11IdleTime::armResume() {
+  if (!counter_ || !session_.isAlive()) return false;
+  if (anchor_) noticeAlarms();
+  if (!anchor_) query();
+  return anchor_.has_value();
+}
+
+bool X11IdleTime::armReach(double seconds) {
+  if (!counter_ || !session_.isAlive()) return false;
+  const auto milliseconds = static_cast<std::int64_t>(std::min(seconds * 1000, 9.0e15));
+  XSyncAlarmAttributes attributes{};
+  XSyncIntsToValue(&attributes.trigger.wait_value, static_cast<unsigned int>(milliseconds & 0xFFFFFFFF),
+                   static_cast<int>(milliseconds >> 32));
+  // Changing the trigger makes the alarm active again; it goes inactive when it fires.
+  XSyncChangeAlarm(session_.display(), reachAlarm_, XSyncCAValue, &attributes);
+  session_.flush();
+  return session_.isAlive();
 }
 
 std::optional<double> X11IdleTime::secondsSinceLastInput() {

@@ -22,8 +22,10 @@ struct XKeyEventFields {
 // Seconds since the last input of any kind (XTEST's included), from the SYNC
 // extension's IDLETIME counter, without asking the server while nobody
 // touches anything: one query anchors the counter to the local clock, and an
-// alarm armed just below the value read reports the next input, which makes
-// the next ask query again. A resting desktop costs no request and no wake-up.
+// alarm armed just below the value read reports the next input (`resumed`),
+// which makes the next ask query again. A second alarm reports the counter
+// reaching a length (`reached`). A resting desktop costs no request and no
+// wake-up.
 class X11IdleTime {
  public:
   explicit X11IdleTime(X11Session& session);
@@ -33,6 +35,14 @@ class X11IdleTime {
 
   bool isAvailable() const { return counter_ != 0; }
   std::optional<double> secondsSinceLastInput();
+  // Arms `resumed` for the next input; false when input is going on right now
+  // (no room below the counter) or there is no counter.
+  bool armResume();
+  // Arms `reached` for the counter reaching `seconds` (one report; a new call replaces it).
+  bool armReach(double seconds);
+
+  Signal<> resumed;
+  Signal<> reached;
 
  private:
   struct Anchor {
@@ -41,11 +51,13 @@ class X11IdleTime {
   };
   std::optional<double> query();
   void noticeAlarms();
+  void inputSeen();
 
   X11Session& session_;
   int eventBase_ = 0;
   unsigned long counter_ = 0;  // the IDLETIME counter; 0 without SYNC
-  unsigned long alarm_ = 0;
+  unsigned long alarm_ = 0;       // negative transition: input
+  unsigned long reachAlarm_ = 0;  // positive comparison: a length reached
   std::optional<Anchor> anchor_;  // valid until the alarm reports input
   std::chrono::steady_clock::time_point checkedAt_;
   Subscription subscription_;

@@ -12,19 +12,8 @@ namespace {
 constexpr unsigned long kMonBrightnessUp = 0x1008FF02;    // XF86XK_MonBrightnessUp
 constexpr unsigned long kMonBrightnessDown = 0x1008FF03;  // XF86XK_MonBrightnessDown
 
-std::uint64_t flagsFrom(Qt::KeyboardModifiers modifiers) {
-  std::uint64_t flags = 0;
-  if (modifiers & Qt::ShiftModifier) flags |= InputModifier::shift;
-  if (modifiers & Qt::ControlModifier) flags |= InputModifier::control;
-  if (modifiers & Qt::AltModifier) flags |= InputModifier::option;
-  if (modifiers & Qt::MetaModifier) flags |= InputModifier::command;
-  return flags;
-}
-
-InputEventType buttonType(Qt::MouseButton button, bool down) {
-  if (button == Qt::LeftButton) return down ? InputEventType::leftMouseDown : InputEventType::leftMouseUp;
-  if (button == Qt::RightButton) return down ? InputEventType::rightMouseDown : InputEventType::rightMouseUp;
-  return down ? InputEventType::otherMouseDown : InputEventType::otherMouseUp;
+bool controlAndAlt(Qt::KeyboardModifiers modifiers) {
+  return (modifiers & Qt::ControlModifier) && (modifiers & Qt::AltModifier);
 }
 
 std::optional<InputEvent> translateQt(QEvent* event) {
@@ -33,31 +22,26 @@ std::optional<InputEvent> translateQt(QEvent* event) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
       const auto* key = static_cast<QKeyEvent*>(event);
-      const bool down = event->type() == QEvent::KeyPress;
-      input.modifierFlags = flagsFrom(key->modifiers());
-      if (key->key() == Qt::Key_MonBrightnessUp || key->key() == Qt::Key_MonBrightnessDown) {
-        input.type = InputEventType::systemDefined;
-        input.subtype = kAuxControlButtonsSubtype;
-        input.data1 = auxKeyData(key->key() == Qt::Key_MonBrightnessUp ? kBrightnessUpKeyCode : kBrightnessDownKeyCode,
-                                 down);
-      } else if (key->key() == Qt::Key_Shift || key->key() == Qt::Key_Control || key->key() == Qt::Key_Alt ||
-                 key->key() == Qt::Key_Meta) {
-        input.type = InputEventType::flagsChanged;
-      } else {
-        input.type = down ? InputEventType::keyDown : InputEventType::keyUp;
-      }
+      input.pressed = event->type() == QEvent::KeyPress;
+      input.controlAndAlt = controlAndAlt(key->modifiers());
+      if (key->key() == Qt::Key_MonBrightnessUp)
+        input.kind = InputEvent::Kind::brightnessUp;
+      else if (key->key() == Qt::Key_MonBrightnessDown)
+        input.kind = InputEvent::Kind::brightnessDown;
+      else if (key->key() == Qt::Key_Shift || key->key() == Qt::Key_Control || key->key() == Qt::Key_Alt ||
+               key->key() == Qt::Key_Meta)
+        input.kind = InputEvent::Kind::modifier;
       return input;
     }
     case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease: {
-      const auto* mouse = static_cast<QMouseEvent*>(event);
-      input.type = buttonType(mouse->button(), event->type() == QEvent::MouseButtonPress);
-      input.modifierFlags = flagsFrom(mouse->modifiers());
+    case QEvent::MouseButtonRelease:
+      input.kind = InputEvent::Kind::button;
+      input.pressed = event->type() == QEvent::MouseButtonPress;
+      input.controlAndAlt = controlAndAlt(static_cast<QMouseEvent*>(event)->modifiers());
       return input;
-    }
     case QEvent::Wheel:
-      input.type = InputEventType::scrollWheel;
-      input.modifierFlags = flagsFrom(static_cast<QWheelEvent*>(event)->modifiers());
+      input.kind = InputEvent::Kind::scroll;
+      input.controlAndAlt = controlAndAlt(static_cast<QWheelEvent*>(event)->modifiers());
       return input;
     default: return std::nullopt;
   }
@@ -73,35 +57,28 @@ QtInputMonitors::~QtInputMonitors() {
 }
 
 InputEvent QtInputMonitors::translate(const RawInputEvent& raw) {
-  InputEvent input;
   using Kind = RawInputEvent::Kind;
-  if (raw.controlAndAlt) input.modifierFlags = InputModifier::control | InputModifier::option;
-  const bool down = raw.kind == Kind::keyDown || raw.kind == Kind::buttonDown;
-  if ((raw.kind == Kind::keyDown || raw.kind == Kind::keyUp) &&
-      (raw.keySymbol == kMonBrightnessUp || raw.keySymbol == kMonBrightnessDown)) {
-    input.type = InputEventType::systemDefined;
-    input.subtype = kAuxControlButtonsSubtype;
-    input.data1 = auxKeyData(raw.keySymbol == kMonBrightnessUp ? kBrightnessUpKeyCode : kBrightnessDownKeyCode, down);
-    return input;
-  }
+  InputEvent input;
+  input.controlAndAlt = raw.controlAndAlt;
+  input.pressed = raw.kind == Kind::keyDown || raw.kind == Kind::buttonDown || raw.kind == Kind::scroll;
   switch (raw.kind) {
-    case Kind::keyDown: input.type = InputEventType::keyDown; break;
-    case Kind::keyUp: input.type = InputEventType::keyUp; break;
-    case Kind::modifierChanged: input.type = InputEventType::flagsChanged; break;
-    case Kind::scroll: input.type = InputEventType::scrollWheel; break;
-    case Kind::buttonDown:
-    case Kind::buttonUp:
-      input.type = raw.button == 1   ? (down ? InputEventType::leftMouseDown : InputEventType::leftMouseUp)
-                   : raw.button == 3 ? (down ? InputEventType::rightMouseDown : InputEventType::rightMouseUp)
-                                     : (down ? InputEventType::otherMouseDown : InputEventType::otherMouseUp);
+    case Kind::keyDown:
+    case Kind::keyUp:
+      input.kind = raw.keySymbol == kMonBrightnessUp     ? InputEvent::Kind::brightnessUp
+                   : raw.keySymbol == kMonBrightnessDown ? InputEvent::Kind::brightnessDown
+                                                         : InputEvent::Kind::key;
       break;
+    case Kind::modifierChanged: input.kind = InputEvent::Kind::modifier; break;
+    case Kind::scroll: input.kind = InputEvent::Kind::scroll; break;
+    case Kind::buttonDown:
+    case Kind::buttonUp: input.kind = InputEvent::Kind::button; break;
   }
   return input;
 }
 
-Subscription QtInputMonitors::addGlobalMonitor(InputEventMask mask, GlobalHandler handler) {
+Subscription QtInputMonitors::addGlobalMonitor(GlobalHandler handler) {
   if (resumed_ && !rawSubscription_.isConnected())
-    rawSubscription_ = resumed_->connect([this] { global_.emit(InputEvent{InputEventType::keyDown, 0, 0, 0}); });
+    rawSubscription_ = resumed_->connect([this] { global_.emit(InputEvent{}); });
   if (!raw_ && !resumed_) return {};
   if (raw_ && !rawSubscription_.isConnected()) {
     if (!raw_->setEnabled(true)) return {};
@@ -111,19 +88,17 @@ Subscription QtInputMonitors::addGlobalMonitor(InputEventMask mask, GlobalHandle
       global_.emit(translate(raw));
     });
   }
-  return global_.connect([mask, handler = std::move(handler)](const InputEvent& event) {
-    if (mask & eventMaskBit(event.type)) handler(event);
-  });
+  return global_.connect(std::move(handler));
 }
 
-Subscription QtInputMonitors::addLocalMonitor(InputEventMask mask, LocalHandler handler) {
+Subscription QtInputMonitors::addLocalMonitor(LocalHandler handler) {
   if (!qApp) return {};
   if (!filtering_) {
     qApp->installEventFilter(this);
     filtering_ = true;
   }
-  return local_.connect([mask, handler = std::move(handler)](const InputEvent& event, bool* swallowed) {
-    if (!*swallowed && (mask & eventMaskBit(event.type))) *swallowed = handler(event);
+  return local_.connect([handler = std::move(handler)](const InputEvent& event, bool* swallowed) {
+    if (!*swallowed) *swallowed = handler(event);
   });
 }
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <map>
 #include <optional>
 #include <string>
 
@@ -10,31 +9,39 @@
 class MainLoop;
 
 // A scriptable idle clock: the idle time grows with the loop's monotonic
-// clock from the last input a test reported. Single types can be given their
-// own answer or made to fail.
+// clock from the last input a test reported. Its requests run on the loop,
+// as a desktop's notifications would.
 class SimIdleTime final : public IdleTimeSource {
  public:
-  explicit SimIdleTime(const MainLoop& loop);
+  explicit SimIdleTime(MainLoop& loop);
 
-  std::optional<double> secondsSinceLastEvent(InputEventType type) const override;
-  std::string_view note() const override { return noteKey; }
+  std::optional<double> idleSeconds() override;
+  ScheduledWork whenIdleReaches(double seconds, std::function<void()> reached) override;
+  ScheduledWork whenUserReturns(std::function<void()> back) override;
+  std::string_view note() const override { return noteKey_; }
 
-  // The user did something now: every type's idle time starts from 0.
+  // The user did something now: the idle time starts from 0.
   void registerInput();
-  // Every type reports `seconds` now and grows from there.
+  // The idle time is `seconds` now and grows from there.
   void setIdleSeconds(double seconds);
-  // One type's fixed answer (nullopt: that query fails); clearOverrides() undoes it.
-  void overrideType(InputEventType type, std::optional<double> answer);
-  void clearOverrides() { overrides_.clear(); }
-  // Every query fails.
-  bool failing = false;
+  // Every query fails (no answer, no notification) while set.
+  void setFailing(bool failing);
   // What the source has to say (a localization key), as a desktop binding would.
-  std::string noteKey;
+  void setNote(std::string key);
   int queryCount() const { return queries_; }
 
  private:
-  const MainLoop& loop_;
+  // Puts the reach request's timer where the idle clock says now.
+  void scheduleReach();
+
+  MainLoop& loop_;
   double lastInputAt_;
-  std::map<InputEventType, std::optional<double>> overrides_;
-  mutable int queries_ = 0;
+  bool failing_ = false;
+  std::string noteKey_;
+  int queries_ = 0;
+  double reachSeconds_ = 0;
+  IdleRequest reach_;
+  ScheduledWork reachTimer_;
+  IdleRequest back_;
+  ScheduledWork backDelivery_;
 };

@@ -12,17 +12,18 @@ class SimInputMonitors final : public InputMonitors {
  public:
   explicit SimInputMonitors(SimIdleTime* idleTime = nullptr) : idleTime_(idleTime) {}
 
-  Subscription addGlobalMonitor(InputEventMask mask, GlobalHandler handler) override;
-  Subscription addLocalMonitor(InputEventMask mask, LocalHandler handler) override;
+  Subscription addGlobalMonitor(GlobalHandler handler) override;
+  Subscription addLocalMonitor(LocalHandler handler) override;
 
-  // Delivers to every global monitor whose mask has the event's type.
   void sendGlobal(const InputEvent& event);
-  // Delivers to the local monitors; returns true when one swallowed the event.
+  // Returns true when a local monitor swallowed the event.
   bool sendLocal(const InputEvent& event);
 
-  static InputEvent keyDown() { return {InputEventType::keyDown, 0, 0, 0}; }
-  // A keyboard brightness key (2 up, 3 down) inside a system-defined event.
-  static InputEvent mediaKey(int keyCode, bool controlAndOption, bool keyDown = true);
+  static InputEvent keyDown() { return {}; }
+  // A keyboard brightness key, with or without Control and Alt held.
+  static InputEvent brightnessKey(bool up, bool controlAndAlt, bool pressed = true) {
+    return {up ? InputEvent::Kind::brightnessUp : InputEvent::Kind::brightnessDown, pressed, controlAndAlt};
+  }
 
   // When false, adding a monitor fails (no permission for global monitoring).
   bool available = true;

@@ -48,6 +48,28 @@ TEST_F(EmulatedMonitorApp, AnIdleStepFadesTheMonitorAndInputRestoresIt) {
   EXPECT_EQ(app->stop(SIGTERM), 0);
 }
 
+TEST_F(EmulatedMonitorApp, AMonitorCountingTo255IsDimmedAndRestoredInItsOwnUnits) {
+  auto& monitor = plug("DP-1", {.maximum = 255, .brightness = 255});
+  configure(2);
+  const auto app = start();
+
+  // The step's 43 % of the monitor's range, in the units its reply gave.
+  const int dimmed = static_cast<int>(std::lround(dimmedValue(100) * 255 / 100.0));
+  ASSERT_TRUE(waitFor([&] { return monitor.brightness() == dimmed; }, 20s)) << monitor.brightness();
+  const auto fade = monitor.brightnessWrites();
+  ASSERT_GE(fade.size(), 2u);
+  for (const auto& write : fade) EXPECT_LE(write.value, 255);
+  EXPECT_GT(fade.front().value, 200);  // the fade starts near the top, not at 100 of 255
+  const auto ddcutil = testbed.run("ddcutil --bus " + std::to_string(screens[0].bus) + " getvcp 10");
+  EXPECT_TRUE(std::regex_search(ddcutil, std::regex("current value = +" + std::to_string(dimmed) + ", max value = +255")))
+      << ddcutil;
+
+  run("xdotool key a");
+  EXPECT_TRUE(waitFor([&] { return monitor.brightness() == 255; }, 3s)) << monitor.brightness();
+  std::printf("figures: maximum 255: dimmed to %d, restored to %d\n", dimmed, monitor.brightness());
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
 TEST_F(EmulatedMonitorApp, MonitorsOnSeparateBusesFadeTogetherWhateverTheirPace) {
   // A well-behaved monitor; one that needs its 40 ms for a reply and ignores
   // a Set VCP sooner than 50 ms after its last message; one that answers

@@ -205,7 +205,7 @@ TEST_F(EngineScenario, WithoutAnIdleSourceNothingDimsAndTheStateIsSaidOncePerCha
   EXPECT_EQ(monitor.vcpCurrent(), hardwareValue(1, 70));
 
   // The source stops answering while dimmed: back to the resting level at the next tick, said once.
-  idle.failing = true;
+  idle.setFailing(true);
   loop.advance(0.25);
   EXPECT_EQ(monitor.vcpCurrent(), 100);
   EXPECT_FALSE(engine.fadeTransition());

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,19 @@
 
 #include "../kernel/MonitorEdid.hpp"
 #include "platform/sim/TemporaryFolder.hpp"
+#include "platform/sim/VirtualMainLoop.hpp"
+
+// A virtual loop kept in step with the real clock: each sync() advances it by
+// the time that passed, running what fell due. Pump with sync() in the condition.
+struct RealTimeLoop {
+  VirtualMainLoop loop;
+  std::chrono::steady_clock::time_point synced = std::chrono::steady_clock::now();
+  void sync() {
+    const auto now = std::chrono::steady_clock::now();
+    loop.advance(std::chrono::duration<double>(now - synced).count());
+    synced = now;
+  }
+};
 
 // A private folder tree (fake /sys, /dev, home) removed at the end of the test.
 class TempTree {

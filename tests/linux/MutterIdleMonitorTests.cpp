@@ -20,7 +20,7 @@
 #include "platform/qt/QtMainLoop.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimEnvironment.hpp"
-#include "platform/sim/SimHotKeyService.hpp"
+#include "platform/sim/SimGlobalShortcuts.hpp"
 #include "platform/sim/SimInputMonitors.hpp"
 #include "platform/sim/SimPowerAssertions.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
@@ -66,12 +66,13 @@ class HeadlessMutter : public ::testing::Test {
   }
   // Lets the product's connection deliver for `seconds`, or until `done`.
   bool pump(double seconds, const std::function<bool()>& done = [] { return false; }) {
-    return pumpBuses({product->get()}, done, seconds);
+    return pumpBuses({product->get()}, done, seconds, [this] { clock.sync(); });
   }
 
   std::unique_ptr<BusConnection> product;
   std::unique_ptr<BusConnection> control;
-  QtMainLoop loop;
+  RealTimeLoop clock;
+  MainLoop& loop = clock.loop;
 };
 }  // namespace
 
@@ -79,42 +80,47 @@ TEST_F(HeadlessMutter, IdleTimeGrowsAndTheFirstInputAfterAPauseIsAnnouncedAtOnce
   ASSERT_TRUE(simulateInput(control->get()));
   MutterIdleMonitor monitor(product->get(), loop);
   ASSERT_TRUE(monitor.isAvailable());
-  int announced = 0;
+  int announced = 0, back = 0;
+  std::optional<double> reachedAt;
   auto subscription = monitor.userActive.connect([&] { ++announced; });
+  // Mutter's own watch tells when the idle time reaches a length.
+  auto reach = monitor.whenIdleReaches(2, [&] { reachedAt = mutterIdleSeconds(control->get()); });
 
   // Idle time grows with Mutter's own, within the watch's one-second resolution.
   pump(2.5);
-  const auto idle = monitor.secondsSinceLastEvent(InputEventType::keyDown);
+  const auto idle = monitor.idleSeconds();
   ASSERT_TRUE(idle);
   EXPECT_NEAR(*idle, mutterIdleSeconds(control->get()), 1.0);
   EXPECT_GT(*idle, 1.9);
-  // One counter for every kind of input.
-  EXPECT_NEAR(*monitor.secondsSinceLastEvent(InputEventType::scrollWheel), *idle, 0.05);
+  ASSERT_TRUE(reachedAt);
+  EXPECT_NEAR(*reachedAt, 2.0, 0.3);
   EXPECT_EQ(announced, 0);
 
   // Input: announced within a moment, and the idle time starts again from 0.
+  auto userBack = monitor.whenUserReturns([&] { ++back; });
   const auto pressed = std::chrono::steady_clock::now();
   ASSERT_TRUE(simulateInput(control->get()));
-  ASSERT_TRUE(pump(1, [&] { return announced == 1; }));
+  ASSERT_TRUE(pump(1, [&] { return announced == 1 && back == 1; }));
   const double latency = secondsSince(pressed);
   EXPECT_LT(latency, 0.2);  // typically a few milliseconds
   RecordProperty("input_to_activity_us", static_cast<int>(latency * 1e6));
-  EXPECT_EQ(monitor.secondsSinceLastEvent(InputEventType::keyDown), 0);
+  EXPECT_EQ(monitor.idleSeconds(), 0);
 
   // Input that goes on keeps it at 0 and is announced only once.
   for (int press = 0; press < 8; ++press) {
     pump(0.25);
     ASSERT_TRUE(simulateInput(control->get()));
-    EXPECT_LT(*monitor.secondsSinceLastEvent(InputEventType::keyDown), 1.0);
+    EXPECT_LT(*monitor.idleSeconds(), 1.0);
   }
   EXPECT_EQ(announced, 1);
 
   // Once it stops, the idle time grows again, and the next input is announced again.
   pump(2.2);
-  EXPECT_NEAR(*monitor.secondsSinceLastEvent(InputEventType::mouseMoved), mutterIdleSeconds(control->get()), 0.5);
-  EXPECT_GT(*monitor.secondsSinceLastEvent(InputEventType::mouseMoved), 1.5);
+  EXPECT_NEAR(*monitor.idleSeconds(), mutterIdleSeconds(control->get()), 0.5);
+  EXPECT_GT(*monitor.idleSeconds(), 1.5);
   ASSERT_TRUE(simulateInput(control->get()));
   ASSERT_TRUE(pump(1, [&] { return announced == 2; }));
+  EXPECT_EQ(back, 1);  // a request is answered once
 }
 
 TEST(MutterIdleMonitor, WithoutMutterTheIdleTimeIsUnknownAndThatIsLogged) {
@@ -125,7 +131,7 @@ TEST(MutterIdleMonitor, WithoutMutterTheIdleTimeIsUnknownAndThatIsLogged) {
   QtMainLoop loop;
   MutterIdleMonitor monitor(connection.get(), loop);
   EXPECT_FALSE(monitor.isAvailable());
-  EXPECT_FALSE(monitor.secondsSinceLastEvent(InputEventType::keyDown));
+  EXPECT_FALSE(monitor.idleSeconds());
   EXPECT_TRUE(logMentions(*log, "GNOME's idle monitor does not answer"));
 }
 
@@ -156,7 +162,7 @@ TEST_F(HeadlessMutter, AMutterThatLeavesAndComesBackIsFollowed) {
 
   mutter.reset();
   ASSERT_TRUE(pumpBuses({connection.get()}, [&] { return !monitor.isAvailable(); }, 5));
-  EXPECT_FALSE(monitor.secondsSinceLastEvent(InputEventType::keyDown));
+  EXPECT_FALSE(monitor.idleSeconds());
   EXPECT_TRUE(logMentions(*log, "GNOME's idle monitor left the session bus"));
 
   // The new instance knows nothing of the old watches: they are set up again.
@@ -176,6 +182,7 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   char* argv[] = {name, nullptr};
   QCoreApplication app(argc, argv);
   QtDescriptorWatch watch;
+  QtMainLoop qtLoop;
   sd_bus* bus = product->get();
   watch.watch(sd_bus_get_fd(bus), [bus] {
     while (sd_bus_process(bus, nullptr) > 0) {
@@ -193,7 +200,7 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   };
 
   ASSERT_TRUE(simulateInput(control->get()));
-  MutterIdleMonitor monitor(bus, loop);
+  MutterIdleMonitor monitor(bus, qtLoop);
   ASSERT_TRUE(monitor.isAvailable());
   // Mutter's input is the engine's global monitor, as the Wayland binding wires it.
   SimInputMonitors input;
@@ -207,18 +214,18 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   SimEnvironment environment;
   environment.applicationSupport = config.path();
   environment.home = config.path();
-  SimulatedMachine machine{&loop};
+  SimulatedMachine machine{&qtLoop};
   auto& display = machine.addExternalMonitor({.id = 1, .brightness = 100});
   SystemNotifications notifications;
-  SimHotKeyService hotKeys;
+  SimGlobalShortcuts shortcuts;
   SimPowerAssertions powerAssertions;
   SystemPorts ports = machine.ports();
-  ports.mainLoop = &loop;
+  ports.mainLoop = &qtLoop;
   ports.environment = &environment;
   ports.idleTime = &monitor;
   ports.inputMonitors = &input;
   ports.notifications = &notifications;
-  ports.hotKeys = &hotKeys;
+  ports.shortcuts = &shortcuts;
   ports.powerAssertions = &powerAssertions;
   SimulatedMachineScope scope(ports);
 

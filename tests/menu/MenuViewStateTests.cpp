@@ -223,19 +223,13 @@ TEST_F(MenuViewStateTest, PickersShowCurrentValuesAndChangeTheStore) {
   EXPECT_EQ(stepStore->fadeCurve.get(), FadeCurve::linear);
 }
 
-TEST_F(MenuViewStateTest, ApproveLoginShowsOnlyWhereTheSystemHasAPlaceForIt) {
-  loginItems.current = LoginItemService::Status::requiresApproval;
+TEST_F(MenuViewStateTest, TheLaunchSwitchFollowsTheEntryWhenTheProgramBecomesActive) {
   makeMenu();
   menu->appear();
-  EXPECT_TRUE(menu->showsApproveLogin());
-  menu->approveLogin();
-  EXPECT_EQ(loginItems.settingsOpened, 1);
-  loginItems.hasSettings = false;
-  EXPECT_FALSE(menu->showsApproveLogin());
-  loginItems.current = LoginItemService::Status::enabled;
-  loginItems.hasSettings = true;
+  EXPECT_FALSE(menu->loginLaunch().enabled.get());
+  autostart.enabled = true;  // switched on in the desktop's own settings
   menu->applicationBecameActive();
-  EXPECT_FALSE(menu->showsApproveLogin());
+  EXPECT_TRUE(menu->loginLaunch().enabled.get());
 }
 
 TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
@@ -276,26 +270,26 @@ TEST_F(MenuViewStateTest, WithoutIdleTimeTheWindowSaysDimmingIsOffUntilTheDeskto
   EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
   int viewNotified = 0;  // the window refreshes on the engine's change notice
   auto subscription = engine->objectWillChange.connect([&] { ++viewNotified; });
-  idle.failing = true;
+  idle.setFailing(true);
   loop.advance(0.25);
   EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_unavailable"));
   EXPECT_GE(viewNotified, 1);
-  idle.failing = false;
+  idle.setFailing(false);
   loop.advance(0.25);
   EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
 
   // The source's own reason wins over the general text, and a note shows even while idle time is answered.
-  idle.failing = true;
-  idle.noteKey = "idle_time_xwayland";
+  idle.setFailing(true);
+  idle.setNote("idle_time_xwayland");
   loop.advance(0.25);
   EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_xwayland"));
-  idle.failing = false;
-  idle.noteKey = "idle_time_held_awake";
+  idle.setFailing(false);
+  idle.setNote("idle_time_held_awake");
   viewNotified = 0;
   loop.advance(0.25);
   EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_held_awake"));
   EXPECT_GE(viewNotified, 1);
-  idle.noteKey.clear();
+  idle.setNote("");
   loop.advance(0.25);
   EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
 }
@@ -318,7 +312,7 @@ TEST_F(MenuViewStateTest, TheDBusHintIsOfferedExactlyWhileShortcutsAreUnavailabl
 
   menu.reset();
   engine.reset();
-  hotKeys.installStatus = -50;  // the desktop offers no hot keys
+  shortcuts.refuseEvery = GlobalShortcuts::Refusal::notBound;  // the desktop binds none
   makeMenu();
   EXPECT_TRUE(menu->showsRestoreShortcutUnavailable());
   const auto hint = menu->shortcutsUnavailableHint();

@@ -232,11 +232,11 @@ TEST_F(WindowTest, TheWindowSaysWhileTheDesktopReportsNoIdleTime) {
     return false;
   };
   EXPECT_FALSE(shown());
-  idle.failing = true;
+  idle.setFailing(true);
   loop.advance(0.25);
   settle();
   EXPECT_TRUE(shown());
-  idle.failing = false;
+  idle.setFailing(false);
   loop.advance(0.25);
   settle();
   EXPECT_FALSE(shown());

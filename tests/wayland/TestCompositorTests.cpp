@@ -50,28 +50,49 @@ std::vector<float> ramp(double scale) {
 }
 }  // namespace
 
-TEST_F(OwnCompositor, IdleAndResumeEventsDriveTheIdleSecondsAndTheActivityMonitor) {
-  WaylandIdle idle(*session, secondsNow);
+TEST_F(OwnCompositor, IdleAndResumeEventsDriveTheIdleSecondsAndTheRequests) {
+  RealTimeLoop clock;
+  WaylandIdle idle(*session, clock.loop);
   ASSERT_EQ(idle.protocol(), WaylandIdle::Protocol::extInputIdleNotify);
   EXPECT_EQ(compositor.expect("input idle notification", session.get()), "input idle notification 1000");
   QtInputMonitors monitors(&idle.resumed);
-  int activity = 0;
-  auto global = monitors.addGlobalMonitor(eventMaskBit(InputEventType::keyDown), [&](const InputEvent&) { ++activity; });
+  int activity = 0, back = 0, reached = 0;
+  auto global = monitors.addGlobalMonitor([&](const InputEvent&) { ++activity; });
+  const auto pump = [&](const std::function<bool()>& done) {
+    return pumpUntil(*session, [&] { clock.sync(); return done(); }, 1s);
+  };
 
-  EXPECT_EQ(idle.secondsSinceLastEvent(InputEventType::keyDown), 0.0);
+  // Within the first idle second the user counts as here: a return is told at once.
+  EXPECT_EQ(idle.idleSeconds(), 0.0);
+  auto firstReturn = idle.whenUserReturns([&] { ++back; });
+  ASSERT_TRUE(pump([&] { return back == 1; }));
+  // A wanted length becomes a notification with the time still missing as its timeout.
+  auto reach = idle.whenIdleReaches(5, [&] { ++reached; });
+  EXPECT_EQ(compositor.expect("input idle notification", session.get()), "input idle notification 5000");
+
   compositor.send("idle");
   ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
-  ASSERT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastEvent(InputEventType::keyDown) >= 1.0; }, 1s));
   // The idled event means a second without input already; the count grows from there.
-  ASSERT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastEvent(InputEventType::scrollWheel) >= 1.3; }, 1s));
+  ASSERT_TRUE(pump([&] { return *idle.idleSeconds() >= 1.3; }));
+  auto secondReturn = idle.whenUserReturns([&] { ++back; });
+  EXPECT_EQ(reached, 1);  // the compositor idled every notification at once
   EXPECT_EQ(activity, 0);
+  EXPECT_EQ(back, 1);
 
   const auto sent = std::chrono::steady_clock::now();
   compositor.send("resume");
-  ASSERT_TRUE(pumpUntil(*session, [&] { return activity == 1; }, 1s));
+  ASSERT_TRUE(pump([&] { return activity == 1 && back == 2; }));
   std::printf("resume-to-activity on the test compositor: %.2f ms\n",
               std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
-  EXPECT_EQ(idle.secondsSinceLastEvent(InputEventType::keyDown), 0.0);
+  EXPECT_EQ(idle.idleSeconds(), 0.0);
+  // A request dropped before its moment is never answered.
+  auto dropped = idle.whenIdleReaches(2, [&] { ++reached; });
+  EXPECT_EQ(compositor.expect("input idle notification", session.get()), "input idle notification 2000");
+  dropped.cancel();
+  compositor.send("idle");
+  ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
+  ASSERT_TRUE(pump([&] { return idle.idleSeconds() > 0.0; }));
+  EXPECT_EQ(reached, 1);
 }
 
 TEST_F(OwnCompositor, ARampReachesTheCompositorAndTheIdentityLetsTheControlGo) {
@@ -191,7 +212,8 @@ TEST_F(OwnCompositor, ARefusedControlIsAskedForAgainWhenTheOutputsChange) {
 }
 
 TEST_F(OwnCompositor, AnInhibitorDoesNotStopTheInputIdleTimeAndCountsAsMediaPlayback) {
-  WaylandIdle idle(*session, secondsNow);
+  RealTimeLoop clock;
+  WaylandIdle idle(*session, clock.loop);
   ASSERT_EQ(idle.protocol(), WaylandIdle::Protocol::extInputIdleNotify);
   ASSERT_EQ(compositor.expect("idle notification", session.get()), "idle notification 1000");
   EXPECT_EQ(idle.inhibitorHeld(), false);
@@ -200,15 +222,15 @@ TEST_F(OwnCompositor, AnInhibitorDoesNotStopTheInputIdleTimeAndCountsAsMediaPlay
   // Idle without an inhibitor: both notifications idle, so nothing keeps the screen awake.
   compositor.send("idle");
   ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
-  ASSERT_TRUE(pumpUntil(*session, [&] { return *idle.secondsSinceLastEvent(InputEventType::keyDown) >= 2.1; }, 2s));
+  ASSERT_TRUE(pumpUntil(*session, [&] { clock.sync(); return *idle.idleSeconds() >= 2.1; }, 2s));
   EXPECT_EQ(idle.inhibitorHeld(), false);
 
   // A player starts: the ordinary notification is woken and held, the input one stays idle.
   InhibitingClient player(compositor.socket());
   ASSERT_TRUE(player.holds());
   ASSERT_EQ(compositor.expect("inhibitor held", session.get()), "inhibitor held");
-  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.inhibitorHeld() == true; }, 1s));
-  EXPECT_GE(*idle.secondsSinceLastEvent(InputEventType::keyDown), 2.1);  // the idle time goes on
+  ASSERT_TRUE(pumpUntil(*session, [&] { clock.sync(); return idle.inhibitorHeld() == true; }, 1s));
+  EXPECT_GE(*idle.idleSeconds(), 2.1);  // the idle time goes on
 
   // As the power assertions the media-playback pause reads.
   const auto held = LinuxPowerAssertions::summary(LinuxPowerAssertions::holders(std::nullopt, std::nullopt,
@@ -220,12 +242,12 @@ TEST_F(OwnCompositor, AnInhibitorDoesNotStopTheInputIdleTimeAndCountsAsMediaPlay
 
   // Input: not idle, and while the user is active the inhibitor cannot be told (nor does it matter).
   compositor.send("resume");
-  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.secondsSinceLastEvent(InputEventType::keyDown) == 0.0; }, 1s));
+  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.idleSeconds() == 0.0; }, 1s));
   EXPECT_EQ(idle.inhibitorHeld(), false);
   // Idle again with the player still holding it: seen after the grace second.
   compositor.send("idle");
   ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
-  EXPECT_TRUE(pumpUntil(*session, [&] { return idle.inhibitorHeld() == true; }, 2s));
+  EXPECT_TRUE(pumpUntil(*session, [&] { clock.sync(); return idle.inhibitorHeld() == true; }, 2s));
   player.release();
   ASSERT_EQ(compositor.expect("inhibitor released", session.get()), "inhibitor released");
 }
@@ -237,8 +259,10 @@ TEST(OwnCompositorVersion1, WithoutInputIdleTimeAnInhibitorIsOnlySuspectedAfterT
   std::string error;
   auto session = WaylandSession::connect(compositor.socket(), error);
   ASSERT_TRUE(session) << error;
-  double now = 1000;
-  WaylandIdle idle(*session, [&] { return now; });
+  VirtualMainLoop loop;
+  WaylandIdle idle(*session, loop);
+  int changes = 0;
+  auto changed = idle.changed.connect([&] { ++changes; });
   ASSERT_EQ(idle.protocol(), WaylandIdle::Protocol::extIdleNotify);
   ASSERT_EQ(compositor.expect("idle notification", session.get()), "idle notification 1000");
   EXPECT_EQ(idle.inhibitorHeld(), std::nullopt);  // cannot be seen here
@@ -248,21 +272,24 @@ TEST(OwnCompositorVersion1, WithoutInputIdleTimeAnInhibitorIsOnlySuspectedAfterT
   compositor.send("idle");  // the compositor holds the notification awake
   ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
   session->roundtrip();
-  EXPECT_EQ(idle.secondsSinceLastEvent(InputEventType::keyDown), 0.0);
-  now += WaylandIdle::kHeldAwakeSeconds - 1;
+  EXPECT_EQ(idle.idleSeconds(), 0.0);
+  loop.advance(WaylandIdle::kHeldAwakeSeconds - 1);
   EXPECT_EQ(idle.note(), "");
-  now += 1;
+  EXPECT_EQ(changes, 0);
+  loop.advance(1);
   EXPECT_EQ(idle.note(), "idle_time_held_awake");
+  EXPECT_EQ(changes, 1);  // said when it starts, not found by asking
 
   // The player stops; the next idle second ends the suspicion.
   player.release();
   ASSERT_EQ(compositor.expect("inhibitor released", session.get()), "inhibitor released");
   compositor.send("idle");
   ASSERT_FALSE(compositor.expect("did idle", session.get()).empty());
-  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.secondsSinceLastEvent(InputEventType::keyDown) > 0.0; }, 1s));
+  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.idleSeconds() > 0.0; }, 1s));
   EXPECT_EQ(idle.note(), "");
+  EXPECT_EQ(changes, 2);
   compositor.send("resume");
-  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.secondsSinceLastEvent(InputEventType::keyDown) == 0.0; }, 1s));
-  now += WaylandIdle::kHeldAwakeSeconds - 1;
+  ASSERT_TRUE(pumpUntil(*session, [&] { return idle.idleSeconds() == 0.0; }, 1s));
+  loop.advance(WaylandIdle::kHeldAwakeSeconds - 1);
   EXPECT_EQ(idle.note(), "");  // ten minutes count from the last idle moment's end
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "../linux/LinuxTestSupport.hpp"
 #include "platform/wayland/WaylandSession.hpp"
 
 // CI always has the compositor (scripts/test starts it); only a local run without one may skip.
@@ -34,7 +35,3 @@ inline bool pumpUntil(WaylandSession& session, const std::function<bool()>& done
   return true;
 }
 
-// Monotonic seconds, as the main loop's uptime would give them.
-inline double secondsNow() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
