@@ -70,6 +70,8 @@ class I2CDevice final : public I2CBuses {
   int resultDescriptor() const { return wakeup_; }
   // On the main thread: hands each finished transfer's result to its `done`.
   void deliverResults();
+  // Whether a submitted transfer's result is still to be delivered.
+  bool hasTransfersUnderWay() const { return !waiting_->empty(); }
 
   // A transaction of one or more messages to `chip`, the bus locked until it
   // ends; never waits for the lock.
