@@ -15,10 +15,7 @@
 #include "services/DDCDebug.hpp"
 
 namespace DDCIO::detail {
-Caches& caches() {
-  return processWide<Caches>();
-}
-
+Caches& caches() { return processWide<Caches>(); }
 }  // namespace DDCIO::detail
 
 namespace {

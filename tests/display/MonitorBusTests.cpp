@@ -186,3 +186,49 @@ TEST_F(MonitorBusTest, ARestoreThatFindsTheBusHeldDeliversTheMaximumLater) {
 }
 
 }  // namespace
+
+TEST_F(MonitorBusTest, AMonitorThatStretchesItsTransfersGetsOnlyTheNewestValueAndHoldsUpNoOtherDisplay) {
+  auto& slow = machine.addExternalMonitor({.brightness = 100});
+  auto& quick = machine.addExternalMonitor({.brightness = 100});
+  slow.transferMicroseconds = 100'000;
+  drive(100, {slow.id(), quick.id()});
+  // A 1 s fade at 60 frames per second: a value asked for while the slow bus
+  // is busy replaces the one before it, so no backlog builds up.
+  fade(100, 0, 1, 60, {slow.id(), quick.id()});
+  const double lastFrame = loop.uptime() - 1;
+  const auto writes = machine.i2cLog(slow.id(), true);
+  for (std::size_t i = 1; i < writes.size(); ++i)
+    EXPECT_GE(writes[i].time - writes[i - 1].time, 0.15 - 1e-9);  // each transfer, then the bus interval
+  EXPECT_LE(writes.size(), 1 / 0.15 + 2);
+  EXPECT_EQ(slow.vcpCurrent(), 1);  // the fade's last value, not one from a queue
+  EXPECT_LE(writes.back().time, lastFrame + 0.2 + 1e-9);  // a transfer under way, the interval, a turn of the deferral
+  EXPECT_EQ(quick.vcpCurrent(), 1);
+  EXPECT_GT(machine.i2cLog(quick.id(), true).size(), writes.size());  // the quick bus kept its own pace
+
+  // A key during the slow monitor's transfer: the other display is restored at once.
+  drive(20, {slow.id(), quick.id()});
+  loop.advance(0.01);
+  const double key = loop.uptime();
+  controller.restoreBrightness({slow.id(), quick.id()}, {{slow.id(), 100}, {quick.id(), 100}}, {}, 1);
+  loop.runPending();
+  EXPECT_EQ(quick.vcpCurrent(), 100);
+  EXPECT_EQ(machine.i2cLog(quick.id(), true).back().time, key);
+  EXPECT_NE(slow.vcpCurrent(), 100);  // its bus is still busy
+  loop.advance(0.3);
+  EXPECT_EQ(slow.vcpCurrent(), 100);
+  EXPECT_EQ(status(slow.id()), "control_hardware");
+}
+
+TEST_F(MonitorBusTest, AWriteWhoseOwnerIsGoneIsNotAnsweredToIt) {
+  auto& slow = machine.addExternalMonitor({.brightness = 100});
+  slow.transferMicroseconds = 100'000;
+  {
+    DDCBrightnessController shortLived;
+    shortLived.invalidateDisplayState();
+    shortLived.apply(50, {slow.id()}, {{slow.id(), 100}}, {{slow.id(), 0}}, {}, 1);
+  }
+  loop.advance(0.2);  // the transfer ends on the bus; nobody is called back
+  EXPECT_EQ(slow.vcpCurrent(), 51);
+  EXPECT_EQ(DDCTransport::messageWait(slow.id()), 0);  // the bus's pace is kept all the same
+  EXPECT_EQ(status(slow.id()), "control_unchecked");
+}
