@@ -89,12 +89,13 @@ class MainThreadProbe {
     std::lock_guard lock(mutex_);
     return longestBlocked_;
   }
-  // The same, leaving out one system call (fsync: a file write's flush to disk).
-  Blocked longestBlockedOtherThan(long excluded) const {
+  // The same, leaving out some system calls (fsync: a file's flush to disk).
+  Blocked longestBlockedOtherThan(std::initializer_list<long> excluded) const {
     std::lock_guard lock(mutex_);
     Blocked longest;
     for (const auto& [call, duration] : longestByCall_)
-      if (call != excluded && duration > longest.duration) longest = {duration, call};
+      if (std::find(excluded.begin(), excluded.end(), call) == excluded.end() && duration > longest.duration)
+        longest = {duration, call};
     return longest;
   }
   // The longest time in a sleep (nanosleep, clock_nanosleep).
