@@ -2,9 +2,7 @@
 // Reading a display's brightness through its channel, and reading again
 // until it answers. Every wait is a main-loop timer.
 #include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstdio>
 
 #include "base/Numbers.hpp"
 #include "display/DDCBrightness/DDCIO+State.hpp"
