@@ -8,11 +8,11 @@
 #include <tuple>
 
 #include "base/Numbers.hpp"
+#include "display/BrightnessSafety.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
 #include "services/L10n.hpp"
 #include "settings/AtomicFile.hpp"
-#include "settings/BrightnessSafety.hpp"
 
 StepStore::StepStore() {
   observeRules();

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "settings/BrightnessSafety.hpp"
+#include "display/BrightnessSafety.hpp"
 
 #include <algorithm>
 #include <cmath>
