@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "base/ProgramVersion.hpp"
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
@@ -20,7 +21,8 @@ struct AppModels::Models {
   std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor;
 
   static Models create() {
-    AppLog::app.log("Dimmora init start version=" + std::string(version) + " build=" + std::string(build));
+    AppLog::app.log("Dimmora init start version=" + std::string(ProgramVersion::number) + " build=" +
+                    std::string(ProgramVersion::build));
     Models models;
     models.stepStore = std::make_shared<StepStore>();
     AppLog::app.log("StepStore created");
