@@ -122,7 +122,7 @@ void DesktopBinding::createX11(std::unique_ptr<X11Session> session, bool xwaylan
   rawInput_ = std::make_unique<X11RawInput>(*session_);
   if (!rawInput_->isAvailable()) AppLog::app.error("The X server has no XInput 2: input elsewhere is not seen");
   keys_ = std::make_unique<X11HotKeys>(*session_);
-  createCommon([randr = randr_.get()] { return randr->outputs(); });
+  createCommon([randr = randr_.get()] { return randr->sessionOutputs(); });
 
   std::string why;
   const auto recovery =

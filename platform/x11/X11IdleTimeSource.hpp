@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/linux/X11Input.hpp"
+#include "platform/x11/X11Input.hpp"
 #include "ports/IdleTimeSource.hpp"
 
 class MainLoop;

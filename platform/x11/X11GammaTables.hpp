@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "platform/linux/GammaStash.hpp"
-#include "platform/linux/RandrScreen.hpp"
+#include "platform/x11/GammaStash.hpp"
+#include "platform/x11/RandrScreen.hpp"
 #include "ports/GammaTables.hpp"
 
 // CRTC gamma through RandR, as fractions. The first change of an output
@@ -40,8 +40,3 @@ class LinuxGammaTables final : public GammaTables {
   RandrScreen* randr_;
   std::unique_ptr<GammaStash> stash_;
 };
-
-// 16-bit ramp entries and fractions, converted so that a value read and
-// written back is unchanged.
-float gammaFraction(std::uint16_t entry);
-std::uint16_t gammaEntry(float fraction);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/X11Session.hpp"
+#include "platform/x11/X11Session.hpp"
 
 #include <X11/Xlib.h>
 #include <poll.h>

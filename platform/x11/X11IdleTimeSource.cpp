@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/LinuxIdleTime.hpp"
+#include "platform/x11/X11IdleTimeSource.hpp"
 
 #include "base/MainLoop.hpp"
 

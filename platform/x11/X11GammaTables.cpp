@@ -1,17 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/LinuxGammaTables.hpp"
+#include "platform/x11/X11GammaTables.hpp"
 
 #include <algorithm>
-#include <cmath>
 
 #include "services/AppLog.hpp"
-
-float gammaFraction(std::uint16_t entry) { return static_cast<float>(entry) / 65535.0f; }
-
-std::uint16_t gammaEntry(float fraction) {
-  if (!std::isfinite(fraction)) return 0;
-  return static_cast<std::uint16_t>(std::lround(std::clamp(fraction, 0.0f, 1.0f) * 65535.0f));
-}
 
 LinuxGammaTables::LinuxGammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash)
     : randr_(&randr), stash_(std::move(stash)) {}
