@@ -106,8 +106,8 @@ class DesktopBinding {
   std::unique_ptr<X11HotKeys> keys_;
   std::unique_ptr<I2CDevice> i2c_;
   std::unique_ptr<LinuxDisplayPorts> displays_;
-  std::unique_ptr<LinuxGammaTables> gamma_;
-  std::unique_ptr<LinuxIdleTime> idleTime_;
+  std::unique_ptr<X11GammaTables> gamma_;
+  std::unique_ptr<X11IdleTimeSource> idleTime_;
   std::unique_ptr<QtInputMonitors> inputMonitors_;
   std::unique_ptr<LinuxPowerAssertions> powerAssertions_;
   std::unique_ptr<GlobalShortcuts> shortcuts_;

@@ -11,10 +11,10 @@
 // stores its original ramps in the crash-safety stash, so a process that dies
 // dimmed is undone by the next start. Ramps that are already dimmed are never
 // taken for an output's original.
-class LinuxGammaTables final : public GammaTables {
+class X11GammaTables final : public GammaTables {
  public:
   // `stash` may be null (no runtime folder): gamma then works without crash safety.
-  LinuxGammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash);
+  X11GammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash);
 
   // Puts back ramps a dead process left changed; call once before anything captures gamma.
   int recoverAbandoned();

@@ -10,9 +10,9 @@ class MainLoop;
 // source's notifications. XWayland's counter sees only the input of X11
 // clients: under XWayland the counter is never read, and the answer stays
 // unknown with a note saying why.
-class LinuxIdleTime final : public IdleTimeSource {
+class X11IdleTimeSource final : public IdleTimeSource {
  public:
-  LinuxIdleTime(X11IdleTime& idle, MainLoop& loop, bool xwayland);
+  X11IdleTimeSource(X11IdleTime& idle, MainLoop& loop, bool xwayland);
 
   std::optional<double> idleSeconds() override;
   ScheduledWork whenIdleReaches(double seconds, std::function<void()> reached) override;

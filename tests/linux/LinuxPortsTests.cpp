@@ -376,7 +376,7 @@ TEST(GammaStash, OnlyRampsThatCouldBeADisplaysOwnAreRecoveredOrWrittenThroughNoL
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(next.filePath())));
 }
 
-TEST(LinuxGammaTables, FractionsRoundTripThroughSixteenBits) {
+TEST(X11GammaTables, FractionsRoundTripThroughSixteenBits) {
   for (std::uint32_t v : {0u, 1u, 257u, 32767u, 32768u, 65534u, 65535u})
     EXPECT_EQ(gammaEntry(gammaFraction(static_cast<std::uint16_t>(v))), v);
   EXPECT_EQ(gammaEntry(-0.5f), 0);

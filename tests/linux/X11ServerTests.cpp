@@ -116,7 +116,7 @@ TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
   const auto output = firstOnline(randr);
   ASSERT_TRUE(output);
   TempTree tree;
-  LinuxGammaTables gamma(randr, std::make_unique<GammaStash>(tree.folder("run"), "/proc", session->name(), getpid()));
+  X11GammaTables gamma(randr, std::make_unique<GammaStash>(tree.folder("run"), "/proc", session->name(), getpid()));
 
   const auto capacity = gamma.capacity(output->id);
   ASSERT_GT(capacity, 1u);
