@@ -7,6 +7,7 @@
 
 #include "base/MainLoop.hpp"
 #include "platform/linux/DBusSession.hpp"
+#include "platform/linux/DesktopSession.hpp"
 #include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
@@ -15,7 +16,6 @@
 #include "platform/linux/NotificationHUDPanel.hpp"
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/linux/XdgAutostart.hpp"
-#include "platform/wayland/DesktopSession.hpp"
 #include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandIdle.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
