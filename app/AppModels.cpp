@@ -45,7 +45,7 @@ AppModels::AppModels(Models models)
       displayStore(std::move(models.displayStore)),
       engine(std::move(models.engine)),
       powerAssertionMonitor(std::move(models.powerAssertionMonitor)) {
-  AppLog::app.log("StateObjects assigned");
+  AppLog::app.log("Models assigned");
   MainLoop& loop = *systemPorts().mainLoop;
   // The task starts on a later turn of the loop, then sleeps; both are
   // cancelled with the root object, which in the app lives until exit.
