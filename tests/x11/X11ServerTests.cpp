@@ -12,13 +12,12 @@
 #include <functional>
 #include <thread>
 
-#include "LinuxTestSupport.hpp"
-#include "ThrowawayServer.hpp"
+#include "linux/LinuxTestSupport.hpp"
+#include "linux/ThrowawayServer.hpp"
 #include "display/DisplayIdentity.hpp"
 #include "display/Edid.hpp"
 #include "platform/linux/DisplayDirectory.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
-#include "platform/linux/LinuxServicePorts.hpp"
 #include "platform/linux/PortalGlobalShortcuts.hpp"
 #include "platform/x11/RandrScreen.hpp"
 #include "platform/x11/X11GammaTables.hpp"
