@@ -27,6 +27,7 @@ void IdleBrightnessEngine::previewBrightness(double percent) {
   currentBrightnessPercent_ = *previewBrightnessPercent_;
   publishMasterBrightness();
   applyLevel(currentBrightnessPercent_);
+  schedule();
 }
 
 void IdleBrightnessEngine::endBrightnessPreview() {
@@ -37,6 +38,7 @@ void IdleBrightnessEngine::endBrightnessPreview() {
   currentBrightnessPercent_ = targetBrightnessPercent_;
   publishMasterBrightness();
   applyLevel(currentBrightnessPercent_);
+  schedule();
 }
 
 namespace {
@@ -53,6 +55,7 @@ void IdleBrightnessEngine::previewDisplayActualBrightness(double percent, Displa
   fadeTransition_.reset();
   displayPreview_ = DisplayPreview{displayID, clampedPreview(percent)};
   applyDisplayPreview(displayID, displayPreview_->percent);
+  schedule();
 }
 
 void IdleBrightnessEngine::endDisplayActualBrightnessPreview(DisplayID displayID) {
