@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/Numbers.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "ports/GammaTables.hpp"
 #include "ports/SystemNotifications.hpp"
@@ -67,7 +68,7 @@ std::optional<double> NearBlackGammaController::scale(double actualPercent, bool
                                                       double safetyMinimumPercent) {
   const double floor = BrightnessSafety::normalizedSafetyMinimum(safetyMinimumPercent);
   // An unknown level must never blacken a screen: treat it as full brightness.
-  const double a = std::isnan(actualPercent) ? 100 : std::clamp(actualPercent, 0.0, 100.0);
+  const double a = sanitizedPercent(actualPercent);
   const double level = std::max(a, floor);
   double factor = 1;
   if (fullMode) {

@@ -102,7 +102,7 @@ void IdleBrightnessEngine::setMenuVisible(bool visible) {
 void IdleBrightnessEngine::setManualBrightness(double percent) {
   recoveryActive_ = false;
   clearPreviews();
-  const double value = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 100.0;
+  const double value = sanitizedPercent(percent);
   if (stepStore_->manualBrightnessPercent != value) {
     stepStore_->manualBrightnessPercent = value;
     stepStore_->requestSave();

@@ -11,10 +11,6 @@
 #include "services/ShortcutHUD.hpp"
 #include "settings/StepStore.hpp"
 
-namespace {
-double clampedPreview(double percent) { return std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 100.0; }
-}  // namespace
-
 void IdleBrightnessEngine::previewBrightness(double percent) {
   recoveryActive_ = false;
   if (!previewBrightnessPercent_) {
@@ -22,7 +18,7 @@ void IdleBrightnessEngine::previewBrightness(double percent) {
     brightnessBeforeStepPreview_ = currentBrightnessPercent_;
     publishMasterBrightness();
   }
-  previewBrightnessPercent_ = clampedPreview(percent);
+  previewBrightnessPercent_ = sanitizedPercent(percent);
   fadeTransition_.reset();
   currentBrightnessPercent_ = *previewBrightnessPercent_;
   publishMasterBrightness();
@@ -53,7 +49,7 @@ void IdleBrightnessEngine::previewDisplayActualBrightness(double percent, Displa
   recoveryActive_ = false;
   previewBrightnessPercent_ = currentBrightnessPercent_;
   fadeTransition_.reset();
-  displayPreview_ = DisplayPreview{displayID, clampedPreview(percent)};
+  displayPreview_ = DisplayPreview{displayID, sanitizedPercent(percent)};
   applyDisplayPreview(displayID, displayPreview_->percent);
   schedule();
 }
@@ -135,7 +131,6 @@ void IdleBrightnessEngine::handleShortcutKeysChanged() {
 }
 
 void IdleBrightnessEngine::publishRestoreShortcutAvailability() {
-  const bool available = hotKeyManager_.eventHandler().has_value() &&
-                         hotKeyManager_.hotKeyRefs().contains(HotKeyID::restore);
+  const bool available = hotKeyManager_.registrations().contains(HotKeyID::restore);
   if (available != restoreShortcutAvailable.get()) assignPublished(restoreShortcutAvailable, available);
 }

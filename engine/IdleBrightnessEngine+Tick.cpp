@@ -54,7 +54,7 @@ double IdleBrightnessEngine::stepLevel(double idleSeconds) const {
     if (step.idleSeconds > idleSeconds) continue;
     if (!chosen || step.idleSeconds >= chosen->idleSeconds) chosen = &step;
   }
-  return chosen ? std::clamp(chosen->brightnessPercent, 0.0, 100.0) : 100.0;
+  return chosen ? sanitizedPercent(chosen->brightnessPercent) : 100.0;
 }
 
 double IdleBrightnessEngine::targetBrightness(double idleSeconds) const {
@@ -144,10 +144,9 @@ void IdleBrightnessEngine::schedule() {
   if (!started_) return;
   std::optional<double> interval;
   if (fadeTransition_ && !previewBrightnessPercent_) {
-    // The store keeps the rate within 1...60; anything else read here is
+    // The store keeps the rate in its range; anything else read here is
     // treated the same way, so a bad value can neither stall nor flood the loop.
-    const double rate = stepStore_->frameRate.get();
-    interval = 1.0 / (std::isnan(rate) ? 1.0 : std::clamp(rate, 1.0, 60.0));
+    interval = 1.0 / Setting::frameRate.clamped(stepStore_->frameRate.get());
   } else if (constantTick_) {
     interval = kConstantTickInterval;
   }

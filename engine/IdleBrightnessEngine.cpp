@@ -20,7 +20,6 @@ IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
       powerAssertionMonitor_(std::move(powerAssertionMonitor)),
       brightnessController_(std::move(brightnessController)),
       lastActivityAt_(now()) {
-  hotKeyManager_.installEventHandler();
   hotKeyManager_.onRegistrationLost = [this] { publishRestoreShortcutAvailability(); };
   hotKeyManager_.onHotKey = [this](HotKeyID id) {
     switch (id) {
@@ -66,8 +65,7 @@ void IdleBrightnessEngine::postIfAlive(std::function<void(IdleBrightnessEngine&)
 
 double IdleBrightnessEngine::manualPercent() const {
   // The store keeps it in range; a stray value still must not reach a display.
-  const double manual = stepStore_->manualBrightnessPercent;
-  return std::isfinite(manual) ? std::clamp(manual, 0.0, 100.0) : 100.0;
+  return sanitizedPercent(stepStore_->manualBrightnessPercent);
 }
 
 void IdleBrightnessEngine::start() {

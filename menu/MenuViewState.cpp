@@ -9,7 +9,6 @@
 #include "display/NearBlackGammaController.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
 #include "menu/MenuLabels.hpp"
-#include "ports/LoginItemService.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
 #include "ports/UserDefaults.hpp"
@@ -359,15 +358,6 @@ MenuPicker MenuViewState::fadeCurvePicker() {
 }
 
 void MenuViewState::setLaunchAtLogin(bool enabled) { loginLaunch_.setEnabled(enabled); }
-
-bool MenuViewState::showsApproveLogin() const {
-  const LoginItemService* service = systemPorts().loginItems;
-  return loginLaunch_.needsApproval.get() && service && service->hasSystemSettingsLoginItems();
-}
-
-void MenuViewState::approveLogin() {
-  if (LoginItemService* service = systemPorts().loginItems) service->openSystemSettingsLoginItems();
-}
 
 bool MenuViewState::showsRestoreShortcutUnavailable() const { return !engine_->restoreShortcutAvailable.get(); }
 

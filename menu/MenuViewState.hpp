@@ -155,10 +155,6 @@ class MenuViewState {
   MenuPicker fadeCurvePicker();
   LoginLaunchController& loginLaunch() { return loginLaunch_; }
   void setLaunchAtLogin(bool enabled);
-  // "approve_login" is offered only while approval is needed and the system
-  // has a place where it is given.
-  bool showsApproveLogin() const;
-  void approveLogin();
   bool showsRestoreShortcutUnavailable() const;
   // Without hot keys the user can still bind the D-Bus methods in the
   // desktop's own settings: offered exactly while the shortcut is unavailable.

@@ -15,8 +15,8 @@ class IdleTimeSource;           // seconds since the last event of each type
 class InputMonitors;            // global and in-application input events
 class SystemNotifications;      // will-sleep, did-wake, will-terminate, screen changes (a concrete class of signals)
 class PowerAssertions;          // power-assertion summaries
-class HotKeyService;            // global hot-key registration
-class LoginItemService;         // launch-at-login registration
+class GlobalShortcuts;          // key combinations that reach the program anywhere
+class Autostart;                // whether the program starts at login
 class HUDPanel;                 // the heads-up panel window
 class UserDefaults;             // interface-only preferences
 class Clipboard;                // the desktop's clipboard
@@ -37,8 +37,8 @@ struct SystemPorts {
   InputMonitors* inputMonitors = nullptr;
   SystemNotifications* notifications = nullptr;
   PowerAssertions* powerAssertions = nullptr;
-  HotKeyService* hotKeys = nullptr;
-  LoginItemService* loginItems = nullptr;
+  GlobalShortcuts* shortcuts = nullptr;
+  Autostart* autostart = nullptr;
   HUDPanel* hudPanel = nullptr;
   UserDefaults* userDefaults = nullptr;
   Clipboard* clipboard = nullptr;

@@ -7,6 +7,8 @@
 #include "services/AppLog.hpp"
 
 namespace {
+using Modifier = GlobalShortcuts::Modifier;
+
 std::string lowercased(std::string_view text) {
   std::string out(text);
   std::transform(out.begin(), out.end(), out.begin(),
@@ -18,17 +20,6 @@ bool isBrightnessKey(const std::string& key) {
   const std::string lower = lowercased(key);
   return lower == "brightness_up" || lower == "brightness_down";
 }
-}  // namespace
-
-std::optional<HotKeyID> hotKeyIDFromRawValue(std::uint32_t rawValue) {
-  if (rawValue >= 1 && rawValue <= 3) return static_cast<HotKeyID>(rawValue);
-  return std::nullopt;
-}
-
-namespace {
-// Control+Alt, and Control+Alt+Shift.
-constexpr std::uint32_t kCA = HotKeyService::controlKey | HotKeyService::optionKey;
-constexpr std::uint32_t kCAS = kCA | HotKeyService::shiftKey;
 
 const HotKeyTableRow* hotKeyRow(std::string_view key) {
   const std::string lower = lowercased(key);
@@ -37,75 +28,68 @@ const HotKeyTableRow* hotKeyRow(std::string_view key) {
   }
   return nullptr;
 }
+
+bool isFunctionKey(std::string_view key) { return key == "f1" || key == "f2"; }
 }  // namespace
 
 const std::array<HotKeyTableRow, 49>& hotKeyTable() {
   static constexpr std::array<HotKeyTableRow, 49> table{{
-      {"f1", 122, kCAS}, {"f2", 120, kCAS}, {"a", 0, kCA},   {"s", 1, kCA},   {"d", 2, kCA},   {"f", 3, kCA},
-      {"h", 4, kCA},     {"g", 5, kCA},     {"z", 6, kCA},   {"x", 7, kCA},   {"c", 8, kCA},   {"v", 9, kCA},
-      {"b", 11, kCA},    {"q", 12, kCA},    {"w", 13, kCA},  {"e", 14, kCA},  {"r", 15, kCA},  {"y", 16, kCA},
-      {"t", 17, kCA},    {"1", 18, kCA},    {"2", 19, kCA},  {"3", 20, kCA},  {"4", 21, kCA},  {"6", 22, kCA},
-      {"5", 23, kCA},    {"=", 24, kCA},    {"9", 25, kCA},  {"7", 26, kCA},  {"-", 27, kCA},  {"8", 28, kCA},
-      {"0", 29, kCA},    {"]", 30, kCA},    {"o", 31, kCA},  {"u", 32, kCA},  {"[", 33, kCA},  {"i", 34, kCA},
-      {"p", 35, kCA},    {"l", 37, kCA},    {"j", 38, kCA},  {"'", 39, kCA},  {"k", 40, kCA},  {";", 41, kCA},
-      {"\\", 42, kCA},  {",", 43, kCA},    {"/", 44, kCA},  {"n", 45, kCA},  {"m", 46, kCA},  {".", 47, kCA},
-      {"`", 50, kCA},
+      {"f1", "F1"},          {"f2", "F2"},          {"a", "a"},           {"b", "b"},          {"c", "c"},
+      {"d", "d"},            {"e", "e"},            {"f", "f"},           {"g", "g"},          {"h", "h"},
+      {"i", "i"},            {"j", "j"},            {"k", "k"},           {"l", "l"},          {"m", "m"},
+      {"n", "n"},            {"o", "o"},            {"p", "p"},           {"q", "q"},          {"r", "r"},
+      {"s", "s"},            {"t", "t"},            {"u", "u"},           {"v", "v"},          {"w", "w"},
+      {"x", "x"},            {"y", "y"},            {"z", "z"},           {"0", "0"},          {"1", "1"},
+      {"2", "2"},            {"3", "3"},            {"4", "4"},           {"5", "5"},          {"6", "6"},
+      {"7", "7"},            {"8", "8"},            {"9", "9"},           {"=", "equal"},      {"-", "minus"},
+      {"]", "bracketright"}, {"[", "bracketleft"},  {"'", "apostrophe"},  {";", "semicolon"},  {"\\", "backslash"},
+      {",", "comma"},        {"/", "slash"},        {".", "period"},      {"`", "grave"},
   }};
   return table;
 }
 
-std::optional<std::uint32_t> hotKeyCode(std::string_view key) {
-  const HotKeyTableRow* row = hotKeyRow(key);
-  if (!row) return std::nullopt;
-  return row->keyCode;
+std::vector<Modifier> hotKeyModifiers(std::string_view key) {
+  if (isFunctionKey(lowercased(key))) return {Modifier::control, Modifier::alt, Modifier::shift};
+  return {Modifier::control, Modifier::alt};
 }
 
-std::uint32_t hotKeyModifiers(std::string_view key) {
+std::optional<GlobalShortcuts::Combination> hotKeyCombination(std::string_view key) {
   const HotKeyTableRow* row = hotKeyRow(key);
-  return row ? row->modifiers : kCA;
+  if (!row) return std::nullopt;
+  return GlobalShortcuts::Combination{std::string(row->keyName), hotKeyModifiers(key)};
 }
 
 std::string hotKeyModifierLabel(std::string_view key) {
-  const std::uint32_t modifiers = hotKeyModifiers(key);
   std::string label;
-  if (modifiers & HotKeyService::controlKey) label += "Ctrl+";
-  if (modifiers & HotKeyService::optionKey) label += "Alt+";
-  if (modifiers & HotKeyService::shiftKey) label += "Shift+";
+  for (const Modifier modifier : hotKeyModifiers(key)) {
+    switch (modifier) {
+      case Modifier::control: label += "Ctrl+"; break;
+      case Modifier::alt: label += "Alt+"; break;
+      case Modifier::shift: label += "Shift+"; break;
+    }
+  }
   return label;
 }
 
-GlobalHotKeyManager::GlobalHotKeyManager() : service_(systemPorts().hotKeys) {
+std::string_view refusalText(GlobalShortcuts::Refusal refusal) {
+  switch (refusal) {
+    case GlobalShortcuts::Refusal::unknownKey: return "no key carries that name";
+    case GlobalShortcuts::Refusal::taken: return "the combination is taken";
+    case GlobalShortcuts::Refusal::notBound: return "the desktop did not bind it";
+    case GlobalShortcuts::Refusal::connectionLost: return "the connection to the display server is lost";
+  }
+  return "refused";
+}
+
+GlobalHotKeyManager::GlobalHotKeyManager() : service_(systemPorts().shortcuts) {
   if (!service_) return;
-  lost_ = service_->registrationLost.connect([this](const HotKeyService::HotKeyRef& hotKey) {
-    if (std::erase_if(hotKeyRefs_, [&](const auto& entry) { return entry.second == hotKey; }) && onRegistrationLost)
+  lost_ = service_->registrationLost.connect([this](const GlobalShortcuts::Handle& handle) {
+    if (std::erase_if(handles_, [&](const auto& entry) { return entry.second == handle; }) && onRegistrationLost)
       onRegistrationLost();
   });
 }
 
 GlobalHotKeyManager::~GlobalHotKeyManager() { unregisterAll(); }
-
-void GlobalHotKeyManager::installEventHandler() {
-  if (eventHandler_) return;
-  // Without a hot-key service there is nothing to fail: the binding said once what the desktop lacks.
-  if (!service_) return;
-  std::weak_ptr<int> alive = alive_;
-  const auto result = service_->installEventHandler([this, alive](const HotKeyService::Event& event) {
-    if (!alive.expired()) handleHotKeyEvent(event);
-    return std::int32_t{0};  // always handled, so the press goes nowhere else
-  });
-  if (result.status != 0 || !result.handler) {
-    AppLog::app.error("InstallEventHandler failed: " + std::to_string(result.status));
-    return;
-  }
-  eventHandler_ = result.handler;
-}
-
-void GlobalHotKeyManager::handleHotKeyEvent(const HotKeyService::Event& event) {
-  if (!event.identity) return;
-  // The signature is not compared: the id alone names the key.
-  const auto id = hotKeyIDFromRawValue(event.identity->id);
-  if (id && onHotKey) onHotKey(*id);
-}
 
 void GlobalHotKeyManager::update(const std::string& increaseKey, const std::string& decreaseKey) {
   unregisterAll();
@@ -115,24 +99,27 @@ void GlobalHotKeyManager::update(const std::string& increaseKey, const std::stri
 }
 
 void GlobalHotKeyManager::registerKey(const std::string& key, HotKeyID id) {
-  const auto code = hotKeyCode(key);
-  if (!code) {
+  const auto combination = hotKeyCombination(key);
+  if (!combination) {
     AppLog::app.error("Unsupported hotkey character: " + key);
     return;
   }
   if (!service_) return;
-  const auto result =
-      service_->registerEventHotKey(*code, hotKeyModifiers(key), {signature, static_cast<std::uint32_t>(id)});
-  if (result.status == 0 && result.hotKey) {
-    hotKeyRefs_[id] = *result.hotKey;
+  // The registration ends before the manager does, so the handler never outlives it.
+  const auto result = service_->registerShortcut(id, *combination, [this, id] {
+    if (onHotKey) onHotKey(id);
+  });
+  if (const auto* handle = std::get_if<GlobalShortcuts::Handle>(&result)) {
+    handles_[id] = *handle;
     return;
   }
-  AppLog::app.error("RegisterEventHotKey failed for " + key + ": " + std::to_string(result.status));
+  AppLog::app.error("Cannot register the global shortcut " + hotKeyModifierLabel(key) + combination->keyName + ": " +
+                    std::string(refusalText(std::get<GlobalShortcuts::Refusal>(result))));
 }
 
 void GlobalHotKeyManager::unregisterAll() {
   if (service_) {
-    for (const auto& [id, hotKey] : hotKeyRefs_) service_->unregisterEventHotKey(hotKey);
+    for (const auto& [id, handle] : handles_) service_->unregisterShortcut(handle);
   }
-  hotKeyRefs_.clear();
+  handles_.clear();
 }

@@ -107,24 +107,25 @@ Json toJson(const AppConfig& config) {
   std::vector<DisplayID> selected = config.selectedDisplayIDs;
   std::sort(selected.begin(), selected.end());
 
+  const auto key = [](std::string_view name) { return std::string(name); };
   // Json objects are ordered maps, so every level comes out with sorted keys.
   return {
-      {"fadeDurationSeconds", config.fadeDurationSeconds},
-      {"frameRate", config.frameRate},
-      {"fadeCurve", config.fadeCurve.rawValue()},
-      {"language", config.language.rawValue()},
-      {"increaseMaxShortcutKey", config.increaseMaxShortcutKey},
-      {"decreaseMaxShortcutKey", config.decreaseMaxShortcutKey},
-      {"loggingEnabled", config.loggingEnabled},
-      {"pauseDuringMediaPlayback", config.pauseDuringMediaPlayback},
-      {"safetyMinimumPercent", config.safetyMinimumPercent},
+      {key(Setting::fadeDurationSeconds.key), config.fadeDurationSeconds},
+      {key(Setting::frameRate.key), config.frameRate},
+      {key(Setting::fadeCurve.key), config.fadeCurve.rawValue()},
+      {key(Setting::language.key), config.language.rawValue()},
+      {key(Setting::increaseMaxShortcutKey.key), config.increaseMaxShortcutKey},
+      {key(Setting::decreaseMaxShortcutKey.key), config.decreaseMaxShortcutKey},
+      {key(Setting::loggingEnabled.key), config.loggingEnabled},
+      {key(Setting::pauseDuringMediaPlayback.key), config.pauseDuringMediaPlayback},
+      {key(Setting::safetyMinimumPercent.key), config.safetyMinimumPercent},
       {"steps", std::move(steps)},
       {"selectedDisplayIDs", selected},
       {"displayMaximumPercents", flatPairs(config.displayMaximumPercents)},
       {"displayMinimumPercents", flatPairs(config.displayMinimumPercents)},
       {"displayFullGammaModes", flatPairs(config.displayFullGammaModes)},
       {"displayProfiles", std::move(profiles)},
-      {"manualBrightnessPercent", config.manualBrightnessPercent},
+      {key(Setting::manualBrightnessPercent.key), config.manualBrightnessPercent},
   };
 }
 
@@ -412,19 +413,20 @@ std::string describeValue(const Json& value) {
 // Reads a key that may be absent or unusable: either way it takes `fallback`;
 // an unusable value is described in `ignored`.
 template <typename T, typename Read>
-void readOptional(const Json& object, const char* key, T& field, T fallback, Read read, const char* expected,
+void readOptional(const Json& object, std::string_view key, T& field, T fallback, Read read, const char* expected,
                   std::vector<IgnoredValue>& ignored) {
-  const auto found = object.find(key);
+  const auto found = object.find(std::string(key));
   auto value = found == object.end() ? std::nullopt : read(*found);
   if (found != object.end() && !value)
-    ignored.push_back({key, "holds " + describeValue(*found) + " where " + expected + " belongs"});
+    ignored.push_back({std::string(key), "holds " + describeValue(*found) + " where " + expected + " belongs"});
   field = value ? std::move(*value) : std::move(fallback);
 }
 
 std::optional<AppConfig> readConfig(const Json& document, std::vector<IgnoredValue>& ignored) {
   if (!document.is_object()) return std::nullopt;
   // These two make a document a configuration; without them it may be the older step list.
-  if (!document.contains("fadeDurationSeconds") || !document.contains("steps")) return std::nullopt;
+  if (!document.contains(std::string(Setting::fadeDurationSeconds.key)) || !document.contains("steps"))
+    return std::nullopt;
   AppConfig config;
 
   const auto readCurve = [](const Json& v) -> std::optional<FadeCurve> {
@@ -462,20 +464,25 @@ std::optional<AppConfig> readConfig(const Json& document, std::vector<IgnoredVal
   constexpr const char* flag = "true or false";
   constexpr const char* text = "a text";
   constexpr const char* percents = "a list of display IDs, each followed by its percent";
-  readOptional(document, "fadeDurationSeconds", config.fadeDurationSeconds, 6.0, readDouble, number, ignored);
-  readOptional(document, "frameRate", config.frameRate, 24.0, readDouble, number, ignored);
-  readOptional(document, "fadeCurve", config.fadeCurve, FadeCurve(FadeCurve::easeOut), readCurve,
+  const auto readNumber = [&](const NumberSettingRow& row, double& field) {
+    readOptional(document, row.key, field, row.defaultValue, readDouble, number, ignored);
+  };
+  const auto readText = [&](const SettingRow<std::string_view>& row, std::string& field) {
+    readOptional(document, row.key, field, std::string(row.defaultValue), readString, text, ignored);
+  };
+  readNumber(Setting::fadeDurationSeconds, config.fadeDurationSeconds);
+  readNumber(Setting::frameRate, config.frameRate);
+  readOptional(document, Setting::fadeCurve.key, config.fadeCurve, Setting::fadeCurve.defaultValue, readCurve,
                "easeIn, easeInOut, easeOut or linear", ignored);
-  readOptional(document, "language", config.language, AppLanguage(AppLanguage::system), readLanguage,
+  readOptional(document, Setting::language.key, config.language, Setting::language.defaultValue, readLanguage,
                "system, en or ja", ignored);
-  readOptional(document, "increaseMaxShortcutKey", config.increaseMaxShortcutKey, std::string("f2"), readString, text,
-               ignored);
-  readOptional(document, "decreaseMaxShortcutKey", config.decreaseMaxShortcutKey, std::string("f1"), readString, text,
-               ignored);
+  readText(Setting::increaseMaxShortcutKey, config.increaseMaxShortcutKey);
+  readText(Setting::decreaseMaxShortcutKey, config.decreaseMaxShortcutKey);
   // An older file predates the switch; it was on then.
-  readOptional(document, "loggingEnabled", config.loggingEnabled, true, readBool, flag, ignored);
-  readOptional(document, "pauseDuringMediaPlayback", config.pauseDuringMediaPlayback, false, readBool, flag, ignored);
-  readOptional(document, "safetyMinimumPercent", config.safetyMinimumPercent, 5.0, readDouble, number, ignored);
+  readOptional(document, Setting::loggingEnabled.key, config.loggingEnabled, true, readBool, flag, ignored);
+  readOptional(document, Setting::pauseDuringMediaPlayback.key, config.pauseDuringMediaPlayback,
+               Setting::pauseDuringMediaPlayback.defaultValue, readBool, flag, ignored);
+  readNumber(Setting::safetyMinimumPercent, config.safetyMinimumPercent);
   readOptional(document, "steps", config.steps, defaultSteps(), readSteps,
                "a list of steps, each with a brightnessPercent", ignored);
   readOptional(document, "selectedDisplayIDs", config.selectedDisplayIDs, {}, readIDs, "a list of display IDs",
@@ -486,11 +493,9 @@ std::optional<AppConfig> readConfig(const Json& document, std::vector<IgnoredVal
                "a list of display IDs, each followed by true or false", ignored);
   readOptional(document, "displayProfiles", config.displayProfiles, {}, readProfiles,
                "display profiles with minimum, maximum, fullGamma and selected", ignored);
-  readOptional(document, "manualBrightnessPercent", config.manualBrightnessPercent, 100.0, readDouble, number,
-               ignored);
+  readNumber(Setting::manualBrightnessPercent, config.manualBrightnessPercent);
 
-  const double manual = config.manualBrightnessPercent;
-  config.manualBrightnessPercent = std::isfinite(manual) ? std::clamp(manual, 0.0, 100.0) : 100.0;
+  config.manualBrightnessPercent = sanitizedPercent(config.manualBrightnessPercent);
   return config;
 }
 

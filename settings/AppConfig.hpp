@@ -2,7 +2,9 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -73,25 +75,65 @@ class AppLanguage {
   Case value_;
 };
 
+// ---- the settings table ------------------------------------------------------
+// Each setting's key in the file and its default, and for numbers their range:
+// the file reader and writer, the store and the engine all take them from here.
+
+template <typename Value>
+struct SettingRow {
+  std::string_view key;
+  Value defaultValue;
+};
+
+struct NumberSettingRow {
+  std::string_view key;
+  double defaultValue;
+  double minimum;
+  double maximum;
+  // The range's rule: beyond it the nearer end; no number, or a value the
+  // file could not hold (infinite), the minimum.
+  double clamped(double value) const {
+    if (std::isnan(value)) return minimum;
+    const double inRange = value < minimum ? minimum : value > maximum ? maximum : value;
+    return std::isfinite(inRange) ? inRange : minimum;
+  }
+};
+
+namespace Setting {
+inline constexpr NumberSettingRow fadeDurationSeconds{"fadeDurationSeconds", 6, 0,
+                                                      std::numeric_limits<double>::infinity()};
+inline constexpr NumberSettingRow frameRate{"frameRate", 24, 1, 60};
+inline constexpr SettingRow<FadeCurve> fadeCurve{"fadeCurve", FadeCurve::easeOut};
+inline constexpr SettingRow<AppLanguage> language{"language", AppLanguage::system};
+inline constexpr SettingRow<std::string_view> increaseMaxShortcutKey{"increaseMaxShortcutKey", "f2"};
+inline constexpr SettingRow<std::string_view> decreaseMaxShortcutKey{"decreaseMaxShortcutKey", "f1"};
+inline constexpr SettingRow<bool> loggingEnabled{"loggingEnabled", false};
+inline constexpr SettingRow<bool> pauseDuringMediaPlayback{"pauseDuringMediaPlayback", false};
+// Snapped onto BrightnessSafety::minimumOptions, whose ends these are, rather than clamped.
+inline constexpr NumberSettingRow safetyMinimumPercent{"safetyMinimumPercent", 5, 1, 50};
+// Kept by the one percent rule, sanitizedPercent().
+inline constexpr NumberSettingRow manualBrightnessPercent{"manualBrightnessPercent", 100, 0, 100};
+}  // namespace Setting
+
 // The whole persisted configuration, fields in file order. Member defaults are
 // the default configuration except `steps` (see defaultConfig()).
 struct AppConfig {
-  double fadeDurationSeconds = 6;
-  double frameRate = 24;
-  FadeCurve fadeCurve = FadeCurve::easeOut;
-  AppLanguage language = AppLanguage::system;
-  std::string increaseMaxShortcutKey = "f2";
-  std::string decreaseMaxShortcutKey = "f1";
-  bool loggingEnabled = false;
-  bool pauseDuringMediaPlayback = false;
-  double safetyMinimumPercent = 5;
+  double fadeDurationSeconds = Setting::fadeDurationSeconds.defaultValue;
+  double frameRate = Setting::frameRate.defaultValue;
+  FadeCurve fadeCurve = Setting::fadeCurve.defaultValue;
+  AppLanguage language = Setting::language.defaultValue;
+  std::string increaseMaxShortcutKey{Setting::increaseMaxShortcutKey.defaultValue};
+  std::string decreaseMaxShortcutKey{Setting::decreaseMaxShortcutKey.defaultValue};
+  bool loggingEnabled = Setting::loggingEnabled.defaultValue;
+  bool pauseDuringMediaPlayback = Setting::pauseDuringMediaPlayback.defaultValue;
+  double safetyMinimumPercent = Setting::safetyMinimumPercent.defaultValue;
   std::vector<IdleStep> steps;
   std::vector<DisplayID> selectedDisplayIDs;
   std::map<DisplayID, double> displayMaximumPercents;
   std::map<DisplayID, double> displayMinimumPercents;
   std::map<DisplayID, bool> displayFullGammaModes;
   std::map<std::string, SavedDisplayProfile> displayProfiles;
-  double manualBrightnessPercent = 100;
+  double manualBrightnessPercent = Setting::manualBrightnessPercent.defaultValue;
 
   bool operator==(const AppConfig&) const = default;
 };

@@ -5,9 +5,11 @@
 #include <cmath>
 
 #include "base/Numbers.hpp"
+#include "settings/AppConfig.hpp"
 
 double BrightnessSafety::normalizedSafetyMinimum(double value) {
-  if (!std::isfinite(value)) return 5;
-  if (value < 3) return 1;
-  return std::clamp(roundHalfAwayFromZero(value / 5) * 5, 5.0, 50.0);
+  const auto& row = Setting::safetyMinimumPercent;
+  if (!std::isfinite(value)) return row.defaultValue;
+  if (value < 3) return row.minimum;
+  return std::clamp(roundHalfAwayFromZero(value / 5) * 5, 5.0, row.maximum);
 }

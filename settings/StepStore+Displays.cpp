@@ -115,9 +115,10 @@ void StepStore::syncDisplayMaximumsFromCurrentBrightness(const std::vector<Displ
   std::erase_if(maximumReads_, [&](const auto& read) { return std::find(ids.begin(), ids.end(), read.first) == ids.end(); });
   DisplayServices* displays = systemPorts().displays;
   for (const DisplayID id : ids) {
-    if (maximums_.contains(id) || maximumReads_.contains(id) || (displays && displays->isBuiltIn(id))) continue;
-    // What a monitor we have driven shows is our level, not its user's.
-    if (DDCIO::hasDriven(id)) continue;
+    // Read once a session even when a maximum is stored: writes are scaled
+    // to what the monitor counts up to. Once read (and so once driven), what
+    // it shows is our level, not its user's.
+    if (maximumReads_.contains(id) || (displays && displays->isBuiltIn(id)) || DDCIO::brightnessMaximum(id)) continue;
     maximumReads_[id] = DDCIO::readBrightnessUntilAnswered(id, [this, id](std::optional<double> percent) {
       finishMaximumRead(id, percent);
     });

@@ -33,12 +33,12 @@ void StepStore::observeRules() {
     }));
   };
   watch(fadeDurationSeconds, [this](double value) {
-    // Infinity is refused too: it could never be written to the file.
-    if (!(value >= 0) || std::isinf(value)) fadeDurationSeconds = 0.0;
+    const double clamped = Setting::fadeDurationSeconds.clamped(value);
+    if (clamped != value) fadeDurationSeconds = clamped;
     else requestSave();
   });
   watch(frameRate, [this](double value) {
-    const double clamped = std::isnan(value) ? 1.0 : std::clamp(value, 1.0, 60.0);
+    const double clamped = Setting::frameRate.clamped(value);
     if (!nearlyEqual(clamped, value)) frameRate = clamped;
     else requestSave();
   });
@@ -56,8 +56,8 @@ void StepStore::observeRules() {
       else requestSave();
     };
   };
-  watch(increaseMaxShortcutKey, shortcutRule(increaseMaxShortcutKey, "f2"));
-  watch(decreaseMaxShortcutKey, shortcutRule(decreaseMaxShortcutKey, "f1"));
+  watch(increaseMaxShortcutKey, shortcutRule(increaseMaxShortcutKey, Setting::increaseMaxShortcutKey.defaultValue));
+  watch(decreaseMaxShortcutKey, shortcutRule(decreaseMaxShortcutKey, Setting::decreaseMaxShortcutKey.defaultValue));
   watch(loggingEnabled, [this](bool value) {
     DDCDebug::setEnabled(value);
     requestSave();
@@ -191,11 +191,13 @@ void StepStore::sortStepsByIdleSeconds() {
 // Bracketed like an edit: the re-applied rules end in one write, not one per setting.
 void StepStore::normalize() {
   beginInteractiveEdit();
-  if (fadeDurationSeconds.get() < 0) fadeDurationSeconds = 0.0;
-  frameRate = std::clamp(frameRate.get(), 1.0, 60.0);
+  fadeDurationSeconds = Setting::fadeDurationSeconds.clamped(fadeDurationSeconds.get());
+  frameRate = Setting::frameRate.clamped(frameRate.get());
   L10n::setPreferredLanguage(language);
-  increaseMaxShortcutKey = normalizedShortcutKey(increaseMaxShortcutKey.get(), "f2");
-  decreaseMaxShortcutKey = normalizedShortcutKey(decreaseMaxShortcutKey.get(), "f1");
+  increaseMaxShortcutKey =
+      normalizedShortcutKey(increaseMaxShortcutKey.get(), Setting::increaseMaxShortcutKey.defaultValue);
+  decreaseMaxShortcutKey =
+      normalizedShortcutKey(decreaseMaxShortcutKey.get(), Setting::decreaseMaxShortcutKey.defaultValue);
   DDCDebug::setEnabled(loggingEnabled);
 
   auto steps = storedSteps_;
@@ -226,7 +228,7 @@ void StepStore::resetToDefaults(const std::vector<DisplayID>& activeDisplayIDs) 
   setDisplayMinimumPercents(std::move(minimums));
   displayFullGammaModes = std::move(fullGamma);
   displayProfiles_.clear();
-  manualBrightnessPercent = 100;
+  manualBrightnessPercent = defaults.manualBrightnessPercent;
   requestSave();
   endInteractiveEdit();
 }

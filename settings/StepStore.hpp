@@ -41,18 +41,19 @@ class StepStore {
   Published<std::set<DisplayID>> selectedDisplayIDs;
   // Changed through setDisplayUsesFullGammaMode, which saves.
   Published<std::map<DisplayID, bool>> displayFullGammaModes;
-  Published<double> fadeDurationSeconds{6};  // >= 0, no upper limit
-  Published<double> frameRate{24};           // 1...60
-  Published<FadeCurve> fadeCurve{FadeCurve::easeOut};
-  Published<AppLanguage> language{AppLanguage::system};
-  Published<std::string> increaseMaxShortcutKey{"f2"};
-  Published<std::string> decreaseMaxShortcutKey{"f1"};
-  Published<bool> loggingEnabled{false};
-  Published<bool> pauseDuringMediaPlayback{false};
-  Published<double> safetyMinimumPercent{5};  // one of BrightnessSafety::minimumOptions
+  // Defaults and ranges from the settings table (AppConfig.hpp).
+  Published<double> fadeDurationSeconds{Setting::fadeDurationSeconds.defaultValue};
+  Published<double> frameRate{Setting::frameRate.defaultValue};
+  Published<FadeCurve> fadeCurve{Setting::fadeCurve.defaultValue};
+  Published<AppLanguage> language{Setting::language.defaultValue};
+  Published<std::string> increaseMaxShortcutKey{std::string(Setting::increaseMaxShortcutKey.defaultValue)};
+  Published<std::string> decreaseMaxShortcutKey{std::string(Setting::decreaseMaxShortcutKey.defaultValue)};
+  Published<bool> loggingEnabled{Setting::loggingEnabled.defaultValue};
+  Published<bool> pauseDuringMediaPlayback{Setting::pauseDuringMediaPlayback.defaultValue};
+  Published<double> safetyMinimumPercent{Setting::safetyMinimumPercent.defaultValue};  // one of BrightnessSafety::minimumOptions
 
   // The master level (0...100); whoever changes it calls requestSave().
-  double manualBrightnessPercent = 100;
+  double manualBrightnessPercent = Setting::manualBrightnessPercent.defaultValue;
 
   Signal<> stepBrightnessChanges;  // every change of the step list
   Signal<> rangeChanges;           // every change of the per-display maximums or minimums
@@ -114,10 +115,11 @@ class StepStore {
   void setDisplayUsesFullGammaMode(bool enabled, DisplayID id);
   void normalizeDisplayLimits();
   void captureDisplayProfiles();
-  // Starts reading the brightness of each listed monitor that has no stored
-  // maximum and that this process has not driven yet (what it shows then is
-  // its user's); the read's end stores it as the maximum, or leaves 100 when
-  // the monitor never answers, and fires maximumReadEnded.
+  // Starts reading the brightness of each listed monitor not read yet in
+  // this process (what it shows then is its user's, and what it counts up to
+  // scales every write); the read's end stores it as the maximum unless one
+  // is stored, or leaves 100 when the monitor never answers, and fires
+  // maximumReadEnded.
   void syncDisplayMaximumsFromCurrentBrightness(const std::vector<DisplayID>& ids);
   Signal<> maximumReadEnded;
   void reconcileDisplays(const std::vector<DisplayTarget>& targets);

@@ -248,7 +248,6 @@ void MenuBody::observeModels() {
   subscriptions_.push_back(engine.restoreShortcutAvailable.changed.connect([this](const bool&) { scheduleRefresh(); }));
   auto& login = menu_.loginLaunch();
   subscriptions_.push_back(login.enabled.changed.connect([this](const bool&) { scheduleRefresh(); }));
-  subscriptions_.push_back(login.needsApproval.changed.connect([this](const bool&) { scheduleRefresh(); }));
   subscriptions_.push_back(login.error.changed.connect([this](const auto&) { scheduleRefresh(); }));
   subscriptions_.push_back(engine.idleCounter.seconds.changed.connect(
       [this](const double& seconds) { idleCounter_->setText(qt(MenuLabels::idleCounterText(seconds))); }));
@@ -364,9 +363,6 @@ void MenuBody::buildAdvancedRows() {
   loginSwitch_ = new SwitchButton(l10n("launch_at_login"));
   connect(loginSwitch_, &QCheckBox::toggled, this, [this](bool on) { menu_.setLaunchAtLogin(on); });
   rows->addWidget(settingRow(l10n("launch_at_login"), loginSwitch_));
-  approveLogin_ = new ActionButton(l10n("approve_login"));
-  connect(approveLogin_, &QPushButton::clicked, this, [this] { menu_.approveLogin(); });
-  rows->addWidget(approveLogin_);
   loginError_ = caption(QString(), MenuStyle::Text::caption, false);
   {
     QPalette colors = loginError_->palette();
@@ -634,7 +630,6 @@ void MenuBody::refreshAdvanced() {
   advanced_.children->setVisible(menu_.isAdvancedSettingsOpen());
   auto& login = menu_.loginLaunch();
   showState(loginSwitch_, login.enabled.get());
-  approveLogin_->setVisible(menu_.showsApproveLogin());
   loginError_->setVisible(login.error.get().has_value());
   if (login.error.get()) loginError_->setText(qt(*login.error.get()));
   language_->setPicker(menu_.languagePicker());

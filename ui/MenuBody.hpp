@@ -105,7 +105,6 @@ class MenuBody final : public QWidget {
 
   Section advanced_;
   SwitchButton* loginSwitch_ = nullptr;
-  ActionButton* approveLogin_ = nullptr;
   QLabel* loginError_ = nullptr;
   PickerButton* language_ = nullptr;
   PickerButton* safety_ = nullptr;

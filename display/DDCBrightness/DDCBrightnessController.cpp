@@ -37,7 +37,7 @@ void log(DisplayID displayID, MakeText&& makeText) {
 
 // The logical level within 0...100; an unknown level counts as full.
 double clampedLogical(double brightnessPercent) {
-  return std::isnan(brightnessPercent) ? 100 : std::clamp(brightnessPercent, 0.0, 100.0);
+  return sanitizedPercent(brightnessPercent);
 }
 
 std::string joinedIDs(const std::set<DisplayID>& displayIDs) {

@@ -81,9 +81,10 @@ class ReadRound : public std::enable_shared_from_this<ReadRound> {
     logLine(displayID_, "brightness read reply attempt " + std::to_string(attempt_) + " result=0x" + hexCode(code) +
                         " bytes=" + hexBytes(reply.data(), reply.size()));
     if (code == 0) {
-      if (const auto percent = DDCIO::parseVCPFeatureReply(reply.data(), reply.size())) {
+      if (const auto value = DDCIO::parseVCPFeatureReply(reply.data(), reply.size())) {
         caches().replyWaitIndex[displayID_] = waitIndex_;
-        return finish({percent, ReadFailure::none});
+        caches().brightnessMaximums[displayID_] = value->maximum;
+        return finish({value->percent(), ReadFailure::none});
       }
     }
     if (++attempt_ > kReplyAttempts) {
@@ -131,6 +132,7 @@ void roundDone(DisplayID displayID, const std::shared_ptr<PatientRead>& read, co
   if (reading.failure == ReadFailure::noReply && ++read->unrepliedReads >= DDCIO::kUnrepliedReadsBeforeAssuming) {
     logLine(displayID, "takes requests but never replies with its brightness: its maximum is assumed to be 100");
     caches().assumedMaximums.insert(displayID);
+    caches().brightnessMaximums[displayID] = DDCIO::kPercentSteps;
     return endPatientRead(displayID, read, std::nullopt);
   }
   const double doubling = std::ldexp(1.0, std::min(read->failedReads - 1, 16));
@@ -220,3 +222,8 @@ DDCIO::ReadFailure DDCIO::lastReadFailure(DisplayID displayID) {
 }
 
 bool DDCIO::isMaximumAssumed(DisplayID displayID) { return caches().assumedMaximums.contains(displayID); }
+
+std::optional<std::uint16_t> DDCIO::brightnessMaximum(DisplayID displayID) {
+  const auto found = caches().brightnessMaximums.find(displayID);
+  return found == caches().brightnessMaximums.end() ? std::nullopt : std::optional(found->second);
+}

@@ -32,7 +32,7 @@ struct Caches {
   std::map<DisplayID, DDCIO::WriteFailure> writeFailures;
   std::set<DisplayID> awaitingReply;  // a read's request is out: the bus is the read's until its reply
   std::map<DisplayID, std::size_t> replyWaitIndex;  // into kReplyWaitSeconds: the wait that last worked
-  std::set<DisplayID> drivenDisplays;
+  std::map<DisplayID, std::uint16_t> brightnessMaximums;  // from verified replies, or 100 when assumed
   std::set<DisplayID> assumedMaximums;
   std::map<DisplayID, std::shared_ptr<PatientRead>> patientReads;
 };

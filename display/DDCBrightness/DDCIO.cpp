@@ -285,16 +285,16 @@ std::array<std::uint8_t, 4> DDCIO::getVCPFeatureRequest() {
   return request;
 }
 
-std::optional<double> DDCIO::parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length) {
+std::optional<DDCIO::VCPValue> DDCIO::parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length) {
   // Source, length (0x80 | 8), Get VCP reply, result 0 (supported), VCP code;
   // the checksum is to the host (0x50) over everything before it.
   if (!bytes || length < 11 || bytes[0] != kWireWriteAddress || bytes[1] != 0x88 || bytes[2] != 0x02 ||
       bytes[3] != 0x00 || bytes[4] != kBrightnessCode || checksum(0x50, 0x00, bytes, 10) != bytes[10])
     return std::nullopt;
-  const unsigned maximum = (unsigned{bytes[6]} << 8) | bytes[7];
-  const unsigned current = (unsigned{bytes[8]} << 8) | bytes[9];
+  const auto maximum = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
+  const auto current = static_cast<std::uint16_t>((bytes[8] << 8) | bytes[9]);
   if (maximum == 0) return std::nullopt;
-  return static_cast<double>(current) / static_cast<double>(maximum) * 100.0;
+  return VCPValue{maximum, current};
 }
 
 bool DDCIO::isIntactHostMessage(const std::uint8_t* bytes, std::size_t length) {
@@ -342,7 +342,8 @@ bool DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_
     log(displayID, "no display info");
     return outcome(WriteFailure::noChannel);
   }
-  if (info->isBuiltIn) return outcome(setBuiltInBrightness(*info, value, steps > 0 ? steps : kPercentSteps));
+  if (steps == 0) steps = kPercentSteps;
+  if (info->isBuiltIn) return outcome(setBuiltInBrightness(*info, value, steps));
 
   log(displayID, [&] { return "vendor=" + std::to_string(info->vendor) + " model=" + std::to_string(info->model) +
                      " serial=" + std::to_string(info->serial) + " uuid=" + orNil(info->uuid) +
@@ -358,12 +359,13 @@ bool DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_
     log(displayID, [&] { return "bus not free for another " + std::to_string(std::lround(wait * 1000)) + " ms"; });
     return outcome(WriteFailure::busy);
   }
-  const auto packet = setVCPFeaturePacket(static_cast<std::uint16_t>(std::min<std::uint32_t>(value, 0xFFFF)));
+  const std::uint32_t maximum = brightnessMaximum(displayID).value_or(kPercentSteps);
+  const auto scaled = std::lround(static_cast<double>(value) * maximum / steps);
+  const auto packet = setVCPFeaturePacket(static_cast<std::uint16_t>(std::clamp<long>(scaled, 1, maximum)));
   log(displayID, [&] { return "writing via IOAVService bytes=" + std::to_string(packet.size()); });
   const std::int32_t result = ioavWriteI2C(displayID, *service, packet.data(), packet.size());
   log(displayID, [&] { return "IOAVServiceWriteI2C result=0x" + hexCode(result); });
   if (result == 0) {
-    caches().drivenDisplays.insert(displayID);
     hurryPatientRead(displayID);  // it answers again: so may its read
     return outcome(WriteFailure::none);
   }
@@ -390,8 +392,6 @@ double DDCIO::messageWait(DisplayID displayID) {
   return wait > kClockSlack ? wait : 0;
 }
 
-bool DDCIO::hasDriven(DisplayID displayID) { return caches().drivenDisplays.contains(displayID); }
-
 void DDCIO::clearCaches() {
   caches().displayInfos.clear();
   caches().avServices.clear();
@@ -401,7 +401,7 @@ void DDCIO::resetBusTiming() {
   caches().lastMessageAt.clear();
   caches().writeFailures.clear();
   caches().replyWaitIndex.clear();
-  caches().drivenDisplays.clear();
+  caches().brightnessMaximums.clear();
   caches().assumedMaximums.clear();
   caches().patientReads.clear();
 }

@@ -51,8 +51,11 @@ inline constexpr std::array<double, 5> kReplyWaitSeconds = {0.04, 0.06, 0.1, 0.1
 
 // Writes brightness `value` of `steps` (the controller passes a monitor a
 // percent from 1 to 100, a panel its backlight's own levels), in one
-// transfer. True when the display accepted it. A bus that may not carry a
-// message yet (see messageWait) is not written: the write fails as busy.
+// transfer. True when the display accepted it. A monitor is sent the value
+// scaled to the maximum it gave in its last verified reply (within 1 and
+// that maximum), so callers read it first; until then, and when its maximum
+// is assumed, it counts to 100. A bus that may not carry a message yet (see
+// messageWait) is not written: the write fails as busy.
 bool setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_t steps = kPercentSteps);
 // The built-in panel's brightness in percent, read at once (a panel has no
 // bus to wait for); nothing for a monitor, which readBrightness reads.
@@ -62,9 +65,6 @@ WriteFailure lastWriteFailure(DisplayID displayID);
 // Seconds until the display's bus may carry the next message; 0 when it may
 // now. A caller that cannot wait comes back later.
 double messageWait(DisplayID displayID);
-// Whether a Set VCP Feature to the display has succeeded in this process: its
-// brightness is then ours, not its user's.
-bool hasDriven(DisplayID displayID);
 
 // Why a read gave no brightness.
 enum class ReadFailure {
@@ -97,6 +97,10 @@ bool isReadingBrightness(DisplayID displayID);
 ReadFailure lastReadFailure(DisplayID displayID);
 // Whether the display's maximum was assumed because it never replied.
 bool isMaximumAssumed(DisplayID displayID);
+// What the monitor's brightness counts up to, as its last verified reply
+// this session said (100 once assumed); nothing before it has been read.
+// Kept across display changes, as the reply wait that worked is.
+std::optional<std::uint16_t> brightnessMaximum(DisplayID displayID);
 
 // Discovery: cached per display until the caches are emptied.
 std::optional<DisplayInfo> displayInfo(DisplayID displayID);
@@ -109,8 +113,8 @@ std::optional<PropertyDictionary> coreDisplayInfoDictionary(DisplayID displayID)
 // Tests call it between cases too.
 void clearCaches();
 // Also forgets when each bus last carried a message, the reply waits that
-// worked, which displays were driven and whose maximum was assumed (all kept
-// across display changes). For tests starting a new clock.
+// worked, each monitor's maximum and whether it was assumed (all kept across
+// display changes). For tests starting a new clock.
 void resetBusTiming();
 // Cache contents, for tests and diagnostics.
 const std::map<DisplayID, DisplayInfo>& cachedDisplayInfos();
@@ -119,10 +123,16 @@ bool hasCachedAVService(DisplayID displayID);
 // The DDC/CI messages, byte for byte.
 std::array<std::uint8_t, 6> setVCPFeaturePacket(std::uint16_t value);
 std::array<std::uint8_t, 4> getVCPFeatureRequest();
-// current / maximum * 100 from a Get VCP Feature reply, or nothing unless the
-// reply is the monitor's (source 0x6E), eight bytes long, a Get VCP reply for
-// brightness with result "supported", its checksum intact and its maximum not 0.
-std::optional<double> parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length);
+// A Get VCP Feature reply's values, or nothing unless the reply is the
+// monitor's (source 0x6E), eight bytes long, a Get VCP reply for brightness
+// with result "supported", its checksum intact and its maximum not 0.
+struct VCPValue {
+  std::uint16_t maximum;
+  std::uint16_t current;
+  double percent() const { return current * 100.0 / maximum; }  // not clamped
+  bool operator==(const VCPValue&) const = default;
+};
+std::optional<VCPValue> parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length);
 // The monitor's side, for channels that stand in for one (a kernel driver's
 // backlight device): whether a message from the host carries its checksum
 // intact, and the reply to a Get VCP Feature request, source address first.

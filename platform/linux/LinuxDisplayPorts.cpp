@@ -192,9 +192,11 @@ std::int32_t LinuxDisplayPorts::writeI2C(AVService& service, std::uint32_t chipA
     // A Set VCP Feature for brightness: its header is that of our own packet, the value follows.
     if (length != 6 || !std::equal(buffer, buffer + 3, DDCIO::setVCPFeaturePacket(0).begin()))
       return IOResult::unsupported;
-    // The value is a percent of the monitor's range; the device counts to its own maximum.
-    const double percent = (buffer[3] << 8) | buffer[4];
-    const auto result = writeBacklight(monitor->device, percent / 100);
+    // The value counts to the maximum the Get VCP reply gave: the device's own.
+    const auto max = directory_.backlight().maxBrightness(monitor->device);
+    if (!max || *max == 0) return IOResult::noDevice;
+    const double value = (buffer[3] << 8) | buffer[4];
+    const auto result = writeBacklight(monitor->device, std::min(value / *max, 1.0));
     // Not the bus's permission: the i2c group or the udev rule would not help.
     return result == IOResult::notPermitted ? IOResult::error : result;
   }

@@ -2,12 +2,13 @@
 #include "platform/linux/LinuxServicePorts.hpp"
 
 #include <X11/X.h>
-#include <X11/keysym.h>
 
 #include <sstream>
 
 #include "ports/IOResult.hpp"
-#include "services/GlobalHotKeyManager.hpp"
+
+// Last: Xlib defines macros (Status, ...) that clash with names above.
+#include <X11/Xlib.h>
 
 namespace {
 bool hasPart(const std::string& what, std::string_view part) {
@@ -67,50 +68,43 @@ PowerAssertions::ByProcess LinuxPowerAssertions::byProcess(const std::optional<s
   return {IOResult::success, byProcess};
 }
 
-LinuxHotKeyService::LinuxHotKeyService(X11HotKeys& keys) : keys_(keys) {}
-
-std::optional<unsigned long> LinuxHotKeyService::keySymbolFor(std::uint32_t keyCode) {
-  for (const auto& row : hotKeyTable()) {
-    if (row.keyCode != keyCode) continue;
-    if (row.key == "f1") return XK_F1;
-    if (row.key == "f2") return XK_F2;
-    // Every other row is one printable character, whose X key symbol is its Latin-1 code.
-    if (row.key.size() == 1) return static_cast<unsigned char>(row.key[0]);
-  }
-  return std::nullopt;
-}
-
-std::optional<unsigned int> LinuxHotKeyService::modifierMaskFor(std::uint32_t modifiers) {
-  // Every hot key holds Control and Alt; Shift is the one addition the table uses.
-  const std::uint32_t required = controlKey | optionKey;
-  if ((modifiers & required) != required || (modifiers & ~(required | shiftKey)) != 0) return std::nullopt;
-  return ControlMask | Mod1Mask | ((modifiers & shiftKey) ? ShiftMask : 0u);
-}
-
-HotKeyService::InstallResult LinuxHotKeyService::installEventHandler(Handler handler) {
-  if (handler_) return {0, HandlerRef{1}};
-  handler_ = std::move(handler);
-  pressed_ = keys_.pressed.connect([this](const int& ref) {
-    const auto it = identities_.find(static_cast<HotKeyRef>(ref));
-    if (handler_) (*handler_)(Event{it == identities_.end() ? std::nullopt : std::optional<Identity>(it->second)});
+X11GlobalShortcuts::X11GlobalShortcuts(X11HotKeys& keys) : keys_(keys) {
+  pressed_ = keys_.pressed.connect([this](const int& id) {
+    const auto it = handlers_.find(static_cast<Handle>(id));
+    if (it == handlers_.end()) return;
+    // A copy: the handler may replace every registration, this one included.
+    const PressHandler onPress = it->second;
+    onPress();
   });
-  return {0, HandlerRef{1}};
 }
 
-HotKeyService::RegisterResult LinuxHotKeyService::registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
-                                                                      Identity identity) {
-  const auto symbol = keySymbolFor(keyCode);
-  const auto mask = modifierMaskFor(modifiers);
-  if (!symbol || !mask) return {kUnsupported, std::nullopt};
-  const HotKeyRef ref = nextRef_++;
-  const int status = keys_.grab(static_cast<int>(ref), *symbol, *mask);
-  if (status != 0) return {status, std::nullopt};
-  identities_[ref] = identity;
-  return {0, ref};
+unsigned int X11GlobalShortcuts::modifierMask(const std::vector<Modifier>& modifiers) {
+  unsigned int mask = 0;
+  for (const Modifier modifier : modifiers) {
+    switch (modifier) {
+      case Modifier::control: mask |= ControlMask; break;
+      case Modifier::alt: mask |= Mod1Mask; break;
+      case Modifier::shift: mask |= ShiftMask; break;
+    }
+  }
+  return mask;
 }
 
-std::int32_t LinuxHotKeyService::unregisterEventHotKey(HotKeyRef hotKey) {
-  if (!identities_.erase(hotKey)) return kUnsupported;
-  keys_.ungrab(static_cast<int>(hotKey));
-  return 0;
+GlobalShortcuts::Registration X11GlobalShortcuts::registerShortcut(HotKeyID, const Combination& combination,
+                                                                   PressHandler onPress) {
+  const KeySym symbol = XStringToKeysym(combination.keyName.c_str());
+  if (symbol == NoSymbol) return Refusal::unknownKey;
+  const Handle handle = nextHandle_++;
+  switch (keys_.grab(static_cast<int>(handle), symbol, modifierMask(combination.modifiers))) {
+    case Success: break;
+    case BadValue: return Refusal::unknownKey;  // no key of this keymap carries the symbol
+    case BadImplementation: return Refusal::connectionLost;
+    default: return Refusal::taken;  // BadAccess: another client holds it
+  }
+  handlers_[handle] = std::move(onPress);
+  return handle;
+}
+
+void X11GlobalShortcuts::unregisterShortcut(Handle handle) {
+  if (handlers_.erase(handle)) keys_.ungrab(static_cast<int>(handle));
 }

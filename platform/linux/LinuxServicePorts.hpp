@@ -8,9 +8,7 @@
 
 #include "platform/linux/DBusSession.hpp"
 #include "platform/linux/X11Input.hpp"
-#include "platform/linux/XdgAutostart.hpp"
-#include "ports/HotKeyService.hpp"
-#include "ports/LoginItemService.hpp"
+#include "ports/GlobalShortcuts.hpp"
 #include "ports/PowerAssertions.hpp"
 
 // Idle and sleep inhibitors as power assertions: logind's blocking inhibitors
@@ -57,42 +55,21 @@ class LinuxPowerAssertions final : public PowerAssertions {
   CompositorInhibitor compositor_;
 };
 
-// Hot keys as X key grabs; the table's key codes become X key symbols and its
-// modifier bits X modifier masks.
-class LinuxHotKeyService final : public HotKeyService {
+// Global shortcuts as X key grabs on the root window: the key name becomes
+// a keysym (XStringToKeysym), the modifier names X modifier masks; the grab
+// itself (keycode, Num Lock and Caps Lock variants) is X11HotKeys'.
+class X11GlobalShortcuts final : public GlobalShortcuts {
  public:
-  explicit LinuxHotKeyService(X11HotKeys& keys);
+  explicit X11GlobalShortcuts(X11HotKeys& keys);
 
-  InstallResult installEventHandler(Handler handler) override;
-  RegisterResult registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, Identity identity) override;
-  std::int32_t unregisterEventHotKey(HotKeyRef hotKey) override;
+  Registration registerShortcut(HotKeyID action, const Combination& combination, PressHandler onPress) override;
+  void unregisterShortcut(Handle handle) override;
 
-  // The X key symbol for a key code of the hot-key table; nullopt outside it.
-  static std::optional<unsigned long> keySymbolFor(std::uint32_t keyCode);
-  // The X modifier mask for Control+Alt, optionally with Shift; nullopt for anything else.
-  static std::optional<unsigned int> modifierMaskFor(std::uint32_t modifiers);
-  // Returned for codes outside the table or modifiers other than Control+Alt(+Shift).
-  static constexpr std::int32_t kUnsupported = -50;
+  static unsigned int modifierMask(const std::vector<Modifier>& modifiers);
 
  private:
   X11HotKeys& keys_;
-  std::optional<Handler> handler_;
-  std::map<HotKeyRef, Identity> identities_;
-  HotKeyRef nextRef_ = 1;
+  std::map<Handle, PressHandler> handlers_;
+  Handle nextHandle_ = 1;
   Subscription pressed_;
-};
-
-// Launch at login through an XDG autostart entry.
-class LinuxLoginItems final : public LoginItemService {
- public:
-  explicit LinuxLoginItems(XdgAutostart autostart) : autostart_(std::move(autostart)) {}
-  Status status() const override { return autostart_.status(); }
-  bool registerItem(std::string& error) override { return autostart_.registerItem(error); }
-  bool unregisterItem(std::string& error) override { return autostart_.unregisterItem(error); }
-  // Desktops keep their autostart switches in different tools; there is no one place to open.
-  bool hasSystemSettingsLoginItems() const override { return false; }
-  bool openSystemSettingsLoginItems() override { return false; }
-
- private:
-  XdgAutostart autostart_;
 };

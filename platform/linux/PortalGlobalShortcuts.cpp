@@ -6,9 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/linux/LinuxServicePorts.hpp"
 #include "services/AppLog.hpp"
-#include "services/GlobalHotKeyManager.hpp"
 #include "services/L10n.hpp"
 
 // Last: Xlib defines macros (Status, ...) that clash with names above.
@@ -63,21 +61,17 @@ std::optional<std::string> readTextVariant(sd_bus_message* message) {
 }
 }  // namespace
 
-std::optional<std::string> PortalGlobalShortcuts::shortcutName(std::uint32_t id) {
-  for (const auto& shortcut : kShortcuts)
-    if (static_cast<std::uint32_t>(shortcut.id) == id) return std::string(shortcut.name);
-  return std::nullopt;
-}
-
-std::optional<std::string> PortalGlobalShortcuts::preferredTrigger(std::uint32_t keyCode, std::uint32_t modifiers) {
-  const auto symbol = LinuxHotKeyService::keySymbolFor(keyCode);
-  const char* name = symbol ? XKeysymToString(*symbol) : nullptr;
-  if (!name) return std::nullopt;
+std::optional<std::string> PortalGlobalShortcuts::preferredTrigger(const Combination& combination) {
+  if (XStringToKeysym(combination.keyName.c_str()) == NoSymbol) return std::nullopt;
   std::string trigger;
-  if (modifiers & controlKey) trigger += "CTRL+";
-  if (modifiers & optionKey) trigger += "ALT+";
-  if (modifiers & shiftKey) trigger += "SHIFT+";
-  return trigger + name;
+  for (const Modifier modifier : combination.modifiers) {
+    switch (modifier) {
+      case Modifier::control: trigger += "CTRL+"; break;
+      case Modifier::alt: trigger += "ALT+"; break;
+      case Modifier::shift: trigger += "SHIFT+"; break;
+    }
+  }
+  return trigger + combination.keyName;
 }
 
 std::unique_ptr<PortalGlobalShortcuts> PortalGlobalShortcuts::connect(sd_bus* bus, MainLoop& loop) {
@@ -203,10 +197,9 @@ void PortalGlobalShortcuts::bindShortcuts() {
   if (!sessionHandle_ || bound_) return;
   bound_ = true;
   // Every action is bound, so that the user can give a key to one that has none yet.
-  std::map<std::uint32_t, std::string> triggers;
-  for (const auto& [ref, registration] : registrations_)
-    if (auto trigger = preferredTrigger(registration.keyCode, registration.modifiers))
-      triggers[registration.identity.id] = *trigger;
+  std::map<HotKeyID, std::string> triggers;
+  for (const auto& [handle, entry] : registrations_)
+    if (auto trigger = preferredTrigger(entry.combination)) triggers[entry.action] = *trigger;
   const std::string session = *sessionHandle_;
   request(
       "BindShortcuts",
@@ -215,7 +208,7 @@ void PortalGlobalShortcuts::bindShortcuts() {
         if (r >= 0) r = sd_bus_message_open_container(m, 'a', "(sa{sv})");
         for (const auto& shortcut : kShortcuts) {
           const std::string description = L10n::text(shortcut.descriptionKey);
-          const auto trigger = triggers.find(static_cast<std::uint32_t>(shortcut.id));
+          const auto trigger = triggers.find(shortcut.id);
           if (r >= 0) r = sd_bus_message_open_container(m, 'r', "sa{sv}");
           if (r >= 0) r = sd_bus_message_append(m, "s", shortcut.name);
           if (r >= 0) r = sd_bus_message_open_container(m, 'a', "{sv}");
@@ -282,7 +275,7 @@ std::map<std::string, std::string> PortalGlobalShortcuts::boundShortcuts(sd_bus_
 
 void PortalGlobalShortcuts::handleBound(const std::map<std::string, std::string>& bound) {
   std::string boundText, missingText;
-  std::vector<HotKeyRef> lost;
+  std::vector<Handle> lost;
   for (const auto& shortcut : kShortcuts) {
     const auto found = bound.find(shortcut.name);
     if (found != bound.end()) {
@@ -292,18 +285,18 @@ void PortalGlobalShortcuts::handleBound(const std::map<std::string, std::string>
     }
     // Not bound: the desktop will never activate it, so it is not offered as working.
     missingText += (missingText.empty() ? "" : ", ") + std::string(shortcut.name);
-    unbound_.insert(static_cast<std::uint32_t>(shortcut.id));
-    for (const auto& [ref, registration] : registrations_)
-      if (registration.identity.id == static_cast<std::uint32_t>(shortcut.id)) lost.push_back(ref);
+    unbound_.insert(shortcut.id);
+    for (const auto& [handle, entry] : registrations_)
+      if (entry.action == shortcut.id) lost.push_back(handle);
   }
   if (!boundText.empty()) AppLog::app.log("Global shortcuts bound through the desktop portal: " + boundText);
   if (!missingText.empty())
     AppLog::app.error("The desktop portal did not bind " + missingText +
                       ": those shortcuts are unavailable; bind keys to Dimmora's D-Bus methods in the desktop's "
                       "settings instead");
-  for (const HotKeyRef ref : lost) {
-    registrations_.erase(ref);
-    registrationLost.emit(ref);
+  for (const Handle handle : lost) {
+    registrations_.erase(handle);
+    registrationLost.emit(handle);
   }
 }
 
@@ -315,32 +308,27 @@ void PortalGlobalShortcuts::handleActivated(sd_bus_message* message) {
   for (const auto& shortcut : kShortcuts) {
     if (std::strcmp(shortcut.name, name) != 0) continue;
     // An action whose key the user moved to the brightness keys has no registration and stays quiet.
-    for (const auto& [ref, registration] : registrations_)
-      if (registration.identity.id == static_cast<std::uint32_t>(shortcut.id) && handler_)
-        (*handler_)(Event{registration.identity});
+    for (const auto& [handle, entry] : registrations_) {
+      if (entry.action != shortcut.id) continue;
+      // A copy: the handler may replace every registration, this one included.
+      const PressHandler onPress = entry.onPress;
+      onPress();
+      return;
+    }
   }
 }
 
-HotKeyService::InstallResult PortalGlobalShortcuts::installEventHandler(Handler handler) {
-  if (!handler_) handler_ = std::move(handler);
-  return {0, HandlerRef{1}};
-}
-
-HotKeyService::RegisterResult PortalGlobalShortcuts::registerEventHotKey(std::uint32_t keyCode,
-                                                                         std::uint32_t modifiers, Identity identity) {
-  if (!preferredTrigger(keyCode, modifiers) || !shortcutName(identity.id)) return {kUnsupported, std::nullopt};
-  if (unbound_.contains(identity.id)) return {kNotBound, std::nullopt};
-  for (const auto& [ref, registration] : registrations_)
-    if ((registration.keyCode == keyCode && registration.modifiers == modifiers) ||
-        registration.identity.id == identity.id)
-      return {kTaken, std::nullopt};
-  const HotKeyRef ref = nextRef_++;
-  registrations_[ref] = {keyCode, modifiers, identity};
+GlobalShortcuts::Registration PortalGlobalShortcuts::registerShortcut(HotKeyID action, const Combination& combination,
+                                                                      PressHandler onPress) {
+  if (!preferredTrigger(combination)) return Refusal::unknownKey;
+  if (unbound_.contains(action)) return Refusal::notBound;
+  for (const auto& [handle, entry] : registrations_)
+    if (entry.combination == combination || entry.action == action) return Refusal::taken;
+  const Handle handle = nextHandle_++;
+  registrations_[handle] = {action, combination, std::move(onPress)};
   // A burst of registrations (one update) is bound once.
   if (sessionHandle_ && !bound_ && !pendingBind_.isActive()) pendingBind_ = loop_.post([this] { bindShortcuts(); });
-  return {0, ref};
+  return handle;
 }
 
-std::int32_t PortalGlobalShortcuts::unregisterEventHotKey(HotKeyRef hotKey) {
-  return registrations_.erase(hotKey) ? 0 : kUnsupported;
-}
+void PortalGlobalShortcuts::unregisterShortcut(Handle handle) { registrations_.erase(handle); }

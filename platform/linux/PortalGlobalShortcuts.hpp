@@ -10,7 +10,7 @@
 #include <string>
 
 #include "base/MainLoop.hpp"
-#include "ports/HotKeyService.hpp"
+#include "ports/GlobalShortcuts.hpp"
 
 typedef struct sd_bus sd_bus;
 typedef struct sd_bus_slot sd_bus_slot;
@@ -23,7 +23,7 @@ typedef struct sd_bus_message sd_bus_message;
 // from then on the desktop owns the keys, and a registration only decides
 // whether an activation is passed on. An action the desktop's answer leaves
 // out is unavailable: its registration is dropped, and no new one accepted.
-class PortalGlobalShortcuts final : public HotKeyService {
+class PortalGlobalShortcuts final : public GlobalShortcuts {
  public:
   static constexpr const char* portalName = "org.freedesktop.portal.Desktop";
   static constexpr const char* portalPath = "/org/freedesktop/portal/desktop";
@@ -37,25 +37,20 @@ class PortalGlobalShortcuts final : public HotKeyService {
   PortalGlobalShortcuts(const PortalGlobalShortcuts&) = delete;
   PortalGlobalShortcuts& operator=(const PortalGlobalShortcuts&) = delete;
 
-  InstallResult installEventHandler(Handler handler) override;
-  RegisterResult registerEventHotKey(std::uint32_t keyCode, std::uint32_t modifiers, Identity identity) override;
-  std::int32_t unregisterEventHotKey(HotKeyRef hotKey) override;
+  // A combination or an action registered already is refused as taken; an
+  // action the desktop left out when it bound the shortcuts as not bound.
+  Registration registerShortcut(HotKeyID action, const Combination& combination, PressHandler onPress) override;
+  void unregisterShortcut(Handle handle) override;
 
-  // "increase-master", "decrease-master", "restore-maximum" for the ids 1, 2, 3.
-  static std::optional<std::string> shortcutName(std::uint32_t id);
-  // The portal's trigger text ("CTRL+ALT+u", "CTRL+ALT+SHIFT+F2"); nullopt for keys outside the table.
-  static std::optional<std::string> preferredTrigger(std::uint32_t keyCode, std::uint32_t modifiers);
-  // Returned for codes outside the table, and for a combination or an action already registered.
-  static constexpr std::int32_t kUnsupported = -50;
-  static constexpr std::int32_t kTaken = -9878;
-  // Returned for an action the desktop left out when it bound the shortcuts.
-  static constexpr std::int32_t kNotBound = -9877;
+  // The portal's trigger text ("CTRL+ALT+u", "CTRL+ALT+SHIFT+F2"); nullopt for
+  // a key name that is no keysym.
+  static std::optional<std::string> preferredTrigger(const Combination& combination);
 
  private:
-  struct Registration {
-    std::uint32_t keyCode;
-    std::uint32_t modifiers;
-    Identity identity;
+  struct Entry {
+    HotKeyID action;
+    Combination combination;
+    PressHandler onPress;
   };
   PortalGlobalShortcuts(sd_bus* bus, MainLoop& loop);
   void createSession();
@@ -74,12 +69,11 @@ class PortalGlobalShortcuts final : public HotKeyService {
 
   sd_bus* bus_;
   MainLoop& loop_;
-  std::optional<Handler> handler_;
-  std::map<HotKeyRef, Registration> registrations_;
-  HotKeyRef nextRef_ = 1;
+  std::map<Handle, Entry> registrations_;
+  Handle nextHandle_ = 1;
   std::optional<std::string> sessionHandle_;
   bool bound_ = false;
-  std::set<std::uint32_t> unbound_;  // ids of the actions the desktop did not bind
+  std::set<HotKeyID> unbound_;  // the actions the desktop did not bind
   ScheduledWork pendingBind_;
   unsigned nextToken_ = 0;
   sd_bus_slot* activated_ = nullptr;

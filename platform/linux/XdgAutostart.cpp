@@ -130,39 +130,31 @@ XdgAutostart::XdgAutostart(fs::path configHome, fs::path executable)
 
 fs::path XdgAutostart::entryPath() const { return configHome_ / "autostart" / "Dimmora.desktop"; }
 
-XdgAutostart::Status XdgAutostart::status() const {
+bool XdgAutostart::isEnabled() const {
   const auto text = readTextFile(entryPath());
-  if (!text) return Status::notRegistered;
+  if (!text) return false;
   const auto values = desktopEntryValues(*text);
   const auto value = [&values](const char* key) {
     const auto it = values.find(key);
     return it == values.end() ? std::string() : it->second;
   };
-  // Turned off in the desktop's startup-applications settings: off here too,
-  // and switching it on writes the entry afresh.
-  if (value("Hidden") == "true" || value("X-GNOME-Autostart-enabled") == "false") return Status::notRegistered;
+  if (value("Hidden") == "true" || value("X-GNOME-Autostart-enabled") == "false") return false;
   const std::string exec = unquoteExec(value("Exec"));
   std::error_code ec;
-  if (exec.empty() || !fs::exists(exec, ec)) return Status::notFound;
-  return Status::enabled;
+  return !exec.empty() && fs::exists(exec, ec);
 }
 
-bool XdgAutostart::registerItem(std::string& error) {
-  const auto exec = desktopEntryExec(executable_, error);
-  if (!exec) return false;
+std::optional<Autostart::Failure> XdgAutostart::enable() {
+  std::string why;
+  const auto exec = desktopEntryExec(executable_, why);
+  if (!exec) return Failure{Failure::Kind::unusableProgramPath, why};
   std::error_code ec;
   fs::create_directories(entryPath().parent_path(), ec);
-  if (ec) {
-    error = ec.message();
-    return false;
-  }
+  if (ec) return Failure{Failure::Kind::cannotWrite, ec.message()};
   const auto temporary = entryPath().string() + ".tmp";
   {
     std::ofstream out(temporary, std::ios::trunc);
-    if (!out) {
-      error = std::strerror(errno);
-      return false;
-    }
+    if (!out) return Failure{Failure::Kind::cannotWrite, std::strerror(errno)};
     out << "[Desktop Entry]\n"
         << "Type=Application\n"
         << "Name=Dimmora\n"
@@ -175,26 +167,23 @@ bool XdgAutostart::registerItem(std::string& error) {
         << "X-GNOME-Autostart-enabled=true\n";
     out.flush();
     if (!out) {
-      error = std::strerror(errno);
+      Failure failure{Failure::Kind::cannotWrite, std::strerror(errno)};
       fs::remove(temporary, ec);
-      return false;
+      return failure;
     }
   }
   fs::rename(temporary, entryPath(), ec);
   if (ec) {
-    error = ec.message();
+    Failure failure{Failure::Kind::cannotWrite, ec.message()};
     fs::remove(temporary, ec);
-    return false;
+    return failure;
   }
-  return true;
+  return std::nullopt;
 }
 
-bool XdgAutostart::unregisterItem(std::string& error) {
+std::optional<Autostart::Failure> XdgAutostart::disable() {
   std::error_code ec;
   fs::remove(entryPath(), ec);
-  if (ec) {
-    error = ec.message();
-    return false;
-  }
-  return true;
+  if (ec) return Failure{Failure::Kind::cannotRemove, ec.message()};
+  return std::nullopt;
 }

@@ -7,22 +7,18 @@
 #include <string>
 #include <string_view>
 
-#include "ports/LoginItemService.hpp"
+#include "ports/Autostart.hpp"
 
 // Launch at login as an XDG autostart entry, <config home>/autostart/Dimmora.desktop.
-class XdgAutostart {
+class XdgAutostart final : public Autostart {
  public:
-  // No entry (or one the desktop's settings turned off); the entry starts
-  // this program; the entry names a program that is not there.
-  using Status = LoginItemService::Status;
-
   XdgAutostart(std::filesystem::path configHome, std::filesystem::path executable);
 
-  Status status() const;
-  // Writes (or rewrites) the entry; false with the system's error text.
-  bool registerItem(std::string& error);
-  // Removes the entry; an absent entry is not an error.
-  bool unregisterItem(std::string& error);
+  // Off also for an entry with Hidden=true or X-GNOME-Autostart-enabled=false
+  // (the desktop's startup-applications switch); enable() then writes it afresh.
+  bool isEnabled() const override;
+  std::optional<Failure> enable() override;
+  std::optional<Failure> disable() override;
 
   std::filesystem::path entryPath() const;
 

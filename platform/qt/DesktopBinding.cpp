@@ -180,7 +180,7 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
   }
 }
 
-// What needs no display server: DDC/CI, the backlight, D-Bus and the login item.
+// What needs no display server: DDC/CI, the backlight, D-Bus and the autostart entry.
 void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
                                   LinuxPowerAssertions::CompositorInhibitor inhibitor) {
   const I2CDevice i2c(roots_.dev);
@@ -192,9 +192,9 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
   powerAssertions_ = LinuxPowerAssertions::connect(*bus_, std::move(inhibitor));
   // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
   if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
-    hotKeys_ = std::move(portal);
+    shortcuts_ = std::move(portal);
   } else if (keys_) {
-    hotKeys_ = std::make_unique<LinuxHotKeyService>(*keys_);
+    shortcuts_ = std::make_unique<X11GlobalShortcuts>(*keys_);
   } else {
     AppLog::app.error(
         "Global shortcuts are unavailable: no desktop portal offers org.freedesktop.portal.GlobalShortcuts, and a "
@@ -203,9 +203,9 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
   }
   const auto executable = environment_.executablePath().value_or(fs::path("dimmora"));
   desktop_ = std::make_unique<QtDesktop>(bus_.get(), [this] { quit(); });
-  loginItems_ = std::make_unique<LinuxLoginItems>(
-      XdgAutostart(environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),
-                   fs::absolute(executable)));
+  autostart_ = std::make_unique<XdgAutostart>(
+      environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),
+      fs::absolute(executable));
 }
 
 DesktopBinding::~DesktopBinding() {
@@ -306,8 +306,8 @@ SystemPorts DesktopBinding::ports() {
   ports.inputMonitors = inputMonitors_.get();
   ports.notifications = &notifications_;
   ports.powerAssertions = powerAssertions_.get();
-  ports.hotKeys = hotKeys_.get();
-  ports.loginItems = loginItems_.get();
+  ports.shortcuts = shortcuts_.get();
+  ports.autostart = autostart_.get();
   ports.userDefaults = &userDefaults_;
   ports.clipboard = desktop_.get();
   ports.fileManager = desktop_.get();

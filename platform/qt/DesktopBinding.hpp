@@ -18,6 +18,7 @@
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/linux/X11Input.hpp"
 #include "platform/linux/X11Session.hpp"
+#include "platform/linux/XdgAutostart.hpp"
 #include "platform/wayland/DesktopSession.hpp"
 #include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandIdle.hpp"
@@ -106,8 +107,8 @@ class DesktopBinding {
   std::unique_ptr<LinuxIdleTime> idleTime_;
   std::unique_ptr<QtInputMonitors> inputMonitors_;
   std::unique_ptr<LinuxPowerAssertions> powerAssertions_;
-  std::unique_ptr<HotKeyService> hotKeys_;
-  std::unique_ptr<LinuxLoginItems> loginItems_;
+  std::unique_ptr<GlobalShortcuts> shortcuts_;
+  std::unique_ptr<XdgAutostart> autostart_;
   std::unique_ptr<QtDesktop> desktop_;
   QtUserDefaults userDefaults_;
   // A Wayland session has these instead of the X11 facilities above.

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "platform/sim/SimEnvironment.hpp"
+#include "platform/sim/SimGlobalShortcuts.hpp"
 #include "platform/sim/SimHUDPanel.hpp"
-#include "platform/sim/SimHotKeyService.hpp"
 #include "platform/sim/SimIdleTime.hpp"
 #include "platform/sim/SimInputMonitors.hpp"
 #include "platform/sim/SimPowerAssertions.hpp"
@@ -13,7 +13,7 @@
 #include "ports/SystemPorts.hpp"
 
 // A user's session on the simulated machine: a virtual loop, a scriptable
-// idle clock and input monitors, hot keys, power assertions and a heads-up
+// idle clock and input monitors, global shortcuts, power assertions and a heads-up
 // panel. ports() hands all of them out; a fixture adds what else it needs.
 struct SimulatedSession {
   SystemPorts ports() {
@@ -23,7 +23,7 @@ struct SimulatedSession {
     ports.idleTime = &idle;
     ports.inputMonitors = &input;
     ports.notifications = &notifications;
-    ports.hotKeys = &hotKeys;
+    ports.shortcuts = &shortcuts;
     ports.powerAssertions = &powerAssertions;
     ports.hudPanel = &hudPanel;
     return ports;
@@ -35,7 +35,7 @@ struct SimulatedSession {
   SimInputMonitors input{&idle};
   SystemNotifications notifications;
   SimEnvironment environment;
-  SimHotKeyService hotKeys;
+  SimGlobalShortcuts shortcuts;
   SimPowerAssertions powerAssertions;
   SimHUDPanel hudPanel;
 };

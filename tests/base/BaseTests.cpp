@@ -82,6 +82,11 @@ TEST(Numbers, ToleranceRoundingAndShortestText) {
   EXPECT_EQ(formatShortest(0.1), "0.1");
   EXPECT_EQ(std::stod(formatShortest(1.0 / 3.0)), 1.0 / 3.0);
   EXPECT_EQ(formatShortest(0.1f), "0.1");
+  // No finite number, whatever its sign, is full brightness: it must never darken a screen.
+  for (const double unknown : {NAN, INFINITY, -INFINITY}) EXPECT_EQ(sanitizedPercent(unknown), 100) << unknown;
+  EXPECT_EQ(sanitizedPercent(-3), 0);
+  EXPECT_EQ(sanitizedPercent(150), 100);
+  EXPECT_EQ(sanitizedPercent(42.5), 42.5);
 }
 
 TEST(VirtualMainLoop, RunsDueWorkInTimeOrderAndOnlyWhenAdvanced) {

@@ -70,12 +70,13 @@ TEST(DDCIOPackets, TheMonitorSideChecksRequestsAndAnswersWhatTheParserReads) {
   EXPECT_EQ(bytes(DDCIO::vcpFeatureReply(100, 37)),
             (Bytes{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x25, 0xE5}));
   const auto reply = DDCIO::vcpFeatureReply(255, 51);
-  EXPECT_EQ(DDCIO::parseVCPFeatureReply(reply.data(), reply.size()), 20.0);
+  EXPECT_EQ(DDCIO::parseVCPFeatureReply(reply.data(), reply.size()), (DDCIO::VCPValue{255, 51}));
+  EXPECT_EQ(DDCIO::parseVCPFeatureReply(reply.data(), reply.size())->percent(), 20.0);
 }
 
 TEST(DDCIOPackets, ReplyValuesAreBigEndianAndACurrentAboveTheMaximumIsReportedAsIs) {
   const auto reply = DDCIO::vcpFeatureReply(356, 534);
-  EXPECT_DOUBLE_EQ(*DDCIO::parseVCPFeatureReply(reply.data(), reply.size()), 534.0 / 356.0 * 100.0);
+  EXPECT_DOUBLE_EQ(DDCIO::parseVCPFeatureReply(reply.data(), reply.size())->percent(), 534.0 / 356.0 * 100.0);
 }
 
 // --- external write -------------------------------------------------------
@@ -285,9 +286,9 @@ TEST_F(DDCIOTest, ReadQueriesWaitsOnTheLoopAndParsesTheReply) {
 // A reply counts only when every byte the monitor sends checks out.
 TEST(DDCIOPackets, RepliesAreCheckedByteForByte) {
   const auto good = DDCIO::vcpFeatureReply(100, 37);
-  EXPECT_EQ(DDCIO::parseVCPFeatureReply(good.data(), good.size()), 37.0);
+  EXPECT_EQ(DDCIO::parseVCPFeatureReply(good.data(), good.size()), (DDCIO::VCPValue{100, 37}));
   const auto maximum = DDCIO::vcpFeatureReply(0xFFFF, 0xFFFF);
-  EXPECT_EQ(DDCIO::parseVCPFeatureReply(maximum.data(), maximum.size()), 100.0);
+  EXPECT_EQ(DDCIO::parseVCPFeatureReply(maximum.data(), maximum.size()), (DDCIO::VCPValue{0xFFFF, 0xFFFF}));
   // Source, length, opcode, result code, VCP code, and the checksum itself.
   for (const std::size_t position : {0u, 1u, 2u, 3u, 4u, 10u}) {
     auto damaged = good;
@@ -349,6 +350,28 @@ TEST_F(DDCIOTest, ASlowMonitorGetsLongerWaitsAndTheWaitThatWorkedIsKept) {
 
   monitor.replyDelayMicroseconds = 250'000;  // beyond the longest wait
   EXPECT_EQ(read(2).failure, DDCIO::ReadFailure::noReply);
+}
+
+TEST_F(DDCIOTest, WritesCountToTheMaximumTheMonitorReplied) {
+  auto& monitor = machine.addExternalMonitor({.id = 2, .brightness = 255, .maximum = 255});
+  ASSERT_FALSE(DDCIO::brightnessMaximum(2));
+  EXPECT_EQ(readPercent(2), 100.0);
+  EXPECT_EQ(DDCIO::brightnessMaximum(2), 255);
+  for (const auto& [percent, value] : std::vector<std::pair<std::uint32_t, int>>{{43, 110}, {100, 255}, {1, 3}}) {
+    loop.advance(0.05);
+    ASSERT_TRUE(DDCIO::setBrightness(2, percent));
+    EXPECT_EQ(monitor.vcpCurrent(), value) << percent;
+  }
+  // A monitor that counts to 65535, or to 2, is never written 0 nor past its maximum.
+  auto& fine = machine.addExternalMonitor({.id = 3, .brightness = 0xFFFF, .maximum = 0xFFFF});
+  auto& coarse = machine.addExternalMonitor({.id = 4, .brightness = 2, .maximum = 2});
+  EXPECT_EQ(readPercent(3), 100.0);
+  EXPECT_EQ(readPercent(4), 100.0);
+  loop.advance(0.05);
+  ASSERT_TRUE(DDCIO::setBrightness(3, 100));
+  ASSERT_TRUE(DDCIO::setBrightness(4, 1));
+  EXPECT_EQ(fine.vcpCurrent(), 0xFFFF);
+  EXPECT_EQ(coarse.vcpCurrent(), 1);
 }
 
 TEST_F(DDCIOTest, AnUnacknowledgedRequestEndsTheReadAtOnce) {

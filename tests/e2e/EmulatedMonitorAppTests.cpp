@@ -48,6 +48,28 @@ TEST_F(EmulatedMonitorApp, AnIdleStepFadesTheMonitorAndInputRestoresIt) {
   EXPECT_EQ(app->stop(SIGTERM), 0);
 }
 
+TEST_F(EmulatedMonitorApp, AMonitorCountingTo255IsDimmedAndRestoredInItsOwnUnits) {
+  auto& monitor = plug("DP-1", {.maximum = 255, .brightness = 255});
+  configure(2);
+  const auto app = start();
+
+  // The step's 43 % of the monitor's range, in the units its reply gave.
+  const int dimmed = static_cast<int>(std::lround(dimmedValue(100) * 255 / 100.0));
+  ASSERT_TRUE(waitFor([&] { return monitor.brightness() == dimmed; }, 20s)) << monitor.brightness();
+  const auto fade = monitor.brightnessWrites();
+  ASSERT_GE(fade.size(), 2u);
+  for (const auto& write : fade) EXPECT_LE(write.value, 255);
+  EXPECT_GT(fade.front().value, 200);  // the fade starts near the top, not at 100 of 255
+  const auto ddcutil = testbed.run("ddcutil --bus " + std::to_string(screens[0].bus) + " getvcp 10");
+  EXPECT_TRUE(std::regex_search(ddcutil, std::regex("current value = +" + std::to_string(dimmed) + ", max value = +255")))
+      << ddcutil;
+
+  run("xdotool key a");
+  EXPECT_TRUE(waitFor([&] { return monitor.brightness() == 255; }, 3s)) << monitor.brightness();
+  std::printf("figures: maximum 255: dimmed to %d, restored to %d\n", dimmed, monitor.brightness());
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
 TEST_F(EmulatedMonitorApp, MonitorsOnSeparateBusesFadeTogetherWhateverTheirPace) {
   // A well-behaved monitor; one that needs its 40 ms for a reply and ignores
   // a Set VCP sooner than 50 ms after its last message; one that answers
@@ -58,6 +80,7 @@ TEST_F(EmulatedMonitorApp, MonitorsOnSeparateBusesFadeTogetherWhateverTheirPace)
   plug("DP-3", {.transferTime = 100ms});
   configure(2);
   const auto app = start();
+  const MainThreadProbe probe(app->pid());
   const int dimmed = dimmedValue(100);
   const auto all = [&](int value) {
     return std::all_of(screens.begin(), screens.end(), [&](const Screen& s) { return s.monitor->brightness() == value; });
@@ -82,8 +105,18 @@ TEST_F(EmulatedMonitorApp, MonitorsOnSeparateBusesFadeTogetherWhateverTheirPace)
   }
   EXPECT_LT(lastFirst, firstLast);
 
+  const auto key = MonitorClock::now();
   run("xdotool key a");
   EXPECT_TRUE(waitFor([&] { return all(100); }, 3s));
+  for (const auto& screen : screens) {
+    const auto writes = screen.monitor->brightnessWrites();
+    std::printf("figures: %s key to restoring write %.1f ms\n", screen.outputName.c_str(),
+                Milliseconds(writes.back().at - key).count());
+  }
+  // A transfer still runs on the main thread: the monitor that holds each for 100 ms stalls it that long.
+  std::printf("figures: with a 100 ms monitor among four, the main thread was blocked up to %.1f ms in one call "
+              "(system call %ld) and away from its loop's wait up to %.1f ms\n",
+              probe.longestBlocked().duration.count(), probe.longestBlocked().call, probe.longestAway().count());
   EXPECT_EQ(app->stop(SIGTERM), 0);
 }
 
@@ -125,9 +158,14 @@ TEST_F(EmulatedMonitorApp, AMonitorInStandbyIsRetriedAndABusHeldElsewhereIsWaite
 TEST_F(EmulatedMonitorApp, AMonitorWithDDCCISwitchedOffIsReportedAndNotAskedEndlessly) {
   auto& monitor = plug("DP-1", {.ddcciEnabled = false});
   configure(2);
+  const auto startedAt = MonitorClock::now();
   const auto app = start();
-  // The idle step comes after 2 s; by 12 s the back-off has had time to show.
-  std::this_thread::sleep_for(12s);
+  const MainThreadProbe probe(app->pid());
+  // The idle step comes after 2 s, shown through gamma; by 12 s the back-off has had time to show.
+  const double step = dimmedValue(100) / 100.0;
+  EXPECT_TRUE(waitFor([&] { return xrandrBrightness().value_or(1) <= step + 0.005; }, 10s)) << xrandrBrightness().value_or(1);
+  std::this_thread::sleep_until(startedAt + 12s);
+  EXPECT_NEAR(xrandrBrightness().value_or(1), step, 0.01);
   // The window says the monitor does not answer DDC/CI, and that its menu may have switched it off.
   EXPECT_EQ(controlStatus(screens[0].output), "control_ddc_silent");
   const auto transfers = ddcciTransfers(monitor);
@@ -140,6 +178,83 @@ TEST_F(EmulatedMonitorApp, AMonitorWithDDCCISwitchedOffIsReportedAndNotAskedEndl
     if (transfers[i].at - transfers[i - 1].at > 200ms) gaps.push_back(transfers[i].at - transfers[i - 1].at);
   ASSERT_GE(gaps.size(), 2u);
   EXPECT_GT(gaps.back(), gaps.front());
-  std::printf("figures: DDC/CI off: %zu transfers in 12 s\n", transfers.size());
+
+  // A key puts the original table back at once; its top entry is read straight from the server.
+  const auto observer = X11Session::open();  // a connection of its own, nothing cached
+  ASSERT_TRUE(observer);
+  RandrScreen randr(*observer);
+  const auto top = [&] {
+    const auto ramps = randr.gamma(screens[0].output);
+    return ramps && !ramps->red.empty() ? ramps->red.back() / 65535.0 : 0.0;
+  };
+  const auto key = MonitorClock::now();
+  run("xdotool key a");
+  const auto keyReturned = MonitorClock::now();
+  // The server keeps 8 bits of each entry: the top of a full table reads 0xFF00.
+  while (top() < 0.99 && MonitorClock::now() - key < 1500ms) std::this_thread::sleep_for(1ms);
+  const auto restored = MonitorClock::now();
+  EXPECT_EQ(xrandrBrightness(), 1.0);  // before the next idle step, 2 s after the key
+  std::printf("figures: DDC/CI off: %zu transfers in 12 s; X brightness %.3f during the step; key to 1.0 seen %.1f ms "
+              "after xdotool started, %.1f ms after it returned; main thread blocked up to %.1f ms in one call "
+              "(system call %ld), away from its loop's wait up to %.1f ms\n",
+              transfers.size(), step, Milliseconds(restored - key).count(), Milliseconds(restored - keyReturned).count(),
+              probe.longestBlocked().duration.count(), probe.longestBlocked().call, probe.longestAway().count());
+  EXPECT_LT(restored - key, 500ms);
   EXPECT_EQ(app->stop(SIGTERM), 0);
 }
+
+// A monitor its user set to 70 whose brightness cannot be read at first, or
+// only after a wait, or only on a second try, is read all the same: the idle
+// step dims it from 70, a key brings 70 back, and 70 is what the settings keep.
+struct LateMonitor {
+  const char* name;
+  MonitorBehaviour behaviour;
+  std::chrono::milliseconds busHeldFor{0};
+};
+
+inline void PrintTo(const LateMonitor& monitor, std::ostream* out) { *out << monitor.name; }
+
+class ALateMonitor : public EmulatedMonitorApp, public ::testing::WithParamInterface<LateMonitor> {};
+
+TEST_P(ALateMonitor, IsDimmedFromItsOwnLevelAndBroughtBackToIt) {
+  auto& monitor = plug("DP-1", GetParam().behaviour);
+  configure(2);
+  auto lock = GetParam().busHeldFor > 0ms ? testbed.holdBus(screens[0].bus) : nullptr;
+  const auto startedAt = MonitorClock::now();
+  const auto app = start();
+  const MainThreadProbe probe(app->pid());
+  if (lock) {
+    std::this_thread::sleep_until(startedAt + GetParam().busHeldFor);
+    lock.reset();
+  }
+  const int dimmed = dimmedValue(70);
+  ASSERT_TRUE(waitFor([&] { return monitor.brightness() == dimmed; }, 30s)) << monitor.brightness();
+  const auto landedAt = MonitorClock::now();
+  EXPECT_TRUE(waitFor([&] { return storedMaximum(screens[0].output) == 70; }, 5s))
+      << storedMaximum(screens[0].output).value_or(-1);
+
+  run("xdotool key a");
+  EXPECT_TRUE(waitFor([&] { return monitor.brightness() == 70; }, 3s)) << monitor.brightness();
+  std::this_thread::sleep_for(300ms);
+  const auto writes = monitor.brightnessWrites();
+  for (const auto& write : writes) EXPECT_LE(write.value, 70) << "written brighter than its user had it";
+  EXPECT_EQ(monitor.brightness(), 70);
+  // Waits for a reply are the loop's timers: the main thread never sleeps through them.
+  ASSERT_GT(probe.samples(), 1000);
+  EXPECT_LT(probe.longestSleep(), 5ms);
+  std::printf("figures: %s: landed at %d %.1f s after start, key brought back %d; stored maximum %.0f; main "
+              "thread blocked up to %.1f ms in one call (system call %ld), away from its loop's wait up to %.1f ms\n",
+              GetParam().name, dimmed, std::chrono::duration<double>(landedAt - startedAt).count(),
+              monitor.brightness(), storedMaximum(screens[0].output).value_or(-1),
+              probe.longestBlocked().duration.count(), probe.longestBlocked().call, probe.longestAway().count());
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SetTo70, ALateMonitor,
+    ::testing::Values(LateMonitor{"InStandbyFor8s", {.brightness = 70, .standbyAtStart = 8s}},
+                      LateMonitor{"BusHeldFor6s", {.brightness = 70}, 6s},
+                      LateMonitor{"Needs50msPerReply", {.brightness = 70, .replyPreparation = 50ms}},
+                      LateMonitor{"Needs150msPerReply", {.brightness = 70, .replyPreparation = 150ms}},
+                      LateMonitor{"CorruptsEveryOtherReply", {.brightness = 70, .corruptEveryNthReply = 2}}),
+    [](const auto& info) { return std::string(info.param.name); });

@@ -8,16 +8,24 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AppTestSupport.hpp"
 #include "BusClient.hpp"
 #include "kernel/KernelTestbed.hpp"
+
+#include <sys/syscall.h>
 
 // Xlib's macros (None, Status) after every header that uses those words.
 #include <X11/Xatom.h>
@@ -53,6 +61,110 @@ inline void expectOneTransactionAtATime(const std::vector<MonitorTransfer>& tran
 
 inline constexpr const char* kDimmoraBusName = "io.github.dimmora.Dimmora";
 inline constexpr const char* kDimmoraObjectPath = "/io/github/dimmora/Dimmora";
+
+// Where the program's main thread is, sampled every millisecond from
+// /proc/PID/syscall (readable for a child of the test): in its loop's wait
+// (poll), blocked in another call, or running. The longest time it was seen
+// in one other call is how long that call (a transfer, a sleep, a file
+// write) kept it from its loop; the longest time away from the loop's wait
+// at all also counts work and, on a loaded machine, waiting for a CPU.
+class MainThreadProbe {
+ public:
+  struct Blocked {
+    Milliseconds duration{0};
+    long call = -1;  // the system call's number
+  };
+
+  explicit MainThreadProbe(pid_t pid)
+      : path_("/proc/" + std::to_string(pid) + "/syscall"), thread_([this] { sample(); }) {}
+  ~MainThreadProbe() {
+    stop_ = true;
+    thread_.join();
+  }
+  MainThreadProbe(const MainThreadProbe&) = delete;
+  MainThreadProbe& operator=(const MainThreadProbe&) = delete;
+
+  Blocked longestBlocked() const {
+    std::lock_guard lock(mutex_);
+    return longestBlocked_;
+  }
+  // The longest time in a sleep (nanosleep, clock_nanosleep).
+  Milliseconds longestSleep() const {
+    std::lock_guard lock(mutex_);
+    return longestSleep_;
+  }
+  Milliseconds longestAway() const {
+    std::lock_guard lock(mutex_);
+    return longestAway_;
+  }
+  int samples() const {
+    std::lock_guard lock(mutex_);
+    return samples_;
+  }
+
+ private:
+  static bool isLoopWait(long call) {
+    return call == SYS_ppoll
+#ifdef SYS_poll
+           || call == SYS_poll
+#endif
+        ;
+  }
+
+  void sample() {
+    using Clock = std::chrono::steady_clock;
+    std::string blockedIn;  // the call as sampled, without the stack and instruction pointers
+    long blockedCall = -1;
+    Clock::time_point blockedSince, awaySince;
+    bool looping = false;  // its loop has started: what comes before is the program's start-up
+    bool away = false;
+    while (!stop_) {
+      std::ifstream file(path_);
+      std::string line;
+      const auto now = Clock::now();
+      if (std::getline(file, line)) {
+        std::istringstream fields(line);
+        std::string first;
+        fields >> first;
+        const long call = first == "running" ? -1 : std::strtol(first.c_str(), nullptr, 10);
+        const std::string key = line.substr(0, line.rfind(' ', line.rfind(' ') - 1));
+        std::lock_guard lock(mutex_);
+        ++samples_;
+        if (call < 0 || isLoopWait(call)) {
+          blockedIn.clear();
+        } else if (key != blockedIn) {
+          blockedIn = key;
+          blockedCall = call;
+          blockedSince = now;
+        } else {
+          const Milliseconds took = now - blockedSince;
+          if (took > longestBlocked_.duration) longestBlocked_ = {took, blockedCall};
+          if (call == SYS_nanosleep || call == SYS_clock_nanosleep) longestSleep_ = std::max(longestSleep_, took);
+        }
+        if (call >= 0 && isLoopWait(call)) {
+          looping = true;
+          away = false;
+        } else if (!looping) {
+        } else if (!away) {
+          away = true;
+          awaySince = now;
+        } else {
+          longestAway_ = std::max<Milliseconds>(longestAway_, now - awaySince);
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+
+  const std::string path_;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  Blocked longestBlocked_;
+  Milliseconds longestSleep_{0};
+  Milliseconds longestAway_{0};
+  int samples_ = 0;
+  std::thread thread_;  // last: it starts once the rest is there
+};
 
 // Up to four outputs of the private server, each given the EDID of a monitor
 // plugged into the testbed. Steps: 40 % after 2 idle seconds (a monitor at
@@ -151,6 +263,17 @@ class EmulatedMonitorApp : public ::testing::Test {
   // `maximum` percent down to the 5 % floor, in the monitor's own units of 100.
   static int dimmedValue(double maximumPercent) {
     return static_cast<int>(std::lround(5 + (maximumPercent - 5) * 0.4));
+  }
+
+  // The display's maximum as the settings file stores it.
+  std::optional<double> storedMaximum(std::uint32_t output) {
+    const auto config = nlohmann::json::parse(readTextFile(tree.path("config/Dimmora/config.json")).value_or(""),
+                                              nullptr, false);
+    const auto pairs = config.is_object() ? config.find("displayMaximumPercents") : config.end();
+    if (pairs == config.end() || !pairs->is_array()) return std::nullopt;
+    for (std::size_t i = 0; i + 1 < pairs->size(); i += 2)
+      if ((*pairs)[i] == output) return (*pairs)[i + 1].get<double>();
+    return std::nullopt;
   }
 
   std::string controlStatus(std::uint32_t output) {

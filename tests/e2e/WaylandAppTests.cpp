@@ -116,8 +116,7 @@ TEST_F(WaylandApp, NeverDimsWhileTypingDimsAfterTheIdleStepAndComesBackOnInput) 
   const auto said = text.find("Global shortcuts are unavailable: no desktop portal offers");
   EXPECT_NE(said, std::string::npos);
   EXPECT_EQ(text.find("Global shortcuts are unavailable", said + 1), std::string::npos);
-  EXPECT_EQ(text.find("InstallEventHandler"), std::string::npos);
-  EXPECT_EQ(text.find("RegisterEventHotKey"), std::string::npos);
+  EXPECT_EQ(text.find("Cannot register the global shortcut"), std::string::npos);
   EXPECT_EQ(text.find("systemTrayWindowChanged"), std::string::npos);
 }
 

@@ -2,17 +2,16 @@
 #include "EngineTestSupport.hpp"
 
 namespace {
-constexpr std::uint32_t kF1 = 122, kF2 = 120, kR = 15;
-constexpr std::uint32_t kControlOption = 0x1800, kShift = 0x0200;
+using Modifier = GlobalShortcuts::Modifier;
+const GlobalShortcuts::Combination kF1{"F1", {Modifier::control, Modifier::alt, Modifier::shift}};
+const GlobalShortcuts::Combination kF2{"F2", {Modifier::control, Modifier::alt, Modifier::shift}};
+const GlobalShortcuts::Combination kR{"r", {Modifier::control, Modifier::alt}};
 }  // namespace
 
 // Hot keys, brightness keys, the deferred save and previews.
 class EngineShortcuts : public StartedEngine {
  protected:
-  // The function keys are pressed with Shift as well.
-  void press(std::uint32_t keyCode) {
-    ASSERT_TRUE(hotKeys.press(keyCode, keyCode == kR ? kControlOption : kControlOption | kShift));
-  }
+  void press(const GlobalShortcuts::Combination& combination) { ASSERT_TRUE(shortcuts.press(combination)); }
 };
 
 TEST_F(EngineShortcuts, ABurstOfPressesIsSavedOnceAfterTheLastOne) {
@@ -109,35 +108,35 @@ TEST_F(EngineShortcuts, RestoreHotKeyAvailabilityFollowsItsRegistration) {
   EXPECT_EQ(controller->restores, 1);
 
   engine.reset();
-  hotKeys.takenByOthers.insert({kR, kControlOption});
+  shortcuts.takenByOthers.push_back(kR);
   makeEngine();
   EXPECT_FALSE(engine->restoreShortcutAvailable.get());
-  hotKeys.takenByOthers.clear();
+  shortcuts.takenByOthers.clear();
   stepStore->decreaseMaxShortcutKey = "j";  // any change re-registers all, on the next turn
   loop.runPending();
   EXPECT_TRUE(engine->restoreShortcutAvailable.get());
 
   engine.reset();
-  hotKeys.installStatus = -50;
+  shortcuts.refuseEvery = GlobalShortcuts::Refusal::connectionLost;
   makeEngine();
   EXPECT_FALSE(engine->restoreShortcutAvailable.get());
 }
 
 TEST_F(EngineShortcuts, KeyChangesReRegisterOnceAndASwapIsNoFailure) {
   ScopedLogRecorder log;
-  const int before = hotKeys.registerCalls();
+  const int before = shortcuts.registerCalls();
   stepStore->increaseMaxShortcutKey = "U";  // corrected to "u" by the store's rule
   loop.runPending();
-  EXPECT_EQ(hotKeys.registerCalls(), before + 3);  // one update: restore and both keys
+  EXPECT_EQ(shortcuts.registerCalls(), before + 3);  // one update: restore and both keys
 
   // A reset swaps the keys back; in between both would be "f2".
   stepStore->increaseMaxShortcutKey = "f1";
   stepStore->decreaseMaxShortcutKey = "f2";
   loop.runPending();
-  const int swapped = hotKeys.registerCalls();
+  const int swapped = shortcuts.registerCalls();
   stepStore->resetToDefaults({1, 2});
   loop.runPending();
-  EXPECT_EQ(hotKeys.registerCalls(), swapped + 3);
+  EXPECT_EQ(shortcuts.registerCalls(), swapped + 3);
   EXPECT_TRUE(log->messages(LogCategory::app).empty()) << log->messages(LogCategory::app).front();
   press(kF2);  // f2 raises again
   EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 100);
@@ -147,7 +146,7 @@ TEST_F(EngineShortcuts, KeyChangesReRegisterOnceAndASwapIsNoFailure) {
   // Assigning the same keys again registers nothing.
   stepStore->increaseMaxShortcutKey = "f2";
   loop.runPending();
-  EXPECT_EQ(hotKeys.registerCalls(), swapped + 3);
+  EXPECT_EQ(shortcuts.registerCalls(), swapped + 3);
 }
 
 TEST_F(EngineShortcuts, StepPreviewHoldsTheSliderAndEndsAtTheRestingLevel) {

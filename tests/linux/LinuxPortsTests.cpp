@@ -459,8 +459,7 @@ TEST(XdgAutostart, AnEntryTheDesktopTurnedOffIsOffAndSwitchingOnRewritesIt) {
   TempTree tree;
   const auto exe = tree.write("bin/dimmora", "#!/bin/sh\n");
   XdgAutostart autostart(tree.path("config"), exe);
-  LinuxLoginItems items{XdgAutostart(tree.path("config"), exe)};
-  ScopedSystemPorts ports{SystemPorts{.loginItems = &items}};
+  ScopedSystemPorts ports{SystemPorts{.autostart = &autostart}};
   // Written by other tools: comments, another group, spaces around "=".
   const std::string entry = "# edited by the session settings\n[Desktop Entry]\nType = Application\nExec = \"" +
                             exe.string() + "\"\n%s\n[Desktop Action x]\nHidden=false\n";
@@ -470,10 +469,9 @@ TEST(XdgAutostart, AnEntryTheDesktopTurnedOffIsOffAndSwitchingOnRewritesIt) {
     tree.write("config/autostart/Dimmora.desktop", text);
     LoginLaunchController controller;  // reads the entry as the window does
     EXPECT_FALSE(controller.enabled.get()) << off;
-    EXPECT_FALSE(controller.needsApproval.get()) << off;
     controller.setEnabled(true);
     EXPECT_TRUE(controller.enabled.get()) << off;
-    EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled) << off;
+    EXPECT_TRUE(autostart.isEnabled()) << off;
     const auto values = desktopEntryValues(*readTextFile(autostart.entryPath()));
     EXPECT_FALSE(values.contains("Hidden"));
     EXPECT_EQ(values.at("X-GNOME-Autostart-enabled"), "true");
@@ -481,35 +479,35 @@ TEST(XdgAutostart, AnEntryTheDesktopTurnedOffIsOffAndSwitchingOnRewritesIt) {
   }
   // Spaces around "=" are part of neither key nor value.
   tree.write("config/autostart/Dimmora.desktop", "[Desktop Entry]\nExec =  \"" + exe.string() + "\"  \n");
-  EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
+  EXPECT_TRUE(autostart.isEnabled());
   tree.write("config/autostart/Dimmora.desktop", "[Desktop Entry]\nExec = /nowhere/dimmora\n");
-  EXPECT_EQ(autostart.status(), LoginItemService::Status::notFound);
+  EXPECT_FALSE(autostart.isEnabled()) << "its program is gone";
 }
 
 TEST(XdgAutostart, ReportsItsStatesAndQuotesThePath) {
   TempTree tree;
   const auto exe = tree.write("bin/my \"dim\" $app", "#!/bin/sh\n");
   XdgAutostart autostart(tree.path("config"), exe);
-  EXPECT_EQ(autostart.status(), LoginItemService::Status::notRegistered);
-  std::string error;
-  ASSERT_TRUE(autostart.registerItem(error)) << error;
-  EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
+  EXPECT_FALSE(autostart.isEnabled());
+  ASSERT_FALSE(autostart.enable());
+  EXPECT_TRUE(autostart.isEnabled());
   const auto values = desktopEntryValues(*readTextFile(autostart.entryPath()));
   EXPECT_EQ(values.at("TryExec"), exe.string());
   EXPECT_EQ(values.at("Icon"), "io.github.dimmora.Dimmora");
 
   std::filesystem::remove(exe);
-  EXPECT_EQ(autostart.status(), LoginItemService::Status::notFound);
+  EXPECT_FALSE(autostart.isEnabled()) << "its program is gone";
 
-  ASSERT_TRUE(autostart.unregisterItem(error));
-  EXPECT_EQ(autostart.status(), LoginItemService::Status::notRegistered);
-  EXPECT_TRUE(autostart.unregisterItem(error));  // already gone is fine
+  EXPECT_FALSE(autostart.disable());
+  EXPECT_FALSE(autostart.isEnabled());
+  EXPECT_FALSE(autostart.disable()) << "already gone is fine";
 
   // A config home that is a file cannot hold the entry: the system's text comes back.
   tree.write("blocked", "");
-  XdgAutostart blocked(tree.path("blocked"), exe);
-  EXPECT_FALSE(blocked.registerItem(error));
-  EXPECT_FALSE(error.empty());
+  const auto failure = XdgAutostart(tree.path("blocked"), exe).enable();
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->kind, Autostart::Failure::Kind::cannotWrite);
+  EXPECT_FALSE(failure->detail.empty());
 }
 
 TEST(XdgAutostart, TheEntryStartsTheProgramWhateverItsPathAndRefusesWhatNoLauncherCanStart) {
@@ -525,9 +523,9 @@ TEST(XdgAutostart, TheEntryStartsTheProgramWhateverItsPathAndRefusesWhatNoLaunch
     std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
     std::filesystem::create_directories(mark.parent_path());
     XdgAutostart autostart(tree.path("config"), exe);
-    std::string error;
-    ASSERT_TRUE(autostart.registerItem(error)) << error;
-    EXPECT_EQ(autostart.status(), LoginItemService::Status::enabled);
+    const auto failure = autostart.enable();
+    ASSERT_FALSE(failure) << failure->detail;
+    EXPECT_TRUE(autostart.isEnabled());
     const auto entry = *readTextFile(autostart.entryPath());
     EXPECT_EQ(std::count(entry.begin(), entry.end(), '\n'), 9) << entry;
     const auto said = run("gio launch '" + autostart.entryPath().string() + "' 2>&1");
@@ -538,9 +536,10 @@ TEST(XdgAutostart, TheEntryStartsTheProgramWhateverItsPathAndRefusesWhatNoLaunch
   for (const std::string name : {"line\nHidden=true", "tab\there", "100%", "bad\xff" "byte"}) {
     SCOPED_TRACE(name);
     XdgAutostart autostart(tree.path("refused"), tree.write("refused/" + name, "#!/bin/sh\n"));
-    std::string error;
-    EXPECT_FALSE(autostart.registerItem(error));
-    EXPECT_NE(error.find("the program's path holds"), std::string::npos) << error;
+    const auto failure = autostart.enable();
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->kind, Autostart::Failure::Kind::unusableProgramPath);
+    EXPECT_NE(failure->detail.find("the program's path holds"), std::string::npos) << failure->detail;
     EXPECT_FALSE(std::filesystem::exists(autostart.entryPath()));
   }
 }
@@ -611,14 +610,6 @@ TEST(LinuxPowerAssertions, AskedOnlyWhereLogindOrGnomesSessionManagerRuns) {
   serving = false;
   server.join();
   sd_bus_slot_unref(slot);
-}
-
-TEST(LinuxHotKeyService, EveryTableKeyHasAnXKeySymbol) {
-  for (const auto& row : hotKeyTable()) EXPECT_TRUE(LinuxHotKeyService::keySymbolFor(row.keyCode)) << row.key;
-  EXPECT_EQ(LinuxHotKeyService::keySymbolFor(15), 'r');
-  EXPECT_EQ(LinuxHotKeyService::keySymbolFor(122), 0xFFBEu);  // F1
-  EXPECT_EQ(LinuxHotKeyService::keySymbolFor(42), '\\');
-  EXPECT_FALSE(LinuxHotKeyService::keySymbolFor(36));  // return: not in the table
 }
 
 TEST(QtInputMonitors, RawEventsBecomeTypedEvents) {

@@ -20,7 +20,7 @@
 #include "platform/qt/QtMainLoop.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimEnvironment.hpp"
-#include "platform/sim/SimHotKeyService.hpp"
+#include "platform/sim/SimGlobalShortcuts.hpp"
 #include "platform/sim/SimInputMonitors.hpp"
 #include "platform/sim/SimPowerAssertions.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
@@ -217,7 +217,7 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   SimulatedMachine machine{&qtLoop};
   auto& display = machine.addExternalMonitor({.id = 1, .brightness = 100});
   SystemNotifications notifications;
-  SimHotKeyService hotKeys;
+  SimGlobalShortcuts shortcuts;
   SimPowerAssertions powerAssertions;
   SystemPorts ports = machine.ports();
   ports.mainLoop = &qtLoop;
@@ -225,7 +225,7 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   ports.idleTime = &monitor;
   ports.inputMonitors = &input;
   ports.notifications = &notifications;
-  ports.hotKeys = &hotKeys;
+  ports.shortcuts = &shortcuts;
   ports.powerAssertions = &powerAssertions;
   SimulatedMachineScope scope(ports);
 

@@ -17,6 +17,7 @@
 #include "platform/linux/DisplayDirectory.hpp"
 #include "platform/linux/LinuxGammaTables.hpp"
 #include "platform/linux/LinuxServicePorts.hpp"
+#include "platform/linux/PortalGlobalShortcuts.hpp"
 #include "platform/linux/RandrScreen.hpp"
 #include "platform/linux/X11Input.hpp"
 #include "platform/linux/X11Session.hpp"
@@ -27,6 +28,7 @@
 // Xlib's macros (None, Status, ...) clash with GoogleTest's names; it comes last.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
 #include <X11/extensions/Xrandr.h>
 
 namespace {
@@ -198,43 +200,57 @@ TEST(X11Server, IdleTimeStaysExactWithoutAskingTheServerAtRest) {
   EXPECT_EQ(reached, 1);
 }
 
-TEST(X11Server, ControlAltHotKeyArrivesAndAHeldOneIsRefused) {
+// The settings file's keys reach both bindings as the keys they name.
+TEST(GlobalShortcutNames, EveryTableKeyIsItsOwnKeysymForGrabsAndThePortal) {
+  using Modifier = GlobalShortcuts::Modifier;
+  for (const auto& row : hotKeyTable()) {
+    const KeySym symbol = XStringToKeysym(std::string(row.keyName).c_str());
+    // A printable key's keysym is its Latin-1 code.
+    EXPECT_EQ(symbol, row.key.size() == 1 ? static_cast<unsigned char>(row.key[0]) : row.key == "f1" ? XK_F1 : XK_F2)
+        << row.key;
+    EXPECT_TRUE(PortalGlobalShortcuts::preferredTrigger(*hotKeyCombination(row.key))) << row.key;
+  }
+  EXPECT_EQ(PortalGlobalShortcuts::preferredTrigger(*hotKeyCombination("f2")), "CTRL+ALT+SHIFT+F2");
+  EXPECT_EQ(PortalGlobalShortcuts::preferredTrigger(*hotKeyCombination("]")), "CTRL+ALT+bracketright");
+  EXPECT_FALSE(PortalGlobalShortcuts::preferredTrigger({"no_such_key", {Modifier::control}}));
+  EXPECT_EQ(X11GlobalShortcuts::modifierMask(hotKeyModifiers("f1")), ControlMask | Mod1Mask | ShiftMask);
+  EXPECT_EQ(X11GlobalShortcuts::modifierMask(hotKeyModifiers("r")), ControlMask | Mod1Mask);
+}
+
+TEST(X11Server, AGrabbedShortcutArrivesAndAHeldOneIsRefusedWithItsReason) {
   REQUIRE_X_SERVER();
   auto session = X11Session::open();
   auto rival = X11Session::open();
   ASSERT_TRUE(session && rival);
   X11HotKeys keys(*session);
-  LinuxHotKeyService service(keys);
-  std::vector<std::uint32_t> pressed;
-  ASSERT_EQ(service.installEventHandler([&](const HotKeyService::Event& event) {
-    if (event.identity) pressed.push_back(event.identity->id);
-    return 0;
-  }).status, 0);
-  const auto modifiers = HotKeyService::controlKey | HotKeyService::optionKey;
-  const auto restore = service.registerEventHotKey(15, modifiers, {0x534F4C44, 3});  // "r"
-  ASSERT_EQ(restore.status, 0);
-  ASSERT_TRUE(restore.hotKey);
+  X11GlobalShortcuts service(keys);
+  using Modifier = GlobalShortcuts::Modifier;
+  const std::vector<Modifier> controlAlt{Modifier::control, Modifier::alt};
+  int pressed = 0;
+  const auto restore = service.registerShortcut(HotKeyID::restore, {"r", controlAlt}, [&] { ++pressed; });
+  ASSERT_TRUE(std::holds_alternative<GlobalShortcuts::Handle>(restore));
 
   run("xdotool key ctrl+alt+r");
-  ASSERT_TRUE(pumpUntil(*session, [&] { return !pressed.empty(); }));
-  EXPECT_EQ(pressed, (std::vector<std::uint32_t>{3}));
+  ASSERT_TRUE(pumpUntil(*session, [&] { return pressed > 0; }));
+  EXPECT_EQ(pressed, 1);
 
-  // Another client holds Control+Alt+Y: our registration is refused with the server's status.
+  // Another client holds Control+Alt+Y: our registration is refused as taken.
   X11HotKeys rivalKeys(*rival);
   ASSERT_EQ(rivalKeys.grab(1, 'y', ControlMask | Mod1Mask), 0);
-  const auto refused = service.registerEventHotKey(16, modifiers, {0x534F4C44, 1});
-  EXPECT_EQ(refused.status, BadAccess);
-  EXPECT_FALSE(refused.hotKey);
+  const auto noop = [] {};
+  EXPECT_EQ(service.registerShortcut(HotKeyID::increaseMax, {"y", controlAlt}, noop),
+            GlobalShortcuts::Registration(GlobalShortcuts::Refusal::taken));
   // Our own combination twice is refused too, and the first stays working.
-  EXPECT_NE(service.registerEventHotKey(15, modifiers, {0x534F4C44, 2}).status, 0);
-  EXPECT_EQ(service.registerEventHotKey(15, HotKeyService::controlKey, {0x534F4C44, 2}).status,
-            LinuxHotKeyService::kUnsupported);
+  EXPECT_EQ(service.registerShortcut(HotKeyID::decreaseMax, {"r", controlAlt}, noop),
+            GlobalShortcuts::Registration(GlobalShortcuts::Refusal::taken));
+  EXPECT_EQ(service.registerShortcut(HotKeyID::decreaseMax, {"no_such_key", controlAlt}, noop),
+            GlobalShortcuts::Registration(GlobalShortcuts::Refusal::unknownKey));
 
-  EXPECT_EQ(service.unregisterEventHotKey(*restore.hotKey), 0);
-  pressed.clear();
+  service.unregisterShortcut(std::get<GlobalShortcuts::Handle>(restore));
+  pressed = 0;
   run("xdotool key ctrl+alt+r");
   pumpUntil(*session, [] { return false; }, std::chrono::milliseconds(300));
-  EXPECT_TRUE(pressed.empty());
+  EXPECT_EQ(pressed, 0);
 }
 
 TEST(X11Server, AServerThatGoesAwayIsALoggedFailureNotAnExit) {
@@ -282,10 +298,9 @@ TEST(X11Server, EveryOfferedChordArrivesOnceUnderTheStandardKeymap) {
       << "the keymap carries the console-switch actions";
 
   X11HotKeys keys(*session);
-  LinuxHotKeyService service(keys);
-  ScopedSystemPorts ports{SystemPorts{.hotKeys = &service}};
+  X11GlobalShortcuts service(keys);
+  ScopedSystemPorts ports{SystemPorts{.shortcuts = &service}};
   GlobalHotKeyManager manager;
-  manager.installEventHandler();
   std::vector<HotKeyID> pressed;
   manager.onHotKey = [&](HotKeyID id) { pressed.push_back(id); };
   int keyPresses = 0;  // every press the server sends, auto-repeat included
@@ -299,7 +314,7 @@ TEST(X11Server, EveryOfferedChordArrivesOnceUnderTheStandardKeymap) {
   };
   for (const auto& [increase, decrease] : {std::pair<std::string, std::string>{"f1", "f2"}, {"u", "j"}}) {
     manager.update(increase, decrease);
-    ASSERT_EQ(manager.hotKeyRefs().size(), 3u) << increase << " " << decrease;
+    ASSERT_EQ(manager.registrations().size(), 3u) << increase << " " << decrease;
     pressed.clear();
     for (const auto& key : {increase, decrease, std::string("r")}) server.run("xdotool key " + chord(key));
     pumpUntil(*session, [&] { return pressed.size() >= 3; });

@@ -49,8 +49,8 @@ TEST_F(MaintenanceTest, CardsFollowTheirOrderAndEscapePressesTheCancelButton) {
   EXPECT_TRUE(fileManager.revealed.empty()) << "cancel prepares nothing";
 
   // An error shows over a pending confirmation; its OK (or Escape) clears only the error.
-  loginItems.current = LoginItemService::Status::enabled;
-  loginItems.refuseWith = "autostart folder is read-only";
+  autostart.enabled = true;
+  autostart.refuseWith = "autostart folder is read-only";
   menu->appear();
   actions().requestUninstallPreparation();
   actions().pressCardButton(buttonIndex("uninstall_keep_data"));
@@ -64,7 +64,7 @@ TEST_F(MaintenanceTest, CardsFollowTheirOrderAndEscapePressesTheCancelButton) {
 
 TEST_F(MaintenanceTest, ResetStopsTheCaptureAndPutsEverythingBack) {
   makeMenu();
-  loginItems.current = LoginItemService::Status::enabled;
+  autostart.enabled = true;
   menu->appear();
   menu->setGlassTransparency(80);
   menu->setStepsOpen(true);
@@ -80,7 +80,7 @@ TEST_F(MaintenanceTest, ResetStopsTheCaptureAndPutsEverythingBack) {
   actions().pressCardButton(buttonIndex("reset_settings"));
   EXPECT_FALSE(actions().card());
   EXPECT_FALSE(actions().diagnosticsRunning());
-  EXPECT_EQ(loginItems.current, LoginItemService::Status::notRegistered);
+  EXPECT_FALSE(autostart.enabled);
   EXPECT_EQ(menu->glassAppearance().percent(), 35);
   EXPECT_EQ(menu->savedGlassTransparency(), 35);
   EXPECT_FALSE(menu->isStepsOpen());
@@ -95,10 +95,10 @@ TEST_F(MaintenanceTest, ResetStopsTheCaptureAndPutsEverythingBack) {
 
 TEST_F(MaintenanceTest, ResetCompletesWhenTheLoginItemCannotBeRemoved) {
   makeMenu();
-  loginItems.current = LoginItemService::Status::enabled;
+  autostart.enabled = true;
   menu->appear();
   stepStore->frameRate = 60.0;
-  loginItems.refuseWith = "permission denied";
+  autostart.refuseWith = "permission denied";
   actions().resetSettings();
   EXPECT_EQ(menu->loginLaunch().error.get(), "permission denied");
   EXPECT_FALSE(actions().card()) << "shown in the advanced section, not on a card";
@@ -123,8 +123,8 @@ TEST_F(MaintenanceTest, UninstallKeepingDataRevealsTheProgramAndQuitsShortlyAfte
 
 TEST_F(MaintenanceTest, FailedLoginRemovalStopsUninstallBeforeAnyFileIsTouched) {
   makeMenu();
-  loginItems.current = LoginItemService::Status::enabled;
-  loginItems.refuseWith = "cannot remove autostart entry";
+  autostart.enabled = true;
+  autostart.refuseWith = "cannot remove autostart entry";
   menu->appear();
   actions().prepareForUninstall(true);
   EXPECT_EQ(actions().uninstallPreparationError(), "cannot remove autostart entry");

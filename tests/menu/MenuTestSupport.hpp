@@ -14,8 +14,8 @@
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
 #include "menu/MenuViewState.hpp"
+#include "platform/sim/SimAutostart.hpp"
 #include "platform/sim/SimDesktop.hpp"
-#include "platform/sim/SimLoginItemService.hpp"
 #include "platform/sim/SimUserDefaults.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "platform/sim/SimulatedSession.hpp"
@@ -59,7 +59,7 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
 
   SystemPorts portsFor() {
     SystemPorts ports = SimulatedSession::ports();
-    ports.loginItems = &loginItems;
+    ports.autostart = &autostart;
     ports.userDefaults = &defaults;
     ports.clipboard = &clipboard;
     ports.fileManager = &fileManager;
@@ -88,7 +88,7 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
   std::filesystem::path configFolder() const { return configRoot / "Dimmora"; }
   std::size_t saves() const { return stepStore->completedSaveCount(); }
 
-  SimLoginItemService loginItems;
+  SimAutostart autostart;
   SimUserDefaults defaults;
   SimClipboard clipboard;
   SimFileManager fileManager;

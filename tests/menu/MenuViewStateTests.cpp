@@ -223,19 +223,13 @@ TEST_F(MenuViewStateTest, PickersShowCurrentValuesAndChangeTheStore) {
   EXPECT_EQ(stepStore->fadeCurve.get(), FadeCurve::linear);
 }
 
-TEST_F(MenuViewStateTest, ApproveLoginShowsOnlyWhereTheSystemHasAPlaceForIt) {
-  loginItems.current = LoginItemService::Status::requiresApproval;
+TEST_F(MenuViewStateTest, TheLaunchSwitchFollowsTheEntryWhenTheProgramBecomesActive) {
   makeMenu();
   menu->appear();
-  EXPECT_TRUE(menu->showsApproveLogin());
-  menu->approveLogin();
-  EXPECT_EQ(loginItems.settingsOpened, 1);
-  loginItems.hasSettings = false;
-  EXPECT_FALSE(menu->showsApproveLogin());
-  loginItems.current = LoginItemService::Status::enabled;
-  loginItems.hasSettings = true;
+  EXPECT_FALSE(menu->loginLaunch().enabled.get());
+  autostart.enabled = true;  // switched on in the desktop's own settings
   menu->applicationBecameActive();
-  EXPECT_FALSE(menu->showsApproveLogin());
+  EXPECT_TRUE(menu->loginLaunch().enabled.get());
 }
 
 TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
@@ -318,7 +312,7 @@ TEST_F(MenuViewStateTest, TheDBusHintIsOfferedExactlyWhileShortcutsAreUnavailabl
 
   menu.reset();
   engine.reset();
-  hotKeys.installStatus = -50;  // the desktop offers no hot keys
+  shortcuts.refuseEvery = GlobalShortcuts::Refusal::notBound;  // the desktop binds none
   makeMenu();
   EXPECT_TRUE(menu->showsRestoreShortcutUnavailable());
   const auto hint = menu->shortcutsUnavailableHint();

@@ -2,43 +2,31 @@
 #include <gtest/gtest.h>
 
 #include "ports/SystemPorts.hpp"
-#include "platform/sim/SimLoginItemService.hpp"
+#include "platform/sim/SimAutostart.hpp"
 #include "services/LoginLaunchController.hpp"
 
-using Status = LoginItemService::Status;
-
-TEST(LoginLaunchController, PublishesTheSystemStatus) {
-  const std::tuple<Status, bool, bool> cases[] = {{Status::notRegistered, false, false},
-                                                  {Status::enabled, true, false},
-                                                  {Status::requiresApproval, true, true},
-                                                  {Status::notFound, false, false}};
-  for (const auto& [status, enabled, needsApproval] : cases) {
-    LoginLaunchController controller([status = status] { return status; }, [] { return std::nullopt; },
-                                     [] { return std::nullopt; });
-    EXPECT_EQ(controller.enabled.get(), enabled);
-    EXPECT_EQ(controller.needsApproval.get(), needsApproval);
-  }
-}
-
 TEST(LoginLaunchController, RefusalSetsErrorAndTheNextToggleClearsIt) {
-  SimLoginItemService service;
-  ScopedSystemPorts ports(SystemPorts{.loginItems = &service});
+  SimAutostart autostart;
+  autostart.enabled = true;
+  ScopedSystemPorts ports(SystemPorts{.autostart = &autostart});
   LoginLaunchController controller;
-  service.refuseWith = "autostart folder is read-only";
+  EXPECT_TRUE(controller.enabled) << "read at creation";
+  autostart.enabled = false;
+  autostart.refuseWith = "autostart folder is read-only";
   controller.setEnabled(true);
   EXPECT_EQ(controller.error.get(), "autostart folder is read-only");
   EXPECT_FALSE(controller.enabled);  // the switch follows the system, not the request
 
-  service.refuseWith.reset();
-  service.registrationNeedsApproval = true;
+  autostart.refuseWith.reset();
   controller.setEnabled(true);
   EXPECT_FALSE(controller.error.get().has_value());
-  EXPECT_TRUE(controller.enabled && controller.needsApproval);
+  EXPECT_TRUE(controller.enabled);
   controller.setEnabled(false);
-  EXPECT_FALSE(controller.enabled || controller.needsApproval);
+  EXPECT_FALSE(controller.enabled);
+  EXPECT_FALSE(autostart.enabled);
 }
 
-TEST(LoginLaunchController, WithoutTheServiceReportsNotFound) {
+TEST(LoginLaunchController, WithoutAutostartSaysItIsUnavailable) {
   LoginLaunchController controller;
   controller.setEnabled(true);
   EXPECT_EQ(controller.error.get(), std::string(LoginLaunchController::unavailableText));

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <set>
 
+#include "display/DDCBrightness/DDCIO.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
@@ -268,6 +269,7 @@ TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
   }
   monitor.failReads(0);  // access set up; the next start reads it
   for (int start = 0; start < 2; ++start) {
+    DDCIO::resetBusTiming();  // a new process: nothing read from the monitor yet
     StepStore store;
     store.reconcileDisplays({target(monitor, "MON-A")});
     loop.advance(5);
