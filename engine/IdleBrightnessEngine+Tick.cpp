@@ -126,10 +126,12 @@ void IdleBrightnessEngine::evaluate(double now, bool onlyWhenChanged) {
 void IdleBrightnessEngine::tick() {
   const double now = this->now();
   if (pauseUntil.get() && wallNow() >= *pauseUntil.get()) {
-    // The idle clock restarts at the end of a pause.
+    // The idle clock restarts at the end of a pause, however late this tick
+    // comes to see it.
+    const double overdue = std::chrono::duration<double>(wallNow() - *pauseUntil.get()).count();
     assignPublished(pauseUntil, std::optional<WallClock::time_point>{});
     recoveryActive_ = false;
-    lastActivityAt_ = now;
+    lastActivityAt_ = now - std::min(overdue, now - lastActivityAt_);
   }
   evaluate(now, true);
   schedule();
@@ -211,6 +213,11 @@ void IdleBrightnessEngine::armRestingWakes() {
       userReturned_ = source->whenUserReturns([this] { tick(); });
   }
   if (menuIsVisible_) soonest(std::floor(idle) + 1 - idle + kWakeSlack);  // the counter's next whole second
+  // Whatever just changed may call for another level (a fade down from a new
+  // manual level): the next evaluation starts it.
+  if (!previewBrightnessPercent_ && !recoveryActive_ &&
+      !nearlyEqual(currentBrightnessPercent_, targetBrightness(idle)))
+    wakeSoon();
   if (wakeIn)
     restingWake_ = systemPorts().mainLoop->after(*wakeIn, [this] { tick(); });
   else
