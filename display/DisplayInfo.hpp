@@ -8,18 +8,21 @@
 
 #include "base/DisplayID.hpp"
 
-// What the system tells us about one online display.
+// One connected display as the core names and keys it (DisplayIdentity
+// derives it from the system's facts).
 struct DisplayInfo {
   DisplayID displayID = 0;
   bool isBuiltIn = false;
-  std::optional<std::string> uuid;             // "kCGDisplayUUID"
-  std::vector<std::string> formerUUIDs = {};   // "FormerDisplayUUIDs": keys it had before, space-separated there
-  std::optional<std::string> ioLocation;       // "IODisplayLocation": the display's registry path
-  std::optional<std::string> productName;      // registry DisplayAttributes/ProductAttributes/ProductName
+  std::string connector;                       // "DP-1"
+  std::optional<std::string> stableKey;        // its settings key: UUID-shaped, from the EDID; absent without one
+  std::vector<std::string> formerKeys = {};    // keys it had under earlier rules
+  std::optional<std::string> productName;      // the EDID's monitor name
   std::optional<std::string> connectionLabel;  // e.g. "External・HDMI"
   std::uint32_t vendor = 0;
   std::uint32_t model = 0;
   std::uint32_t serial = 0;
+  std::optional<int> i2cBus = {};              // its DDC/CI channel
+  std::optional<std::string> backlight = {};   // its backlight device
 
   friend bool operator==(const DisplayInfo&, const DisplayInfo&) = default;
 };

@@ -29,7 +29,7 @@ void DisplayStore::refresh() {
     const std::string label = info.connectionLabel ? *info.connectionLabel
                               : info.isBuiltIn     ? L10n::text("built_in_display_label")
                                                    : L10n::text("external_display_label");
-    targets.push_back({info.displayID, base + " (" + label + ")", info.isBuiltIn, info.uuid, info.formerUUIDs});
+    targets.push_back({info.displayID, base + " (" + label + ")", info.isBuiltIn, info.stableKey, info.formerKeys});
   }
   std::stable_sort(targets.begin(), targets.end(),
                    [](const DisplayTarget& a, const DisplayTarget& b) { return displayNameLess(a.name, b.name); });

@@ -6,10 +6,9 @@
 // facility is not available, and the core takes its documented fallback.
 class MainLoop;
 class Environment;
-class DisplayServices;          // online displays, display facts, info dictionary
-class DeviceRegistry;           // the walkable registry of devices
-class AVServices;               // I2C on a display's audio-video service
-class PanelBrightnessServices;  // built-in panel brightness and the "brightness" float parameter
+class Displays;                 // the connected displays and their facts
+class I2CBuses;                 // transfers on /dev/i2c-N
+class Backlights;               // kernel backlight devices
 class GammaTables;              // per-display gamma transfer tables
 class IdleTimeSource;           // seconds since the last event of each type
 class InputMonitors;            // global and in-application input events
@@ -28,10 +27,9 @@ class ScreenGeometry;           // the main screen's available area
 struct SystemPorts {
   MainLoop* mainLoop = nullptr;
   Environment* environment = nullptr;
-  DisplayServices* displays = nullptr;
-  DeviceRegistry* registry = nullptr;
-  AVServices* avServices = nullptr;
-  PanelBrightnessServices* panelBrightness = nullptr;
+  Displays* displays = nullptr;
+  I2CBuses* i2c = nullptr;
+  Backlights* backlights = nullptr;
   GammaTables* gamma = nullptr;
   IdleTimeSource* idleTime = nullptr;
   InputMonitors* inputMonitors = nullptr;

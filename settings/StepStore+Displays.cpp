@@ -3,8 +3,6 @@
 #include <cmath>
 
 #include "display/DDCBrightness/DDCIO.hpp"
-#include "ports/DisplayServices.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "settings/BrightnessSafety.hpp"
 #include "settings/StepStore.hpp"
@@ -113,12 +111,12 @@ void StepStore::captureDisplayProfiles() {
 
 void StepStore::syncDisplayMaximumsFromCurrentBrightness(const std::vector<DisplayID>& ids) {
   std::erase_if(maximumReads_, [&](const auto& read) { return std::find(ids.begin(), ids.end(), read.first) == ids.end(); });
-  DisplayServices* displays = systemPorts().displays;
   for (const DisplayID id : ids) {
     // Read once a session even when a maximum is stored: writes are scaled
     // to what the monitor counts up to. Once read (and so once driven), what
     // it shows is our level, not its user's.
-    if (maximumReads_.contains(id) || (displays && displays->isBuiltIn(id)) || DDCIO::brightnessMaximum(id)) continue;
+    if (maximumReads_.contains(id) || DDCIO::brightnessMaximum(id)) continue;
+    if (const auto info = DDCIO::displayInfo(id); info && info->isBuiltIn) continue;
     maximumReads_[id] = DDCIO::readBrightnessUntilAnswered(id, [this, id](std::optional<double> percent) {
       finishMaximumRead(id, percent);
     });

@@ -48,9 +48,8 @@ ScheduledWork cancellable(std::function<void()> cancel) {
 // after a null message or a reply that fails its checks.
 class ReadRound : public std::enable_shared_from_this<ReadRound> {
  public:
-  ReadRound(DisplayID displayID, std::shared_ptr<AVService> service,
-            std::function<void(const BrightnessReading&)> done)
-      : displayID_(displayID), service_(std::move(service)), done_(std::move(done)) {
+  ReadRound(DisplayID displayID, int bus, std::function<void(const BrightnessReading&)> done)
+      : displayID_(displayID), bus_(bus), done_(std::move(done)) {
     const auto worked = caches().replyWaitIndex.find(displayID);
     waitIndex_ = worked != caches().replyWaitIndex.end() ? worked->second : 0;
   }
@@ -67,20 +66,22 @@ class ReadRound : public std::enable_shared_from_this<ReadRound> {
     // Another message may have gone out meanwhile (a write on this bus).
     if (const double wait = DDCIO::messageWait(displayID_); wait > 0) return schedule(wait, &ReadRound::query);
     const auto request = DDCIO::getVCPFeatureRequest();
-    const std::int32_t code = ioavWriteI2C(displayID_, *service_, request.data(), request.size());
-    logLine(displayID_, "brightness read query attempt " + std::to_string(attempt_) + " result=0x" + hexCode(code));
-    if (code != 0) return finish({std::nullopt, code == IOResult::busy ? ReadFailure::busy : ReadFailure::noAnswer});
+    const auto result = transfer(displayID_, bus_, {request.begin(), request.end()}, 0, true);
+    logLine(displayID_, "brightness read query attempt " + std::to_string(attempt_) + " result=" + resultText(result));
+    if (result.status != I2CStatus::ok)
+      return finish({std::nullopt, result.status == I2CStatus::busy ? ReadFailure::busy : ReadFailure::noAnswer});
     caches().awaitingReply.insert(displayID_);
     schedule(DDCIO::kReplyWaitSeconds[waitIndex_], &ReadRound::readReply);
   }
 
   void readReply() {
     caches().awaitingReply.erase(displayID_);
-    std::array<std::uint8_t, DDCIO::kReplyLength> reply{};
-    const std::int32_t code = ioavReadI2C(displayID_, *service_, reply.data(), reply.size());
-    logLine(displayID_, "brightness read reply attempt " + std::to_string(attempt_) + " result=0x" + hexCode(code) +
+    auto result = transfer(displayID_, bus_, {}, DDCIO::kReplyLength);
+    if (result.status != I2CStatus::ok) result.read.assign(DDCIO::kReplyLength, 0);
+    const auto& reply = result.read;
+    logLine(displayID_, "brightness read reply attempt " + std::to_string(attempt_) + " result=" + resultText(result) +
                         " bytes=" + hexBytes(reply.data(), reply.size()));
-    if (code == 0) {
+    if (result.status == I2CStatus::ok) {
       if (const auto value = DDCIO::parseVCPFeatureReply(reply.data(), reply.size())) {
         caches().replyWaitIndex[displayID_] = waitIndex_;
         caches().brightnessMaximums[displayID_] = value->maximum;
@@ -108,7 +109,7 @@ class ReadRound : public std::enable_shared_from_this<ReadRound> {
   }
 
   DisplayID displayID_;
-  std::shared_ptr<AVService> service_;
+  int bus_;
   std::function<void(const BrightnessReading&)> done_;
   std::size_t waitIndex_ = 0;
   int attempt_ = 1;
@@ -165,16 +166,16 @@ ScheduledWork DDCIO::readBrightness(DisplayID displayID, std::function<void(cons
     logLine(displayID, "no display info for read");
     return deliver({std::nullopt, ReadFailure::noChannel});
   }
-  if (info->isBuiltIn) {
-    const auto percent = currentBuiltInBrightnessPercent(*info);
+  const Channel channel = channelFor(*info);
+  if (channel == Channel::panelBacklight || channel == Channel::monitorBacklight) {
+    const auto percent = channel == Channel::panelBacklight ? backlightPercent(*info) : monitorBacklightPercent(*info);
     return deliver({percent, percent ? ReadFailure::none : ReadFailure::noAnswer});
   }
-  auto service = displayAVService(*info);
-  if (!service) {
-    logLine(displayID, "IOAVService not found for read");
+  if (channel == Channel::none) {
+    logLine(displayID, info->isBuiltIn ? "no backlight device for read" : "no DDC/CI bus for read");
     return deliver({std::nullopt, ReadFailure::noChannel});
   }
-  auto round = std::make_shared<ReadRound>(displayID, std::move(service), std::move(done));
+  auto round = std::make_shared<ReadRound>(displayID, *info->i2cBus, std::move(done));
   round->start();
   return cancellable([round] { round->cancel(); });
 }
@@ -185,7 +186,7 @@ std::optional<double> DDCIO::currentBrightnessPercent(DisplayID displayID) {
     logLine(displayID, "no display info for read");
     return std::nullopt;
   }
-  return info->isBuiltIn ? currentBuiltInBrightnessPercent(*info) : std::nullopt;
+  return channelFor(*info) == Channel::panelBacklight ? backlightPercent(*info) : std::nullopt;
 }
 
 ScheduledWork DDCIO::readBrightnessUntilAnswered(DisplayID displayID, std::function<void(std::optional<double>)> done) {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "display/DDCBrightness/DDCIO.hpp"
-#include "ports/AVServices.hpp"
+#include "ports/I2CBuses.hpp"
 
 // The transport's process-wide caches, shared by discovery and transfers.
 namespace DDCIO::detail {
@@ -26,7 +26,6 @@ struct PatientRead {
 
 struct Caches {
   std::map<DisplayID, DisplayInfo> displayInfos;
-  std::map<DisplayID, std::shared_ptr<AVService>> avServices;  // kept retained while cached
   // Not caches: what the buses did, kept across display changes.
   std::map<DisplayID, double> lastMessageAt;  // monotonic seconds of each bus's last transfer
   std::map<DisplayID, DDCIO::WriteFailure> writeFailures;
@@ -38,19 +37,20 @@ struct Caches {
 };
 Caches& caches();
 
-// Log texts: result codes as their 32-bit pattern in lower-case hex, absent strings as "nil".
-std::string hexCode(std::int32_t code);
+// Log texts: a transfer's outcome with the system's words for a failure, absent strings as "nil".
+std::string resultText(const I2CResult& result);
 inline std::string orNil(const std::optional<std::string>& text) { return text ? *text : "nil"; }
 // Trace lines, built only when someone listens.
 void logLine(DisplayID displayID, const std::string& text);
-// The built-in panel's brightness, read at once.
-std::optional<double> currentBuiltInBrightnessPercent(const DisplayInfo& info);
-// The display's DDC/CI channel, looked up once and cached.
-std::shared_ptr<AVService> displayAVService(const DisplayInfo& info);
-// One transfer on the display's channel, stamped on its bus's clock; a
-// missing function counts as unsupported.
-std::int32_t ioavWriteI2C(DisplayID displayID, AVService& service, const std::uint8_t* bytes, std::uint32_t length);
-std::int32_t ioavReadI2C(DisplayID displayID, AVService& service, std::uint8_t* bytes, std::uint32_t length);
+// The level of a panel's backlight device in percent, read at once.
+std::optional<double> backlightPercent(const DisplayInfo& info);
+// The level of the ddcci driver's device for a monitor, as the monitor's
+// current value of its maximum, in percent.
+std::optional<double> monitorBacklightPercent(const DisplayInfo& info);
+// One transfer with the monitor on the display's bus, stamped on its bus's
+// clock; without an I2C facility, no device answers.
+I2CResult transfer(DisplayID displayID, int bus, std::vector<std::uint8_t> bytes, std::size_t readLength,
+                   bool replyFollows = false);
 // A patient read's next round starts now rather than after its back-off.
 void hurryPatientRead(DisplayID displayID);
 }  // namespace DDCIO::detail

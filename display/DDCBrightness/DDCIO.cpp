@@ -1,31 +1,27 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// DDC/CI brightness over a display's audio-video service, and the built-in
-// panel through its brightness functions or the registry's float parameter.
+// DDC/CI brightness on a monitor's I2C bus, and backlight devices.
 #include "display/DDCBrightness/DDCIO.hpp"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "base/MainLoop.hpp"
 #include "base/Numbers.hpp"
+#include "base/ProcessWide.hpp"
 #include "display/DDCBrightness/DDCIO+State.hpp"
-#include "ports/DeviceRegistry.hpp"
-#include "ports/DisplayServices.hpp"
-#include "ports/PanelBrightnessServices.hpp"
+#include "ports/Backlights.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
-#include "base/ProcessWide.hpp"
 
 namespace DDCIO::detail {
 Caches& caches() {
   return processWide<Caches>();
 }
 
-std::string hexCode(std::int32_t code) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%x", static_cast<unsigned>(static_cast<std::uint32_t>(code)));
-  return buffer;
+std::string resultText(const I2CResult& result) {
+  std::string text = i2cStatusText(result.status);
+  if (!result.error.empty()) text += " (" + result.error + ")";
+  return text;
 }
 
 void logLine(DisplayID displayID, const std::string& text) {
@@ -58,183 +54,83 @@ std::string levelText(float level) {
   return text;
 }
 
-// A message's checksum covers its destination and source addresses and every byte before the checksum.
-std::uint8_t checksum(std::uint8_t destination, std::uint8_t source, const std::uint8_t* bytes, std::size_t length) {
-  std::uint8_t sum = destination ^ source;
+std::string busName(int bus) { return "i2c-" + std::to_string(bus); }
+
+// A message's checksum covers its destination address and every byte before the checksum.
+std::uint8_t checksum(std::uint8_t destination, const std::uint8_t* bytes, std::size_t length) {
+  std::uint8_t sum = destination;
   for (std::size_t i = 0; i < length; ++i) sum ^= bytes[i];
   return sum;
 }
 template <std::size_t N>
 std::uint8_t checksum(const std::array<std::uint8_t, N>& packet) {
-  return checksum(kWireWriteAddress, static_cast<std::uint8_t>(DDCIO::kDataAddress), packet.data(), N - 1);
+  return checksum(kWireWriteAddress, packet.data(), N - 1);
 }
 
-void forget(DisplayID displayID) {
-  caches().displayInfos.erase(displayID);
-  caches().avServices.erase(displayID);
-}
+void forget(DisplayID displayID) { caches().displayInfos.erase(displayID); }
 
 // Every transfer is stamped on its bus's clock, which paces the next one.
 void stampBus(DisplayID displayID) {
   if (const MainLoop* loop = systemPorts().mainLoop) caches().lastMessageAt[displayID] = loop->uptime();
 }
 
-}  // namespace
-
-std::int32_t DDCIO::detail::ioavWriteI2C(DisplayID displayID, AVService& service, const std::uint8_t* bytes, std::uint32_t length) {
-  AVServices* av = systemPorts().avServices;
-  if (!av || !av->hasWriteI2C()) {
-    DDCDebug::log([] { return std::string("IOAVServiceWriteI2C symbol missing"); });
-    return IOResult::unsupported;
-  }
-  const std::int32_t result = av->writeI2C(service, DDCIO::kChipAddress, DDCIO::kDataAddress, bytes, length);
-  stampBus(displayID);
-  return result;
-}
-
-std::int32_t DDCIO::detail::ioavReadI2C(DisplayID displayID, AVService& service, std::uint8_t* bytes, std::uint32_t length) {
-  AVServices* av = systemPorts().avServices;
-  if (!av || !av->hasReadI2C()) {
-    DDCDebug::log([] { return std::string("IOAVServiceReadI2C symbol missing"); });
-    return IOResult::unsupported;
-  }
-  const std::int32_t result = av->readI2C(service, DDCIO::kChipAddress, DDCIO::kDataAddress, bytes, length);
-  stampBus(displayID);
-  return result;
-}
-
-namespace {
-// What a failed transfer's code means for retrying and for the user.
-DDCIO::WriteFailure failureFor(std::int32_t code) {
-  switch (code) {
-    case IOResult::busy: return DDCIO::WriteFailure::busy;
-    case IOResult::notAttached: return DDCIO::WriteFailure::driverMissing;
-    case IOResult::notPermitted: return DDCIO::WriteFailure::notPermitted;
-    case IOResult::exclusiveAccess: return DDCIO::WriteFailure::kernelDriver;
+// What a failed transfer means for retrying and for the user.
+DDCIO::WriteFailure failureFor(I2CStatus status) {
+  switch (status) {
+    case I2CStatus::busy: return DDCIO::WriteFailure::busy;
+    case I2CStatus::noModule: return DDCIO::WriteFailure::driverMissing;
+    case I2CStatus::noAccess: return DDCIO::WriteFailure::notPermitted;
+    case I2CStatus::claimedByDriver: return DDCIO::WriteFailure::kernelDriver;
     default: return DDCIO::WriteFailure::noAnswer;
   }
 }
 
 // A panel's refusal has its own remedies, not those of a monitor's bus.
-DDCIO::WriteFailure builtInFailureFor(std::int32_t code) {
-  return code == IOResult::notPermitted ? DDCIO::WriteFailure::backlightNotPermitted : failureFor(code);
+DDCIO::WriteFailure panelFailureFor(BacklightStatus status) {
+  switch (status) {
+    case BacklightStatus::ok: return DDCIO::WriteFailure::none;
+    case BacklightStatus::noAccess: return DDCIO::WriteFailure::backlightNotPermitted;
+    default: return DDCIO::WriteFailure::noAnswer;
+  }
 }
 
-std::shared_ptr<AVService> ioavCreateWithService(RegistryEntry entry) {
-  AVServices* av = systemPorts().avServices;
-  if (!av || !av->hasCreateWithService()) {
-    DDCDebug::log([] { return std::string("IOAVServiceCreateWithService symbol missing"); });
-    return nullptr;
-  }
-  return av->createWithService(entry);
-}
-
-// The registry paths of the other online displays. Looked up here rather
-// than taken from the cache, which is empty right after a display change.
-std::map<std::string, DisplayID, std::less<>> otherDisplayLocations(DisplayID displayID) {
-  std::map<std::string, DisplayID, std::less<>> locations;
-  DisplayServices* displays = systemPorts().displays;
-  const auto online = displays ? displays->onlineDisplayList() : std::nullopt;
-  if (!online) return locations;
-  for (const DisplayID other : *online) {
-    if (other == displayID) continue;
-    if (const auto info = DDCIO::displayInfo(other); info && info->ioLocation) locations.emplace(*info->ioLocation, other);
-  }
-  return locations;
-}
-
-}  // namespace
-
-// The first "DCPAVServiceProxy" located "External" that the registry walk
-// meets after the display's own entry and before another known display's.
-std::shared_ptr<AVService> DDCIO::detail::displayAVService(const DisplayInfo& info) {
-  const DisplayID displayID = info.displayID;
-  if (const auto cached = caches().avServices.find(displayID); cached != caches().avServices.end())
-    return cached->second;
-  DeviceRegistry* registry = systemPorts().registry;
-  if (!info.ioLocation || !registry) return nullptr;
-  // Before the walk: reading the online list may renumber the registry's entries.
-  const auto otherDisplays = otherDisplayLocations(displayID);
-  const auto entries = registry->allEntries();
-  if (!entries) return nullptr;
-
-  bool matched = false;
-  for (const RegistryEntry entry : *entries) {
-    if (!matched) {
-      if (registry->path(entry) == info.ioLocation) {
-        matched = true;
-        log(displayID, "matched ioLocation in registry");
-      }
-      continue;
-    }
-    // A display without a channel of its own must not take the next display's.
-    if (const auto path = registry->path(entry)) {
-      if (const auto other = otherDisplays.find(*path); other != otherDisplays.end()) {
-        log(displayID, [&] { return "reached the registry entry of display " + std::to_string(other->second); });
-        return nullptr;
-      }
-    }
-    if (registry->name(entry) != "DCPAVServiceProxy") continue;
-    auto service = ioavCreateWithService(entry);
-    if (!service) continue;
-    const auto value = registry->searchProperty(entry, "Location");
-    const std::optional<std::string> location =
-        value && value->string() ? std::optional<std::string>(*value->string()) : std::nullopt;
-    log(displayID, [&] { return "found DCPAVServiceProxy location=" + orNil(location); });
-    if (location == "External") {
-      caches().avServices[displayID] = service;
-      return service;
-    }
-  }
-  return nullptr;
-}
-
-namespace {
-// The DisplayServices path; nothing when it cannot be used.
-std::optional<std::int32_t> setBuiltInBrightnessViaDisplayServices(DisplayID displayID, float level) {
-  PanelBrightnessServices* panel = systemPorts().panelBrightness;
-  if (!panel || !panel->hasCanChangeBrightness() || !panel->canChangeBrightness(displayID)) {
-    log(displayID, "DisplayServices canChangeBrightness unavailable or false");
-    return std::nullopt;
-  }
-  if (!panel->hasSetBrightness()) {
-    log(displayID, "DisplayServices setBrightness symbol unavailable");
-    return std::nullopt;
-  }
-  std::int32_t result = panel->setBrightness(displayID, level);
-  if (result != 0) {
-    log(displayID, [&] { return "built-in set via DisplayServices brightness=" + levelText(level) + " result=" + std::to_string(result); });
-    if (panel->hasSetBrightnessSmooth()) {
-      result = panel->setBrightnessSmooth(displayID, level);
-      log(displayID, [&] { return "built-in set via DisplayServicesSmooth brightness=" + levelText(level) + " result=" + std::to_string(result); });
-    }
-  }
-  return result;
-}
-
-DDCIO::WriteFailure setBuiltInBrightness(const DisplayInfo& info, std::uint32_t value, std::uint32_t steps) {
+DDCIO::WriteFailure setPanelBrightness(const DisplayInfo& info, std::uint32_t value, std::uint32_t steps) {
   const DisplayID displayID = info.displayID;
   const float level = std::min(static_cast<float>(static_cast<double>(value) / steps), 1.0f);
-  auto failure = DDCIO::WriteFailure::none;
-  if (const auto result = setBuiltInBrightnessViaDisplayServices(displayID, level)) {
-    log(displayID, [&] { return "built-in set via DisplayServices brightness=" + levelText(level) + " result=" + std::to_string(*result); });
-    if (*result != 0) failure = builtInFailureFor(*result);
-  } else {
-    DeviceRegistry* registry = systemPorts().registry;
-    PanelBrightnessServices* panel = systemPorts().panelBrightness;
-    const auto entry = info.ioLocation && registry ? registry->entryFromPath(*info.ioLocation) : std::nullopt;
-    if (!entry || !panel) {
-      log(displayID, "built-in service not found");
-      failure = DDCIO::WriteFailure::noChannel;
-    } else {
-      const std::int32_t code = panel->setFloatParameter(*entry, "brightness", level);
-      log(displayID, [&] { return "built-in set via IODisplay brightness=" + levelText(level) + " result=0x" + hexCode(code) + " " +
-                         panel->errorText(code); });
-      if (code != 0) failure = builtInFailureFor(code);
-    }
+  Backlights* backlights = systemPorts().backlights;
+  if (!backlights) {
+    log(displayID, "no backlight facility");
+    return DDCIO::WriteFailure::noChannel;
   }
+  const BacklightStatus status = backlights->setLevel(*info.backlight, level);
+  log(displayID, [&] { return "panel set via backlight " + *info.backlight + " brightness=" + levelText(level) +
+                     " result=" + backlightStatusText(status); });
+  const auto failure = panelFailureFor(status);
   if (failure != DDCIO::WriteFailure::none) forget(displayID);
   return failure;
+}
+
+// A monitor whose bus the ddcci driver owns: the driver's backlight device
+// carries its brightness, a fraction of the monitor's range.
+DDCIO::WriteFailure setMonitorBacklight(const DisplayInfo& info, std::uint32_t value, std::uint32_t steps) {
+  Backlights* backlights = systemPorts().backlights;
+  const BacklightStatus status =
+      backlights ? backlights->setLevel(*info.backlight, static_cast<double>(value) / steps) : BacklightStatus::noDevice;
+  stampBus(info.displayID);
+  log(info.displayID, [&] { return "monitor set via backlight " + *info.backlight + " value=" + std::to_string(value) +
+                          " result=" + backlightStatusText(status); });
+  return status == BacklightStatus::ok ? DDCIO::WriteFailure::none : DDCIO::WriteFailure::noAnswer;
+}
+
+// The value is sent scaled to the maximum the monitor last replied with.
+DDCIO::WriteFailure setMonitorDDC(const DisplayInfo& info, std::uint32_t value, std::uint32_t steps) {
+  const std::uint32_t maximum = DDCIO::brightnessMaximum(info.displayID).value_or(DDCIO::kPercentSteps);
+  const auto scaled = std::lround(static_cast<double>(value) * maximum / steps);
+  const auto packet = DDCIO::setVCPFeaturePacket(static_cast<std::uint16_t>(std::clamp<long>(scaled, 1, maximum)));
+  log(info.displayID, [&] { return "writing Set VCP brightness to " + busName(*info.i2cBus); });
+  const auto result = transfer(info.displayID, *info.i2cBus, {packet.begin(), packet.end()}, 0);
+  log(info.displayID, [&] { return busName(*info.i2cBus) + " write result=" + resultText(result); });
+  return result.status == I2CStatus::ok ? DDCIO::WriteFailure::none : failureFor(result.status);
 }
 
 std::optional<double> fractionToPercent(float level) {
@@ -243,45 +139,53 @@ std::optional<double> fractionToPercent(float level) {
 
 }  // namespace
 
-std::optional<double> DDCIO::detail::currentBuiltInBrightnessPercent(const DisplayInfo& info) {
-  const DisplayID displayID = info.displayID;
-  PanelBrightnessServices* panel = systemPorts().panelBrightness;
-  if (!panel || !panel->hasCanChangeBrightness() || !panel->canChangeBrightness(displayID)) {
-    log(displayID, "DisplayServices canChangeBrightness unavailable or false for read");
-  } else if (!panel->hasGetBrightness()) {
-    log(displayID, "DisplayServices getBrightness symbol unavailable");
-  } else {
-    float level = 0;
-    const std::int32_t result = panel->getBrightness(displayID, level);
-    log(displayID, [&] { return "built-in get via DisplayServices result=" + std::to_string(result) + " value=" + levelText(level); });
-    if (result != 0) return std::nullopt;
-    return fractionToPercent(level);
-  }
-
-  DeviceRegistry* registry = systemPorts().registry;
-  const auto entry = info.ioLocation && registry ? registry->entryFromPath(*info.ioLocation) : std::nullopt;
-  if (!entry || !panel) {
-    log(displayID, "built-in service not found for read");
-    return std::nullopt;
-  }
-  float level = 0;
-  const std::int32_t code = panel->getFloatParameter(*entry, "brightness", level);
-  log(displayID, [&] { return "built-in get via IODisplay result=0x" + hexCode(code) + " " + panel->errorText(code) +
-                     " value=" + levelText(level); });
-  if (code != 0) return std::nullopt;
-  return fractionToPercent(level);
+I2CResult DDCIO::detail::transfer(DisplayID displayID, int bus, std::vector<std::uint8_t> bytes, std::size_t readLength,
+                                  bool replyFollows) {
+  I2CBuses* buses = systemPorts().i2c;
+  if (!buses) return {I2CStatus::noDevice, {}, "no I2C facility"};
+  I2CResult result = buses->transfer({bus, kChipAddress, std::move(bytes), readLength, replyFollows});
+  stampBus(displayID);
+  return result;
 }
 
-std::array<std::uint8_t, 6> DDCIO::setVCPFeaturePacket(std::uint16_t value) {
-  std::array<std::uint8_t, 6> packet = {0x84, 0x03, kBrightnessCode, static_cast<std::uint8_t>(value >> 8),
+std::optional<double> DDCIO::detail::backlightPercent(const DisplayInfo& info) {
+  const DisplayID displayID = info.displayID;
+  Backlights* backlights = systemPorts().backlights;
+  const auto level = backlights && info.backlight ? backlights->level(*info.backlight) : std::nullopt;
+  log(displayID, [&] { return "get via backlight " + orNil(info.backlight) + " value=" +
+                     (level ? levelText(static_cast<float>(*level)) : "none"); });
+  if (!level) return std::nullopt;
+  return fractionToPercent(static_cast<float>(*level));
+}
+
+std::optional<double> DDCIO::detail::monitorBacklightPercent(const DisplayInfo& info) {
+  Backlights* backlights = systemPorts().backlights;
+  if (!backlights) return std::nullopt;
+  const auto level = backlights->level(*info.backlight);
+  const std::uint32_t maximum = backlights->steps(*info.backlight);
+  log(info.displayID, [&] { return "monitor get via backlight " + *info.backlight + " value=" +
+                          (level ? formatShortest(*level) : "none") + " maximum=" + std::to_string(maximum); });
+  if (!level || maximum == 0) return std::nullopt;
+  caches().brightnessMaximums[info.displayID] = static_cast<std::uint16_t>(std::min<std::uint32_t>(maximum, 0xFFFF));
+  return static_cast<double>(std::lround(*level * maximum)) / maximum * 100.0;
+}
+
+DDCIO::Channel DDCIO::channelFor(const DisplayInfo& info) {
+  if (info.isBuiltIn) return info.backlight ? Channel::panelBacklight : Channel::none;
+  if (info.backlight) return Channel::monitorBacklight;
+  return info.i2cBus ? Channel::ddc : Channel::none;
+}
+
+std::array<std::uint8_t, 7> DDCIO::setVCPFeaturePacket(std::uint16_t value) {
+  std::array<std::uint8_t, 7> packet = {kDataAddress, 0x84, 0x03, kBrightnessCode, static_cast<std::uint8_t>(value >> 8),
                                         static_cast<std::uint8_t>(value & 0xFF), 0};
-  packet[5] = checksum(packet);
+  packet[6] = checksum(packet);
   return packet;
 }
 
-std::array<std::uint8_t, 4> DDCIO::getVCPFeatureRequest() {
-  std::array<std::uint8_t, 4> request = {0x82, 0x01, kBrightnessCode, 0};
-  request[3] = checksum(request);
+std::array<std::uint8_t, 5> DDCIO::getVCPFeatureRequest() {
+  std::array<std::uint8_t, 5> request = {kDataAddress, 0x82, 0x01, kBrightnessCode, 0};
+  request[4] = checksum(request);
   return request;
 }
 
@@ -289,7 +193,7 @@ std::optional<DDCIO::VCPValue> DDCIO::parseVCPFeatureReply(const std::uint8_t* b
   // Source, length (0x80 | 8), Get VCP reply, result 0 (supported), VCP code;
   // the checksum is to the host (0x50) over everything before it.
   if (!bytes || length < 11 || bytes[0] != kWireWriteAddress || bytes[1] != 0x88 || bytes[2] != 0x02 ||
-      bytes[3] != 0x00 || bytes[4] != kBrightnessCode || checksum(0x50, 0x00, bytes, 10) != bytes[10])
+      bytes[3] != 0x00 || bytes[4] != kBrightnessCode || checksum(0x50, bytes, 10) != bytes[10])
     return std::nullopt;
   const auto maximum = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
   const auto current = static_cast<std::uint16_t>((bytes[8] << 8) | bytes[9]);
@@ -297,33 +201,11 @@ std::optional<DDCIO::VCPValue> DDCIO::parseVCPFeatureReply(const std::uint8_t* b
   return VCPValue{maximum, current};
 }
 
-bool DDCIO::isIntactHostMessage(const std::uint8_t* bytes, std::size_t length) {
-  return bytes && length >= 2 &&
-         bytes[length - 1] ==
-             checksum(kWireWriteAddress, static_cast<std::uint8_t>(DDCIO::kDataAddress), bytes, length - 1);
-}
-
-std::array<std::uint8_t, 11> DDCIO::vcpFeatureReply(std::uint16_t maximum, std::uint16_t current) {
-  std::array<std::uint8_t, 11> reply = {kWireWriteAddress,
-                                        0x88,
-                                        0x02,
-                                        0x00,
-                                        kBrightnessCode,
-                                        0x00,
-                                        static_cast<std::uint8_t>(maximum >> 8),
-                                        static_cast<std::uint8_t>(maximum),
-                                        static_cast<std::uint8_t>(current >> 8),
-                                        static_cast<std::uint8_t>(current),
-                                        0};
-  // To the host (0x50 on the wire), over everything from the monitor's own address on.
-  reply[10] = checksum(0x50, 0x00, reply.data(), 10);
-  return reply;
-}
-
 std::uint32_t DDCIO::brightnessSteps(DisplayID displayID) {
-  PanelBrightnessServices* panel = systemPorts().panelBrightness;
+  Backlights* backlights = systemPorts().backlights;
   const auto info = displayInfo(displayID);
-  const std::uint32_t steps = info && info->isBuiltIn && panel ? panel->brightnessSteps(displayID) : 0;
+  const std::uint32_t steps =
+      info && backlights && channelFor(*info) == Channel::panelBacklight ? backlights->steps(*info->backlight) : 0;
   return steps > 0 ? steps : kPercentSteps;
 }
 
@@ -343,14 +225,17 @@ bool DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_
     return outcome(WriteFailure::noChannel);
   }
   if (steps == 0) steps = kPercentSteps;
-  if (info->isBuiltIn) return outcome(setBuiltInBrightness(*info, value, steps));
-
+  const Channel channel = channelFor(*info);
+  if (channel == Channel::panelBacklight) return outcome(setPanelBrightness(*info, value, steps));
+  if (info->isBuiltIn) {
+    log(displayID, "no backlight device");
+    return outcome(WriteFailure::noChannel);
+  }
   log(displayID, [&] { return "vendor=" + std::to_string(info->vendor) + " model=" + std::to_string(info->model) +
-                     " serial=" + std::to_string(info->serial) + " uuid=" + orNil(info->uuid) +
-                     " ioLocation=" + orNil(info->ioLocation) + " name=" + orNil(info->productName); });
-  const auto service = displayAVService(*info);
-  if (!service) {
-    log(displayID, "IOAVService not found");
+                     " serial=" + std::to_string(info->serial) + " key=" + orNil(info->stableKey) +
+                     " connector=" + info->connector + " name=" + orNil(info->productName); });
+  if (channel == Channel::none) {
+    log(displayID, "no DDC/CI bus");
     return outcome(WriteFailure::noChannel);
   }
   // The monitor would ignore a message that comes too soon after the last
@@ -359,17 +244,12 @@ bool DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_
     log(displayID, [&] { return "bus not free for another " + std::to_string(std::lround(wait * 1000)) + " ms"; });
     return outcome(WriteFailure::busy);
   }
-  const std::uint32_t maximum = brightnessMaximum(displayID).value_or(kPercentSteps);
-  const auto scaled = std::lround(static_cast<double>(value) * maximum / steps);
-  const auto packet = setVCPFeaturePacket(static_cast<std::uint16_t>(std::clamp<long>(scaled, 1, maximum)));
-  log(displayID, [&] { return "writing via IOAVService bytes=" + std::to_string(packet.size()); });
-  const std::int32_t result = ioavWriteI2C(displayID, *service, packet.data(), packet.size());
-  log(displayID, [&] { return "IOAVServiceWriteI2C result=0x" + hexCode(result); });
-  if (result == 0) {
+  const WriteFailure failure =
+      channel == Channel::ddc ? setMonitorDDC(*info, value, steps) : setMonitorBacklight(*info, value, steps);
+  if (failure == WriteFailure::none) {
     hurryPatientRead(displayID);  // it answers again: so may its read
     return outcome(WriteFailure::none);
   }
-  const auto failure = failureFor(result);
   // Whatever made the monitor fail (a reconnect, a new bus) needs a fresh
   // lookup next time; a bus another program holds is still the right one.
   if (failure != WriteFailure::busy) forget(displayID);
@@ -392,10 +272,7 @@ double DDCIO::messageWait(DisplayID displayID) {
   return wait > kClockSlack ? wait : 0;
 }
 
-void DDCIO::clearCaches() {
-  caches().displayInfos.clear();
-  caches().avServices.clear();
-}
+void DDCIO::clearCaches() { caches().displayInfos.clear(); }
 
 void DDCIO::resetBusTiming() {
   caches().lastMessageAt.clear();
@@ -407,5 +284,3 @@ void DDCIO::resetBusTiming() {
 }
 
 const std::map<DisplayID, DisplayInfo>& DDCIO::cachedDisplayInfos() { return caches().displayInfos; }
-
-bool DDCIO::hasCachedAVService(DisplayID displayID) { return caches().avServices.contains(displayID); }

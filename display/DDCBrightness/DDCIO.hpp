@@ -13,16 +13,16 @@
 #include "base/DisplayID.hpp"
 #include "base/MainLoop.hpp"
 #include "display/DisplayInfo.hpp"
-#include "ports/PropertyValue.hpp"
 
-// The lowest layer of display control: DDC/CI brightness (VCP 0x10) over a
-// display's audio-video service, and the built-in panel's brightness. No call
-// waits: a write goes out only when the bus may carry it, and a read waits
-// for the monitor's reply on main-loop timers.
+// The lowest layer of display control: DDC/CI brightness (VCP 0x10) on a
+// monitor's I2C bus, and backlight devices (a panel's, or the one the ddcci
+// driver offers for a monitor whose bus it owns). No call waits: a write
+// goes out only when the bus may carry it, and a read waits for the
+// monitor's reply on main-loop timers.
 namespace DDCIO {
 
-inline constexpr std::uint32_t kChipAddress = 0x37;  // 0x6E on the wire as a write address
-inline constexpr std::uint32_t kDataAddress = 0x51;  // the host's source address
+inline constexpr std::uint8_t kChipAddress = 0x37;  // 0x6E on the wire as a write address
+inline constexpr std::uint8_t kDataAddress = 0x51;  // the host's source address, first byte of every message
 inline constexpr std::uint32_t kReplyLength = 12;
 // The least time between two messages on one monitor's bus: monitors ignore
 // what comes sooner after a Set VCP Feature or a reply.
@@ -102,15 +102,22 @@ bool isMaximumAssumed(DisplayID displayID);
 // Kept across display changes, as the reply wait that worked is.
 std::optional<std::uint16_t> brightnessMaximum(DisplayID displayID);
 
+// How a display's brightness is driven, chosen in one place from its facts.
+enum class Channel {
+  none,
+  ddc,               // DDC/CI on its I2C bus
+  monitorBacklight,  // the ddcci driver's backlight device for a monitor whose bus it owns
+  panelBacklight,    // a built-in panel's backlight device
+};
+Channel channelFor(const DisplayInfo& info);
+
 // Discovery: cached per display until the caches are emptied.
 std::optional<DisplayInfo> displayInfo(DisplayID displayID);
 std::vector<DisplayInfo> onlineDisplayInfos();
-std::optional<std::string> normalizedConnectionLabel(std::string_view raw);
-std::optional<PropertyDictionary> coreDisplayInfoDictionary(DisplayID displayID);
 
-// Empties the display-information and audio-video service caches, so the
-// next call looks every display up afresh (refresh, display changes).
-// Tests call it between cases too.
+// Empties the display-information cache, so the next call looks every
+// display up afresh (refresh, display changes). Tests call it between
+// cases too.
 void clearCaches();
 // Also forgets when each bus last carried a message, the reply waits that
 // worked, each monitor's maximum and whether it was assumed (all kept across
@@ -118,11 +125,10 @@ void clearCaches();
 void resetBusTiming();
 // Cache contents, for tests and diagnostics.
 const std::map<DisplayID, DisplayInfo>& cachedDisplayInfos();
-bool hasCachedAVService(DisplayID displayID);
 
-// The DDC/CI messages, byte for byte.
-std::array<std::uint8_t, 6> setVCPFeaturePacket(std::uint16_t value);
-std::array<std::uint8_t, 4> getVCPFeatureRequest();
+// The DDC/CI messages, byte for byte, from the host's source address on.
+std::array<std::uint8_t, 7> setVCPFeaturePacket(std::uint16_t value);
+std::array<std::uint8_t, 5> getVCPFeatureRequest();
 // A Get VCP Feature reply's values, or nothing unless the reply is the
 // monitor's (source 0x6E), eight bytes long, a Get VCP reply for brightness
 // with result "supported", its checksum intact and its maximum not 0.
@@ -133,10 +139,5 @@ struct VCPValue {
   bool operator==(const VCPValue&) const = default;
 };
 std::optional<VCPValue> parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length);
-// The monitor's side, for channels that stand in for one (a kernel driver's
-// backlight device): whether a message from the host carries its checksum
-// intact, and the reply to a Get VCP Feature request, source address first.
-bool isIntactHostMessage(const std::uint8_t* bytes, std::size_t length);
-std::array<std::uint8_t, 11> vcpFeatureReply(std::uint16_t maximum, std::uint16_t current);
 
 }  // namespace DDCIO

@@ -28,6 +28,9 @@ class Backlight {
   // be followed, one named ddcci<bus>, as that driver names them).
   std::optional<BacklightDevice> ddcciDeviceFor(int bus) const;
 
+  // The device of that name under /sys/class/backlight.
+  BacklightDevice device(const std::string& name) const { return {name, sysRoot_ / "class" / "backlight" / name}; }
+
   std::optional<std::uint32_t> maxBrightness(const BacklightDevice& device) const;
   // The level as a fraction 0...1; nullopt when the device is gone or unreadable.
   std::optional<double> fraction(const BacklightDevice& device) const;

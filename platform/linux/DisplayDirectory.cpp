@@ -5,7 +5,7 @@
 #include <cctype>
 #include <set>
 
-#include "services/AppLog.hpp"
+#include "display/Edid.hpp"
 
 namespace {
 // Upper case, without dashes, with the spellings of the connector types unified.
@@ -70,9 +70,9 @@ void DisplayDirectory::findBusesByEdid() {
   std::vector<LinuxDisplay*> seeking;
   std::vector<std::vector<std::uint8_t>> wanted;
   for (auto& display : displays_) {
-    if (display.i2cBus || display.isBuiltIn || !display.edid) continue;
+    if (display.i2cBus || display.isBuiltIn || !parseEdid(display.edid)) continue;
     seeking.push_back(&display);
-    wanted.push_back(display.edid->baseBlock);
+    wanted.push_back(display.edid);
   }
   if (seeking.empty()) return;
   const auto buses = scanner_.busesAnswering(wanted, taken);
@@ -117,24 +117,10 @@ std::vector<LinuxDisplay> DisplayDirectory::join(const std::vector<RandrOutput>&
     display.connector = claim(*output);
     if (display.connector) display.i2cBus = display.connector->i2cBus;
     display.isBuiltIn = display.connector ? display.connector->isBuiltIn() : isBuiltInName(output->name);
-    const auto& edidBytes = !output->edid.empty() || !display.connector ? output->edid : display.connector->edid;
-    if (!edidBytes.empty()) {
-      std::string why;
-      display.edid = parseEdid(edidBytes, &why);
-      if (!display.edid)
-        AppLog::app.error("Ignoring the EDID of " + output->name + " (" + why + "): the display has no identity");
-    }
+    display.edid = !output->edid.empty() || !display.connector ? output->edid : display.connector->edid;
     if (display.isBuiltIn && backlight)
       display.backlight = backlight->deviceFor(display.connector ? display.connector->folder : std::filesystem::path());
     list.push_back(std::move(display));
-  }
-
-  // The kernel's connector name, where known, so X11 and Wayland sessions give the same key.
-  for (auto& display : list) {
-    if (!display.edid) continue;
-    display.stableKey =
-        displayStableKey(*display.edid, display.connector ? display.connector->name : display.outputName);
-    display.formerKeys = formerStableKeys(*display.edid, display.outputName, *display.stableKey);
   }
   return list;
 }

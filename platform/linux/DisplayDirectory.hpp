@@ -9,7 +9,6 @@
 
 #include "platform/linux/Backlight.hpp"
 #include "platform/linux/DrmConnectors.hpp"
-#include "platform/linux/Edid.hpp"
 #include "platform/linux/RandrScreen.hpp"
 
 // Everything known about one online display, joined from RandR (what the
@@ -18,9 +17,7 @@ struct LinuxDisplay {
   std::uint32_t id = 0;       // the RandR output's XID
   std::string outputName;     // "DP-1"
   bool isBuiltIn = false;     // eDP, LVDS and DSI panels
-  std::optional<EdidInfo> edid;
-  std::optional<std::string> stableKey;    // UUID-shaped key from the EDID
-  std::vector<std::string> formerKeys;     // keys earlier versions gave it, for its stored settings
+  std::vector<std::uint8_t> edid;          // as the output or its connector gave it; may be empty
   std::optional<DrmConnector> connector;   // its sysfs connector, when one matched
   std::optional<int> i2cBus;               // its DDC channel: the connector's, else found by its EDID
   // A built-in panel's backlight, or the device a kernel ddcci driver made

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "platform/linux/Edid.hpp"
+#include "display/Edid.hpp"
 
 namespace fs = std::filesystem;
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,99 +40,84 @@ bool anyI2CDevice(const std::filesystem::path& devRoot) {
 }
 }  // namespace
 
-std::int32_t i2cResultForErrno(int error, const std::filesystem::path& device) {
-  if (error == EACCES || error == EPERM) {
-    explainOnce(explained().permission, "No permission to open " + device.string() +
-                            ": install the udev rule that comes with the Dimmora package, or add your user to the "
-                            "i2c group (sudo usermod -aG i2c $USER), then log in again; the i2c-dev module must be "
-                            "loaded too (sudo modprobe i2c-dev)");
+I2CStatus i2cStatusForErrno(int error, const std::filesystem::path& device) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      explainOnce(explained().permission,
+                  "No permission to open " + device.string() +
+                      ": install the udev rule that comes with the Dimmora package, or add your user to the "
+                      "i2c group (sudo usermod -aG i2c $USER), then log in again; the i2c-dev module must be "
+                      "loaded too (sudo modprobe i2c-dev)");
+      return I2CStatus::noAccess;
+    case ENOENT:
+      if (anyI2CDevice(device.parent_path())) return I2CStatus::noDevice;
+      explainOnce(explained().missingModule,
+                  "There is no " + device.string() +
+                      ": the i2c-dev module is not loaded. Load it now with sudo modprobe i2c-dev, and at "
+                      "every boot with: echo i2c-dev | sudo tee /etc/modules-load.d/i2c-dev.conf");
+      return I2CStatus::noModule;
+    case EBUSY:
+      explainOnce(explained().kernelDriver,
+                  "The kernel's ddcci driver holds " + device.string() +
+                      " and offers no backlight device for it: load ddcci_backlight (sudo modprobe "
+                      "ddcci_backlight) and Dimmora drives the monitor through /sys/class/backlight, or "
+                      "unload the driver (sudo modprobe -r ddcci_backlight ddcci)");
+      return I2CStatus::claimedByDriver;
+    case ENODEV:
+    case ENXIO:
+    case ENOTTY:  // not an i2c adapter
+    case EINVAL:
+    case EISDIR: return I2CStatus::noDevice;
+    case EREMOTEIO:
+    case ETIMEDOUT:
+    case EAGAIN: return I2CStatus::noAnswer;
+    default: return I2CStatus::ioError;
   }
-  if (error == ENOENT && !anyI2CDevice(device.parent_path())) {
-    explainOnce(explained().missingModule, "There is no " + device.string() +
-                            ": the i2c-dev module is not loaded. Load it now with sudo modprobe i2c-dev, and at "
-                            "every boot with: echo i2c-dev | sudo tee /etc/modules-load.d/i2c-dev.conf");
-    return IOResult::notAttached;
-  }
-  if (error == EBUSY) {
-    explainOnce(explained().kernelDriver, "The kernel's ddcci driver holds " + device.string() +
-                            " and offers no backlight device for it: load ddcci_backlight (sudo modprobe "
-                            "ddcci_backlight) and Dimmora drives the monitor through /sys/class/backlight, or "
-                            "unload the driver (sudo modprobe -r ddcci_backlight ddcci)");
-    return IOResult::exclusiveAccess;
-  }
-  return ioResultForErrno(error);
 }
 
 void resetI2CExplanations() { explained() = {}; }
 
-std::string ioResultText(std::int32_t code) {
-  switch (code) {
-    case IOResult::success: return "success";
-    case IOResult::error: return "general error";
-    case IOResult::noDevice: return "no such device";
-    case IOResult::unsupported: return "unsupported";
-    case IOResult::notResponding: return "device not responding";
-    case IOResult::ioError: return "I/O error";
-    case IOResult::notPermitted: return "not permitted";
-    case IOResult::notAttached: return "no device node";
-    case IOResult::exclusiveAccess: return "held by a kernel driver";
-    case IOResult::busy: return "held by another program";
-    default: return "";
-  }
-}
-
-std::int32_t ioResultForErrno(int error) {
-  switch (error) {
-    case 0: return IOResult::success;
-    case EACCES:
-    case EPERM: return IOResult::notPermitted;
-    case ENOENT:
-    case ENODEV:
-    case ENXIO: return IOResult::noDevice;
-    case ENOTTY:
-    case EINVAL:
-    case EISDIR: return IOResult::unsupported;
-    case EREMOTEIO:
-    case ETIMEDOUT:
-    case EAGAIN: return IOResult::notResponding;
-    case EIO: return IOResult::ioError;
-    default: return IOResult::error;
-  }
-}
-
 I2CTransfer::I2CTransfer(const std::filesystem::path& device, std::uint8_t chip) : device_(device), chip_(chip) {
   fd_ = ::open(device.c_str(), O_RDWR | O_CLOEXEC);
   if (fd_ < 0) {
-    result_ = i2cResultForErrno(errno, device);
+    opened_ = failure(errno);
     return;
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) < 0) {
-    result_ = errno == EWOULDBLOCK ? IOResult::busy : i2cResultForErrno(errno, device);
+    opened_ = errno == EWOULDBLOCK ? I2CResult{I2CStatus::busy, {}, device.string() + " is locked by another program"}
+                                   : failure(errno);
     return;
   }
-  if (::ioctl(fd_, I2C_SLAVE, static_cast<unsigned long>(chip)) < 0) result_ = i2cResultForErrno(errno, device);
+  if (::ioctl(fd_, I2C_SLAVE, static_cast<unsigned long>(chip)) < 0) opened_ = failure(errno);
 }
 
 I2CTransfer::~I2CTransfer() {
   if (fd_ >= 0) ::close(fd_);  // lets go of the lock too
 }
 
-std::int32_t I2CTransfer::write(std::uint8_t dataAddress, std::span<const std::uint8_t> bytes) const {
-  if (result_ != IOResult::success) return result_;
-  std::vector<std::uint8_t> message;
-  message.reserve(bytes.size() + 1);
-  message.push_back(dataAddress);
-  message.insert(message.end(), bytes.begin(), bytes.end());
-  const auto written = ::write(fd_, message.data(), message.size());
-  if (written < 0) return i2cResultForErrno(errno, device_);
-  return static_cast<std::size_t>(written) == message.size() ? IOResult::success : IOResult::ioError;
+I2CResult I2CTransfer::failure(int error) const {
+  return {i2cStatusForErrno(error, device_), {}, device_.string() + ": " + std::strerror(error)};
 }
 
-std::int32_t I2CTransfer::read(std::span<std::uint8_t> out) const {
-  if (result_ != IOResult::success) return result_;
-  const auto got = ::read(fd_, out.data(), out.size());
-  if (got < 0) return i2cResultForErrno(errno, device_);
-  return static_cast<std::size_t>(got) == out.size() ? IOResult::success : IOResult::ioError;
+I2CResult I2CTransfer::write(std::span<const std::uint8_t> bytes) const {
+  if (opened_.status != I2CStatus::ok) return opened_;
+  const auto written = ::write(fd_, bytes.data(), bytes.size());
+  if (written < 0) return failure(errno);
+  if (static_cast<std::size_t>(written) == bytes.size()) return {};
+  return {I2CStatus::ioError, {}, device_.string() + ": wrote " + std::to_string(written) + " of " +
+                                      std::to_string(bytes.size()) + " bytes"};
+}
+
+I2CResult I2CTransfer::read(std::size_t length) const {
+  if (opened_.status != I2CStatus::ok) return opened_;
+  I2CResult result;
+  result.read.resize(length);
+  const auto got = ::read(fd_, result.read.data(), length);
+  if (got < 0) return failure(errno);
+  if (static_cast<std::size_t>(got) == length) return result;
+  return {I2CStatus::ioError, {}, device_.string() + ": read " + std::to_string(got) + " of " +
+                                      std::to_string(length) + " bytes"};
 }
 
 I2CDevice::I2CDevice(std::filesystem::path devRoot) : devRoot_(std::move(devRoot)) {}
@@ -142,15 +128,27 @@ std::unique_ptr<I2CTransfer> I2CDevice::open(int bus, std::uint8_t chip) const {
   return std::make_unique<I2CTransfer>(devicePath(bus), chip);
 }
 
-std::int32_t I2CDevice::read(int bus, std::uint8_t chip, std::span<std::uint8_t> out) const {
-  return I2CTransfer(devicePath(bus), chip).read(out);
+I2CResult I2CDevice::transfer(const I2CMessage& message) {
+  // The reply a request awaits is read inside the request's transaction;
+  // anything else on the bus lets go of it first.
+  auto held = awaitingReply_.extract(message.bus);
+  std::unique_ptr<I2CTransfer> transaction;
+  if (held && message.write.empty() && held.mapped()->chip() == message.address) transaction = std::move(held.mapped());
+  held = {};
+  if (!transaction) transaction = open(message.bus, message.address);
+  I2CResult result;
+  if (!message.write.empty()) result = transaction->write(message.write);
+  if (result.status == I2CStatus::ok && message.readLength > 0) result = transaction->read(message.readLength);
+  if (result.status == I2CStatus::ok && message.replyFollows) awaitingReply_[message.bus] = std::move(transaction);
+  return result;
 }
 
 std::optional<std::vector<std::uint8_t>> I2CDevice::readEdid(int bus) const {
   const I2CTransfer transfer(devicePath(bus), 0x50);
   // The EDID's offset 0, then its base block, in one transaction.
-  if (transfer.write(0x00, {}) != IOResult::success) return std::nullopt;
-  std::vector<std::uint8_t> block(128);
-  if (transfer.read(block) != IOResult::success) return std::nullopt;
-  return block;
+  const std::uint8_t offset = 0x00;
+  if (transfer.write({&offset, 1}).status != I2CStatus::ok) return std::nullopt;
+  auto block = transfer.read(128);
+  if (block.status != I2CStatus::ok) return std::nullopt;
+  return std::move(block.read);
 }

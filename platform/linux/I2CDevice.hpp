@@ -3,29 +3,21 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
-#include <string>
 #include <span>
+#include <string>
 #include <vector>
 
-#include "ports/IOResult.hpp"
+#include "ports/I2CBuses.hpp"
 
-// The result codes Linux adds to the shared ones.
-namespace IOResult {
-inline constexpr std::int32_t ioError = static_cast<std::int32_t>(0xE00002CAu);       // transfer failed
-}  // namespace IOResult
-
-// Maps an errno to a result code.
-std::int32_t ioResultForErrno(int error);
-// The same for opening or using /dev/i2c-N. The causes a user can fix (no
-// permission, no i2c-dev module, a kernel ddcci driver holding the bus) get
-// their own codes and are explained in the log, once per process each.
-std::int32_t i2cResultForErrno(int error, const std::filesystem::path& device);
+// The status for an errno from opening or using /dev/i2c-N. The causes a
+// user can fix (no permission, no i2c-dev module, a kernel ddcci driver
+// holding the bus) are explained in the log, once per process each.
+I2CStatus i2cStatusForErrno(int error, const std::filesystem::path& device);
 // Lets the next occurrence of each cause be explained again (tests).
 void resetI2CExplanations();
-// A short text for a result code ("not permitted"); empty for unknown codes.
-std::string ioResultText(std::int32_t code);
 
 // One transaction on /dev/i2c-N: the device open, the bus's advisory lock
 // held (other DDC/CI tools take the same lock, so none of their messages
@@ -38,32 +30,33 @@ class I2CTransfer {
   I2CTransfer& operator=(const I2CTransfer&) = delete;
 
   // Of opening, locking and selecting the chip; busy when another program holds the lock.
-  std::int32_t result() const { return result_; }
+  const I2CResult& opened() const { return opened_; }
   std::uint8_t chip() const { return chip_; }
-  // Sends the data address followed by `bytes`.
-  std::int32_t write(std::uint8_t dataAddress, std::span<const std::uint8_t> bytes) const;
-  // Reads out.size() bytes.
-  std::int32_t read(std::span<std::uint8_t> out) const;
+  // Sends `bytes` as one message.
+  I2CResult write(std::span<const std::uint8_t> bytes) const;
+  // Reads `length` bytes.
+  I2CResult read(std::size_t length) const;
 
  private:
+  I2CResult failure(int error) const;
+
   std::filesystem::path device_;
   std::uint8_t chip_;
   int fd_ = -1;
-  std::int32_t result_ = 0;
+  I2CResult opened_;
 };
 
-// Transfers on /dev/i2c-N (the i2c-dev module): select the chip, then write
-// or read bytes.
-class I2CDevice {
+// Transfers on /dev/i2c-N (the i2c-dev module). A transfer whose reply
+// follows keeps its bus locked until the next transfer on that bus.
+class I2CDevice final : public I2CBuses {
  public:
   explicit I2CDevice(std::filesystem::path devRoot);
+
+  I2CResult transfer(const I2CMessage& message) override;
 
   // A transaction of one or more messages to `chip`, the bus locked until it
   // ends; never waits for the lock.
   std::unique_ptr<I2CTransfer> open(int bus, std::uint8_t chip) const;
-
-  // Reads out.size() bytes from `chip`.
-  std::int32_t read(int bus, std::uint8_t chip, std::span<std::uint8_t> out) const;
   // The 128-byte EDID base block from address 0x50; nullopt when it cannot be read.
   std::optional<std::vector<std::uint8_t>> readEdid(int bus) const;
 
@@ -71,4 +64,6 @@ class I2CDevice {
 
  private:
   std::filesystem::path devRoot_;
+  // Per bus: a request whose reply is still to be read, with the bus locked meanwhile.
+  std::map<int, std::unique_ptr<I2CTransfer>> awaitingReply_;
 };

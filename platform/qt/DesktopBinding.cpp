@@ -183,12 +183,13 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
 // What needs no display server: DDC/CI, the backlight, D-Bus and the autostart entry.
 void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
                                   LinuxPowerAssertions::CompositorInhibitor inhibitor) {
-  const I2CDevice i2c(roots_.dev);
+  i2c_ = std::make_unique<I2CDevice>(roots_.dev);
   displays_ = std::make_unique<LinuxDisplayPorts>(
       DisplayDirectory(std::move(outputs),
-                       DrmConnectors(roots_.sys, roots_.dev, [i2c](int bus) { return i2c.readEdid(bus); }),
+                       DrmConnectors(roots_.sys, roots_.dev,
+                                     [i2c = i2c_.get()](int bus) { return i2c->readEdid(bus); }),
                        Backlight(roots_.sys)),
-      i2c, bus_.get());
+      bus_.get());
   powerAssertions_ = LinuxPowerAssertions::connect(*bus_, std::move(inhibitor));
   // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
   if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
@@ -295,9 +296,8 @@ SystemPorts DesktopBinding::ports() {
   ports.mainLoop = &mainLoop_;
   ports.environment = &environment_;
   ports.displays = displays_.get();
-  ports.registry = displays_.get();
-  ports.avServices = displays_.get();
-  ports.panelBrightness = displays_.get();
+  ports.i2c = i2c_.get();
+  ports.backlights = displays_.get();
   if (gamma_) ports.gamma = gamma_.get();
   if (waylandGamma_) ports.gamma = waylandGamma_.get();
   if (idleTime_) ports.idleTime = idleTime_.get();

@@ -7,6 +7,7 @@
 
 #include "base/MainLoop.hpp"
 #include "platform/linux/DBusSession.hpp"
+#include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
 #include "platform/linux/LinuxGammaTables.hpp"
@@ -102,6 +103,7 @@ class DesktopBinding {
   std::unique_ptr<X11IdleTime> idle_;
   std::unique_ptr<X11RawInput> rawInput_;
   std::unique_ptr<X11HotKeys> keys_;
+  std::unique_ptr<I2CDevice> i2c_;
   std::unique_ptr<LinuxDisplayPorts> displays_;
   std::unique_ptr<LinuxGammaTables> gamma_;
   std::unique_ptr<LinuxIdleTime> idleTime_;

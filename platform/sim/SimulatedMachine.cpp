@@ -7,151 +7,54 @@
 #include <cstdlib>
 
 #include "base/MainLoop.hpp"
-#include "ports/AVServices.hpp"
-#include "ports/DeviceRegistry.hpp"
-#include "ports/DisplayServices.hpp"
-#include "ports/PanelBrightnessServices.hpp"
-
-namespace {
-std::string generatedUUID(DisplayID id) {
-  char text[40];
-  std::snprintf(text, sizeof text, "5D1E0000-0000-4000-8000-%012X", static_cast<unsigned>(id));
-  return text;
-}
-
-PropertyDictionary infoDictionaryFor(const std::optional<std::string>& uuid, const std::string& location) {
-  PropertyDictionary info{{"IODisplayLocation", location}, {"DisplayProductID", 0.0}};
-  if (uuid) info["kCGDisplayUUID"] = *uuid;
-  return info;
-}
-
-PropertyDictionary displayAttributes(const std::optional<std::string>& productName,
-                                     const std::optional<std::string>& transport) {
-  PropertyDictionary product;
-  if (productName) product["ProductName"] = *productName;
-  PropertyDictionary attributes{{"ProductAttributes", std::move(product)}};
-  if (transport) attributes["Transport"] = PropertyDictionary{{"Downstream", *transport}};
-  return attributes;
-}
-}  // namespace
+#include "ports/Displays.hpp"
 
 // ---------------------------------------------------------------------------
-class SimulatedMachine::Displays final : public DisplayServices {
+class SimulatedMachine::Connected final : public Displays {
  public:
-  explicit Displays(SimulatedMachine& machine) : machine_(machine) {}
-  std::optional<std::vector<DisplayID>> onlineDisplayList() override {
+  explicit Connected(SimulatedMachine& machine) : machine_(machine) {}
+  std::optional<std::vector<DisplayFacts>> connectedDisplays() override {
+    ++machine_.displayReads_;
     if (!machine_.functions.onlineList) return std::nullopt;
-    return machine_.onlineDisplayIDs();
-  }
-  bool isBuiltIn(DisplayID id) override {
-    const auto* d = machine_.connectedDisplay(id);
-    return d && d->isBuiltIn();
-  }
-  std::uint32_t vendorNumber(DisplayID id) override { return field(id, &VirtualDisplay::vendor); }
-  std::uint32_t modelNumber(DisplayID id) override { return field(id, &VirtualDisplay::model); }
-  std::uint32_t serialNumber(DisplayID id) override { return field(id, &VirtualDisplay::serial); }
-  bool hasInfoDictionaryFunction() override { return machine_.functions.infoDictionary; }
-  std::optional<PropertyValue> infoDictionary(DisplayID id) override {
-    const auto* d = machine_.connectedDisplay(id);
-    return d ? d->infoDictionary : std::nullopt;
-  }
-
- private:
-  std::uint32_t field(DisplayID id, std::uint32_t VirtualDisplay::*member) {
-    const auto* d = machine_.connectedDisplay(id);
-    return d ? d->*member : 0;
-  }
-  SimulatedMachine& machine_;
-};
-
-// ---------------------------------------------------------------------------
-// Each connected display contributes its own entry, then its audio-video
-// service entry, in the online order: the layout the transport walks.
-class SimulatedMachine::Registry final : public DeviceRegistry {
- public:
-  explicit Registry(SimulatedMachine& machine) : machine_(machine) {}
-  std::optional<std::vector<RegistryEntry>> allEntries() override {
-    ++machine_.registryWalks_;
-    std::vector<RegistryEntry> entries;
+    std::vector<DisplayFacts> facts;
     for (const auto& d : machine_.displays_) {
-      if (!d->isConnected() || !d->inRegistry) continue;
-      entries.push_back(displayEntry(d->id()));
-      if (d->serviceLocation) entries.push_back(serviceEntry(d->id()));
+      if (!d->isConnected()) continue;
+      facts.push_back({.id = d->id(),
+                       .connector = d->connector,
+                       .outputName = d->outputName.empty() ? d->connector : d->outputName,
+                       .edid = d->edid(),
+                       .builtIn = d->isBuiltIn(),
+                       .i2cBus = d->i2cBus,
+                       .backlight = d->backlight});
     }
-    return entries;
+    return facts;
   }
-  std::optional<std::string> path(RegistryEntry entry) override {
-    const auto* d = owner(entry);
-    if (!d) return std::nullopt;
-    return isService(entry) ? d->registryPath + "/" + d->serviceEntryName : d->registryPath;
-  }
-  std::optional<std::string> name(RegistryEntry entry) override {
-    const auto* d = owner(entry);
-    if (!d) return std::nullopt;
-    if (isService(entry)) return d->serviceEntryName;
-    return d->registryPath.substr(d->registryPath.rfind('/') + 1);
-  }
-  std::optional<PropertyValue> searchProperty(RegistryEntry entry, std::string_view key) override {
-    const auto* d = owner(entry);
-    if (!d) return std::nullopt;
-    if (isService(entry)) {
-      if (key == "Location") return PropertyValue(*d->serviceLocation);
-      return std::nullopt;
-    }
-    const auto found = d->registryProperties.find(key);
-    if (found == d->registryProperties.end()) return std::nullopt;
-    return found->second;
-  }
-  std::optional<RegistryEntry> entryFromPath(std::string_view path) override {
-    for (const auto& d : machine_.displays_) {
-      if (!d->isConnected() || !d->inRegistry) continue;
-      if (d->registryPath == path) return displayEntry(d->id());
-    }
-    return std::nullopt;
-  }
-
-  // The display an entry belongs to, while the entry is in the registry.
-  const VirtualDisplay* owner(RegistryEntry entry) const {
-    const auto* d = machine_.connectedDisplay(static_cast<DisplayID>(entry / 2));
-    if (!d || !d->inRegistry || (isService(entry) && !d->serviceLocation)) return nullptr;
-    return d;
-  }
-  static bool isService(RegistryEntry entry) { return entry % 2 == 1; }
 
  private:
   SimulatedMachine& machine_;
 };
 
 // ---------------------------------------------------------------------------
-namespace {
-struct SimAVService final : AVService {
-  explicit SimAVService(DisplayID id) : displayID(id) {}
-  DisplayID displayID;
-};
-}  // namespace
-
-class SimulatedMachine::AV final : public AVServices {
+// Each bus reaches the connected display that has it, if any.
+class SimulatedMachine::Buses final : public I2CBuses {
  public:
-  explicit AV(SimulatedMachine& machine) : machine_(machine) {}
-  bool hasCreateWithService() override { return machine_.functions.avCreate; }
-  std::shared_ptr<AVService> createWithService(RegistryEntry entry) override {
-    if (!Registry::isService(entry) || !machine_.registry_->owner(entry)) return nullptr;
-    return std::make_shared<SimAVService>(static_cast<DisplayID>(entry / 2));
-  }
-  bool hasWriteI2C() override { return machine_.functions.i2cWrite; }
-  std::int32_t writeI2C(AVService& service, std::uint32_t chip, std::uint32_t dataAddress, const std::uint8_t* buffer,
-                        std::uint32_t length) override {
-    const DisplayID id = static_cast<SimAVService&>(service).displayID;
-    const std::int32_t result = machine_.display(id).i2cWrite(machine_.busMicroseconds(), chip, dataAddress, buffer, length);
-    machine_.i2cLog_.push_back({machine_.busMicroseconds() / 1e6, id, true, chip, dataAddress, {buffer, buffer + length}, result});
-    return result;
-  }
-  bool hasReadI2C() override { return machine_.functions.i2cRead; }
-  std::int32_t readI2C(AVService& service, std::uint32_t chip, std::uint32_t dataAddress, std::uint8_t* buffer,
-                       std::uint32_t length) override {
-    const DisplayID id = static_cast<SimAVService&>(service).displayID;
-    const std::int32_t result = machine_.display(id).i2cRead(machine_.busMicroseconds(), chip, dataAddress, buffer, length);
-    machine_.i2cLog_.push_back({machine_.busMicroseconds() / 1e6, id, false, chip, dataAddress, {buffer, buffer + length}, result});
+  explicit Buses(SimulatedMachine& machine) : machine_(machine) {}
+  I2CResult transfer(const I2CMessage& message) override {
+    VirtualDisplay* d = nullptr;
+    for (auto& display : machine_.displays_)
+      if (display->isConnected() && display->i2cBus == message.bus) d = display.get();
+    const auto now = machine_.busMicroseconds();
+    I2CResult result = d ? d->i2cTransfer(now, message) : I2CResult{I2CStatus::noDevice, {}, "no such bus"};
+    const DisplayID id = d ? d->id() : 0;
+    const double time = now / 1e6;
+    if (!message.write.empty())
+      machine_.i2cLog_.push_back({time, id, message.bus, true, message.address, message.write,
+                                  message.readLength > 0 ? I2CStatus::ok : result.status});
+    if (message.readLength > 0) {
+      auto received = result.read;
+      received.resize(message.readLength, 0);
+      machine_.i2cLog_.push_back({time, id, message.bus, false, message.address, std::move(received), result.status});
+    }
     return result;
   }
 
@@ -160,73 +63,40 @@ class SimulatedMachine::AV final : public AVServices {
 };
 
 // ---------------------------------------------------------------------------
-class SimulatedMachine::Panel final : public PanelBrightnessServices {
+// Backlight devices: a panel's level, or a ddcci driver's view of a monitor's VCP brightness.
+class SimulatedMachine::Panels final : public Backlights {
  public:
-  explicit Panel(SimulatedMachine& machine) : machine_(machine) {}
-  bool hasCanChangeBrightness() override { return machine_.functions.canChangeBrightness; }
-  bool canChangeBrightness(DisplayID id) override {
-    const auto* d = panel(id);
-    return d && d->canChangeBrightness;
+  explicit Panels(SimulatedMachine& machine) : machine_(machine) {}
+  std::optional<double> level(const std::string& device) override {
+    const VirtualDisplay* d = owner(device);
+    if (!d || !d->levelReadable) return std::nullopt;
+    if (d->isBuiltIn()) return d->panelLevel();
+    return d->vcpMaximum() ? static_cast<double>(d->vcpCurrent()) / d->vcpMaximum() : 0.0;
   }
-  std::uint32_t brightnessSteps(DisplayID id) override {
-    const auto* d = panel(id);
-    return d ? d->backlightSteps : 0;
+  std::uint32_t steps(const std::string& device) override {
+    const VirtualDisplay* d = owner(device);
+    if (!d) return 0;
+    return d->isBuiltIn() ? d->backlightSteps : d->vcpMaximum();
   }
-  bool hasGetBrightness() override { return machine_.functions.getBrightness; }
-  std::int32_t getBrightness(DisplayID id, float& level) override {
-    const auto* d = panel(id);
-    if (!d) return IOResult::noDevice;
-    if (d->getResult == 0) level = d->panelLevel();
-    return d->getResult;
-  }
-  bool hasSetBrightness() override { return machine_.functions.setBrightness; }
-  std::int32_t setBrightness(DisplayID id, float level) override {
-    return set(id, level, PanelWrite::Via::displayServices, &VirtualDisplay::setResult);
-  }
-  bool hasSetBrightnessSmooth() override { return machine_.functions.setBrightnessSmooth; }
-  std::int32_t setBrightnessSmooth(DisplayID id, float level) override {
-    return set(id, level, PanelWrite::Via::displayServicesSmooth, &VirtualDisplay::smoothSetResult);
-  }
-  std::int32_t setFloatParameter(RegistryEntry entry, std::string_view key, float value) override {
-    VirtualDisplay* d = parameterOwner(entry, key);
-    if (!d) return IOResult::unsupported;
-    if (d->parameterResult == 0) d->setPanelLevel(value);
-    machine_.panelLog_.push_back({machine_.time(), d->id(), PanelWrite::Via::parameter, value, d->parameterResult});
-    return d->parameterResult;
-  }
-  std::int32_t getFloatParameter(RegistryEntry entry, std::string_view key, float& value) override {
-    const VirtualDisplay* d = parameterOwner(entry, key);
-    if (!d) return IOResult::unsupported;
-    if (d->parameterResult == 0) value = d->panelLevel();
-    return d->parameterResult;
-  }
-  std::string errorText(std::int32_t code) override {
-    switch (code) {
-      case IOResult::success: return "success";
-      case IOResult::error: return "general error";
-      case IOResult::noDevice: return "no such device";
-      case IOResult::unsupported: return "unsupported function";
-      case IOResult::notResponding: return "device not responding";
-      default: return "";
+  BacklightStatus setLevel(const std::string& device, double fraction) override {
+    VirtualDisplay* d = owner(device);
+    if (!d) return BacklightStatus::noDevice;
+    const BacklightStatus status = d->setStatus;
+    if (status == BacklightStatus::ok) {
+      if (d->isBuiltIn())
+        d->setPanelLevel(static_cast<float>(fraction));
+      else
+        d->setVCPCurrent(static_cast<std::uint16_t>(std::lround(fraction * d->vcpMaximum())));
     }
+    machine_.panelLog_.push_back({machine_.time(), d->id(), static_cast<float>(fraction), status});
+    return status;
   }
 
  private:
-  VirtualDisplay* panel(DisplayID id) {
-    auto* d = machine_.connectedDisplay(id);
-    return d && d->isBuiltIn() ? d : nullptr;
-  }
-  VirtualDisplay* parameterOwner(RegistryEntry entry, std::string_view key) {
-    if (Registry::isService(entry) || key != "brightness" || !machine_.registry_->owner(entry)) return nullptr;
-    return panel(static_cast<DisplayID>(entry / 2));
-  }
-  std::int32_t set(DisplayID id, float level, PanelWrite::Via via, std::int32_t VirtualDisplay::*result) {
-    VirtualDisplay* d = panel(id);
-    if (!d) return IOResult::noDevice;
-    const std::int32_t code = d->*result;
-    if (code == 0) d->setPanelLevel(level);
-    machine_.panelLog_.push_back({machine_.time(), id, via, level, code});
-    return code;
+  VirtualDisplay* owner(const std::string& device) {
+    for (auto& d : machine_.displays_)
+      if (d->isConnected() && d->backlight == device) return d.get();
+    return nullptr;
   }
   SimulatedMachine& machine_;
 };
@@ -281,10 +151,9 @@ class SimulatedMachine::Gamma final : public GammaTables {
 // ---------------------------------------------------------------------------
 SimulatedMachine::SimulatedMachine(MainLoop* clock)
     : clock_(clock),
-      displayServices_(std::make_unique<Displays>(*this)),
-      registry_(std::make_unique<Registry>(*this)),
-      av_(std::make_unique<AV>(*this)),
-      panel_(std::make_unique<Panel>(*this)),
+      connected_(std::make_unique<Connected>(*this)),
+      buses_(std::make_unique<Buses>(*this)),
+      panels_(std::make_unique<Panels>(*this)),
       gamma_(std::make_unique<Gamma>(*this)) {}
 
 SimulatedMachine::~SimulatedMachine() = default;
@@ -305,11 +174,11 @@ VirtualDisplay& SimulatedMachine::addExternalMonitor(const ExternalMonitorOption
   d.vendor = options.vendor;
   d.model = options.model;
   d.serial = options.serial ? options.serial : d.id();
-  d.registryPath = "/virtual/gpu0/port" + std::to_string(d.id()) + "/monitor" + std::to_string(d.id());
-  const auto uuid = options.withoutUUID ? std::nullopt : std::optional(options.uuid.value_or(generatedUUID(d.id())));
-  d.infoDictionary = infoDictionaryFor(uuid, d.registryPath);
-  d.registryProperties = {{"DisplayAttributes", displayAttributes(options.productName, options.transport)}};
-  d.serviceLocation = "External";
+  d.hasEdid = !options.withoutEdid;
+  d.productName = options.productName;
+  d.serialText = options.serialText;
+  d.connector = options.connector.empty() ? "HDMI-A-" + std::to_string(d.id()) : options.connector;
+  d.i2cBus = static_cast<int>(d.id()) + 10;
   d.setVCPMaximum(options.maximum);
   d.setVCPCurrent(options.brightness);
   d.gammaCapacity = options.gammaCapacity;
@@ -322,11 +191,11 @@ VirtualDisplay& SimulatedMachine::addBuiltInPanel(const BuiltInPanelOptions& opt
   d.vendor = 0x610;
   d.model = 0xA050;
   d.serial = 0;
-  d.registryPath = "/virtual/gpu0/panel" + std::to_string(d.id());
-  const auto uuid = options.withoutUUID ? std::nullopt : std::optional(options.uuid.value_or(generatedUUID(d.id())));
-  d.infoDictionary = infoDictionaryFor(uuid, d.registryPath);
-  d.registryProperties = {{"DisplayAttributes", displayAttributes(options.productName, std::nullopt)}};
-  d.serviceLocation = "Embedded";
+  d.hasEdid = !options.withoutEdid;
+  d.productName = options.productName;
+  d.serialText = options.serialText;
+  d.connector = "eDP-" + std::to_string(d.id());
+  d.backlight = "panel" + std::to_string(d.id());
   d.setPanelLevel(options.level);
   d.backlightSteps = options.backlightSteps;
   d.gammaCapacity = options.gammaCapacity;
@@ -363,25 +232,23 @@ void SimulatedMachine::connect(DisplayID id) { display(id).connected_ = true; }
 
 SystemPorts SimulatedMachine::ports() {
   SystemPorts ports;
-  ports.displays = displayServices_.get();
-  ports.registry = registry_.get();
-  ports.avServices = av_.get();
-  ports.panelBrightness = panel_.get();
+  ports.displays = connected_.get();
+  ports.i2c = buses_.get();
+  ports.backlights = panels_.get();
   ports.gamma = gamma_.get();
   return ports;
 }
 
-DisplayServices& SimulatedMachine::displayServices() { return *displayServices_; }
-DeviceRegistry& SimulatedMachine::registry() { return *registry_; }
-AVServices& SimulatedMachine::avServices() { return *av_; }
-PanelBrightnessServices& SimulatedMachine::panelBrightness() { return *panel_; }
+Displays& SimulatedMachine::displays() { return *connected_; }
+I2CBuses& SimulatedMachine::i2cBuses() { return *buses_; }
+Backlights& SimulatedMachine::backlights() { return *panels_; }
 GammaTables& SimulatedMachine::gammaTables() { return *gamma_; }
 
 std::vector<SimulatedMachine::I2CTransfer> SimulatedMachine::i2cLog(DisplayID id, bool setOnly) const {
   std::vector<I2CTransfer> out;
   for (const auto& t : i2cLog_) {
     if (t.displayID != id) continue;
-    if (setOnly && !(t.isWrite && t.bytes.size() == 6 && t.bytes[1] == 0x03)) continue;
+    if (setOnly && !(t.isWrite && t.bytes.size() == 7 && t.bytes[2] == 0x03)) continue;
     out.push_back(t);
   }
   return out;
@@ -391,7 +258,7 @@ void SimulatedMachine::clearLogs() {
   i2cLog_.clear();
   panelLog_.clear();
   gammaLog_.clear();
-  registryWalks_ = 0;
+  displayReads_ = 0;
 }
 
 double SimulatedMachine::time() const { return clock_ ? clock_->uptime() : 0.0; }

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "base/DisplayID.hpp"
-#include "ports/DeviceRegistry.hpp"
+#include "ports/Backlights.hpp"
+#include "ports/I2CBuses.hpp"
 #include "ports/SystemPorts.hpp"
 #include "platform/sim/VirtualDisplay.hpp"
 
@@ -18,10 +19,10 @@ class MainLoop;
 // What a new display looks like; every field has a usable default.
 struct ExternalMonitorOptions {
   DisplayID id = 0;  // 0: the next free ID
-  std::optional<std::string> productName = "Virtual Monitor";
-  std::optional<std::string> uuid = std::nullopt;  // absent: a generated one, unless withoutUUID
-  bool withoutUUID = false;
-  std::optional<std::string> transport = "HDMI";  // DisplayAttributes/Transport/Downstream
+  std::optional<std::string> productName = "Virtual 27";  // an EDID holds 13 characters
+  std::optional<std::string> serialText = std::nullopt;  // the EDID's serial number text
+  bool withoutEdid = false;
+  std::string connector = "";  // empty: HDMI-A-<id>
   std::uint16_t brightness = 50;
   std::uint16_t maximum = 100;
   std::uint32_t vendor = 0x4D53;
@@ -32,17 +33,19 @@ struct ExternalMonitorOptions {
 struct BuiltInPanelOptions {
   DisplayID id = 0;
   std::optional<std::string> productName = "Built-in Panel";
-  std::optional<std::string> uuid = std::nullopt;
-  bool withoutUUID = false;
+  std::optional<std::string> serialText = std::nullopt;
+  bool withoutEdid = false;
   float level = 0.5f;
   std::uint32_t backlightSteps = 0;  // 0: the panel does not say
   std::uint32_t gammaCapacity = 256;
 };
 
-// A machine with virtual displays, serving the display ports (online list,
-// registry, audio-video services, panel brightness, gamma tables). It records
-// every I2C transfer, panel write and gamma write with the virtual time of
-// the loop it was given, and never waits. The monitors live on that clock.
+// A machine with virtual displays, serving the display ports (connected
+// displays, I2C buses, backlight devices, gamma tables). An external monitor
+// has connector HDMI-A-<id> and I2C bus <id> + 10 unless told otherwise; a
+// panel eDP-<id> and backlight device panel<id>. It records every I2C
+// transfer, backlight write and gamma write with the virtual time of the loop
+// it was given, and never waits. The monitors live on that clock.
 //
 //   SimulatedMachine machine(&loop);
 //   auto& monitor = machine.addExternalMonitor({.productName = "Studio 27", .brightness = 60});
@@ -52,17 +55,9 @@ class SimulatedMachine {
   using ExternalMonitorOptions = ::ExternalMonitorOptions;
   using BuiltInPanelOptions = ::BuiltInPanelOptions;
 
-  // Which run-time-resolved functions the machine offers (all by default).
+  // Which facilities the machine offers (all by default).
   struct Functions {
-    bool onlineList = true;       // false: the online list cannot be read
-    bool infoDictionary = true;   // the information-dictionary function
-    bool avCreate = true;
-    bool i2cWrite = true;
-    bool i2cRead = true;
-    bool canChangeBrightness = true;
-    bool getBrightness = true;
-    bool setBrightness = true;
-    bool setBrightnessSmooth = true;
+    bool onlineList = true;       // false: the connected displays cannot be read
     bool gammaCapacity = true;
     bool gammaGet = true;
     bool gammaSet = true;
@@ -70,20 +65,18 @@ class SimulatedMachine {
 
   struct I2CTransfer {
     double time;  // the loop's clock
-    DisplayID displayID;
+    DisplayID displayID;  // the display on the bus; 0: none
+    int bus;
     bool isWrite;
-    std::uint32_t chipAddress;
-    std::uint32_t dataAddress;
+    std::uint8_t address;
     std::vector<std::uint8_t> bytes;  // sent, or received
-    std::int32_t result;
+    I2CStatus status;
   };
   struct PanelWrite {
-    enum class Via { displayServices, displayServicesSmooth, parameter };
     double time;
     DisplayID displayID;
-    Via via;
     float level;
-    std::int32_t result;
+    BacklightStatus status;
   };
   struct GammaWrite {
     double time;
@@ -105,8 +98,8 @@ class SimulatedMachine {
   // Online displays in the system's order.
   std::vector<DisplayID> onlineDisplayIDs() const;
 
-  // A disconnected display leaves the online list and the registry; services
-  // already created for it stop answering.
+  // A disconnected display leaves the list of connected displays, and its bus
+  // and backlight stop answering.
   void disconnect(DisplayID id);
   void connect(DisplayID id);
 
@@ -114,10 +107,9 @@ class SimulatedMachine {
 
   // The ports, ready for ScopedSystemPorts (tests add the loop and the rest).
   SystemPorts ports();
-  DisplayServices& displayServices();
-  DeviceRegistry& registry();
-  AVServices& avServices();
-  PanelBrightnessServices& panelBrightness();
+  Displays& displays();
+  I2CBuses& i2cBuses();
+  Backlights& backlights();
   GammaTables& gammaTables();
 
   // What happened, in order.
@@ -126,8 +118,8 @@ class SimulatedMachine {
   const std::vector<GammaWrite>& gammaLog() const { return gammaLog_; }
   // I2C transfers of one display; Set VCP writes only when setOnly.
   std::vector<I2CTransfer> i2cLog(DisplayID id, bool setOnly = false) const;
-  // How many times the registry was walked (one per full listing).
-  int registryWalks() const { return registryWalks_; }
+  // How many times the connected displays were read.
+  int displayReads() const { return displayReads_; }
   void clearLogs();
 
   double time() const;
@@ -135,22 +127,17 @@ class SimulatedMachine {
   std::uint64_t busMicroseconds() const;
 
  private:
-  class Displays;
-  class Registry;
-  class AV;
-  class Panel;
+  class Connected;
+  class Buses;
+  class Panels;
   class Gamma;
-  friend class Displays;
-  friend class Registry;
-  friend class AV;
-  friend class Panel;
+  friend class Connected;
+  friend class Buses;
+  friend class Panels;
   friend class Gamma;
 
   VirtualDisplay& add(DisplayID id, bool builtIn);
   VirtualDisplay* connectedDisplay(DisplayID id);
-  // Registry handles: each display has its own entry and the service entry after it.
-  static RegistryEntry displayEntry(DisplayID id) { return RegistryEntry(id) * 2; }
-  static RegistryEntry serviceEntry(DisplayID id) { return RegistryEntry(id) * 2 + 1; }
 
   MainLoop* clock_;
   std::vector<std::unique_ptr<VirtualDisplay>> displays_;  // in the system's online order
@@ -158,11 +145,10 @@ class SimulatedMachine {
   std::vector<I2CTransfer> i2cLog_;
   std::vector<PanelWrite> panelLog_;
   std::vector<GammaWrite> gammaLog_;
-  int registryWalks_ = 0;
+  int displayReads_ = 0;
 
-  std::unique_ptr<Displays> displayServices_;
-  std::unique_ptr<Registry> registry_;
-  std::unique_ptr<AV> av_;
-  std::unique_ptr<Panel> panel_;
+  std::unique_ptr<Connected> connected_;
+  std::unique_ptr<Buses> buses_;
+  std::unique_ptr<Panels> panels_;
   std::unique_ptr<Gamma> gamma_;
 };

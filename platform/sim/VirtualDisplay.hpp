@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "base/DisplayID.hpp"
+#include "ports/Backlights.hpp"
 #include "ports/GammaTables.hpp"
-#include "ports/IOResult.hpp"
-#include "ports/PropertyValue.hpp"
+#include "ports/I2CBuses.hpp"
 
-// One display of the simulated machine. An external monitor answers DDC/CI
-// Get/Set VCP Feature 0x10 from its own VCP table; a built-in panel keeps a
-// brightness level for the panel-brightness service. Both have a gamma table.
+// One display of the simulated machine, as Linux shows it: a connector, an
+// EDID, an I2C bus, a backlight device. An external monitor answers DDC/CI
+// Get/Set VCP Feature 0x10 on its bus from its own VCP table; a built-in
+// panel keeps its backlight's level. Both have a gamma table.
 // Every knob is public state or a small setter so tests can stage any fault.
 class VirtualDisplay {
  public:
@@ -47,7 +48,7 @@ class VirtualDisplay {
   // Replaces the reply with these bytes (shorter ones are zero-padded to the read length).
   void overrideReply(std::vector<std::uint8_t> bytes) { replyOverride_ = std::move(bytes); }
   void clearReplyOverride() { replyOverride_.reset(); }
-  std::int32_t faultResult = IOResult::error;  // code returned by failed transfers
+  I2CStatus faultStatus = I2CStatus::ioError;  // how failed transfers end
   // How long the monitor needs after a query before its reply is ready; a
   // read that comes sooner gets the null message. Time is the machine's clock.
   std::uint32_t replyDelayMicroseconds = 0;
@@ -59,30 +60,28 @@ class VirtualDisplay {
   // Another program holds the bus's lock: every transfer is refused as busy.
   bool busHeldElsewhere = false;
 
-  // --- built-in panel ----------------------------------------------------
+  // --- built-in panel: its backlight device --------------------------------
   float panelLevel() const { return panelLevel_; }
   void setPanelLevel(float level) { panelLevel_ = level; }
-  bool canChangeBrightness = true;   // what the can-change function answers
-  std::uint32_t backlightSteps = 0;  // levels above off the backlight reports; 0: none
-  std::int32_t setResult = 0;        // result of the set function (non-zero: refused, level unchanged)
-  std::int32_t smoothSetResult = 0;  // result of the smooth set function
-  std::int32_t getResult = 0;        // result of the get function
-  std::int32_t parameterResult = 0;  // result of the "brightness" float parameter
+  std::uint32_t backlightSteps = 0;  // the device's maximum; 0: it does not say
+  BacklightStatus setStatus = BacklightStatus::ok;  // how writes end (not ok: refused, level unchanged)
+  bool levelReadable = true;         // false: the device's level cannot be read
 
-  // --- identity the system reports ----------------------------------------
+  // --- what the system knows of it ------------------------------------------
+  std::string connector;   // the kernel's connector ("HDMI-A-1")
+  std::string outputName;  // the session's name for it; empty: the connector's
+  // The EDID's fields; the machine builds the base block from them.
+  bool hasEdid = true;
   std::uint32_t vendor = 0;
   std::uint32_t model = 0;
   std::uint32_t serial = 0;
-  // The information dictionary as the system returns it; nullopt: none.
-  std::optional<PropertyValue> infoDictionary;
-  // Properties of the display's registry entry (its path is its "IODisplayLocation").
-  std::string registryPath;
-  PropertyDictionary registryProperties;
-  bool inRegistry = true;  // false: the path cannot be opened
-  // The audio-video service entry that follows the display in the registry;
-  // nullopt: none. Its "Location" property is this text.
-  std::optional<std::string> serviceLocation;
-  std::string serviceEntryName = "DCPAVServiceProxy";
+  std::optional<std::string> productName;  // monitor name descriptor
+  std::optional<std::string> serialText;   // serial number descriptor
+  std::optional<std::vector<std::uint8_t>> edidOverride;  // these bytes instead, garbled or not
+  std::optional<int> i2cBus;  // the bus of its DDC/CI channel; nullopt: none
+  // Its backlight device: a panel's, or a ddcci driver's for a monitor.
+  std::optional<std::string> backlight;
+  std::vector<std::uint8_t> edid() const;
 
   // --- gamma table -------------------------------------------------------
   std::uint32_t gammaCapacity = 256;
@@ -98,12 +97,10 @@ class VirtualDisplay {
  private:
   friend class SimulatedMachine;
 
-  // I2C behaviour, called by the machine's audio-video services.
-  // `now` is the machine's clock, in microseconds.
-  std::int32_t i2cWrite(std::uint64_t now, std::uint32_t chip, std::uint32_t dataAddress, const std::uint8_t* bytes,
-                        std::uint32_t length);
-  std::int32_t i2cRead(std::uint64_t now, std::uint32_t chip, std::uint32_t dataAddress, std::uint8_t* bytes,
-                       std::uint32_t length);
+  // A transfer on the display's bus. `now` is the machine's clock, in microseconds.
+  I2CResult i2cTransfer(std::uint64_t now, const I2CMessage& message);
+  I2CStatus i2cWrite(std::uint64_t now, const std::vector<std::uint8_t>& bytes);
+  I2CStatus i2cRead(std::uint64_t now, std::vector<std::uint8_t>& bytes);
   static bool consume(int& count);
 
   DisplayID id_;

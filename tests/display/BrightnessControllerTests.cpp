@@ -201,9 +201,9 @@ TEST_F(BrightnessControllerTest, DisplaysLeavingTheTargetsAreForgottenNotWritten
 TEST_F(BrightnessControllerTest, AFailingMonitorBacksOffAndIsRetriedUntilItAnswers) {
   auto& silent = machine.addExternalMonitor();
   silent.failWrites();
-  silent.faultResult = IOResult::notResponding;
+  silent.faultStatus = I2CStatus::noAnswer;
   endStartup();
-  const int walksBefore = machine.registryWalks();
+  const int readsBefore = machine.displayReads();
   // A 6 s fade at 24 frames per second: tried at 0 and once more after the
   // bus interval, then at 1 and 3 s, not on every frame.
   for (int frame = 0; frame < 144; ++frame) {
@@ -211,7 +211,7 @@ TEST_F(BrightnessControllerTest, AFailingMonitorBacksOffAndIsRetriedUntilItAnswe
     loop.advance(1.0 / 24);
   }
   EXPECT_EQ(machine.i2cLog(silent.id(), true).size(), 4u);
-  EXPECT_EQ(machine.registryWalks() - walksBefore, 4);  // each try looks the display up afresh
+  EXPECT_EQ(machine.displayReads() - readsBefore, 5);  // a first look, then a fresh one after each try
   EXPECT_EQ(status(silent.id()), "control_ddc_silent");
   EXPECT_TRUE(scope.traced("display 1: failed"));
   EXPECT_TRUE(scope.traced("display 1: next attempt in 4 s"));

@@ -45,44 +45,41 @@ class DDCIOTest : public ::testing::Test {
   SimulatedMachineScope scope{machinePorts()};
 };
 
+// The monitor's reply to a Get VCP Feature request for brightness, source address first.
+Bytes monitorReply(std::uint16_t maximum, std::uint16_t current) {
+  Bytes reply = {0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, static_cast<std::uint8_t>(maximum >> 8),
+                 static_cast<std::uint8_t>(maximum), static_cast<std::uint8_t>(current >> 8),
+                 static_cast<std::uint8_t>(current)};
+  std::uint8_t sum = 0x50;
+  for (const auto byte : reply) sum ^= byte;
+  reply.push_back(sum);
+  return reply;
+}
+
 // --- packets --------------------------------------------------------------
 
 TEST(DDCIOPackets, SetPacketsCarryValueAndChecksum) {
-  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(50)), (Bytes{0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}));
-  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(100)), (Bytes{0x84, 0x03, 0x10, 0x00, 0x64, 0xCC}));
-  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(1)), (Bytes{0x84, 0x03, 0x10, 0x00, 0x01, 0xA9}));
+  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(50)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}));
+  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(100)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x00, 0x64, 0xCC}));
+  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(1)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x00, 0x01, 0xA9}));
   // The high byte takes part in the checksum too.
-  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(0x1234)), (Bytes{0x84, 0x03, 0x10, 0x12, 0x34, 0x8E}));
-  EXPECT_EQ(bytes(DDCIO::getVCPFeatureRequest()), (Bytes{0x82, 0x01, 0x10, 0xAC}));
-}
-
-TEST(DDCIOPackets, TheMonitorSideChecksRequestsAndAnswersWhatTheParserReads) {
-  const auto set = DDCIO::setVCPFeaturePacket(0x1234);
-  EXPECT_TRUE(DDCIO::isIntactHostMessage(set.data(), set.size()));
-  const auto get = DDCIO::getVCPFeatureRequest();
-  EXPECT_TRUE(DDCIO::isIntactHostMessage(get.data(), get.size()));
-  auto damaged = set;
-  damaged[3] ^= 0x01;
-  EXPECT_FALSE(DDCIO::isIntactHostMessage(damaged.data(), damaged.size()));
-  EXPECT_FALSE(DDCIO::isIntactHostMessage(nullptr, 0));
-
-  // Source address first, checksum to the host's 0x50 last.
-  EXPECT_EQ(bytes(DDCIO::vcpFeatureReply(100, 37)),
-            (Bytes{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x25, 0xE5}));
-  const auto reply = DDCIO::vcpFeatureReply(255, 51);
-  EXPECT_EQ(DDCIO::parseVCPFeatureReply(reply.data(), reply.size()), (DDCIO::VCPValue{255, 51}));
-  EXPECT_EQ(DDCIO::parseVCPFeatureReply(reply.data(), reply.size())->percent(), 20.0);
+  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(0x1234)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x12, 0x34, 0x8E}));
+  EXPECT_EQ(bytes(DDCIO::getVCPFeatureRequest()), (Bytes{0x51, 0x82, 0x01, 0x10, 0xAC}));
 }
 
 TEST(DDCIOPackets, ReplyValuesAreBigEndianAndACurrentAboveTheMaximumIsReportedAsIs) {
-  const auto reply = DDCIO::vcpFeatureReply(356, 534);
+  EXPECT_EQ(monitorReply(100, 37), (Bytes{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x25, 0xE5}));
+  const auto reply = monitorReply(356, 534);
   EXPECT_DOUBLE_EQ(DDCIO::parseVCPFeatureReply(reply.data(), reply.size())->percent(), 534.0 / 356.0 * 100.0);
+  const auto fifth = monitorReply(255, 51);
+  EXPECT_EQ(DDCIO::parseVCPFeatureReply(fifth.data(), fifth.size()), (DDCIO::VCPValue{255, 51}));
+  EXPECT_EQ(DDCIO::parseVCPFeatureReply(fifth.data(), fifth.size())->percent(), 20.0);
 }
 
 // --- external write -------------------------------------------------------
 
 TEST_F(DDCIOTest, WriteSendsSetPacketAndLogsEachStep) {
-  auto& monitor = machine.addExternalMonitor({.id = 4, .productName = "Studio 27", .uuid = "ABCD", .serial = 77});
+  auto& monitor = machine.addExternalMonitor({.id = 4, .productName = "Studio 27", .serial = 77});
 
   EXPECT_TRUE(DDCIO::setBrightness(4, 50));
 
@@ -90,32 +87,31 @@ TEST_F(DDCIOTest, WriteSendsSetPacketAndLogsEachStep) {
   const auto transfers = machine.i2cLog(4);
   ASSERT_EQ(transfers.size(), 1u);
   EXPECT_TRUE(transfers[0].isWrite);
-  EXPECT_EQ(transfers[0].chipAddress, 0x37u);
-  EXPECT_EQ(transfers[0].dataAddress, 0x51u);
-  EXPECT_EQ(transfers[0].bytes, (Bytes{0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}));
+  EXPECT_EQ(transfers[0].bus, 14);
+  EXPECT_EQ(transfers[0].address, 0x37u);
+  EXPECT_EQ(transfers[0].bytes, (Bytes{0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}));
   EXPECT_EQ(scope.trace(), (std::vector<std::string>{
-                               "display 4: vendor=19795 model=9985 serial=77 uuid=ABCD ioLocation=" +
-                                   monitor.registryPath + " name=Studio 27",
-                               "display 4: matched ioLocation in registry",
-                               "display 4: found DCPAVServiceProxy location=External",
-                               "display 4: writing via IOAVService bytes=6",
-                               "display 4: IOAVServiceWriteI2C result=0x0",
+                               "display 4: vendor=19795 model=9985 serial=77 key=" +
+                                   DDCIO::cachedDisplayInfos().at(4).stableKey.value() +
+                                   " connector=HDMI-A-4 name=Studio 27",
+                               "display 4: writing Set VCP brightness to i2c-14",
+                               "display 4: i2c-14 write result=ok",
                            }));
 }
 
 TEST_F(DDCIOTest, IdentityLineShowsAbsentStringsAsNil) {
-  auto& monitor = machine.addExternalMonitor({.id = 2, .productName = std::nullopt, .withoutUUID = true});
-  monitor.infoDictionary = PropertyDictionary{};  // neither UUID nor location
+  auto& monitor = machine.addExternalMonitor({.id = 2, .productName = std::nullopt, .withoutEdid = true});
+  monitor.i2cBus.reset();
 
   EXPECT_FALSE(DDCIO::setBrightness(2, 30));
   EXPECT_EQ(scope.trace(), (std::vector<std::string>{
-                               "display 2: vendor=19795 model=9985 serial=2 uuid=nil ioLocation=nil name=nil",
-                               "display 2: IOAVService not found",
+                               "display 2: vendor=0 model=0 serial=0 key=nil connector=HDMI-A-2 name=nil",
+                               "display 2: no DDC/CI bus",
                            }));
-  EXPECT_EQ(machine.registryWalks(), 0);
+  EXPECT_EQ(DDCIO::lastWriteFailure(2), DDCIO::WriteFailure::noChannel);
 }
 
-TEST_F(DDCIOTest, EachMonitorIsWrittenThroughItsOwnServiceAndTheServiceIsCached) {
+TEST_F(DDCIOTest, EachMonitorIsWrittenOnItsOwnBusAndTheDisplaysAreReadOnce) {
   auto& first = machine.addExternalMonitor({.brightness = 10});
   auto& second = machine.addExternalMonitor({.brightness = 20});
 
@@ -126,15 +122,15 @@ TEST_F(DDCIOTest, EachMonitorIsWrittenThroughItsOwnServiceAndTheServiceIsCached)
 
   EXPECT_EQ(first.vcpCurrent(), 40);
   EXPECT_EQ(second.vcpCurrent(), 71);
-  EXPECT_EQ(machine.registryWalks(), 2);  // one walk per display, then the cache
-  EXPECT_TRUE(DDCIO::hasCachedAVService(first.id()));
-  EXPECT_TRUE(DDCIO::hasCachedAVService(second.id()));
+  EXPECT_EQ(machine.displayReads(), 1);  // one look at the displays, then the cache
+  EXPECT_EQ(machine.i2cLog(first.id()).at(0).bus, *first.i2cBus);
+  EXPECT_EQ(machine.i2cLog(second.id()).at(0).bus, *second.i2cBus);
 }
 
-TEST_F(DDCIOTest, AFailedWriteDropsBothCachesAndTheNextWriteRediscovers) {
+TEST_F(DDCIOTest, AFailedWriteDropsTheCacheAndTheNextWriteLooksAgain) {
   auto& monitor = machine.addExternalMonitor({.id = 3});
   ASSERT_TRUE(DDCIO::setBrightness(3, 60));
-  const std::string uuid = DDCIO::cachedDisplayInfos().at(3).uuid.value();
+  const std::string key = DDCIO::cachedDisplayInfos().at(3).stableKey.value();
   monitor.failWrites(1);
   scope.clearTrace();
 
@@ -147,34 +143,35 @@ TEST_F(DDCIOTest, AFailedWriteDropsBothCachesAndTheNextWriteRediscovers) {
 
   EXPECT_FALSE(DDCIO::setBrightness(3, 61));
   EXPECT_EQ(scope.trace(), (std::vector<std::string>{
-                               "display 3: vendor=19795 model=9985 serial=3 uuid=" + uuid +
-                                   " ioLocation=" + monitor.registryPath + " name=Virtual Monitor",
-                               "display 3: writing via IOAVService bytes=6",
-                               "display 3: IOAVServiceWriteI2C result=0xe00002bc",
+                               "display 3: vendor=19795 model=9985 serial=3 key=" + key +
+                                   " connector=HDMI-A-3 name=Virtual 27",
+                               "display 3: writing Set VCP brightness to i2c-13",
+                               "display 3: i2c-13 write result=I/O error",
                            }));
   EXPECT_EQ(DDCIO::lastWriteFailure(3), DDCIO::WriteFailure::noAnswer);
   EXPECT_FALSE(DDCIO::cachedDisplayInfos().contains(3));
-  EXPECT_FALSE(DDCIO::hasCachedAVService(3));
   EXPECT_EQ(monitor.vcpCurrent(), 60);
 
+  // Moved to another bus meanwhile (a reconnect): the fresh look finds it.
+  monitor.i2cBus = 7;
   loop.advance(0.05);
   scope.clearTrace();
-  const int walks = machine.registryWalks();
+  const int reads = machine.displayReads();
   EXPECT_TRUE(DDCIO::setBrightness(3, 62));
-  EXPECT_EQ(machine.registryWalks(), walks + 1);
-  EXPECT_TRUE(scope.traced("display 3: matched ioLocation in registry"));
+  EXPECT_EQ(machine.displayReads(), reads + 1);
+  EXPECT_TRUE(scope.traced("display 3: i2c-7 write result=ok"));
   EXPECT_EQ(monitor.vcpCurrent(), 62);
 }
 
-TEST_F(DDCIOTest, MissingWriteFunctionCountsAsUnsupported) {
+TEST_F(DDCIOTest, WithoutAnI2CFacilityNoMonitorAnswers) {
   machine.addExternalMonitor({.id = 1});
-  machine.functions.i2cWrite = false;
+  SystemPorts ports = systemPorts();
+  ports.i2c = nullptr;
+  ScopedSystemPorts withoutI2C(ports);
 
   EXPECT_FALSE(DDCIO::setBrightness(1, 50));
-  const auto trace = scope.trace();
-  ASSERT_GE(trace.size(), 2u);
-  EXPECT_EQ(trace[trace.size() - 2], "IOAVServiceWriteI2C symbol missing");
-  EXPECT_EQ(trace.back(), "display 1: IOAVServiceWriteI2C result=0xe00002c7");
+  EXPECT_EQ(scope.trace().back(), "display 1: i2c-11 write result=no such device (no I2C facility)");
+  EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noAnswer);
   EXPECT_TRUE(machine.i2cLog().empty());
 }
 
@@ -185,10 +182,10 @@ TEST_F(DDCIOTest, DisplayVanishingBetweenDiscoveryAndWriteFailsThenHasNoInfo) {
   loop.advance(0.05);
 
   EXPECT_FALSE(DDCIO::setBrightness(6, 41));
-  EXPECT_TRUE(scope.traced("display 6: IOAVServiceWriteI2C result=0xe00002c0"));
+  EXPECT_TRUE(scope.traced("display 6: i2c-16 write result=no such device (no such bus)"));
   scope.clearTrace();
   EXPECT_FALSE(DDCIO::setBrightness(6, 42));
-  EXPECT_EQ(scope.trace(), std::vector<std::string>{"display 6: no display info"});
+  EXPECT_EQ(scope.trace(), (std::vector<std::string>{"display 6: not connected", "display 6: no display info"}));
   EXPECT_EQ(monitor.vcpCurrent(), 40);
 
   machine.connect(6);
@@ -197,53 +194,42 @@ TEST_F(DDCIOTest, DisplayVanishingBetweenDiscoveryAndWriteFailsThenHasNoInfo) {
   EXPECT_EQ(monitor.vcpCurrent(), 43);
 }
 
-TEST_F(DDCIOTest, ServiceLookupNeedsAnExternalProxyAfterTheDisplaysEntry) {
+TEST_F(DDCIOTest, OneChannelPerDisplayChosenFromItsFacts) {
+  const auto channelOf = [](DisplayID id) { return DDCIO::channelFor(DDCIO::displayInfo(id).value()); };
   auto& monitor = machine.addExternalMonitor({.id = 1});
-  monitor.serviceLocation = "Embedded";
+  auto& owned = machine.addExternalMonitor({.id = 2});
+  owned.backlight = "ddcci12";  // the ddcci driver owns its bus
+  auto& silent = machine.addExternalMonitor({.id = 3});
+  silent.i2cBus.reset();
+  auto& panel = machine.addBuiltInPanel({.id = 4});
+  auto& dark = machine.addBuiltInPanel({.id = 5});
+  dark.backlight.reset();
+  dark.i2cBus = 20;  // a panel's AUX channel is never its brightness channel
 
-  EXPECT_FALSE(DDCIO::setBrightness(1, 50));
-  EXPECT_TRUE(scope.traced("display 1: found DCPAVServiceProxy location=Embedded"));
-  EXPECT_TRUE(scope.traced("display 1: IOAVService not found"));
+  EXPECT_EQ(channelOf(monitor.id()), DDCIO::Channel::ddc);
+  EXPECT_EQ(channelOf(owned.id()), DDCIO::Channel::monitorBacklight);
+  EXPECT_EQ(channelOf(silent.id()), DDCIO::Channel::none);
+  EXPECT_EQ(channelOf(panel.id()), DDCIO::Channel::panelBacklight);
+  EXPECT_EQ(channelOf(dark.id()), DDCIO::Channel::none);
 
-  // A proxy of another name is not a candidate; one with no usable location reads "nil".
-  DDCIO::clearCaches();
-  monitor.serviceLocation = "External";
-  monitor.serviceEntryName = "AVServiceSomething";
-  EXPECT_FALSE(DDCIO::setBrightness(1, 50));
-  EXPECT_FALSE(DDCIO::hasCachedAVService(1));
-
-  // Without the registry entry the walk never matches.
-  monitor.serviceEntryName = "DCPAVServiceProxy";
-  monitor.inRegistry = false;
-  scope.clearTrace();
-  EXPECT_FALSE(DDCIO::setBrightness(1, 50));
-  EXPECT_FALSE(scope.traced("display 1: matched ioLocation in registry"));
-  EXPECT_TRUE(scope.traced("display 1: IOAVService not found"));
-  EXPECT_TRUE(machine.i2cLog().empty());
-}
-
-TEST_F(DDCIOTest, MonitorWithoutChannelNeverTakesTheNextMonitorsChannel) {
-  auto& first = machine.addExternalMonitor({.id = 1, .brightness = 20});
-  auto& second = machine.addExternalMonitor({.id = 2, .brightness = 30});
-  first.serviceLocation.reset();
-  // Cold caches, as right after a display change: the walk must still know display 2.
-  ASSERT_TRUE(DDCIO::cachedDisplayInfos().empty());
-
-  EXPECT_FALSE(DDCIO::setBrightness(1, 90));
-  EXPECT_TRUE(scope.traced("display 1: reached the registry entry of display 2"));
-  EXPECT_TRUE(scope.traced("display 1: IOAVService not found"));
-  EXPECT_EQ(second.vcpCurrent(), 30);
+  // The ddcci driver's device carries the monitor's percent; nothing goes on its bus.
   EXPECT_TRUE(DDCIO::setBrightness(2, 35));
-  EXPECT_EQ(second.vcpCurrent(), 35);
-}
+  EXPECT_EQ(owned.vcpCurrent(), 35);
+  EXPECT_EQ(readPercent(2), 35.0);
+  EXPECT_EQ(DDCIO::brightnessMaximum(2), 100);  // the device's own maximum
+  EXPECT_TRUE(machine.i2cLog(2).empty());
+  owned.setStatus = BacklightStatus::noAccess;
+  loop.advance(0.05);
+  EXPECT_FALSE(DDCIO::setBrightness(2, 36));
+  EXPECT_EQ(DDCIO::lastWriteFailure(2), DDCIO::WriteFailure::noAnswer);
 
-TEST_F(DDCIOTest, MissingCreateFunctionIsLoggedForEachProxyAndFindsNothing) {
-  machine.addExternalMonitor({.id = 1});
-  machine.functions.avCreate = false;
-
-  EXPECT_FALSE(DDCIO::setBrightness(1, 50));
-  EXPECT_TRUE(scope.traced("IOAVServiceCreateWithService symbol missing"));
-  EXPECT_TRUE(scope.traced("display 1: IOAVService not found"));
+  EXPECT_FALSE(DDCIO::setBrightness(3, 50));
+  EXPECT_EQ(DDCIO::lastWriteFailure(3), DDCIO::WriteFailure::noChannel);
+  EXPECT_FALSE(DDCIO::setBrightness(5, 50));
+  EXPECT_TRUE(scope.traced("display 5: no backlight device"));
+  EXPECT_EQ(DDCIO::lastWriteFailure(5), DDCIO::WriteFailure::noChannel);
+  EXPECT_TRUE(machine.i2cLog(3).empty());
+  EXPECT_TRUE(machine.i2cLog(5).empty());
 }
 
 TEST_F(DDCIOTest, UnknownDisplayHasNoInfoAndCachesAreLeftAlone) {
@@ -254,7 +240,7 @@ TEST_F(DDCIOTest, UnknownDisplayHasNoInfoAndCachesAreLeftAlone) {
   EXPECT_FALSE(readPercent(99));
   EXPECT_TRUE(scope.traced("display 99: no display info"));
   EXPECT_TRUE(scope.traced("display 99: no display info for read"));
-  EXPECT_TRUE(DDCIO::hasCachedAVService(1));
+  EXPECT_TRUE(DDCIO::cachedDisplayInfos().contains(1));
 }
 
 // --- external read --------------------------------------------------------
@@ -275,19 +261,19 @@ TEST_F(DDCIOTest, ReadQueriesWaitsOnTheLoopAndParsesTheReply) {
 
   const auto transfers = machine.i2cLog(2);
   ASSERT_EQ(transfers.size(), 2u);
-  EXPECT_EQ(transfers[0].bytes, (Bytes{0x82, 0x01, 0x10, 0xAC}));
+  EXPECT_EQ(transfers[0].bytes, (Bytes{0x51, 0x82, 0x01, 0x10, 0xAC}));
   EXPECT_FALSE(transfers[1].isWrite);
   EXPECT_EQ(transfers[1].bytes.size(), 12u);
   EXPECT_NEAR(transfers[1].time - transfers[0].time, 0.04, 1e-9);
-  EXPECT_TRUE(scope.traced("display 2: brightness read query attempt 1 result=0x0"));
-  EXPECT_TRUE(scope.traced("display 2: brightness read reply attempt 1 result=0x0 bytes=6E 88 02 00 10 00 00 64 00 25 E5 00"));
+  EXPECT_TRUE(scope.traced("display 2: brightness read query attempt 1 result=ok"));
+  EXPECT_TRUE(scope.traced("display 2: brightness read reply attempt 1 result=ok bytes=6E 88 02 00 10 00 00 64 00 25 E5 00"));
 }
 
 // A reply counts only when every byte the monitor sends checks out.
 TEST(DDCIOPackets, RepliesAreCheckedByteForByte) {
-  const auto good = DDCIO::vcpFeatureReply(100, 37);
+  const auto good = monitorReply(100, 37);
   EXPECT_EQ(DDCIO::parseVCPFeatureReply(good.data(), good.size()), (DDCIO::VCPValue{100, 37}));
-  const auto maximum = DDCIO::vcpFeatureReply(0xFFFF, 0xFFFF);
+  const auto maximum = monitorReply(0xFFFF, 0xFFFF);
   EXPECT_EQ(DDCIO::parseVCPFeatureReply(maximum.data(), maximum.size()), (DDCIO::VCPValue{0xFFFF, 0xFFFF}));
   // Source, length, opcode, result code, VCP code, and the checksum itself.
   for (const std::size_t position : {0u, 1u, 2u, 3u, 4u, 10u}) {
@@ -301,11 +287,11 @@ TEST(DDCIOPackets, RepliesAreCheckedByteForByte) {
   garbled[7] = 0xFF;
   EXPECT_FALSE(DDCIO::parseVCPFeatureReply(garbled.data(), garbled.size()));
   // "Unsupported VCP code" with an otherwise sound frame.
-  auto unsupported = DDCIO::vcpFeatureReply(100, 37);
+  auto unsupported = monitorReply(100, 37);
   unsupported[3] = 0x01;
   unsupported[10] ^= 0x01;
   EXPECT_FALSE(DDCIO::parseVCPFeatureReply(unsupported.data(), unsupported.size()));
-  const auto zero = DDCIO::vcpFeatureReply(0, 37);
+  const auto zero = monitorReply(0, 37);
   EXPECT_FALSE(DDCIO::parseVCPFeatureReply(zero.data(), zero.size()));
   const std::array<std::uint8_t, 3> nullMessage = {0x6E, 0x80, 0xBE};
   EXPECT_FALSE(DDCIO::parseVCPFeatureReply(nullMessage.data(), nullMessage.size()));
@@ -315,19 +301,19 @@ TEST(DDCIOPackets, RepliesAreCheckedByteForByte) {
 TEST_F(DDCIOTest, ABadChecksumIsAskedAgainAndNeverTaken) {
   auto& monitor = machine.addExternalMonitor({.id = 2, .brightness = 64});
   // Maximum 0xFFFF where the monitor said 100: the checksum no longer fits.
-  auto corrupt = DDCIO::vcpFeatureReply(100, 64);
+  auto corrupt = monitorReply(100, 64);
   corrupt[6] = 0xFF;
   corrupt[7] = 0xFF;
-  monitor.overrideReply(Bytes(corrupt.begin(), corrupt.end()));
+  monitor.overrideReply(corrupt);
   EXPECT_EQ(read(2).failure, DDCIO::ReadFailure::noReply);
   EXPECT_EQ(machine.i2cLog(2).size(), 10u);  // five requests, five replies
   EXPECT_TRUE(scope.traced("display 2: brightness read parse failed"));
-  EXPECT_TRUE(DDCIO::hasCachedAVService(2));  // reads never drop the caches
+  EXPECT_TRUE(DDCIO::cachedDisplayInfos().contains(2));  // reads never drop the cache
 
   monitor.clearReplyOverride();
   monitor.answerGarbage(2);
   EXPECT_EQ(readPercent(2), 64.0);
-  EXPECT_TRUE(scope.traced("display 2: brightness read reply attempt 3 result=0x0 bytes=6E 88 02 00 10 00 00 64 00 40 80 00"));
+  EXPECT_TRUE(scope.traced("display 2: brightness read reply attempt 3 result=ok bytes=6E 88 02 00 10 00 00 64 00 40 80 00"));
 }
 
 TEST_F(DDCIOTest, ASlowMonitorGetsLongerWaitsAndTheWaitThatWorkedIsKept) {
@@ -377,9 +363,9 @@ TEST_F(DDCIOTest, WritesCountToTheMaximumTheMonitorReplied) {
 TEST_F(DDCIOTest, AnUnacknowledgedRequestEndsTheReadAtOnce) {
   auto& monitor = machine.addExternalMonitor({.id = 2});
   monitor.failWrites();
-  monitor.faultResult = IOResult::notResponding;
+  monitor.faultStatus = I2CStatus::noAnswer;
   EXPECT_EQ(read(2).failure, DDCIO::ReadFailure::noAnswer);
-  EXPECT_EQ(scope.trace().back(), "display 2: brightness read query attempt 1 result=0xe00002ed");
+  EXPECT_EQ(scope.trace().back(), "display 2: brightness read query attempt 1 result=no answer");
   monitor.failWrites(0);
   monitor.busHeldElsewhere = true;
   EXPECT_EQ(read(2).failure, DDCIO::ReadFailure::busy);
@@ -397,22 +383,21 @@ TEST_F(DDCIOTest, AWriteWaitsWhileAReadHasTheBus) {
   EXPECT_EQ(percent, 30.0);
 }
 
-TEST_F(DDCIOTest, MissingReadFunctionRejectsEveryAttempt) {
-  machine.addExternalMonitor({.id = 2});
-  machine.functions.i2cRead = false;
+TEST_F(DDCIOTest, FailedRepliesAreAskedForAgainUntilTheAttemptsRunOut) {
+  auto& monitor = machine.addExternalMonitor({.id = 2});
+  monitor.failReads();
 
   EXPECT_FALSE(readPercent(2));
-  EXPECT_TRUE(scope.traced("IOAVServiceReadI2C symbol missing"));
   EXPECT_TRUE(scope.traced(
-      "display 2: brightness read reply attempt 5 result=0xe00002c7 bytes=00 00 00 00 00 00 00 00 00 00 00 00"));
+      "display 2: brightness read reply attempt 5 result=I/O error bytes=00 00 00 00 00 00 00 00 00 00 00 00"));
   EXPECT_TRUE(scope.traced("display 2: brightness read parse failed"));
 }
 
-TEST_F(DDCIOTest, ReadWithoutServiceSaysSo) {
+TEST_F(DDCIOTest, ReadWithoutBusSaysSo) {
   auto& monitor = machine.addExternalMonitor({.id = 2});
-  monitor.serviceLocation.reset();
+  monitor.i2cBus.reset();
   EXPECT_EQ(read(2).failure, DDCIO::ReadFailure::noChannel);
-  EXPECT_TRUE(scope.traced("display 2: IOAVService not found for read"));
+  EXPECT_TRUE(scope.traced("display 2: no DDC/CI bus for read"));
 }
 
 // --- reading until the monitor answers ------------------------------------
@@ -430,7 +415,7 @@ class PatientReadTest : public DDCIOTest {
 TEST_F(PatientReadTest, AMonitorInStandbyIsReadOnceItWakes) {
   auto& monitor = machine.addExternalMonitor({.id = 2, .brightness = 70});
   monitor.failWrites();
-  monitor.faultResult = IOResult::notResponding;
+  monitor.faultStatus = I2CStatus::noAnswer;
   start(2);
   loop.advance(8);
   EXPECT_TRUE(DDCIO::isReadingBrightness(2));
@@ -503,7 +488,7 @@ TEST_F(PatientReadTest, CancellingStopsTheReadAndItsCallback) {
 
 // --- built-in panel -------------------------------------------------------
 
-TEST_F(DDCIOTest, BuiltInWriteUsesDisplayServicesWithLevelCappedAtOne) {
+TEST_F(DDCIOTest, BuiltInWriteSetsTheBacklightWithLevelCappedAtOne) {
   auto& panel = machine.addBuiltInPanel({.id = 1});
 
   EXPECT_TRUE(DDCIO::setBrightness(1, 37));
@@ -512,99 +497,49 @@ TEST_F(DDCIOTest, BuiltInWriteUsesDisplayServicesWithLevelCappedAtOne) {
   EXPECT_TRUE(DDCIO::setBrightness(1, 150));
   EXPECT_EQ(panel.panelLevel(), 1.0f);
   EXPECT_EQ(scope.trace(), (std::vector<std::string>{
-                               "display 1: built-in set via DisplayServices brightness=0.37 result=0",
-                               "display 1: built-in set via DisplayServices brightness=1.0 result=0",
-                               "display 1: built-in set via DisplayServices brightness=1.0 result=0",
+                               "display 1: panel set via backlight panel1 brightness=0.37 result=ok",
+                               "display 1: panel set via backlight panel1 brightness=1.0 result=ok",
+                               "display 1: panel set via backlight panel1 brightness=1.0 result=ok",
                            }));
   EXPECT_TRUE(machine.i2cLog().empty());
 }
 
-TEST_F(DDCIOTest, BuiltInSmoothVariantRescuesAFailedSet) {
+TEST_F(DDCIOTest, ARefusedBacklightSaysWhyAndDropsTheCache) {
   auto& panel = machine.addBuiltInPanel({.id = 1});
-  panel.setResult = -1;
+  panel.setStatus = BacklightStatus::noAccess;
 
-  EXPECT_TRUE(DDCIO::setBrightness(1, 40));
-  EXPECT_EQ(scope.trace(), (std::vector<std::string>{
-                               "display 1: built-in set via DisplayServices brightness=0.4 result=-1",
-                               "display 1: built-in set via DisplayServicesSmooth brightness=0.4 result=0",
-                               "display 1: built-in set via DisplayServices brightness=0.4 result=0",
-                           }));
-  EXPECT_FLOAT_EQ(panel.panelLevel(), 0.4f);
-
-  // Without the smooth variant the failure stands and the caches go.
-  machine.functions.setBrightnessSmooth = false;
-  scope.clearTrace();
-  EXPECT_FALSE(DDCIO::setBrightness(1, 45));
-  EXPECT_EQ(scope.trace(), (std::vector<std::string>{
-                               "display 1: built-in set via DisplayServices brightness=0.45 result=-1",
-                               "display 1: built-in set via DisplayServices brightness=0.45 result=-1",
-                           }));
+  EXPECT_FALSE(DDCIO::setBrightness(1, 40));
+  EXPECT_EQ(scope.trace(), std::vector<std::string>{"display 1: panel set via backlight panel1 brightness=0.4 result=no access"});
+  EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::backlightNotPermitted);
   EXPECT_FALSE(DDCIO::cachedDisplayInfos().contains(1));
-}
+  EXPECT_FLOAT_EQ(panel.panelLevel(), 0.5f);
 
-TEST_F(DDCIOTest, BuiltInFallsBackToTheBrightnessParameter) {
-  auto& panel = machine.addBuiltInPanel({.id = 1});
-  panel.canChangeBrightness = false;
+  panel.setStatus = BacklightStatus::failed;
+  EXPECT_FALSE(DDCIO::setBrightness(1, 45));
+  EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noAnswer);
+  ASSERT_EQ(machine.panelLog().size(), 2u);
+  EXPECT_EQ(machine.panelLog()[1].status, BacklightStatus::failed);
 
-  EXPECT_TRUE(DDCIO::setBrightness(1, 50));
-  EXPECT_EQ(scope.trace(), (std::vector<std::string>{
-                               "display 1: DisplayServices canChangeBrightness unavailable or false",
-                               "display 1: built-in set via IODisplay brightness=0.5 result=0x0 success",
-                           }));
-  ASSERT_EQ(machine.panelLog().size(), 1u);
-  EXPECT_EQ(machine.panelLog()[0].via, SimulatedMachine::PanelWrite::Via::parameter);
-
-  panel.parameterResult = IOResult::unsupported;
-  scope.clearTrace();
-  EXPECT_FALSE(DDCIO::setBrightness(1, 60));
-  EXPECT_TRUE(scope.traced("display 1: built-in set via IODisplay brightness=0.6 result=0xe00002c7 unsupported function"));
-
-  // A missing set function takes the same fallback.
-  panel.canChangeBrightness = true;
-  panel.parameterResult = 0;
-  machine.functions.setBrightness = false;
-  scope.clearTrace();
-  EXPECT_TRUE(DDCIO::setBrightness(1, 70));
-  EXPECT_EQ(scope.trace().front(), "display 1: DisplayServices setBrightness symbol unavailable");
-  EXPECT_FLOAT_EQ(panel.panelLevel(), 0.7f);
-}
-
-TEST_F(DDCIOTest, BuiltInWithoutRegistryLocationCannotFallBack) {
-  auto& panel = machine.addBuiltInPanel({.id = 1});
-  panel.infoDictionary = PropertyDictionary{{"kCGDisplayUUID", "U"}};
-  machine.functions.canChangeBrightness = false;
-
+  SystemPorts ports = systemPorts();
+  ports.backlights = nullptr;
+  ScopedSystemPorts withoutBacklights(ports);
   EXPECT_FALSE(DDCIO::setBrightness(1, 50));
-  EXPECT_TRUE(scope.traced("display 1: built-in service not found"));
+  EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noChannel);
   EXPECT_FALSE(readPercent(1));
-  EXPECT_TRUE(scope.traced("display 1: DisplayServices canChangeBrightness unavailable or false for read"));
-  EXPECT_TRUE(scope.traced("display 1: built-in service not found for read"));
-  EXPECT_TRUE(machine.panelLog().empty());
 }
 
-TEST_F(DDCIOTest, BuiltInReadPrefersDisplayServicesAndClampsToPercent) {
+TEST_F(DDCIOTest, BuiltInReadClampsToPercent) {
   auto& panel = machine.addBuiltInPanel({.id = 1, .level = 0.25f});
   EXPECT_EQ(readPercent(1), 25.0);
-  EXPECT_TRUE(scope.traced("display 1: built-in get via DisplayServices result=0 value=0.25"));
+  EXPECT_TRUE(scope.traced("display 1: get via backlight panel1 value=0.25"));
+  EXPECT_EQ(DDCIO::currentBrightnessPercent(1), 25.0);
 
   panel.setPanelLevel(1.5f);
   EXPECT_EQ(readPercent(1), 100.0);
 
-  panel.getResult = 7;
+  panel.levelReadable = false;
   EXPECT_FALSE(readPercent(1));
-
-  // Without the get function the parameter answers.
-  machine.functions.getBrightness = false;
-  panel.setPanelLevel(0.5f);
-  scope.clearTrace();
-  EXPECT_EQ(readPercent(1), 50.0);
-  EXPECT_EQ(scope.trace(), (std::vector<std::string>{
-                               "display 1: DisplayServices getBrightness symbol unavailable",
-                               "display 1: built-in get via IODisplay result=0x0 success value=0.5",
-                           }));
-
-  panel.parameterResult = IOResult::error;
-  EXPECT_FALSE(readPercent(1));
+  EXPECT_TRUE(scope.traced("display 1: get via backlight panel1 value=none"));
 }
 
 }  // namespace

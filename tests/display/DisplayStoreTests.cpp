@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "display/DDCBrightness/DDCIO.hpp"
+#include "display/DisplayIdentity.hpp"
 #include "display/DisplayStore.hpp"
+#include "display/Edid.hpp"
 #include "ports/SystemNotifications.hpp"
+#include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
@@ -25,11 +28,6 @@ class DiscoveryTest : public ::testing::Test {
     p.notifications = &notifications;
     return p;
   }
-  // The transport properties of a monitor's registry entry.
-  static PropertyDictionary& transport(VirtualDisplay& d) {
-    auto& attributes = std::get<PropertyDictionary>(d.registryProperties.at("DisplayAttributes").value);
-    return std::get<PropertyDictionary>(attributes["Transport"].value);
-  }
   std::vector<std::string> names(const DisplayStore& store) {
     std::vector<std::string> out;
     for (const auto& target : store.displays.get()) out.push_back(target.name);
@@ -42,170 +40,124 @@ class DiscoveryTest : public ::testing::Test {
   SimulatedMachineScope scope{machinePorts()};
 };
 
-TEST(ConnectionNames, FirstMatchingRuleWinsOnUpperCasedText) {
+TEST(ConnectionNames, TheConnectorsTypeNamesTheConnection) {
   const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
-      {"HDMI", "HDMI"},
-      {"hdmi-a-1", "HDMI"},
-      {"DisplayPort over HDMI", "HDMI"},  // HDMI is checked first
-      {"DisplayPort", "DisplayPort"},
-      {"dp", "DisplayPort"},
-      {"DP-1", std::nullopt},  // "DP" only as the whole text, "/DP" or within DPTX/DCPDP
-      {"/arm-io/dp0", "DisplayPort"},
-      {"dptx-phy", "DisplayPort"},
-      {"IOService:/dcpdp0", "DisplayPort"},
-      {"Thunderbolt 4", "Thunderbolt"},
-      {"usb-c", "USB-C"},
-      {"USBC port", "USB-C"},
-      {"DVI-D", "DVI"},
-      {"VGA", std::nullopt},
+      {"HDMI-A-1", "HDMI"},       {"HDMI-1", "HDMI"},          {"HDMI1", "HDMI"},  {"hdmi-b-2", "HDMI"},
+      {"DP-1", "DisplayPort"},    {"DP1", "DisplayPort"},      {"DisplayPort-0", "DisplayPort"},
+      {"DVI-I-1", "DVI"},         {"DVI-D-0", "DVI"},          {"VGA-1", std::nullopt},
+      {"DPI-1", std::nullopt},    {"Virtual-1", std::nullopt}, {"HEADLESS-1", std::nullopt},
       {"", std::nullopt},
   };
-  for (const auto& [raw, expected] : cases) EXPECT_EQ(DDCIO::normalizedConnectionLabel(raw), expected) << raw;
+  for (const auto& [connector, expected] : cases) EXPECT_EQ(connectionName(connector), expected) << connector;
 }
 
-TEST_F(DiscoveryTest, InfoGathersIdentityNameAndConnection) {
+TEST_F(DiscoveryTest, InfoGathersIdentityNameConnectionAndChannel) {
   auto& monitor = machine.addExternalMonitor(
-      {.id = 7, .productName = "Studio 27", .uuid = "UUID-7", .transport = "DP", .vendor = 11, .model = 22, .serial = 33});
+      {.id = 7, .productName = "Studio 27", .serialText = "SN-7", .connector = "DP-3", .vendor = 11, .model = 22, .serial = 33});
 
   const auto info = DDCIO::displayInfo(7);
   ASSERT_TRUE(info);
+  const auto edid = parseEdid(monitor.edid());
+  ASSERT_TRUE(edid);
   EXPECT_EQ(*info, (DisplayInfo{.displayID = 7,
                                 .isBuiltIn = false,
-                                .uuid = "UUID-7",
-                                .ioLocation = monitor.registryPath,
+                                .connector = "DP-3",
+                                .stableKey = displayStableKey(*edid, "DP-3"),
+                                .formerKeys = formerStableKeys(*edid, "DP-3", displayStableKey(*edid, "DP-3")),
                                 .productName = "Studio 27",
                                 .connectionLabel = external("DisplayPort"),
                                 .vendor = 11,
                                 .model = 22,
-                                .serial = 33}));
+                                .serial = 33,
+                                .i2cBus = 17}));
   EXPECT_EQ(DDCIO::cachedDisplayInfos().at(7), *info);
 
   const auto panel = DDCIO::displayInfo(machine.addBuiltInPanel({.productName = std::nullopt}).id());
   ASSERT_TRUE(panel);
   EXPECT_TRUE(panel->isBuiltIn);
   EXPECT_FALSE(panel->productName);
+  EXPECT_EQ(panel->backlight, "panel8");
   EXPECT_EQ(panel->connectionLabel, L10n::text("built_in_display_label"));
 }
 
-TEST_F(DiscoveryTest, ConnectionComesFromTheFirstRecognisedText) {
-  auto& monitor = machine.addExternalMonitor({.id = 1, .transport = "Unknown"});
-  transport(monitor)["Upstream"] = "Thunderbolt";
-  EXPECT_EQ(DDCIO::displayInfo(1)->connectionLabel, external("Thunderbolt"));
-
-  // Texts of the wrong type are passed over on the way down the list.
-  DDCIO::clearCaches();
-  transport(monitor)["Upstream"] = 3.0;
-  monitor.registryProperties["Location"] = true;
-  monitor.registryProperties["PortTypeDescription"] = "USB-C";
-  monitor.registryProperties["Description"] = "HDMI";
-  EXPECT_EQ(DDCIO::displayInfo(1)->connectionLabel, external("USB-C"));
-
-  // The registry path itself is the last resort.
-  DDCIO::clearCaches();
-  monitor.registryProperties.erase("PortTypeDescription");
-  monitor.registryProperties.erase("Description");
-  monitor.registryPath = "/virtual/dcpdp0/monitor1";
-  monitor.infoDictionary = PropertyDictionary{{"IODisplayLocation", monitor.registryPath}};
-  EXPECT_EQ(DDCIO::displayInfo(1)->connectionLabel, external("DisplayPort"));
-
-  DDCIO::clearCaches();
-  monitor.registryPath = "/virtual/port1/monitor1";
-  monitor.infoDictionary = PropertyDictionary{{"IODisplayLocation", monitor.registryPath}};
-  EXPECT_FALSE(DDCIO::displayInfo(1)->connectionLabel);
+// The key a display's settings are stored under must never change: these
+// are the keys the settings files of earlier versions hold.
+TEST_F(DiscoveryTest, KeysAreTheOnesStoredSettingsUse) {
+  auto& unit = machine.addExternalMonitor({.id = 1, .productName = "Studio 27", .connector = "DP-1", .serial = 0x01234567});
+  auto& twin = machine.addExternalMonitor({.id = 2, .productName = "Plain", .connector = "HDMI-A-1", .serial = 1});
+  twin.outputName = "HDMI-1";
+  EXPECT_EQ(DDCIO::displayInfo(1)->stableKey, edidStableKey(unit.edid()));
+  EXPECT_EQ(DDCIO::displayInfo(1)->stableKey, "FAB4DD83-E66E-882F-A347-4C7C1B816662");
+  // Without a unit serial the kernel's connector tells identical monitors apart.
+  EXPECT_EQ(DDCIO::displayInfo(2)->stableKey, edidStableKey(twin.edid(), "HDMI-A-1"));
+  EXPECT_EQ(DDCIO::displayInfo(2)->formerKeys,
+            (std::vector<std::string>{edidStableKey(twin.edid(), "HDMI-1"), edidStableKey(twin.edid())}));
 }
 
-TEST_F(DiscoveryTest, MissingOrMistypedRegistryDataLeavesFieldsAbsent) {
+TEST_F(DiscoveryTest, AGarbledEdidGivesNoIdentityAndIsLogged) {
   auto& monitor = machine.addExternalMonitor({.id = 1});
-  monitor.registryProperties["DisplayAttributes"] = "not a dictionary";
-  EXPECT_FALSE(DDCIO::displayInfo(1)->productName);
-
-  DDCIO::clearCaches();
-  monitor.registryProperties["DisplayAttributes"] =
-      PropertyDictionary{{"ProductAttributes", PropertyDictionary{{"ProductName", 42.0}}}};
-  const auto numericName = DDCIO::displayInfo(1);
-  EXPECT_FALSE(numericName->productName);
-  EXPECT_FALSE(numericName->connectionLabel);  // no transport, no usable text at all
-
-  // A registry path that does not open: neither a name nor a connection.
-  DDCIO::clearCaches();
-  monitor.inRegistry = false;
-  const auto unopened = DDCIO::displayInfo(1);
-  EXPECT_FALSE(unopened->productName);
-  EXPECT_FALSE(unopened->connectionLabel);
-  EXPECT_TRUE(unopened->ioLocation);
-}
-
-TEST_F(DiscoveryTest, InformationDictionaryProblems) {
-  auto& monitor = machine.addExternalMonitor({.id = 1});
-
-  monitor.infoDictionary = PropertyDictionary{{"kCGDisplayUUID", 5.0}, {"IODisplayLocation", false}};
-  const auto mistyped = DDCIO::displayInfo(1);
-  ASSERT_TRUE(mistyped);
-  EXPECT_FALSE(mistyped->uuid);
-  EXPECT_FALSE(mistyped->ioLocation);
-  EXPECT_FALSE(mistyped->productName);
-
-  DDCIO::clearCaches();
-  monitor.infoDictionary = PropertyValue("a string, not a dictionary");
-  EXPECT_FALSE(DDCIO::displayInfo(1));
-  monitor.infoDictionary.reset();
-  EXPECT_FALSE(DDCIO::displayInfo(1));
-  EXPECT_FALSE(DDCIO::cachedDisplayInfos().contains(1));
-
-  machine.functions.infoDictionary = false;
-  scope.clearTrace();
-  EXPECT_FALSE(DDCIO::coreDisplayInfoDictionary(1));
-  EXPECT_EQ(scope.trace(), std::vector<std::string>{"display 1: CoreDisplay_DisplayCreateInfoDictionary symbol missing"});
+  auto garbled = monitor.edid();
+  garbled[20] ^= 0xFF;
+  monitor.edidOverride = garbled;
+  ScopedLogRecorder log;
+  const auto info = DDCIO::displayInfo(1);
+  ASSERT_TRUE(info);
+  EXPECT_FALSE(info->stableKey);
+  EXPECT_FALSE(info->productName);
+  EXPECT_EQ(info->connectionLabel, external("HDMI"));
+  EXPECT_TRUE(log->contains("Ignoring the EDID of HDMI-A-1 (bad checksum): the display has no identity"));
 }
 
 TEST_F(DiscoveryTest, InfoIsComputedOnceUntilTheCachesAreEmptied) {
   auto& monitor = machine.addExternalMonitor({.id = 1, .productName = "Before"});
   ASSERT_EQ(DDCIO::displayInfo(1)->productName, "Before");
-  monitor.registryProperties["DisplayAttributes"] =
-      PropertyDictionary{{"ProductAttributes", PropertyDictionary{{"ProductName", "After"}}}};
+  monitor.productName = "After";
   EXPECT_EQ(DDCIO::displayInfo(1)->productName, "Before");
   DDCIO::clearCaches();
   EXPECT_EQ(DDCIO::displayInfo(1)->productName, "After");
 }
 
-TEST_F(DiscoveryTest, OnlineInfosSkipDisplaysWithoutInformation) {
+TEST_F(DiscoveryTest, OnlineInfosFollowTheSessionsOrder) {
   machine.addExternalMonitor({.id = 3});
-  machine.addExternalMonitor({.id = 1}).infoDictionary.reset();
+  machine.addExternalMonitor({.id = 1}).hasEdid = false;
   machine.addBuiltInPanel({.id = 2});
 
   std::vector<DisplayID> ids;
   for (const auto& info : DDCIO::onlineDisplayInfos()) ids.push_back(info.displayID);
-  EXPECT_EQ(ids, (std::vector<DisplayID>{3, 2}));  // the system's order, not sorted by ID
-  EXPECT_TRUE(scope.traced("display 1: CoreDisplay info unavailable"));
+  EXPECT_EQ(ids, (std::vector<DisplayID>{3, 1, 2}));  // the system's order, not sorted by ID
 
+  DDCIO::clearCaches();
   machine.functions.onlineList = false;
   EXPECT_TRUE(DDCIO::onlineDisplayInfos().empty());
+  EXPECT_TRUE(scope.traced("the connected displays cannot be read"));
 }
 
 // --- the published list ---------------------------------------------------
 
 TEST_F(DiscoveryTest, TargetsAreNamedFromProductAndConnection) {
-  machine.addExternalMonitor({.id = 1, .productName = "Studio 27", .uuid = "U1"});
-  machine.addBuiltInPanel({.id = 2, .productName = std::nullopt, .withoutUUID = true});
-  machine.addExternalMonitor({.id = 3, .productName = "Plain", .uuid = "U3", .transport = std::nullopt});
+  auto& named = machine.addExternalMonitor({.id = 1, .productName = "Studio 27", .serialText = "U1"});
+  machine.addBuiltInPanel({.id = 2, .productName = std::nullopt, .withoutEdid = true});
+  auto& plain = machine.addExternalMonitor({.id = 3, .productName = "Plain", .serialText = "U3", .connector = "VGA-1"});
 
   DisplayStore store;
 
   std::map<DisplayID, DisplayTarget> byID;
   for (const auto& target : store.displays.get()) byID[target.displayID] = target;
-  EXPECT_EQ(byID.at(1), (DisplayTarget{1, "Studio 27 (" + external("HDMI") + ")", false, "U1"}));
+  EXPECT_EQ(byID.at(1), (DisplayTarget{1, "Studio 27 (" + external("HDMI") + ")", false, edidStableKey(named.edid()),
+                                       {edidStableKey(named.edid(), "HDMI-A-1")}}));
   EXPECT_EQ(byID.at(2), (DisplayTarget{2, L10n::text("unknown_display_name") + " (" + L10n::text("built_in_display_label") + ")",
                                        true, std::nullopt}));
-  EXPECT_EQ(byID.at(3), (DisplayTarget{3, "Plain (" + L10n::text("external_display_label") + ")", false, "U3"}));
+  EXPECT_EQ(byID.at(3), (DisplayTarget{3, "Plain (" + L10n::text("external_display_label") + ")", false,
+                                       edidStableKey(plain.edid()), {edidStableKey(plain.edid(), "VGA-1")}}));
 }
 
 TEST_F(DiscoveryTest, SortIgnoresCaseAndKeepsTheSystemOrderForEqualNames) {
-  machine.addExternalMonitor({.id = 1, .productName = "delta", .transport = "HDMI"});
-  machine.addExternalMonitor({.id = 2, .productName = "Alpha", .transport = "HDMI"});
-  machine.addExternalMonitor({.id = 3, .productName = "Same", .transport = "HDMI"});
-  machine.addExternalMonitor({.id = 4, .productName = "beta", .transport = "HDMI"});
-  machine.addExternalMonitor({.id = 5, .productName = "SAME", .transport = "HDMI"});
-  machine.addExternalMonitor({.id = 6, .productName = "Same", .transport = "HDMI"});
+  machine.addExternalMonitor({.id = 1, .productName = "delta"});
+  machine.addExternalMonitor({.id = 2, .productName = "Alpha"});
+  machine.addExternalMonitor({.id = 3, .productName = "Same"});
+  machine.addExternalMonitor({.id = 4, .productName = "beta"});
+  machine.addExternalMonitor({.id = 5, .productName = "SAME"});
+  machine.addExternalMonitor({.id = 6, .productName = "Same"});
 
   DisplayStore store;
 
@@ -218,17 +170,17 @@ TEST_F(DiscoveryTest, RefreshStartsFromEmptyCachesAndAlwaysPublishes) {
   auto& monitor = machine.addExternalMonitor({.id = 1, .productName = "Old"});
   DisplayStore store;
   ASSERT_TRUE(DDCIO::setBrightness(1, 40));
-  ASSERT_TRUE(DDCIO::hasCachedAVService(1));
 
   int published = 0;
   auto subscription = store.displays.changed.connect([&](const auto&) { ++published; });
-  monitor.registryProperties["DisplayAttributes"] =
-      PropertyDictionary{{"ProductAttributes", PropertyDictionary{{"ProductName", "New"}}}};
+  monitor.productName = "New";
+  monitor.connector = "VGA-1";
   store.refresh();
+  const int reads = machine.displayReads();
   store.refresh();
 
   EXPECT_EQ(published, 2);  // unchanged lists are published too
-  EXPECT_FALSE(DDCIO::hasCachedAVService(1));
+  EXPECT_EQ(machine.displayReads(), reads + 1);  // each refresh looks afresh
   EXPECT_EQ(store.displays.get().at(0).name, "New (" + L10n::text("external_display_label") + ")");
 }
 

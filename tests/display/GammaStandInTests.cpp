@@ -9,8 +9,7 @@ class GammaStandInTest : public DrivenControllerTest {
 
 TEST_F(GammaStandInTest, AnUnwritablePanelIsDimmedThroughGammaAndAKeyPutsTheTableBackAtOnce) {
   auto& panel = machine.addBuiltInPanel({.level = 0.6f});
-  panel.setResult = IOResult::notPermitted;
-  machine.functions.setBrightnessSmooth = false;
+  panel.setStatus = BacklightStatus::noAccess;
 
   drive(100, {panel.id()}, 60);
   EXPECT_EQ(panel.gammaScale(), 1.0);
@@ -27,7 +26,7 @@ TEST_F(GammaStandInTest, AnUnwritablePanelIsDimmedThroughGammaAndAKeyPutsTheTabl
 
   // Once the panel may be written, the retry takes over and the table goes back.
   drive(40, {panel.id()}, 60);
-  panel.setResult = 0;
+  panel.setStatus = BacklightStatus::ok;
   loop.advance(60);
   EXPECT_FALSE(controller.gammaStandsIn(panel.id()));
   EXPECT_FLOAT_EQ(panel.panelLevel(), 0.27f);
@@ -37,12 +36,12 @@ TEST_F(GammaStandInTest, AnUnwritablePanelIsDimmedThroughGammaAndAKeyPutsTheTabl
 
 TEST_F(GammaStandInTest, OnlyCausesThatLastStandInAndADisplayChangeTriesTheHardwareAfresh) {
   auto& noChannel = machine.addExternalMonitor();
-  noChannel.serviceLocation.reset();
+  noChannel.i2cBus.reset();
   auto& held = machine.addExternalMonitor();
   held.busHeldElsewhere = true;
   auto& silent = machine.addExternalMonitor();
   silent.failWrites();
-  silent.faultResult = IOResult::notResponding;
+  silent.faultStatus = I2CStatus::noAnswer;
 
   drive(50, {noChannel.id(), held.id(), silent.id()});
   EXPECT_TRUE(controller.gammaStandsIn(noChannel.id()));
@@ -61,7 +60,7 @@ TEST_F(GammaStandInTest, OnlyCausesThatLastStandInAndADisplayChangeTriesTheHardw
   controller.invalidateDisplayState();
   EXPECT_FALSE(controller.gammaStandsIn(noChannel.id()));
   EXPECT_EQ(noChannel.gammaScale(), 1.0);
-  noChannel.serviceLocation = "External";
+  noChannel.i2cBus = 30;
   drive(50, {noChannel.id()});
   EXPECT_EQ(noChannel.vcpCurrent(), 53);
   EXPECT_EQ(noChannel.gammaScale(), 1.0);

@@ -79,7 +79,7 @@ TEST_F(MonitorBusTest, ReadsAndRetriesWaitOutTheIntervalOnTheLoop) {
   // A write the monitor missed is tried again after the interval, not at once.
   loop.advance(1);
   monitor.failWrites(1);
-  monitor.faultResult = IOResult::notResponding;
+  monitor.faultStatus = I2CStatus::noAnswer;
   drive(20, {monitor.id()});
   EXPECT_EQ(monitor.vcpCurrent(), 30);
   EXPECT_EQ(status(monitor.id()), "control_unchecked");  // one miss is no failure yet
@@ -110,7 +110,7 @@ TEST_F(MonitorBusTest, ABusAnotherProgramHoldsIsNeverWaitedForAndTheValueStillAr
   EXPECT_EQ(machine.i2cLog(monitor.id()).size(), 1u);  // one try, no second attempt, no waiting
   EXPECT_EQ(status(monitor.id()), "control_unchecked");  // not the monitor's fault
   EXPECT_TRUE(scope.traced("display 1: bus busy, next attempt in 0.05 s"));
-  EXPECT_TRUE(DDCIO::hasCachedAVService(monitor.id()));  // the channel is still the right one
+  EXPECT_TRUE(DDCIO::cachedDisplayInfos().contains(monitor.id()));  // the bus is still the right one
 
   loop.advance(1);  // tried again, backing off, still held
   EXPECT_GT(machine.i2cLog(monitor.id()).size(), 2u);
@@ -125,38 +125,38 @@ TEST_F(MonitorBusTest, ABusAnotherProgramHoldsIsNeverWaitedForAndTheValueStillAr
 
 TEST_F(MonitorBusTest, ADisplayWithoutAChannelIsLookedUpAgainOnlyAfterADisplayChange) {
   auto& noChannel = machine.addExternalMonitor();
-  noChannel.serviceLocation.reset();
+  noChannel.i2cBus.reset();
   auto& healthy = machine.addExternalMonitor();
-  const int walks = machine.registryWalks();
+  const int reads = machine.displayReads();
   fade(100, 50, 6, 24, {noChannel.id(), healthy.id()});
-  EXPECT_EQ(machine.registryWalks() - walks, 2);  // one lookup each, not one per frame
+  EXPECT_EQ(machine.displayReads() - reads, 1);  // one look, not one per frame
   EXPECT_EQ(status(noChannel.id()), "control_failed");
   EXPECT_EQ(controller.retryDelay(noChannel.id()), std::numeric_limits<double>::infinity());
   EXPECT_TRUE(scope.traced("display 1: no control channel: not tried again until the displays change"));
   EXPECT_EQ(healthy.vcpCurrent(), 51);
 
   controller.invalidateDisplayState();  // the display list changed: worth a fresh look
-  noChannel.serviceLocation = "External";
+  noChannel.i2cBus = 30;
   drive(45, {noChannel.id(), healthy.id()});
   EXPECT_EQ(noChannel.vcpCurrent(), 46);
   EXPECT_EQ(status(noChannel.id()), "control_hardware");
 }
 
 TEST_F(MonitorBusTest, CausesTheUserCanFixAreNamedInTheStatusAndTriedOncePerRetry) {
-  const std::vector<std::pair<std::int32_t, std::string>> causes = {
-      {IOResult::notAttached, "control_i2c_missing"},
-      {IOResult::notPermitted, "control_i2c_permission"},
-      {IOResult::exclusiveAccess, "control_ddcci_driver"},
-      {IOResult::notResponding, "control_ddc_silent"}};
+  const std::vector<std::pair<I2CStatus, std::string>> causes = {
+      {I2CStatus::noModule, "control_i2c_missing"},
+      {I2CStatus::noAccess, "control_i2c_permission"},
+      {I2CStatus::claimedByDriver, "control_ddcci_driver"},
+      {I2CStatus::noAnswer, "control_ddc_silent"}};
   for (const auto& [code, key] : causes) {
     auto& monitor = machine.addExternalMonitor();
     monitor.failWrites();
-    monitor.faultResult = code;
+    monitor.faultStatus = code;
     drive(50, {monitor.id()});
     // A second attempt cannot load a module or grant access; a silent monitor gets one.
-    if (code == IOResult::notResponding) loop.advance(DDCIO::kMessageIntervalSeconds);
+    if (code == I2CStatus::noAnswer) loop.advance(DDCIO::kMessageIntervalSeconds);
     EXPECT_EQ(status(monitor.id()), key);
-    EXPECT_EQ(machine.i2cLog(monitor.id()).size(), code == IOResult::notResponding ? 2u : 1u) << key;
+    EXPECT_EQ(machine.i2cLog(monitor.id()).size(), code == I2CStatus::noAnswer ? 2u : 1u) << key;
     EXPECT_EQ(controller.retryDelay(monitor.id()), DDCBrightnessController::kFirstRetrySeconds);
 
     // The window shows each status in both languages.

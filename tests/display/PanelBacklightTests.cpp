@@ -28,7 +28,7 @@ class PanelBacklightTest : public DrivenControllerTest {
   float highestWritten(DisplayID id) const {
     float highest = 0;
     for (const auto& write : machine.panelLog())
-      if (write.displayID == id && write.result == 0) highest = std::max(highest, write.level);
+      if (write.displayID == id && write.status == BacklightStatus::ok) highest = std::max(highest, write.level);
     return highest;
   }
   int writesTo(DisplayID id) const {
@@ -118,8 +118,7 @@ TEST_F(PanelBacklightTest, ABacklightIsWrittenAtItsOwnResolutionAndMonitorsKeepW
 
 TEST_F(PanelBacklightTest, AnUnwritableBacklightSaysSoInItsOwnWordsAndGammaDimsIt) {
   auto& panel = machine.addBuiltInPanel({.level = 0.6f, .backlightSteps = 96000});
-  panel.setResult = IOResult::notPermitted;
-  machine.functions.setBrightnessSmooth = false;
+  panel.setStatus = BacklightStatus::noAccess;
   controller.invalidateDisplayState();
   fade(100, 40, {panel.id()});
   EXPECT_EQ(status(panel.id()), "control_backlight_permission");

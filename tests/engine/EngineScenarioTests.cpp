@@ -25,7 +25,7 @@ class EngineScenario : public EngineTest {
   }
   std::vector<int> setValues(DisplayID id) const {
     std::vector<int> values;
-    for (const auto& transfer : machine.i2cLog(id, true)) values.push_back(transfer.bytes.at(4));
+    for (const auto& transfer : machine.i2cLog(id, true)) values.push_back(transfer.bytes.at(5));
     return values;
   }
   nlohmann::json configFile() const {
@@ -94,7 +94,7 @@ TEST_F(EngineScenario, IdleUserIsDimmedStepByStepAndAKeyBringsTheLevelBack) {
 }
 
 TEST_F(EngineScenario, ReconnectedMonitorUnderANewIDGetsItsProfileBack) {
-  machine.addExternalMonitor({.id = 1, .uuid = "0E6A2F51-7C1B-4A8E-9D3F-5B2C8E1A7D40", .brightness = 100, .serial = 77});
+  machine.addExternalMonitor({.id = 1, .brightness = 100, .serial = 77});
   machine.addExternalMonitor({.id = 2, .brightness = 100});
   launch();
   models->stepStore->setDisplayMaximumPercent(60, 1);
@@ -105,7 +105,7 @@ TEST_F(EngineScenario, ReconnectedMonitorUnderANewIDGetsItsProfileBack) {
   machine.disconnect(1);
   notifications.screenParametersChanged.emit();
   loop.advance(1);
-  machine.addExternalMonitor({.id = 9, .uuid = "0E6A2F51-7C1B-4A8E-9D3F-5B2C8E1A7D40", .brightness = 100, .serial = 77});
+  machine.addExternalMonitor({.id = 9, .brightness = 100, .serial = 77});
   notifications.screenParametersChanged.emit();
   loop.advance(1);
 

@@ -29,13 +29,13 @@ class EngineUnreadMonitor : public EngineTest {
   }
   // Nothing written to the monitor ever exceeded what its user had set.
   void expectNeverBrighter() {
-    for (const auto& write : machine.i2cLog(1, true)) EXPECT_LE(write.bytes[4], 70);
+    for (const auto& write : machine.i2cLog(1, true)) EXPECT_LE(write.bytes[5], 70);
   }
 };
 
 TEST_F(EngineUnreadMonitor, AMonitorInStandbyAtStartIsReadOnceItWakes) {
   monitor.failWrites();
-  monitor.faultResult = IOResult::notResponding;
+  monitor.faultStatus = I2CStatus::noAnswer;
   start();
   idleFor(8);
   EXPECT_EQ(status(), "control_ddc_silent");
@@ -77,7 +77,7 @@ TEST_F(EngineUnreadMonitor, GarbledRepliesAreAskedAgainAndTheTrueMaximumIsStored
 
 TEST_F(EngineUnreadMonitor, DDCCISwitchedOffDimsThroughGammaAndAKeyRestoresItAtOnce) {
   monitor.failWrites();
-  monitor.faultResult = IOResult::notResponding;
+  monitor.faultStatus = I2CStatus::noAnswer;
   start();
   idleFor(30);
   EXPECT_EQ(monitor.vcpCurrent(), 70);

@@ -9,6 +9,8 @@
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "display/DisplayStore.hpp"
+#include "display/Edid.hpp"
+#include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/sim/SimEnvironment.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
@@ -34,7 +36,8 @@ struct FakeMachine {
                                        return found->second;
                                      }),
                        Backlight(tree.path("sys"))),
-      I2CDevice(tree.path("dev")), nullptr};
+      nullptr};
+  I2CDevice i2c{tree.path("dev")};
 
   FakeMachine() {
     tree.folder("dev");
@@ -45,9 +48,8 @@ struct FakeMachine {
     return SystemPorts{.mainLoop = &loop,
                        .environment = &environment,
                        .displays = &binding,
-                       .registry = &binding,
-                       .avServices = &binding,
-                       .panelBrightness = &binding};
+                       .i2c = &i2c,
+                       .backlights = &binding};
   }
   void plug(const std::string& connector, const std::vector<std::uint8_t>& edid) const {
     tree.write("sys/class/drm/card0-" + connector + "/status", edid.empty() ? "disconnected\n" : "connected\n");
@@ -107,15 +109,16 @@ TEST(DisplayIdentity, AMonitorWithoutAKernelConnectorIsDrivenOnTheBusAnsweringWi
   EXPECT_EQ(displays.displays.get()[0].name, "DELL P2419H (" + L10n::text("external_display_label") + "\u30FBDisplayPort)");
   EXPECT_EQ(displays.displays.get()[0].stableID, edidStableKey(dell));
 
-  // The registry lists the output with its channel after it, as for a kernel connector.
-  const auto entries = machine.binding.allEntries();
-  ASSERT_TRUE(entries);
-  ASSERT_EQ(entries->size(), 2u);
-  EXPECT_EQ(machine.binding.path((*entries)[1]), LinuxDisplayPorts::outputLocation("DP-0") + "/i2c-4");
-  EXPECT_EQ(machine.binding.searchProperty((*entries)[1], "Location"), PropertyValue("External"));
+  // Its facts name the output and the bus, as for a kernel connector.
+  const auto facts = machine.binding.connectedDisplays();
+  ASSERT_TRUE(facts);
+  ASSERT_EQ(facts->size(), 1u);
+  EXPECT_EQ(facts->at(0).connector, "DP-0");
+  EXPECT_EQ(facts->at(0).i2cBus, 4);
   // A write goes to /dev/i2c-4 (a plain file here, which refuses the chip address).
   EXPECT_FALSE(DDCIO::setBrightness(0x71, 50));
-  EXPECT_TRUE(scope.traced("display 113: IOAVServiceWriteI2C result=0xe00002c7"));
+  EXPECT_TRUE(scope.traced("display 113: i2c-4 write result=no such device (" +
+                           machine.tree.path("dev/i2c-4").string() + ": Inappropriate ioctl for device)"));
 }
 
 TEST(DisplayIdentity, AMonitorTheKernelsDdcciDriverOwnsIsDrivenThroughItsBacklightDevice) {
@@ -145,8 +148,11 @@ TEST(DisplayIdentity, AMonitorTheKernelsDdcciDriverOwnsIsDrivenThroughItsBacklig
   machine.tree.write("sys/class/backlight/acpi_video0/brightness", "15\n");
   machine.outputs = {{0x81, "DP-1", 1, true, dell}, {0x82, "DP-2", 2, true, asus}, {0x83, "eDP-1", 3, true, {}}};
   ScopedLogRecorder log;
-  ASSERT_TRUE(machine.binding.onlineDisplayList());
-  EXPECT_EQ(machine.binding.directory().display(0x83)->backlight->name, "acpi_video0");
+  const auto facts = machine.binding.connectedDisplays();
+  ASSERT_TRUE(facts);
+  EXPECT_EQ(facts->at(2).backlight, "acpi_video0");
+  EXPECT_EQ(facts->at(0).backlight, "ddcci7");
+  EXPECT_EQ(facts->at(0).i2cBus, 7);
   EXPECT_TRUE(logMentions(*log, "The kernel's ddcci driver owns the bus of DP-1 (i2c-7): driving it through"));
 
   std::optional<double> percent;
@@ -163,21 +169,9 @@ TEST(DisplayIdentity, AMonitorTheKernelsDdcciDriverOwnsIsDrivenThroughItsBacklig
   EXPECT_EQ(ControlStatusStore::shared().status(0x82), "control_ddc_silent");
   EXPECT_FALSE(logMentions(*log, "ddcci driver holds"));
 
-  // A message that is not a brightness request is refused rather than guessed at.
-  const auto channel = machine.binding.entryFromPath(machine.tree.path("sys/class/drm/card0-DP-1").string() + "/i2c-7");
-  ASSERT_TRUE(channel);
-  const auto service = machine.binding.createWithService(*channel);
-  ASSERT_TRUE(service);
-  const std::uint8_t contrast[] = {0x84, 0x03, 0x12, 0x00, 0x32, 0x6E ^ 0x51 ^ 0x84 ^ 0x03 ^ 0x12 ^ 0x00 ^ 0x32};
-  EXPECT_EQ(machine.binding.writeI2C(*service, 0x37, 0x51, contrast, 6), IOResult::unsupported);
-  const std::uint8_t garbled[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x00};
-  EXPECT_EQ(machine.binding.writeI2C(*service, 0x37, 0x51, garbled, 6), IOResult::unsupported);
-  std::uint8_t reply[12] = {};
-  EXPECT_EQ(machine.binding.readI2C(*service, 0x37, 0x51, reply, 12), IOResult::notResponding);  // nothing asked
-  EXPECT_EQ(readTextFile(machine.tree.path("sys/class/backlight/ddcci7/brightness")), "41\n");
-
   // The driver unloaded: the device goes, and the monitor is a plain bus again.
   std::filesystem::remove_all(machine.tree.path("sys/class/backlight/ddcci7"));
-  ASSERT_TRUE(machine.binding.onlineDisplayList());
-  EXPECT_FALSE(machine.binding.directory().display(0x81)->backlight);
+  const auto unloaded = machine.binding.connectedDisplays();
+  ASSERT_TRUE(unloaded);
+  EXPECT_FALSE(unloaded->at(0).backlight);
 }

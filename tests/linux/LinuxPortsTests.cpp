@@ -20,6 +20,7 @@
 #include "platform/linux/DBusSession.hpp"
 #include "platform/linux/GammaStash.hpp"
 #include "ports/SystemPorts.hpp"
+#include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
 #include "platform/linux/LinuxGammaTables.hpp"
@@ -52,83 +53,46 @@ struct FakeDesktop {
   LinuxDisplayPorts ports(std::vector<RandrOutput> outputs) {
     DisplayDirectory directory([outputs] { return outputs; },
                                DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr), Backlight(tree.path("sys")));
-    return LinuxDisplayPorts(std::move(directory), I2CDevice(tree.path("dev")), nullptr);
+    return LinuxDisplayPorts(std::move(directory), nullptr);
   }
 };
 }  // namespace
 
-TEST(LinuxDisplayPorts, RegistryLaysOutEachDisplayFollowedByItsChannel) {
+TEST(LinuxDisplayPorts, EachDisplayComesWithItsConnectorEdidBusAndBacklight) {
   FakeDesktop desktop;
   auto ports = desktop.ports({{0x50, "HDMI-1", 1, true, {}}, {0x51, "DP-1", 2, true, desktop.dell},
                               {0x52, "eDP-1", 3, true, {}}});
-  const auto ids = ports.onlineDisplayList();
-  ASSERT_TRUE(ids);
-  EXPECT_EQ(*ids, (std::vector<DisplayID>{0x50, 0x51, 0x52}));
-  EXPECT_EQ(ports.vendorNumber(0x51), 0x10ACu);
-  EXPECT_EQ(ports.modelNumber(0x51), 0x4321u);
-  EXPECT_EQ(ports.serialNumber(0x51), 99u);
-  EXPECT_TRUE(ports.isBuiltIn(0x52));
-  EXPECT_FALSE(ports.isBuiltIn(0x50));
+  const auto facts = ports.connectedDisplays();
+  ASSERT_TRUE(facts);
+  ASSERT_EQ(facts->size(), 3u);
+  EXPECT_EQ(facts->at(0), (DisplayFacts{.id = 0x50, .connector = "HDMI-A-1", .outputName = "HDMI-1"}));
+  EXPECT_EQ(facts->at(1), (DisplayFacts{.id = 0x51, .connector = "DP-1", .outputName = "DP-1", .edid = desktop.dell,
+                                        .i2cBus = 6}));
+  EXPECT_EQ(facts->at(2), (DisplayFacts{.id = 0x52, .connector = "eDP-1", .outputName = "eDP-1", .builtIn = true,
+                                        .backlight = "intel_backlight"}));
 
-  const auto info = ports.infoDictionary(0x51);
-  ASSERT_TRUE(info && info->dictionary());
-  const auto dpFolder = desktop.tree.path("sys/class/drm/card0-DP-1").string();
-  EXPECT_EQ(stringValue(*info->dictionary(), "IODisplayLocation"), dpFolder);
-  EXPECT_EQ(stringValue(*info->dictionary(), "kCGDisplayUUID"), edidStableKey(desktop.dell));
-  EXPECT_FALSE(stringValue(*ports.infoDictionary(0x50)->dictionary(), "kCGDisplayUUID"));
-
-  // The walk: DP-1 (the only display with a channel) and its channel first, the rest after.
-  const auto entries = ports.allEntries();
-  ASSERT_TRUE(entries);
-  std::vector<std::string> names;
-  for (auto e : *entries) names.push_back(*ports.name(e));
-  EXPECT_EQ(names, (std::vector<std::string>{"card0-DP-1", "DCPAVServiceProxy", "card0-HDMI-A-1", "card0-eDP-1"}));
-  EXPECT_EQ(ports.path((*entries)[1]), dpFolder + "/i2c-6");
-  EXPECT_EQ(ports.searchProperty((*entries)[1], "Location"), PropertyValue("External"));
-
-  const auto screen = ports.entryFromPath(dpFolder);
-  ASSERT_TRUE(screen);
-  const auto attributes = ports.searchProperty(*screen, "DisplayAttributes");
-  ASSERT_TRUE(attributes && attributes->dictionary());
-  EXPECT_EQ(stringValue(*dictionaryValue(*attributes->dictionary(), "ProductAttributes"), "ProductName"),
-            "DELL P2419H");
-  EXPECT_EQ(stringValue(*dictionaryValue(*attributes->dictionary(), "Transport"), "Downstream"), "DisplayPort");
-  // A child's property is found from its parent, as a recursive search does.
-  EXPECT_EQ(ports.searchProperty(*screen, "Location"), PropertyValue("External"));
-
-  EXPECT_FALSE(ports.createWithService(*screen));
-  auto service = ports.createWithService((*entries)[1]);
-  ASSERT_TRUE(service);
-  const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
-  EXPECT_EQ(ports.writeI2C(*service, 0x37, 0x51, packet, 6), IOResult::notAttached);  // no /dev/i2c-* here
-
-  // After a refresh old handles find nothing rather than another entry.
-  ports.onlineDisplayList();
-  EXPECT_FALSE(ports.name((*entries)[0]));
+  // A transfer on the monitor's bus: there is no /dev/i2c-* here.
+  I2CDevice i2c(desktop.tree.path("dev"));
+  const auto result = i2c.transfer({.bus = 6, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}});
+  EXPECT_EQ(result.status, I2CStatus::noModule);
+  EXPECT_EQ(result.error, desktop.tree.path("dev/i2c-6").string() + ": No such file or directory");
 }
 
 TEST(LinuxDisplayPorts, PanelReadsSysfsAndFallsBackToDirectWrites) {
   FakeDesktop desktop;
   auto ports = desktop.ports({{0x52, "eDP-1", 3, true, {}}});
-  ASSERT_TRUE(ports.onlineDisplayList());
-  EXPECT_FALSE(ports.hasSetBrightness());  // no D-Bus: the panel service is absent
-  EXPECT_TRUE(ports.canChangeBrightness(0x52));
-  float level = -1;
-  EXPECT_EQ(ports.getBrightness(0x52, level), IOResult::success);
-  EXPECT_FLOAT_EQ(level, 0.25f);
-
-  const auto entry = ports.entryFromPath(desktop.tree.path("sys/class/drm/card0-eDP-1").string());
-  ASSERT_TRUE(entry);
-  EXPECT_EQ(ports.setFloatParameter(*entry, "brightness", 0.5f), IOResult::success);
+  ASSERT_TRUE(ports.connectedDisplays());
+  EXPECT_EQ(ports.level("intel_backlight"), 0.25);
+  EXPECT_EQ(ports.steps("intel_backlight"), 1200u);
+  EXPECT_EQ(ports.setLevel("intel_backlight", 0.5), BacklightStatus::ok);  // no D-Bus: the file directly
   EXPECT_EQ(readTextFile(desktop.tree.path("sys/class/drm/card0-eDP-1/intel_backlight/brightness")), "600\n");
-  EXPECT_EQ(ports.setFloatParameter(*entry, "contrast", 0.5f), IOResult::unsupported);
 
   // The device vanishes (driver unloaded): reads and writes fail, nothing crashes.
   std::filesystem::remove_all(desktop.tree.path("sys/class/drm/card0-eDP-1/intel_backlight"));
-  EXPECT_EQ(ports.getFloatParameter(*entry, "brightness", level), IOResult::noDevice);
-  EXPECT_EQ(ports.setFloatParameter(*entry, "brightness", 0.5f), IOResult::noDevice);
-  EXPECT_EQ(ports.getBrightness(0x52, level), IOResult::noDevice);
-  EXPECT_EQ(ports.errorText(IOResult::noDevice), "no such device");
+  EXPECT_FALSE(ports.level("intel_backlight"));
+  EXPECT_EQ(ports.steps("intel_backlight"), 0u);
+  EXPECT_EQ(ports.setLevel("intel_backlight", 0.5), BacklightStatus::noDevice);
+  EXPECT_EQ(ports.setLevel("nonesuch", 0.5), BacklightStatus::noDevice);
 }
 
 TEST(LinuxDisplayPorts, ABusWithoutLogindFallsBackToTheWritableDeviceFileAndSaysSoOnce) {
@@ -141,14 +105,13 @@ TEST(LinuxDisplayPorts, ABusWithoutLogindFallsBackToTheWritableDeviceFileAndSays
   DisplayDirectory directory([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
                              DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
                              Backlight(desktop.tree.path("sys")));
-  LinuxDisplayPorts ports(std::move(directory), I2CDevice(desktop.tree.path("dev")), &bus);
-  ASSERT_TRUE(ports.onlineDisplayList());
-  ASSERT_TRUE(ports.hasSetBrightness());  // the bus is there; logind is not
+  LinuxDisplayPorts ports(std::move(directory), &bus);  // the bus is there; logind is not
+  ASSERT_TRUE(ports.connectedDisplays());
   ScopedLogRecorder log;
   const auto file = desktop.tree.path("sys/class/drm/card0-eDP-1/intel_backlight/brightness");
-  EXPECT_EQ(ports.setBrightness(0x52, 0.05f), IOResult::success);
+  EXPECT_EQ(ports.setLevel("intel_backlight", 0.05f), BacklightStatus::ok);
   EXPECT_EQ(readTextFile(file), "1\n");  // 0.35 of a step: still lit
-  EXPECT_EQ(ports.setBrightness(0x52, 1.0f), IOResult::success);
+  EXPECT_EQ(ports.setLevel("intel_backlight", 1.0f), BacklightStatus::ok);
   EXPECT_EQ(readTextFile(file), "7\n");
   EXPECT_EQ(log->entries.size(), 1u);
   EXPECT_TRUE(logMentions(*log, "writing " + file.string() + " directly"));
@@ -158,11 +121,11 @@ TEST(LinuxDisplayPorts, ABusWithoutLogindFallsBackToTheWritableDeviceFileAndSays
   DisplayDirectory again([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
                          DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
                          Backlight(desktop.tree.path("sys")));
-  LinuxDisplayPorts readOnly(std::move(again), I2CDevice(desktop.tree.path("dev")), &other);
-  ASSERT_TRUE(readOnly.onlineDisplayList());
+  LinuxDisplayPorts readOnly(std::move(again), &other);
+  ASSERT_TRUE(readOnly.connectedDisplays());
   std::filesystem::remove(file);
   std::filesystem::create_directory(file);  // cannot be written as a file
-  EXPECT_EQ(readOnly.setBrightness(0x52, 0.5f), IOResult::unsupported);
+  EXPECT_EQ(readOnly.setLevel("intel_backlight", 0.5f), BacklightStatus::failed);
   EXPECT_TRUE(logMentions(*log, "Cannot set the brightness of intel_backlight: logind did not ("));
   EXPECT_TRUE(logMentions(*log, "failed (Is a directory)"));
   EXPECT_FALSE(logMentions(*log, "video group"));  // not a permission: no advice that would not help
@@ -196,14 +159,12 @@ TEST(LinuxDisplayPorts, ABacklightNobodyLetsUsWriteIsExplainedOnceWithItsOwnReme
     DisplayDirectory directory([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
                                DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
                                Backlight(desktop.tree.path("sys")));
-    LinuxDisplayPorts ports(std::move(directory), I2CDevice(desktop.tree.path("dev")), session);
-    ASSERT_TRUE(ports.onlineDisplayList());
-    const auto entry = ports.entryFromPath(desktop.tree.path("sys/class/drm/card0-eDP-1").string());
-    ASSERT_TRUE(entry);
+    LinuxDisplayPorts ports(std::move(directory), session);
+    ASSERT_TRUE(ports.connectedDisplays());
     ScopedLogRecorder log;
     boundByFileModes([&] {
-      EXPECT_EQ(ports.setFloatParameter(*entry, "brightness", 0.5f), IOResult::notPermitted);
-      EXPECT_EQ(ports.setFloatParameter(*entry, "brightness", 0.4f), IOResult::notPermitted);
+      EXPECT_EQ(ports.setLevel("intel_backlight", 0.5f), BacklightStatus::noAccess);
+      EXPECT_EQ(ports.setLevel("intel_backlight", 0.4f), BacklightStatus::noAccess);
     });
     EXPECT_EQ(readTextFile(file), "300\n");
     ASSERT_EQ(log->entries.size(), 1u);

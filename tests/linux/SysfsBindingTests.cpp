@@ -9,11 +9,13 @@
 #include <map>
 
 #include "LinuxTestSupport.hpp"
+#include "display/DisplayIdentity.hpp"
+#include "display/Edid.hpp"
 #include "platform/linux/Backlight.hpp"
 #include "platform/linux/DisplayDirectory.hpp"
 #include "platform/linux/DrmConnectors.hpp"
-#include "platform/linux/Edid.hpp"
 #include "platform/linux/I2CDevice.hpp"
+#include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 
 TEST(Edid, ReadsIdentityFromAConstructedBlock) {
@@ -273,6 +275,11 @@ TEST(Backlight, VanishedOrBrokenDeviceReadsAsNothing) {
   EXPECT_FALSE(backlight.deviceFor({}));
 }
 
+// The key the core gives a display the binding found.
+std::optional<std::string> keyOf(const LinuxDisplay& display) {
+  return displayInfoFrom(LinuxDisplayPorts::factsOf(display)).stableKey;
+}
+
 TEST(DisplayDirectory, JoinsOutputsToConnectorsByEdidThenName) {
   const auto dell = makeEdid("DEL", 1, 0, "DELL P2419H");
   const auto lg = makeEdid("GSM", 2, 0, "LG");
@@ -290,17 +297,16 @@ TEST(DisplayDirectory, JoinsOutputsToConnectorsByEdidThenName) {
   EXPECT_EQ(list[0].id, 0x41u);
   EXPECT_EQ(list[0].connector->name, "DP-1");
   EXPECT_EQ(list[1].connector->name, "HDMI-A-1");
-  EXPECT_EQ(list[1].edid->monitorName, "LG");  // from sysfs when X has no EDID property
+  EXPECT_EQ(list[1].edid, lg);  // from sysfs when X has no EDID property
   EXPECT_TRUE(list[2].isBuiltIn);
-  EXPECT_FALSE(list[2].edid);
-  EXPECT_FALSE(list[2].stableKey);
+  EXPECT_TRUE(list[2].edid.empty());
+  EXPECT_FALSE(keyOf(list[2]));
   // No serial in this EDID: the kernel's connector name is part of the key.
-  EXPECT_EQ(list[0].stableKey, edidStableKey(dell, "DP-1"));
-  EXPECT_EQ(list[1].stableKey, edidStableKey(lg, "HDMI-A-1"));
+  EXPECT_EQ(keyOf(list[0]), edidStableKey(dell, "DP-1"));
+  EXPECT_EQ(keyOf(list[1]), edidStableKey(lg, "HDMI-A-1"));
 }
 
-TEST(DisplayDirectory, TwinMonitorsKeepApartAndGarbledEdidIsLogged) {
-  ScopedLogRecorder log;
+TEST(DisplayDirectory, TwinMonitorsKeepApartAndEdidsPassAsGiven) {
   const auto same = makeEdid("DEL", 1, 0, "DELL");
   auto garbled = makeEdid("SAM", 2, 0, "S");
   garbled[100] ^= 0xFF;
@@ -311,10 +317,7 @@ TEST(DisplayDirectory, TwinMonitorsKeepApartAndGarbledEdidIsLogged) {
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].connector->i2cBus, 5);  // same EDID: the connector of the same name wins
   EXPECT_EQ(list[1].connector->i2cBus, 4);
-  ASSERT_TRUE(list[0].stableKey && list[1].stableKey);
-  EXPECT_NE(*list[0].stableKey, *list[1].stableKey);
-  EXPECT_FALSE(list[2].edid);
-  EXPECT_TRUE(log->contains("Ignoring the EDID of HDMI-1 (bad checksum): the display has no identity"));
+  EXPECT_EQ(list[2].edid, garbled);  // the core decides what a garbled EDID is worth
 }
 
 TEST(DisplayDirectory, ATwinKeepsItsKeyWhenTheOtherIsUnplugged) {
@@ -326,8 +329,8 @@ TEST(DisplayDirectory, ATwinKeepsItsKeyWhenTheOtherIsUnplugged) {
     const auto both =
         DisplayDirectory::join({{1, "DP-1", 9, true, left}, {2, "HDMI-1", 8, true, right}}, {dp, hdmi}, nullptr);
     ASSERT_EQ(both.size(), 2u);
-    ASSERT_TRUE(both[0].stableKey && both[1].stableKey);
-    EXPECT_NE(*both[0].stableKey, *both[1].stableKey);
+    ASSERT_TRUE(keyOf(both[0]) && keyOf(both[1]));
+    EXPECT_NE(*keyOf(both[0]), *keyOf(both[1]));
 
     DrmConnector unplugged = hdmi;
     unplugged.connected = false;
@@ -335,10 +338,10 @@ TEST(DisplayDirectory, ATwinKeepsItsKeyWhenTheOtherIsUnplugged) {
     const auto alone = DisplayDirectory::join({{1, "DP-1", 9, true, left}, {2, "HDMI-1", 0, false, {}}},
                                               {dp, unplugged}, nullptr);
     ASSERT_EQ(alone.size(), 1u);
-    EXPECT_EQ(alone[0].stableKey, both[0].stableKey);
+    EXPECT_EQ(keyOf(alone[0]), keyOf(both[0]));
     // The other one alone keeps its key too.
     const auto moved = DisplayDirectory::join({{2, "HDMI-1", 8, true, right}}, {hdmi}, nullptr);
-    EXPECT_EQ(moved[0].stableKey, both[1].stableKey);
+    EXPECT_EQ(keyOf(moved[0]), keyOf(both[1]));
   }
 }
 
@@ -355,24 +358,28 @@ TEST(I2CDevice, ErrorsBecomeResultCodesAndPermissionIsExplainedOnce) {
   TempTree tree;
   tree.write("dev/i2c-2", "not a device");
   I2CDevice device(tree.path("dev"));
-  const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
-  EXPECT_EQ(device.open(1, 0x37)->write(0x51, packet), IOResult::noDevice);
-  EXPECT_EQ(device.open(2, 0x37)->write(0x51, packet), IOResult::unsupported);
-  std::uint8_t reply[12] = {};
-  EXPECT_EQ(device.read(2, 0x37, reply), IOResult::unsupported);
+  const I2CMessage set{.bus = 1, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}};
+  const auto missing = device.transfer(set);
+  EXPECT_EQ(missing.status, I2CStatus::noDevice);
+  EXPECT_EQ(missing.error, tree.path("dev/i2c-1").string() + ": No such file or directory");
+  EXPECT_EQ(device.transfer({.bus = 2, .address = 0x37, .write = set.write}).status, I2CStatus::noDevice);
+  const auto read = device.transfer({.bus = 2, .address = 0x37, .readLength = 12});
+  EXPECT_EQ(read.status, I2CStatus::noDevice);  // not an adapter
+  EXPECT_EQ(read.error, tree.path("dev/i2c-2").string() + ": Inappropriate ioctl for device");
   EXPECT_FALSE(device.readEdid(2));
 
   resetI2CExplanations();
   ScopedLogRecorder log;
-  EXPECT_EQ(i2cResultForErrno(EACCES, "/dev/i2c-4"), IOResult::notPermitted);
-  EXPECT_EQ(i2cResultForErrno(EACCES, "/dev/i2c-5"), IOResult::notPermitted);
-  EXPECT_EQ(i2cResultForErrno(EREMOTEIO, "/dev/i2c-4"), IOResult::notResponding);
+  EXPECT_EQ(i2cStatusForErrno(EACCES, "/dev/i2c-4"), I2CStatus::noAccess);
+  EXPECT_EQ(i2cStatusForErrno(EACCES, "/dev/i2c-5"), I2CStatus::noAccess);
+  EXPECT_EQ(i2cStatusForErrno(EREMOTEIO, "/dev/i2c-4"), I2CStatus::noAnswer);
+  EXPECT_EQ(i2cStatusForErrno(EIO, "/dev/i2c-4"), I2CStatus::ioError);
   EXPECT_EQ(log->entries.size(), 1u);
   EXPECT_TRUE(logMentions(*log, "i2c group"));
   EXPECT_TRUE(logMentions(*log, "i2c-dev module"));
   // A bus the kernel's ddcci driver holds: its backlight module is the way out.
-  EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-4"), IOResult::exclusiveAccess);
-  EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-5"), IOResult::exclusiveAccess);
+  EXPECT_EQ(i2cStatusForErrno(EBUSY, "/dev/i2c-4"), I2CStatus::claimedByDriver);
+  EXPECT_EQ(i2cStatusForErrno(EBUSY, "/dev/i2c-5"), I2CStatus::claimedByDriver);
   EXPECT_EQ(log->entries.size(), 2u);
   EXPECT_TRUE(logMentions(*log, "load ddcci_backlight"));
 }
@@ -420,8 +427,8 @@ TEST(I2CDevice, ATransactionKeepsOtherToolsOffTheBusUntilItEnds) {
     // A request and its reply, 40 ms apart: the lock spans both.
     const auto transfer = i2c.open(3, 0x37);
     EXPECT_FALSE(lockable());  // another DDC/CI tool finds the bus taken
-    std::uint8_t reply[12] = {};
-    EXPECT_EQ(i2c.read(3, 0x37, reply), IOResult::busy);  // as does any transfer outside the transaction
+    // As does any transfer outside the transaction.
+    EXPECT_EQ(i2c.transfer({.bus = 3, .address = 0x37, .readLength = 12}).status, I2CStatus::busy);
   }
   EXPECT_TRUE(lockable());
 }
@@ -429,21 +436,22 @@ TEST(I2CDevice, ATransactionKeepsOtherToolsOffTheBusUntilItEnds) {
 TEST(I2CDevice, ABusAnotherProgramHoldsIsReportedBusyAtOnce) {
   TempTree tree;
   const auto device = tree.write("dev/i2c-3", "");
-  const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
+  const I2CMessage set{.bus = 3, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}};
   I2CDevice i2c(tree.path("dev"));
   // Another DDC/CI tool holds the bus's lock for a while, as ddcutil does during a transaction.
   const std::string holder = "flock " + device.string() + " sleep 3 >/dev/null 2>&1 & echo $!";
   const std::string pid = run(holder);
   for (int i = 0; i < 100 && run("flock -n " + device.string() + " true && echo free") == "free\n"; ++i) usleep(10'000);
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(i2c.open(3, 0x37)->write(0x51, packet), IOResult::busy);
-  std::uint8_t reply[12] = {};
-  EXPECT_EQ(i2c.read(3, 0x37, reply), IOResult::busy);
+  const auto held = i2c.transfer(set);
+  EXPECT_EQ(held.status, I2CStatus::busy);
+  EXPECT_EQ(held.error, device.string() + " is locked by another program");
+  EXPECT_EQ(i2c.transfer({.bus = 3, .address = 0x37, .readLength = 12}).status, I2CStatus::busy);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));  // never waited for
   run("kill " + pid);
   for (int i = 0; i < 300 && run("flock -n " + device.string() + " true && echo free") != "free\n"; ++i) usleep(10'000);
   // Free again: the transfer goes on to the device (a plain file here, which is no I2C adapter).
-  EXPECT_EQ(i2c.open(3, 0x37)->write(0x51, packet), IOResult::unsupported);
+  EXPECT_EQ(i2c.transfer(set).status, I2CStatus::noDevice);
 }
 
 TEST(I2CDevice, MissingModuleAndKernelDriverAreExplainedOnce) {
@@ -451,18 +459,19 @@ TEST(I2CDevice, MissingModuleAndKernelDriverAreExplainedOnce) {
   ScopedLogRecorder log;
   TempTree tree;
   tree.folder("dev");
-  const std::uint8_t packet[] = {0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
+  const std::vector<std::uint8_t> packet = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
   I2CDevice i2c(tree.path("dev"));
-  EXPECT_EQ(i2c.open(6, 0x37)->write(0x51, packet), IOResult::notAttached);  // no /dev/i2c-* at all
-  EXPECT_EQ(i2c.open(7, 0x37)->write(0x51, packet), IOResult::notAttached);
+  EXPECT_EQ(i2c.transfer({.bus = 6, .address = 0x37, .write = packet}).status, I2CStatus::noModule);  // no /dev/i2c-* at all
+  EXPECT_EQ(i2c.transfer({.bus = 7, .address = 0x37, .write = packet}).status, I2CStatus::noModule);
   EXPECT_TRUE(logMentions(*log, "modules-load.d"));
   EXPECT_EQ(log->entries.size(), 1u);
   tree.write("dev/i2c-2", "");
-  EXPECT_EQ(i2c.open(6, 0x37)->write(0x51, packet), IOResult::noDevice);  // the module is there; this bus is not
+  // The module is there; this bus is not.
+  EXPECT_EQ(i2c.transfer({.bus = 6, .address = 0x37, .write = packet}).status, I2CStatus::noDevice);
 
-  EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-6"), IOResult::exclusiveAccess);
-  EXPECT_EQ(i2cResultForErrno(EBUSY, "/dev/i2c-7"), IOResult::exclusiveAccess);
+  EXPECT_EQ(i2cStatusForErrno(EBUSY, "/dev/i2c-6"), I2CStatus::claimedByDriver);
+  EXPECT_EQ(i2cStatusForErrno(EBUSY, "/dev/i2c-7"), I2CStatus::claimedByDriver);
   EXPECT_TRUE(logMentions(*log, "ddcci"));
   EXPECT_EQ(log->entries.size(), 2u);
-  EXPECT_EQ(ioResultText(IOResult::busy), "held by another program");
+  EXPECT_EQ(std::string(i2cStatusText(I2CStatus::busy)), "held by another program");
 }

@@ -14,7 +14,10 @@
 
 #include "LinuxTestSupport.hpp"
 #include "ThrowawayServer.hpp"
+#include "display/DisplayIdentity.hpp"
+#include "display/Edid.hpp"
 #include "platform/linux/DisplayDirectory.hpp"
+#include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxGammaTables.hpp"
 #include "platform/linux/LinuxServicePorts.hpp"
 #include "platform/linux/PortalGlobalShortcuts.hpp"
@@ -85,10 +88,11 @@ TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
   const LinuxDisplay* found = directory.display(output->id);
   ASSERT_TRUE(found);
   ASSERT_FALSE(list.empty());
-  ASSERT_TRUE(found->edid);
-  EXPECT_EQ(found->edid->monitorName, "LG HDR 4K");
-  EXPECT_EQ(found->edid->product, 0x5B8Fu);
-  EXPECT_EQ(found->stableKey, edidStableKey(edid));
+  EXPECT_EQ(found->edid, edid);
+  const auto info = displayInfoFrom(LinuxDisplayPorts::factsOf(*found));
+  EXPECT_EQ(info.productName, "LG HDR 4K");
+  EXPECT_EQ(info.model, 0x5B8Fu);
+  EXPECT_EQ(info.stableKey, edidStableKey(edid));
   EXPECT_FALSE(found->connector);
 
   // Until RandR reports a change, listing the displays asks the server nothing.
@@ -100,7 +104,7 @@ TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
   XRRDeleteOutputProperty(display, output->id, edidAtom);
   XSync(display, False);
   session->processPending();
-  EXPECT_FALSE(directory.refresh().front().edid);
+  EXPECT_TRUE(directory.refresh().front().edid.empty());
 }
 
 TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {

@@ -113,9 +113,9 @@ TEST_F(DisplayLimitsTest, raisingTheSafetyMinimumRaisesStoredLimits) {
 }
 
 TEST_F(DisplayLimitsTest, firstStartSeedsMaximumsFromHardwareBrightness) {
-  auto& monitor = machine.addExternalMonitor({.uuid = "MON-A", .brightness = 60});
-  auto& silent = machine.addExternalMonitor({.uuid = "MON-B"});
-  auto& panel = machine.addBuiltInPanel({.uuid = "PANEL", .level = 0.3f});
+  auto& monitor = machine.addExternalMonitor({.serialText = "MON-A", .brightness = 60});
+  auto& silent = machine.addExternalMonitor({.serialText = "MON-B"});
+  auto& panel = machine.addBuiltInPanel({.serialText = "PANEL", .level = 0.3f});
   silent.failReads();
   StepStore store;
   store.beginInteractiveEdit();  // the seeded values are written even inside an edit
@@ -140,7 +140,7 @@ TEST_F(DisplayLimitsTest, firstStartSeedsMaximumsFromHardwareBrightness) {
 }
 
 TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
-  auto& monitor = machine.addExternalMonitor({.uuid = "MON-A", .brightness = 60});
+  auto& monitor = machine.addExternalMonitor({.serialText = "MON-A", .brightness = 60});
   {
     StepStore store;
     store.reconcileDisplays({target(monitor, "MON-A")});
@@ -151,7 +151,7 @@ TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
     store.setDisplayUsesFullGammaMode(true, monitor.id());
   }
   machine.disconnect(monitor.id());
-  auto& again = machine.addExternalMonitor({.uuid = "MON-A", .brightness = 90});
+  auto& again = machine.addExternalMonitor({.serialText = "MON-A", .brightness = 90});
   ASSERT_NE(again.id(), monitor.id());
   StepStore store;  // a new launch reads the profile from the file
   store.reconcileDisplays({target(again, "MON-A")});
@@ -164,8 +164,8 @@ TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
 }
 
 TEST_F(DisplayLimitsTest, aNewMonitorWhileProfilesExistIsSelectedFromItsOwnBrightness) {
-  auto& known = machine.addExternalMonitor({.uuid = "KNOWN", .brightness = 60});
-  auto& fresh = machine.addExternalMonitor({.uuid = "FRESH", .brightness = 35});
+  auto& known = machine.addExternalMonitor({.serialText = "KNOWN", .brightness = 60});
+  auto& fresh = machine.addExternalMonitor({.serialText = "FRESH", .brightness = 35});
   StepStore store;
   store.reconcileDisplays({target(known, "KNOWN")});
   loop.advance(5);
@@ -181,12 +181,12 @@ TEST_F(DisplayLimitsTest, aNewMonitorWhileProfilesExistIsSelectedFromItsOwnBrigh
 }
 
 TEST_F(DisplayLimitsTest, sharedStableKeysDisableProfilesForThoseDisplaysOnly) {
-  auto& first = machine.addExternalMonitor({.uuid = "SAME", .brightness = 60});
-  auto& second = machine.addExternalMonitor({.uuid = "SAME", .brightness = 40});
-  auto& other = machine.addExternalMonitor({.uuid = "OTHER", .brightness = 70});
+  auto& first = machine.addExternalMonitor({.serialText = "SAME", .brightness = 60});
+  auto& second = machine.addExternalMonitor({.serialText = "SAME", .brightness = 40});
+  auto& other = machine.addExternalMonitor({.serialText = "OTHER", .brightness = 70});
   StepStore store;
   store.reconcileDisplays({target(first, "SAME"), target(second, "SAME"), target(other, "OTHER"),
-                           target(machine.addExternalMonitor({.withoutUUID = true}), std::nullopt)});
+                           target(machine.addExternalMonitor({.withoutEdid = true}), std::nullopt)});
   loop.advance(5);
   EXPECT_EQ(store.connectedDisplayKeys(), (std::map<DisplayID, std::string>{{other.id(), "OTHER"}}));
   EXPECT_FALSE(store.displayProfiles().contains("SAME"));
@@ -257,7 +257,7 @@ TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
 }
 
 TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
-  auto& monitor = machine.addExternalMonitor({.uuid = "MON-A", .brightness = 70});
+  auto& monitor = machine.addExternalMonitor({.serialText = "MON-A", .brightness = 70});
   monitor.failReads();  // no i2c access yet
   {
     StepStore store;

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include "TestCompositorProcess.hpp"
+#include "display/DisplayIdentity.hpp"
+#include "display/Edid.hpp"
 #include "platform/linux/DisplayDirectory.hpp"
+#include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
 
 using namespace std::chrono_literals;
@@ -39,9 +42,11 @@ TEST(WaylandDisplayKeys, IdenticalMonitorsGetTheKeysAnX11SessionGivesThemAndKeep
       if (display.connector && display.connector->name == connector) return &display;
     return nullptr;
   };
+  // The identity the core gives a display the binding found.
+  const auto identity = [](const LinuxDisplay& display) { return displayInfoFrom(LinuxDisplayPorts::factsOf(display)); };
   const auto keyOf = [&](const std::vector<LinuxDisplay>& list, const std::string& connector) {
     const auto* display = find(list, connector);
-    return display ? display->stableKey : std::nullopt;
+    return display ? identity(*display).stableKey : std::nullopt;
   };
   const auto& underWayland = wayland.refresh();
   const auto& underX11 = x11.refresh();
@@ -53,9 +58,9 @@ TEST(WaylandDisplayKeys, IdenticalMonitorsGetTheKeysAnX11SessionGivesThemAndKeep
   EXPECT_EQ(keyOf(underX11, "DP-7"), dpKey);
   EXPECT_EQ(keyOf(underX11, "HDMI-A-1"), hdmiKey);
   // Each session names the keys it stored settings under before: with the output's own name, then without.
-  EXPECT_EQ(find(underX11, "HDMI-A-1")->formerKeys,
+  EXPECT_EQ(identity(*find(underX11, "HDMI-A-1")).formerKeys,
             (std::vector<std::string>{edidStableKey(twin, "HDMI-1"), edidStableKey(twin)}));
-  EXPECT_EQ(find(underWayland, "HDMI-A-1")->formerKeys, (std::vector<std::string>{edidStableKey(twin)}));
+  EXPECT_EQ(identity(*find(underWayland, "HDMI-A-1")).formerKeys, (std::vector<std::string>{edidStableKey(twin)}));
 
   // The DP monitor is unplugged: the other keeps its key.
   tree.write("sys/class/drm/card0-DP-7/status", "disconnected\n");
@@ -64,5 +69,5 @@ TEST(WaylandDisplayKeys, IdenticalMonitorsGetTheKeysAnX11SessionGivesThemAndKeep
   ASSERT_TRUE(pumpUntil(*session, [&] { return outputs.outputs().size() == 1; }, 2s));
   const auto& alone = wayland.refresh();
   ASSERT_EQ(alone.size(), 1u);
-  EXPECT_EQ(alone[0].stableKey, hdmiKey);
+  EXPECT_EQ(identity(alone[0]).stableKey, hdmiKey);
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/Edid.hpp"
+#include "display/Edid.hpp"
 
 #include <algorithm>
 #include <array>
