@@ -23,18 +23,18 @@ const std::vector<double> kFrameRates{24, 30, 60};
 // One run of a script on a fresh machine with two monitors.
 class ScriptedRun final : public StartedEngine {
  public:
-  using Script = std::vector<std::pair<double, std::function<void(ScriptedRun &)>>>;
+  using Script = std::vector<std::pair<double, std::function<void(ScriptedRun&)>>>;
   using StartedEngine::displayStore, StartedEngine::engine, StartedEngine::idle, StartedEngine::input,
       StartedEngine::machine, StartedEngine::notifications, StartedEngine::powerAssertions, StartedEngine::setSteps,
       StartedEngine::stepStore;
 
-  Levels play(const Script &script, bool constantTick) {
+  Levels play(const Script& script, bool constantTick) {
     if (constantTick) {
       engine->useConstantTick();
       engine->restartTimer();
     }
     powerMonitor->start();
-    for (const auto &[wait, action] : script) {
+    for (const auto& [wait, action] : script) {
       loop.advance(wait);
       action(*this);
     }
@@ -78,43 +78,43 @@ class ScriptWriter {
     }
   }
 
-  std::function<void(ScriptedRun &)> action() {
+  std::function<void(ScriptedRun&)> action() {
     switch (pick(13)) {
       case 0:
       case 1:
-        return [](ScriptedRun &t) { t.input.sendGlobal(SimInputMonitors::keyDown()); };
+        return [](ScriptedRun& t) { t.input.sendGlobal(SimInputMonitors::keyDown()); };
       case 2:
-        return [](ScriptedRun &t) { t.idle.registerInput(); };
+        return [](ScriptedRun& t) { t.idle.registerInput(); };
       case 3: {
         const double minutes = uniform(0.2, 8);
-        return [minutes](ScriptedRun &t) { t.engine->pauseDimming(minutes); };
+        return [minutes](ScriptedRun& t) { t.engine->pauseDimming(minutes); };
       }
       case 4:
-        return [](ScriptedRun &t) { t.engine->resumeAutomaticDimming(); };
+        return [](ScriptedRun& t) { t.engine->resumeAutomaticDimming(); };
       case 5:
-        return [](ScriptedRun &t) { t.engine->restoreBrightness(); };
+        return [](ScriptedRun& t) { t.engine->restoreBrightness(); };
       case 6: {
         std::vector<std::pair<double, double>> steps{{0, uniform(60, 100)}};
         for (std::uint32_t n = pick(3) + 1; n > 0; --n) steps.emplace_back(uniform(2, 400), uniform(5, 100));
-        return [steps](ScriptedRun &t) { t.setSteps(steps); };
+        return [steps](ScriptedRun& t) { t.setSteps(steps); };
       }
       case 7: {
         const double seconds = std::vector<double>{0, 0.5, 3, 6, 20}[pick(5)];
-        return [seconds](ScriptedRun &t) { t.stepStore->fadeDurationSeconds = seconds; };
+        return [seconds](ScriptedRun& t) { t.stepStore->fadeDurationSeconds = seconds; };
       }
       case 8: {
         const double percent = uniform(20, 100);
-        return [percent](ScriptedRun &t) { t.engine->setManualBrightness(percent); };
+        return [percent](ScriptedRun& t) { t.engine->setManualBrightness(percent); };
       }
       case 9: {
         const bool playing = pick(2) == 0, option = pick(2) == 0;
-        return [playing, option](ScriptedRun &t) {
+        return [playing, option](ScriptedRun& t) {
           t.stepStore->pauseDuringMediaPlayback = option;
           t.powerAssertions.setCount("PreventUserIdleDisplaySleep", playing ? 1 : 0);
         };
       }
       case 10:
-        return [](ScriptedRun &t) {
+        return [](ScriptedRun& t) {
           if (t.displayStore->displays.get().size() > 2)
             t.machine.disconnect(3);
           else if (t.machine.hasDisplay(3))
@@ -125,11 +125,11 @@ class ScriptWriter {
         };
       case 11: {
         const bool visible = pick(2) == 0;
-        return [visible](ScriptedRun &t) { t.engine->setMenuVisible(visible); };
+        return [visible](ScriptedRun& t) { t.engine->setMenuVisible(visible); };
       }
       default: {
         const double rate = kFrameRates[pick(3)];
-        return [rate](ScriptedRun &t) {
+        return [rate](ScriptedRun& t) {
           t.stepStore->frameRate = rate;
           t.engine->restartTimer();
         };
@@ -142,7 +142,7 @@ class ScriptWriter {
 
 // The levels `levels` handed over during [from, to], the one in force at `from`
 // included.
-std::pair<double, double> rangeDuring(const Levels &levels, double from, double to) {
+std::pair<double, double> rangeDuring(const Levels& levels, double from, double to) {
   double low = 1e9, high = -1e9;
   for (std::size_t i = 0; i < levels.size(); ++i) {
     const bool inForceAtStart = levels[i].time <= from && (i + 1 == levels.size() || levels[i + 1].time > from);
@@ -156,7 +156,7 @@ std::pair<double, double> rangeDuring(const Levels &levels, double from, double 
 // The frame interval between two levels in a row if they are frames of one
 // fade, else 0: the virtual loop's frame timer fires exactly one frame apart,
 // which nothing else does.
-double frameInterval(const RecordingController::Level &earlier, const RecordingController::Level &later) {
+double frameInterval(const RecordingController::Level& earlier, const RecordingController::Level& later) {
   for (const double rate : kFrameRates)
     if (std::fabs(later.time - earlier.time - 1 / rate) < 1e-9) return 1 / rate;
   return 0;
@@ -168,7 +168,7 @@ double frameInterval(const RecordingController::Level &earlier, const RecordingC
 // restore) or sent on to a new target gets that much less far, and a fade it
 // then starts begins that far away. So the gap is at most the largest distance
 // any fade of the unbroken run of frames moves in a tick and a frame.
-std::vector<double> lagAllowances(const Levels &levels) {
+std::vector<double> lagAllowances(const Levels& levels) {
   std::vector<double> allowances(levels.size(), 0);
   std::size_t first = 0;
   while (first < levels.size()) {
@@ -187,19 +187,19 @@ std::vector<double> lagAllowances(const Levels &levels) {
 }
 
 // The allowance of the level in force at `time`.
-double allowanceAt(const Levels &levels, const std::vector<double> &allowances, double time) {
+double allowanceAt(const Levels& levels, const std::vector<double>& allowances, double time) {
   const auto after =
-      std::upper_bound(levels.begin(), levels.end(), time, [](double t, const auto &level) { return t < level.time; });
+      std::upper_bound(levels.begin(), levels.end(), time, [](double t, const auto& level) { return t < level.time; });
   return after == levels.begin() ? 0 : allowances[after - levels.begin() - 1];
 }
 
 // Every level one run handed over, the other had in force within a tick, or
 // within the distance a tick's lag allows along a fade.
-int mismatches(const Levels &seen, const Levels &reference, std::string &first) {
+int mismatches(const Levels& seen, const Levels& reference, std::string& first) {
   const auto seenAllowances = lagAllowances(seen);
   const auto referenceAllowances = lagAllowances(reference);
   int count = 0;
-  for (const auto &[time, level] : seen) {
+  for (const auto& [time, level] : seen) {
     const auto [low, high] = rangeDuring(reference, time - kTick, time + kTick);
     const double slack = kLevelTolerance + std::max(allowanceAt(seen, seenAllowances, time),
                                                     allowanceAt(reference, referenceAllowances, time));
