@@ -8,11 +8,11 @@
 #include <tuple>
 
 #include "base/Numbers.hpp"
+#include "display/BrightnessSafety.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
 #include "services/L10n.hpp"
 #include "settings/AtomicFile.hpp"
-#include "settings/BrightnessSafety.hpp"
 
 StepStore::StepStore() {
   observeRules();
@@ -46,7 +46,7 @@ void StepStore::observeRules() {
   watch(pauseDuringMediaPlayback, [this](bool) { requestSave(); });
   watch(selectedDisplayIDs, [this](const std::set<DisplayID>&) { requestSave(); });
   watch(language, [this](AppLanguage value) {
-    L10n::setPreferredLanguage(value);
+    L10n::setPreferredLanguage(value.code());
     requestSave();
   });
   const auto shortcutRule = [this](Published<std::string>& property, std::string_view fallback) {
@@ -193,7 +193,7 @@ void StepStore::normalize() {
   beginInteractiveEdit();
   fadeDurationSeconds = Setting::fadeDurationSeconds.clamped(fadeDurationSeconds.get());
   frameRate = Setting::frameRate.clamped(frameRate.get());
-  L10n::setPreferredLanguage(language);
+  L10n::setPreferredLanguage(language.get().code());
   increaseMaxShortcutKey =
       normalizedShortcutKey(increaseMaxShortcutKey.get(), Setting::increaseMaxShortcutKey.defaultValue);
   decreaseMaxShortcutKey =

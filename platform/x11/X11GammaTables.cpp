@@ -1,22 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/LinuxGammaTables.hpp"
+#include "platform/x11/X11GammaTables.hpp"
 
 #include <algorithm>
-#include <cmath>
 
 #include "services/AppLog.hpp"
 
-float gammaFraction(std::uint16_t entry) { return static_cast<float>(entry) / 65535.0f; }
-
-std::uint16_t gammaEntry(float fraction) {
-  if (!std::isfinite(fraction)) return 0;
-  return static_cast<std::uint16_t>(std::lround(std::clamp(fraction, 0.0f, 1.0f) * 65535.0f));
-}
-
-LinuxGammaTables::LinuxGammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash)
+X11GammaTables::X11GammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash)
     : randr_(&randr), stash_(std::move(stash)) {}
 
-int LinuxGammaTables::recoverAbandoned() {
+int X11GammaTables::recoverAbandoned() {
   if (!stash_ || !randr_->isAvailable()) return 0;
   const auto outputs = randr_->outputs();
   return stash_->recoverAbandoned([&](const std::string& name, const GammaRamps& ramps) {
@@ -26,7 +18,7 @@ int LinuxGammaTables::recoverAbandoned() {
   });
 }
 
-std::optional<GammaRamps> LinuxGammaTables::originalRamps(DisplayID displayID, const std::string& outputName) {
+std::optional<GammaRamps> X11GammaTables::originalRamps(DisplayID displayID, const std::string& outputName) {
   auto ramps = randr_->gamma(displayID);
   if (!ramps || !looksDimmed(*ramps)) return ramps;
   // No display's own ramps stay below half brightness: another program (or
@@ -41,11 +33,11 @@ std::optional<GammaRamps> LinuxGammaTables::originalRamps(DisplayID displayID, c
   return ramps;
 }
 
-std::uint32_t LinuxGammaTables::capacity(DisplayID displayID) {
+std::uint32_t X11GammaTables::capacity(DisplayID displayID) {
   return static_cast<std::uint32_t>(std::max(0, randr_->gammaSize(displayID)));
 }
 
-std::int32_t LinuxGammaTables::getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green,
+std::int32_t X11GammaTables::getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green,
                                            float* blue, std::uint32_t& sampleCount) {
   sampleCount = 0;
   if (!red || !green || !blue) return illegalArgument;
@@ -63,7 +55,7 @@ std::int32_t LinuxGammaTables::getTransfer(DisplayID displayID, std::uint32_t ca
   return success;
 }
 
-std::int32_t LinuxGammaTables::setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red,
+std::int32_t X11GammaTables::setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red,
                                            const float* green, const float* blue) {
   if (!red || !green || !blue) return illegalArgument;
   const auto output = randr_->output(displayID);
