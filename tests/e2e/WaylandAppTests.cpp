@@ -248,7 +248,7 @@ TEST(WaylandAppOnOwnCompositor, ARefusedGammaControlIsTheDisplaysOneStatusAtRest
   nightLight->roundtrip();
   WaylandGammaTables lightGamma(*nightLight, lightOutputs);
   const std::vector<float> warm(256, 0.5f);
-  ASSERT_EQ(lightGamma.setTransfer(output, 256, warm.data(), warm.data(), warm.data()), GammaTables::success);
+  ASSERT_EQ(lightGamma.write(output, {warm, warm, warm}), GammaTables::Result::ok);
   ASSERT_EQ(compositor.expect("gamma 3", nightLight.get()), "gamma 32768 32768 32768");
 
   writeConfig(tree, {{"selectedDisplayIDs", {output}}, {"displayFullGammaModes", {output, true}}});
