@@ -34,7 +34,9 @@ class EngineScenario : public EngineTest {
     EXPECT_EQ(timers.size(), 1u);
     return timers.empty() ? 0 : timers[0].interval;
   }
+  // The file once the store's saves are written.
   nlohmann::json configFile() const {
+    models->stepStore->flushSaves();
     std::ifstream file(models->stepStore->configURL());
     return nlohmann::json::parse(file, nullptr, false);
   }
