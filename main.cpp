@@ -9,7 +9,9 @@
 
 #include "app/AppModels.hpp"
 #include "app/TrayShell.hpp"
+#include "base/ProgramVersion.hpp"
 #include "engine/RemoteControl.hpp"
+#include "platform/linux/DesktopSession.hpp"
 #include "platform/linux/InstanceLock.hpp"
 #include "platform/linux/JournalLogSink.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
@@ -17,7 +19,6 @@
 #include "platform/linux/RemoteControlService.hpp"
 #include "platform/linux/TerminationSignals.hpp"
 #include "platform/qt/DesktopBinding.hpp"
-#include "platform/wayland/DesktopSession.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
 #include "ui/HUDPanelView.hpp"
@@ -69,8 +70,8 @@ std::optional<int> answerCommandLine(int argc, char** argv, bool& showWindow) {
     return 0;
   }
   if (version) {
-    std::printf("dimmora %.*s (%.*s)\n", int(AppModels::version.size()), AppModels::version.data(),
-                int(AppModels::build.size()), AppModels::build.data());
+    std::printf("dimmora %.*s (%.*s)\n", int(ProgramVersion::number.size()), ProgramVersion::number.data(),
+                int(ProgramVersion::build.size()), ProgramVersion::build.data());
     std::fputs("Copyright 2026 The Dimmora developers\n"
                "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
                "This is free software: you are free to change and redistribute it.\n"

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "base/ProgramVersion.hpp"
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
@@ -20,7 +21,8 @@ struct AppModels::Models {
   std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor;
 
   static Models create() {
-    AppLog::app.log("Dimmora init start version=" + std::string(version) + " build=" + std::string(build));
+    AppLog::app.log("Dimmora init start version=" + std::string(ProgramVersion::number) + " build=" +
+                    std::string(ProgramVersion::build));
     Models models;
     models.stepStore = std::make_shared<StepStore>();
     AppLog::app.log("StepStore created");
@@ -43,7 +45,7 @@ AppModels::AppModels(Models models)
       displayStore(std::move(models.displayStore)),
       engine(std::move(models.engine)),
       powerAssertionMonitor(std::move(models.powerAssertionMonitor)) {
-  AppLog::app.log("StateObjects assigned");
+  AppLog::app.log("Models assigned");
   MainLoop& loop = *systemPorts().mainLoop;
   // The task starts on a later turn of the loop, then sleeps; both are
   // cancelled with the root object, which in the app lives until exit.

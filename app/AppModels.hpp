@@ -2,7 +2,6 @@
 #pragma once
 
 #include <memory>
-#include <string_view>
 
 #include "base/MainLoop.hpp"
 
@@ -15,8 +14,6 @@ class PowerAssertionMonitor;
 // later, brings displays, settings and the engine into step.
 class AppModels {
  public:
-  static constexpr std::string_view version = "1.0.0";
-  static constexpr std::string_view build = "202609091000";
   static constexpr double kStartupDelaySeconds = 0.5;
 
   // Needs systemPorts().mainLoop.

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "base/Numbers.hpp"
+#include "display/BrightnessSafety.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
-#include "settings/BrightnessSafety.hpp"
 
 namespace {
 // At or above this factor the table is left as the system had it.

@@ -3,8 +3,8 @@
 
 #include <system_error>
 
-#include "app/AppModels.hpp"
 #include "base/Numbers.hpp"
+#include "base/ProgramVersion.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
 #include "menu/MenuViewState.hpp"
@@ -56,7 +56,7 @@ void requestQuit() {
 std::string MaintenanceActions::buildHomepage() { return DIMMORA_HOMEPAGE; }
 
 std::string MaintenanceActions::versionText() {
-  return std::string(AppModels::version) + " (" + std::string(AppModels::build) + ")";
+  return std::string(ProgramVersion::number) + " (" + std::string(ProgramVersion::build) + ")";
 }
 
 MaintenanceActions::MaintenanceActions(MenuViewState& menu, fs::path systemRoot, std::string homepage)
@@ -290,7 +290,7 @@ void MaintenanceActions::toggleDiagnostics() {
 std::string MaintenanceActions::diagnosticSummary() const {
   const StepStore& store = menu_.stepStore();
   const IdleBrightnessEngine& engine = menu_.engine();
-  std::string summary = "Dimmora " + std::string(AppModels::version) + " (" + std::string(AppModels::build) + ")\n";
+  std::string summary = "Dimmora " + std::string(ProgramVersion::number) + " (" + std::string(ProgramVersion::build) + ")\n";
   summary += SystemFacts::operatingSystemDescription(systemRoot_) + "\n";
   summary += "Master=" + summaryNumber(engine.brightnessBeforeStepPreview().value_or(engine.currentBrightnessPercent())) +
              " Safety=" + summaryNumber(store.safetyMinimumPercent.get()) + "\n";

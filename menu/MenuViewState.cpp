@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "base/Numbers.hpp"
+#include "display/BrightnessSafety.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DisplayStore.hpp"
 #include "display/NearBlackGammaController.hpp"
@@ -13,7 +14,6 @@
 #include "ports/SystemPorts.hpp"
 #include "ports/UserDefaults.hpp"
 #include "services/L10n.hpp"
-#include "settings/BrightnessSafety.hpp"
 #include "settings/StepStore.hpp"
 
 MenuViewState::MenuViewState(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,

@@ -48,13 +48,9 @@ std::optional<L10n::Table> firstReadableTable(const std::string& code) {
 }
 }  // namespace
 
-void L10n::setPreferredLanguage(AppLanguage language) {
+void L10n::setPreferredLanguage(std::optional<std::string> code) {
   State& s = mutableState();
-  switch (language) {
-    case AppLanguage::en: s.overrideLanguageCode = "en"; break;
-    case AppLanguage::ja: s.overrideLanguageCode = "ja"; break;
-    case AppLanguage::system: s.overrideLanguageCode.reset(); break;
-  }
+  s.overrideLanguageCode = std::move(code);
   s.cachedLanguageCode.reset();
   s.cachedTable.reset();
 }

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "settings/AppConfig.hpp"
-
 // Interface texts by key, from the JSON string tables of the chosen language.
 // Process-wide: one cached table, reloaded only when the language changes.
 namespace L10n {
@@ -16,9 +14,9 @@ using Table = std::map<std::string, std::string>;
 
 inline const std::vector<std::string> supportedLanguageCodes{"en", "ja"};
 
-// Forces a language (or follows the system for AppLanguage::system) and drops
-// the cached table so the next lookup reloads.
-void setPreferredLanguage(AppLanguage language);
+// Forces a language by its code ("en", "ja"), or follows the system for
+// nullopt, and drops the cached table so the next lookup reloads.
+void setPreferredLanguage(std::optional<std::string> code);
 
 // "en" or "ja": the user's override, else the system's first supported language, else "en".
 std::string resolvedLanguageCode();

@@ -53,6 +53,11 @@ std::string_view AppLanguage::rawValue() const {
   return "system";
 }
 
+std::optional<std::string> AppLanguage::code() const {
+  if (value_ == system) return std::nullopt;
+  return std::string(rawValue());
+}
+
 std::optional<AppLanguage> AppLanguage::fromRawValue(std::string_view raw) {
   for (const Case c : allCases)
     if (AppLanguage(c).rawValue() == raw) return AppLanguage(c);

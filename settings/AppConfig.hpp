@@ -13,6 +13,7 @@
 
 #include "base/DisplayID.hpp"
 #include "base/Uuid.hpp"
+#include "display/BrightnessSafety.hpp"
 
 // One dimming step: after `idleSeconds` without input, go to
 // `brightnessPercent` of each display's allowed range.
@@ -69,6 +70,8 @@ class AppLanguage {
   static constexpr std::array<Case, 3> allCases{system, en, ja};
 
   std::string_view rawValue() const;  // "system", "en", "ja"
+  // The language code the texts are looked up by; nullopt for `system`.
+  std::optional<std::string> code() const;
   static std::optional<AppLanguage> fromRawValue(std::string_view raw);
 
  private:
@@ -110,7 +113,9 @@ inline constexpr SettingRow<std::string_view> decreaseMaxShortcutKey{"decreaseMa
 inline constexpr SettingRow<bool> loggingEnabled{"loggingEnabled", false};
 inline constexpr SettingRow<bool> pauseDuringMediaPlayback{"pauseDuringMediaPlayback", false};
 // Snapped onto BrightnessSafety::minimumOptions, whose ends these are, rather than clamped.
-inline constexpr NumberSettingRow safetyMinimumPercent{"safetyMinimumPercent", 5, 1, 50};
+inline constexpr NumberSettingRow safetyMinimumPercent{"safetyMinimumPercent", BrightnessSafety::defaultMinimum,
+                                                       BrightnessSafety::minimumOptions.front(),
+                                                       BrightnessSafety::minimumOptions.back()};
 // Kept by the one percent rule, sanitizedPercent().
 inline constexpr NumberSettingRow manualBrightnessPercent{"manualBrightnessPercent", 100, 0, 100};
 }  // namespace Setting

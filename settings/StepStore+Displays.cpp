@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "display/BrightnessSafety.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "services/AppLog.hpp"
-#include "settings/BrightnessSafety.hpp"
 #include "settings/StepStore.hpp"
 
 // ---- derived limits ----------------------------------------------------------

@@ -8,12 +8,12 @@
 #include <tuple>
 
 #include "base/Numbers.hpp"
+#include "display/BrightnessSafety.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
 #include "services/L10n.hpp"
 #include "settings/AtomicFile.hpp"
-#include "settings/BrightnessSafety.hpp"
 
 StepStore::StepStore() {
   // Nothing is lost at quit: the last save reaches the disk before the process ends.
@@ -50,7 +50,7 @@ void StepStore::observeRules() {
   watch(pauseDuringMediaPlayback, [this](bool) { requestSave(); });
   watch(selectedDisplayIDs, [this](const std::set<DisplayID>&) { requestSave(); });
   watch(language, [this](AppLanguage value) {
-    L10n::setPreferredLanguage(value);
+    L10n::setPreferredLanguage(value.code());
     requestSave();
   });
   const auto shortcutRule = [this](Published<std::string>& property, std::string_view fallback) {
@@ -197,7 +197,7 @@ void StepStore::normalize() {
   beginInteractiveEdit();
   fadeDurationSeconds = Setting::fadeDurationSeconds.clamped(fadeDurationSeconds.get());
   frameRate = Setting::frameRate.clamped(frameRate.get());
-  L10n::setPreferredLanguage(language);
+  L10n::setPreferredLanguage(language.get().code());
   increaseMaxShortcutKey =
       normalizedShortcutKey(increaseMaxShortcutKey.get(), Setting::increaseMaxShortcutKey.defaultValue);
   decreaseMaxShortcutKey =

@@ -3,7 +3,7 @@
 
 #include <QWidget>
 
-#include "ui/PaintedHUDPanel.hpp"
+#include "platform/qt/PaintedHUDPanel.hpp"
 
 // The heads-up panel as a Qt window. It bypasses the window manager, so it
 // has no frame, no taskbar entry, never takes focus and sits where it is put;

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "base/Numbers.hpp"
+#include "display/BrightnessSafety.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "display/NearBlackGammaController.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
-#include "settings/BrightnessSafety.hpp"
 
 namespace {
 // A display in full-gamma mode is controlled through gamma only while it has gamma; otherwise the reason is its status.

@@ -23,8 +23,8 @@ std::string canonicalName(std::string_view name) {
 // Kernel connectors count from 1 ("DP-1"); drivers whose X outputs count from
 // 0 ("DP-0", "DisplayPort-0", as nvidia and amdgpu do) name other connectors
 // with the same words, so their names cannot pair outputs with connectors.
-bool namesFollowKernelNumbering(const std::vector<RandrOutput>& outputs) {
-  return std::none_of(outputs.begin(), outputs.end(), [](const RandrOutput& output) {
+bool namesFollowKernelNumbering(const std::vector<SessionOutput>& outputs) {
+  return std::none_of(outputs.begin(), outputs.end(), [](const SessionOutput& output) {
     const auto& name = output.name;
     const auto digits = name.find_last_not_of("0123456789");
     return digits != std::string::npos && digits + 1 < name.size() &&
@@ -54,7 +54,7 @@ const LinuxDisplay* DisplayDirectory::display(std::uint32_t id) const {
 
 const std::vector<LinuxDisplay>& DisplayDirectory::refresh() {
   connectors_ = scanner_.scan();
-  displays_ = join(outputs_ ? outputs_() : std::vector<RandrOutput>{}, connectors_, &backlight_);
+  displays_ = join(outputs_ ? outputs_() : std::vector<SessionOutput>{}, connectors_, &backlight_);
   findBusesByEdid();
   for (auto& display : displays_)
     if (!display.isBuiltIn && display.i2cBus) display.backlight = backlight_.ddcciDeviceFor(*display.i2cBus);
@@ -79,22 +79,22 @@ void DisplayDirectory::findBusesByEdid() {
   for (std::size_t i = 0; i < seeking.size(); ++i) seeking[i]->i2cBus = buses[i];
 }
 
-std::vector<LinuxDisplay> DisplayDirectory::join(const std::vector<RandrOutput>& outputs,
+std::vector<LinuxDisplay> DisplayDirectory::join(const std::vector<SessionOutput>& outputs,
                                                  const std::vector<DrmConnector>& connectors,
                                                  const Backlight* backlight) {
   std::vector<LinuxDisplay> list;
   std::vector<bool> claimed(connectors.size(), false);
-  std::vector<const RandrOutput*> online;
+  std::vector<const SessionOutput*> online;
   for (const auto& o : outputs)
-    if (o.isOnline()) online.push_back(&o);
+    if (o.online) online.push_back(&o);
 
   // Names pair only where both sides count alike; otherwise an output without
   // an EDID match stays unpaired rather than driving another monitor.
   const bool byName = namesFollowKernelNumbering(outputs);
-  const auto sameName = [byName](const RandrOutput& output, const DrmConnector& connector) {
+  const auto sameName = [byName](const SessionOutput& output, const DrmConnector& connector) {
     return byName && outputMatchesConnector(output.name, connector.name);
   };
-  auto claim = [&](const RandrOutput& output) -> std::optional<DrmConnector> {
+  auto claim = [&](const SessionOutput& output) -> std::optional<DrmConnector> {
     // Same EDID, preferring the one of the same name when identical monitors share an EDID.
     std::optional<std::size_t> byEdid;
     for (std::size_t i = 0; i < connectors.size(); ++i) {

@@ -9,12 +9,13 @@
 
 #include "platform/linux/Backlight.hpp"
 #include "platform/linux/DrmConnectors.hpp"
-#include "platform/linux/RandrScreen.hpp"
+#include "platform/linux/SessionOutput.hpp"
 
-// Everything known about one online display, joined from RandR (what the
-// X server shows) and sysfs (which kernel connector, DDC bus and backlight).
+// Everything known about one online display, joined from the session's
+// outputs (what the display server shows) and sysfs (which kernel connector,
+// DDC bus and backlight).
 struct LinuxDisplay {
-  std::uint32_t id = 0;       // the RandR output's XID
+  std::uint32_t id = 0;       // the session output's ID
   std::string outputName;     // "DP-1"
   bool isBuiltIn = false;     // eDP, LVDS and DSI panels
   std::vector<std::uint8_t> edid;          // as the output or its connector gave it; may be empty
@@ -26,14 +27,14 @@ struct LinuxDisplay {
 };
 
 // Builds the online display list. Connectors are matched to outputs by EDID
-// first (the X server's output names differ between drivers), then by name.
+// first (an X server's output names differ between drivers), then by name.
 class DisplayDirectory {
  public:
-  // The X server's outputs, in its order (RandrScreen::outputs on a live server).
-  using OutputSource = std::function<std::vector<RandrOutput>()>;
+  // The display server's outputs, in its order.
+  using OutputSource = std::function<std::vector<SessionOutput>()>;
   DisplayDirectory(OutputSource outputs, DrmConnectors connectors, Backlight backlight);
 
-  // Re-reads RandR and sysfs, and finds the buses sysfs does not name by
+  // Re-reads the outputs and sysfs, and finds the buses sysfs does not name by
   // their EDIDs; the result stays until the next refresh.
   const std::vector<LinuxDisplay>& refresh();
   const std::vector<LinuxDisplay>& displays() const { return displays_; }
@@ -43,7 +44,7 @@ class DisplayDirectory {
   const DrmConnectors& scanner() const { return scanner_; }
 
   // Joins outputs and connectors; public so the rules can be checked without a server.
-  static std::vector<LinuxDisplay> join(const std::vector<RandrOutput>& outputs,
+  static std::vector<LinuxDisplay> join(const std::vector<SessionOutput>& outputs,
                                         const std::vector<DrmConnector>& connectors, const Backlight* backlight);
 
  private:

@@ -122,7 +122,7 @@ void DesktopBinding::createX11(std::unique_ptr<X11Session> session, bool xwaylan
   rawInput_ = std::make_unique<X11RawInput>(*session_);
   if (!rawInput_->isAvailable()) AppLog::app.error("The X server has no XInput 2: input elsewhere is not seen");
   keys_ = std::make_unique<X11HotKeys>(*session_);
-  createCommon([randr = randr_.get()] { return randr->outputs(); });
+  createCommon([randr = randr_.get()] { return randr->sessionOutputs(); });
 
   std::string why;
   const auto recovery =
@@ -130,10 +130,11 @@ void DesktopBinding::createX11(std::unique_ptr<X11Session> session, bool xwaylan
   if (!recovery) AppLog::app.error("Gamma crash recovery is off: " + why);
   // XWayland's gamma tables reach no screen.
   if (!xwaylandOnly)
-    gamma_ = std::make_unique<LinuxGammaTables>(
+    gamma_ = std::make_unique<X11GammaTables>(
         *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
   // Under XWayland the source answers "unknown" with its reason; without the counter there is no source.
-  if (idle_->isAvailable() || xwaylandOnly) idleTime_ = std::make_unique<LinuxIdleTime>(*idle_, mainLoop_, xwaylandOnly);
+  if (idle_->isAvailable() || xwaylandOnly)
+    idleTime_ = std::make_unique<X11IdleTimeSource>(*idle_, mainLoop_, xwaylandOnly);
   inputMonitors_ = std::make_unique<QtInputMonitors>(rawInput_->isAvailable() ? rawInput_.get() : nullptr);
 }
 

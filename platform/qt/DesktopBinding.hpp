@@ -7,25 +7,25 @@
 
 #include "base/MainLoop.hpp"
 #include "platform/linux/DBusSession.hpp"
+#include "platform/linux/DesktopSession.hpp"
 #include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
-#include "platform/linux/LinuxGammaTables.hpp"
-#include "platform/linux/LinuxIdleTime.hpp"
 #include "platform/linux/LinuxInhibitors.hpp"
-#include "platform/linux/LinuxServicePorts.hpp"
 #include "platform/linux/MutterIdleMonitor.hpp"
 #include "platform/linux/NotificationHUDPanel.hpp"
-#include "platform/linux/RandrScreen.hpp"
 #include "platform/linux/TerminationSignals.hpp"
-#include "platform/linux/X11Input.hpp"
-#include "platform/linux/X11Session.hpp"
 #include "platform/linux/XdgAutostart.hpp"
-#include "platform/wayland/DesktopSession.hpp"
 #include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandIdle.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
 #include "platform/wayland/WaylandSession.hpp"
+#include "platform/x11/RandrScreen.hpp"
+#include "platform/x11/X11GammaTables.hpp"
+#include "platform/x11/X11GlobalShortcuts.hpp"
+#include "platform/x11/X11IdleTimeSource.hpp"
+#include "platform/x11/X11Input.hpp"
+#include "platform/x11/X11Session.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
 #include "platform/qt/OverlayHUDPanel.hpp"
@@ -106,8 +106,8 @@ class DesktopBinding {
   std::unique_ptr<X11HotKeys> keys_;
   std::unique_ptr<I2CDevice> i2c_;
   std::unique_ptr<LinuxDisplayPorts> displays_;
-  std::unique_ptr<LinuxGammaTables> gamma_;
-  std::unique_ptr<LinuxIdleTime> idleTime_;
+  std::unique_ptr<X11GammaTables> gamma_;
+  std::unique_ptr<X11IdleTimeSource> idleTime_;
   std::unique_ptr<QtInputMonitors> inputMonitors_;
   std::unique_ptr<LinuxInhibitors> inhibitors_;
   std::unique_ptr<GlobalShortcuts> shortcuts_;

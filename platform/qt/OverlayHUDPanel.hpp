@@ -2,8 +2,8 @@
 #pragma once
 
 #include "base/MainLoop.hpp"
+#include "platform/qt/PaintedHUDPanel.hpp"
 #include "platform/wayland/WaylandOverlay.hpp"
-#include "ui/PaintedHUDPanel.hpp"
 
 class WaylandSession;
 

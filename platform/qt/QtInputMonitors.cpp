@@ -6,7 +6,7 @@
 #include <QMouseEvent>
 #include <QWheelEvent>
 
-#include "platform/linux/X11Input.hpp"
+#include "platform/x11/X11Input.hpp"
 
 namespace {
 constexpr unsigned long kMonBrightnessUp = 0x1008FF02;    // XF86XK_MonBrightnessUp

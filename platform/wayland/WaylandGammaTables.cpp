@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "display/DDCBrightness/ControlStatusStore.hpp"
-#include "platform/linux/LinuxGammaTables.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
 #include "platform/wayland/WaylandSession.hpp"
+#include "platform/linux/GammaRamps.hpp"
 #include "services/AppLog.hpp"
 #include "wlr-gamma-control-unstable-v1-client-protocol.h"
 

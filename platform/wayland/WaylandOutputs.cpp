@@ -130,15 +130,14 @@ void WaylandOutputs::remove(std::uint32_t globalName) {
   }
 }
 
-std::vector<RandrOutput> WaylandOutputs::outputs() const {
-  std::vector<RandrOutput> list;
+std::vector<SessionOutput> WaylandOutputs::outputs() const {
+  std::vector<SessionOutput> list;
   for (const auto& output : outputs_) {
     if (!output->isListed()) continue;
-    RandrOutput entry;
+    SessionOutput entry;
     entry.id = output->id();
     entry.name = output->name;
-    entry.connected = true;
-    entry.crtc = output->globalName;  // a compositor lists only outputs that show something
+    entry.online = true;  // a compositor lists only outputs that show something
     list.push_back(std::move(entry));
   }
   return list;

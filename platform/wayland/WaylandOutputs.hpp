@@ -10,7 +10,7 @@
 
 #include "base/DisplayID.hpp"
 #include "base/Signal.hpp"
-#include "platform/linux/RandrScreen.hpp"
+#include "platform/linux/SessionOutput.hpp"
 
 class WaylandSession;
 struct wl_output;
@@ -28,7 +28,7 @@ class WaylandOutputs {
 
   // The named outputs in the compositor's order, in the shape the display
   // directory joins with the kernel's connectors (no EDID: sysfs has it).
-  std::vector<RandrOutput> outputs() const;
+  std::vector<SessionOutput> outputs() const;
   wl_output* output(DisplayID displayID) const;
   std::optional<std::string> name(DisplayID displayID) const;
   // The output's scale (1 when unknown), for surfaces drawn at its pixel density.

@@ -24,8 +24,8 @@
 
 #include "../linux/LinuxTestSupport.hpp"
 #include "platform/linux/DrmConnectors.hpp"
-#include "platform/linux/RandrScreen.hpp"
-#include "platform/linux/X11Session.hpp"
+#include "platform/x11/RandrScreen.hpp"
+#include "platform/x11/X11Session.hpp"
 
 extern char** environ;
 

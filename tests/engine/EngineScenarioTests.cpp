@@ -138,7 +138,7 @@ TEST_F(EngineScenario, FirstLaunchSelectsEveryDisplayAndLogsTheStartupInOrder) {
       "DisplayStore created",
       "PowerAssertionMonitor created",
       "IdleBrightnessEngine created",
-      "StateObjects assigned",
+      "Models assigned",
       "Startup task scheduled",
       "Startup task wake after delay",
       "Display refresh finished",

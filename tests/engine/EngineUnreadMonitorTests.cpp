@@ -84,9 +84,9 @@ TEST_F(EngineUnreadMonitor, DDCCISwitchedOffDimsThroughGammaAndAKeyRestoresItAtO
   // The maximum is unknown: the step is 43 % of the monitor's own level.
   EXPECT_NEAR(monitor.gammaScale(), 0.43, 1e-5);
   EXPECT_EQ(status(), "control_ddc_silent");
-  L10n::setPreferredLanguage(AppLanguage::ja);
+  L10n::setPreferredLanguage("ja");
   EXPECT_NE(L10n::text(status()).find("DDC/CI"), std::string::npos);
-  L10n::setPreferredLanguage(AppLanguage::en);
+  L10n::setPreferredLanguage("en");
   EXPECT_NE(L10n::text(status()).find("switched off in the monitor's own menu"), std::string::npos);
 
   pressKeyElsewhere();

@@ -23,7 +23,7 @@ namespace {
 // the binding installed as the system's display ports.
 struct FakeMachine {
   TempTree tree;
-  std::vector<RandrOutput> outputs;
+  std::vector<SessionOutput> outputs;
   std::map<int, std::vector<std::uint8_t>> busEdids;  // what each bus answers at 0x50
   SimEnvironment environment;
   VirtualMainLoop loop;
@@ -74,7 +74,7 @@ TEST(DisplayIdentity, IdenticalMonitorsKeepTheirSettingsThroughNewKeysAndAnUnplu
     earlier.setDisplayUsesFullGammaMode(true, 0x52);
   }
   // A new X server gives the outputs new IDs: only the keys lead to the settings.
-  machine.outputs = {{0x61, "DP-1", 1, true, twin}, {0x62, "HDMI-1", 2, true, twin}};
+  machine.outputs = {{0x61, "DP-1", true, twin}, {0x62, "HDMI-1", true, twin}};
   StepStore store;
   DisplayStore displays;
   ASSERT_EQ(displays.displays.get().size(), 2u);
@@ -88,7 +88,7 @@ TEST(DisplayIdentity, IdenticalMonitorsKeepTheirSettingsThroughNewKeysAndAnUnplu
 
   // The left twin is unplugged: the right one keeps its key and its settings.
   machine.plug("DP-1", {});
-  machine.outputs = {{0x61, "DP-1", 0, false, {}}, {0x62, "HDMI-1", 2, true, twin}};
+  machine.outputs = {{0x61, "DP-1", false, {}}, {0x62, "HDMI-1", true, twin}};
   displays.refresh();
   store.reconcileDisplays(displays.displays.get());
   EXPECT_EQ(store.connectedDisplayKeys(), (std::map<DisplayID, std::string>{{0x62, rightKey}}));
@@ -103,7 +103,7 @@ TEST(DisplayIdentity, AMonitorWithoutAKernelConnectorIsDrivenOnTheBusAnsweringWi
   machine.tree.write("dev/i2c-1", "");
   machine.tree.write("dev/i2c-4", "");
   machine.busEdids = {{4, dell}};
-  machine.outputs = {{0x71, "DP-0", 1, true, dell}};
+  machine.outputs = {{0x71, "DP-0", true, dell}};
   DisplayStore displays;
   ASSERT_EQ(displays.displays.get().size(), 1u);
   EXPECT_EQ(displays.displays.get()[0].name, "DELL P2419H (" + L10n::text("external_display_label") + "\u30FBDisplayPort)");
@@ -146,7 +146,7 @@ TEST(DisplayIdentity, AMonitorTheKernelsDdcciDriverOwnsIsDrivenThroughItsBacklig
   machine.tree.write("sys/class/backlight/acpi_video0/type", "firmware\n");
   machine.tree.write("sys/class/backlight/acpi_video0/max_brightness", "15\n");
   machine.tree.write("sys/class/backlight/acpi_video0/brightness", "15\n");
-  machine.outputs = {{0x81, "DP-1", 1, true, dell}, {0x82, "DP-2", 2, true, asus}, {0x83, "eDP-1", 3, true, {}}};
+  machine.outputs = {{0x81, "DP-1", true, dell}, {0x82, "DP-2", true, asus}, {0x83, "eDP-1", true, {}}};
   ScopedLogRecorder log;
   const auto facts = machine.binding.connectedDisplays();
   ASSERT_TRUE(facts);

@@ -17,19 +17,18 @@
 #include "LinuxTestSupport.hpp"
 #include "SessionBusTestSupport.hpp"
 #include "platform/linux/DBusSession.hpp"
-#include "platform/linux/GammaStash.hpp"
+#include "platform/x11/GammaStash.hpp"
+#include "platform/x11/X11GammaTables.hpp"
+#include "platform/x11/X11Input.hpp"
 #include "ports/SystemPorts.hpp"
 #include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
-#include "platform/linux/LinuxGammaTables.hpp"
-#include "platform/linux/LinuxServicePorts.hpp"
 #include "platform/linux/XdgAutostart.hpp"
-#include "platform/qt/QtInputMonitors.hpp"
 #include "platform/qt/QtDesktop.hpp"
+#include "platform/qt/QtInputMonitors.hpp"
 #include "platform/qt/QtMainLoop.hpp"
 #include "platform/qt/QtUserDefaults.hpp"
-#include "platform/linux/X11Input.hpp"
 #include "services/GlobalHotKeyManager.hpp"
 #include "services/LoginLaunchController.hpp"
 
@@ -49,7 +48,7 @@ struct FakeDesktop {
     tree.write("sys/class/drm/card0-HDMI-A-1/status", "connected\n");  // no bus anywhere
     tree.folder("dev");
   }
-  LinuxDisplayPorts ports(std::vector<RandrOutput> outputs) {
+  LinuxDisplayPorts ports(std::vector<SessionOutput> outputs) {
     DisplayDirectory directory([outputs] { return outputs; },
                                DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr), Backlight(tree.path("sys")));
     return LinuxDisplayPorts(std::move(directory), nullptr);
@@ -59,8 +58,8 @@ struct FakeDesktop {
 
 TEST(LinuxDisplayPorts, EachDisplayComesWithItsConnectorEdidBusAndBacklight) {
   FakeDesktop desktop;
-  auto ports = desktop.ports({{0x50, "HDMI-1", 1, true, {}}, {0x51, "DP-1", 2, true, desktop.dell},
-                              {0x52, "eDP-1", 3, true, {}}});
+  auto ports = desktop.ports({{0x50, "HDMI-1", true, {}}, {0x51, "DP-1", true, desktop.dell},
+                              {0x52, "eDP-1", true, {}}});
   const auto facts = ports.connectedDisplays();
   ASSERT_TRUE(facts);
   ASSERT_EQ(facts->size(), 3u);
@@ -79,7 +78,7 @@ TEST(LinuxDisplayPorts, EachDisplayComesWithItsConnectorEdidBusAndBacklight) {
 
 TEST(LinuxDisplayPorts, PanelReadsSysfsAndFallsBackToDirectWrites) {
   FakeDesktop desktop;
-  auto ports = desktop.ports({{0x52, "eDP-1", 3, true, {}}});
+  auto ports = desktop.ports({{0x52, "eDP-1", true, {}}});
   ASSERT_TRUE(ports.connectedDisplays());
   EXPECT_EQ(ports.level("intel_backlight"), 0.25);
   EXPECT_EQ(ports.steps("intel_backlight"), 1200u);
@@ -101,7 +100,7 @@ TEST(LinuxDisplayPorts, ABusWithoutLogindFallsBackToTheWritableDeviceFileAndSays
   ASSERT_TRUE(bus.hasSystemBus());
   FakeDesktop desktop;
   desktop.tree.write("sys/class/drm/card0-eDP-1/intel_backlight/max_brightness", "7\n");  // a 7-step panel
-  DisplayDirectory directory([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
+  DisplayDirectory directory([] { return std::vector<SessionOutput>{{0x52, "eDP-1", true, {}}}; },
                              DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
                              Backlight(desktop.tree.path("sys")));
   LinuxDisplayPorts ports(std::move(directory), &bus);  // the bus is there; logind is not
@@ -117,7 +116,7 @@ TEST(LinuxDisplayPorts, ABusWithoutLogindFallsBackToTheWritableDeviceFileAndSays
 
   // Neither logind nor the file: the write fails and says why.
   DBusSession other(busWithoutLogind.address(), busWithoutLogind.address());
-  DisplayDirectory again([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
+  DisplayDirectory again([] { return std::vector<SessionOutput>{{0x52, "eDP-1", true, {}}}; },
                          DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
                          Backlight(desktop.tree.path("sys")));
   LinuxDisplayPorts readOnly(std::move(again), &other);
@@ -155,7 +154,7 @@ TEST(LinuxDisplayPorts, ABacklightNobodyLetsUsWriteIsExplainedOnceWithItsOwnReme
   ASSERT_TRUE(busWithoutLogind.isRunning());
   DBusSession bus(busWithoutLogind.address(), busWithoutLogind.address());
   for (DBusSession* session : {static_cast<DBusSession*>(nullptr), &bus}) {
-    DisplayDirectory directory([] { return std::vector<RandrOutput>{{0x52, "eDP-1", 3, true, {}}}; },
+    DisplayDirectory directory([] { return std::vector<SessionOutput>{{0x52, "eDP-1", true, {}}}; },
                                DrmConnectors(desktop.tree.path("sys"), desktop.tree.path("dev"), nullptr),
                                Backlight(desktop.tree.path("sys")));
     LinuxDisplayPorts ports(std::move(directory), session);
@@ -375,7 +374,7 @@ TEST(GammaStash, OnlyRampsThatCouldBeADisplaysOwnAreRecoveredOrWrittenThroughNoL
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(next.filePath())));
 }
 
-TEST(LinuxGammaTables, FractionsRoundTripThroughSixteenBits) {
+TEST(X11GammaTables, FractionsRoundTripThroughSixteenBits) {
   for (std::uint32_t v : {0u, 1u, 257u, 32767u, 32768u, 65534u, 65535u})
     EXPECT_EQ(gammaEntry(gammaFraction(static_cast<std::uint16_t>(v))), v);
   EXPECT_EQ(gammaEntry(-0.5f), 0);

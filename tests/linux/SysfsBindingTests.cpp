@@ -123,7 +123,7 @@ class FakeDrm : public ::testing::Test {
     return nullptr;
   }
   // The X server's outputs, which the test edits between refreshes.
-  std::vector<RandrOutput> outputs;
+  std::vector<SessionOutput> outputs;
   DisplayDirectory directory() {
     return DisplayDirectory([this] { return outputs; }, scanner(), Backlight(tree.path("sys")));
   }
@@ -167,8 +167,8 @@ TEST_F(FakeDrm, FindsBusesThroughAuxFolderDdcLinkAndEdidMatch) {
   EXPECT_TRUE(probed.empty());  // scanning alone never touches a bus
 
   // Online, the DVI monitor's bus is the first free one answering with its EDID.
-  outputs = {{1, "DP-1", 9, true, dellEdid}, {2, "HDMI-1", 8, true, {}}, {3, "DVI-D-1", 7, true, {}},
-             {4, "eDP-1", 6, true, {}}};
+  outputs = {{1, "DP-1", true, dellEdid}, {2, "HDMI-1", true, {}}, {3, "DVI-D-1", true, {}},
+             {4, "eDP-1", true, {}}};
   auto displays = directory();
   const auto& online = displays.refresh();
   EXPECT_EQ(busOf(online, "DP-1"), 7);
@@ -185,7 +185,7 @@ TEST_F(FakeDrm, IdenticalMonitorsGetDistinctBuses) {
   connector("DVI-I-3", dellEdid);
   for (int bus : {2, 4}) tree.write("dev/i2c-" + std::to_string(bus), "");
   busEdids = {{2, dellEdid}, {4, dellEdid}};
-  outputs = {{1, "DVI-I-1", 9, true, dellEdid}, {2, "DVI-I-2", 8, true, dellEdid}, {3, "DVI-I-3", 7, true, dellEdid}};
+  outputs = {{1, "DVI-I-1", true, dellEdid}, {2, "DVI-I-2", true, dellEdid}, {3, "DVI-I-3", true, dellEdid}};
   auto displays = directory();
   const auto& list = displays.refresh();
   EXPECT_EQ(busOf(list, "DVI-I-1"), 2);
@@ -203,7 +203,7 @@ TEST_F(FakeDrm, WithoutKernelConnectorsBusesAreFoundByEdidOncePerDisplayChange) 
   for (int bus : {2, 3, 4}) adapter(bus, "NVIDIA i2c adapter " + std::to_string(bus) + " at 1:00.0");
   tree.write("dev/i2c-5", "");  // no name in sysfs: worth a look
   busEdids = {{0, dellEdid}, {1, lgEdid}, {3, lgEdid}, {5, dellEdid}};
-  outputs = {{1, "DP-0", 9, true, dellEdid}, {2, "DP-2", 8, true, lgEdid}, {3, "DP-4", 0, false, {}}};
+  outputs = {{1, "DP-0", true, dellEdid}, {2, "DP-2", true, lgEdid}, {3, "DP-4", false, {}}};
   auto displays = directory();
   const auto& list = displays.refresh();
   ASSERT_EQ(list.size(), 2u);
@@ -223,7 +223,7 @@ TEST_F(FakeDrm, WithoutKernelConnectorsBusesAreFoundByEdidOncePerDisplayChange) 
 
   // The monitors swap ports: the outputs now show the other EDIDs, so the buses are read again.
   busEdids = {{3, dellEdid}, {5, lgEdid}};
-  outputs = {{1, "DP-0", 9, true, lgEdid}, {2, "DP-2", 8, true, dellEdid}};
+  outputs = {{1, "DP-0", true, lgEdid}, {2, "DP-2", true, dellEdid}};
   displays.refresh();
   EXPECT_EQ(busOf(displays.displays(), "DP-0"), 5);
   EXPECT_EQ(busOf(displays.displays(), "DP-2"), 3);
@@ -287,11 +287,11 @@ TEST(DisplayDirectory, JoinsOutputsToConnectorsByEdidThenName) {
   DrmConnector hdmi{"HDMI-A-1", "/sys/class/drm/card0-HDMI-A-1", true, lg, 3};
   DrmConnector edp{"eDP-1", "/sys/class/drm/card0-eDP-1", true, {}, std::nullopt};
   // The X server names HDMI-A-1 "HDMI-1" and has no EDID for it; the name pairs them.
-  std::vector<RandrOutput> outputs{{0x41, "DP-1", 0x50, true, dell},
-                                   {0x42, "HDMI-1", 0x51, true, {}},
-                                   {0x43, "eDP-1", 0x52, true, {}},
-                                   {0x44, "DP-2", 0, true, {}},     // connected but shows nothing
-                                   {0x45, "DP-3", 0x53, false, {}}};
+  std::vector<SessionOutput> outputs{{0x41, "DP-1", true, dell},
+                                     {0x42, "HDMI-1", true, {}},
+                                     {0x43, "eDP-1", true, {}},
+                                     {0x44, "DP-2", false, {}},  // connected but shows nothing
+                                     {0x45, "DP-3", false, {}}};
   const auto list = DisplayDirectory::join(outputs, {dp, hdmi, edp}, nullptr);
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].id, 0x41u);
@@ -311,8 +311,8 @@ TEST(DisplayDirectory, TwinMonitorsKeepApartAndEdidsPassAsGiven) {
   auto garbled = makeEdid("SAM", 2, 0, "S");
   garbled[100] ^= 0xFF;
   std::vector<DrmConnector> connectors{{"DP-1", "/c/DP-1", true, same, 4}, {"DP-2", "/c/DP-2", true, same, 5}};
-  std::vector<RandrOutput> outputs{
-      {1, "DP-2", 9, true, same}, {2, "DP-1", 8, true, same}, {3, "HDMI-1", 7, true, garbled}};
+  std::vector<SessionOutput> outputs{
+      {1, "DP-2", true, same}, {2, "DP-1", true, same}, {3, "HDMI-1", true, garbled}};
   const auto list = DisplayDirectory::join(outputs, connectors, nullptr);
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].connector->i2cBus, 5);  // same EDID: the connector of the same name wins
@@ -327,7 +327,7 @@ TEST(DisplayDirectory, ATwinKeepsItsKeyWhenTheOtherIsUnplugged) {
     const DrmConnector dp{"DP-1", "/c/DP-1", true, left, 4};
     const DrmConnector hdmi{"HDMI-A-1", "/c/HDMI-A-1", true, right, 5};
     const auto both =
-        DisplayDirectory::join({{1, "DP-1", 9, true, left}, {2, "HDMI-1", 8, true, right}}, {dp, hdmi}, nullptr);
+        DisplayDirectory::join({{1, "DP-1", true, left}, {2, "HDMI-1", true, right}}, {dp, hdmi}, nullptr);
     ASSERT_EQ(both.size(), 2u);
     ASSERT_TRUE(keyOf(both[0]) && keyOf(both[1]));
     EXPECT_NE(*keyOf(both[0]), *keyOf(both[1]));
@@ -335,12 +335,12 @@ TEST(DisplayDirectory, ATwinKeepsItsKeyWhenTheOtherIsUnplugged) {
     DrmConnector unplugged = hdmi;
     unplugged.connected = false;
     unplugged.edid.clear();
-    const auto alone = DisplayDirectory::join({{1, "DP-1", 9, true, left}, {2, "HDMI-1", 0, false, {}}},
+    const auto alone = DisplayDirectory::join({{1, "DP-1", true, left}, {2, "HDMI-1", false, {}}},
                                               {dp, unplugged}, nullptr);
     ASSERT_EQ(alone.size(), 1u);
     EXPECT_EQ(keyOf(alone[0]), keyOf(both[0]));
     // The other one alone keeps its key too.
-    const auto moved = DisplayDirectory::join({{2, "HDMI-1", 8, true, right}}, {hdmi}, nullptr);
+    const auto moved = DisplayDirectory::join({{2, "HDMI-1", true, right}}, {hdmi}, nullptr);
     EXPECT_EQ(keyOf(moved[0]), keyOf(both[1]));
   }
 }
@@ -389,18 +389,18 @@ TEST(DisplayDirectory, NamesPairOnlyWhereTheDriverCountsLikeTheKernel) {
   DrmConnector first{"DP-1", "/c/DP-1", true, {}, 4};
   DrmConnector second{"DP-2", "/c/DP-2", true, {}, 5};
   // Outputs counted from zero: the X server's "DP-1" is the kernel's DP-2.
-  auto list = DisplayDirectory::join({{1, "DP-0", 9, true, {}}, {2, "DP-1", 8, true, {}}}, {first, second}, nullptr);
+  auto list = DisplayDirectory::join({{1, "DP-0", true, {}}, {2, "DP-1", true, {}}}, {first, second}, nullptr);
   ASSERT_EQ(list.size(), 2u);
   EXPECT_FALSE(list[0].connector);
   EXPECT_FALSE(list[1].connector);  // unpaired rather than driving the other monitor
   // Counted from one, as the kernel does: names pair.
-  list = DisplayDirectory::join({{1, "DP-1", 9, true, {}}, {2, "DP-2", 8, true, {}}}, {first, second}, nullptr);
+  list = DisplayDirectory::join({{1, "DP-1", true, {}}, {2, "DP-2", true, {}}}, {first, second}, nullptr);
   EXPECT_EQ(list[0].connector->i2cBus, 4);
   EXPECT_EQ(list[1].connector->i2cBus, 5);
   // An EDID pairs whatever the names say.
   const auto dell = makeEdid("DEL", 1, 0, "DELL");
   second.edid = dell;
-  list = DisplayDirectory::join({{1, "DisplayPort-0", 9, true, {}}, {2, "DisplayPort-1", 8, true, dell}}, {first, second},
+  list = DisplayDirectory::join({{1, "DisplayPort-0", true, {}}, {2, "DisplayPort-1", true, dell}}, {first, second},
                                 nullptr);
   EXPECT_FALSE(list[0].connector);
   EXPECT_EQ(list[1].connector->i2cBus, 5);

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/x11/X11Session.hpp"
 #include "LinuxTestSupport.hpp"
-#include "platform/linux/X11Session.hpp"
 
 // An X server of the test's own on a free display number, so the shared one
 // keeps its state; stopped when the object goes.

@@ -234,7 +234,7 @@ TEST_F(MenuViewStateTest, TheLaunchSwitchFollowsTheEntryWhenTheProgramBecomesAct
 
 TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
   L10n::resetForTesting();
-  L10n::setPreferredLanguage(AppLanguage::en);
+  L10n::setPreferredLanguage("en");
   EXPECT_EQ(MenuLabels::shortcutDisplayName("brightness_up"), L10n::text("brightness_up_label"));
   EXPECT_EQ(MenuLabels::shortcutDisplayName("f1"), "F1");
   EXPECT_EQ(MenuLabels::shortcutDisplayName("F1"), "F1");

@@ -36,7 +36,7 @@ TEST_F(L10nTest, ResolvesOverrideThenFirstSupportedSystemLanguage) {
     EXPECT_EQ(L10n::resolvedLanguageCode(), expected);
   }
   environment.languages = {"ja-JP"};
-  L10n::setPreferredLanguage(AppLanguage::en);
+  L10n::setPreferredLanguage("en");
   EXPECT_EQ(L10n::resolvedLanguageCode(), "en");
 }
 
@@ -86,14 +86,14 @@ TEST_F(L10nTest, FillsNamedPlaceholdersLiterally) {
 TEST_F(L10nTest, ReadsOncePerLanguageAndSwitchesWithoutRestart) {
   writeTable("en", R"({"cancel": "Cancel"})");
   writeTable("ja", R"({"cancel": "キャンセル"})");
-  L10n::setPreferredLanguage(AppLanguage::ja);
+  L10n::setPreferredLanguage("ja");
   EXPECT_EQ(L10n::text("cancel"), "キャンセル");
   writeTable("ja", R"({"cancel": "changed on disk"})");
   EXPECT_EQ(L10n::text("cancel"), "キャンセル");  // from the cache
-  L10n::setPreferredLanguage(AppLanguage::en);
+  L10n::setPreferredLanguage("en");
   EXPECT_EQ(L10n::text("cancel"), "Cancel");
   // Following the system, a change of its list shows at the next lookup.
-  L10n::setPreferredLanguage(AppLanguage::system);
+  L10n::setPreferredLanguage(std::nullopt);
   environment.languages = {"ja-JP"};
   EXPECT_EQ(L10n::text("cancel"), "changed on disk");
 }
@@ -102,9 +102,9 @@ TEST_F(L10nTest, ReadsOncePerLanguageAndSwitchesWithoutRestart) {
 TEST(L10nTables, BothLanguagesDefineTheSameKeysAndPlaceholders) {
   SimEnvironment environment;
   ScopedSystemPorts ports(SystemPorts{.environment = &environment});
-  L10n::setPreferredLanguage(AppLanguage::en);
+  L10n::setPreferredLanguage("en");
   const L10n::Table en = L10n::loadTable();
-  L10n::setPreferredLanguage(AppLanguage::ja);
+  L10n::setPreferredLanguage("ja");
   const L10n::Table ja = L10n::loadTable();
   L10n::resetForTesting();
   ASSERT_EQ(en.size(), 112u);

@@ -209,7 +209,7 @@ TEST(AppConfigEnumerations, casesValuesAndTitles) {
   }
   EXPECT_EQ(curves, "easeIn easeInOut easeOut linear ");
   EXPECT_EQ(FadeCurve(FadeCurve::easeInOut).titleKey(), "curve_ease_in_out");
-  L10n::setPreferredLanguage(AppLanguage::en);  // the tables are found from the build folder
+  L10n::setPreferredLanguage("en");  // the tables are found from the build folder
   EXPECT_NE(FadeCurve(FadeCurve::linear).title(), "curve_linear");
   L10n::resetForTesting();
   EXPECT_EQ(AppLanguage::fromRawValue("ja"), AppLanguage::ja);

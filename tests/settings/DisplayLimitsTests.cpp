@@ -4,11 +4,11 @@
 #include <cmath>
 #include <set>
 
+#include "display/BrightnessSafety.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
-#include "settings/BrightnessSafety.hpp"
 #include "settings/StepStore.hpp"
 #include "SettingsTestSupport.hpp"
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 
 #include "../linux/LinuxTestSupport.hpp"
+#include "platform/linux/DesktopSession.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
-#include "platform/wayland/DesktopSession.hpp"
 
 namespace {
 DesktopSession choose(std::map<std::string, std::string> variables) {

@@ -35,7 +35,7 @@ TEST(WaylandDisplayKeys, IdenticalMonitorsGetTheKeysAnX11SessionGivesThemAndKeep
   DisplayDirectory wayland([&] { return outputs.outputs(); }, scanner(), Backlight(tree.path("sys")));
   // The X server names the HDMI connector "HDMI-1" and carries the EDIDs itself.
   DisplayDirectory x11(
-      [&] { return std::vector<RandrOutput>{{0x41, "DP-7", 1, true, twin}, {0x42, "HDMI-1", 2, true, twin}}; },
+      [&] { return std::vector<SessionOutput>{{0x41, "DP-7", true, twin}, {0x42, "HDMI-1", true, twin}}; },
       scanner(), Backlight(tree.path("sys")));
   const auto find = [](const std::vector<LinuxDisplay>& list, const std::string& connector) -> const LinuxDisplay* {
     for (const auto& display : list)

@@ -55,7 +55,7 @@ TEST_F(Sway, ListsTheOutputsByConnectorNameWithIDsThatFollowTheName) {
   EXPECT_NE(std::find(listed.begin(), listed.end(), "HEADLESS-2"), listed.end());
   EXPECT_GE(changes, 2);
   for (const auto& o : outputs.outputs()) {
-    EXPECT_TRUE(o.isOnline());
+    EXPECT_TRUE(o.online);
     EXPECT_EQ(o.id, WaylandOutputs::displayIDForName(o.name));
     EXPECT_EQ(outputs.name(o.id), o.name);
     EXPECT_NE(outputs.output(o.id), nullptr);

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/X11Session.hpp"
+#include "platform/x11/X11Session.hpp"
 
 #include <X11/Xlib.h>
 #include <poll.h>
@@ -12,9 +12,13 @@ namespace {
 // Xlib's error handler is process-wide; the trap in progress collects into it.
 int* activeTrap = nullptr;
 
-int recordError(Display*, XErrorEvent* error) {
+int recordError(Display* display, XErrorEvent* error) {
   if (activeTrap && *activeTrap == 0) *activeTrap = error->error_code;
-  if (!activeTrap) AppLog::app.error("X11 request failed with error " + std::to_string(error->error_code));
+  if (activeTrap) return 0;
+  char text[160] = "";
+  XGetErrorText(display, error->error_code, text, sizeof text);
+  AppLog::app.error("X11 request " + std::to_string(error->request_code) + "." + std::to_string(error->minor_code) +
+                    " failed: " + text);
   return 0;
 }
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/RandrScreen.hpp"
+#include "platform/x11/RandrScreen.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
-#include "platform/linux/X11Session.hpp"
 #include "base/ProcessWide.hpp"
+#include "platform/x11/X11Session.hpp"
 
 namespace {
 std::vector<std::uint8_t> edidProperty(Display* display, RROutput output) {
@@ -87,6 +87,12 @@ const RandrOutput* RandrScreen::find(std::uint32_t outputID) const {
 }
 
 std::vector<RandrOutput> RandrScreen::outputs() const { return topology().outputs; }
+
+std::vector<SessionOutput> RandrScreen::sessionOutputs() const {
+  std::vector<SessionOutput> list;
+  for (const auto& output : topology().outputs) list.push_back(output.sessionOutput());
+  return list;
+}
 
 std::optional<RandrOutput> RandrScreen::output(std::uint32_t id) const {
   if (const auto* found = find(id)) return *found;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "base/Signal.hpp"
+#include "platform/linux/GammaRamps.hpp"
+#include "platform/linux/SessionOutput.hpp"
 
 class X11Session;
 
@@ -21,12 +23,7 @@ struct RandrOutput {
 
   // Online: connected and showing part of the screen.
   bool isOnline() const { return connected && crtc != 0; }
-};
-
-// 16-bit ramps of one CRTC, the form RandR stores gamma in.
-struct GammaRamps {
-  std::vector<std::uint16_t> red, green, blue;
-  bool operator==(const GammaRamps&) const = default;
+  SessionOutput sessionOutput() const { return {id, name, isOnline(), edid}; }
 };
 
 // RandR 1.2+ on the session's default screen: outputs, their EDID, the CRTC
@@ -45,6 +42,8 @@ class RandrScreen {
   // Every output in the server's order; empty when RandR fails.
   std::vector<RandrOutput> outputs() const;
   std::optional<RandrOutput> output(std::uint32_t id) const;
+  // The same outputs as the display directory takes them.
+  std::vector<SessionOutput> sessionOutputs() const;
 
   // Entries per channel of the CRTC behind the output; 0 when none.
   int gammaSize(std::uint32_t outputID) const;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ui/PaintedHUDPanel.hpp"
+#include "platform/qt/PaintedHUDPanel.hpp"
 
 #include <QGuiApplication>
 #include <QPainter>

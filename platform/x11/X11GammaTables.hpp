@@ -3,18 +3,18 @@
 
 #include <memory>
 
-#include "platform/linux/GammaStash.hpp"
-#include "platform/linux/RandrScreen.hpp"
+#include "platform/x11/GammaStash.hpp"
+#include "platform/x11/RandrScreen.hpp"
 #include "ports/GammaTables.hpp"
 
 // CRTC gamma through RandR, as fractions. The first change of an output
 // stores its original ramps in the crash-safety stash, so a process that dies
 // dimmed is undone by the next start. Ramps that are already dimmed are never
 // taken for an output's original.
-class LinuxGammaTables final : public GammaTables {
+class X11GammaTables final : public GammaTables {
  public:
   // `stash` may be null (no runtime folder): gamma then works without crash safety.
-  LinuxGammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash);
+  X11GammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash);
 
   // Puts back ramps a dead process left changed; call once before anything captures gamma.
   int recoverAbandoned();
@@ -35,8 +35,3 @@ class LinuxGammaTables final : public GammaTables {
   RandrScreen* randr_;
   std::unique_ptr<GammaStash> stash_;
 };
-
-// 16-bit ramp entries and fractions, converted so that a value read and
-// written back is unchanged.
-float gammaFraction(std::uint16_t entry);
-std::uint16_t gammaEntry(float fraction);

@@ -1,13 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <filesystem>
-#include <functional>
 #include <map>
-#include <memory>
 
-#include "platform/linux/DBusSession.hpp"
-#include "platform/linux/X11Input.hpp"
+#include "platform/x11/X11Input.hpp"
 #include "ports/GlobalShortcuts.hpp"
 
 // Global shortcuts as X key grabs on the root window: the key name becomes

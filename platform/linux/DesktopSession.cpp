@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/wayland/DesktopSession.hpp"
+#include "platform/linux/DesktopSession.hpp"
 
 #include <sys/stat.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/GammaStash.hpp"
+#include "platform/x11/GammaStash.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/LinuxIdleTime.hpp"
+#include "platform/x11/X11IdleTimeSource.hpp"
 
 #include "base/MainLoop.hpp"
 
-LinuxIdleTime::LinuxIdleTime(X11IdleTime& idle, MainLoop& loop, bool xwayland)
+X11IdleTimeSource::X11IdleTimeSource(X11IdleTime& idle, MainLoop& loop, bool xwayland)
     : idle_(idle), loop_(loop), xwayland_(xwayland) {
   reached_ = idle_.reached.connect([this] { reachDelivery_ = loop_.post([this] { reach_.fire(); }); });
   resumed_ = idle_.resumed.connect([this] {
@@ -11,19 +11,19 @@ LinuxIdleTime::LinuxIdleTime(X11IdleTime& idle, MainLoop& loop, bool xwayland)
   });
 }
 
-std::optional<double> LinuxIdleTime::idleSeconds() {
+std::optional<double> X11IdleTimeSource::idleSeconds() {
   if (xwayland_) return std::nullopt;
   return idle_.secondsSinceLastInput();
 }
 
-ScheduledWork LinuxIdleTime::whenIdleReaches(double seconds, std::function<void()> reached) {
+ScheduledWork X11IdleTimeSource::whenIdleReaches(double seconds, std::function<void()> reached) {
   auto handle = reach_.arm(std::move(reached));
   // The server answers at once when the counter is past the length already.
   if (!xwayland_) idle_.armReach(seconds);
   return handle;
 }
 
-ScheduledWork LinuxIdleTime::whenUserReturns(std::function<void()> back) {
+ScheduledWork X11IdleTimeSource::whenUserReturns(std::function<void()> back) {
   auto handle = back_.arm(std::move(back));
   if (!xwayland_ && !idle_.armResume() && idle_.isAvailable())
     backDelivery_ = loop_.post([this] { back_.fire(); });

@@ -12,18 +12,18 @@
 #include <functional>
 #include <thread>
 
-#include "LinuxTestSupport.hpp"
-#include "ThrowawayServer.hpp"
+#include "linux/LinuxTestSupport.hpp"
+#include "linux/ThrowawayServer.hpp"
 #include "display/DisplayIdentity.hpp"
 #include "display/Edid.hpp"
 #include "platform/linux/DisplayDirectory.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
-#include "platform/linux/LinuxGammaTables.hpp"
-#include "platform/linux/LinuxServicePorts.hpp"
 #include "platform/linux/PortalGlobalShortcuts.hpp"
-#include "platform/linux/RandrScreen.hpp"
-#include "platform/linux/X11Input.hpp"
-#include "platform/linux/X11Session.hpp"
+#include "platform/x11/RandrScreen.hpp"
+#include "platform/x11/X11GammaTables.hpp"
+#include "platform/x11/X11GlobalShortcuts.hpp"
+#include "platform/x11/X11Input.hpp"
+#include "platform/x11/X11Session.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/GlobalHotKeyManager.hpp"
 
@@ -82,7 +82,7 @@ TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
   session->processPending();  // as the main loop does: the property notification drops the cached topology
 
   TempTree tree;  // no kernel connectors: identity comes from the server alone
-  DisplayDirectory directory([&] { return randr.outputs(); }, DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr),
+  DisplayDirectory directory([&] { return randr.sessionOutputs(); }, DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr),
                              Backlight(tree.path("sys")));
   const auto& list = directory.refresh();
   const LinuxDisplay* found = directory.display(output->id);
@@ -115,7 +115,7 @@ TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
   const auto output = firstOnline(randr);
   ASSERT_TRUE(output);
   TempTree tree;
-  LinuxGammaTables gamma(randr, std::make_unique<GammaStash>(tree.folder("run"), "/proc", session->name(), getpid()));
+  X11GammaTables gamma(randr, std::make_unique<GammaStash>(tree.folder("run"), "/proc", session->name(), getpid()));
 
   const auto size = gamma.size(output->id);
   ASSERT_GT(size, 1u);

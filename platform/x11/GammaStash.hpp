@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/RandrScreen.hpp"
+#include "platform/x11/RandrScreen.hpp"
 
 // Crash safety for gamma: before the first change of an output, its original
 // ramps are written to a file of this process in a private folder, and

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/X11Input.hpp"
+#include "platform/x11/X11Input.hpp"
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -11,7 +11,7 @@
 #include <limits>
 #include <string_view>
 
-#include "platform/linux/X11Session.hpp"
+#include "platform/x11/X11Session.hpp"
 
 namespace {
 bool isAlarmNotify(const XEvent& event, int eventBase, unsigned long alarm) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "platform/linux/X11Input.hpp"
+#include "platform/x11/X11Input.hpp"
 #include "ports/IdleTimeSource.hpp"
 
 class MainLoop;
@@ -10,9 +10,9 @@ class MainLoop;
 // source's notifications. XWayland's counter sees only the input of X11
 // clients: under XWayland the counter is never read, and the answer stays
 // unknown with a note saying why.
-class LinuxIdleTime final : public IdleTimeSource {
+class X11IdleTimeSource final : public IdleTimeSource {
  public:
-  LinuxIdleTime(X11IdleTime& idle, MainLoop& loop, bool xwayland);
+  X11IdleTimeSource(X11IdleTime& idle, MainLoop& loop, bool xwayland);
 
   std::optional<double> idleSeconds() override;
   ScheduledWork whenIdleReaches(double seconds, std::function<void()> reached) override;

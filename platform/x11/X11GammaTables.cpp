@@ -1,24 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/LinuxGammaTables.hpp"
+#include "platform/x11/X11GammaTables.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <iterator>
 #include <utility>
 
 #include "services/AppLog.hpp"
 
-float gammaFraction(std::uint16_t entry) { return static_cast<float>(entry) / 65535.0f; }
-
-std::uint16_t gammaEntry(float fraction) {
-  if (!std::isfinite(fraction)) return 0;
-  return static_cast<std::uint16_t>(std::lround(std::clamp(fraction, 0.0f, 1.0f) * 65535.0f));
-}
-
-LinuxGammaTables::LinuxGammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash)
+X11GammaTables::X11GammaTables(RandrScreen& randr, std::unique_ptr<GammaStash> stash)
     : randr_(&randr), stash_(std::move(stash)) {}
 
-int LinuxGammaTables::recoverAbandoned() {
+int X11GammaTables::recoverAbandoned() {
   if (!stash_ || !randr_->isAvailable()) return 0;
   const auto outputs = randr_->outputs();
   return stash_->recoverAbandoned([&](const std::string& name, const GammaRamps& ramps) {
@@ -28,7 +20,7 @@ int LinuxGammaTables::recoverAbandoned() {
   });
 }
 
-std::optional<GammaRamps> LinuxGammaTables::originalRamps(DisplayID displayID, const std::string& outputName) {
+std::optional<GammaRamps> X11GammaTables::originalRamps(DisplayID displayID, const std::string& outputName) {
   auto ramps = randr_->gamma(displayID);
   if (!ramps || !looksDimmed(*ramps)) return ramps;
   // No display's own ramps stay below half brightness: another program (or
@@ -43,11 +35,11 @@ std::optional<GammaRamps> LinuxGammaTables::originalRamps(DisplayID displayID, c
   return ramps;
 }
 
-std::uint32_t LinuxGammaTables::size(DisplayID displayID) {
+std::uint32_t X11GammaTables::size(DisplayID displayID) {
   return randr_->isAvailable() ? static_cast<std::uint32_t>(std::max(0, randr_->gammaSize(displayID))) : 0;
 }
 
-GammaTables::Result LinuxGammaTables::read(DisplayID displayID, GammaTable& table) {
+GammaTables::Result X11GammaTables::read(DisplayID displayID, GammaTable& table) {
   if (!randr_->isAvailable()) return Result::failed;
   const auto output = randr_->output(displayID);
   if (!output) return Result::noSuchOutput;
@@ -60,7 +52,7 @@ GammaTables::Result LinuxGammaTables::read(DisplayID displayID, GammaTable& tabl
   return Result::ok;
 }
 
-GammaTables::Result LinuxGammaTables::write(DisplayID displayID, const GammaTable& table) {
+GammaTables::Result X11GammaTables::write(DisplayID displayID, const GammaTable& table) {
   if (!randr_->isAvailable()) return Result::failed;
   const auto output = randr_->output(displayID);
   if (!output || !output->isOnline()) return Result::noSuchOutput;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/linux/LinuxServicePorts.hpp"
+#include "platform/x11/X11GlobalShortcuts.hpp"
 
 #include <X11/X.h>
 
