@@ -79,5 +79,6 @@ class MainLoop {
   // Runs work every `interval` seconds; the loop may be late by up to `tolerance` seconds.
   [[nodiscard]] virtual ScheduledWork every(double interval, double tolerance, std::function<void()> work) = 0;
   // Runs work on a later turn of the loop, after what is already queued.
+  // The one call other threads may make: the work still runs on the loop's.
   [[nodiscard]] virtual ScheduledWork post(std::function<void()> work) = 0;
 };

@@ -9,7 +9,6 @@
 #include "base/Numbers.hpp"
 #include "display/BrightnessSafety.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
-#include "ports/GammaTables.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
@@ -25,10 +24,9 @@ void log(DisplayID displayID, MakeText&& makeText) {
   DDCDebug::log([&] { return DDCDebug::displayLine(displayID, makeText()); });
 }
 
-// A missing table function reads as a display without gamma.
-std::uint32_t gammaCapacity(DisplayID displayID) {
+std::uint32_t gammaSize(DisplayID displayID) {
   GammaTables* gamma = systemPorts().gamma;
-  return gamma && gamma->hasCapacity() ? gamma->capacity(displayID) : 0;
+  return gamma ? gamma->size(displayID) : 0;
 }
 
 // The system's reason when it gives one, so the menu can say why.
@@ -40,10 +38,9 @@ std::string_view failureStatus(DisplayID displayID) {
 
 void markGammaFailed(DisplayID displayID) { ControlStatusStore::shared().set(failureStatus(displayID), displayID); }
 
-std::int32_t setTransfer(DisplayID displayID, const SavedGammaTable& table) {
+GammaTables::Result write(DisplayID displayID, const GammaTable& table) {
   GammaTables* gamma = systemPorts().gamma;
-  if (!gamma || !gamma->hasSetTransfer()) return GammaTables::notImplemented;
-  return gamma->setTransfer(displayID, table.sampleCount, table.red.data(), table.green.data(), table.blue.data());
+  return gamma ? gamma->write(displayID, table) : GammaTables::Result::noGamma;
 }
 
 std::vector<float> scaled(const std::vector<float>& channel, double scale) {
@@ -60,7 +57,7 @@ NearBlackGammaController::NearBlackGammaController() {
 }
 
 std::optional<std::string> NearBlackGammaController::unavailableReason(DisplayID displayID) {
-  if (gammaCapacity(displayID) > 0) return std::nullopt;
+  if (gammaSize(displayID) > 0) return std::nullopt;
   return std::string(failureStatus(displayID));
 }
 
@@ -114,62 +111,49 @@ void NearBlackGammaController::restore(DisplayID displayID) {
   appliedScales_.erase(displayID);
   const auto saved = savedTables_.find(displayID);
   if (saved == savedTables_.end()) return;
-  const std::int32_t result = setTransfer(displayID, saved->second);
-  if (result == GammaTables::success) {
+  const auto result = write(displayID, saved->second);
+  if (result == GammaTables::Result::ok) {
     savedTables_.erase(saved);
   } else {
     // Keep the original so a later restore can still put it back.
     markGammaFailed(displayID);
   }
-  log(displayID, [&] { return "gamma restore result=" + std::to_string(result); });
+  log(displayID, [&] { return "gamma restore: " + std::string(GammaTables::text(result)); });
 }
 
 bool NearBlackGammaController::capture(DisplayID displayID) {
-  const std::uint32_t capacity = gammaCapacity(displayID);
-  if (capacity == 0) {
-    log(displayID, [] { return std::string("gamma capacity unavailable"); });
+  const std::uint32_t size = gammaSize(displayID);
+  if (size == 0) {
+    log(displayID, [] { return std::string("gamma table size unavailable"); });
     markGammaFailed(displayID);
     return false;
   }
-  SavedGammaTable table;
-  table.red.assign(capacity, 0.0f);
-  table.green.assign(capacity, 0.0f);
-  table.blue.assign(capacity, 0.0f);
-  std::uint32_t sampleCount = 0;
-  GammaTables* gamma = systemPorts().gamma;
-  const std::int32_t result =
-      gamma->hasGetTransfer()
-          ? gamma->getTransfer(displayID, capacity, table.red.data(), table.green.data(), table.blue.data(), sampleCount)
-          : GammaTables::notImplemented;
-  if (result != GammaTables::success || sampleCount == 0) {
-    log(displayID, [&] { return "gamma capture failed result=" + std::to_string(result); });
+  GammaTable table;
+  auto result = systemPorts().gamma->read(displayID, table);
+  // Every write must have the output's size; a table of another one could never be put back.
+  const bool whole = table.red.size() == size && table.green.size() == size && table.blue.size() == size;
+  if (result == GammaTables::Result::ok && !whole) result = GammaTables::Result::invalidSize;
+  if (result != GammaTables::Result::ok) {
+    log(displayID, [&] { return "gamma read: " + std::string(GammaTables::text(result)); });
     markGammaFailed(displayID);
     return false;
   }
-  // The buffers hold `capacity` entries; a larger count would read past them.
-  table.sampleCount = std::min(sampleCount, capacity);
-  table.red.resize(table.sampleCount);
-  table.green.resize(table.sampleCount);
-  table.blue.resize(table.sampleCount);
   savedTables_.emplace(displayID, std::move(table));
   return true;
 }
 
 void NearBlackGammaController::applyScale(DisplayID displayID, double factor, bool fullMode) {
   // Always from the original table, so repeated scales never compound.
-  const SavedGammaTable& saved = savedTables_.at(displayID);
-  const SavedGammaTable table{saved.sampleCount, scaled(saved.red, factor), scaled(saved.green, factor),
-                              scaled(saved.blue, factor)};
-  const std::int32_t result = setTransfer(displayID, table);
-  if (result == GammaTables::success) {
+  const GammaTable& saved = savedTables_.at(displayID);
+  const auto result = write(displayID, {scaled(saved.red, factor), scaled(saved.green, factor), scaled(saved.blue, factor)});
+  if (result == GammaTables::Result::ok) {
     appliedScales_[displayID] = factor;
   } else {
     markGammaFailed(displayID);
   }
   log(displayID, [&] {
     char text[96];
-    std::snprintf(text, sizeof text, "gamma %s scale=%.3f result=%d", fullMode ? "full" : "assist", factor,
-                  static_cast<int>(result));
-    return std::string(text);
+    std::snprintf(text, sizeof text, "gamma %s scale=%.3f: ", fullMode ? "full" : "assist", factor);
+    return text + std::string(GammaTables::text(result));
   });
 }

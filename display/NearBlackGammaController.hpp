@@ -10,14 +10,7 @@
 
 #include "base/DisplayID.hpp"
 #include "base/Signal.hpp"
-
-// A display's gamma table as first read from the system.
-struct SavedGammaTable {
-  std::uint32_t sampleCount = 0;
-  std::vector<float> red;
-  std::vector<float> green;
-  std::vector<float> blue;
-};
+#include "ports/GammaTables.hpp"
 
 // Darkens a display beyond its hardware range by scaling its gamma table:
 // "assist" below 12 % on a display that is also driven in hardware, "full"
@@ -50,7 +43,7 @@ class NearBlackGammaController {
   // where it offers full-gamma mode.
   static std::optional<std::string> unavailableReason(DisplayID displayID);
 
-  const std::map<DisplayID, SavedGammaTable>& savedTables() const { return savedTables_; }
+  const std::map<DisplayID, GammaTable>& savedTables() const { return savedTables_; }
   const std::map<DisplayID, double>& appliedScales() const { return appliedScales_; }
 
  private:
@@ -59,7 +52,7 @@ class NearBlackGammaController {
   void applyScale(DisplayID displayID, double scale, bool fullMode);
   void handleWillTerminate() { restoreAll(); }
 
-  std::map<DisplayID, SavedGammaTable> savedTables_;
+  std::map<DisplayID, GammaTable> savedTables_;
   std::map<DisplayID, double> appliedScales_;
   Subscription willTerminate_;
 };

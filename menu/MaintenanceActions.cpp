@@ -211,6 +211,7 @@ void MaintenanceActions::prepareForUninstall(bool removeData) {
 }
 
 std::optional<std::string> MaintenanceActions::removeUserData() {
+  menu_.stepStore().flushSaves();  // no save still under way recreates what goes
   const fs::path folder = menu_.stepStore().configURL().parent_path();
   std::error_code error;
   if (!fs::exists(folder, error)) return std::nullopt;  // nothing to remove (a dangling link stays)

@@ -199,7 +199,7 @@ std::optional<std::string> MenuViewState::resumeAtText() const {
 void MenuViewState::setPauseDuringMediaPlayback(bool enabled) { stepStore_->pauseDuringMediaPlayback = enabled; }
 
 std::optional<std::string> MenuViewState::mediaDetectionUnavailableText() const {
-  if (systemPorts().powerAssertions) return std::nullopt;
+  if (systemPorts().inhibitors) return std::nullopt;
   return L10n::text("media_detection_unavailable");
 }
 

@@ -3,41 +3,63 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "base/DisplayID.hpp"
 
-// A display's colour transfer tables: three channels of single-precision
-// entries (0 to 1) that the system applies to every pixel. Each function is
-// resolved by name at run time and may be missing; a missing function behaves
-// like a display without gamma (capacity 0, or an error code).
+// An output's colour transfer table: three channels of equal length, entries
+// from 0 to 1, applied to every pixel.
+struct GammaTable {
+  std::vector<float> red;
+  std::vector<float> green;
+  std::vector<float> blue;
+
+  std::size_t size() const { return red.size(); }
+  friend bool operator==(const GammaTable&, const GammaTable&) = default;
+};
+
+// Each output's gamma table. The core keeps the table it read before an
+// output's first change and writes it back when done. The binding guarantees
+// that restore: it announces termination (SystemNotifications::willTerminate)
+// on every exit it can catch (a quit, a termination signal, the toolkit
+// ending the process), and covers those it cannot: RandR's crash stash puts
+// the original back at the next start, a Wayland compositor drops the table
+// when the program's control goes.
 class GammaTables {
  public:
+  enum class Result {
+    ok,
+    noSuchOutput,  // no connected output has the display's ID
+    noGamma,       // the output takes no table, or another program holds it
+    invalidSize,   // a table whose length is not the output's size
+    failed,        // the display server refused or the connection broke
+  };
+  // The result as the log says it ("no gamma on this output").
+  static std::string_view text(Result result);
+
   virtual ~GammaTables() = default;
 
-  // Result codes, as the system returns them. 0 is success.
-  static constexpr std::int32_t success = 0;
-  static constexpr std::int32_t failure = 1000;          // generic failure
-  static constexpr std::int32_t illegalArgument = 1001;  // bad sample count or buffers
-  static constexpr std::int32_t invalidDisplay = 1002;   // the display is not online
-  static constexpr std::int32_t notImplemented = 1006;   // no gamma on this display, or function missing
-
-  // Number of entries per channel the display accepts; 0 when it has no
-  // gamma table or the function is missing.
-  virtual bool hasCapacity() = 0;
-  virtual std::uint32_t capacity(DisplayID displayID) = 0;
-
-  // Reads up to `capacity` entries into each of the three buffers and stores
-  // the number of entries read in `sampleCount`. Returns a result code.
-  virtual bool hasGetTransfer() = 0;
-  virtual std::int32_t getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green, float* blue,
-                                   std::uint32_t& sampleCount) = 0;
-
-  // Installs `sampleCount` entries of each channel. Returns a result code.
-  virtual bool hasSetTransfer() = 0;
-  virtual std::int32_t setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red,
-                                   const float* green, const float* blue) = 0;
+  // Entries per channel the output's table has; 0 when it has none.
+  virtual std::uint32_t size(DisplayID displayID) = 0;
+  // The output's table to keep as its original, `size` entries per channel:
+  // the one on screen, or the identity where it cannot be read back or
+  // another program left it dimmed. `table` is left alone unless ok.
+  virtual Result read(DisplayID displayID, GammaTable& table) = 0;
+  // Installs a table of exactly `size` entries per channel.
+  virtual Result write(DisplayID displayID, const GammaTable& table) = 0;
 
   // Why a display has no usable gamma, as a control-status key; empty when
   // it has, or when the system gives no reason.
   virtual std::string_view unavailableReason(DisplayID) { return {}; }
 };
+
+inline std::string_view GammaTables::text(Result result) {
+  switch (result) {
+    case Result::ok: return "ok";
+    case Result::noSuchOutput: return "no such output";
+    case Result::noGamma: return "no gamma on this output";
+    case Result::invalidSize: return "invalid table size";
+    case Result::failed: return "failed";
+  }
+  return "failed";
+}

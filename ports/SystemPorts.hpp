@@ -13,7 +13,7 @@ class GammaTables;              // per-display gamma transfer tables
 class IdleTimeSource;           // seconds since the last event of each type
 class InputMonitors;            // global and in-application input events
 class SystemNotifications;      // will-sleep, did-wake, will-terminate, screen changes (a concrete class of signals)
-class PowerAssertions;          // power-assertion summaries
+class Inhibitors;               // what holds the screen or the machine awake
 class GlobalShortcuts;          // key combinations that reach the program anywhere
 class Autostart;                // whether the program starts at login
 class HUDPanel;                 // the heads-up panel window
@@ -34,7 +34,7 @@ struct SystemPorts {
   IdleTimeSource* idleTime = nullptr;
   InputMonitors* inputMonitors = nullptr;
   SystemNotifications* notifications = nullptr;
-  PowerAssertions* powerAssertions = nullptr;
+  Inhibitors* inhibitors = nullptr;
   GlobalShortcuts* shortcuts = nullptr;
   Autostart* autostart = nullptr;
   HUDPanel* hudPanel = nullptr;

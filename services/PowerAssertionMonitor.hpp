@@ -1,34 +1,32 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <optional>
 #include <string>
 
-#include "base/MainLoop.hpp"
 #include "base/Published.hpp"
-#include "ports/PropertyValue.hpp"
+#include "base/Signal.hpp"
 
-// Polls the system's power assertions: publishes whether something keeps the
-// display awake (a media player, usually) and logs changes of the assertion set.
+class Inhibitors;
+
+// Watches the inhibitors: publishes whether something holds the screen awake
+// (a media player, usually) and logs changes of what is held.
 class PowerAssertionMonitor {
  public:
-  static constexpr double pollInterval = 5.0;
-  static constexpr double pollTolerance = 1.0;
-
-  // Polls once at once, then every five seconds for the life of the monitor; a second call does nothing.
+  // Asks at once, then whenever the inhibitors change and when a diagnostic
+  // capture starts; a second call does nothing.
   void start();
 
   Published<bool> isMediaPlaybackAssertionActive{false};
 
  private:
-  void poll();
-  void logAssertionStatusIfChanged();
-  void logAssertionsByProcessIfChanged();
+  void refresh();
 
-  ScheduledWork timer_;
   bool started_ = false;
+  Inhibitors* inhibitors_ = nullptr;
+  Subscription changed_;
+  Subscription captureStarted_;
   std::string lastStatusDigest_;
-  std::string lastProcessDigest_;
+  // nullopt until the holders are first listed while tracing (and again when a capture starts).
+  std::optional<std::string> lastHolderDigest_;
 };
-
-// A one-line textual form of a property value ("{AssertType = NoDisplaySleep; Count = 1}").
-std::string describePropertyValue(const PropertyValue& value);

@@ -9,12 +9,16 @@
 
 #include "base/Numbers.hpp"
 #include "display/BrightnessSafety.hpp"
+#include "ports/SystemNotifications.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
 #include "services/L10n.hpp"
 #include "settings/AtomicFile.hpp"
 
 StepStore::StepStore() {
+  // Nothing is lost at quit: the last save reaches the disk before the process ends.
+  if (SystemNotifications* notifications = systemPorts().notifications)
+    willTerminate_ = notifications->willTerminate.connect([this] { flushSaves(); });
   observeRules();
   configURL_ = defaultConfigURL();
   migrateLegacyConfigIfNeeded(configURL_);
@@ -279,12 +283,17 @@ void StepStore::saveConfig() {
   const auto bytes = encodeConfig(currentConfig());
   if (!bytes) return;  // a non-finite number; the next change tries again
   if (bytes == savedBytes_) return;
-  if (const auto failure = writeFileAtomically(configURL_, *bytes)) {
-    AppLog::app.error("Failed to save config: " + *failure);
-    return;
-  }
   savedBytes_ = *bytes;
   ++completedSaves_;
+  writer_.save(configURL_, *bytes);
+}
+
+void StepStore::handleWritten(const std::string& bytes, const std::optional<std::string>& failure) {
+  if (!failure) return;
+  --completedSaves_;
+  AppLog::app.error("Failed to save config: " + *failure);
+  // The file does not hold these settings: the next save of them writes again.
+  if (savedBytes_ == bytes) savedBytes_.reset();
 }
 
 // ---- loading -----------------------------------------------------------------

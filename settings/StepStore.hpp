@@ -15,7 +15,10 @@
 #include "base/Published.hpp"
 #include "base/Signal.hpp"
 #include "display/DisplayTarget.hpp"
+#include "ports/SystemPorts.hpp"
 #include "settings/AppConfig.hpp"
+#include "settings/AtomicFile.hpp"
+#include "settings/SettingsWriter.hpp"
 
 // Every user setting while the program runs: kept in range, observable, and
 // written to the configuration file after each change.
@@ -75,10 +78,13 @@ class StepStore {
   void beginInteractiveEdit();
   void endInteractiveEdit();
   void requestSave();
+  // Hands the settings to the writer thread when they differ from the file's.
   void saveConfig();
+  // Returns once every save so far is on the disk, its failure logged (at quit, and for tests).
+  void flushSaves() { writer_.flush(); }
   int interactiveEditDepth() const { return interactiveEditDepth_; }
   bool hasPendingSave() const { return hasPendingSave_; }
-  // Successful file writes since creation (diagnostics, tests).
+  // Saves handed to the writer since creation, less those it reported failed (diagnostics, tests).
   std::size_t completedSaveCount() const { return completedSaves_; }
 
   const std::filesystem::path& configURL() const { return configURL_; }
@@ -145,6 +151,7 @@ class StepStore {
   void assignLimitMap(std::map<DisplayID, double>& stored, std::map<DisplayID, double> value);
   void adoptFormerProfiles(const std::vector<DisplayTarget>& targets, const std::map<std::string, int>& keyCounts);
   void finishMaximumRead(DisplayID id, std::optional<double> percent);
+  void handleWritten(const std::string& bytes, const std::optional<std::string>& failure);
 
   std::map<DisplayID, std::string> connectedDisplayKeys_;
   std::map<std::string, SavedDisplayProfile> displayProfiles_;
@@ -159,5 +166,12 @@ class StepStore {
   std::optional<std::string> savedBytes_;
   std::map<DisplayID, ScheduledWork> maximumReads_;  // cancelled with the store
   std::optional<FileNotice> fileNotice_;
-  std::vector<Subscription> rules_;  // declared last: disconnected first
+  Subscription willTerminate_;
+  std::vector<Subscription> rules_;  // disconnected before the rest, after the writer's last report
+  // Declared last: destroyed first, writing what waits while the store can still take its report.
+  SettingsWriter writer_{systemPorts().mainLoop,
+                         [this](const std::string& bytes, const std::optional<std::string>& failure) {
+                           handleWritten(bytes, failure);
+                         },
+                         writeFileAtomically};
 };

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "platform/linux/LinuxEnvironment.hpp"
 #include "services/AppLog.hpp"
@@ -31,6 +32,28 @@ sd_bus* openBus(const std::string& address, bool system) {
   return bus;
 }
 
+// Whether a PropertiesChanged signal of `interface` names `property` among the changed or invalidated ones.
+bool changesProperty(sd_bus_message* message, const char* interface, std::string_view property) {
+  const char* name = nullptr;
+  if (sd_bus_message_read(message, "s", &name) < 0 || std::string_view(name) != interface) return false;
+  if (sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sv}") < 0) return false;
+  while (sd_bus_message_enter_container(message, SD_BUS_TYPE_DICT_ENTRY, "sv") > 0) {
+    if (sd_bus_message_read(message, "s", &name) < 0) return false;
+    if (name == property) return true;
+    if (sd_bus_message_skip(message, "v") < 0 || sd_bus_message_exit_container(message) < 0) return false;
+  }
+  if (sd_bus_message_exit_container(message) < 0) return false;
+  char** invalidated = nullptr;
+  if (sd_bus_message_read_strv(message, &invalidated) < 0) return false;
+  bool named = false;
+  for (char** item = invalidated; item && *item; ++item) {
+    named = named || *item == property;
+    std::free(*item);
+  }
+  std::free(invalidated);
+  return named;
+}
+
 std::string errorText(const sd_bus_error& error, int r) {
   if (error.message) return error.message;
   if (error.name) return error.name;
@@ -49,22 +72,42 @@ bool DBusSession::preventAutolaunch(const LinuxEnvironment& environment) {
 
 DBusSession::DBusSession(std::string systemAddress, std::string sessionAddress)
     : system_(openBus(systemAddress, true)), session_(openBus(sessionAddress, false)) {
-  if (!system_) return;
-  const int r = sd_bus_match_signal(
-      system_, &sleepMatch_, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
-      "PrepareForSleep",
-      [](sd_bus_message* message, void* self, sd_bus_error*) -> int {
-        int sleeping = 0;
-        if (sd_bus_message_read(message, "b", &sleeping) >= 0)
-          static_cast<DBusSession*>(self)->prepareForSleep.emit(sleeping != 0);
-        return 0;
-      },
-      this);
-  if (r < 0) AppLog::app.error(std::string("Cannot watch logind sleep notifications: ") + std::strerror(-r));
+  const auto watch = [this](sd_bus* bus, const char* sender, const char* path, const char* interface,
+                            const char* member, sd_bus_message_handler_t handler) {
+    sd_bus_slot* slot = nullptr;
+    const int r = sd_bus_match_signal(bus, &slot, sender, path, interface, member, handler, this);
+    if (r < 0) AppLog::app.error(std::string("Cannot watch ") + sender + " " + member + ": " + std::strerror(-r));
+    else matches_.push_back(slot);
+  };
+  const auto announceInhibitors = [](sd_bus_message*, void* self, sd_bus_error*) -> int {
+    static_cast<DBusSession*>(self)->inhibitorsChanged.emit();
+    return 0;
+  };
+  if (system_) {
+    watch(system_, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+          "PrepareForSleep", [](sd_bus_message* message, void* self, sd_bus_error*) -> int {
+            int sleeping = 0;
+            if (sd_bus_message_read(message, "b", &sleeping) >= 0)
+              static_cast<DBusSession*>(self)->prepareForSleep.emit(sleeping != 0);
+            return 0;
+          });
+    // logind announces each blocking inhibitor taken or let go as a change of BlockInhibited.
+    watch(system_, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.DBus.Properties",
+          "PropertiesChanged", [](sd_bus_message* message, void* self, sd_bus_error*) -> int {
+            if (changesProperty(message, "org.freedesktop.login1.Manager", "BlockInhibited"))
+              static_cast<DBusSession*>(self)->inhibitorsChanged.emit();
+            return 0;
+          });
+  }
+  if (session_) {
+    for (const char* member : {"InhibitorAdded", "InhibitorRemoved"})
+      watch(session_, "org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager", member,
+            announceInhibitors);
+  }
 }
 
 DBusSession::~DBusSession() {
-  sd_bus_slot_unref(sleepMatch_);
+  for (sd_bus_slot* slot : matches_) sd_bus_slot_unref(slot);
   sd_bus_flush_close_unref(system_);
   sd_bus_flush_close_unref(session_);
 }

@@ -65,6 +65,9 @@ class DBusSession {
 
   // logind's PrepareForSleep: true before sleeping, false after waking.
   Signal<bool> prepareForSleep;
+  // An inhibitor was taken or let go: logind's BlockInhibited changed, or
+  // GNOME's session manager added or removed one. Emitted while the bus dispatches.
+  Signal<> inhibitorsChanged;
 
   // The session bus connection for services that export objects on it; null without one.
   sd_bus* sessionBus() const { return session_; }
@@ -79,5 +82,6 @@ class DBusSession {
  private:
   sd_bus* system_ = nullptr;
   sd_bus* session_ = nullptr;
-  sd_bus_slot* sleepMatch_ = nullptr;
+  // The signals watched: PrepareForSleep and the inhibitors' changes.
+  std::vector<sd_bus_slot*> matches_;
 };

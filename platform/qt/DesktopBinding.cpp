@@ -147,7 +147,7 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
   if (!waylandGamma_->isOffered())
     AppLog::app.log("The compositor offers no gamma control: displays are dimmed in hardware only");
   waylandIdle_ = std::make_unique<WaylandIdle>(*wayland_, mainLoop_);
-  LinuxPowerAssertions::CompositorInhibitor inhibitor;
+  LinuxInhibitors::CompositorInhibitor inhibitor;
   if (waylandIdle_->inhibitorHeld()) inhibitor = [idle = waylandIdle_.get()] { return idle->inhibitorHeld(); };
   createCommon([outputs = waylandOutputs_.get()] { return outputs->outputs(); }, std::move(inhibitor));
 
@@ -183,7 +183,7 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
 
 // What needs no display server: DDC/CI, the backlight, D-Bus and the autostart entry.
 void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
-                                  LinuxPowerAssertions::CompositorInhibitor inhibitor) {
+                                  LinuxInhibitors::CompositorInhibitor inhibitor) {
   i2c_ = std::make_unique<I2CDevice>(roots_.dev);
   displays_ = std::make_unique<LinuxDisplayPorts>(
       DisplayDirectory(std::move(outputs),
@@ -191,7 +191,7 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
                                      [i2c = i2c_.get()](int bus) { return i2c->readEdid(bus); }),
                        Backlight(roots_.sys)),
       bus_.get());
-  powerAssertions_ = LinuxPowerAssertions::connect(*bus_, std::move(inhibitor));
+  inhibitors_ = LinuxInhibitors::connect(*bus_, mainLoop_, std::move(inhibitor));
   // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
   if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
     shortcuts_ = std::move(portal);
@@ -308,7 +308,7 @@ SystemPorts DesktopBinding::ports() {
   if (mutterIdle_) ports.idleTime = mutterIdle_.get();
   ports.inputMonitors = inputMonitors_.get();
   ports.notifications = &notifications_;
-  ports.powerAssertions = powerAssertions_.get();
+  ports.inhibitors = inhibitors_.get();
   ports.shortcuts = shortcuts_.get();
   ports.autostart = autostart_.get();
   ports.userDefaults = &userDefaults_;

@@ -11,7 +11,7 @@
 #include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
-#include "platform/linux/LinuxServicePorts.hpp"
+#include "platform/linux/LinuxInhibitors.hpp"
 #include "platform/linux/MutterIdleMonitor.hpp"
 #include "platform/linux/NotificationHUDPanel.hpp"
 #include "platform/linux/TerminationSignals.hpp"
@@ -86,7 +86,7 @@ class DesktopBinding {
   DesktopBinding(LinuxEnvironment environment, Roots roots);
   void createX11(std::unique_ptr<X11Session> session, bool xwaylandOnly);
   void createWayland(std::unique_ptr<WaylandSession> session);
-  void createCommon(DisplayDirectory::OutputSource outputs, LinuxPowerAssertions::CompositorInhibitor inhibitor = {});
+  void createCommon(DisplayDirectory::OutputSource outputs, LinuxInhibitors::CompositorInhibitor inhibitor = {});
   void wire(TerminationSignals& signals);
   void wireX11();
   void wireWayland();
@@ -109,7 +109,7 @@ class DesktopBinding {
   std::unique_ptr<X11GammaTables> gamma_;
   std::unique_ptr<X11IdleTimeSource> idleTime_;
   std::unique_ptr<QtInputMonitors> inputMonitors_;
-  std::unique_ptr<LinuxPowerAssertions> powerAssertions_;
+  std::unique_ptr<LinuxInhibitors> inhibitors_;
   std::unique_ptr<GlobalShortcuts> shortcuts_;
   std::unique_ptr<XdgAutostart> autostart_;
   std::unique_ptr<QtDesktop> desktop_;

@@ -135,42 +135,37 @@ class SimulatedMachine::Panels final : public Backlights {
 class SimulatedMachine::Gamma final : public GammaTables {
  public:
   explicit Gamma(SimulatedMachine& machine) : machine_(machine) {}
-  bool hasCapacity() override { return machine_.functions.gammaCapacity; }
-  std::uint32_t capacity(DisplayID id) override {
+  std::uint32_t size(DisplayID id) override {
     const auto* d = machine_.connectedDisplay(id);
-    return d ? d->gammaCapacity : 0;
+    return d ? d->gammaSize : 0;
   }
-  bool hasGetTransfer() override { return machine_.functions.gammaGet; }
-  std::int32_t getTransfer(DisplayID id, std::uint32_t capacity, float* red, float* green, float* blue,
-                           std::uint32_t& sampleCount) override {
+  Result read(DisplayID id, GammaTable& table) override {
     VirtualDisplay* d = machine_.connectedDisplay(id);
-    if (!d) return invalidDisplay;
-    if (VirtualDisplay::consume(d->failGammaReads_)) return d->gammaFaultResult;
-    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(capacity, d->gammaRed.size()));
-    std::copy_n(d->gammaRed.begin(), n, red);
-    std::copy_n(d->gammaGreen.begin(), n, green);
-    std::copy_n(d->gammaBlue.begin(), n, blue);
-    sampleCount = n;
-    return success;
+    if (!d) return Result::noSuchOutput;
+    if (d->gammaSize == 0) return Result::noGamma;
+    if (VirtualDisplay::consume(d->failGammaReads_)) return d->gammaFault;
+    table = {d->gammaRed, d->gammaGreen, d->gammaBlue};
+    return Result::ok;
   }
-  bool hasSetTransfer() override { return machine_.functions.gammaSet; }
-  std::int32_t setTransfer(DisplayID id, std::uint32_t sampleCount, const float* red, const float* green,
-                           const float* blue) override {
+  Result write(DisplayID id, const GammaTable& table) override {
     VirtualDisplay* d = machine_.connectedDisplay(id);
-    std::int32_t result = success;
+    Result result = Result::ok;
     if (!d) {
-      result = invalidDisplay;
-    } else if (sampleCount == 0 || sampleCount > d->gammaCapacity) {
-      result = illegalArgument;
+      result = Result::noSuchOutput;
+    } else if (d->gammaSize == 0) {
+      result = Result::noGamma;
+    } else if (table.red.size() != d->gammaSize || table.green.size() != d->gammaSize ||
+               table.blue.size() != d->gammaSize) {
+      result = Result::invalidSize;
     } else if (VirtualDisplay::consume(d->failGammaWrites_)) {
-      result = d->gammaFaultResult;
+      result = d->gammaFault;
     } else {
-      d->gammaRed.assign(red, red + sampleCount);
-      d->gammaGreen.assign(green, green + sampleCount);
-      d->gammaBlue.assign(blue, blue + sampleCount);
+      d->gammaRed = table.red;
+      d->gammaGreen = table.green;
+      d->gammaBlue = table.blue;
     }
-    const double scale = sampleCount ? static_cast<double>(red[sampleCount - 1]) : 0.0;
-    machine_.gammaLog_.push_back({machine_.time(), id, sampleCount, scale, result});
+    const double scale = table.red.empty() ? 0.0 : static_cast<double>(table.red.back());
+    machine_.gammaLog_.push_back({machine_.time(), id, static_cast<std::uint32_t>(table.size()), scale, result});
     return result;
   }
 
@@ -211,7 +206,7 @@ VirtualDisplay& SimulatedMachine::addExternalMonitor(const ExternalMonitorOption
   d.i2cBus = static_cast<int>(d.id()) + 10;
   d.setVCPMaximum(options.maximum);
   d.setVCPCurrent(options.brightness);
-  d.gammaCapacity = options.gammaCapacity;
+  d.gammaSize = options.gammaSize;
   d.resetGamma();
   return d;
 }
@@ -228,7 +223,7 @@ VirtualDisplay& SimulatedMachine::addBuiltInPanel(const BuiltInPanelOptions& opt
   d.backlight = "panel" + std::to_string(d.id());
   d.setPanelLevel(options.level);
   d.backlightSteps = options.backlightSteps;
-  d.gammaCapacity = options.gammaCapacity;
+  d.gammaSize = options.gammaSize;
   d.resetGamma();
   return d;
 }

@@ -28,7 +28,7 @@ struct ExternalMonitorOptions {
   std::uint32_t vendor = 0x4D53;
   std::uint32_t model = 0x2701;
   std::uint32_t serial = 0;  // 0: the display ID
-  std::uint32_t gammaCapacity = 256;
+  std::uint32_t gammaSize = 256;
 };
 struct BuiltInPanelOptions {
   DisplayID id = 0;
@@ -37,7 +37,7 @@ struct BuiltInPanelOptions {
   bool withoutEdid = false;
   float level = 0.5f;
   std::uint32_t backlightSteps = 0;  // 0: the panel does not say
-  std::uint32_t gammaCapacity = 256;
+  std::uint32_t gammaSize = 256;
 };
 
 // A machine with virtual displays, serving the display ports (connected
@@ -59,9 +59,6 @@ class SimulatedMachine {
   // Which facilities the machine offers (all by default).
   struct Functions {
     bool onlineList = true;       // false: the connected displays cannot be read
-    bool gammaCapacity = true;
-    bool gammaGet = true;
-    bool gammaSet = true;
   };
 
   struct I2CTransfer {
@@ -82,9 +79,9 @@ class SimulatedMachine {
   struct GammaWrite {
     double time;
     DisplayID displayID;
-    std::uint32_t sampleCount;
+    std::uint32_t size;
     double scale;  // largest entry relative to the identity ramp
-    std::int32_t result;
+    GammaTables::Result result;
   };
 
   explicit SimulatedMachine(MainLoop* clock = nullptr);

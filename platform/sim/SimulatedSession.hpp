@@ -5,15 +5,15 @@
 #include "platform/sim/SimGlobalShortcuts.hpp"
 #include "platform/sim/SimHUDPanel.hpp"
 #include "platform/sim/SimIdleTime.hpp"
+#include "platform/sim/SimInhibitors.hpp"
 #include "platform/sim/SimInputMonitors.hpp"
-#include "platform/sim/SimPowerAssertions.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "ports/SystemPorts.hpp"
 
 // A user's session on the simulated machine: a virtual loop, a scriptable
-// idle clock and input monitors, global shortcuts, power assertions and a heads-up
+// idle clock and input monitors, global shortcuts, inhibitors and a heads-up
 // panel. ports() hands all of them out; a fixture adds what else it needs.
 struct SimulatedSession {
   SystemPorts ports() {
@@ -24,7 +24,7 @@ struct SimulatedSession {
     ports.inputMonitors = &input;
     ports.notifications = &notifications;
     ports.shortcuts = &shortcuts;
-    ports.powerAssertions = &powerAssertions;
+    ports.inhibitors = &inhibitors;
     ports.hudPanel = &hudPanel;
     return ports;
   }
@@ -36,6 +36,6 @@ struct SimulatedSession {
   SystemNotifications notifications;
   SimEnvironment environment;
   SimGlobalShortcuts shortcuts;
-  SimPowerAssertions powerAssertions;
+  SimInhibitors inhibitors;
   SimHUDPanel hudPanel;
 };

@@ -22,9 +22,9 @@ bool VirtualDisplay::consume(int& count) {
 }
 
 void VirtualDisplay::resetGamma() {
-  gammaRed.assign(gammaCapacity, 0.0f);
-  for (std::uint32_t i = 0; i < gammaCapacity; ++i)
-    gammaRed[i] = gammaCapacity > 1 ? static_cast<float>(i) / static_cast<float>(gammaCapacity - 1) : 1.0f;
+  gammaRed.assign(gammaSize, 0.0f);
+  for (std::uint32_t i = 0; i < gammaSize; ++i)
+    gammaRed[i] = gammaSize > 1 ? static_cast<float>(i) / static_cast<float>(gammaSize - 1) : 1.0f;
   gammaGreen = gammaRed;
   gammaBlue = gammaRed;
 }

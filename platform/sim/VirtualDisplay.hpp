@@ -87,12 +87,12 @@ class VirtualDisplay {
   std::vector<std::uint8_t> edid() const;
 
   // --- gamma table -------------------------------------------------------
-  std::uint32_t gammaCapacity = 256;
+  std::uint32_t gammaSize = 256;
   std::vector<float> gammaRed, gammaGreen, gammaBlue;  // the table on screen
   void failGammaReads(int count = kAlways) { failGammaReads_ = count; }
   void failGammaWrites(int count = kAlways) { failGammaWrites_ = count; }
-  std::int32_t gammaFaultResult = GammaTables::failure;  // a failing gamma call's error code
-  void resetGamma();  // identity ramp of gammaCapacity samples
+  GammaTables::Result gammaFault = GammaTables::Result::failed;  // what a failing gamma call answers
+  void resetGamma();  // identity ramp of gammaSize samples
   // The top entry of the table on screen: the factor the identity ramp it
   // starts with was scaled by (1 at full, 0.5 when halved).
   double gammaScale() const;

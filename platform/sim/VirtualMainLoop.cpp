@@ -22,9 +22,23 @@ ScheduledWork VirtualMainLoop::every(double interval, double tolerance, std::fun
   return schedule(uptime_ + step, step, tolerance, std::move(work));
 }
 
-ScheduledWork VirtualMainLoop::post(std::function<void()> work) { return schedule(uptime_, 0, 0, std::move(work)); }
+ScheduledWork VirtualMainLoop::post(std::function<void()> work) {
+  if (std::this_thread::get_id() == thread_) return schedule(uptime_, 0, 0, std::move(work));
+  auto state = std::make_shared<detail::WorkState>();
+  std::lock_guard lock(postedMutex_);
+  posted_.emplace_back(std::move(work), state);
+  return ScheduledWork(state);
+}
+
+void VirtualMainLoop::adoptPosted() {
+  std::lock_guard lock(postedMutex_);
+  for (auto& [work, state] : posted_)
+    entries_.push_back(std::make_unique<Entry>(Entry{uptime_, ++sequence_, 0, 0, std::move(work), std::move(state)}));
+  posted_.clear();
+}
 
 VirtualMainLoop::Entry* VirtualMainLoop::nextDue(double limit) {
+  adoptPosted();
   std::erase_if(entries_, [](const auto& e) { return e->state->cancelled; });
   Entry* best = nullptr;
   for (const auto& e : entries_) {
@@ -69,6 +83,7 @@ std::vector<VirtualMainLoop::Repeating> VirtualMainLoop::activeRepeatingTimers()
 }
 
 std::size_t VirtualMainLoop::pendingCount() const {
-  return static_cast<std::size_t>(
-      std::count_if(entries_.begin(), entries_.end(), [](const auto& e) { return !e->state->cancelled; }));
+  std::lock_guard lock(postedMutex_);
+  return posted_.size() + static_cast<std::size_t>(std::count_if(entries_.begin(), entries_.end(),
+                                                                  [](const auto& e) { return !e->state->cancelled; }));
 }

@@ -3,13 +3,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "base/MainLoop.hpp"
 
 // A main loop whose time moves only when a test advances it. Due work runs in
 // time order (ties in the order it was scheduled), so timing is exact and
-// tests never sleep.
+// tests never sleep. Work posted from another thread joins at the next turn.
 class VirtualMainLoop final : public MainLoop {
  public:
   explicit VirtualMainLoop(WallClock::time_point start = WallClock::time_point(std::chrono::seconds(1'800'000'000)));
@@ -47,9 +49,14 @@ class VirtualMainLoop final : public MainLoop {
   };
   ScheduledWork schedule(double due, double interval, double tolerance, std::function<void()> work);
   Entry* nextDue(double limit);
+  // Takes in what other threads posted.
+  void adoptPosted();
 
   WallClock::time_point wallClock_;
   double uptime_ = 0;
   std::uint64_t sequence_ = 0;
   std::vector<std::unique_ptr<Entry>> entries_;
+  const std::thread::id thread_ = std::this_thread::get_id();
+  mutable std::mutex postedMutex_;
+  std::vector<std::pair<std::function<void()>, std::shared_ptr<detail::WorkState>>> posted_;
 };

@@ -21,21 +21,23 @@ std::uint16_t identityEntry(std::uint32_t index, std::uint32_t count) {
   return count < 2 ? 65535 : static_cast<std::uint16_t>((index * 65535ull + (count - 1) / 2) / (count - 1));
 }
 
-bool isIdentity(std::uint32_t count, const float* red, const float* green, const float* blue) {
+bool isIdentity(const GammaTable& table) {
+  const auto count = static_cast<std::uint32_t>(table.size());
   for (std::uint32_t i = 0; i < count; ++i) {
     const auto expected = identityEntry(i, count);
-    if (gammaEntry(red[i]) != expected || gammaEntry(green[i]) != expected || gammaEntry(blue[i]) != expected)
+    if (gammaEntry(table.red[i]) != expected || gammaEntry(table.green[i]) != expected ||
+        gammaEntry(table.blue[i]) != expected)
       return false;
   }
   return true;
 }
 
 // The three ramps one after the other, in a file the compositor reads from its start.
-int tableFile(std::uint32_t count, const float* red, const float* green, const float* blue) {
+int tableFile(const GammaTable& gamma) {
   std::vector<std::uint16_t> table;
-  table.reserve(count * 3);
-  for (const float* channel : {red, green, blue})
-    for (std::uint32_t i = 0; i < count; ++i) table.push_back(gammaEntry(channel[i]));
+  table.reserve(gamma.size() * 3);
+  for (const auto* channel : {&gamma.red, &gamma.green, &gamma.blue})
+    for (const float entry : *channel) table.push_back(gammaEntry(entry));
   const int fd = memfd_create("dimmora-gamma", MFD_CLOEXEC);
   if (fd < 0) return -1;
   const auto bytes = static_cast<ssize_t>(table.size() * sizeof(std::uint16_t));
@@ -138,45 +140,43 @@ void WaylandGammaTables::handleFailed(Control& control) {
   }
 }
 
-std::uint32_t WaylandGammaTables::capacity(DisplayID displayID) {
+std::uint32_t WaylandGammaTables::size(DisplayID displayID) {
   const Control* c = control(displayID);
   return c && !c->failed ? c->size : 0;
 }
 
-std::int32_t WaylandGammaTables::getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green,
-                                             float* blue, std::uint32_t& sampleCount) {
-  sampleCount = 0;
-  if (!red || !green || !blue) return illegalArgument;
-  if (!manager_) return notImplemented;
+GammaTables::Result WaylandGammaTables::read(DisplayID displayID, GammaTable& table) {
+  if (!manager_) return Result::noGamma;
   const Control* c = control(displayID);
-  if (!c) return invalidDisplay;
-  if (c->failed || c->size == 0) return notImplemented;
-  const std::uint32_t count = std::min(capacity, c->size);
-  for (std::uint32_t i = 0; i < count; ++i) red[i] = green[i] = blue[i] = gammaFraction(identityEntry(i, c->size));
-  sampleCount = count;
-  return success;
+  if (!c) return Result::noSuchOutput;
+  if (c->failed || c->size == 0) return Result::noGamma;
+  GammaTable identity;
+  for (std::uint32_t i = 0; i < c->size; ++i) identity.red.push_back(gammaFraction(identityEntry(i, c->size)));
+  identity.green = identity.blue = identity.red;
+  table = std::move(identity);
+  return Result::ok;
 }
 
-std::int32_t WaylandGammaTables::setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red,
-                                             const float* green, const float* blue) {
-  if (!red || !green || !blue) return illegalArgument;
-  if (!manager_) return notImplemented;
+GammaTables::Result WaylandGammaTables::write(DisplayID displayID, const GammaTable& table) {
+  if (!manager_) return Result::noGamma;
   Control* c = control(displayID);
-  if (!c) return invalidDisplay;
-  if (c->failed) return failure;
+  if (!c) return Result::noSuchOutput;
+  if (c->failed) return Result::noGamma;
   // The compositor takes exactly the output's table size.
-  if (sampleCount == 0 || sampleCount != c->size) return illegalArgument;
-  if (isIdentity(sampleCount, red, green, blue)) {
+  if (table.size() == 0 || table.red.size() != c->size || table.green.size() != c->size ||
+      table.blue.size() != c->size)
+    return Result::invalidSize;
+  if (isIdentity(table)) {
     release(*c);
-    return success;
+    return Result::ok;
   }
-  if (!c->proxy && !acquire(*c)) return failure;
-  const int fd = tableFile(sampleCount, red, green, blue);
-  if (fd < 0) return failure;
+  if (!c->proxy && !acquire(*c)) return Result::noGamma;
+  const int fd = tableFile(table);
+  if (fd < 0) return Result::failed;
   zwlr_gamma_control_v1_set_gamma(c->proxy, fd);
   close(fd);
   session_.flush();
-  return success;
+  return Result::ok;
 }
 
 std::string_view WaylandGammaTables::unavailableReason(DisplayID displayID) {

@@ -16,7 +16,7 @@ struct zwlr_gamma_control_v1;
 // Gamma through wlroots' gamma control. A control is exclusive: only one
 // client at a time holds an output's, and a second one is told `failed`
 // (so is anyone on an output that takes no tables: the protocol does not
-// tell the two apart). Such a display has no gamma (capacity 0) and says
+// tell the two apart). Such a display has no gamma (size 0) and says
 // why, refused or taken back, until the output list changes: then the
 // holder may have let go, or the output come back, and the control is asked
 // for again on its next use. The compositor itself puts the output's
@@ -32,16 +32,11 @@ class WaylandGammaTables final : public GammaTables {
 
   bool isOffered() const { return manager_ != nullptr; }
 
-  bool hasCapacity() override { return true; }
-  std::uint32_t capacity(DisplayID displayID) override;
+  std::uint32_t size(DisplayID displayID) override;
   // The tables cannot be read back; the identity is what the compositor
   // shows when no client holds the control.
-  bool hasGetTransfer() override { return true; }
-  std::int32_t getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green, float* blue,
-                           std::uint32_t& sampleCount) override;
-  bool hasSetTransfer() override { return true; }
-  std::int32_t setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red, const float* green,
-                           const float* blue) override;
+  Result read(DisplayID displayID, GammaTable& table) override;
+  Result write(DisplayID displayID, const GammaTable& table) override;
   std::string_view unavailableReason(DisplayID displayID) override;
 
   // The compositor took a display's control away while we held it.

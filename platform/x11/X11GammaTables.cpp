@@ -2,6 +2,8 @@
 #include "platform/x11/X11GammaTables.hpp"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 #include "services/AppLog.hpp"
 
@@ -33,46 +35,41 @@ std::optional<GammaRamps> X11GammaTables::originalRamps(DisplayID displayID, con
   return ramps;
 }
 
-std::uint32_t X11GammaTables::capacity(DisplayID displayID) {
-  return static_cast<std::uint32_t>(std::max(0, randr_->gammaSize(displayID)));
+std::uint32_t X11GammaTables::size(DisplayID displayID) {
+  return randr_->isAvailable() ? static_cast<std::uint32_t>(std::max(0, randr_->gammaSize(displayID))) : 0;
 }
 
-std::int32_t X11GammaTables::getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green,
-                                           float* blue, std::uint32_t& sampleCount) {
-  sampleCount = 0;
-  if (!red || !green || !blue) return illegalArgument;
+GammaTables::Result X11GammaTables::read(DisplayID displayID, GammaTable& table) {
+  if (!randr_->isAvailable()) return Result::failed;
   const auto output = randr_->output(displayID);
-  if (!output) return invalidDisplay;
+  if (!output) return Result::noSuchOutput;
   const auto ramps = originalRamps(displayID, output->name);
-  if (!ramps) return notImplemented;
-  const auto n = std::min<std::size_t>(capacity, ramps->red.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    red[i] = gammaFraction(ramps->red[i]);
-    green[i] = gammaFraction(ramps->green[i]);
-    blue[i] = gammaFraction(ramps->blue[i]);
-  }
-  sampleCount = static_cast<std::uint32_t>(n);
-  return success;
+  if (!ramps) return Result::noGamma;
+  GammaTable read;
+  for (const auto& [from, to] : {std::pair{&ramps->red, &read.red}, {&ramps->green, &read.green}, {&ramps->blue, &read.blue}})
+    std::transform(from->begin(), from->end(), std::back_inserter(*to), gammaFraction);
+  table = std::move(read);
+  return Result::ok;
 }
 
-std::int32_t X11GammaTables::setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red,
-                                           const float* green, const float* blue) {
-  if (!red || !green || !blue) return illegalArgument;
+GammaTables::Result X11GammaTables::write(DisplayID displayID, const GammaTable& table) {
+  if (!randr_->isAvailable()) return Result::failed;
   const auto output = randr_->output(displayID);
-  if (!output || !output->isOnline()) return invalidDisplay;
+  if (!output || !output->isOnline()) return Result::noSuchOutput;
+  const int size = randr_->gammaSize(displayID);
+  if (size <= 0) return Result::noGamma;
   // RandR takes exactly the CRTC's ramp size.
-  if (sampleCount == 0 || static_cast<int>(sampleCount) != randr_->gammaSize(displayID)) return illegalArgument;
+  const auto wanted = static_cast<std::size_t>(size);
+  if (table.red.size() != wanted || table.green.size() != wanted || table.blue.size() != wanted)
+    return Result::invalidSize;
   GammaRamps ramps;
-  for (std::uint32_t i = 0; i < sampleCount; ++i) {
-    ramps.red.push_back(gammaEntry(red[i]));
-    ramps.green.push_back(gammaEntry(green[i]));
-    ramps.blue.push_back(gammaEntry(blue[i]));
-  }
+  for (const auto& [from, to] : {std::pair{&table.red, &ramps.red}, {&table.green, &ramps.green}, {&table.blue, &ramps.blue}})
+    std::transform(from->begin(), from->end(), std::back_inserter(*to), gammaEntry);
   if (stash_ && !stash_->hasOriginal(output->name)) {
     if (const auto original = originalRamps(displayID, output->name); original && !(*original == ramps))
       stash_->rememberOriginal(output->name, *original);
   }
-  if (randr_->setGamma(displayID, ramps) != 0) return failure;
+  if (randr_->setGamma(displayID, ramps) != 0) return Result::failed;
   if (stash_) stash_->noteWritten(output->name, ramps);
-  return success;
+  return Result::ok;
 }

@@ -23,14 +23,9 @@ class X11GammaTables final : public GammaTables {
   // the ramps captured so far: what the restore at exit needs.
   void useScreen(RandrScreen& randr) { randr_ = &randr; }
 
-  bool hasCapacity() override { return randr_->isAvailable(); }
-  std::uint32_t capacity(DisplayID displayID) override;
-  bool hasGetTransfer() override { return randr_->isAvailable(); }
-  std::int32_t getTransfer(DisplayID displayID, std::uint32_t capacity, float* red, float* green, float* blue,
-                           std::uint32_t& sampleCount) override;
-  bool hasSetTransfer() override { return randr_->isAvailable(); }
-  std::int32_t setTransfer(DisplayID displayID, std::uint32_t sampleCount, const float* red, const float* green,
-                           const float* blue) override;
+  std::uint32_t size(DisplayID displayID) override;
+  Result read(DisplayID displayID, GammaTable& table) override;
+  Result write(DisplayID displayID, const GammaTable& table) override;
 
  private:
   // The output's ramps as they are before the first change, unless they are

@@ -147,13 +147,13 @@ TEST_F(BrightnessControllerTest, ThrottleFollowsTheMonotonicClockNotTheWallClock
 
 TEST_F(BrightnessControllerTest, AFullGammaDisplayWithoutGammaHasTheReasonAsItsOneStatus) {
   auto& monitor = machine.addExternalMonitor();
-  monitor.gammaCapacity = 0;  // the desktop gives this output no gamma tables
+  monitor.gammaSize = 0;  // the desktop gives this output no gamma tables
   endStartup();
   drive(100, {monitor.id()}, {.fullGamma = true});
   EXPECT_EQ(status(monitor.id()), "control_gamma_failed");
   drive(40, {monitor.id()}, {.fullGamma = true});
   EXPECT_EQ(status(monitor.id()), "control_gamma_failed");
-  monitor.gammaCapacity = 256;  // it has them again
+  monitor.gammaSize = 256;  // it has them again
   drive(100, {monitor.id()}, {.fullGamma = true});
   EXPECT_EQ(status(monitor.id()), "control_gamma");
 }

@@ -38,7 +38,7 @@ TEST_F(NearBlackGammaControllerTest, TablesAreScaledFromTheOriginalAndWrittenOnl
   assist(monitor.id(), 6);
   assist(monitor.id(), 6);
   EXPECT_EQ(machine.gammaLog().size(), 1u);
-  EXPECT_TRUE(scope.traced("display 1: gamma assist scale=0.507 result=0"));
+  EXPECT_TRUE(scope.traced("display 1: gamma assist scale=0.507: ok"));
   assist(monitor.id(), 3);
   assist(monitor.id(), 3);
   EXPECT_EQ(machine.gammaLog().size(), 2u);
@@ -46,7 +46,7 @@ TEST_F(NearBlackGammaControllerTest, TablesAreScaledFromTheOriginalAndWrittenOnl
   EXPECT_FLOAT_EQ(monitor.gammaRed[128], static_cast<float>(original[128] * 0.42541666666666667));
 
   gamma.apply({{monitor.id(), 50}}, {monitor.id()}, {monitor.id()}, 5);
-  EXPECT_TRUE(scope.traced("display 1: gamma full scale=0.500 result=0"));
+  EXPECT_TRUE(scope.traced("display 1: gamma full scale=0.500: ok"));
   assist(monitor.id(), 20);  // bright enough: the original comes back
   EXPECT_EQ(monitor.gammaRed, original);
   EXPECT_TRUE(gamma.savedTables().empty());
@@ -59,7 +59,7 @@ TEST_F(NearBlackGammaControllerTest, DisplaysLeavingTheActiveSetOrTheProcessGetT
   gamma.apply({{a.id(), 2}, {b.id(), 2}}, {a.id(), b.id()}, {}, 5);
   gamma.apply({{a.id(), 2}}, {a.id()}, {}, 5);
   EXPECT_EQ(b.gammaScale(), 1.0);
-  EXPECT_TRUE(scope.traced("display 2: gamma restore result=0"));
+  EXPECT_TRUE(scope.traced("display 2: gamma restore: ok"));
   EXPECT_LT(a.gammaScale(), 0.5);
 
   notifications.willTerminate.emit();
@@ -68,25 +68,27 @@ TEST_F(NearBlackGammaControllerTest, DisplaysLeavingTheActiveSetOrTheProcessGetT
 }
 
 TEST_F(NearBlackGammaControllerTest, CaptureFailuresLeaveTheDisplayUntouchedAndAreRetried) {
-  auto& none = machine.addExternalMonitor({.gammaCapacity = 0});
+  auto& none = machine.addExternalMonitor({.gammaSize = 0});
   assist(none.id(), 2);
   EXPECT_TRUE(machine.gammaLog().empty());
   EXPECT_EQ(status(none.id()), "control_gamma_failed");
-  EXPECT_TRUE(scope.traced("display 1: gamma capacity unavailable"));
+  EXPECT_TRUE(scope.traced("display 1: gamma table size unavailable"));
 
   auto& flaky = machine.addExternalMonitor();
   flaky.failGammaReads(1);
   assist(flaky.id(), 2);
-  EXPECT_TRUE(scope.traced("display 2: gamma capture failed result=1000"));
+  EXPECT_TRUE(scope.traced("display 2: gamma read: failed"));
   EXPECT_TRUE(machine.gammaLog().empty());
   assist(flaky.id(), 2);
   EXPECT_LT(flaky.gammaScale(), 0.5);
 
-  machine.functions.gammaGet = false;  // the read function is missing
-  auto& unreadable = machine.addExternalMonitor();
-  assist(unreadable.id(), 2);
-  EXPECT_EQ(status(unreadable.id()), "control_gamma_failed");
-  EXPECT_EQ(unreadable.gammaScale(), 1.0);
+  auto& taken = machine.addExternalMonitor();
+  taken.gammaFault = GammaTables::Result::noGamma;
+  taken.failGammaReads();
+  assist(taken.id(), 2);
+  EXPECT_TRUE(scope.traced("display 3: gamma read: no gamma on this output"));
+  EXPECT_EQ(status(taken.id()), "control_gamma_failed");
+  EXPECT_EQ(taken.gammaScale(), 1.0);
 }
 
 TEST_F(NearBlackGammaControllerTest, FailedWritesAreRetriedAndFailedRestoresKeepTheOriginal) {
@@ -101,7 +103,7 @@ TEST_F(NearBlackGammaControllerTest, FailedWritesAreRetriedAndFailedRestoresKeep
 
   monitor.failGammaWrites(1);
   gamma.restoreAll();
-  EXPECT_TRUE(scope.traced("display 1: gamma restore result=1000"));
+  EXPECT_TRUE(scope.traced("display 1: gamma restore: failed"));
   EXPECT_EQ(gamma.savedTables().size(), 1u);
   gamma.restoreAll();
   EXPECT_EQ(monitor.gammaRed, original);

@@ -209,7 +209,7 @@ TEST(WaylandAppOnOwnCompositor, AnIdleInhibitorCountsAsMediaPlayback) {
   TestCompositor compositor(tree);
   ASSERT_EQ(compositor.expect("ready"), "ready");
   const DisplayID output = WaylandOutputs::displayIDForName("DP-7");
-  // The step after 12 idle seconds: past the inhibitor's discovery (a second) and the next assertion poll (5 s).
+  // The step after 12 idle seconds: past the inhibitor's discovery (a second) and the next poll of it (5 s).
   writeConfig(tree, {{"selectedDisplayIDs", {output}},
                      {"displayFullGammaModes", {output, true}},
                      {"pauseDuringMediaPlayback", true},
@@ -225,7 +225,7 @@ TEST(WaylandAppOnOwnCompositor, AnIdleInhibitorCountsAsMediaPlayback) {
   compositor.send("idle");
   EXPECT_EQ(compositor.expect("gamma 2", nullptr, 16s), "") << "dimmed under a playing video";
   const auto log = [&] { return readTextFile(tree.path("app.log")).value_or(""); };
-  EXPECT_NE(log().find("Assertion status: PreventUserIdleDisplaySleep=1"), std::string::npos)
+  EXPECT_NE(log().find("Inhibitors held: idle=1"), std::string::npos)
       << log();
   EXPECT_NE(log().find("input only; idle inhibitors count as media playback"), std::string::npos);
 
@@ -248,7 +248,7 @@ TEST(WaylandAppOnOwnCompositor, ARefusedGammaControlIsTheDisplaysOneStatusAtRest
   nightLight->roundtrip();
   WaylandGammaTables lightGamma(*nightLight, lightOutputs);
   const std::vector<float> warm(256, 0.5f);
-  ASSERT_EQ(lightGamma.setTransfer(output, 256, warm.data(), warm.data(), warm.data()), GammaTables::success);
+  ASSERT_EQ(lightGamma.write(output, {warm, warm, warm}), GammaTables::Result::ok);
   ASSERT_EQ(compositor.expect("gamma 3", nightLight.get()), "gamma 32768 32768 32768");
 
   writeConfig(tree, {{"selectedDisplayIDs", {output}}, {"displayFullGammaModes", {output, true}}});

@@ -109,7 +109,7 @@ TEST_F(EngineActivity, SleepStopsTheTimerAndWakeRefreshesDisplaysAndRestartsIt) 
 }
 
 TEST_F(EngineActivity, MediaPlaybackKeepsTheRestingLevelOnlyWhenTheOptionIsOn) {
-  powerAssertions.setCount("PreventUserIdleDisplaySleep", 1);
+  inhibitors.holders = std::vector<Inhibitors::Holder>{{"912 mpv", Inhibitors::What::idle, "Playing video"}};
   powerMonitor->start();
   ASSERT_TRUE(powerMonitor->isMediaPlaybackAssertionActive.get());
   idleFor(610);
@@ -120,9 +120,9 @@ TEST_F(EngineActivity, MediaPlaybackKeepsTheRestingLevelOnlyWhenTheOptionIsOn) {
   idleFor(2000);
   EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 100);
 
-  // Playback ends: dimming goes on at the next poll.
-  powerAssertions.setCount("PreventUserIdleDisplaySleep", 0);
-  idleFor(5 + 6 + 0.5);  // the next poll, then the whole fade
+  // Playback ends: dimming goes on at once.
+  inhibitors.set(std::vector<Inhibitors::Holder>{});
+  idleFor(6 + 0.5);  // the whole fade
   EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 20);
 }
 

@@ -28,7 +28,9 @@ class EngineScenario : public EngineTest {
     for (const auto& transfer : machine.i2cLog(id, true)) values.push_back(transfer.bytes.at(5));
     return values;
   }
+  // The file once the store's saves are written.
   nlohmann::json configFile() const {
+    models->stepStore->flushSaves();
     std::ifstream file(models->stepStore->configURL());
     return nlohmann::json::parse(file, nullptr, false);
   }

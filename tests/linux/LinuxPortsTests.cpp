@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 #include <fstream>
-#include <atomic>
 #include <functional>
 #include <thread>
 #include <linux/capability.h>
@@ -25,7 +24,6 @@
 #include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
-#include "platform/linux/LinuxServicePorts.hpp"
 #include "platform/linux/XdgAutostart.hpp"
 #include "platform/qt/QtDesktop.hpp"
 #include "platform/qt/QtInputMonitors.hpp"
@@ -503,74 +501,6 @@ TEST(XdgAutostart, TheEntryStartsTheProgramWhateverItsPathAndRefusesWhatNoLaunch
     EXPECT_NE(failure->detail.find("the program's path holds"), std::string::npos) << failure->detail;
     EXPECT_FALSE(std::filesystem::exists(autostart.entryPath()));
   }
-}
-
-TEST(LinuxPowerAssertions, BlockingInhibitorsBecomeAssertionsWithTheirHolders) {
-  using Holders = std::optional<std::vector<LinuxPowerAssertions::Holder>>;
-  std::vector<LogindInhibitor> inhibitors{{"idle:sleep", "mpv", "Playing video", "block", 1000, 4321},
-                                          {"sleep", "NetworkManager", "wait", "delay", 0, 700},
-                                          {"handle-lid-switch", "gdm", "lid", "block", 0, 800},
-                                          {"shutdown:idle", "firefox", "Audio", "block", 1000, 999}};
-  const Holders holders = LinuxPowerAssertions::holders(inhibitors, true);
-  const auto summary = LinuxPowerAssertions::summary(holders);
-  EXPECT_EQ(summary.result, 0);
-  ASSERT_TRUE(summary.assertionsByType);
-  EXPECT_EQ(summary.assertionsByType->at("PreventUserIdleDisplaySleep"), PropertyValue(3.0));
-  EXPECT_EQ(summary.assertionsByType->at("PreventSystemSleep"), PropertyValue(1.0));
-
-  const auto byProcess = LinuxPowerAssertions::byProcess(holders);
-  ASSERT_TRUE(byProcess.assertionsByProcess);
-  const auto& mpv = *byProcess.assertionsByProcess->at("4321 mpv").dictionary();
-  EXPECT_EQ(mpv.size(), 2u);
-  EXPECT_TRUE(byProcess.assertionsByProcess->count("session inhibitor"));
-  EXPECT_FALSE(byProcess.assertionsByProcess->count("700 NetworkManager"));
-
-  // Nothing held is a successful, empty answer; no source at all is a failure.
-  EXPECT_EQ(LinuxPowerAssertions::summary(LinuxPowerAssertions::holders(std::vector<LogindInhibitor>{}, std::nullopt))
-                .assertionsByType->at("PreventUserIdleDisplaySleep"),
-            PropertyValue(0.0));
-  EXPECT_NE(LinuxPowerAssertions::summary(LinuxPowerAssertions::holders(std::nullopt, std::nullopt)).result, 0);
-}
-
-TEST(LinuxPowerAssertions, AskedOnlyWhereLogindOrGnomesSessionManagerRuns) {
-  PrivateSessionBus bus;  // stands in for both buses, with neither service on it
-  ASSERT_TRUE(bus.isRunning());
-  {
-    DBusSession nobodyToAsk(bus.address(), bus.address());
-    ASSERT_TRUE(nobodyToAsk.hasSystemBus() && nobodyToAsk.hasSessionBus());
-    EXPECT_EQ(LinuxPowerAssertions::connect(nobodyToAsk), nullptr);
-  }
-
-  // A session manager that says idle is inhibited, answering from a thread of its own.
-  BusConnection gnome(bus.address());
-  ASSERT_GE(sd_bus_request_name(gnome.get(), "org.gnome.SessionManager", 0), 0);
-  sd_bus_slot* slot = nullptr;
-  ASSERT_GE(sd_bus_add_object(
-                gnome.get(), &slot, "/org/gnome/SessionManager",
-                [](sd_bus_message* call, void*, sd_bus_error*) -> int {
-                  if (!sd_bus_message_is_method_call(call, "org.gnome.SessionManager", "IsInhibited")) return 0;
-                  return sd_bus_reply_method_return(call, "b", 1);
-                },
-                nullptr),
-            0);
-  std::atomic<bool> serving = true;
-  std::thread server([&] {
-    while (serving) {
-      while (sd_bus_process(gnome.get(), nullptr) > 0) {
-      }
-      sd_bus_wait(gnome.get(), 20'000);
-    }
-  });
-  DBusSession session(bus.address(), bus.address());
-  const auto assertions = LinuxPowerAssertions::connect(session);
-  ASSERT_NE(assertions, nullptr);
-  const auto summary = assertions->copyAssertionsStatus();
-  EXPECT_EQ(summary.result, 0);
-  ASSERT_TRUE(summary.assertionsByType);
-  EXPECT_EQ(summary.assertionsByType->at("PreventUserIdleDisplaySleep"), PropertyValue(1.0));
-  serving = false;
-  server.join();
-  sd_bus_slot_unref(slot);
 }
 
 TEST(QtInputMonitors, RawEventsBecomeTypedEvents) {

@@ -22,7 +22,7 @@
 #include "platform/sim/SimEnvironment.hpp"
 #include "platform/sim/SimGlobalShortcuts.hpp"
 #include "platform/sim/SimInputMonitors.hpp"
-#include "platform/sim/SimPowerAssertions.hpp"
+#include "platform/sim/SimInhibitors.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "ports/SystemNotifications.hpp"
@@ -218,7 +218,7 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   auto& display = machine.addExternalMonitor({.id = 1, .brightness = 100});
   SystemNotifications notifications;
   SimGlobalShortcuts shortcuts;
-  SimPowerAssertions powerAssertions;
+  SimInhibitors inhibitors;
   SystemPorts ports = machine.ports();
   ports.mainLoop = &qtLoop;
   ports.environment = &environment;
@@ -226,7 +226,7 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   ports.inputMonitors = &input;
   ports.notifications = &notifications;
   ports.shortcuts = &shortcuts;
-  ports.powerAssertions = &powerAssertions;
+  ports.inhibitors = &inhibitors;
   SimulatedMachineScope scope(ports);
 
   auto stepStore = std::make_shared<StepStore>();

@@ -112,6 +112,7 @@ TEST_F(MaintenanceTest, UninstallKeepingDataRevealsTheProgramAndQuitsShortlyAfte
   actions().requestUninstallPreparation();
   actions().pressCardButton(buttonIndex("uninstall_keep_data"));
   EXPECT_FALSE(actions().diagnosticsRunning());
+  stepStore->flushSaves();
   EXPECT_TRUE(fs::exists(configFolder() / "config.json"));
   ASSERT_EQ(fileManager.revealed.size(), 2u) << "the capture file when it stopped, then the program";
   EXPECT_EQ(fileManager.revealed.back(), *environment.executable);
@@ -129,6 +130,7 @@ TEST_F(MaintenanceTest, FailedLoginRemovalStopsUninstallBeforeAnyFileIsTouched) 
   menu->appear();
   actions().prepareForUninstall(true);
   EXPECT_EQ(actions().uninstallPreparationError(), "cannot remove autostart entry");
+  stepStore->flushSaves();
   EXPECT_TRUE(fs::exists(configFolder() / "config.json"));
   EXPECT_TRUE(fileManager.revealed.empty());
   loop.advance(1);

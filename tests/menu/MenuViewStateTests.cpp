@@ -296,7 +296,7 @@ TEST_F(MenuViewStateTest, WithoutIdleTimeTheWindowSaysDimmingIsOffUntilTheDeskto
 
 TEST_F(MenuViewStateTest, ADisplayWithoutGammaSaysWhyAndOthersSayNothing) {
   machine.addExternalMonitor({.id = 1, .productName = "Gamma", .brightness = 100});
-  machine.addExternalMonitor({.id = 2, .productName = "No gamma", .brightness = 100, .gammaCapacity = 0});
+  machine.addExternalMonitor({.id = 2, .productName = "No gamma", .brightness = 100, .gammaSize = 0});
   makeMenu();
   EXPECT_EQ(menu->displayGammaUnavailableText(1), std::nullopt);
   const auto reason = menu->displayGammaUnavailableText(2);

@@ -1,23 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include "ports/SystemPorts.hpp"
+#include "ServicesTestSupport.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
-#include "platform/sim/SimPowerAssertions.hpp"
+#include "platform/sim/SimInhibitors.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
+#include "ports/SystemNotifications.hpp"
+#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 #include "services/DiagnosticCapture.hpp"
 #include "services/PowerAssertionMonitor.hpp"
 
 namespace {
+using What = Inhibitors::What;
+
 class PowerAssertionMonitorTest : public ::testing::Test {
  protected:
-  ~PowerAssertionMonitorTest() override { DDCDebug::setEnabled(false); }
+  PowerAssertionMonitorTest() { DiagnosticCapture::resetForTesting(); }
+  ~PowerAssertionMonitorTest() override {
+    DDCDebug::setEnabled(false);
+    DiagnosticCapture::resetForTesting();
+  }
   std::vector<std::string> powerLog() { return recorder->messages(LogCategory::power); }
 
+  const Inhibitors::Holder player{"912 mpv", What::idle, "Playing video"};
+  const Inhibitors::Holder backup{"40 borg", What::sleep, "Backup"};
   VirtualMainLoop loop;
-  SimPowerAssertions assertions;
-  ScopedSystemPorts ports_{SystemPorts{.mainLoop = &loop, .powerAssertions = &assertions}};
+  SystemNotifications notifications;
+  SimInhibitors inhibitors;
+  ScopedSystemPorts ports_{SystemPorts{.mainLoop = &loop, .notifications = &notifications, .inhibitors = &inhibitors}};
   ScopedLogRecorder recorder;
   PowerAssertionMonitor monitor;
   int flagChanges = 0;
@@ -25,76 +36,69 @@ class PowerAssertionMonitorTest : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(PowerAssertionMonitorTest, PollsAtStartThenEveryFiveSecondsLoggingChangesOnly) {
-  assertions.setCount("PreventUserIdleDisplaySleep", 1);
-  assertions.setCount("PreventSystemSleep", 1);
+TEST_F(PowerAssertionMonitorTest, AsksAtStartThenOnlyWhenTheInhibitorsChange) {
+  inhibitors.holders = std::vector{player, backup};
   monitor.start();
   monitor.start();
   EXPECT_TRUE(monitor.isMediaPlaybackAssertionActive);
-  ASSERT_EQ(loop.activeRepeatingTimers().size(), 1u);
-  EXPECT_EQ(loop.activeRepeatingTimers()[0].interval, 5.0);
-  EXPECT_EQ(loop.activeRepeatingTimers()[0].tolerance, 1.0);
-  loop.advance(10);
-  EXPECT_EQ(assertions.statusQueries, 3);
-  assertions.setCount("PreventUserIdleDisplaySleep", 0);
-  assertions.setCount("PreventSystemSleep", 0);
-  loop.advance(10);
-  EXPECT_FALSE(monitor.isMediaPlaybackAssertionActive);
-  EXPECT_EQ(powerLog(), (std::vector<std::string>{
-                            "Assertion status: PreventSystemSleep=1, PreventUserIdleDisplaySleep=1",
-                            "Assertion status: none"}));
-  EXPECT_EQ(flagChanges, 2);  // observers hear changes, not polls
+  EXPECT_EQ(inhibitors.queries, 1);
+  EXPECT_EQ(loop.pendingCount(), 0u);  // nothing polls
+  loop.advance(60);
+  EXPECT_EQ(inhibitors.queries, 1);
+
+  inhibitors.set(std::vector{backup, backup});
+  EXPECT_FALSE(monitor.isMediaPlaybackAssertionActive);  // a sleep inhibitor is no media playback
+  inhibitors.set(std::vector{backup, backup});           // the same set again says nothing
+  inhibitors.set(std::vector<Inhibitors::Holder>{});
+  EXPECT_EQ(inhibitors.queries, 4);
+  EXPECT_EQ(powerLog(), (std::vector<std::string>{"Inhibitors held: idle=1, sleep=1", "Inhibitors held: sleep=2",
+                                                  "Inhibitors held: none"}));
+  EXPECT_EQ(flagChanges, 2);  // observers hear changes of the flag, not every answer
 }
 
-TEST_F(PowerAssertionMonitorTest, OnlyTheDisplaySleepAssertionCountsAsMediaPlayback) {
-  auto& types = *assertions.summary.assertionsByType;
-  types = {{"PreventSystemSleep", 2.0}, {"PreventUserIdleDisplaySleep", 0.0}, {"NoIdleSleepAssertion", false},
-           {"UserIsActive", true},      {"Fractional", 0.5},                  {"Label", "3"}};
+TEST_F(PowerAssertionMonitorTest, ASourceThatDoesNotAnswerKeepsFlagAndDigest) {
+  inhibitors.holders = std::vector{player};
   monitor.start();
-  EXPECT_FALSE(monitor.isMediaPlaybackAssertionActive);
-  EXPECT_EQ(powerLog(), std::vector<std::string>{"Assertion status: PreventSystemSleep=2, UserIsActive=1"});
-}
-
-TEST_F(PowerAssertionMonitorTest, FailingQueryKeepsFlagAndDigest) {
-  assertions.setCount("PreventUserIdleDisplaySleep", 1);
-  monitor.start();
-  assertions.summary = {static_cast<std::int32_t>(0xE00002C7u), std::nullopt};
-  loop.advance(5);
+  inhibitors.set(std::nullopt);
   EXPECT_TRUE(monitor.isMediaPlaybackAssertionActive);
-  EXPECT_EQ(powerLog().back(), "IOPMCopyAssertionsStatus failed: -536870201");
+  EXPECT_EQ(powerLog().back(), "Cannot read the inhibitors: no source answers");
   EXPECT_EQ(recorder->entries.back().level, LogLevel::error);
-  assertions.summary = {0, PropertyDictionary{{"PreventUserIdleDisplaySleep", 1.0}}};
-  loop.advance(5);
+  inhibitors.set(std::vector{player});
   EXPECT_EQ(powerLog().size(), 2u);  // recovering to the same set says nothing new
 }
 
-TEST_F(PowerAssertionMonitorTest, ProcessesAreListedOnlyWhileTracing) {
-  assertions.byProcess.assertionsByProcess = PropertyDictionary{
-      {"912 player", PropertyDictionary{{"AssertType", "PreventUserIdleDisplaySleep"}, {"AssertName", "Video"}}},
-      {"40 backupd", PropertyDictionary{{"AssertType", "PreventSystemSleep"}}},
-      {"77 indexer", PropertyDictionary{{"AssertType", "BackgroundTask"}}},
-      {"5 coreaudiod", "Audio output"}};
+TEST_F(PowerAssertionMonitorTest, HoldersAreListedWhileTracingAndInEachCapture) {
+  inhibitors.holders = std::vector<Inhibitors::Holder>{player, backup, {"compositor", What::idle, ""}};
   monitor.start();
-  EXPECT_EQ(assertions.processQueries, 0);
+  EXPECT_EQ(powerLog().size(), 1u);
   DDCDebug::setEnabled(true);
-  loop.advance(10);
-  EXPECT_EQ(assertions.processQueries, 2);
-  // An empty status at start matches the empty digest, so the processes are the only line.
-  EXPECT_EQ(powerLog(), std::vector<std::string>{
-                            "Assertion processes: 40 backupd: {AssertType = PreventSystemSleep} | 5 coreaudiod: "
-                            "Audio output | 912 player: {AssertName = Video; AssertType = PreventUserIdleDisplaySleep}"});
-  assertions.byProcess.assertionsByProcess = PropertyDictionary{};
-  loop.advance(5);
-  EXPECT_EQ(powerLog().back(), "Assertion processes: none");
-  assertions.byProcess.result = -1;
-  loop.advance(5);
-  EXPECT_EQ(powerLog().back(), "IOPMCopyAssertionsByProcess failed: -1");
+  inhibitors.set(inhibitors.holders);
+  EXPECT_EQ(powerLog().back(),
+            "Inhibitor holders: 40 borg: sleep (Backup) | 912 mpv: idle (Playing video) | compositor: idle");
+  DDCDebug::setEnabled(false);
+
+  // A capture started later names them again, although nothing changed.
+  TemporaryFolder folder;
+  DiagnosticCapture::shared().start(folder.path, "Displays: 1", 300);
+  ASSERT_TRUE(DiagnosticCapture::shared().active);
+  EXPECT_EQ(powerLog().size(), 3u);
+  EXPECT_EQ(powerLog().back().rfind("Inhibitor holders: 40 borg: sleep (Backup)", 0), 0u);
+  inhibitors.set(std::vector<Inhibitors::Holder>{});
+  EXPECT_EQ(powerLog().back(), "Inhibitor holders: none");
 }
 
-TEST_F(PowerAssertionMonitorTest, PollingEndsWithTheMonitor) {
+TEST_F(PowerAssertionMonitorTest, WithoutInhibitorsMediaPlaybackGoesUnseenAndSaysSoOnce) {
+  ScopedSystemPorts none{SystemPorts{.mainLoop = &loop}};
+  PowerAssertionMonitor unseeing;
+  unseeing.start();
+  unseeing.start();
+  EXPECT_EQ(powerLog(), std::vector<std::string>{"Inhibitors cannot be read; media playback is not detected"});
+}
+
+TEST_F(PowerAssertionMonitorTest, ChangesNoLongerReachAMonitorThatIsGone) {
   auto shortLived = std::make_unique<PowerAssertionMonitor>();
   shortLived->start();
-  EXPECT_EQ(loop.pendingCount(), 1u);
   shortLived.reset();
-  EXPECT_EQ(loop.pendingCount(), 0u);
+  inhibitors.set(std::vector{player});
+  EXPECT_EQ(inhibitors.queries, 1);
 }

@@ -28,7 +28,12 @@ class DisplayLimitsTest : public ::testing::Test {
     ports.environment = &environment;
     return ports;
   }
-  std::optional<AppConfig> savedConfig() const { return decodeConfig(readFile(folder.path() / "Dimmora" / "config.json")); }
+  std::optional<AppConfig> savedFile() const { return decodeConfig(readFile(folder.path() / "Dimmora" / "config.json")); }
+  // The file once the store's saves are written.
+  std::optional<AppConfig> savedConfig(StepStore& store) const {
+    store.flushSaves();
+    return savedFile();
+  }
   static DisplayTarget target(const VirtualDisplay& display, std::optional<std::string> key) {
     return DisplayTarget{display.id(), "display", display.isBuiltIn(), std::move(key)};
   }
@@ -71,7 +76,7 @@ TEST_F(DisplayLimitsTest, limitsStayWithinTheFloorAndEachOther) {
   store.setDisplayMinimumPercent(-20, 6);
   EXPECT_EQ(store.displayMinimumPercents().at(6), 5);
   store.setDisplayUsesFullGammaMode(true, 6);
-  const auto saved = savedConfig();
+  const auto saved = savedConfig(store);
   ASSERT_TRUE(saved);
   EXPECT_EQ(saved->displayMinimumPercents, store.displayMinimumPercents());
   EXPECT_EQ(saved->displayFullGammaModes, (std::map<DisplayID, bool>{{6, true}}));
@@ -109,7 +114,7 @@ TEST_F(DisplayLimitsTest, raisingTheSafetyMinimumRaisesStoredLimits) {
   store.safetyMinimumPercent = 30.0;
   EXPECT_EQ(store.displayMaximumPercents(), (std::map<DisplayID, double>{{1, 30}, {2, 80}}));
   EXPECT_EQ(store.displayMinimumPercents(), (std::map<DisplayID, double>{{1, 30}, {2, 30}, {3, 50}}));
-  EXPECT_EQ(savedConfig()->displayMinimumPercents, store.displayMinimumPercents());
+  EXPECT_EQ(savedConfig(store)->displayMinimumPercents, store.displayMinimumPercents());
 }
 
 TEST_F(DisplayLimitsTest, firstStartSeedsMaximumsFromHardwareBrightness) {
@@ -132,7 +137,7 @@ TEST_F(DisplayLimitsTest, firstStartSeedsMaximumsFromHardwareBrightness) {
   EXPECT_TRUE(store.selectedDisplayIDs.get().empty());  // the startup task selects on a first run
   EXPECT_EQ(store.connectedDisplayKeys().size(), 3u);
 
-  const auto saved = savedConfig();
+  const auto saved = savedConfig(store);
   ASSERT_TRUE(saved);
   EXPECT_EQ(saved->displayMaximumPercents, store.displayMaximumPercents());
   ASSERT_TRUE(saved->displayProfiles.contains("MON-A"));
@@ -198,7 +203,7 @@ TEST_F(DisplayLimitsTest, sharedStableKeysDisableProfilesForThoseDisplaysOnly) {
   store.reconcileDisplays({target(first, "SAME"), target(second, "SAME"), target(other, "OTHER")});
   loop.advance(5);
   EXPECT_EQ(store.displayMaximumPercent(first.id()), 55);
-  EXPECT_FALSE(savedConfig()->displayProfiles.contains("SAME"));
+  EXPECT_FALSE(savedConfig(store)->displayProfiles.contains("SAME"));
 }
 
 TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
@@ -240,7 +245,7 @@ TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
   EXPECT_TRUE(scope.traced("Display settings stored under PLAIN now belong to NEW-LONE"));
 
   // Moved, not copied: the file holds each profile once, under the new keys.
-  const auto saved = savedConfig();
+  const auto saved = savedConfig(store);
   ASSERT_TRUE(saved);
   std::set<std::string> keys;
   for (const auto& entry : saved->displayProfiles) keys.insert(entry.first);
@@ -278,5 +283,5 @@ TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
     EXPECT_TRUE(store.displayFullGammaModes.get().at(monitor.id())) << start;
     monitor.failReads();  // from now on its maximum is known: no read decides it
   }
-  EXPECT_FALSE(savedConfig()->displayProfiles.at("MON-A").maximumUnread);
+  EXPECT_FALSE(savedFile()->displayProfiles.at("MON-A").maximumUnread);  // written as each store ended
 }

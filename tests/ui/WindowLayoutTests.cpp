@@ -235,7 +235,7 @@ TEST_F(WindowTest, WithoutMediaDetectionTheMediaSwitchIsOfferedNoMore) {
   ASSERT_NE(media, nullptr);
   EXPECT_TRUE(media->isEnabled());
   SystemPorts ports = portsFor();
-  ports.powerAssertions = nullptr;
+  ports.inhibitors = nullptr;
   ScopedSystemPorts without(ports);
   menu->changed.emit();
   settle();

@@ -243,7 +243,7 @@ TEST_F(WindowTest, TheWindowSaysWhileTheDesktopReportsNoIdleTime) {
 }
 
 TEST_F(WindowTest, ADisplayWithoutGammaShowsWhyAndItsFullGammaSwitchIsUnavailable) {
-  machine.addExternalMonitor({.id = 3, .productName = "Plain", .brightness = 100, .gammaCapacity = 0});
+  machine.addExternalMonitor({.id = 3, .productName = "Plain", .brightness = 100, .gammaSize = 0});
   open();
   openSection("displays");
   std::vector<SwitchButton*> gammaSwitches;

@@ -109,16 +109,15 @@ TEST_F(Sway, HeadlessOutputsRefuseGammaSoTheDisplaysHaveNoneAndSayWhy) {
   ASSERT_TRUE(gamma.isOffered());
   ASSERT_TRUE(pumpUntil(*session, [&] { return !outputs.outputs().empty(); }, 2s));
   const DisplayID id = outputs.outputs().front().id;
-  EXPECT_EQ(gamma.capacity(id), 0u);
+  EXPECT_EQ(gamma.size(id), 0u);
   EXPECT_EQ(gamma.unavailableReason(id), ControlStatus::gammaRefused);
-  const float ramp[2] = {0.0f, 0.5f};
-  EXPECT_EQ(gamma.setTransfer(id, 2, ramp, ramp, ramp), GammaTables::failure);
-  std::uint32_t count = 7;
-  float out[2];
-  EXPECT_EQ(gamma.getTransfer(id, 2, out, out, out, count), GammaTables::notImplemented);
-  EXPECT_EQ(count, 0u);
-  EXPECT_EQ(gamma.capacity(0x1234), 0u);  // not an output
-  EXPECT_EQ(gamma.setTransfer(0x1234, 2, ramp, ramp, ramp), GammaTables::invalidDisplay);
+  const GammaTable ramp{{0.0f, 0.5f}, {0.0f, 0.5f}, {0.0f, 0.5f}};
+  EXPECT_EQ(gamma.write(id, ramp), GammaTables::Result::noGamma);
+  GammaTable read = ramp;
+  EXPECT_EQ(gamma.read(id, read), GammaTables::Result::noGamma);
+  EXPECT_EQ(read, ramp);  // left alone
+  EXPECT_EQ(gamma.size(0x1234), 0u);  // not an output
+  EXPECT_EQ(gamma.write(0x1234, ramp), GammaTables::Result::noSuchOutput);
 
   // The gamma controller skips the display and records the reason for the menu.
   SystemPorts ports;

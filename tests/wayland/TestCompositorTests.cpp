@@ -14,7 +14,7 @@
 #include "platform/qt/QtInputMonitors.hpp"
 #include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandIdle.hpp"
-#include "platform/linux/LinuxServicePorts.hpp"
+#include "platform/linux/LinuxInhibitors.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
 #include "ports/SystemPorts.hpp"
 
@@ -97,25 +97,25 @@ TEST_F(OwnCompositor, IdleAndResumeEventsDriveTheIdleSecondsAndTheRequests) {
 
 TEST_F(OwnCompositor, ARampReachesTheCompositorAndTheIdentityLetsTheControlGo) {
   WaylandGammaTables gamma(*session, *outputs);
-  EXPECT_EQ(gamma.capacity(output), 256u);
+  EXPECT_EQ(gamma.size(output), 256u);
   // Learning the size does not keep the output from other tools.
   EXPECT_EQ(compositor.expect("gamma held", session.get()), "gamma held");
   EXPECT_EQ(compositor.expect("gamma released", session.get()), "gamma released");
   EXPECT_EQ(gamma.unavailableReason(output), "");
 
-  std::vector<float> r(256), g(256), b(256);
-  std::uint32_t count = 0;
-  ASSERT_EQ(gamma.getTransfer(output, 256, r.data(), g.data(), b.data(), count), GammaTables::success);
-  ASSERT_EQ(count, 256u);
-  EXPECT_EQ(r.front(), 0.0f);
-  EXPECT_EQ(b.back(), 1.0f);
-  EXPECT_EQ(gamma.setTransfer(output, 128, r.data(), g.data(), b.data()), GammaTables::illegalArgument);
+  GammaTable identity;
+  ASSERT_EQ(gamma.read(output, identity), GammaTables::Result::ok);
+  ASSERT_EQ(identity.size(), 256u);
+  EXPECT_EQ(identity.red.front(), 0.0f);
+  EXPECT_EQ(identity.blue.back(), 1.0f);
+  const std::vector<float> short_(128, 0.5f);
+  EXPECT_EQ(gamma.write(output, {short_, short_, short_}), GammaTables::Result::invalidSize);
 
   const auto half = ramp(0.5), quarter = ramp(0.25);
-  ASSERT_EQ(gamma.setTransfer(output, 256, half.data(), half.data(), quarter.data()), GammaTables::success);
+  ASSERT_EQ(gamma.write(output, {half, half, quarter}), GammaTables::Result::ok);
   EXPECT_EQ(compositor.expect("gamma ", session.get()), "gamma held");
   EXPECT_EQ(compositor.expect("gamma ", session.get()), "gamma 32768 32768 16384");
-  ASSERT_EQ(gamma.setTransfer(output, 256, r.data(), g.data(), b.data()), GammaTables::success);
+  ASSERT_EQ(gamma.write(output, identity), GammaTables::Result::ok);
   EXPECT_EQ(compositor.expect("gamma ", session.get()), "gamma released");
 
   // Held by someone else: refused, with the reason.
@@ -124,9 +124,9 @@ TEST_F(OwnCompositor, ARampReachesTheCompositorAndTheIdentityLetsTheControlGo) {
   WaylandOutputs otherOutputs(*other);
   other->roundtrip();
   WaylandGammaTables otherGamma(*other, otherOutputs);
-  ASSERT_EQ(otherGamma.setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::success);
-  EXPECT_EQ(gamma.setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::failure);
-  EXPECT_EQ(gamma.capacity(output), 0u);
+  ASSERT_EQ(otherGamma.write(output, {half, half, half}), GammaTables::Result::ok);
+  EXPECT_EQ(gamma.write(output, {half, half, half}), GammaTables::Result::noGamma);
+  EXPECT_EQ(gamma.size(output), 0u);
   EXPECT_EQ(gamma.unavailableReason(output), ControlStatus::gammaRefused);
 }
 
@@ -148,7 +148,7 @@ TEST_F(OwnCompositor, AControlTakenBackMidSessionLeavesTheDisplayWithoutGammaAnd
   compositor.send("fail");
   ASSERT_TRUE(pumpUntil(*session, [&] { return !failed.empty(); }, 1s));
   EXPECT_EQ(failed.front(), output);
-  EXPECT_EQ(gamma.capacity(output), 0u);
+  EXPECT_EQ(gamma.size(output), 0u);
   EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::string(ControlStatus::gammaRevoked));
   controller.apply({{output, 30.0}}, {output}, {output}, 5);
   EXPECT_EQ(ControlStatusStore::shared().status(output), ControlStatus::gammaRevoked);
@@ -170,22 +170,22 @@ TEST_F(OwnCompositor, ARefusedControlIsAskedForAgainWhenTheOutputsChange) {
   auto otherOutputs = std::make_unique<WaylandOutputs>(*other);
   other->roundtrip();
   auto otherGamma = std::make_unique<WaylandGammaTables>(*other, *otherOutputs);
-  ASSERT_EQ(otherGamma->setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::success);
+  ASSERT_EQ(otherGamma->write(output, {half, half, half}), GammaTables::Result::ok);
   EXPECT_EQ(compositor.expect("gamma 3", other.get()), "gamma 32768 32768 32768");
-  EXPECT_EQ(gamma.capacity(output), 0u);
+  EXPECT_EQ(gamma.size(output), 0u);
   EXPECT_EQ(compositor.expect("gamma refused", session.get()), "gamma refused");
   EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::string(ControlStatus::gammaRefused));
 
   // The tool quits; until the outputs change, the display stays without gamma.
   otherGamma.reset();
   EXPECT_EQ(compositor.expect("gamma released", other.get()), "gamma released");
-  EXPECT_EQ(gamma.capacity(output), 0u);
-  EXPECT_EQ(gamma.setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::failure);
+  EXPECT_EQ(gamma.size(output), 0u);
+  EXPECT_EQ(gamma.write(output, {half, half, half}), GammaTables::Result::noGamma);
 
   // A new output appears: the refused control is asked for again, and granted.
   compositor.send("plug DP-8");
   ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 2; }, 2s));
-  EXPECT_EQ(gamma.capacity(output), 256u);
+  EXPECT_EQ(gamma.size(output), 256u);
   EXPECT_EQ(gamma.unavailableReason(output), "");
   EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::nullopt);
   NearBlackGammaController controller;
@@ -197,17 +197,17 @@ TEST_F(OwnCompositor, ARefusedControlIsAskedForAgainWhenTheOutputsChange) {
 
   // Refused again while held elsewhere; the tool quits, and the output itself goes and comes back: asked again.
   otherGamma = std::make_unique<WaylandGammaTables>(*other, *otherOutputs);
-  ASSERT_EQ(otherGamma->setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::success);
+  ASSERT_EQ(otherGamma->write(output, {half, half, half}), GammaTables::Result::ok);
   EXPECT_EQ(compositor.expect("gamma 3", other.get()), "gamma 32768 32768 32768");
-  EXPECT_EQ(gamma.setTransfer(output, 256, half.data(), half.data(), half.data()), GammaTables::failure);
+  EXPECT_EQ(gamma.write(output, {half, half, half}), GammaTables::Result::noGamma);
   otherGamma.reset();
   EXPECT_EQ(compositor.expect("gamma released", other.get()), "gamma released");
   compositor.send("unplug DP-7");
   ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 1; }, 2s));
-  EXPECT_EQ(gamma.capacity(output), 0u) << "no such output now";
+  EXPECT_EQ(gamma.size(output), 0u) << "no such output now";
   compositor.send("plug DP-7");
   ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 2; }, 2s));
-  EXPECT_EQ(gamma.capacity(output), 256u);
+  EXPECT_EQ(gamma.size(output), 256u);
   EXPECT_TRUE(session->isAlive());
 }
 
@@ -232,13 +232,11 @@ TEST_F(OwnCompositor, AnInhibitorDoesNotStopTheInputIdleTimeAndCountsAsMediaPlay
   ASSERT_TRUE(pumpUntil(*session, [&] { clock.sync(); return idle.inhibitorHeld() == true; }, 1s));
   EXPECT_GE(*idle.idleSeconds(), 2.1);  // the idle time goes on
 
-  // As the power assertions the media-playback pause reads.
-  const auto held = LinuxPowerAssertions::summary(LinuxPowerAssertions::holders(std::nullopt, std::nullopt,
-                                                                                idle.inhibitorHeld()));
-  ASSERT_TRUE(held.assertionsByType);
-  EXPECT_EQ(held.assertionsByType->at("PreventUserIdleDisplaySleep"), PropertyValue(1.0));
-  EXPECT_TRUE(LinuxPowerAssertions::byProcess(LinuxPowerAssertions::holders(std::nullopt, std::nullopt, true))
-                  .assertionsByProcess->count("compositor"));
+  // As the inhibitor the media-playback pause reads.
+  const auto held = LinuxInhibitors::holders(std::nullopt, std::nullopt, idle.inhibitorHeld());
+  ASSERT_TRUE(held && held->size() == 1);
+  EXPECT_EQ(held->front().who, "compositor");
+  EXPECT_EQ(held->front().what, Inhibitors::What::idle);
 
   // Input: not idle, and while the user is active the inhibitor cannot be told (nor does it matter).
   compositor.send("resume");

@@ -117,33 +117,37 @@ TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
   TempTree tree;
   X11GammaTables gamma(randr, std::make_unique<GammaStash>(tree.folder("run"), "/proc", session->name(), getpid()));
 
-  const auto capacity = gamma.capacity(output->id);
-  ASSERT_GT(capacity, 1u);
-  std::vector<float> red(capacity), green(capacity), blue(capacity);
-  std::uint32_t count = 0;
-  ASSERT_EQ(gamma.getTransfer(output->id, capacity, red.data(), green.data(), blue.data(), count), 0);
-  ASSERT_EQ(count, capacity);
+  const auto size = gamma.size(output->id);
+  ASSERT_GT(size, 1u);
+  GammaTable original;
+  ASSERT_EQ(gamma.read(output->id, original), GammaTables::Result::ok);
+  ASSERT_EQ(original.size(), size);
   EXPECT_EQ(xrandrBrightness(), "1.0");
 
-  std::vector<float> r2 = red, g2 = green, b2 = blue;
-  for (std::uint32_t i = 0; i < count; ++i) r2[i] *= 0.5f, g2[i] *= 0.5f, b2[i] *= 0.5f;
-  ASSERT_EQ(gamma.setTransfer(output->id, count, r2.data(), g2.data(), b2.data()), 0);
+  const auto scaled = [](GammaTable table, float factor) {
+    for (auto* channel : {&table.red, &table.green, &table.blue})
+      for (float& entry : *channel) entry *= factor;
+    return table;
+  };
+  ASSERT_EQ(gamma.write(output->id, scaled(original, 0.5f)), GammaTables::Result::ok);
   EXPECT_EQ(xrandrBrightness(), "0.50");
   const auto stash = tree.path("run/gamma-" + std::to_string(getpid()) + ".json");
   EXPECT_TRUE(std::filesystem::exists(stash));  // a crash now would be undone by the next start
 
   // A fade frame: one request, sent at once.
-  for (std::uint32_t i = 0; i < count; ++i) r2[i] *= 0.5f, g2[i] *= 0.5f, b2[i] *= 0.5f;
   const auto before = NextRequest(session->display());
-  ASSERT_EQ(gamma.setTransfer(output->id, count, r2.data(), g2.data(), b2.data()), 0);
+  ASSERT_EQ(gamma.write(output->id, scaled(original, 0.25f)), GammaTables::Result::ok);
   EXPECT_EQ(NextRequest(session->display()), before + 1);
   EXPECT_EQ(xrandrBrightness(), "0.25");
 
   // Wrong sizes and unknown displays are refused without touching the screen.
-  EXPECT_EQ(gamma.setTransfer(output->id, count - 1, r2.data(), g2.data(), b2.data()), GammaTables::illegalArgument);
-  EXPECT_EQ(gamma.setTransfer(0xDEAD, count, r2.data(), g2.data(), b2.data()), GammaTables::invalidDisplay);
+  GammaTable shorter = scaled(original, 0.1f);
+  shorter.blue.pop_back();
+  EXPECT_EQ(gamma.write(output->id, shorter), GammaTables::Result::invalidSize);
+  EXPECT_EQ(gamma.write(0xDEAD, original), GammaTables::Result::noSuchOutput);
+  EXPECT_EQ(xrandrBrightness(), "0.25");
 
-  ASSERT_EQ(gamma.setTransfer(output->id, count, red.data(), green.data(), blue.data()), 0);
+  ASSERT_EQ(gamma.write(output->id, original), GammaTables::Result::ok);
   EXPECT_EQ(xrandrBrightness(), "1.0");
   EXPECT_FALSE(std::filesystem::exists(stash));
 }
