@@ -25,7 +25,7 @@ class ScriptedRun final : public StartedEngine {
  public:
   using Script = std::vector<std::pair<double, std::function<void(ScriptedRun&)>>>;
   using StartedEngine::displayStore, StartedEngine::engine, StartedEngine::idle, StartedEngine::input,
-      StartedEngine::machine, StartedEngine::notifications, StartedEngine::powerAssertions, StartedEngine::setSteps,
+      StartedEngine::machine, StartedEngine::notifications, StartedEngine::inhibitors, StartedEngine::setSteps,
       StartedEngine::stepStore;
 
   Levels play(const Script& script, bool constantTick) {
@@ -110,7 +110,8 @@ class ScriptWriter {
         const bool playing = pick(2) == 0, option = pick(2) == 0;
         return [playing, option](ScriptedRun& t) {
           t.stepStore->pauseDuringMediaPlayback = option;
-          t.powerAssertions.setCount("PreventUserIdleDisplaySleep", playing ? 1 : 0);
+          t.inhibitors.set(playing ? std::vector<Inhibitors::Holder>{{"912 mpv", Inhibitors::What::idle, "Playing video"}}
+                                   : std::vector<Inhibitors::Holder>{});
         };
       }
       case 10:
