@@ -147,7 +147,16 @@ int main(int argc, char** argv) {
   AppModels models;
   // The display-control trace from the first tick on, for tests and bug reports; the setting starts off.
   if (environment.variable("DIMMORA_TRACE")) DDCDebug::setEnabled(true);
-  TrayShell shell(models);
+  TrayShell shell(models, {.mainLoop = *desktop.mainLoop,
+                           .notifications = desktop.notifications,
+                           .userDefaults = desktop.userDefaults,
+                           .screens = desktop.screens,
+                           .autostart = desktop.autostart,
+                           .maintenance = {.environment = desktop.environment,
+                                           .application = desktop.application,
+                                           .fileManager = desktop.fileManager,
+                                           .clipboard = desktop.clipboard,
+                                           .urlOpener = desktop.urlOpener}});
   RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
   remoteControl.onShowWindow = [&shell] { shell.showWindow(); };
   RemoteControlService remoteControlService(binding->bus().sessionBus(), remoteControl);
