@@ -21,6 +21,8 @@
 #include "platform/qt/DesktopBinding.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
+#include "services/L10n.hpp"
+#include "services/ShortcutHUD.hpp"
 #include "ui/HUDPanelView.hpp"
 
 namespace {
@@ -142,6 +144,8 @@ int main(int argc, char** argv) {
   SystemPorts desktop = binding->ports();
   desktop.hudPanel = binding->hudPanel() ? binding->hudPanel() : &hudPanel;
   ScopedSystemPorts ports(desktop);
+  L10n::useEnvironment(desktop.environment);
+  ShortcutHUD::usePorts(desktop.hudPanel, desktop.mainLoop);
   binding->recoverAbandonedGamma();
 
   AppModels models;
