@@ -12,6 +12,11 @@ namespace detail {
 struct WorkState {
   bool cancelled = false;
   std::function<void()> onCancel;  // lets a binding stop its own timer
+  // A one-shot that ran: it reports itself inactive and lets go of its cancel action.
+  void markDone() {
+    cancelled = true;
+    onCancel = nullptr;
+  }
 };
 }  // namespace detail
 
@@ -22,6 +27,13 @@ class ScheduledWork {
  public:
   ScheduledWork() = default;
   explicit ScheduledWork(std::shared_ptr<detail::WorkState> state) : state_(std::move(state)) {}
+  // Work that runs elsewhere (on other work, on another thread): cancelling
+  // it runs `onCancel`, which may keep state alive until then.
+  static ScheduledWork cancelling(std::function<void()> onCancel) {
+    auto state = std::make_shared<detail::WorkState>();
+    state->onCancel = std::move(onCancel);
+    return ScheduledWork(std::move(state));
+  }
   ScheduledWork(const ScheduledWork&) = delete;
   ScheduledWork& operator=(const ScheduledWork&) = delete;
   ScheduledWork(ScheduledWork&& other) noexcept = default;

@@ -43,8 +43,9 @@ void IdleBrightnessEngine::installWorkspaceObservers() {
   workspaceObservers_.push_back(notifications->didWake.connect([this] {
     postIfAlive([](IdleBrightnessEngine& engine) {
       engine.displayStore_->refresh();
+      engine.started_ = true;
       engine.handleUserActivity();
-      engine.startTimer();
+      engine.schedule();
     });
   }));
 }
@@ -64,7 +65,7 @@ void IdleBrightnessEngine::handleUserActivity() {
   publishMasterBrightness();
   targetBrightnessPercent_ = targetBrightness(0);
   fadeTransition_.reset();
-  if (timerCancellable_.isActive()) startTimer();
+  schedule();
   if (std::fabs(targetBrightnessPercent_ - currentBrightnessPercent_) > kLevelTolerance) {
     currentBrightnessPercent_ = targetBrightnessPercent_;
     publishMasterBrightness();
@@ -83,14 +84,19 @@ void IdleBrightnessEngine::handleWillSleep() {
   finishShortcutEdit();
   clearPreviews();
   fadeTransition_.reset();
-  // No ticks while asleep; the wake observer starts a new timer.
+  // Nothing runs while asleep; the wake observer starts again.
+  started_ = false;
   timerCancellable_.cancel();
   timerInterval_.reset();
+  restingWake_.cancel();
+  idleReached_.cancel();
+  userReturned_.cancel();
 }
 
 void IdleBrightnessEngine::setMenuVisible(bool visible) {
   menuIsVisible_ = visible;
   if (visible) updateIdleCounter(effectiveIdleSeconds(now()));
+  if (!fadeTransition_) schedule();  // the counter's second, or none
 }
 
 void IdleBrightnessEngine::setManualBrightness(double percent) {
@@ -109,6 +115,7 @@ void IdleBrightnessEngine::setManualBrightness(double percent) {
   if (manualAdjustmentActive_) previewBrightnessPercent_ = currentBrightnessPercent_;
   targetBrightnessPercent_ = currentBrightnessPercent_;
   applyLevel(currentBrightnessPercent_);
+  schedule();
 }
 
 void IdleBrightnessEngine::beginManualAdjustment() {
@@ -124,6 +131,7 @@ void IdleBrightnessEngine::endManualAdjustment() {
   clearPreviews();
   stepStore_->endInteractiveEdit();
   lastActivityAt_ = now();
+  schedule();
 }
 
 void IdleBrightnessEngine::restoreBrightness() {
@@ -143,6 +151,7 @@ void IdleBrightnessEngine::restoreBrightness() {
   targetBrightnessPercent_ = 100;
   brightnessController_->restoreBrightness(targetDisplayIDs(), targetDisplayMaximumPercents(),
                                            targetDisplayFullGammaModes(), stepStore_->safetyMinimumPercent.get());
+  schedule();
 }
 
 void IdleBrightnessEngine::resumeAutomaticDimming() {

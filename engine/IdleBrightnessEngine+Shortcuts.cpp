@@ -23,6 +23,7 @@ void IdleBrightnessEngine::previewBrightness(double percent) {
   currentBrightnessPercent_ = *previewBrightnessPercent_;
   publishMasterBrightness();
   applyLevel(currentBrightnessPercent_);
+  schedule();
 }
 
 void IdleBrightnessEngine::endBrightnessPreview() {
@@ -33,6 +34,7 @@ void IdleBrightnessEngine::endBrightnessPreview() {
   currentBrightnessPercent_ = targetBrightnessPercent_;
   publishMasterBrightness();
   applyLevel(currentBrightnessPercent_);
+  schedule();
 }
 
 namespace {
@@ -49,6 +51,7 @@ void IdleBrightnessEngine::previewDisplayActualBrightness(double percent, Displa
   fadeTransition_.reset();
   displayPreview_ = DisplayPreview{displayID, sanitizedPercent(percent)};
   applyDisplayPreview(displayID, displayPreview_->percent);
+  schedule();
 }
 
 void IdleBrightnessEngine::endDisplayActualBrightnessPreview(DisplayID displayID) {

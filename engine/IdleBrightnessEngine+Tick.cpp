@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <optional>
 
@@ -125,16 +126,100 @@ void IdleBrightnessEngine::evaluate(double now, bool onlyWhenChanged) {
 void IdleBrightnessEngine::tick() {
   const double now = this->now();
   if (pauseUntil.get() && wallNow() >= *pauseUntil.get()) {
-    // The idle clock restarts at the end of a pause.
+    // The idle clock restarts at the end of a pause, however late this tick
+    // comes to see it.
+    const double overdue = std::chrono::duration<double>(wallNow() - *pauseUntil.get()).count();
     assignPublished(pauseUntil, std::optional<WallClock::time_point>{});
     recoveryActive_ = false;
-    lastActivityAt_ = now;
+    lastActivityAt_ = now - std::min(overdue, now - lastActivityAt_);
   }
   evaluate(now, true);
-  startTimer();
+  schedule();
 }
 
 void IdleBrightnessEngine::applyCurrentBrightness() {
   evaluate(now(), false);
-  if (timerCancellable_.isActive()) startTimer();
+  schedule();
+}
+
+void IdleBrightnessEngine::schedule() {
+  if (!started_) return;
+  std::optional<double> interval;
+  if (fadeTransition_ && !previewBrightnessPercent_) {
+    // The store keeps the rate in its range; anything else read here is
+    // treated the same way, so a bad value can neither stall nor flood the loop.
+    interval = 1.0 / Setting::frameRate.clamped(stepStore_->frameRate.get());
+  } else if (constantTick_) {
+    interval = kConstantTickInterval;
+  }
+  if (!interval) {
+    timerCancellable_.cancel();
+    timerInterval_.reset();
+    armRestingWakes();
+    return;
+  }
+  restingWake_.cancel();
+  idleReached_.cancel();
+  userReturned_.cancel();
+  if (timerInterval_ == interval) return;
+  timerCancellable_.cancel();
+  timerInterval_ = interval;
+  timerCancellable_ = systemPorts().mainLoop->every(*interval, *interval * 0.1, [this] { tick(); });
+}
+
+void IdleBrightnessEngine::wakeSoon() {
+  if (!started_ || constantTick_ || pendingWake_.isActive()) return;
+  pendingWake_ = systemPorts().mainLoop->post([this] { tick(); });
+}
+
+bool IdleBrightnessEngine::mediaPlaybackHoldsTheLevel() const {
+  return stepStore_->pauseDuringMediaPlayback.get() && powerAssertionMonitor_->isMediaPlaybackAssertionActive.get();
+}
+
+std::optional<double> IdleBrightnessEngine::nextThreshold(double idleSeconds) const {
+  std::optional<double> next;
+  for (const auto& step : stepStore_->steps()) {
+    if (!std::isfinite(step.idleSeconds) || !std::isfinite(step.brightnessPercent)) continue;
+    if (step.idleSeconds > idleSeconds && (!next || step.idleSeconds < *next)) next = step.idleSeconds;
+  }
+  return next;
+}
+
+void IdleBrightnessEngine::armRestingWakes() {
+  const double now = this->now();
+  const auto systemIdle = systemIdleSeconds();
+  const double idle = combinedIdleSeconds(now, systemIdle);
+  std::optional<double> wakeIn;
+  const auto soonest = [&wakeIn](double seconds) { wakeIn = std::min(wakeIn.value_or(seconds), seconds); };
+  idleReached_.cancel();
+  userReturned_.cancel();
+  IdleTimeSource* source = systemPorts().idleTime;
+  if (const auto& until = pauseUntil.get()) {
+    soonest(std::max(0.0, std::chrono::duration<double>(*until - wallNow()).count()) + kWakeSlack);
+  } else if (systemIdle && source && !previewBrightnessPercent_ && !mediaPlaybackHoldsTheLevel()) {
+    // (A preview holds the displays where it put them, whatever the idle time.)
+    // The idle time counts from the later of the desktop's last input and the program's own.
+    if (const auto next = nextThreshold(idle)) {
+      if (*systemIdle + kWakeSlack < *next)
+        idleReached_ = source->whenIdleReaches(*next, [this] { tick(); });
+      else
+        soonest(*next - idle + kWakeSlack);
+    }
+    // Input brings a dimmed level back at once, and after a step has passed it
+    // starts the steps' count again.
+    const auto firstThreshold = nextThreshold(0);
+    if (currentBrightnessPercent_ < baseBrightnessAtZeroIdle() - kLevelTolerance ||
+        (firstThreshold && idle >= *firstThreshold))
+      userReturned_ = source->whenUserReturns([this] { tick(); });
+  }
+  if (menuIsVisible_) soonest(std::floor(idle) + 1 - idle + kWakeSlack);  // the counter's next whole second
+  // Whatever just changed may call for another level (a fade down from a new
+  // manual level): the next evaluation starts it.
+  if (!previewBrightnessPercent_ && !recoveryActive_ &&
+      !nearlyEqual(currentBrightnessPercent_, targetBrightness(idle)))
+    wakeSoon();
+  if (wakeIn)
+    restingWake_ = systemPorts().mainLoop->after(*wakeIn, [this] { tick(); });
+  else
+    restingWake_.cancel();
 }

@@ -6,6 +6,7 @@
 
 #include "display/DDCBrightness/BrightnessController.hpp"
 #include "display/DisplayStore.hpp"
+#include "ports/IdleTimeSource.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/PowerAssertionMonitor.hpp"
 #include "settings/StepStore.hpp"
@@ -68,7 +69,8 @@ double IdleBrightnessEngine::manualPercent() const {
 }
 
 void IdleBrightnessEngine::start() {
-  if (timerCancellable_.isActive()) return;
+  if (started_) return;
+  started_ = true;
   lastActivityAt_ = now();
   installEventMonitors();
   installWorkspaceObservers();
@@ -79,8 +81,16 @@ void IdleBrightnessEngine::start() {
                                                              [this, list] { handleDisplayChange(list); });
     });
   }
+  if (wakeSources_.empty()) {
+    // What can change the level at rest besides time and input.
+    wakeSources_.push_back(stepStore_->objectWillChange.connect([this] { wakeSoon(); }));
+    wakeSources_.push_back(stepStore_->stepBrightnessChanges.connect([this] { wakeSoon(); }));
+    wakeSources_.push_back(powerAssertionMonitor_->isMediaPlaybackAssertionActive.changed.connect(
+        [this](bool) { wakeSoon(); }));
+    if (IdleTimeSource* source = systemPorts().idleTime)
+      wakeSources_.push_back(source->changed.connect([this] { wakeSoon(); }));
+  }
   applyCurrentBrightness();
-  startTimer();
 }
 
 void IdleBrightnessEngine::handleDisplayChange(const std::vector<DisplayTarget>& displays) {
@@ -102,29 +112,16 @@ void IdleBrightnessEngine::handleDisplayChange(const std::vector<DisplayTarget>&
 }
 
 void IdleBrightnessEngine::handleMaximumReadEnded() {
-  if (!timerCancellable_.isActive()) return;  // not started yet: the start applies
+  if (!started_) return;  // not started yet: the start applies
   if (displayPreview_) applyDisplayPreview(displayPreview_->displayID, displayPreview_->percent);
   else applyLevel(currentBrightnessPercent_);
 }
 
-void IdleBrightnessEngine::startTimer() {
-  double interval = kRestingInterval;
-  if (fadeTransition_ && !previewBrightnessPercent_) {
-    // The store keeps the rate in its range; anything else read here is
-    // treated the same way, so a bad value can neither stall nor flood the loop.
-    interval = 1.0 / Setting::frameRate.clamped(stepStore_->frameRate.get());
-  }
-  if (timerInterval_ && *timerInterval_ == interval) return;
-  timerCancellable_.cancel();
-  timerInterval_ = interval;
-  timerCancellable_ = systemPorts().mainLoop->every(interval, interval * 0.1, [this] { tick(); });
-}
-
 void IdleBrightnessEngine::restartTimer() {
-  if (!timerCancellable_.isActive()) return;
+  if (!started_) return;
   timerCancellable_.cancel();
   timerInterval_.reset();
-  startTimer();
+  schedule();
 }
 
 std::set<DisplayID> IdleBrightnessEngine::targetDisplayIDs() const {

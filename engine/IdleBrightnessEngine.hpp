@@ -28,13 +28,18 @@ class PowerAssertionMonitor;
 class BrightnessController;
 
 // Dims the displays step by step while the user is idle and brings them back
-// on input. A repeating timer on the main loop drives tick(); everything else
-// is called by the menu, the input monitors, hot keys and system
-// notifications, all on the main thread.
+// on input. At rest it sleeps until the next moment anything can change (the
+// idle source's word that the next step's threshold is reached or that the
+// user is back, a pause's end, a setting, media playback, a display change);
+// each of these runs tick(). Only a fade ticks, at the frame rate, and the
+// open window's idle counter once a second. Everything runs on the main thread.
 class IdleBrightnessEngine {
  public:
-  // Ticks at rest; during a fade the timer runs at the frame rate instead.
-  static constexpr double kRestingInterval = 0.25;
+  // The constant tick of useConstantTick().
+  static constexpr double kConstantTickInterval = 0.25;
+  // A resting wake-up comes this much after its moment, so that the clocks,
+  // read again, are surely past it.
+  static constexpr double kWakeSlack = 0.001;
   static constexpr double kDisplayChangeDebounce = 0.5;
   static constexpr double kShortcutSaveDelay = 0.35;
   static constexpr double kRestoreHoldSeconds = 300;
@@ -54,9 +59,11 @@ class IdleBrightnessEngine {
   void start();
   void tick();
   void applyCurrentBrightness();
-  void startTimer();
   // For a frame-rate change: drops the running timer so the next one uses the new rate.
   void restartTimer();
+  // Ticks every kConstantTickInterval at rest and hears of nothing by itself
+  // but input, as the engine once did: a test holds the resting engine against it.
+  void useConstantTick() { constantTick_ = true; }
 
   // `now` is the main loop's uptime(), the clock the idle time is kept on.
   double effectiveIdleSeconds(double now) const;
@@ -115,8 +122,9 @@ class IdleBrightnessEngine {
   std::optional<double> previewBrightnessPercent() const { return previewBrightnessPercent_; }
   std::optional<double> brightnessBeforeStepPreview() const { return brightnessBeforeStepPreview_; }
   const std::optional<FadeTransition>& fadeTransition() const { return fadeTransition_; }
+  // The repeating timer's interval; none at rest.
   std::optional<double> timerInterval() const { return timerInterval_; }
-  bool isStarted() const { return timerCancellable_.isActive(); }
+  bool isStarted() const { return started_; }
   GlobalHotKeyManager& hotKeyManager() { return hotKeyManager_; }
 
  private:
@@ -126,6 +134,14 @@ class IdleBrightnessEngine {
   // Publishes a change of the idle source's state and logs it, once per change.
   void noteIdleTimeAvailability(bool available, std::string_view note);
   void moveTowardsTarget(double now);
+  // Arms the frame timer while a fade runs, else what wakes the engine at rest.
+  void schedule();
+  void armRestingWakes();
+  // A wake-up from anything but the timers: evaluates on a later turn of the loop, once per burst.
+  void wakeSoon();
+  bool mediaPlaybackHoldsTheLevel() const;
+  // The smallest step threshold above `idleSeconds`, if any.
+  std::optional<double> nextThreshold(double idleSeconds) const;
   void updateIdleCounter(double idleSeconds);
   void resetIdleCounter();
   void applyLevel(double level);
@@ -172,8 +188,16 @@ class IdleBrightnessEngine {
   std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor_;
   std::unique_ptr<BrightnessController> brightnessController_;
 
+  bool started_ = false;
+  bool constantTick_ = false;
   ScheduledWork timerCancellable_;
   std::optional<double> timerInterval_;
+  // At rest: the one timer for the next moment, and the idle source's two requests.
+  ScheduledWork restingWake_;
+  ScheduledWork idleReached_;
+  ScheduledWork userReturned_;
+  ScheduledWork pendingWake_;
+  std::vector<Subscription> wakeSources_;
   std::vector<Subscription> configCancellables_;
   Subscription globalEventMonitor_;
   Subscription localEventMonitor_;

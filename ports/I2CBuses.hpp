@@ -3,8 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "base/MainLoop.hpp"
 
 // How a transfer ended. The causes a user can fix have their own values.
 enum class I2CStatus {
@@ -36,13 +39,20 @@ struct I2CResult {
   std::string error;               // the system's text for the failure, for the log
 };
 
-// Transfers on the system's I2C buses (/dev/i2c-N).
+// Transfers on the system's I2C buses (/dev/i2c-N). A transfer can take as
+// long as the device stretches it (100 ms and more), so none is made on the
+// main thread: each bus carries its transfers one at a time, in the order
+// they were submitted, and buses do not wait for each other.
 class I2CBuses {
  public:
   virtual ~I2CBuses() = default;
 
-  // Never waits for a bus another program holds: that is `busy`.
-  virtual I2CResult transfer(const I2CMessage& message) = 0;
+  // Queues the transfer on its bus and returns at once. `done` runs on the
+  // main loop with the result, never inside this call, unless the returned
+  // work is cancelled first: a transfer not started yet is then dropped, one
+  // under way ends on the bus and its result goes nowhere. Never waits for a
+  // bus another program holds: that is `busy`.
+  [[nodiscard]] virtual ScheduledWork submit(I2CMessage message, std::function<void(I2CResult)> done) = 0;
 };
 
 // "ok", "no access", ...: for log lines.

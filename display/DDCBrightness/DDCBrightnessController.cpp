@@ -72,6 +72,14 @@ std::string_view writtenStatus(DisplayID displayID) {
 
 std::string integerText(double value) { return std::to_string(static_cast<long long>(roundHalfAwayFromZero(value))); }
 
+template <typename Value>
+void putBack(std::map<DisplayID, Value>& map, DisplayID displayID, const std::optional<Value>& value) {
+  if (value)
+    map[displayID] = *value;
+  else
+    map.erase(displayID);
+}
+
 // Reads of a panel within this many percent of what it was left at are the same level.
 constexpr double kPanelTolerance = 0.5;
 
@@ -124,6 +132,8 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
                                     const std::map<DisplayID, bool>& displayFullGammaModes,
                                     double safetyMinimumPercent) {
   pendingWrite_.cancel();
+  latest_ = Request{brightnessPercent,     targetDisplayIDs,      displayMaximumPercents,
+                    displayMinimumPercents, displayFullGammaModes, safetyMinimumPercent};
   const double logical = clampedLogical(brightnessPercent);
   DDCDebug::log([&] {
     return "apply logicalBrightness=" + integerText(logical) + "% targets=" + joinedIDs(targetDisplayIDs);
@@ -177,19 +187,23 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
   gammaController_.apply(actualLevels, targetDisplayIDs, fullGammaIDs, safetyMinimumPercent);
   for (const auto& [displayID, status] : hardwareStatuses) ControlStatusStore::shared().set(status, displayID);
 
+  scheduleReapply(nextAttempt);
+}
+
+void DDCBrightnessController::scheduleReapply(double seconds) {
   MainLoop* loop = systemPorts().mainLoop;
-  if (nextAttempt == kNever || !loop) return;
-  pendingWrite_ = loop->after(nextAttempt, [this, brightnessPercent, targetDisplayIDs, displayMaximumPercents,
-                                                 displayMinimumPercents, displayFullGammaModes, safetyMinimumPercent] {
-    // The re-apply replaces this work; keep the arguments alive on our own
-    // stack rather than inside the work being replaced.
-    const auto targets = targetDisplayIDs;
-    const auto maximums = displayMaximumPercents;
-    const auto minimums = displayMinimumPercents;
-    const auto fullGamma = displayFullGammaModes;
+  if (seconds == kNever || !loop) return;
+  pendingWrite_ = loop->after(seconds, [this] {
     pendingWrite_.detach();
-    apply(brightnessPercent, targets, maximums, minimums, fullGamma, safetyMinimumPercent);
+    reapplyLatest();
   });
+}
+
+void DDCBrightnessController::reapplyLatest() {
+  if (!latest_) return;
+  const Request request = *latest_;  // apply replaces it
+  apply(request.brightnessPercent, request.targets, request.maximums, request.minimums, request.fullGammaModes,
+        request.safetyMinimumPercent);
 }
 
 double DDCBrightnessController::driveHardware(DisplayID displayID, double logical, int value, const Range& range,
@@ -204,18 +218,46 @@ double DDCBrightnessController::driveHardware(DisplayID displayID, double logica
       last != lastAppliedByDisplay_.end() && last->second == value)
     return 0;
   if (const double delay = writeDelay(displayID, value, channel); delay > 0) return delay;
-  if (!DDCIO::setBrightness(displayID, static_cast<std::uint32_t>(value), channel.steps))
-    return recordFailure(displayID);
-  backOffByDisplay_.erase(displayID);
-  endGammaStandIn(displayID);
-  ControlStatusStore::shared().set(writtenStatus(displayID), displayID);
-  lastAppliedByDisplay_[displayID] = value;
-  if (MainLoop* loop = systemPorts().mainLoop) lastWriteAtByDisplay_[displayID] = loop->uptime();
-  if (channel.isPanel) notePanelShown(displayID, channel.percentOf(value), logical);
-  log(displayID, [&] {
-    return "success actual=" + channel.text(value) + " max=" + integerText(range.maximum) + "%";
-  });
+  write(displayID, value, channel, logical, range.maximum);
   return 0;
+}
+
+void DDCBrightnessController::write(DisplayID displayID, int value, const Channel& channel, double logical,
+                                    double maximum) {
+  // Counted as written from now: the same value is not sent again, and the
+  // next one-step decrease is spaced from this one. A failure puts back what
+  // was there before.
+  const auto before = [](const auto& map, DisplayID id) {
+    const auto found = map.find(id);
+    return found == map.end() ? std::nullopt : std::optional(found->second);
+  };
+  const std::optional<int> previousValue = before(lastAppliedByDisplay_, displayID);
+  const std::optional<double> previousAt = before(lastWriteAtByDisplay_, displayID);
+  lastAppliedByDisplay_[displayID] = value;
+  lastWriteAtByDisplay_[displayID] = uptime();
+  if (channel.isPanel) notePanelShown(displayID, channel.percentOf(value), logical);
+  writes_[displayID] = DDCIO::setBrightness(
+      displayID, static_cast<std::uint32_t>(value), channel.steps,
+      [this, displayID, value, channel, maximum, previousValue, previousAt](DDCIO::WriteFailure failure) {
+        writes_.erase(displayID);
+        if (failure != DDCIO::WriteFailure::none) {
+          // Not on the display: sent again once its back-off allows.
+          if (const auto last = lastAppliedByDisplay_.find(displayID);
+              last != lastAppliedByDisplay_.end() && last->second == value) {
+            putBack(lastAppliedByDisplay_, displayID, previousValue);
+            putBack(lastWriteAtByDisplay_, displayID, previousAt);
+          }
+          recordFailure(displayID, failure);
+          return reapplyLatest();
+        }
+        backOffByDisplay_.erase(displayID);
+        ControlStatusStore::shared().set(writtenStatus(displayID), displayID);
+        log(displayID, [&] { return "success actual=" + channel.text(value) + " max=" + integerText(maximum) + "%"; });
+        if (gammaStandsIn(displayID)) {
+          endGammaStandIn(displayID);
+          reapplyLatest();  // the hardware shows the level again, not gamma
+        }
+      });
 }
 
 int DDCBrightnessController::Channel::valueFor(double actualPercent) const {
@@ -319,7 +361,7 @@ double DDCBrightnessController::writeDelay(DisplayID displayID, int nextValue, c
   // A backlight takes every frame of a fade; a monitor's one-step decreases are spaced out.
   if (!channel.isPanel && shouldDelayWrite(displayID, nextValue)) delay = std::max(delay, kThrottleSeconds);
   // The newest value waits for the bus; whatever is asked meanwhile replaces it.
-  return std::max(delay, DDCIO::messageWait(displayID));
+  return std::max(delay, DDCTransport::messageWait(displayID));
 }
 
 std::optional<double> DDCBrightnessController::retryDelay(DisplayID displayID) const {
@@ -329,8 +371,7 @@ std::optional<double> DDCBrightnessController::retryDelay(DisplayID displayID) c
   return delay > kClockSlack ? delay : 0;
 }
 
-double DDCBrightnessController::recordFailure(DisplayID displayID) {
-  const DDCIO::WriteFailure failure = DDCIO::lastWriteFailure(displayID);
+void DDCBrightnessController::recordFailure(DisplayID displayID, DDCIO::WriteFailure failure) {
   BackOff& backOff = backOffByDisplay_[displayID];
   ++backOff.failures;
   const double doubling = std::ldexp(1.0, std::min(backOff.failures - 1, 16));
@@ -339,7 +380,7 @@ double DDCBrightnessController::recordFailure(DisplayID displayID) {
   switch (failure) {
     case DDCIO::WriteFailure::busy:
       // Not the monitor's fault: its status stays, and the value goes out once the bus is free.
-      delay = std::min(kLongestBusyRetrySeconds, DDCIO::kMessageIntervalSeconds * doubling);
+      delay = std::min(kLongestBusyRetrySeconds, DDCTransport::kMessageIntervalSeconds * doubling);
       log(displayID, [&] { return "bus busy, next attempt in " + formatShortest(delay) + " s"; });
       break;
     case DDCIO::WriteFailure::noAnswer:
@@ -348,8 +389,8 @@ double DDCBrightnessController::recordFailure(DisplayID displayID) {
       if (backOff.failures == 1) {
         backOff.quickRetried = true;
         log(displayID, [] { return std::string("no answer, trying again after the bus interval"); });
-        backOff.retryAt = uptime() + DDCIO::kMessageIntervalSeconds;
-        return DDCIO::kMessageIntervalSeconds;
+        backOff.retryAt = uptime() + DDCTransport::kMessageIntervalSeconds;
+        return;
       }
       [[fallthrough]];
     case DDCIO::WriteFailure::noChannel:
@@ -365,10 +406,10 @@ double DDCBrightnessController::recordFailure(DisplayID displayID) {
   }
   backOff.retryAt = uptime() + delay;
   if (gammaStandsInFor(failure)) standInWithGamma(displayID);
-  return delay;
 }
 
 void DDCBrightnessController::forget(DisplayID displayID) {
+  writes_.erase(displayID);
   lastAppliedByDisplay_.erase(displayID);
   lastWriteAtByDisplay_.erase(displayID);
   startupPreservedDisplays_.erase(displayID);
@@ -381,6 +422,9 @@ void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displ
                                                 const std::map<DisplayID, double>& maximums,
                                                 const std::map<DisplayID, bool>& fullGamma, double safety) {
   invalidateDisplayState();
+  // A display that cannot be restored now gets its maximum later: full
+  // logical brightness is each display's maximum.
+  latest_ = Request{100, displayIDs, maximums, {}, fullGamma, safety};
   double nextAttempt = kNever;
   for (DisplayID displayID : displayIDs) {
     if (const auto mode = fullGamma.find(displayID); mode != fullGamma.end() && mode->second) {
@@ -390,39 +434,23 @@ void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displ
     startupPreservedDisplays_.insert(displayID);
     // Its maximum is not known yet: it stays as its user has it.
     if (DDCIO::isReadingBrightness(displayID)) continue;
-    if (const double wait = DDCIO::messageWait(displayID); wait > 0) {
+    if (const double wait = DDCTransport::messageWait(displayID); wait > 0) {
       nextAttempt = std::min(nextAttempt, wait);
       continue;
     }
     const Channel channel = this->channel(displayID);
     Range range = displayRange(displayID, maximums, {}, safety);
     if (channel.isPanel) range = panelRange(displayID, range, 100);
-    const int value = channel.valueFor(range.maximum);
-    if (DDCIO::setBrightness(displayID, static_cast<std::uint32_t>(value), channel.steps)) {
-      ControlStatusStore::shared().set(writtenStatus(displayID), displayID);
-      lastAppliedByDisplay_[displayID] = value;
-      if (channel.isPanel) notePanelShown(displayID, channel.percentOf(value), 100);
-    } else {
-      nextAttempt = std::min(nextAttempt, recordFailure(displayID));
-    }
+    write(displayID, channel.valueFor(range.maximum), channel, 100, range.maximum);
   }
-  // A display that could not be restored now gets its maximum later: full
-  // logical brightness is each display's maximum.
-  MainLoop* loop = systemPorts().mainLoop;
-  if (nextAttempt == kNever || !loop) return;
-  pendingWrite_ = loop->after(nextAttempt, [this, displayIDs, maximums, fullGamma, safety] {
-    const auto targets = displayIDs;
-    const auto maximumPercents = maximums;
-    const auto fullGammaModes = fullGamma;
-    pendingWrite_.detach();
-    apply(100, targets, maximumPercents, {}, fullGammaModes, safety);
-  });
+  scheduleReapply(nextAttempt);
 }
 
 void DDCBrightnessController::invalidateDisplayState() {
   DDCIO::clearCaches();
   preserveStartupBrightness_ = false;
   pendingWrite_.cancel();
+  writes_.clear();
   lastAppliedByDisplay_.clear();
   lastWriteAtByDisplay_.clear();
   backOffByDisplay_.clear();  // a changed display list is worth a fresh try at every display

@@ -18,7 +18,10 @@
 // maximum is known, spaces one-step decreases out to one write per
 // kThrottleSeconds, never writes a monitor sooner than its bus allows, and
 // backs off from a display that failed. Whatever is held back is delivered by
-// a single deferred re-apply of the newest request.
+// a single deferred re-apply of the newest request: a value asked for while
+// a monitor's bus is busy replaces the one before it, so a fade on a slow bus
+// never queues up. Writes are answered later (a monitor's on its bus's
+// thread); the controller learns of a failure then.
 //
 // A display whose hardware cannot be driven is dimmed through its gamma table
 // instead ("gamma stands in"), as in full-gamma mode but without touching the
@@ -127,8 +130,16 @@ class DDCBrightnessController final : public BrightnessController {
   bool shouldDelayWrite(DisplayID displayID, int nextValue) const;
   // Seconds before `nextValue` may be written to the display; 0: now.
   double writeDelay(DisplayID displayID, int nextValue, const Channel& channel) const;
-  // Records a failed write (status, log, back-off); seconds until the next try.
-  double recordFailure(DisplayID displayID);
+  // Sends `value` to the display, counted as written at once; the outcome
+  // comes back later: a failure backs off and re-applies the latest request
+  // (so gamma stands in at once and the retry is scheduled), a success ends
+  // a stand-in.
+  void write(DisplayID displayID, int value, const Channel& channel, double logical, double maximum);
+  // Records a failed write (status, log, back-off).
+  void recordFailure(DisplayID displayID, DDCIO::WriteFailure failure);
+  // The single deferred re-apply of the latest request, `seconds` from now (never when infinite).
+  void scheduleReapply(double seconds);
+  void reapplyLatest();
   void forget(DisplayID displayID);
   // A monitor whose brightness is being read: not written, its status says why.
   void holdUntilRead(DisplayID displayID, double actual);
@@ -146,5 +157,18 @@ class DDCBrightnessController final : public BrightnessController {
   std::map<DisplayID, PanelLevel> panelLevels_;
   bool preserveStartupBrightness_ = true;
   NearBlackGammaController gammaController_;
+  // The latest apply, or a restore as the apply that finishes it: what a
+  // deferred re-apply or a write's failure applies again.
+  struct Request {
+    double brightnessPercent;
+    std::set<DisplayID> targets;
+    std::map<DisplayID, double> maximums;
+    std::map<DisplayID, double> minimums;
+    std::map<DisplayID, bool> fullGammaModes;
+    double safetyMinimumPercent;
+  };
+  std::optional<Request> latest_;
+  // Writes whose outcome is still to come; a newer write to a display replaces its entry.
+  std::map<DisplayID, ScheduledWork> writes_;
   ScheduledWork pendingWrite_;  // cancelled with the controller, so it never outlives it
 };

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// DDC/CI brightness on a monitor's I2C bus, and backlight devices.
+// Each display's brightness channel, and writes through it.
 #include "display/DDCBrightness/DDCIO.hpp"
 
 #include <algorithm>
@@ -10,32 +10,16 @@
 #include "base/ProcessWide.hpp"
 #include "display/DDCBrightness/DDCIO+State.hpp"
 #include "ports/Backlights.hpp"
+#include "ports/I2CBuses.hpp"
 #include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 
 namespace DDCIO::detail {
-Caches& caches() {
-  return processWide<Caches>();
-}
-
-std::string resultText(const I2CResult& result) {
-  std::string text = i2cStatusText(result.status);
-  if (!result.error.empty()) text += " (" + result.error + ")";
-  return text;
-}
-
-void logLine(DisplayID displayID, const std::string& text) {
-  DDCDebug::log([&] { return DDCDebug::displayLine(displayID, text); });
-}
+Caches& caches() { return processWide<Caches>(); }
 }  // namespace DDCIO::detail
 
 namespace {
 using namespace DDCIO::detail;
-
-constexpr std::uint8_t kWireWriteAddress = 0x6E;
-constexpr std::uint8_t kBrightnessCode = 0x10;
-// Below a microsecond a wait is clock arithmetic, not time to wait.
-constexpr double kClockSlack = 1e-6;
 
 // Trace lines are built only when someone listens.
 void log(DisplayID displayID, const char* text) {
@@ -54,25 +38,7 @@ std::string levelText(float level) {
   return text;
 }
 
-std::string busName(int bus) { return "i2c-" + std::to_string(bus); }
-
-// A message's checksum covers its destination address and every byte before the checksum.
-std::uint8_t checksum(std::uint8_t destination, const std::uint8_t* bytes, std::size_t length) {
-  std::uint8_t sum = destination;
-  for (std::size_t i = 0; i < length; ++i) sum ^= bytes[i];
-  return sum;
-}
-template <std::size_t N>
-std::uint8_t checksum(const std::array<std::uint8_t, N>& packet) {
-  return checksum(kWireWriteAddress, packet.data(), N - 1);
-}
-
 void forget(DisplayID displayID) { caches().displayInfos.erase(displayID); }
-
-// Every transfer is stamped on its bus's clock, which paces the next one.
-void stampBus(DisplayID displayID) {
-  if (const MainLoop* loop = systemPorts().mainLoop) caches().lastMessageAt[displayID] = loop->uptime();
-}
 
 // What a failed transfer means for retrying and for the user.
 DDCIO::WriteFailure failureFor(I2CStatus status) {
@@ -105,9 +71,7 @@ DDCIO::WriteFailure setPanelBrightness(const DisplayInfo& info, std::uint32_t va
   const BacklightStatus status = backlights->setLevel(*info.backlight, level);
   log(displayID, [&] { return "panel set via backlight " + *info.backlight + " brightness=" + levelText(level) +
                      " result=" + backlightStatusText(status); });
-  const auto failure = panelFailureFor(status);
-  if (failure != DDCIO::WriteFailure::none) forget(displayID);
-  return failure;
+  return panelFailureFor(status);
 }
 
 // A monitor whose bus the ddcci driver owns: the driver's backlight device
@@ -116,21 +80,10 @@ DDCIO::WriteFailure setMonitorBacklight(const DisplayInfo& info, std::uint32_t v
   Backlights* backlights = systemPorts().backlights;
   const BacklightStatus status =
       backlights ? backlights->setLevel(*info.backlight, static_cast<double>(value) / steps) : BacklightStatus::noDevice;
-  stampBus(info.displayID);
+  DDCTransport::stampBus(info.displayID);  // the driver talks on the bus
   log(info.displayID, [&] { return "monitor set via backlight " + *info.backlight + " value=" + std::to_string(value) +
                           " result=" + backlightStatusText(status); });
   return status == BacklightStatus::ok ? DDCIO::WriteFailure::none : DDCIO::WriteFailure::noAnswer;
-}
-
-// The value is sent scaled to the maximum the monitor last replied with.
-DDCIO::WriteFailure setMonitorDDC(const DisplayInfo& info, std::uint32_t value, std::uint32_t steps) {
-  const std::uint32_t maximum = DDCIO::brightnessMaximum(info.displayID).value_or(DDCIO::kPercentSteps);
-  const auto scaled = std::lround(static_cast<double>(value) * maximum / steps);
-  const auto packet = DDCIO::setVCPFeaturePacket(static_cast<std::uint16_t>(std::clamp<long>(scaled, 1, maximum)));
-  log(info.displayID, [&] { return "writing Set VCP brightness to " + busName(*info.i2cBus); });
-  const auto result = transfer(info.displayID, *info.i2cBus, {packet.begin(), packet.end()}, 0);
-  log(info.displayID, [&] { return busName(*info.i2cBus) + " write result=" + resultText(result); });
-  return result.status == I2CStatus::ok ? DDCIO::WriteFailure::none : failureFor(result.status);
 }
 
 std::optional<double> fractionToPercent(float level) {
@@ -138,15 +91,6 @@ std::optional<double> fractionToPercent(float level) {
 }
 
 }  // namespace
-
-I2CResult DDCIO::detail::transfer(DisplayID displayID, int bus, std::vector<std::uint8_t> bytes, std::size_t readLength,
-                                  bool replyFollows) {
-  I2CBuses* buses = systemPorts().i2c;
-  if (!buses) return {I2CStatus::noDevice, {}, "no I2C facility"};
-  I2CResult result = buses->transfer({bus, kChipAddress, std::move(bytes), readLength, replyFollows});
-  stampBus(displayID);
-  return result;
-}
 
 std::optional<double> DDCIO::detail::backlightPercent(const DisplayInfo& info) {
   const DisplayID displayID = info.displayID;
@@ -166,7 +110,7 @@ std::optional<double> DDCIO::detail::monitorBacklightPercent(const DisplayInfo& 
   log(info.displayID, [&] { return "monitor get via backlight " + *info.backlight + " value=" +
                           (level ? formatShortest(*level) : "none") + " maximum=" + std::to_string(maximum); });
   if (!level || maximum == 0) return std::nullopt;
-  caches().brightnessMaximums[info.displayID] = static_cast<std::uint16_t>(std::min<std::uint32_t>(maximum, 0xFFFF));
+  DDCTransport::setBrightnessMaximum(info.displayID, static_cast<std::uint16_t>(std::min<std::uint32_t>(maximum, 0xFFFF)));
   return static_cast<double>(std::lround(*level * maximum)) / maximum * 100.0;
 }
 
@@ -174,31 +118,6 @@ DDCIO::Channel DDCIO::channelFor(const DisplayInfo& info) {
   if (info.isBuiltIn) return info.backlight ? Channel::panelBacklight : Channel::none;
   if (info.backlight) return Channel::monitorBacklight;
   return info.i2cBus ? Channel::ddc : Channel::none;
-}
-
-std::array<std::uint8_t, 7> DDCIO::setVCPFeaturePacket(std::uint16_t value) {
-  std::array<std::uint8_t, 7> packet = {kDataAddress, 0x84, 0x03, kBrightnessCode, static_cast<std::uint8_t>(value >> 8),
-                                        static_cast<std::uint8_t>(value & 0xFF), 0};
-  packet[6] = checksum(packet);
-  return packet;
-}
-
-std::array<std::uint8_t, 5> DDCIO::getVCPFeatureRequest() {
-  std::array<std::uint8_t, 5> request = {kDataAddress, 0x82, 0x01, kBrightnessCode, 0};
-  request[4] = checksum(request);
-  return request;
-}
-
-std::optional<DDCIO::VCPValue> DDCIO::parseVCPFeatureReply(const std::uint8_t* bytes, std::size_t length) {
-  // Source, length (0x80 | 8), Get VCP reply, result 0 (supported), VCP code;
-  // the checksum is to the host (0x50) over everything before it.
-  if (!bytes || length < 11 || bytes[0] != kWireWriteAddress || bytes[1] != 0x88 || bytes[2] != 0x02 ||
-      bytes[3] != 0x00 || bytes[4] != kBrightnessCode || checksum(0x50, bytes, 10) != bytes[10])
-    return std::nullopt;
-  const auto maximum = static_cast<std::uint16_t>((bytes[6] << 8) | bytes[7]);
-  const auto current = static_cast<std::uint16_t>((bytes[8] << 8) | bytes[9]);
-  if (maximum == 0) return std::nullopt;
-  return VCPValue{maximum, current};
 }
 
 std::uint32_t DDCIO::brightnessSteps(DisplayID displayID) {
@@ -209,51 +128,71 @@ std::uint32_t DDCIO::brightnessSteps(DisplayID displayID) {
   return steps > 0 ? steps : kPercentSteps;
 }
 
-bool DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_t steps) {
+namespace {
+// Keeps the outcome for lastWriteFailure. A display that failed to take a
+// value has its information dropped (a reconnect, a new bus may be why), so
+// the next write looks it up afresh; a bus another program holds is still
+// the right one, and a display without a channel has nothing to look up.
+void noteOutcome(DisplayID displayID, DDCIO::WriteFailure failure) {
   auto& failures = caches().writeFailures;
-  const auto outcome = [&](WriteFailure failure) {
-    if (failure == WriteFailure::none) {
-      failures.erase(displayID);
-      return true;
-    }
-    failures[displayID] = failure;
-    return false;
-  };
+  if (failure == DDCIO::WriteFailure::none) {
+    failures.erase(displayID);
+    return;
+  }
+  failures[displayID] = failure;
+  if (failure != DDCIO::WriteFailure::busy && failure != DDCIO::WriteFailure::noChannel) forget(displayID);
+}
+
+// An outcome known at once, handed over on a later turn of the loop.
+ScheduledWork answer(DisplayID displayID, DDCIO::WriteFailure failure, std::function<void(DDCIO::WriteFailure)> done) {
+  noteOutcome(displayID, failure);
+  MainLoop* loop = systemPorts().mainLoop;
+  if (!loop) return {};
+  return loop->post([failure, done = std::move(done)] { done(failure); });
+}
+}  // namespace
+
+ScheduledWork DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_t steps,
+                                   std::function<void(WriteFailure)> done) {
   const auto info = displayInfo(displayID);
   if (!info) {
     log(displayID, "no display info");
-    return outcome(WriteFailure::noChannel);
+    return answer(displayID, WriteFailure::noChannel, std::move(done));
   }
   if (steps == 0) steps = kPercentSteps;
   const Channel channel = channelFor(*info);
-  if (channel == Channel::panelBacklight) return outcome(setPanelBrightness(*info, value, steps));
+  if (channel == Channel::panelBacklight)
+    return answer(displayID, setPanelBrightness(*info, value, steps), std::move(done));
   if (info->isBuiltIn) {
     log(displayID, "no backlight device");
-    return outcome(WriteFailure::noChannel);
+    return answer(displayID, WriteFailure::noChannel, std::move(done));
   }
   log(displayID, [&] { return "vendor=" + std::to_string(info->vendor) + " model=" + std::to_string(info->model) +
                      " serial=" + std::to_string(info->serial) + " key=" + orNil(info->stableKey) +
                      " connector=" + info->connector + " name=" + orNil(info->productName); });
   if (channel == Channel::none) {
     log(displayID, "no DDC/CI bus");
-    return outcome(WriteFailure::noChannel);
+    return answer(displayID, WriteFailure::noChannel, std::move(done));
   }
   // The monitor would ignore a message that comes too soon after the last
   // one (and one inside a read would break it): the caller comes back.
-  if (const double wait = messageWait(displayID); wait > 0) {
+  if (const double wait = DDCTransport::messageWait(displayID); wait > 0) {
     log(displayID, [&] { return "bus not free for another " + std::to_string(std::lround(wait * 1000)) + " ms"; });
-    return outcome(WriteFailure::busy);
+    return answer(displayID, WriteFailure::busy, std::move(done));
   }
-  const WriteFailure failure =
-      channel == Channel::ddc ? setMonitorDDC(*info, value, steps) : setMonitorBacklight(*info, value, steps);
-  if (failure == WriteFailure::none) {
-    hurryPatientRead(displayID);  // it answers again: so may its read
-    return outcome(WriteFailure::none);
+  if (channel == Channel::monitorBacklight) {
+    const WriteFailure failure = setMonitorBacklight(*info, value, steps);
+    if (failure == WriteFailure::none) hurryPatientRead(displayID);  // it answers again: so may its read
+    return answer(displayID, failure, std::move(done));
   }
-  // Whatever made the monitor fail (a reconnect, a new bus) needs a fresh
-  // lookup next time; a bus another program holds is still the right one.
-  if (failure != WriteFailure::busy) forget(displayID);
-  return outcome(failure);
+  return DDCTransport::writeBrightness(displayID, *info->i2cBus, value, steps,
+                                       [displayID, done = std::move(done)](const I2CResult& result) {
+                                         const WriteFailure failure =
+                                             result.status == I2CStatus::ok ? WriteFailure::none : failureFor(result.status);
+                                         if (failure == WriteFailure::none) hurryPatientRead(displayID);
+                                         noteOutcome(displayID, failure);
+                                         done(failure);
+                                       });
 }
 
 DDCIO::WriteFailure DDCIO::lastWriteFailure(DisplayID displayID) {
@@ -262,23 +201,11 @@ DDCIO::WriteFailure DDCIO::lastWriteFailure(DisplayID displayID) {
   return found == failures.end() ? WriteFailure::none : found->second;
 }
 
-double DDCIO::messageWait(DisplayID displayID) {
-  const auto& stamps = caches().lastMessageAt;
-  const auto last = stamps.find(displayID);
-  const MainLoop* loop = systemPorts().mainLoop;
-  if (caches().awaitingReply.contains(displayID)) return kMessageIntervalSeconds;
-  if (last == stamps.end() || !loop) return 0;
-  const double wait = last->second + kMessageIntervalSeconds - loop->uptime();
-  return wait > kClockSlack ? wait : 0;
-}
-
 void DDCIO::clearCaches() { caches().displayInfos.clear(); }
 
 void DDCIO::resetBusTiming() {
-  caches().lastMessageAt.clear();
+  DDCTransport::reset();
   caches().writeFailures.clear();
-  caches().replyWaitIndex.clear();
-  caches().brightnessMaximums.clear();
   caches().assumedMaximums.clear();
   caches().patientReads.clear();
 }

@@ -5,17 +5,22 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ports/I2CBuses.hpp"
 
 // The status for an errno from opening or using /dev/i2c-N. The causes a
 // user can fix (no permission, no i2c-dev module, a kernel ddcci driver
-// holding the bus) are explained in the log, once per process each.
+// holding the bus) are explained in the log, once per process each, on the
+// main thread: i2cStatusForErrno explains, i2cStatusOf (for bus threads) does not.
+I2CStatus i2cStatusOf(int error, const std::filesystem::path& device);
 I2CStatus i2cStatusForErrno(int error, const std::filesystem::path& device);
+void explainI2CStatus(I2CStatus status, const std::filesystem::path& device);
 // Lets the next occurrence of each cause be explained again (tests).
 void resetI2CExplanations();
 
@@ -46,13 +51,27 @@ class I2CTransfer {
   I2CResult opened_;
 };
 
-// Transfers on /dev/i2c-N (the i2c-dev module). A transfer whose reply
-// follows keeps its bus locked until the next transfer on that bus.
+// Transfers on /dev/i2c-N (the i2c-dev module), each bus on a thread of its
+// own, so a monitor that stretches its transfers holds up neither the main
+// thread nor another bus. A transfer whose reply follows keeps its bus
+// locked until the next transfer on that bus. Results wait until the main
+// thread, woken through resultDescriptor(), calls deliverResults().
 class I2CDevice final : public I2CBuses {
  public:
   explicit I2CDevice(std::filesystem::path devRoot);
+  // Lets the transfers under way end, drops those not started and joins the bus threads.
+  ~I2CDevice() override;
+  I2CDevice(const I2CDevice&) = delete;
+  I2CDevice& operator=(const I2CDevice&) = delete;
 
-  I2CResult transfer(const I2CMessage& message) override;
+  ScheduledWork submit(I2CMessage message, std::function<void(I2CResult)> done) override;
+
+  // Readable (an eventfd) while results wait for deliverResults().
+  int resultDescriptor() const { return wakeup_; }
+  // On the main thread: hands each finished transfer's result to its `done`.
+  void deliverResults();
+  // Whether a submitted transfer's result is still to be delivered.
+  bool hasTransfersUnderWay() const { return !waiting_->empty(); }
 
   // A transaction of one or more messages to `chip`, the bus locked until it
   // ends; never waits for the lock.
@@ -63,7 +82,22 @@ class I2CDevice final : public I2CBuses {
   std::filesystem::path devicePath(int bus) const;
 
  private:
+  class BusThread;
+  // What waits for a submitted transfer's result, on the main thread only.
+  struct Waiting {
+    std::function<void(I2CResult)> done;
+    std::shared_ptr<detail::WorkState> state;
+    int bus;
+  };
+  using WaitingByID = std::map<std::uint64_t, Waiting>;
+  // From a bus thread: the transfer's result, for the main thread to deliver.
+  void finish(std::uint64_t id, I2CResult result);
+
   std::filesystem::path devRoot_;
-  // Per bus: a request whose reply is still to be read, with the bus locked meanwhile.
-  std::map<int, std::unique_ptr<I2CTransfer>> awaitingReply_;
+  int wakeup_ = -1;
+  std::uint64_t nextID_ = 1;
+  std::shared_ptr<WaitingByID> waiting_ = std::make_shared<WaitingByID>();
+  std::mutex finishedMutex_;
+  std::vector<std::pair<std::uint64_t, I2CResult>> finished_;  // guarded by finishedMutex_
+  std::map<int, std::shared_ptr<BusThread>> buses_;  // last: their threads go first
 };

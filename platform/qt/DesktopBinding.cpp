@@ -224,6 +224,8 @@ void DesktopBinding::wire(TerminationSignals& signals) {
       if (bus_->hasQueuedMessages()) bus_->process();
     });
   for (int fd : bus_->fileDescriptors()) watch_.watch(fd, [this] { bus_->process(); });
+  // Transfers end on their buses' threads; their results are handed over here.
+  watch_.watch(i2c_->resultDescriptor(), [this] { i2c_->deliverResults(); });
   watch_.watch(signals.fileDescriptor(), [this, &signals] {
     if (const int number = signals.take()) {
       AppLog::app.log("Received signal " + std::to_string(number) + ", quitting");

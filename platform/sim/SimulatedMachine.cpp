@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
 #include "base/MainLoop.hpp"
 #include "ports/Displays.hpp"
+#include "ports/SystemPorts.hpp"
 
 // ---------------------------------------------------------------------------
 class SimulatedMachine::Connected final : public Displays {
@@ -35,14 +37,42 @@ class SimulatedMachine::Connected final : public Displays {
 };
 
 // ---------------------------------------------------------------------------
-// Each bus reaches the connected display that has it, if any.
+// Each bus reaches the connected display that has it, if any. A bus carries
+// one transfer at a time, in the order submitted, each taking its monitor's
+// transfer time on the loop's clock; the result arrives on the loop when it ends.
 class SimulatedMachine::Buses final : public I2CBuses {
  public:
   explicit Buses(SimulatedMachine& machine) : machine_(machine) {}
-  I2CResult transfer(const I2CMessage& message) override {
-    VirtualDisplay* d = nullptr;
-    for (auto& display : machine_.displays_)
-      if (display->isConnected() && display->i2cBus == message.bus) d = display.get();
+
+  ScheduledWork submit(I2CMessage message, std::function<void(I2CResult)> done) override {
+    MainLoop* loop = machine_.loop();
+    if (!loop) return {};
+    const double now = loop->uptime();
+    double& freeAt = busFreeAt_[message.bus];
+    const double start = std::max(now, freeAt);
+    const VirtualDisplay* d = machine_.displayOnBus(message.bus);
+    freeAt = start + (d ? d->transferMicroseconds / 1e6 : 0.0);
+    auto step = std::make_shared<ScheduledWork>();
+    auto state = std::make_shared<detail::WorkState>();
+    state->onCancel = [step] { step->cancel(); };
+    auto carry = [this, loop, step, state, message = std::move(message), end = freeAt,
+                  done = std::move(done)]() mutable {
+      I2CResult result = carryOut(message);
+      *step = loop->after(end - loop->uptime(), [state, result = std::move(result), done = std::move(done)] {
+        state->markDone();
+        done(result);
+      });
+    };
+    if (start <= now)
+      carry();
+    else
+      *step = loop->after(start - now, std::move(carry));
+    return ScheduledWork(std::move(state));
+  }
+
+ private:
+  I2CResult carryOut(const I2CMessage& message) {
+    VirtualDisplay* d = machine_.displayOnBus(message.bus);
     const auto now = machine_.busMicroseconds();
     I2CResult result = d ? d->i2cTransfer(now, message) : I2CResult{I2CStatus::noDevice, {}, "no such bus"};
     const DisplayID id = d ? d->id() : 0;
@@ -58,8 +88,8 @@ class SimulatedMachine::Buses final : public I2CBuses {
     return result;
   }
 
- private:
   SimulatedMachine& machine_;
+  std::map<int, double> busFreeAt_;  // the loop's clock when each bus's last transfer ends
 };
 
 // ---------------------------------------------------------------------------
@@ -261,9 +291,21 @@ void SimulatedMachine::clearLogs() {
   displayReads_ = 0;
 }
 
-double SimulatedMachine::time() const { return clock_ ? clock_->uptime() : 0.0; }
+double SimulatedMachine::time() const {
+  const MainLoop* clock = loop();
+  return clock ? clock->uptime() : 0.0;
+}
+
+MainLoop* SimulatedMachine::loop() const { return clock_ ? clock_ : systemPorts().mainLoop; }
+
+VirtualDisplay* SimulatedMachine::displayOnBus(int bus) {
+  for (auto& display : displays_)
+    if (display->isConnected() && display->i2cBus == bus) return display.get();
+  return nullptr;
+}
 
 std::uint64_t SimulatedMachine::busMicroseconds() const {
-  const double loopMicroseconds = clock_ ? std::round(clock_->uptime() * 1e6) : 0.0;
+  const MainLoop* clock = loop();
+  const double loopMicroseconds = clock ? std::round(clock->uptime() * 1e6) : 0.0;
   return static_cast<std::uint64_t>(loopMicroseconds);
 }

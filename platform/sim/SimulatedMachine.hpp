@@ -45,7 +45,8 @@ struct BuiltInPanelOptions {
 // has connector HDMI-A-<id> and I2C bus <id> + 10 unless told otherwise; a
 // panel eDP-<id> and backlight device panel<id>. It records every I2C
 // transfer, backlight write and gamma write with the virtual time of the loop
-// it was given, and never waits. The monitors live on that clock.
+// it was given (else the ports' loop), and never waits: a transfer's result
+// arrives on that loop. The monitors live on that clock.
 //
 //   SimulatedMachine machine(&loop);
 //   auto& monitor = machine.addExternalMonitor({.productName = "Studio 27", .brightness = 60});
@@ -138,6 +139,9 @@ class SimulatedMachine {
 
   VirtualDisplay& add(DisplayID id, bool builtIn);
   VirtualDisplay* connectedDisplay(DisplayID id);
+  VirtualDisplay* displayOnBus(int bus);
+  // The loop it was given, else the one the ports have.
+  MainLoop* loop() const;
 
   MainLoop* clock_;
   std::vector<std::unique_ptr<VirtualDisplay>> displays_;  // in the system's online order

@@ -52,6 +52,9 @@ class VirtualDisplay {
   // How long the monitor needs after a query before its reply is ready; a
   // read that comes sooner gets the null message. Time is the machine's clock.
   std::uint32_t replyDelayMicroseconds = 0;
+  // How long each transfer keeps the bus (a monitor stretching the clock):
+  // the next transfer on the bus starts, and the result arrives, that much later.
+  std::uint32_t transferMicroseconds = 0;
   // How long the monitor needs after one message before it listens to the
   // next: a write that comes sooner is acknowledged on the bus and ignored,
   // as real monitors do. Time is the machine's clock.

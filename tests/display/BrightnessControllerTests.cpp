@@ -30,6 +30,7 @@ class BrightnessControllerTest : public ControlTest {
       fullGamma[id] = limits.fullGamma;
     }
     controller.apply(logical, ids, maximums, minimums, fullGamma, limits.safety);
+    loop.runPending();  // the writes' outcomes
   }
   // A controller past the launch phase, so full brightness is written at once.
   void endStartup() { controller.invalidateDisplayState(); }
@@ -239,7 +240,7 @@ TEST_F(BrightnessControllerTest, AFailingMonitorBacksOffAndIsRetriedUntilItAnswe
   machine.disconnect(leaving.id());
   loop.advance(1);
   drive(20, {leaving.id()});
-  loop.advance(DDCIO::kMessageIntervalSeconds);
+  loop.advance(DDCTransport::kMessageIntervalSeconds);
   EXPECT_NE(status(leaving.id()), "control_hardware");
   EXPECT_EQ(controller.lastAppliedByDisplay().at(leaving.id()), 53);
 }
@@ -250,6 +251,7 @@ TEST_F(BrightnessControllerTest, RestorePutsDisplaysAtTheirMaximumAndEndsTheLaun
   drive(10, {gamma.id()}, {.fullGamma = true});
   controller.restoreBrightness({monitor.id(), gamma.id()}, {{monitor.id(), 3}, {gamma.id(), 90}},
                                {{gamma.id(), true}}, 12.5);
+  loop.runPending();
   EXPECT_EQ(monitor.vcpCurrent(), 15);  // raised to the floor
   EXPECT_EQ(gamma.acceptedWrites(), 0);
   EXPECT_EQ(gamma.gammaScale(), 1.0);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -13,6 +14,18 @@
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
+
+// One write through the display's channel, run until its outcome comes back
+// (at once on the loop's clock unless the monitor stretches its transfers);
+// true when the display took it.
+inline bool writeAnswered(VirtualMainLoop& loop, DisplayID displayID, std::uint32_t value,
+                          std::uint32_t steps = DDCIO::kPercentSteps) {
+  std::optional<DDCIO::WriteFailure> outcome;
+  const auto work = DDCIO::setBrightness(displayID, value, steps, [&](DDCIO::WriteFailure f) { outcome = f; });
+  loop.runPending();
+  EXPECT_TRUE(outcome) << "the write was not answered";
+  return outcome == DDCIO::WriteFailure::none;
+}
 
 // A simulated machine on a virtual loop with termination notifications, and
 // empty control statuses before and after each case.
@@ -46,6 +59,7 @@ class DrivenControllerTest : public ControlTest {
       minimums[id] = 5;
     }
     controller.apply(logical, ids, maximums, minimums, {}, 5);
+    loop.runPending();  // the writes' outcomes
   }
 
   DDCBrightnessController controller;

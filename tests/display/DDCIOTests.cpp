@@ -5,7 +5,9 @@
 #include <optional>
 #include <vector>
 
+#include "display/ControlTestSupport.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
+#include "display/DDCBrightness/DDCPackets.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
@@ -59,21 +61,21 @@ Bytes monitorReply(std::uint16_t maximum, std::uint16_t current) {
 // --- packets --------------------------------------------------------------
 
 TEST(DDCIOPackets, SetPacketsCarryValueAndChecksum) {
-  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(50)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}));
-  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(100)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x00, 0x64, 0xCC}));
-  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(1)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x00, 0x01, 0xA9}));
+  EXPECT_EQ(bytes(DDCPackets::setVCPFeaturePacket(50)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}));
+  EXPECT_EQ(bytes(DDCPackets::setVCPFeaturePacket(100)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x00, 0x64, 0xCC}));
+  EXPECT_EQ(bytes(DDCPackets::setVCPFeaturePacket(1)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x00, 0x01, 0xA9}));
   // The high byte takes part in the checksum too.
-  EXPECT_EQ(bytes(DDCIO::setVCPFeaturePacket(0x1234)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x12, 0x34, 0x8E}));
-  EXPECT_EQ(bytes(DDCIO::getVCPFeatureRequest()), (Bytes{0x51, 0x82, 0x01, 0x10, 0xAC}));
+  EXPECT_EQ(bytes(DDCPackets::setVCPFeaturePacket(0x1234)), (Bytes{0x51, 0x84, 0x03, 0x10, 0x12, 0x34, 0x8E}));
+  EXPECT_EQ(bytes(DDCPackets::getVCPFeatureRequest()), (Bytes{0x51, 0x82, 0x01, 0x10, 0xAC}));
 }
 
 TEST(DDCIOPackets, ReplyValuesAreBigEndianAndACurrentAboveTheMaximumIsReportedAsIs) {
   EXPECT_EQ(monitorReply(100, 37), (Bytes{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x25, 0xE5}));
   const auto reply = monitorReply(356, 534);
-  EXPECT_DOUBLE_EQ(DDCIO::parseVCPFeatureReply(reply.data(), reply.size())->percent(), 534.0 / 356.0 * 100.0);
+  EXPECT_DOUBLE_EQ(DDCPackets::parseVCPFeatureReply(reply.data(), reply.size())->percent(), 534.0 / 356.0 * 100.0);
   const auto fifth = monitorReply(255, 51);
-  EXPECT_EQ(DDCIO::parseVCPFeatureReply(fifth.data(), fifth.size()), (DDCIO::VCPValue{255, 51}));
-  EXPECT_EQ(DDCIO::parseVCPFeatureReply(fifth.data(), fifth.size())->percent(), 20.0);
+  EXPECT_EQ(DDCPackets::parseVCPFeatureReply(fifth.data(), fifth.size()), (DDCPackets::VCPValue{255, 51}));
+  EXPECT_EQ(DDCPackets::parseVCPFeatureReply(fifth.data(), fifth.size())->percent(), 20.0);
 }
 
 // --- external write -------------------------------------------------------
@@ -81,7 +83,7 @@ TEST(DDCIOPackets, ReplyValuesAreBigEndianAndACurrentAboveTheMaximumIsReportedAs
 TEST_F(DDCIOTest, WriteSendsSetPacketAndLogsEachStep) {
   auto& monitor = machine.addExternalMonitor({.id = 4, .productName = "Studio 27", .serial = 77});
 
-  EXPECT_TRUE(DDCIO::setBrightness(4, 50));
+  EXPECT_TRUE(writeAnswered(loop, 4, 50));
 
   EXPECT_EQ(monitor.vcpCurrent(), 50);
   const auto transfers = machine.i2cLog(4);
@@ -103,7 +105,7 @@ TEST_F(DDCIOTest, IdentityLineShowsAbsentStringsAsNil) {
   auto& monitor = machine.addExternalMonitor({.id = 2, .productName = std::nullopt, .withoutEdid = true});
   monitor.i2cBus.reset();
 
-  EXPECT_FALSE(DDCIO::setBrightness(2, 30));
+  EXPECT_FALSE(writeAnswered(loop, 2, 30));
   EXPECT_EQ(scope.trace(), (std::vector<std::string>{
                                "display 2: vendor=0 model=0 serial=0 key=nil connector=HDMI-A-2 name=nil",
                                "display 2: no DDC/CI bus",
@@ -115,10 +117,10 @@ TEST_F(DDCIOTest, EachMonitorIsWrittenOnItsOwnBusAndTheDisplaysAreReadOnce) {
   auto& first = machine.addExternalMonitor({.brightness = 10});
   auto& second = machine.addExternalMonitor({.brightness = 20});
 
-  EXPECT_TRUE(DDCIO::setBrightness(second.id(), 70));
-  EXPECT_TRUE(DDCIO::setBrightness(first.id(), 40));
+  EXPECT_TRUE(writeAnswered(loop, second.id(), 70));
+  EXPECT_TRUE(writeAnswered(loop, first.id(), 40));
   loop.advance(0.05);
-  EXPECT_TRUE(DDCIO::setBrightness(second.id(), 71));
+  EXPECT_TRUE(writeAnswered(loop, second.id(), 71));
 
   EXPECT_EQ(first.vcpCurrent(), 40);
   EXPECT_EQ(second.vcpCurrent(), 71);
@@ -129,19 +131,19 @@ TEST_F(DDCIOTest, EachMonitorIsWrittenOnItsOwnBusAndTheDisplaysAreReadOnce) {
 
 TEST_F(DDCIOTest, AFailedWriteDropsTheCacheAndTheNextWriteLooksAgain) {
   auto& monitor = machine.addExternalMonitor({.id = 3});
-  ASSERT_TRUE(DDCIO::setBrightness(3, 60));
+  ASSERT_TRUE(writeAnswered(loop, 3, 60));
   const std::string key = DDCIO::cachedDisplayInfos().at(3).stableKey.value();
   monitor.failWrites(1);
   scope.clearTrace();
 
   // The bus is not free again until 50 ms after its last message: nothing goes out, nothing waits.
-  EXPECT_FALSE(DDCIO::setBrightness(3, 61));
+  EXPECT_FALSE(writeAnswered(loop, 3, 61));
   EXPECT_EQ(DDCIO::lastWriteFailure(3), DDCIO::WriteFailure::busy);
   EXPECT_EQ(machine.i2cLog(3).size(), 1u);
   loop.advance(0.05);
   scope.clearTrace();
 
-  EXPECT_FALSE(DDCIO::setBrightness(3, 61));
+  EXPECT_FALSE(writeAnswered(loop, 3, 61));
   EXPECT_EQ(scope.trace(), (std::vector<std::string>{
                                "display 3: vendor=19795 model=9985 serial=3 key=" + key +
                                    " connector=HDMI-A-3 name=Virtual 27",
@@ -157,7 +159,7 @@ TEST_F(DDCIOTest, AFailedWriteDropsTheCacheAndTheNextWriteLooksAgain) {
   loop.advance(0.05);
   scope.clearTrace();
   const int reads = machine.displayReads();
-  EXPECT_TRUE(DDCIO::setBrightness(3, 62));
+  EXPECT_TRUE(writeAnswered(loop, 3, 62));
   EXPECT_EQ(machine.displayReads(), reads + 1);
   EXPECT_TRUE(scope.traced("display 3: i2c-7 write result=ok"));
   EXPECT_EQ(monitor.vcpCurrent(), 62);
@@ -169,7 +171,7 @@ TEST_F(DDCIOTest, WithoutAnI2CFacilityNoMonitorAnswers) {
   ports.i2c = nullptr;
   ScopedSystemPorts withoutI2C(ports);
 
-  EXPECT_FALSE(DDCIO::setBrightness(1, 50));
+  EXPECT_FALSE(writeAnswered(loop, 1, 50));
   EXPECT_EQ(scope.trace().back(), "display 1: i2c-11 write result=no such device (no I2C facility)");
   EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noAnswer);
   EXPECT_TRUE(machine.i2cLog().empty());
@@ -177,20 +179,20 @@ TEST_F(DDCIOTest, WithoutAnI2CFacilityNoMonitorAnswers) {
 
 TEST_F(DDCIOTest, DisplayVanishingBetweenDiscoveryAndWriteFailsThenHasNoInfo) {
   auto& monitor = machine.addExternalMonitor({.id = 6});
-  ASSERT_TRUE(DDCIO::setBrightness(6, 40));
+  ASSERT_TRUE(writeAnswered(loop, 6, 40));
   machine.disconnect(6);
   loop.advance(0.05);
 
-  EXPECT_FALSE(DDCIO::setBrightness(6, 41));
+  EXPECT_FALSE(writeAnswered(loop, 6, 41));
   EXPECT_TRUE(scope.traced("display 6: i2c-16 write result=no such device (no such bus)"));
   scope.clearTrace();
-  EXPECT_FALSE(DDCIO::setBrightness(6, 42));
+  EXPECT_FALSE(writeAnswered(loop, 6, 42));
   EXPECT_EQ(scope.trace(), (std::vector<std::string>{"display 6: not connected", "display 6: no display info"}));
   EXPECT_EQ(monitor.vcpCurrent(), 40);
 
   machine.connect(6);
   loop.advance(0.05);
-  EXPECT_TRUE(DDCIO::setBrightness(6, 43));
+  EXPECT_TRUE(writeAnswered(loop, 6, 43));
   EXPECT_EQ(monitor.vcpCurrent(), 43);
 }
 
@@ -213,19 +215,19 @@ TEST_F(DDCIOTest, OneChannelPerDisplayChosenFromItsFacts) {
   EXPECT_EQ(channelOf(dark.id()), DDCIO::Channel::none);
 
   // The ddcci driver's device carries the monitor's percent; nothing goes on its bus.
-  EXPECT_TRUE(DDCIO::setBrightness(2, 35));
+  EXPECT_TRUE(writeAnswered(loop, 2, 35));
   EXPECT_EQ(owned.vcpCurrent(), 35);
   EXPECT_EQ(readPercent(2), 35.0);
   EXPECT_EQ(DDCIO::brightnessMaximum(2), 100);  // the device's own maximum
   EXPECT_TRUE(machine.i2cLog(2).empty());
   owned.setStatus = BacklightStatus::noAccess;
   loop.advance(0.05);
-  EXPECT_FALSE(DDCIO::setBrightness(2, 36));
+  EXPECT_FALSE(writeAnswered(loop, 2, 36));
   EXPECT_EQ(DDCIO::lastWriteFailure(2), DDCIO::WriteFailure::noAnswer);
 
-  EXPECT_FALSE(DDCIO::setBrightness(3, 50));
+  EXPECT_FALSE(writeAnswered(loop, 3, 50));
   EXPECT_EQ(DDCIO::lastWriteFailure(3), DDCIO::WriteFailure::noChannel);
-  EXPECT_FALSE(DDCIO::setBrightness(5, 50));
+  EXPECT_FALSE(writeAnswered(loop, 5, 50));
   EXPECT_TRUE(scope.traced("display 5: no backlight device"));
   EXPECT_EQ(DDCIO::lastWriteFailure(5), DDCIO::WriteFailure::noChannel);
   EXPECT_TRUE(machine.i2cLog(3).empty());
@@ -234,9 +236,9 @@ TEST_F(DDCIOTest, OneChannelPerDisplayChosenFromItsFacts) {
 
 TEST_F(DDCIOTest, UnknownDisplayHasNoInfoAndCachesAreLeftAlone) {
   machine.addExternalMonitor({.id = 1});
-  ASSERT_TRUE(DDCIO::setBrightness(1, 50));
+  ASSERT_TRUE(writeAnswered(loop, 1, 50));
 
-  EXPECT_FALSE(DDCIO::setBrightness(99, 50));
+  EXPECT_FALSE(writeAnswered(loop, 99, 50));
   EXPECT_FALSE(readPercent(99));
   EXPECT_TRUE(scope.traced("display 99: no display info"));
   EXPECT_TRUE(scope.traced("display 99: no display info for read"));
@@ -272,30 +274,30 @@ TEST_F(DDCIOTest, ReadQueriesWaitsOnTheLoopAndParsesTheReply) {
 // A reply counts only when every byte the monitor sends checks out.
 TEST(DDCIOPackets, RepliesAreCheckedByteForByte) {
   const auto good = monitorReply(100, 37);
-  EXPECT_EQ(DDCIO::parseVCPFeatureReply(good.data(), good.size()), (DDCIO::VCPValue{100, 37}));
+  EXPECT_EQ(DDCPackets::parseVCPFeatureReply(good.data(), good.size()), (DDCPackets::VCPValue{100, 37}));
   const auto maximum = monitorReply(0xFFFF, 0xFFFF);
-  EXPECT_EQ(DDCIO::parseVCPFeatureReply(maximum.data(), maximum.size()), (DDCIO::VCPValue{0xFFFF, 0xFFFF}));
+  EXPECT_EQ(DDCPackets::parseVCPFeatureReply(maximum.data(), maximum.size()), (DDCPackets::VCPValue{0xFFFF, 0xFFFF}));
   // Source, length, opcode, result code, VCP code, and the checksum itself.
   for (const std::size_t position : {0u, 1u, 2u, 3u, 4u, 10u}) {
     auto damaged = good;
     damaged[position] ^= 0x01;
-    EXPECT_FALSE(DDCIO::parseVCPFeatureReply(damaged.data(), damaged.size())) << position;
+    EXPECT_FALSE(DDCPackets::parseVCPFeatureReply(damaged.data(), damaged.size())) << position;
   }
   // A value garbled on the wire leaves the checksum wrong.
   auto garbled = good;
   garbled[6] = 0xFF;
   garbled[7] = 0xFF;
-  EXPECT_FALSE(DDCIO::parseVCPFeatureReply(garbled.data(), garbled.size()));
+  EXPECT_FALSE(DDCPackets::parseVCPFeatureReply(garbled.data(), garbled.size()));
   // "Unsupported VCP code" with an otherwise sound frame.
   auto unsupported = monitorReply(100, 37);
   unsupported[3] = 0x01;
   unsupported[10] ^= 0x01;
-  EXPECT_FALSE(DDCIO::parseVCPFeatureReply(unsupported.data(), unsupported.size()));
+  EXPECT_FALSE(DDCPackets::parseVCPFeatureReply(unsupported.data(), unsupported.size()));
   const auto zero = monitorReply(0, 37);
-  EXPECT_FALSE(DDCIO::parseVCPFeatureReply(zero.data(), zero.size()));
+  EXPECT_FALSE(DDCPackets::parseVCPFeatureReply(zero.data(), zero.size()));
   const std::array<std::uint8_t, 3> nullMessage = {0x6E, 0x80, 0xBE};
-  EXPECT_FALSE(DDCIO::parseVCPFeatureReply(nullMessage.data(), nullMessage.size()));
-  EXPECT_FALSE(DDCIO::parseVCPFeatureReply(good.data(), 10));
+  EXPECT_FALSE(DDCPackets::parseVCPFeatureReply(nullMessage.data(), nullMessage.size()));
+  EXPECT_FALSE(DDCPackets::parseVCPFeatureReply(good.data(), 10));
 }
 
 TEST_F(DDCIOTest, ABadChecksumIsAskedAgainAndNeverTaken) {
@@ -345,7 +347,7 @@ TEST_F(DDCIOTest, WritesCountToTheMaximumTheMonitorReplied) {
   EXPECT_EQ(DDCIO::brightnessMaximum(2), 255);
   for (const auto& [percent, value] : std::vector<std::pair<std::uint32_t, int>>{{43, 110}, {100, 255}, {1, 3}}) {
     loop.advance(0.05);
-    ASSERT_TRUE(DDCIO::setBrightness(2, percent));
+    ASSERT_TRUE(writeAnswered(loop, 2, percent));
     EXPECT_EQ(monitor.vcpCurrent(), value) << percent;
   }
   // A monitor that counts to 65535, or to 2, is never written 0 nor past its maximum.
@@ -354,8 +356,8 @@ TEST_F(DDCIOTest, WritesCountToTheMaximumTheMonitorReplied) {
   EXPECT_EQ(readPercent(3), 100.0);
   EXPECT_EQ(readPercent(4), 100.0);
   loop.advance(0.05);
-  ASSERT_TRUE(DDCIO::setBrightness(3, 100));
-  ASSERT_TRUE(DDCIO::setBrightness(4, 1));
+  ASSERT_TRUE(writeAnswered(loop, 3, 100));
+  ASSERT_TRUE(writeAnswered(loop, 4, 1));
   EXPECT_EQ(fine.vcpCurrent(), 0xFFFF);
   EXPECT_EQ(coarse.vcpCurrent(), 1);
 }
@@ -377,7 +379,7 @@ TEST_F(DDCIOTest, AWriteWaitsWhileAReadHasTheBus) {
   std::optional<double> percent;
   const auto work = DDCIO::readBrightness(2, [&](const DDCIO::BrightnessReading& r) { percent = r.percent; });
   loop.advance(0.02);  // the request is out, its reply not yet read
-  EXPECT_FALSE(DDCIO::setBrightness(2, 80));
+  EXPECT_FALSE(writeAnswered(loop, 2, 80));
   EXPECT_EQ(DDCIO::lastWriteFailure(2), DDCIO::WriteFailure::busy);
   loop.advance(0.03);
   EXPECT_EQ(percent, 30.0);
@@ -463,10 +465,10 @@ TEST_F(PatientReadTest, AWriteTheMonitorTakesBringsTheNextReadForward) {
   ASSERT_FALSE(result);
   ASSERT_TRUE(DDCIO::isReadingBrightness(2));
   // Another display's write does not count.
-  ASSERT_TRUE(DDCIO::setBrightness(other.id(), 50));
+  ASSERT_TRUE(writeAnswered(loop, other.id(), 50));
   loop.advance(0.1);
   EXPECT_FALSE(result);
-  ASSERT_TRUE(DDCIO::setBrightness(2, 70));
+  ASSERT_TRUE(writeAnswered(loop, 2, 70));
   loop.advance(0.11);
   ASSERT_TRUE(result);
   EXPECT_EQ(*result, 70.0);
@@ -491,10 +493,10 @@ TEST_F(PatientReadTest, CancellingStopsTheReadAndItsCallback) {
 TEST_F(DDCIOTest, BuiltInWriteSetsTheBacklightWithLevelCappedAtOne) {
   auto& panel = machine.addBuiltInPanel({.id = 1});
 
-  EXPECT_TRUE(DDCIO::setBrightness(1, 37));
+  EXPECT_TRUE(writeAnswered(loop, 1, 37));
   EXPECT_FLOAT_EQ(panel.panelLevel(), 0.37f);
-  EXPECT_TRUE(DDCIO::setBrightness(1, 100));
-  EXPECT_TRUE(DDCIO::setBrightness(1, 150));
+  EXPECT_TRUE(writeAnswered(loop, 1, 100));
+  EXPECT_TRUE(writeAnswered(loop, 1, 150));
   EXPECT_EQ(panel.panelLevel(), 1.0f);
   EXPECT_EQ(scope.trace(), (std::vector<std::string>{
                                "display 1: panel set via backlight panel1 brightness=0.37 result=ok",
@@ -508,14 +510,14 @@ TEST_F(DDCIOTest, ARefusedBacklightSaysWhyAndDropsTheCache) {
   auto& panel = machine.addBuiltInPanel({.id = 1});
   panel.setStatus = BacklightStatus::noAccess;
 
-  EXPECT_FALSE(DDCIO::setBrightness(1, 40));
+  EXPECT_FALSE(writeAnswered(loop, 1, 40));
   EXPECT_EQ(scope.trace(), std::vector<std::string>{"display 1: panel set via backlight panel1 brightness=0.4 result=no access"});
   EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::backlightNotPermitted);
   EXPECT_FALSE(DDCIO::cachedDisplayInfos().contains(1));
   EXPECT_FLOAT_EQ(panel.panelLevel(), 0.5f);
 
   panel.setStatus = BacklightStatus::failed;
-  EXPECT_FALSE(DDCIO::setBrightness(1, 45));
+  EXPECT_FALSE(writeAnswered(loop, 1, 45));
   EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noAnswer);
   ASSERT_EQ(machine.panelLog().size(), 2u);
   EXPECT_EQ(machine.panelLog()[1].status, BacklightStatus::failed);
@@ -523,7 +525,7 @@ TEST_F(DDCIOTest, ARefusedBacklightSaysWhyAndDropsTheCache) {
   SystemPorts ports = systemPorts();
   ports.backlights = nullptr;
   ScopedSystemPorts withoutBacklights(ports);
-  EXPECT_FALSE(DDCIO::setBrightness(1, 50));
+  EXPECT_FALSE(writeAnswered(loop, 1, 50));
   EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noChannel);
   EXPECT_FALSE(readPercent(1));
 }

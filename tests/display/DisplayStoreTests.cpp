@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "display/ControlTestSupport.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "display/DisplayIdentity.hpp"
 #include "display/DisplayStore.hpp"
@@ -169,7 +170,7 @@ TEST_F(DiscoveryTest, SortIgnoresCaseAndKeepsTheSystemOrderForEqualNames) {
 TEST_F(DiscoveryTest, RefreshStartsFromEmptyCachesAndAlwaysPublishes) {
   auto& monitor = machine.addExternalMonitor({.id = 1, .productName = "Old"});
   DisplayStore store;
-  ASSERT_TRUE(DDCIO::setBrightness(1, 40));
+  ASSERT_TRUE(writeAnswered(loop, 1, 40));
 
   int published = 0;
   auto subscription = store.displays.changed.connect([&](const auto&) { ++published; });

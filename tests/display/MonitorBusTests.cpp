@@ -24,6 +24,7 @@ class MonitorBusTest : public ControlTest {
       minimums[id] = 0;
     }
     controller.apply(logical, ids, maximums, minimums, {}, 1);
+    loop.runPending();  // the writes' outcomes
   }
   // Levels map onto 1...100 (the floor is 1): logical 40 is 40.6, written as 41.
   // A linear fade of `seconds` at `fps`, one apply per frame, then a second at rest.
@@ -56,9 +57,9 @@ TEST_F(MonitorBusTest, AFastFadeNeverOutrunsTheMonitorAndEndsOnItsLastValue) {
     fade(100, 0, 1, fps, {monitor.id()});
     EXPECT_EQ(monitor.droppedMessages(), 0) << fps;
     EXPECT_EQ(monitor.vcpCurrent(), 1) << fps;  // the floor: the fade's last value arrived
-    EXPECT_GE(smallestSpacing(monitor.id()), DDCIO::kMessageIntervalSeconds - 1e-9) << fps;
+    EXPECT_GE(smallestSpacing(monitor.id()), DDCTransport::kMessageIntervalSeconds - 1e-9) << fps;
     // The write at 100, then at most one per interval or frame, whichever is longer.
-    EXPECT_LE(monitor.acceptedWrites(), std::min(fps, 1 / DDCIO::kMessageIntervalSeconds) + 2) << fps;
+    EXPECT_LE(monitor.acceptedWrites(), std::min(fps, 1 / DDCTransport::kMessageIntervalSeconds) + 2) << fps;
     EXPECT_FALSE(controller.hasPendingWrite());
   }
 }
@@ -66,8 +67,8 @@ TEST_F(MonitorBusTest, AFastFadeNeverOutrunsTheMonitorAndEndsOnItsLastValue) {
 TEST_F(MonitorBusTest, ReadsAndRetriesWaitOutTheIntervalOnTheLoop) {
   auto& monitor = machine.addExternalMonitor({.brightness = 40});
   monitor.minimumMessageIntervalMicroseconds = 50'000;
-  ASSERT_TRUE(DDCIO::setBrightness(monitor.id(), 30));
-  EXPECT_NEAR(DDCIO::messageWait(monitor.id()), DDCIO::kMessageIntervalSeconds, 1e-9);
+  ASSERT_TRUE(writeAnswered(loop, monitor.id(), 30));
+  EXPECT_NEAR(DDCTransport::messageWait(monitor.id()), DDCTransport::kMessageIntervalSeconds, 1e-9);
   // A read right after the write waits for the bus instead of being ignored.
   std::optional<double> percent;
   const auto read = DDCIO::readBrightness(monitor.id(), [&](const auto& r) { percent = r.percent; });
@@ -83,7 +84,7 @@ TEST_F(MonitorBusTest, ReadsAndRetriesWaitOutTheIntervalOnTheLoop) {
   drive(20, {monitor.id()});
   EXPECT_EQ(monitor.vcpCurrent(), 30);
   EXPECT_EQ(status(monitor.id()), "control_unchecked");  // one miss is no failure yet
-  loop.advance(DDCIO::kMessageIntervalSeconds);
+  loop.advance(DDCTransport::kMessageIntervalSeconds);
   EXPECT_EQ(monitor.vcpCurrent(), 21);
   EXPECT_EQ(status(monitor.id()), "control_hardware");
   EXPECT_EQ(monitor.droppedMessages(), 0);
@@ -92,12 +93,12 @@ TEST_F(MonitorBusTest, ReadsAndRetriesWaitOutTheIntervalOnTheLoop) {
 TEST_F(MonitorBusTest, AWriteOnAPacedBusIsRefusedUntilTheIntervalHasPassed) {
   auto& monitor = machine.addExternalMonitor({.brightness = 100});
   monitor.minimumMessageIntervalMicroseconds = 50'000;
-  ASSERT_TRUE(DDCIO::setBrightness(monitor.id(), 80));  // nothing known of the bus yet: no pause
+  ASSERT_TRUE(writeAnswered(loop, monitor.id(), 80));  // nothing known of the bus yet: no pause
   loop.advance(0.02);
-  EXPECT_FALSE(DDCIO::setBrightness(monitor.id(), 70));  // 30 ms of the interval left: nothing sent
+  EXPECT_FALSE(writeAnswered(loop, monitor.id(), 70));  // 30 ms of the interval left: nothing sent
   EXPECT_TRUE(scope.traced("display 1: bus not free for another 30 ms"));
   loop.advance(0.03);
-  ASSERT_TRUE(DDCIO::setBrightness(monitor.id(), 60));
+  ASSERT_TRUE(writeAnswered(loop, monitor.id(), 60));
   EXPECT_EQ(machine.i2cLog(monitor.id()).size(), 2u);
   EXPECT_EQ(monitor.droppedMessages(), 0);
   EXPECT_EQ(monitor.vcpCurrent(), 60);
@@ -154,7 +155,7 @@ TEST_F(MonitorBusTest, CausesTheUserCanFixAreNamedInTheStatusAndTriedOncePerRetr
     monitor.faultStatus = code;
     drive(50, {monitor.id()});
     // A second attempt cannot load a module or grant access; a silent monitor gets one.
-    if (code == I2CStatus::noAnswer) loop.advance(DDCIO::kMessageIntervalSeconds);
+    if (code == I2CStatus::noAnswer) loop.advance(DDCTransport::kMessageIntervalSeconds);
     EXPECT_EQ(status(monitor.id()), key);
     EXPECT_EQ(machine.i2cLog(monitor.id()).size(), code == I2CStatus::noAnswer ? 2u : 1u) << key;
     EXPECT_EQ(controller.retryDelay(monitor.id()), DDCBrightnessController::kFirstRetrySeconds);
@@ -185,3 +186,49 @@ TEST_F(MonitorBusTest, ARestoreThatFindsTheBusHeldDeliversTheMaximumLater) {
 }
 
 }  // namespace
+
+TEST_F(MonitorBusTest, AMonitorThatStretchesItsTransfersGetsOnlyTheNewestValueAndHoldsUpNoOtherDisplay) {
+  auto& slow = machine.addExternalMonitor({.brightness = 100});
+  auto& quick = machine.addExternalMonitor({.brightness = 100});
+  slow.transferMicroseconds = 100'000;
+  drive(100, {slow.id(), quick.id()});
+  // A 1 s fade at 60 frames per second: a value asked for while the slow bus
+  // is busy replaces the one before it, so no backlog builds up.
+  fade(100, 0, 1, 60, {slow.id(), quick.id()});
+  const double lastFrame = loop.uptime() - 1;
+  const auto writes = machine.i2cLog(slow.id(), true);
+  for (std::size_t i = 1; i < writes.size(); ++i)
+    EXPECT_GE(writes[i].time - writes[i - 1].time, 0.15 - 1e-9);  // each transfer, then the bus interval
+  EXPECT_LE(writes.size(), 1 / 0.15 + 2);
+  EXPECT_EQ(slow.vcpCurrent(), 1);  // the fade's last value, not one from a queue
+  EXPECT_LE(writes.back().time, lastFrame + 0.2 + 1e-9);  // a transfer under way, the interval, a turn of the deferral
+  EXPECT_EQ(quick.vcpCurrent(), 1);
+  EXPECT_GT(machine.i2cLog(quick.id(), true).size(), writes.size());  // the quick bus kept its own pace
+
+  // A key during the slow monitor's transfer: the other display is restored at once.
+  drive(20, {slow.id(), quick.id()});
+  loop.advance(0.06);  // the quick bus's interval is over, the slow transfer is not
+  const double key = loop.uptime();
+  controller.restoreBrightness({slow.id(), quick.id()}, {{slow.id(), 100}, {quick.id(), 100}}, {}, 1);
+  loop.runPending();
+  EXPECT_EQ(quick.vcpCurrent(), 100);
+  EXPECT_NEAR(machine.i2cLog(quick.id(), true).back().time, key, 1e-6);
+  EXPECT_NE(slow.vcpCurrent(), 100);  // its bus is still busy
+  loop.advance(0.3);
+  EXPECT_EQ(slow.vcpCurrent(), 100);
+  EXPECT_EQ(status(slow.id()), "control_hardware");
+}
+
+TEST_F(MonitorBusTest, AWriteWhoseOwnerIsGoneIsNotAnsweredToIt) {
+  auto& slow = machine.addExternalMonitor({.brightness = 100});
+  slow.transferMicroseconds = 100'000;
+  {
+    DDCBrightnessController shortLived;
+    shortLived.invalidateDisplayState();
+    shortLived.apply(50, {slow.id()}, {{slow.id(), 100}}, {{slow.id(), 0}}, {}, 1);
+  }
+  loop.advance(0.2);  // the transfer ends on the bus; nobody is called back
+  EXPECT_EQ(slow.vcpCurrent(), 51);
+  EXPECT_EQ(DDCTransport::messageWait(slow.id()), 0);  // the bus's pace is kept all the same
+  EXPECT_EQ(status(slow.id()), "control_unchecked");
+}

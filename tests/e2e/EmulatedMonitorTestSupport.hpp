@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -88,6 +89,15 @@ class MainThreadProbe {
     std::lock_guard lock(mutex_);
     return longestBlocked_;
   }
+  // The same, leaving out some system calls (fsync: a file's flush to disk).
+  Blocked longestBlockedOtherThan(std::initializer_list<long> excluded) const {
+    std::lock_guard lock(mutex_);
+    Blocked longest;
+    for (const auto& [call, duration] : longestByCall_)
+      if (std::find(excluded.begin(), excluded.end(), call) == excluded.end() && duration > longest.duration)
+        longest = {duration, call};
+    return longest;
+  }
   // The longest time in a sleep (nanosleep, clock_nanosleep).
   Milliseconds longestSleep() const {
     std::lock_guard lock(mutex_);
@@ -139,6 +149,7 @@ class MainThreadProbe {
         } else {
           const Milliseconds took = now - blockedSince;
           if (took > longestBlocked_.duration) longestBlocked_ = {took, blockedCall};
+          longestByCall_[blockedCall] = std::max(longestByCall_[blockedCall], took);
           if (call == SYS_nanosleep || call == SYS_clock_nanosleep) longestSleep_ = std::max(longestSleep_, took);
         }
         if (call >= 0 && isLoopWait(call)) {
@@ -160,6 +171,7 @@ class MainThreadProbe {
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
   Blocked longestBlocked_;
+  std::map<long, Milliseconds> longestByCall_;
   Milliseconds longestSleep_{0};
   Milliseconds longestAway_{0};
   int samples_ = 0;

@@ -101,9 +101,11 @@ TEST_F(EngineActivity, SleepStopsTheTimerAndWakeRefreshesDisplaysAndRestartsIt) 
   notifications.didWake.emit();
   loop.runPending();
   EXPECT_EQ(displayStore->displays.get().size(), 3u);
-  ASSERT_EQ(loop.activeRepeatingTimers().size(), 1u);
-  EXPECT_DOUBLE_EQ(loop.activeRepeatingTimers()[0].interval, 0.25);
+  EXPECT_TRUE(engine->isStarted());
+  EXPECT_TRUE(loop.activeRepeatingTimers().empty());  // at rest again
   EXPECT_DOUBLE_EQ(lastLevel(), 100);
+  idleFor(180.1);
+  EXPECT_TRUE(engine->fadeTransition()) << "the next step wakes it again";
 }
 
 TEST_F(EngineActivity, MediaPlaybackKeepsTheRestingLevelOnlyWhenTheOptionIsOn) {

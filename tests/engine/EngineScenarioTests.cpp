@@ -28,14 +28,6 @@ class EngineScenario : public EngineTest {
     for (const auto& transfer : machine.i2cLog(id, true)) values.push_back(transfer.bytes.at(5));
     return values;
   }
-  // The engine's timer; the power monitor's 5 s poll runs beside it.
-  double engineTimerInterval() const {
-    std::vector<double> intervals;
-    for (const auto& timer : loop.activeRepeatingTimers())
-      if (timer.interval != PowerAssertionMonitor::pollInterval) intervals.push_back(timer.interval);
-    EXPECT_EQ(intervals.size(), 1u);
-    return intervals.empty() ? 0 : intervals[0];
-  }
   nlohmann::json configFile() const {
     std::ifstream file(models->stepStore->configURL());
     return nlohmann::json::parse(file, nullptr, false);
@@ -64,7 +56,7 @@ TEST_F(EngineScenario, IdleUserIsDimmedStepByStepAndAKeyBringsTheLevelBack) {
   for (int frame = 1; frame <= 6.5 * 24; ++frame) {
     loop.advance(1.0 / 24);
     if (engine.fadeTransition()) {
-      EXPECT_NEAR(engineTimerInterval(), 1.0 / 24, 1e-12);
+      EXPECT_NEAR(engine.timerInterval().value_or(0), 1.0 / 24, 1e-12);
       EXPECT_EQ(engine.fadeTransition()->startedAt, fadeStart);
     }
     EXPECT_DOUBLE_EQ(engine.masterPresentation.percent.get(), engine.currentBrightnessPercent());
@@ -81,7 +73,7 @@ TEST_F(EngineScenario, IdleUserIsDimmedStepByStepAndAKeyBringsTheLevelBack) {
   EXPECT_GT(writes.size(), 5u);  // intermediate values reached the monitor
   // Each write a new, lower value: nothing repeated, nothing bounced back up.
   EXPECT_TRUE(std::adjacent_find(writes.begin(), writes.end(), std::less_equal<>()) == writes.end());
-  EXPECT_NEAR(engineTimerInterval(), 0.25, 1e-12);
+  EXPECT_FALSE(engine.timerInterval());  // at rest nothing ticks
 
   // A key press elsewhere: straight back to the resting level in one write;
   // more input at rest writes nothing.
@@ -178,7 +170,7 @@ TEST_F(EngineScenario, FirstLaunchDuringAnInteractiveEditHoldsTheSelectionSave) 
 
 TEST_F(EngineScenario, WithoutAnIdleSourceNothingDimsAndTheStateIsSaidOncePerChange) {
   machine.addExternalMonitor({.id = 1, .brightness = 100});
-  systemPorts().idleTime = nullptr;  // a desktop that reports no idle time
+  idle.setFailing(true);  // a desktop that reports no idle time
   launch();
   IdleBrightnessEngine& engine = *models->engine;
   auto& monitor = machine.display(1);
@@ -196,7 +188,7 @@ TEST_F(EngineScenario, WithoutAnIdleSourceNothingDimsAndTheStateIsSaidOncePerCha
   EXPECT_EQ(engine.idleCounter.seconds.get(), 0);
 
   // A source that answers: dimming follows its idle time, not the hour that passed.
-  systemPorts().idleTime = &idle;
+  idle.setFailing(false);
   idle.setIdleSeconds(170);
   loop.advance(0.25);
   EXPECT_TRUE(engine.idleTimeAvailable.get());
@@ -204,7 +196,7 @@ TEST_F(EngineScenario, WithoutAnIdleSourceNothingDimsAndTheStateIsSaidOncePerCha
   loop.advance(10 + 7);
   EXPECT_EQ(monitor.vcpCurrent(), hardwareValue(1, 70));
 
-  // The source stops answering while dimmed: back to the resting level at the next tick, said once.
+  // The source stops answering while dimmed: back to the resting level at once, said once.
   idle.setFailing(true);
   loop.advance(0.25);
   EXPECT_EQ(monitor.vcpCurrent(), 100);

@@ -29,17 +29,24 @@ class RecordingController final : public BrightnessController {
     double level;
     std::set<DisplayID> targets;
   };
+  // Every level handed over, a restore's 100 % included, at the loop's uptime.
+  struct Level {
+    double time;
+    double level;
+  };
   void apply(double brightnessPercent, const std::set<DisplayID>& targetDisplayIDs,
              const std::map<DisplayID, double>& displayMaximumPercents,
              const std::map<DisplayID, double>& displayMinimumPercents,
              const std::map<DisplayID, bool>& displayFullGammaModes, double safetyMinimumPercent) override {
     applies.push_back({brightnessPercent, targetDisplayIDs});
+    levels.push_back({systemPorts().mainLoop->uptime(), brightnessPercent});
     real.apply(brightnessPercent, targetDisplayIDs, displayMaximumPercents, displayMinimumPercents,
                displayFullGammaModes, safetyMinimumPercent);
   }
   void restoreBrightness(const std::set<DisplayID>& displayIDs, const std::map<DisplayID, double>& maximums,
                          const std::map<DisplayID, bool>& fullGamma, double safety) override {
     ++restores;
+    levels.push_back({systemPorts().mainLoop->uptime(), 100});
     real.restoreBrightness(displayIDs, maximums, fullGamma, safety);
   }
   void invalidateDisplayState() override {
@@ -48,6 +55,7 @@ class RecordingController final : public BrightnessController {
   }
 
   std::vector<Apply> applies;
+  std::vector<Level> levels;
   int restores = 0;
   int invalidations = 0;
   DDCBrightnessController real;

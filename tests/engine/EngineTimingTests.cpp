@@ -7,27 +7,45 @@
 // Ticks, fades and the timer that drives them, on the virtual loop.
 class EngineTiming : public StartedEngine {
  protected:
+  // The frame timer's interval; 0 at rest, where nothing repeats.
   double timerInterval() const {
     const auto timers = loop.activeRepeatingTimers();
+    if (timers.empty()) return 0;
     EXPECT_EQ(timers.size(), 1u);
     EXPECT_NEAR(timers.at(0).tolerance, timers.at(0).interval * 0.1, 1e-12);
     return timers.at(0).interval;
   }
 };
 
-TEST_F(EngineTiming, RestingTicksWriteNothingAndReevaluationAlwaysApplies) {
-  EXPECT_DOUBLE_EQ(timerInterval(), 0.25);
+TEST_F(EngineTiming, AtRestNothingRepeatsAndOnlyTheNextStepWakesTheEngine) {
+  EXPECT_EQ(timerInterval(), 0);
   const auto started = applyCount();
   EXPECT_EQ(started, 1u);  // start() drives the displays once
+  const int queries = idle.queryCount();
   idleFor(170);
   EXPECT_EQ(applyCount(), started);
+  EXPECT_EQ(idle.queryCount(), queries);  // not even asked
   engine->applyCurrentBrightness();
   EXPECT_EQ(applyCount(), started + 1);
   EXPECT_DOUBLE_EQ(lastLevel(), 100);
   // start() twice changes nothing.
   engine->start();
   EXPECT_EQ(applyCount(), started + 1);
-  EXPECT_EQ(loop.activeRepeatingTimers().size(), 1u);
+  EXPECT_EQ(timerInterval(), 0);
+  // The step's threshold starts the fade on time; the menu's counter wakes it once a second.
+  idleFor(10 - 1e-6);
+  EXPECT_FALSE(engine->fadeTransition());
+  idleFor(2e-6);
+  ASSERT_TRUE(engine->fadeTransition());
+  EXPECT_NEAR(engine->fadeTransition()->startedAt, loop.uptime() - 1e-6, 1e-9);
+  idleFor(7);
+  EXPECT_EQ(timerInterval(), 0);
+  engine->setMenuVisible(true);
+  const int before = idle.queryCount();
+  idleFor(10 + IdleBrightnessEngine::kWakeSlack);  // each second's wake-up comes just after it
+  EXPECT_EQ(engine->idleCounter.seconds.get(), 197);
+  EXPECT_LE(idle.queryCount() - before, 2 * 10);
+  engine->setMenuVisible(false);
 }
 
 TEST_F(EngineTiming, NewTargetMidFadeStartsAFreshFadeFromWhereItGot) {
@@ -49,7 +67,7 @@ TEST_F(EngineTiming, FadeDurationZeroOrHugeAndBadFrameRates) {
   idleFor(180);
   EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 70);
   EXPECT_FALSE(engine->fadeTransition());
-  EXPECT_DOUBLE_EQ(timerInterval(), 0.25);
+  EXPECT_EQ(timerInterval(), 0);
 
   // A fade that would take decades barely moves, and input still jumps back at once.
   stepStore->fadeDurationSeconds = 1e9;
@@ -66,7 +84,7 @@ TEST_F(EngineTiming, FadeDurationZeroOrHugeAndBadFrameRates) {
   EXPECT_EQ(applyCount(), before + 1);
   EXPECT_DOUBLE_EQ(lastLevel(), 100);
   EXPECT_FALSE(engine->fadeTransition());
-  EXPECT_DOUBLE_EQ(timerInterval(), 0.25);
+  EXPECT_EQ(timerInterval(), 0);
 }
 
 TEST_F(EngineTiming, AnHourLongFadeReachesTheDisplaysAndThenRests) {

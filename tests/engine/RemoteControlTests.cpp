@@ -116,6 +116,8 @@ TEST_F(RemoteControlTest, AChangeAtRestIsToldOnTheNextTurnAndUnchangedStateIsNev
   EXPECT_TRUE(has(told[0].second, RemoteControl::Property::masterPercent));
   EXPECT_TRUE(has(told[0].second, RemoteControl::Property::currentPercent));
   EXPECT_FALSE(has(told[0].second, RemoteControl::Property::pausedUntil));
+  idleFor(1);  // the monitors' answers to the writes: their statuses are told
+  EXPECT_EQ(toldAbout(RemoteControl::Property::displays), told.size() - 1);
 
   told.clear();
   engine->setManualBrightness(80);  // same level again

@@ -116,7 +116,10 @@ TEST(DisplayIdentity, AMonitorWithoutAKernelConnectorIsDrivenOnTheBusAnsweringWi
   EXPECT_EQ(facts->at(0).connector, "DP-0");
   EXPECT_EQ(facts->at(0).i2cBus, 4);
   // A write goes to /dev/i2c-4 (a plain file here, which refuses the chip address).
-  EXPECT_FALSE(DDCIO::setBrightness(0x71, 50));
+  std::optional<DDCIO::WriteFailure> outcome;
+  const auto write = DDCIO::setBrightness(0x71, 50, DDCIO::kPercentSteps, [&](auto failure) { outcome = failure; });
+  deliverI2CResults(machine.i2c);
+  EXPECT_EQ(outcome, DDCIO::WriteFailure::noAnswer);
   EXPECT_TRUE(scope.traced("display 113: i2c-4 write result=no such device (" +
                            machine.tree.path("dev/i2c-4").string() + ": Inappropriate ioctl for device)"));
 }
@@ -162,7 +165,10 @@ TEST(DisplayIdentity, AMonitorTheKernelsDdcciDriverOwnsIsDrivenThroughItsBacklig
   DDCBrightnessController controller;
   controller.invalidateDisplayState();
   controller.apply(50, {0x81, 0x82}, {{0x81, 100}, {0x82, 100}}, {{0x81, 0}, {0x82, 0}}, {}, 1);
-  machine.loop.advance(1);  // the write waits out the interval after the read
+  for (int step = 0; step < 20; ++step) {  // the write waits out the interval after the read; a failure is tried again
+    machine.loop.advance(0.05);
+    deliverI2CResults(machine.i2c);
+  }
   EXPECT_EQ(readTextFile(machine.tree.path("sys/class/backlight/ddcci7/brightness")), "41\n");  // 51 % (levels map onto 1...100) of 80
   EXPECT_EQ(ControlStatusStore::shared().status(0x81), "control_hardware");
   // The other monitor's bus is its own: its messages go to /dev/i2c-8 (a plain file here, which refuses them).

@@ -73,7 +73,7 @@ TEST(LinuxDisplayPorts, EachDisplayComesWithItsConnectorEdidBusAndBacklight) {
 
   // A transfer on the monitor's bus: there is no /dev/i2c-* here.
   I2CDevice i2c(desktop.tree.path("dev"));
-  const auto result = i2c.transfer({.bus = 6, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}});
+  const auto result = transferNow(i2c, {.bus = 6, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}});
   EXPECT_EQ(result.status, I2CStatus::noModule);
   EXPECT_EQ(result.error, desktop.tree.path("dev/i2c-6").string() + ": No such file or directory");
 }

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <poll.h>
+
 #include "../kernel/MonitorEdid.hpp"
+#include "platform/linux/I2CDevice.hpp"
 #include "platform/sim/TemporaryFolder.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 
@@ -25,6 +28,24 @@ struct RealTimeLoop {
     synced = now;
   }
 };
+
+// Hands every submitted transfer's result over, waiting for the bus threads
+// as the main loop does when woken.
+inline void deliverI2CResults(I2CDevice& i2c) {
+  for (int i = 0; i < 100 && i2c.hasTransfersUnderWay(); ++i) {
+    pollfd readable{i2c.resultDescriptor(), POLLIN, 0};
+    ::poll(&readable, 1, 50);
+    i2c.deliverResults();
+  }
+}
+
+// One transfer, waited for.
+inline I2CResult transferNow(I2CDevice& i2c, I2CMessage message) {
+  I2CResult result{I2CStatus::ioError, {}, "not delivered"};
+  const auto work = i2c.submit(std::move(message), [&](I2CResult r) { result = std::move(r); });
+  deliverI2CResults(i2c);
+  return result;
+}
 
 // A private folder tree (fake /sys, /dev, home) removed at the end of the test.
 class TempTree {

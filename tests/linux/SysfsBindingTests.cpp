@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -359,11 +361,11 @@ TEST(I2CDevice, ErrorsBecomeResultCodesAndPermissionIsExplainedOnce) {
   tree.write("dev/i2c-2", "not a device");
   I2CDevice device(tree.path("dev"));
   const I2CMessage set{.bus = 1, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}};
-  const auto missing = device.transfer(set);
+  const auto missing = transferNow(device, set);
   EXPECT_EQ(missing.status, I2CStatus::noDevice);
   EXPECT_EQ(missing.error, tree.path("dev/i2c-1").string() + ": No such file or directory");
-  EXPECT_EQ(device.transfer({.bus = 2, .address = 0x37, .write = set.write}).status, I2CStatus::noDevice);
-  const auto read = device.transfer({.bus = 2, .address = 0x37, .readLength = 12});
+  EXPECT_EQ(transferNow(device, {.bus = 2, .address = 0x37, .write = set.write}).status, I2CStatus::noDevice);
+  const auto read = transferNow(device, {.bus = 2, .address = 0x37, .readLength = 12});
   EXPECT_EQ(read.status, I2CStatus::noDevice);  // not an adapter
   EXPECT_EQ(read.error, tree.path("dev/i2c-2").string() + ": Inappropriate ioctl for device");
   EXPECT_FALSE(device.readEdid(2));
@@ -428,7 +430,7 @@ TEST(I2CDevice, ATransactionKeepsOtherToolsOffTheBusUntilItEnds) {
     const auto transfer = i2c.open(3, 0x37);
     EXPECT_FALSE(lockable());  // another DDC/CI tool finds the bus taken
     // As does any transfer outside the transaction.
-    EXPECT_EQ(i2c.transfer({.bus = 3, .address = 0x37, .readLength = 12}).status, I2CStatus::busy);
+    EXPECT_EQ(transferNow(i2c, {.bus = 3, .address = 0x37, .readLength = 12}).status, I2CStatus::busy);
   }
   EXPECT_TRUE(lockable());
 }
@@ -443,15 +445,48 @@ TEST(I2CDevice, ABusAnotherProgramHoldsIsReportedBusyAtOnce) {
   const std::string pid = run(holder);
   for (int i = 0; i < 100 && run("flock -n " + device.string() + " true && echo free") == "free\n"; ++i) usleep(10'000);
   const auto started = std::chrono::steady_clock::now();
-  const auto held = i2c.transfer(set);
+  const auto held = transferNow(i2c, set);
   EXPECT_EQ(held.status, I2CStatus::busy);
   EXPECT_EQ(held.error, device.string() + " is locked by another program");
-  EXPECT_EQ(i2c.transfer({.bus = 3, .address = 0x37, .readLength = 12}).status, I2CStatus::busy);
+  EXPECT_EQ(transferNow(i2c, {.bus = 3, .address = 0x37, .readLength = 12}).status, I2CStatus::busy);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));  // never waited for
   run("kill " + pid);
   for (int i = 0; i < 300 && run("flock -n " + device.string() + " true && echo free") != "free\n"; ++i) usleep(10'000);
   // Free again: the transfer goes on to the device (a plain file here, which is no I2C adapter).
-  EXPECT_EQ(i2c.transfer(set).status, I2CStatus::noDevice);
+  EXPECT_EQ(transferNow(i2c, set).status, I2CStatus::noDevice);
+}
+
+TEST(I2CDevice, ResultsComeBackOnTheCallersThreadInOrderPerBusAndNeverWhenCancelled) {
+  TempTree tree;
+  tree.write("dev/i2c-3", "");
+  tree.write("dev/i2c-4", "");
+  std::vector<std::string> delivered;
+  const auto caller = std::this_thread::get_id();
+  const auto record = [&](std::string name) {
+    return [&, name](const I2CResult& result) {
+      EXPECT_EQ(std::this_thread::get_id(), caller);
+      EXPECT_EQ(result.status, I2CStatus::noDevice);  // a plain file is no adapter
+      delivered.push_back(name);
+    };
+  };
+  {
+    I2CDevice i2c(tree.path("dev"));
+    const I2CMessage set{.bus = 3, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}};
+    auto first = i2c.submit(set, record("3a"));
+    auto cancelled = i2c.submit(set, record("3b"));
+    auto third = i2c.submit(set, record("3c"));
+    auto other = i2c.submit({.bus = 4, .address = 0x37, .readLength = 12}, record("4"));
+    cancelled.cancel();
+    EXPECT_TRUE(delivered.empty());  // never inside submit
+    deliverI2CResults(i2c);
+    EXPECT_FALSE(i2c.hasTransfersUnderWay());
+    std::erase(delivered, "4");
+    EXPECT_EQ(delivered, (std::vector<std::string>{"3a", "3c"}));
+    EXPECT_FALSE(first.isActive());  // delivered work is done
+    // Work still queued when the device goes: its threads are joined, nothing is delivered.
+    for (int i = 0; i < 20; ++i) i2c.submit(set, record("late")).detach();
+  }
+  EXPECT_EQ(delivered.size(), 2u);
 }
 
 TEST(I2CDevice, MissingModuleAndKernelDriverAreExplainedOnce) {
@@ -461,13 +496,13 @@ TEST(I2CDevice, MissingModuleAndKernelDriverAreExplainedOnce) {
   tree.folder("dev");
   const std::vector<std::uint8_t> packet = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
   I2CDevice i2c(tree.path("dev"));
-  EXPECT_EQ(i2c.transfer({.bus = 6, .address = 0x37, .write = packet}).status, I2CStatus::noModule);  // no /dev/i2c-* at all
-  EXPECT_EQ(i2c.transfer({.bus = 7, .address = 0x37, .write = packet}).status, I2CStatus::noModule);
+  EXPECT_EQ(transferNow(i2c, {.bus = 6, .address = 0x37, .write = packet}).status, I2CStatus::noModule);  // no /dev/i2c-* at all
+  EXPECT_EQ(transferNow(i2c, {.bus = 7, .address = 0x37, .write = packet}).status, I2CStatus::noModule);
   EXPECT_TRUE(logMentions(*log, "modules-load.d"));
   EXPECT_EQ(log->entries.size(), 1u);
   tree.write("dev/i2c-2", "");
   // The module is there; this bus is not.
-  EXPECT_EQ(i2c.transfer({.bus = 6, .address = 0x37, .write = packet}).status, I2CStatus::noDevice);
+  EXPECT_EQ(transferNow(i2c, {.bus = 6, .address = 0x37, .write = packet}).status, I2CStatus::noDevice);
 
   EXPECT_EQ(i2cStatusForErrno(EBUSY, "/dev/i2c-6"), I2CStatus::claimedByDriver);
   EXPECT_EQ(i2cStatusForErrno(EBUSY, "/dev/i2c-7"), I2CStatus::claimedByDriver);

@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The DDC/CI transport: transfers through the port, paced per bus, and
+// reads whose reply is fetched after a main-loop timer, so a slow monitor
+// holds up nothing else.
+#include "display/DDCBrightness/DDCTransport.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "base/ProcessWide.hpp"
+#include "display/DDCBrightness/DDCPackets.hpp"
+#include "ports/SystemPorts.hpp"
+#include "services/DDCDebug.hpp"
+
+namespace {
+using DDCTransport::BrightnessReading;
+using DDCTransport::ReadFailure;
+using DDCTransport::logLine;
+
+constexpr int kReplyAttempts = 5;
+// Below a microsecond a wait is clock arithmetic, not time to wait.
+constexpr double kClockSlack = 1e-6;
+
+// What the buses did, kept across display changes.
+struct Buses {
+  std::map<DisplayID, double> lastMessageAt;  // monotonic seconds when each bus's last transfer ended
+  std::map<DisplayID, int> underWay;           // transfers submitted and not yet answered
+  std::map<std::uint64_t, ScheduledWork> submitted;  // the port's handles, by submission
+  std::uint64_t nextSubmission = 1;
+  std::set<DisplayID> awaitingReply;  // a read's request is out: the bus is the read's until its reply
+  std::map<DisplayID, std::size_t> replyWaitIndex;  // into kReplyWaitSeconds: the wait that last worked
+  std::map<DisplayID, std::uint16_t> brightnessMaximums;
+};
+Buses& buses() { return processWide<Buses>(); }
+
+std::string busName(int bus) { return "i2c-" + std::to_string(bus); }
+
+std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
+  std::string text;
+  char byte[4];
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    std::snprintf(byte, sizeof byte, "%02X", bytes[i]);
+    if (i) text += ' ';
+    text += byte;
+  }
+  return text;
+}
+
+// One transfer with the monitor on the display's bus. Its end stamps the
+// bus's clock whether or not the caller still listens; without an I2C
+// facility, no device answers.
+ScheduledWork transfer(DisplayID displayID, int bus, std::vector<std::uint8_t> bytes, std::size_t readLength,
+                       bool replyFollows, std::function<void(const I2CResult&)> done) {
+  MainLoop* loop = systemPorts().mainLoop;
+  if (!loop) return {};
+  I2CBuses* port = systemPorts().i2c;
+  if (!port)
+    return loop->post([done = std::move(done)] { done({I2CStatus::noDevice, {}, "no I2C facility"}); });
+  auto listener = std::make_shared<std::function<void(const I2CResult&)>>(std::move(done));
+  const std::uint64_t submission = buses().nextSubmission++;
+  ++buses().underWay[displayID];
+  auto work = port->submit({bus, DDCPackets::kChipAddress, std::move(bytes), readLength, replyFollows},
+                           [displayID, submission, listener](I2CResult result) {
+                             auto& state = buses();
+                             if (--state.underWay[displayID] <= 0) state.underWay.erase(displayID);
+                             state.submitted.erase(submission);
+                             DDCTransport::stampBus(displayID);
+                             if (auto caller = std::exchange(*listener, nullptr)) caller(result);
+                           });
+  buses().submitted.emplace(submission, std::move(work));
+  return ScheduledWork::cancelling([listener] { *listener = nullptr; });
+}
+
+// One read of a monitor: request, wait, reply; again with a longer wait
+// after a null message or a reply that fails its checks.
+class ReadRound : public std::enable_shared_from_this<ReadRound> {
+ public:
+  ReadRound(DisplayID displayID, int bus, std::function<void(const BrightnessReading&)> done)
+      : displayID_(displayID), bus_(bus), done_(std::move(done)) {
+    const auto worked = buses().replyWaitIndex.find(displayID);
+    waitIndex_ = worked != buses().replyWaitIndex.end() ? worked->second : 0;
+  }
+
+  void start() { schedule(DDCTransport::messageWait(displayID_), &ReadRound::query); }
+  void cancel() {
+    step_.cancel();
+    done_ = nullptr;
+    buses().awaitingReply.erase(displayID_);
+  }
+
+ private:
+  void query() {
+    // Another message may have gone out meanwhile (a write on this bus).
+    if (const double wait = DDCTransport::messageWait(displayID_); wait > 0) return schedule(wait, &ReadRound::query);
+    const auto request = DDCPackets::getVCPFeatureRequest();
+    step_ = transfer(displayID_, bus_, {request.begin(), request.end()}, 0, true,
+                     [self = weak_from_this()](const I2CResult& result) {
+                       if (const auto round = self.lock()) round->queried(result);
+                     });
+  }
+
+  void queried(const I2CResult& result) {
+    logLine(displayID_, "brightness read query attempt " + std::to_string(attempt_) +
+                            " result=" + DDCTransport::resultText(result));
+    if (result.status != I2CStatus::ok)
+      return finish({std::nullopt, result.status == I2CStatus::busy ? ReadFailure::busy : ReadFailure::noAnswer});
+    buses().awaitingReply.insert(displayID_);
+    schedule(DDCTransport::kReplyWaitSeconds[waitIndex_], &ReadRound::fetchReply);
+  }
+
+  void fetchReply() {
+    buses().awaitingReply.erase(displayID_);
+    step_ = transfer(displayID_, bus_, {}, DDCPackets::kReplyLength, false,
+                     [self = weak_from_this()](const I2CResult& result) {
+                       if (const auto round = self.lock()) round->replied(result);
+                     });
+  }
+
+  void replied(I2CResult result) {
+    if (result.status != I2CStatus::ok) result.read.assign(DDCPackets::kReplyLength, 0);
+    const auto& reply = result.read;
+    logLine(displayID_, "brightness read reply attempt " + std::to_string(attempt_) +
+                            " result=" + DDCTransport::resultText(result) + " bytes=" + hexBytes(reply));
+    if (result.status == I2CStatus::ok) {
+      if (const auto value = DDCPackets::parseVCPFeatureReply(reply.data(), reply.size())) {
+        buses().replyWaitIndex[displayID_] = waitIndex_;
+        buses().brightnessMaximums[displayID_] = value->maximum;
+        return finish({value->percent(), ReadFailure::none});
+      }
+    }
+    if (++attempt_ > kReplyAttempts) {
+      logLine(displayID_, "brightness read parse failed");
+      return finish({std::nullopt, ReadFailure::noReply});
+    }
+    // Not ready, or garbled on the wire: give the monitor longer next time.
+    waitIndex_ = std::min(waitIndex_ + 1, DDCTransport::kReplyWaitSeconds.size() - 1);
+    schedule(DDCTransport::messageWait(displayID_), &ReadRound::query);
+  }
+
+  void schedule(double seconds, void (ReadRound::*step)()) {
+    step_ = systemPorts().mainLoop->after(seconds, [self = weak_from_this(), step] {
+      if (const auto round = self.lock()) ((*round).*step)();
+    });
+  }
+
+  void finish(const BrightnessReading& reading) {
+    const auto keepAlive = shared_from_this();  // `done` may cancel this round
+    if (auto done = std::exchange(done_, nullptr)) done(reading);
+  }
+
+  DisplayID displayID_;
+  int bus_;
+  std::function<void(const BrightnessReading&)> done_;
+  std::size_t waitIndex_ = 0;
+  int attempt_ = 1;
+  ScheduledWork step_;  // the transfer under way or the wait before the next
+};
+}  // namespace
+
+std::string DDCTransport::resultText(const I2CResult& result) {
+  std::string text = i2cStatusText(result.status);
+  if (!result.error.empty()) text += " (" + result.error + ")";
+  return text;
+}
+
+void DDCTransport::logLine(DisplayID displayID, const std::string& text) {
+  DDCDebug::log([&] { return DDCDebug::displayLine(displayID, text); });
+}
+
+double DDCTransport::messageWait(DisplayID displayID) {
+  const auto& state = buses();
+  if (state.underWay.contains(displayID) || state.awaitingReply.contains(displayID)) return kMessageIntervalSeconds;
+  const auto last = state.lastMessageAt.find(displayID);
+  const MainLoop* loop = systemPorts().mainLoop;
+  if (last == state.lastMessageAt.end() || !loop) return 0;
+  const double wait = last->second + kMessageIntervalSeconds - loop->uptime();
+  return wait > kClockSlack ? wait : 0;
+}
+
+void DDCTransport::stampBus(DisplayID displayID) {
+  if (const MainLoop* loop = systemPorts().mainLoop) buses().lastMessageAt[displayID] = loop->uptime();
+}
+
+ScheduledWork DDCTransport::writeBrightness(DisplayID displayID, int bus, std::uint32_t value, std::uint32_t steps,
+                                            std::function<void(const I2CResult&)> done) {
+  const std::uint32_t maximum = brightnessMaximum(displayID).value_or(100);
+  const auto scaled = std::lround(static_cast<double>(value) * maximum / steps);
+  const auto packet = DDCPackets::setVCPFeaturePacket(static_cast<std::uint16_t>(std::clamp<long>(scaled, 1, maximum)));
+  logLine(displayID, "writing Set VCP brightness to " + busName(bus));
+  return transfer(displayID, bus, {packet.begin(), packet.end()}, 0, false,
+                  [displayID, bus, done = std::move(done)](const I2CResult& result) {
+                    logLine(displayID, busName(bus) + " write result=" + resultText(result));
+                    done(result);
+                  });
+}
+
+ScheduledWork DDCTransport::readBrightness(DisplayID displayID, int bus,
+                                           std::function<void(const BrightnessReading&)> done) {
+  auto round = std::make_shared<ReadRound>(displayID, bus, std::move(done));
+  round->start();
+  return ScheduledWork::cancelling([round] { round->cancel(); });
+}
+
+std::optional<std::uint16_t> DDCTransport::brightnessMaximum(DisplayID displayID) {
+  const auto found = buses().brightnessMaximums.find(displayID);
+  return found == buses().brightnessMaximums.end() ? std::nullopt : std::optional(found->second);
+}
+
+void DDCTransport::setBrightnessMaximum(DisplayID displayID, std::uint16_t maximum) {
+  buses().brightnessMaximums[displayID] = maximum;
+}
+
+void DDCTransport::reset() {
+  auto submitted = std::move(buses().submitted);  // cancelled once the state is clean again
+  buses() = {};
+}
