@@ -21,6 +21,8 @@
 #include "platform/qt/DesktopBinding.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
+#include "services/L10n.hpp"
+#include "services/ShortcutHUD.hpp"
 #include "ui/HUDPanelView.hpp"
 
 namespace {
@@ -142,12 +144,23 @@ int main(int argc, char** argv) {
   SystemPorts desktop = binding->ports();
   desktop.hudPanel = binding->hudPanel() ? binding->hudPanel() : &hudPanel;
   ScopedSystemPorts ports(desktop);
+  L10n::useEnvironment(desktop.environment);
+  ShortcutHUD::usePorts(desktop.hudPanel, desktop.mainLoop);
   binding->recoverAbandonedGamma();
 
   AppModels models;
   // The display-control trace from the first tick on, for tests and bug reports; the setting starts off.
   if (environment.variable("DIMMORA_TRACE")) DDCDebug::setEnabled(true);
-  TrayShell shell(models);
+  TrayShell shell(models, {.mainLoop = *desktop.mainLoop,
+                           .notifications = desktop.notifications,
+                           .userDefaults = desktop.userDefaults,
+                           .screens = desktop.screens,
+                           .autostart = desktop.autostart,
+                           .maintenance = {.environment = desktop.environment,
+                                           .application = desktop.application,
+                                           .fileManager = desktop.fileManager,
+                                           .clipboard = desktop.clipboard,
+                                           .urlOpener = desktop.urlOpener}});
   RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
   remoteControl.onShowWindow = [&shell] { shell.showWindow(); };
   RemoteControlService remoteControlService(binding->bus().sessionBus(), remoteControl);

@@ -9,7 +9,6 @@
 #include "app/AppModels.hpp"
 #include "app/MenuBarIcon.hpp"
 #include "menu/MenuViewState.hpp"
-#include "ports/SystemPorts.hpp"
 #include "ports/UserDefaults.hpp"
 #include "services/AppLog.hpp"
 #include "ui/MenuBody.hpp"
@@ -35,8 +34,9 @@ std::optional<QColor> panelColour(const QRect& icon) {
 }
 }  // namespace
 
-TrayShell::TrayShell(AppModels& models)
-    : menu_(std::make_unique<MenuViewState>(models.stepStore, models.displayStore, models.engine)) {
+TrayShell::TrayShell(AppModels& models, const MenuViewState::Ports& ports)
+    : userDefaults_(ports.userDefaults),
+      menu_(std::make_unique<MenuViewState>(models.stepStore, models.displayStore, models.engine, ports)) {
   updateIcon();
   tray_.setToolTip(MenuBarIcon::accessibilityDescription);
   QObject::connect(&tray_, &QSystemTrayIcon::activated, &tray_, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -86,9 +86,8 @@ void TrayShell::showWindow() {
 
 void TrayShell::showWindowOnceWithoutTray() {
   if (trayAvailable_) return;
-  UserDefaults* defaults = systemPorts().userDefaults;
-  if (defaults && defaults->boolValue(kNoTrayWindowShownKey).value_or(false)) return;
-  if (defaults) defaults->setBool(kNoTrayWindowShownKey, true);
+  if (userDefaults_ && userDefaults_->boolValue(kNoTrayWindowShownKey).value_or(false)) return;
+  if (userDefaults_) userDefaults_->setBool(kNoTrayWindowShownKey, true);
   showWindow();
 }
 

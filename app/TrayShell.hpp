@@ -5,15 +5,16 @@
 #include <QColor>
 #include <memory>
 
+#include "menu/MenuViewState.hpp"
+
 class AppModels;
-class MenuViewState;
 class MenuWindow;
 
 // The program's only presence on the desktop: a tray icon (no taskbar entry,
 // no main window) whose click drops the settings window down or closes it.
 class TrayShell {
  public:
-  explicit TrayShell(AppModels& models);
+  TrayShell(AppModels& models, const MenuViewState::Ports& ports);
   ~TrayShell();
 
   // The one way to bring the window up (the icon, D-Bus, a second start).
@@ -27,6 +28,7 @@ class TrayShell {
   void toggleWindow();
   void updateIcon();
 
+  UserDefaults* userDefaults_;
   QSystemTrayIcon tray_;
   std::unique_ptr<MenuViewState> menu_;
   std::unique_ptr<MenuWindow> window_;  // built at the first opening: a resting program never needs it

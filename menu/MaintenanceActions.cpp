@@ -13,7 +13,6 @@
 #include "ports/Clipboard.hpp"
 #include "ports/Environment.hpp"
 #include "ports/FileManager.hpp"
-#include "ports/SystemPorts.hpp"
 #include "ports/URLOpener.hpp"
 #include "services/DiagnosticCapture.hpp"
 #include "services/L10n.hpp"
@@ -38,18 +37,8 @@ std::string summaryNumber(double value) {
 
 const char* summaryBool(bool value) { return value ? "true" : "false"; }
 
-std::optional<fs::path> executablePath() {
-  const Environment* environment = systemPorts().environment;
-  if (!environment) return std::nullopt;
-  auto path = environment->executablePath();
-  if (!path) return std::nullopt;
-  std::error_code error;
-  const fs::path absolute = fs::weakly_canonical(*path, error);
-  return error ? *path : absolute;
-}
-
-void requestQuit() {
-  if (ApplicationControl* application = systemPorts().application) application->requestQuit();
+void requestQuit(ApplicationControl* application) {
+  if (application) application->requestQuit();
 }
 }  // namespace
 
@@ -59,14 +48,24 @@ std::string MaintenanceActions::versionText() {
   return std::string(ProgramVersion::number) + " (" + std::string(ProgramVersion::build) + ")";
 }
 
-MaintenanceActions::MaintenanceActions(MenuViewState& menu, fs::path systemRoot, std::string homepage)
-    : menu_(menu), systemRoot_(std::move(systemRoot)), homepage_(std::move(homepage)) {
+MaintenanceActions::MaintenanceActions(MenuViewState& menu, MainLoop& loop, Ports ports, fs::path systemRoot,
+                                       std::string homepage)
+    : menu_(menu), loop_(loop), ports_(ports), systemRoot_(std::move(systemRoot)), homepage_(std::move(homepage)) {
   DiagnosticCapture& capture = DiagnosticCapture::shared();
   captureWasActive_ = capture.active.get();
   subscriptions_.push_back(capture.active.changed.connect([this](const bool& active) {
     handleCaptureActiveChanged(active);
   }));
   subscriptions_.push_back(capture.error.changed.connect([this](const auto&) { changed.emit(); }));
+}
+
+std::optional<fs::path> MaintenanceActions::executablePath() const {
+  if (!ports_.environment) return std::nullopt;
+  auto path = ports_.environment->executablePath();
+  if (!path) return std::nullopt;
+  std::error_code error;
+  const fs::path absolute = fs::weakly_canonical(*path, error);
+  return error ? *path : absolute;
 }
 
 // ---- cards -------------------------------------------------------------------------------
@@ -119,7 +118,7 @@ void MaintenanceActions::pressCardButton(std::size_t index) {
     case ConfirmationCard::Kind::uninstallPackage:
       packageNotice_.reset();
       changed.emit();
-      requestQuit();
+      quit();
       break;
   }
 }
@@ -130,6 +129,8 @@ void MaintenanceActions::pressEscape() {
   for (std::size_t index = 0; index < shown->buttons.size(); ++index)
     if (shown->buttons[index].cancel) return pressCardButton(index);
 }
+
+void MaintenanceActions::quit() const { requestQuit(ports_.application); }
 
 void MaintenanceActions::requestResetConfirmation() { setResetConfirmation(true); }
 void MaintenanceActions::requestUninstallPreparation() { setUninstallPreparation(true); }
@@ -145,7 +146,7 @@ void MaintenanceActions::dismissCards() {
     // The preparation is done: closing the window ends it as the card's button would.
     packageNotice_.reset();
     changed.emit();
-    requestQuit();
+    quit();
     return;
   }
   if (hadAny) changed.emit();
@@ -240,24 +241,18 @@ void MaintenanceActions::finishUninstall() {
       return;
     }
   }
-  FileManager* fileManager = systemPorts().fileManager;
-  if (!executable || !fileManager || !fileManager->revealFile(*executable)) {
+  if (!executable || !ports_.fileManager || !ports_.fileManager->revealFile(*executable)) {
     const std::string path = executable ? executable->string() : std::string("dimmora");
     return setUninstallError(L10n::text("uninstall_reveal_failed", {{"path", path}}));
   }
-  if (MainLoop* loop = systemPorts().mainLoop) {
-    // Outlives the window: the quit happens even if the menu is gone by then.
-    loop->after(quitDelaySeconds, [] { requestQuit(); }).detach();
-  } else {
-    requestQuit();
-  }
+  // Outlives the window: the quit happens even if the menu is gone by then.
+  loop_.after(quitDelaySeconds, [application = ports_.application] { requestQuit(application); }).detach();
 }
 
 // ---- small actions -----------------------------------------------------------------------------
 
 bool MaintenanceActions::revealOrReport(const fs::path& file) {
-  FileManager* fileManager = systemPorts().fileManager;
-  if (fileManager && fileManager->revealFile(file)) return true;
+  if (ports_.fileManager && ports_.fileManager->revealFile(file)) return true;
   actionError_ = L10n::text("show_file_failed", {{"path", file.string()}});
   changed.emit();
   return false;
@@ -266,8 +261,7 @@ bool MaintenanceActions::revealOrReport(const fs::path& file) {
 bool MaintenanceActions::showConfiguration() { return revealOrReport(menu_.stepStore().configURL()); }
 
 bool MaintenanceActions::copyBuildNumber() {
-  Clipboard* clipboard = systemPorts().clipboard;
-  return clipboard && clipboard->setText(versionText());
+  return ports_.clipboard && ports_.clipboard->setText(versionText());
 }
 
 // ---- diagnostics ---------------------------------------------------------------------------------
@@ -349,7 +343,7 @@ std::vector<SupportLink> MaintenanceActions::supportLinks() const {
 }
 
 bool MaintenanceActions::openSupportLink(SupportLink::Kind kind) {
-  URLOpener* opener = systemPorts().urlOpener;
+  URLOpener* opener = ports_.urlOpener;
   for (const SupportLink& link : supportLinks()) {
     if (link.kind != kind) continue;
     if (opener && opener->openURL(link.url)) return true;

@@ -11,6 +11,11 @@
 #include "base/Signal.hpp"
 
 class MenuViewState;
+class Environment;
+class ApplicationControl;
+class FileManager;
+class Clipboard;
+class URLOpener;
 
 // The card laid over the whole window (the content beneath is disabled)
 // while a confirmation or an error is pending. Escape presses the button
@@ -56,7 +61,18 @@ class MaintenanceActions {
   // "1.0.0 (202609091000)"
   static std::string versionText();
 
-  MaintenanceActions(MenuViewState& menu, std::filesystem::path systemRoot, std::string homepage);
+  // The desktop's services the actions use; an absent one makes its action fail
+  // (or, for quitting, do nothing).
+  struct Ports {
+    const Environment* environment = nullptr;
+    ApplicationControl* application = nullptr;
+    FileManager* fileManager = nullptr;
+    Clipboard* clipboard = nullptr;
+    URLOpener* urlOpener = nullptr;
+  };
+
+  MaintenanceActions(MenuViewState& menu, MainLoop& loop, Ports ports, std::filesystem::path systemRoot,
+                     std::string homepage);
   MaintenanceActions(const MaintenanceActions&) = delete;
   MaintenanceActions& operator=(const MaintenanceActions&) = delete;
 
@@ -94,6 +110,8 @@ class MaintenanceActions {
   bool showConfiguration();
   // Puts the version text on the clipboard; false when it could not.
   bool copyBuildNumber();
+  // Asks the application to quit (nothing happens where it cannot be asked).
+  void quit() const;
 
   // ---- diagnostic capture ----
   bool diagnosticsRunning() const;
@@ -130,7 +148,12 @@ class MaintenanceActions {
   void finishUninstall();
   void handleCaptureActiveChanged(bool active);
 
+  // Where the program runs from, as an absolute path when it can be made one.
+  std::optional<std::filesystem::path> executablePath() const;
+
   MenuViewState& menu_;
+  MainLoop& loop_;
+  Ports ports_;
   std::filesystem::path systemRoot_;
   std::string homepage_;
   bool showingResetConfirmation_ = false;
@@ -139,6 +162,5 @@ class MaintenanceActions {
   std::optional<std::string> actionError_;
   std::optional<std::string> packageNotice_;  // the package to remove, after preparation
   bool captureWasActive_ = false;
-  ScheduledWork quitWork_;
   std::vector<Subscription> subscriptions_;
 };

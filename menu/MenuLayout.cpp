@@ -5,9 +5,8 @@
 #include <cmath>
 
 #include "ports/ScreenGeometry.hpp"
-#include "ports/SystemPorts.hpp"
 
-MenuHeights::MenuHeights() { readScreenHeight(); }
+MenuHeights::MenuHeights(const ScreenGeometry* screens) : screens_(screens) { readScreenHeight(); }
 
 void MenuHeights::assign(double& field, double value) {
   if (field == value) return;
@@ -25,8 +24,7 @@ void MenuHeights::setScreenHeight(double height) {
 }
 
 void MenuHeights::readScreenHeight() {
-  const ScreenGeometry* screens = systemPorts().screens;
-  const auto area = screens ? screens->mainScreenAvailableArea() : std::nullopt;
+  const auto area = screens_ ? screens_->mainScreenAvailableArea() : std::nullopt;
   assign(screenHeight_, area ? area->height : screenHeightWithoutScreen);
 }
 

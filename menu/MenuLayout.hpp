@@ -7,6 +7,8 @@
 #include "base/Geometry.hpp"
 #include "base/Signal.hpp"
 
+class ScreenGeometry;
+
 // The window's heights: a fixed header ("chrome") above a scrolling body that
 // is given what the screen leaves.
 class MenuHeights {
@@ -16,8 +18,8 @@ class MenuHeights {
   static constexpr double bottomMargin = 24;
   static constexpr double minimumScrollHeight = 100;
 
-  // Reads the main screen's available height (systemPorts().screens).
-  MenuHeights();
+  // Reads the main screen's available height; without screens it is 760.
+  explicit MenuHeights(const ScreenGeometry* screens);
 
   // The body's natural height, stored rounded up to a whole pixel.
   void reportBodyHeight(double height);
@@ -41,6 +43,8 @@ class MenuHeights {
 
  private:
   void assign(double& field, double value);
+
+  const ScreenGeometry* screens_;
 
   double contentHeight_ = 0;
   double chromeHeight_ = initialChromeHeight;

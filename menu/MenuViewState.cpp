@@ -17,14 +17,19 @@
 #include "settings/StepStore.hpp"
 
 MenuViewState::MenuViewState(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,
-                             std::shared_ptr<IdleBrightnessEngine> engine, Options options)
+                             std::shared_ptr<IdleBrightnessEngine> engine, const Ports& ports, Options options)
     : stepStore_(std::move(stepStore)),
       displayStore_(std::move(displayStore)),
       engine_(std::move(engine)),
-      maintenance_(*this, std::move(options.systemRoot), std::move(options.homepage)) {
-  if (SystemNotifications* notifications = systemPorts().notifications)
+      loop_(ports.mainLoop),
+      userDefaults_(ports.userDefaults),
+      heights_(ports.screens),
+      loginLaunch_(ports.autostart),
+      maintenance_(*this, ports.mainLoop, ports.maintenance, std::move(options.systemRoot),
+                   std::move(options.homepage)) {
+  if (ports.notifications)
     subscriptions_.push_back(
-        notifications->screenParametersChanged.connect([this] { heights_.readScreenHeight(); }));
+        ports.notifications->screenParametersChanged.connect([this] { heights_.readScreenHeight(); }));
 }
 
 MenuViewState::~MenuViewState() = default;
@@ -32,13 +37,13 @@ MenuViewState::~MenuViewState() = default;
 // ---- preferences ---------------------------------------------------------------
 
 bool MenuViewState::preference(const char* key) const {
-  if (const UserDefaults* defaults = systemPorts().userDefaults) return defaults->boolValue(key).value_or(false);
+  if (const UserDefaults* defaults = userDefaults_) return defaults->boolValue(key).value_or(false);
   const auto found = unsavedPreferences_.find(key);
   return found != unsavedPreferences_.end() && found->second != 0;
 }
 
 void MenuViewState::setPreference(const char* key, bool value) {
-  if (UserDefaults* defaults = systemPorts().userDefaults) defaults->setBool(key, value);
+  if (UserDefaults* defaults = userDefaults_) defaults->setBool(key, value);
   else unsavedPreferences_[key] = value ? 1 : 0;
   changed.emit();
 }
@@ -52,7 +57,7 @@ void MenuViewState::setStepsOpen(bool open) { setPreference(stepsExpandedKey, op
 
 double MenuViewState::savedGlassTransparency() const {
   std::optional<double> saved;
-  if (const UserDefaults* defaults = systemPorts().userDefaults) {
+  if (const UserDefaults* defaults = userDefaults_) {
     saved = defaults->doubleValue(glassTransparencyKey);
   } else if (const auto found = unsavedPreferences_.find(glassTransparencyKey); found != unsavedPreferences_.end()) {
     saved = found->second;
@@ -61,7 +66,7 @@ double MenuViewState::savedGlassTransparency() const {
 }
 
 void MenuViewState::setGlassPreference(double percent) {
-  if (UserDefaults* defaults = systemPorts().userDefaults) defaults->setDouble(glassTransparencyKey, percent);
+  if (UserDefaults* defaults = userDefaults_) defaults->setDouble(glassTransparencyKey, percent);
   else unsavedPreferences_[glassTransparencyKey] = percent;
 }
 
@@ -385,5 +390,4 @@ std::optional<std::string> MenuViewState::settingsFileNoticeText() const {
   return std::nullopt;
 }
 
-// The engine already needs the main loop, so it is there.
-std::string MenuViewState::creditLine() const { return MenuLabels::creditLine(systemPorts().mainLoop->now()); }
+std::string MenuViewState::creditLine() const { return MenuLabels::creditLine(loop_.now()); }

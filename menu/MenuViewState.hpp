@@ -20,6 +20,10 @@
 class StepStore;
 class DisplayStore;
 class IdleBrightnessEngine;
+class SystemNotifications;
+class UserDefaults;
+class ScreenGeometry;
+class Autostart;
 
 // The settings window's state and rules, without drawing: the four interface
 // preferences, the previews a drag runs, what happens when the window shows
@@ -31,7 +35,7 @@ class IdleBrightnessEngine;
 // while the window is closed is still shown in the file manager.
 class MenuViewState {
  public:
-  // Interface preferences (systemPorts().userDefaults), never in the configuration file.
+  // Interface preferences (the user defaults), never in the configuration file.
   static constexpr const char* advancedExpandedKey = "menu.advancedExpanded";
   static constexpr const char* displaysExpandedKey = "menu.masterExpanded";  // the displays section
   static constexpr const char* stepsExpandedKey = "menu.stepsExpanded";
@@ -45,11 +49,23 @@ class MenuViewState {
     std::string homepage = MaintenanceActions::buildHomepage();
   };
 
+  // The desktop's services the window uses. Without user defaults the
+  // preferences last until exit; without screens the height is a default one;
+  // without an autostart service launching at login is unavailable.
+  struct Ports {
+    MainLoop& mainLoop;
+    SystemNotifications* notifications = nullptr;
+    UserDefaults* userDefaults = nullptr;
+    const ScreenGeometry* screens = nullptr;
+    Autostart* autostart = nullptr;
+    MaintenanceActions::Ports maintenance = {};
+  };
+
   MenuViewState(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,
-                std::shared_ptr<IdleBrightnessEngine> engine, Options options);
+                std::shared_ptr<IdleBrightnessEngine> engine, const Ports& ports, Options options);
   MenuViewState(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,
-                std::shared_ptr<IdleBrightnessEngine> engine)
-      : MenuViewState(std::move(stepStore), std::move(displayStore), std::move(engine), Options{}) {}
+                std::shared_ptr<IdleBrightnessEngine> engine, const Ports& ports)
+      : MenuViewState(std::move(stepStore), std::move(displayStore), std::move(engine), ports, Options{}) {}
   ~MenuViewState();
   MenuViewState(const MenuViewState&) = delete;
   MenuViewState& operator=(const MenuViewState&) = delete;
@@ -179,6 +195,7 @@ class MenuViewState {
   StepStore& stepStore() { return *stepStore_; }
   DisplayStore& displayStore() { return *displayStore_; }
   IdleBrightnessEngine& engine() { return *engine_; }
+  MainLoop& mainLoop() { return loop_; }
 
  private:
   friend class MaintenanceActions;  // reset puts the preferences back
@@ -191,6 +208,8 @@ class MenuViewState {
   std::shared_ptr<StepStore> stepStore_;
   std::shared_ptr<DisplayStore> displayStore_;
   std::shared_ptr<IdleBrightnessEngine> engine_;
+  MainLoop& loop_;
+  UserDefaults* userDefaults_;
   GlassAppearance glassAppearance_;
   MenuHeights heights_;
   MenuWindowAnchor anchor_;

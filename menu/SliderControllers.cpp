@@ -26,12 +26,13 @@ double sliderKeyTarget(SliderKey key, double value, double lowest, double highes
 
 // ---- single-value slider -----------------------------------------------------------
 
-SliderController::SliderController(Actions actions, bool showsValue, bool immediateChanges,
+SliderController::SliderController(MainLoop& loop, Actions actions, bool showsValue, bool immediateChanges,
                                    std::string accessibilityLabel)
     : actions_(std::move(actions)),
       showsValue_(showsValue),
       immediateChanges_(immediateChanges),
-      accessibilityLabel_(std::move(accessibilityLabel)) {}
+      accessibilityLabel_(std::move(accessibilityLabel)),
+      updates_(loop) {}
 
 SliderController::~SliderController() = default;
 
@@ -47,7 +48,7 @@ std::unique_ptr<SliderController> SliderController::master(MenuViewState& menu) 
   actions.end = [&engine] { engine.endManualAdjustment(); };
   actions.step = [&engine](double value) { engine.setManualBrightness(value); };
   std::unique_ptr<SliderController> slider(
-      new SliderController(std::move(actions), false, false, L10n::text("everyday_brightness")));
+      new SliderController(menu.mainLoop(), std::move(actions), false, false, L10n::text("everyday_brightness")));
   SliderController* self = slider.get();
   slider->value_ = engine.masterPresentation.percent.get();
   slider->subscriptions_.push_back(
@@ -73,7 +74,8 @@ std::unique_ptr<SliderController> SliderController::stepBrightness(MenuViewState
     menu.engine().previewBrightness(value);
   };
   actions.end = [&menu, stepID] { menu.endStepBrightnessPreview(stepID); };
-  std::unique_ptr<SliderController> slider(new SliderController(std::move(actions), true, false, L10n::text("dim_label")));
+  std::unique_ptr<SliderController> slider(
+      new SliderController(menu.mainLoop(), std::move(actions), true, false, L10n::text("dim_label")));
   SliderController* self = slider.get();
   slider->value_ = brightness();
   slider->subscriptions_.push_back(
@@ -89,7 +91,7 @@ std::unique_ptr<SliderController> SliderController::glassTransparency(MenuViewSt
   actions.end = [] {};
   // Only the window's look changes: every value goes out at once.
   std::unique_ptr<SliderController> slider(
-      new SliderController(std::move(actions), true, true, L10n::text("glass_transparency")));
+      new SliderController(menu.mainLoop(), std::move(actions), true, true, L10n::text("glass_transparency")));
   SliderController* self = slider.get();
   slider->value_ = menu.savedGlassTransparency();
   slider->subscriptions_.push_back(
@@ -172,7 +174,7 @@ void SliderController::decrement() { moveTo(value_ - accessibilityStep); }
 // ---- display range -------------------------------------------------------------------
 
 DisplayRangeController::DisplayRangeController(MenuViewState& menu, DisplayID displayID)
-    : menu_(menu), displayID_(displayID) {
+    : menu_(menu), displayID_(displayID), updates_(menu.mainLoop()) {
   refresh();
   StepStore& store = menu.stepStore();
   subscriptions_.push_back(store.rangeChanges.connect([this] {

@@ -73,7 +73,8 @@ class SliderController {
     // Without a change action, an accessibility step goes here instead.
     std::function<void(double)> step;
   };
-  SliderController(Actions actions, bool showsValue, bool immediateChanges, std::string accessibilityLabel);
+  SliderController(MainLoop& loop, Actions actions, bool showsValue, bool immediateChanges,
+                   std::string accessibilityLabel);
   // A model change while no drag runs.
   void showModelValue(double value);
   // The window closed mid-drag: the last value goes out, the menu ends the edit.

@@ -3,26 +3,23 @@
 
 #include <utility>
 
-#include "ports/SystemPorts.hpp"
-
 void SliderUpdateCoalescer::submit(std::function<void()> action) {
   pending_ = std::move(action);
   if (workItem_.isActive()) return;  // the scheduled delivery will run the newest action
-  MainLoop* loop = systemPorts().mainLoop;
-  const double remaining = loop ? interval_ - (loop->uptime() - lastUpdate_) : 0;
+  const double remaining = interval_ - (loop_.uptime() - lastUpdate_);
   if (remaining <= 0) {
     flush();
     return;
   }
   // The handle cancels with the coalescer, so `this` never dangles.
-  workItem_ = loop->after(remaining, [this] { flush(); });
+  workItem_ = loop_.after(remaining, [this] { flush(); });
 }
 
 void SliderUpdateCoalescer::flush() {
   workItem_.cancel();
   if (!pending_) return;
   auto action = std::exchange(pending_, nullptr);
-  if (MainLoop* loop = systemPorts().mainLoop) lastUpdate_ = loop->uptime();
+  lastUpdate_ = loop_.uptime();
   action();
 }
 

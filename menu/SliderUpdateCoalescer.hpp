@@ -8,13 +8,13 @@
 
 // Spaces a drag's deliveries: the first runs at once, later ones at most once
 // per interval (only the newest waiting one runs), and flush() runs the last
-// one at once (mouse up). Runs on systemPorts().mainLoop; destroying the
-// coalescer cancels a scheduled delivery.
+// one at once (mouse up). Destroying the coalescer cancels a scheduled delivery.
 class SliderUpdateCoalescer {
  public:
   static constexpr double defaultInterval = 1.0 / 30;
 
-  explicit SliderUpdateCoalescer(double interval = defaultInterval) : interval_(interval) {}
+  explicit SliderUpdateCoalescer(MainLoop& loop, double interval = defaultInterval)
+      : loop_(loop), interval_(interval) {}
   SliderUpdateCoalescer(const SliderUpdateCoalescer&) = delete;
   SliderUpdateCoalescer& operator=(const SliderUpdateCoalescer&) = delete;
 
@@ -27,6 +27,7 @@ class SliderUpdateCoalescer {
   double interval() const { return interval_; }
 
  private:
+  MainLoop& loop_;
   std::function<void()> pending_;
   ScheduledWork workItem_;
   double lastUpdate_ = -std::numeric_limits<double>::infinity();

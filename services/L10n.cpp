@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "ports/Environment.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "base/ProcessWide.hpp"
 
@@ -18,6 +17,11 @@ namespace {
 L10n::State& mutableState() {
   return processWide<L10n::State>();
 }
+
+struct EnvironmentPort {
+  const Environment* environment = nullptr;
+};
+const Environment* environmentPort() { return processWide<EnvironmentPort>().environment; }
 
 bool isSupported(const std::string& code) {
   return std::find(L10n::supportedLanguageCodes.begin(), L10n::supportedLanguageCodes.end(), code) !=
@@ -48,6 +52,13 @@ std::optional<L10n::Table> firstReadableTable(const std::string& code) {
 }
 }  // namespace
 
+void L10n::useEnvironment(const Environment* environment) {
+  processWide<EnvironmentPort>().environment = environment;
+  State& s = mutableState();
+  s.cachedLanguageCode.reset();
+  s.cachedTable.reset();
+}
+
 void L10n::setPreferredLanguage(std::optional<std::string> code) {
   State& s = mutableState();
   s.overrideLanguageCode = std::move(code);
@@ -58,7 +69,7 @@ void L10n::setPreferredLanguage(std::optional<std::string> code) {
 std::string L10n::resolvedLanguageCode() {
   const State& s = mutableState();
   if (s.overrideLanguageCode && isSupported(*s.overrideLanguageCode)) return *s.overrideLanguageCode;
-  if (const Environment* environment = systemPorts().environment) {
+  if (const Environment* environment = environmentPort()) {
     for (const auto& entry : environment->preferredLanguages()) {
       const std::string base = entry.substr(0, entry.find('-'));
       if (isSupported(base)) return base;
@@ -71,7 +82,7 @@ std::vector<fs::path> L10n::candidateURLs(const std::string& code) {
   const std::string fileName = code + ".json";
   const fs::path relative = fs::path("AppResources") / "Localization" / fileName;
   std::vector<fs::path> candidates;
-  const Environment* environment = systemPorts().environment;
+  const Environment* environment = environmentPort();
   if (!environment) {
     // Without the environment port only the process's own working folder is known.
     std::error_code error;

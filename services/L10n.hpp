@@ -9,10 +9,17 @@
 
 // Interface texts by key, from the JSON string tables of the chosen language.
 // Process-wide: one cached table, reloaded only when the language changes.
+class Environment;
+
 namespace L10n {
 using Table = std::map<std::string, std::string>;
 
 inline const std::vector<std::string> supportedLanguageCodes{"en", "ja"};
+
+// Where the tables are looked for and which languages the user prefers, given
+// once at start. Without it only the working folder is searched, in English
+// unless a language is forced. Drops the cached table.
+void useEnvironment(const Environment* environment);
 
 // Forces a language by its code ("en", "ja"), or follows the system for
 // nullopt, and drops the cached table so the next lookup reloads.
@@ -32,7 +39,7 @@ const Table& loadTable();
 // The text for a key with every "{name}" replaced literally; the key itself when no table has it.
 std::string text(const std::string& key, const std::map<std::string, std::string>& replacements = {});
 
-// Process-wide cache, inspectable and resettable for tests.
+// Process-wide cache, inspectable and resettable for tests (the environment stays).
 struct State {
   std::optional<std::string> overrideLanguageCode;
   std::optional<std::string> cachedLanguageCode;

@@ -2,20 +2,17 @@
 #include "services/LoginLaunchController.hpp"
 
 #include "ports/Autostart.hpp"
-#include "ports/SystemPorts.hpp"
 
-LoginLaunchController::LoginLaunchController() { refresh(); }
-
-Autostart* LoginLaunchController::autostart() { return systemPorts().autostart; }
+LoginLaunchController::LoginLaunchController(Autostart* autostart) : autostart_(autostart) { refresh(); }
 
 void LoginLaunchController::refresh() {
-  const Autostart* service = autostart();
+  const Autostart* service = autostart_;
   enabled = service && service->isEnabled();
 }
 
 void LoginLaunchController::setEnabled(bool enable) {
   error = std::nullopt;
-  if (Autostart* service = autostart()) {
+  if (Autostart* service = autostart_) {
     if (auto failure = enable ? service->enable() : service->disable()) error = std::move(failure->detail);
   } else {
     error = std::string(unavailableText);

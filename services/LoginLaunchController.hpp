@@ -12,8 +12,8 @@ class Autostart;
 // says. Nothing of it is kept in the settings file.
 class LoginLaunchController {
  public:
-  // Talks to systemPorts().autostart, looked up at each call.
-  LoginLaunchController();
+  // Without an autostart service it is off and a change reports it unavailable.
+  explicit LoginLaunchController(Autostart* autostart);
 
   void refresh();
   void setEnabled(bool enable);
@@ -25,5 +25,5 @@ class LoginLaunchController {
   static constexpr const char* unavailableText = "Launch at login is not available on this system.";
 
  private:
-  static Autostart* autostart();
+  Autostart* autostart_;
 };

@@ -7,14 +7,24 @@
 
 #include "base/Numbers.hpp"
 #include "ports/HUDPanel.hpp"
-#include "ports/SystemPorts.hpp"
 #include "base/ProcessWide.hpp"
 
 namespace {
 std::unique_ptr<ShortcutHUD>& instance() {
   return processWide<std::unique_ptr<ShortcutHUD>>();
 }
+
+struct HUDPorts {
+  HUDPanel* panel = nullptr;
+  MainLoop* loop = nullptr;
+};
+HUDPorts& ports() { return processWide<HUDPorts>(); }
 }  // namespace
+
+void ShortcutHUD::usePorts(HUDPanel* panel, MainLoop* loop) {
+  ports() = {panel, loop};
+  instance().reset();  // a panel built from the old port is not this one
+}
 
 ShortcutHUD& ShortcutHUD::shared() {
   auto& hud = instance();
@@ -36,7 +46,7 @@ std::string ShortcutHUD::valueText(double percent) {
 void ShortcutHUD::show(const std::string& title, double percent) {
   const double value = clamped(percent);
   if (!window_) {
-    window_ = systemPorts().hudPanel;
+    window_ = ports().panel;
     if (!window_) return;  // no window system: the shortcut still works, nothing is shown
     window_->build();
   }
@@ -61,7 +71,7 @@ void ShortcutHUD::show(const std::string& title, double percent) {
   if (panel.alpha() != 1) panel.setAlpha(1);
   if (!panel.isVisible()) panel.orderFrontRegardless();
 
-  if (MainLoop* loop = systemPorts().mainLoop) {
+  if (MainLoop* loop = ports().loop) {
     // The handle is a member, so a HUD that is gone is never called back.
     hideWorkItem_ = loop->after(hideDelay, [this] {
       if (window_) window_->orderOut();

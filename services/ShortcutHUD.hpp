@@ -15,7 +15,10 @@ class ShortcutHUD {
   static constexpr double topMargin = 28;  // between the top of the screen's visible frame and the panel
 
   static ShortcutHUD& shared();
-  // Forgets the panel and any pending hide, for tests that install a new one.
+  // The panel it shows and the loop that hides it again, given once at start.
+  // Without a panel nothing is shown; without a loop the panel stays up.
+  static void usePorts(HUDPanel* panel, MainLoop* loop);
+  // Forgets the built panel and any pending hide (the ports stay).
   static void resetForTesting();
 
   void show(const std::string& title, double percent);

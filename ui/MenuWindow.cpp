@@ -22,8 +22,6 @@
 #include "menu/DropDownPlacement.hpp"
 #include "menu/MenuLabels.hpp"
 #include "menu/MenuViewState.hpp"
-#include "ports/ApplicationControl.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/L10n.hpp"
 #include "settings/StepStore.hpp"
 #include "ui/ActionButton.hpp"
@@ -217,9 +215,7 @@ QWidget* MenuWindow::buildHeader() {
   quit->setIconSize({14, 14});
   quit->setToolTip(l10n("quit_app"));
   quit->setAccessibleName(l10n("quit_app"));
-  connect(quit, &QToolButton::clicked, this, [] {
-    if (auto* application = systemPorts().application) application->requestQuit();
-  });
+  connect(quit, &QToolButton::clicked, this, [this] { menu_.maintenance().quit(); });
   row->addWidget(quit);
   return header;
 }

@@ -3,14 +3,20 @@
 
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "services/DDCDebug.hpp"
+#include "services/L10n.hpp"
+#include "services/ShortcutHUD.hpp"
 
 SimulatedMachineScope::SimulatedMachineScope(const SystemPorts& ports) : ports_(ports) {
   DDCIO::clearCaches();
   DDCIO::resetBusTiming();  // stamps from another test's clock mean nothing here
   DDCDebug::setEnabled(true);
+  ShortcutHUD::usePorts(ports.hudPanel, ports.mainLoop);
+  L10n::useEnvironment(ports.environment);
 }
 
 SimulatedMachineScope::~SimulatedMachineScope() {
   DDCDebug::setEnabled(false);
+  ShortcutHUD::usePorts(nullptr, nullptr);
+  L10n::useEnvironment(nullptr);
   DDCIO::clearCaches();  // cached services point into the machine that is about to go
 }

@@ -12,7 +12,6 @@
 #include <functional>
 
 #include "LinuxTestSupport.hpp"
-#include "ports/SystemPorts.hpp"
 #include "platform/qt/QtMainLoop.hpp"
 #include "services/ShortcutHUD.hpp"
 #include "ui/HUDPanelView.hpp"
@@ -57,10 +56,9 @@ TEST(HUDPanelView, ShortcutShowsAClickThroughPanelAtTheTopAndHidesItAfterTheDela
   QApplication app(argc, argv);
   QtMainLoop loop;
   HUDPanelView panel;
-  ScopedSystemPorts ports(SystemPorts{.mainLoop = &loop, .hudPanel = &panel});
-  ShortcutHUD::resetForTesting();
+  ShortcutHUD::usePorts(&panel, &loop);
   struct Reset {
-    ~Reset() { ShortcutHUD::resetForTesting(); }
+    ~Reset() { ShortcutHUD::usePorts(nullptr, nullptr); }
   } reset;
   Display* x = XOpenDisplay(nullptr);
   ASSERT_NE(x, nullptr);

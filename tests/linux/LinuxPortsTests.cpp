@@ -418,7 +418,6 @@ TEST(XdgAutostart, AnEntryTheDesktopTurnedOffIsOffAndSwitchingOnRewritesIt) {
   TempTree tree;
   const auto exe = tree.write("bin/dimmora", "#!/bin/sh\n");
   XdgAutostart autostart(tree.path("config"), exe);
-  ScopedSystemPorts ports{SystemPorts{.autostart = &autostart}};
   // Written by other tools: comments, another group, spaces around "=".
   const std::string entry = "# edited by the session settings\n[Desktop Entry]\nType = Application\nExec = \"" +
                             exe.string() + "\"\n%s\n[Desktop Action x]\nHidden=false\n";
@@ -426,7 +425,7 @@ TEST(XdgAutostart, AnEntryTheDesktopTurnedOffIsOffAndSwitchingOnRewritesIt) {
     std::string text = entry;
     text.replace(text.find("%s"), 2, off);
     tree.write("config/autostart/Dimmora.desktop", text);
-    LoginLaunchController controller;  // reads the entry as the window does
+    LoginLaunchController controller(&autostart);  // reads the entry as the window does
     EXPECT_FALSE(controller.enabled.get()) << off;
     controller.setEnabled(true);
     EXPECT_TRUE(controller.enabled.get()) << off;

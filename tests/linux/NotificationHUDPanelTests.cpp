@@ -14,14 +14,13 @@
 #include "platform/linux/NotificationHUDPanel.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/ShortcutHUD.hpp"
 
 namespace {
 class NotificationPanel : public ::testing::Test {
  protected:
-  NotificationPanel() { ShortcutHUD::resetForTesting(); }
-  ~NotificationPanel() override { ShortcutHUD::resetForTesting(); }
+  NotificationPanel() { ShortcutHUD::usePorts(&panel, &loop); }
+  ~NotificationPanel() override { ShortcutHUD::usePorts(nullptr, nullptr); }
 
   void startService(bool stallFirst = false) {
     std::vector<std::string> arguments{"/usr/bin/python3", DIMMORA_TESTS_DIR "/linux/fake_notification_service.py",
@@ -55,7 +54,6 @@ class NotificationPanel : public ::testing::Test {
   std::unique_ptr<ChildProcess> service;
   VirtualMainLoop loop;
   NotificationHUDPanel panel{client.get(), loop};
-  ScopedSystemPorts ports{SystemPorts{.mainLoop = &loop, .hudPanel = &panel}};
   ScopedLogRecorder log;
 };
 }  // namespace

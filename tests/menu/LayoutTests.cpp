@@ -5,17 +5,13 @@
 #include "menu/GlassAppearance.hpp"
 #include "menu/MenuLayout.hpp"
 #include "platform/sim/SimDesktop.hpp"
-#include "ports/SystemPorts.hpp"
 
 namespace {
 
 TEST(MenuHeights, BodyGetsWhatTheScreenLeavesButAtLeastAHundred) {
   SimScreenGeometry screens;
   screens.available = Rect{0, 0, 1440, 900};
-  SystemPorts ports;
-  ports.screens = &screens;
-  ScopedSystemPorts scope(ports);
-  MenuHeights heights;
+  MenuHeights heights(&screens);
   EXPECT_EQ(heights.screenHeight(), 900);
   heights.reportChromeHeight(119.2);
   EXPECT_EQ(heights.chromeHeight(), 122);

@@ -57,16 +57,17 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
     L10n::resetForTesting();
   }
 
-  SystemPorts portsFor() {
-    SystemPorts ports = SimulatedSession::ports();
-    ports.autostart = &autostart;
-    ports.userDefaults = &defaults;
-    ports.clipboard = &clipboard;
-    ports.fileManager = &fileManager;
-    ports.urlOpener = &urlOpener;
-    ports.application = &application;
-    ports.screens = &screens;
-    return ports;
+  MenuViewState::Ports menuPorts() {
+    return {.mainLoop = loop,
+            .notifications = &notifications,
+            .userDefaults = &defaults,
+            .screens = &screens,
+            .autostart = &autostart,
+            .maintenance = {.environment = &environment,
+                            .application = &application,
+                            .fileManager = &fileManager,
+                            .clipboard = &clipboard,
+                            .urlOpener = &urlOpener}};
   }
 
   // The models as the program has them after its startup task, and the window's state over them.
@@ -82,7 +83,7 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
     stepStore->reconcileDisplays(displayStore->displays.get());
     engine->start();
     if (options.systemRoot == "/") options.systemRoot = systemRoot.path();
-    menu = std::make_unique<MenuViewState>(stepStore, displayStore, engine, options);
+    menu = std::make_unique<MenuViewState>(stepStore, displayStore, engine, menuPorts(), options);
   }
 
   std::filesystem::path configFolder() const { return configRoot / "Dimmora"; }
@@ -98,7 +99,7 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
   TemporaryFolder home{"dimmora-menu-home"};
   TemporaryFolder systemRoot{"dimmora-menu-root"};
   const std::filesystem::path configRoot = home.path() / ".config";
-  std::unique_ptr<SimulatedMachineScope> scope = std::make_unique<SimulatedMachineScope>(portsFor());
+  std::unique_ptr<SimulatedMachineScope> scope = std::make_unique<SimulatedMachineScope>(ports());
 
   std::shared_ptr<StepStore> stepStore;
   std::shared_ptr<DisplayStore> displayStore;

@@ -232,6 +232,23 @@ TEST_F(MenuViewStateTest, TheLaunchSwitchFollowsTheEntryWhenTheProgramBecomesAct
   EXPECT_TRUE(menu->loginLaunch().enabled.get());
 }
 
+TEST_F(MenuViewStateTest, WithoutTheDesktopsServicesEveryActionTakesItsFallback) {
+  makeMenu();
+  MenuViewState bare(stepStore, displayStore, engine, {.mainLoop = loop}, {.systemRoot = systemRoot.path()});
+  bare.setStepsOpen(true);  // kept until exit
+  EXPECT_TRUE(bare.isStepsOpen());
+  EXPECT_FALSE(defaults.boolValue(MenuViewState::stepsExpandedKey).has_value());
+  EXPECT_EQ(bare.savedGlassTransparency(), GlassAppearance::defaultPercent);
+  EXPECT_EQ(bare.heights().screenHeight(), MenuHeights::screenHeightWithoutScreen);
+  bare.setLaunchAtLogin(true);
+  EXPECT_EQ(bare.loginLaunch().error.get(), std::string(LoginLaunchController::unavailableText));
+  MaintenanceActions& actions = bare.maintenance();
+  EXPECT_FALSE(actions.copyBuildNumber());
+  EXPECT_FALSE(actions.showConfiguration());
+  EXPECT_TRUE(actions.card() && actions.card()->reportsFailure());
+  actions.quit();  // nothing to ask
+}
+
 TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
   L10n::resetForTesting();
   L10n::setPreferredLanguage("en");

@@ -15,11 +15,6 @@ namespace {
 class CoalescerTest : public ::testing::Test {
  protected:
   VirtualMainLoop loop;
-  ScopedSystemPorts ports{[this] {
-    SystemPorts p;
-    p.mainLoop = &loop;
-    return p;
-  }()};
   std::vector<std::pair<double, int>> delivered;  // (uptime, value)
   void submit(SliderUpdateCoalescer& coalescer, int value) {
     coalescer.submit([this, value] { delivered.push_back({loop.uptime(), value}); });
@@ -27,7 +22,7 @@ class CoalescerTest : public ::testing::Test {
 };
 
 TEST_F(CoalescerTest, DragDeliversFirstAtOnceThenAtMostThirtyPerSecondAndTheLastOnFlush) {
-  SliderUpdateCoalescer coalescer;
+  SliderUpdateCoalescer coalescer(loop);
   // A one-second drag with a pointer event every 1/120 s.
   for (int event = 0; event <= 120; ++event) {
     submit(coalescer, event);
@@ -49,7 +44,7 @@ TEST_F(CoalescerTest, DragDeliversFirstAtOnceThenAtMostThirtyPerSecondAndTheLast
 
 TEST_F(CoalescerTest, CancelAndDestructionDropTheWaitingValue) {
   {
-    SliderUpdateCoalescer coalescer;
+    SliderUpdateCoalescer coalescer(loop);
     submit(coalescer, 1);
     submit(coalescer, 2);
     EXPECT_TRUE(coalescer.hasPending());
@@ -62,7 +57,7 @@ TEST_F(CoalescerTest, CancelAndDestructionDropTheWaitingValue) {
   ASSERT_EQ(delivered.size(), 2u);
   EXPECT_EQ(delivered[0].second, 1);
   EXPECT_EQ(delivered[1].second, 3);
-  SliderUpdateCoalescer idle;
+  SliderUpdateCoalescer idle(loop);
   idle.flush();  // nothing waiting: nothing runs
   EXPECT_EQ(delivered.size(), 2u);
 }

@@ -5,7 +5,6 @@
 #include <set>
 
 #include "ServicesTestSupport.hpp"
-#include "ports/SystemPorts.hpp"
 #include "platform/sim/SimEnvironment.hpp"
 #include "services/GlobalHotKeyManager.hpp"
 #include "services/L10n.hpp"
@@ -13,18 +12,21 @@
 namespace {
 class L10nTest : public ::testing::Test {
  protected:
-  L10nTest() : ports_(SystemPorts{.environment = &environment}) {
+  L10nTest() {
     L10n::resetForTesting();
+    L10n::useEnvironment(&environment);
     environment.workingDirectory = folder.path;
   }
-  ~L10nTest() override { L10n::resetForTesting(); }
+  ~L10nTest() override {
+    L10n::useEnvironment(nullptr);
+    L10n::resetForTesting();
+  }
   void writeTable(const std::string& code, const std::string& json) {
     folder.write("AppResources/Localization/" + code + ".json", json);
   }
 
   TemporaryFolder folder;
   SimEnvironment environment;
-  ScopedSystemPorts ports_;
 };
 }  // namespace
 
@@ -101,11 +103,12 @@ TEST_F(L10nTest, ReadsOncePerLanguageAndSwitchesWithoutRestart) {
 // The shipped tables, which the build copies into the test programs' working folder.
 TEST(L10nTables, BothLanguagesDefineTheSameKeysAndPlaceholders) {
   SimEnvironment environment;
-  ScopedSystemPorts ports(SystemPorts{.environment = &environment});
+  L10n::useEnvironment(&environment);
   L10n::setPreferredLanguage("en");
   const L10n::Table en = L10n::loadTable();
   L10n::setPreferredLanguage("ja");
   const L10n::Table ja = L10n::loadTable();
+  L10n::useEnvironment(nullptr);
   L10n::resetForTesting();
   ASSERT_EQ(en.size(), 112u);
   ASSERT_EQ(ja.size(), en.size());

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
-#include "ports/SystemPorts.hpp"
 #include "platform/sim/SimAutostart.hpp"
 #include "services/LoginLaunchController.hpp"
 
 TEST(LoginLaunchController, RefusalSetsErrorAndTheNextToggleClearsIt) {
   SimAutostart autostart;
   autostart.enabled = true;
-  ScopedSystemPorts ports(SystemPorts{.autostart = &autostart});
-  LoginLaunchController controller;
+  LoginLaunchController controller(&autostart);
   EXPECT_TRUE(controller.enabled) << "read at creation";
   autostart.enabled = false;
   autostart.refuseWith = "autostart folder is read-only";
@@ -27,7 +25,7 @@ TEST(LoginLaunchController, RefusalSetsErrorAndTheNextToggleClearsIt) {
 }
 
 TEST(LoginLaunchController, WithoutAutostartSaysItIsUnavailable) {
-  LoginLaunchController controller;
+  LoginLaunchController controller(nullptr);
   controller.setEnabled(true);
   EXPECT_EQ(controller.error.get(), std::string(LoginLaunchController::unavailableText));
   EXPECT_FALSE(controller.enabled);

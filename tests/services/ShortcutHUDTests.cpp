@@ -3,7 +3,6 @@
 
 #include <limits>
 
-#include "ports/SystemPorts.hpp"
 #include "platform/sim/SimHUDPanel.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 #include "services/ShortcutHUD.hpp"
@@ -13,13 +12,12 @@ constexpr double kTrack = 208;  // 240 less two 16-point insets
 
 class ShortcutHUDTest : public ::testing::Test {
  protected:
-  ShortcutHUDTest() { ShortcutHUD::resetForTesting(); }
-  ~ShortcutHUDTest() override { ShortcutHUD::resetForTesting(); }
+  ShortcutHUDTest() { ShortcutHUD::usePorts(&panel, &loop); }
+  ~ShortcutHUDTest() override { ShortcutHUD::usePorts(nullptr, nullptr); }
   void show(double percent, const std::string& title = "Brightness") { ShortcutHUD::shared().show(title, percent); }
 
   VirtualMainLoop loop;
   SimHUDPanel panel;
-  ScopedSystemPorts ports_{SystemPorts{.mainLoop = &loop, .hudPanel = &panel}};
 };
 }  // namespace
 

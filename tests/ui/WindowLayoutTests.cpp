@@ -234,7 +234,7 @@ TEST_F(WindowTest, WithoutMediaDetectionTheMediaSwitchIsOfferedNoMore) {
   auto* media = named<SwitchButton>(text("pause_during_media_playback"));
   ASSERT_NE(media, nullptr);
   EXPECT_TRUE(media->isEnabled());
-  SystemPorts ports = portsFor();
+  SystemPorts ports = SimulatedSession::ports();
   ports.inhibitors = nullptr;
   ScopedSystemPorts without(ports);
   menu->changed.emit();

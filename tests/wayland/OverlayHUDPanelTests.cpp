@@ -17,7 +17,6 @@
 #include "platform/qt/OverlayHUDPanel.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/ShortcutHUD.hpp"
 
 namespace {
@@ -77,7 +76,7 @@ int brightPixels(const QImage& image, const QRect& area, int threshold) {
 class OverlayPanel : public ::testing::Test {
  protected:
   OverlayPanel() { ShortcutHUD::resetForTesting(); }
-  ~OverlayPanel() override { ShortcutHUD::resetForTesting(); }
+  ~OverlayPanel() override { ShortcutHUD::usePorts(nullptr, nullptr); }
   GuiApplication gui;
   VirtualMainLoop loop;
 };
@@ -94,7 +93,7 @@ TEST_F(OverlayPanel, AClickThroughOverlayAtTheTopShowsTheLevelAndGoesAfterTheDel
   ASSERT_TRUE(session->roundtrip());
   OverlayHUDPanel panel(*session, loop, [&](const wl_output* output) { return outputs.scale(output); });
   ASSERT_TRUE(panel.isOffered());
-  ScopedSystemPorts ports(SystemPorts{.mainLoop = &loop, .hudPanel = &panel});
+  ShortcutHUD::usePorts(&panel, &loop);
 
   const auto pressed = Clock::now();
   ShortcutHUD::shared().show("Brightness", 49.5);
@@ -177,7 +176,7 @@ TEST_F(OverlayPanel, UnderSwayTheOverlayIsDrawnAtTheTopCentreOfAnOutputAndRemove
   ASSERT_TRUE(session) << error;
   OverlayHUDPanel panel(*session, loop, {});
   ASSERT_TRUE(panel.isOffered()) << "sway 1.7 offers the layer shell";
-  ScopedSystemPorts ports(SystemPorts{.mainLoop = &loop, .hudPanel = &panel});
+  ShortcutHUD::usePorts(&panel, &loop);
   TempTree tree;
   const auto shot = tree.path("screen.png");
   auto screenshot = [&] {
