@@ -80,8 +80,10 @@ std::string randomSuffix() {
   return text;
 }
 
-// Writes `text` to `path` whole: a temporary file, flushed to disk, renamed
-// over. The temporary name is new each time and opened exclusively without
+// Writes `text` to `path` whole: a temporary file renamed over. Not flushed
+// to disk: the file outlives a crash of this program, which the page cache
+// survives, and a crash of the machine resets the gamma ramps anyway; an
+// fsync here would only stall the main thread on a loaded disk. The temporary name is new each time and opened exclusively without
 // following links, so nothing prepared in the folder can be written through.
 bool writeAtomically(const fs::path& path, const std::string& text) {
   std::string temporary;
@@ -92,7 +94,7 @@ bool writeAtomically(const fs::path& path, const std::string& text) {
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
-  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   ok = ::close(fd) == 0 && ok;
   if (ok) ok = std::rename(temporary.c_str(), path.c_str()) == 0;
   if (!ok) ::unlink(temporary.c_str());

@@ -6,22 +6,20 @@
 namespace {
 // The longest the main thread may spend in one blocking call other than its
 // loop's wait: input waits no longer than this for any monitor. Left out:
-// fsync (the settings file's flush to disk), and futex, a hand-over of a
-// lock with another thread of the process (Qt's, the testbed's), which a
-// machine this loaded stretches whatever the program does.
+// futex, a hand-over of a lock with another thread of the process (Qt's,
+// the testbed's), which a machine this loaded stretches whatever the
+// program does.
 constexpr Milliseconds kLongestStall{5};
 Milliseconds longestBlockingCall(const MainThreadProbe& probe) {
-  return probe.longestBlockedOtherThan({SYS_fsync, SYS_futex}).duration;
+  return probe.longestBlockedOtherThan({SYS_futex}).duration;
 }
 
 void printStalls(const char* when, const MainThreadProbe& probe) {
   const auto all = probe.longestBlocked();
-  const auto other = probe.longestBlockedOtherThan({SYS_fsync});
-  const auto io = probe.longestBlockedOtherThan({SYS_fsync, SYS_futex});
+  const auto other = probe.longestBlockedOtherThan({SYS_futex});
   std::printf("figures: %s: main thread blocked up to %.1f ms in one call (system call %ld), %.1f ms leaving out "
-              "fsync (system call %ld), %.1f ms leaving out fsync and futex (system call %ld); away from its loop's "
-              "wait up to %.1f ms\n",
-              when, all.duration.count(), all.call, other.duration.count(), other.call, io.duration.count(), io.call,
+              "futex (system call %ld); away from its loop's wait up to %.1f ms\n",
+              when, all.duration.count(), all.call, other.duration.count(), other.call,
               probe.longestAway().count());
 }
 }  // namespace

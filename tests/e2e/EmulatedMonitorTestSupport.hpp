@@ -89,7 +89,7 @@ class MainThreadProbe {
     std::lock_guard lock(mutex_);
     return longestBlocked_;
   }
-  // The same, leaving out some system calls (fsync: a file's flush to disk).
+  // The same, leaving out some system calls (futex: a lock handed over by another thread).
   Blocked longestBlockedOtherThan(std::initializer_list<long> excluded) const {
     std::lock_guard lock(mutex_);
     Blocked longest;
