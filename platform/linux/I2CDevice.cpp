@@ -88,12 +88,6 @@ void explainI2CStatus(I2CStatus status, const std::filesystem::path& device) {
   }
 }
 
-I2CStatus i2cStatusForErrno(int error, const std::filesystem::path& device) {
-  const I2CStatus status = i2cStatusOf(error, device);
-  explainI2CStatus(status, device);
-  return status;
-}
-
 void resetI2CExplanations() { explained() = {}; }
 
 I2CTransfer::I2CTransfer(const std::filesystem::path& device, std::uint8_t chip) : device_(device), chip_(chip) {

@@ -17,9 +17,8 @@
 // The status for an errno from opening or using /dev/i2c-N. The causes a
 // user can fix (no permission, no i2c-dev module, a kernel ddcci driver
 // holding the bus) are explained in the log, once per process each, on the
-// main thread: i2cStatusForErrno explains, i2cStatusOf (for bus threads) does not.
+// main thread (explainI2CStatus), never by the bus threads (i2cStatusOf).
 I2CStatus i2cStatusOf(int error, const std::filesystem::path& device);
-I2CStatus i2cStatusForErrno(int error, const std::filesystem::path& device);
 void explainI2CStatus(I2CStatus status, const std::filesystem::path& device);
 // Lets the next occurrence of each cause be explained again (tests).
 void resetI2CExplanations();

@@ -47,6 +47,13 @@ inline I2CResult transferNow(I2CDevice& i2c, I2CMessage message) {
   return result;
 }
 
+// The status for an errno, explained in the log as the main thread does.
+inline I2CStatus explainedStatus(int error, const std::filesystem::path& device) {
+  const I2CStatus status = i2cStatusOf(error, device);
+  explainI2CStatus(status, device);
+  return status;
+}
+
 // A private folder tree (fake /sys, /dev, home) removed at the end of the test.
 class TempTree {
  public:

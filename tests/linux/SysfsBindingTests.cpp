@@ -372,16 +372,16 @@ TEST(I2CDevice, ErrorsBecomeResultCodesAndPermissionIsExplainedOnce) {
 
   resetI2CExplanations();
   ScopedLogRecorder log;
-  EXPECT_EQ(i2cStatusForErrno(EACCES, "/dev/i2c-4"), I2CStatus::noAccess);
-  EXPECT_EQ(i2cStatusForErrno(EACCES, "/dev/i2c-5"), I2CStatus::noAccess);
-  EXPECT_EQ(i2cStatusForErrno(EREMOTEIO, "/dev/i2c-4"), I2CStatus::noAnswer);
-  EXPECT_EQ(i2cStatusForErrno(EIO, "/dev/i2c-4"), I2CStatus::ioError);
+  EXPECT_EQ(explainedStatus(EACCES, "/dev/i2c-4"), I2CStatus::noAccess);
+  EXPECT_EQ(explainedStatus(EACCES, "/dev/i2c-5"), I2CStatus::noAccess);
+  EXPECT_EQ(explainedStatus(EREMOTEIO, "/dev/i2c-4"), I2CStatus::noAnswer);
+  EXPECT_EQ(explainedStatus(EIO, "/dev/i2c-4"), I2CStatus::ioError);
   EXPECT_EQ(log->entries.size(), 1u);
   EXPECT_TRUE(logMentions(*log, "i2c group"));
   EXPECT_TRUE(logMentions(*log, "i2c-dev module"));
   // A bus the kernel's ddcci driver holds: its backlight module is the way out.
-  EXPECT_EQ(i2cStatusForErrno(EBUSY, "/dev/i2c-4"), I2CStatus::claimedByDriver);
-  EXPECT_EQ(i2cStatusForErrno(EBUSY, "/dev/i2c-5"), I2CStatus::claimedByDriver);
+  EXPECT_EQ(explainedStatus(EBUSY, "/dev/i2c-4"), I2CStatus::claimedByDriver);
+  EXPECT_EQ(explainedStatus(EBUSY, "/dev/i2c-5"), I2CStatus::claimedByDriver);
   EXPECT_EQ(log->entries.size(), 2u);
   EXPECT_TRUE(logMentions(*log, "load ddcci_backlight"));
 }
@@ -504,8 +504,8 @@ TEST(I2CDevice, MissingModuleAndKernelDriverAreExplainedOnce) {
   // The module is there; this bus is not.
   EXPECT_EQ(transferNow(i2c, {.bus = 6, .address = 0x37, .write = packet}).status, I2CStatus::noDevice);
 
-  EXPECT_EQ(i2cStatusForErrno(EBUSY, "/dev/i2c-6"), I2CStatus::claimedByDriver);
-  EXPECT_EQ(i2cStatusForErrno(EBUSY, "/dev/i2c-7"), I2CStatus::claimedByDriver);
+  EXPECT_EQ(explainedStatus(EBUSY, "/dev/i2c-6"), I2CStatus::claimedByDriver);
+  EXPECT_EQ(explainedStatus(EBUSY, "/dev/i2c-7"), I2CStatus::claimedByDriver);
   EXPECT_TRUE(logMentions(*log, "ddcci"));
   EXPECT_EQ(log->entries.size(), 2u);
   EXPECT_EQ(std::string(i2cStatusText(I2CStatus::busy)), "held by another program");
