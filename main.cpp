@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
   ShortcutHUD::usePorts(desktop.hudPanel, desktop.mainLoop);
   binding->recoverAbandonedGamma();
 
-  AppModels models;
+  AppModels models(desktop);
   // The display-control trace from the first tick on, for tests and bug reports; the setting starts off.
   if (environment.variable("DIMMORA_TRACE")) DDCDebug::setEnabled(true);
   TrayShell shell(models, {.mainLoop = *desktop.mainLoop,
@@ -156,12 +156,13 @@ int main(int argc, char** argv) {
                            .userDefaults = desktop.userDefaults,
                            .screens = desktop.screens,
                            .autostart = desktop.autostart,
+                           .inhibitors = desktop.inhibitors,
                            .maintenance = {.environment = desktop.environment,
                                            .application = desktop.application,
                                            .fileManager = desktop.fileManager,
                                            .clipboard = desktop.clipboard,
                                            .urlOpener = desktop.urlOpener}});
-  RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine);
+  RemoteControl remoteControl(*models.stepStore, *models.displayStore, *models.engine, *desktop.mainLoop);
   remoteControl.onShowWindow = [&shell] { shell.showWindow(); };
   RemoteControlService remoteControlService(binding->bus().sessionBus(), remoteControl);
   // The applications menu starts us with --show-window: the window, not only a tray icon.

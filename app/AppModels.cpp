@@ -20,7 +20,7 @@ struct AppModels::Models {
   std::shared_ptr<IdleBrightnessEngine> engine;
   std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor;
 
-  static Models create() {
+  static Models create(const SystemPorts& ports) {
     AppLog::app.log("Dimmora init start version=" + std::string(ProgramVersion::number) + " build=" +
                     std::string(ProgramVersion::build));
     Models models;
@@ -31,22 +31,22 @@ struct AppModels::Models {
     models.powerAssertionMonitor = std::make_shared<PowerAssertionMonitor>();
     AppLog::app.log("PowerAssertionMonitor created");
     auto controller = std::make_unique<DDCBrightnessController>();
-    models.engine = std::make_shared<IdleBrightnessEngine>(models.stepStore, models.displayStore,
-                                                           models.powerAssertionMonitor, std::move(controller));
+    models.engine = std::make_shared<IdleBrightnessEngine>(
+        models.stepStore, models.displayStore, models.powerAssertionMonitor, std::move(controller),
+        enginePorts(ports));
     AppLog::app.log("IdleBrightnessEngine created");
     return models;
   }
 };
 
-AppModels::AppModels() : AppModels(Models::create()) {}
+AppModels::AppModels(const SystemPorts& ports) : AppModels(Models::create(ports), *ports.mainLoop) {}
 
-AppModels::AppModels(Models models)
+AppModels::AppModels(Models models, MainLoop& loop)
     : stepStore(std::move(models.stepStore)),
       displayStore(std::move(models.displayStore)),
       engine(std::move(models.engine)),
       powerAssertionMonitor(std::move(models.powerAssertionMonitor)) {
   AppLog::app.log("Models assigned");
-  MainLoop& loop = *systemPorts().mainLoop;
   // The task starts on a later turn of the loop, then sleeps; both are
   // cancelled with the root object, which in the app lives until exit.
   startupAnnouncement_ = loop.post([this, &loop] {
@@ -56,6 +56,14 @@ AppModels::AppModels(Models models)
 }
 
 AppModels::~AppModels() = default;
+
+IdleBrightnessEngine::Ports AppModels::enginePorts(const SystemPorts& ports) {
+  return {.mainLoop = *ports.mainLoop,
+          .idleTime = ports.idleTime,
+          .inputMonitors = ports.inputMonitors,
+          .notifications = ports.notifications,
+          .shortcuts = ports.shortcuts};
+}
 
 void AppModels::runStartupTask() {
   AppLog::app.log("Startup task wake after delay");

@@ -4,11 +4,12 @@
 #include <memory>
 
 #include "base/MainLoop.hpp"
+#include "engine/IdleBrightnessEngine.hpp"
 
 class StepStore;
 class DisplayStore;
-class IdleBrightnessEngine;
 class PowerAssertionMonitor;
+struct SystemPorts;
 
 // The root object: creates the long-lived models in order and, half a second
 // later, brings displays, settings and the engine into step.
@@ -16,8 +17,9 @@ class AppModels {
  public:
   static constexpr double kStartupDelaySeconds = 0.5;
 
-  // Needs systemPorts().mainLoop.
-  AppModels();
+  // Builds each model with the ports it uses; the ports must outlive it, and
+  // the main loop is required.
+  explicit AppModels(const SystemPorts& ports);
   ~AppModels();
   AppModels(const AppModels&) = delete;
   AppModels& operator=(const AppModels&) = delete;
@@ -27,9 +29,12 @@ class AppModels {
   const std::shared_ptr<IdleBrightnessEngine> engine;
   const std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor;
 
+  // What each model is given of the desktop's ports (test fixtures build models the same way).
+  static IdleBrightnessEngine::Ports enginePorts(const SystemPorts& ports);
+
  private:
   struct Models;
-  explicit AppModels(Models models);
+  AppModels(Models models, MainLoop& loop);
   void runStartupTask();
 
   ScheduledWork startupAnnouncement_;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/AppModels.hpp"
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
@@ -34,7 +35,8 @@ struct Rig {
     store->selectedDisplayIDs = all;
     store->reconcileDisplays(displayStore->displays.get());
     engine = std::make_unique<IdleBrightnessEngine>(store, displayStore, std::make_shared<PowerAssertionMonitor>(),
-                                                    std::make_unique<DDCBrightnessController>());
+                                                    std::make_unique<DDCBrightnessController>(),
+                                                    AppModels::enginePorts(ports));
     engine->start();
   }
   ~Rig() {

@@ -8,18 +8,16 @@
 #include "engine/IdleBrightnessEngine.hpp"
 #include "ports/InputMonitors.hpp"
 #include "ports/SystemNotifications.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "settings/StepStore.hpp"
 
 void IdleBrightnessEngine::installEventMonitors() {
-  InputMonitors* monitors = systemPorts().inputMonitors;
+  InputMonitors* monitors = ports_.inputMonitors;
   if (!monitors || globalEventMonitor_.isConnected() || localEventMonitor_.isConnected()) return;
   // The global monitor may be called off the main thread: it only posts.
   std::weak_ptr<const int> alive = alive_;
-  MainLoop* loop = systemPorts().mainLoop;
-  globalEventMonitor_ = monitors->addGlobalMonitor([alive, loop, this](const InputEvent& event) {
-    loop->post([alive, this, event] {
+  globalEventMonitor_ = monitors->addGlobalMonitor([alive, &loop = ports_.mainLoop, this](const InputEvent& event) {
+    loop.post([alive, this, event] {
           if (!alive.lock()) return;
           if (!handleBrightnessKeyShortcut(event)) handleUserActivity();
         })
@@ -34,7 +32,7 @@ void IdleBrightnessEngine::installEventMonitors() {
 }
 
 void IdleBrightnessEngine::installWorkspaceObservers() {
-  SystemNotifications* notifications = systemPorts().notifications;
+  SystemNotifications* notifications = ports_.notifications;
   if (!notifications || !workspaceObservers_.empty()) return;
   // Synchronous, so a pending shortcut save is written before the process ends.
   workspaceObservers_.push_back(notifications->willTerminate.connect([this] { finishShortcutEdit(); }));

@@ -6,7 +6,6 @@
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/L10n.hpp"
 #include "services/ShortcutHUD.hpp"
 #include "settings/StepStore.hpp"
@@ -97,7 +96,7 @@ void IdleBrightnessEngine::handleMasterBrightnessShortcut(double delta) {
     shortcutEditActive_ = true;
     stepStore_->beginInteractiveEdit();
   }
-  shortcutSaveWorkItem_ = systemPorts().mainLoop->after(kShortcutSaveDelay, [this] { finishShortcutEdit(); });
+  shortcutSaveWorkItem_ = ports_.mainLoop.after(kShortcutSaveDelay, [this] { finishShortcutEdit(); });
   if (std::fabs(value - base) > kLevelTolerance) setManualBrightness(value);
   ShortcutHUD::shared().show(L10n::text("shortcut_hud_title"), value);
 }

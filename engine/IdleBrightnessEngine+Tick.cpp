@@ -6,15 +6,13 @@
 
 #include "engine/IdleBrightnessEngine.hpp"
 #include "ports/IdleTimeSource.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "services/PowerAssertionMonitor.hpp"
 #include "settings/StepStore.hpp"
 
 namespace {
 // The desktop's answer; nullopt when there is none (or a nonsensical one).
-std::optional<double> systemIdleSeconds() {
-  IdleTimeSource* source = systemPorts().idleTime;
+std::optional<double> systemIdleSeconds(IdleTimeSource* source) {
   if (!source) return std::nullopt;
   const auto seconds = source->idleSeconds();
   if (!seconds || std::isnan(*seconds)) return std::nullopt;
@@ -23,7 +21,7 @@ std::optional<double> systemIdleSeconds() {
 }  // namespace
 
 double IdleBrightnessEngine::effectiveIdleSeconds(double now) const {
-  return combinedIdleSeconds(now, systemIdleSeconds());
+  return combinedIdleSeconds(now, systemIdleSeconds(ports_.idleTime));
 }
 
 double IdleBrightnessEngine::combinedIdleSeconds(double now, std::optional<double> systemIdle) const {
@@ -97,8 +95,8 @@ void IdleBrightnessEngine::moveTowardsTarget(double now) {
 }
 
 void IdleBrightnessEngine::evaluate(double now, bool onlyWhenChanged) {
-  const auto systemIdle = systemIdleSeconds();
-  const IdleTimeSource* source = systemPorts().idleTime;
+  const auto systemIdle = systemIdleSeconds(ports_.idleTime);
+  const IdleTimeSource* source = ports_.idleTime;
   noteIdleTimeAvailability(systemIdle.has_value(), source ? source->note() : std::string_view());
   const double idle = combinedIdleSeconds(now, systemIdle);
   updateIdleCounter(idle);
@@ -164,12 +162,12 @@ void IdleBrightnessEngine::schedule() {
   if (timerInterval_ == interval) return;
   timerCancellable_.cancel();
   timerInterval_ = interval;
-  timerCancellable_ = systemPorts().mainLoop->every(*interval, *interval * 0.1, [this] { tick(); });
+  timerCancellable_ = ports_.mainLoop.every(*interval, *interval * 0.1, [this] { tick(); });
 }
 
 void IdleBrightnessEngine::wakeSoon() {
   if (!started_ || constantTick_ || pendingWake_.isActive()) return;
-  pendingWake_ = systemPorts().mainLoop->post([this] { tick(); });
+  pendingWake_ = ports_.mainLoop.post([this] { tick(); });
 }
 
 bool IdleBrightnessEngine::mediaPlaybackHoldsTheLevel() const {
@@ -187,13 +185,13 @@ std::optional<double> IdleBrightnessEngine::nextThreshold(double idleSeconds) co
 
 void IdleBrightnessEngine::armRestingWakes() {
   const double now = this->now();
-  const auto systemIdle = systemIdleSeconds();
+  const auto systemIdle = systemIdleSeconds(ports_.idleTime);
   const double idle = combinedIdleSeconds(now, systemIdle);
   std::optional<double> wakeIn;
   const auto soonest = [&wakeIn](double seconds) { wakeIn = std::min(wakeIn.value_or(seconds), seconds); };
   idleReached_.cancel();
   userReturned_.cancel();
-  IdleTimeSource* source = systemPorts().idleTime;
+  IdleTimeSource* source = ports_.idleTime;
   if (const auto& until = pauseUntil.get()) {
     soonest(std::max(0.0, std::chrono::duration<double>(*until - wallNow()).count()) + kWakeSlack);
   } else if (systemIdle && source && !previewBrightnessPercent_ && !mediaPlaybackHoldsTheLevel()) {
@@ -219,7 +217,7 @@ void IdleBrightnessEngine::armRestingWakes() {
       !nearlyEqual(currentBrightnessPercent_, targetBrightness(idle)))
     wakeSoon();
   if (wakeIn)
-    restingWake_ = systemPorts().mainLoop->after(*wakeIn, [this] { tick(); });
+    restingWake_ = ports_.mainLoop.after(*wakeIn, [this] { tick(); });
   else
     restingWake_.cancel();
 }

@@ -7,15 +7,16 @@
 #include "display/DDCBrightness/BrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "ports/IdleTimeSource.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/PowerAssertionMonitor.hpp"
 #include "settings/StepStore.hpp"
 
 IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
                                            std::shared_ptr<DisplayStore> displayStore,
                                            std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor,
-                                           std::unique_ptr<BrightnessController> brightnessController)
-    : stepStore_(std::move(stepStore)),
+                                           std::unique_ptr<BrightnessController> brightnessController,
+                                           const Ports& ports)
+    : ports_(ports),
+      stepStore_(std::move(stepStore)),
       displayStore_(std::move(displayStore)),
       powerAssertionMonitor_(std::move(powerAssertionMonitor)),
       brightnessController_(std::move(brightnessController)),
@@ -39,7 +40,7 @@ IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
   // given) re-registers once, with both keys final. The first call registers now.
   const auto keysChanged = [this](const std::string&) {
     if (shortcutKeysUpdate_.isActive()) return;
-    shortcutKeysUpdate_ = systemPorts().mainLoop->post([this] { handleShortcutKeysChanged(); });
+    shortcutKeysUpdate_ = ports_.mainLoop.post([this] { handleShortcutKeysChanged(); });
   };
   configCancellables_.push_back(stepStore_->increaseMaxShortcutKey.changed.connect(keysChanged));
   configCancellables_.push_back(stepStore_->decreaseMaxShortcutKey.changed.connect(keysChanged));
@@ -49,15 +50,14 @@ IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
 
 IdleBrightnessEngine::~IdleBrightnessEngine() = default;
 
-double IdleBrightnessEngine::now() const { return systemPorts().mainLoop->uptime(); }
+double IdleBrightnessEngine::now() const { return ports_.mainLoop.uptime(); }
 
-WallClock::time_point IdleBrightnessEngine::wallNow() const { return systemPorts().mainLoop->now(); }
+WallClock::time_point IdleBrightnessEngine::wallNow() const { return ports_.mainLoop.now(); }
 
 void IdleBrightnessEngine::postIfAlive(std::function<void(IdleBrightnessEngine&)> work) {
   std::weak_ptr<const int> alive = alive_;
-  systemPorts()
-      .mainLoop
-      ->post([alive, this, work = std::move(work)] {
+  ports_.mainLoop
+      .post([alive, this, work = std::move(work)] {
         if (alive.lock()) work(*this);
       })
       .detach();
@@ -77,7 +77,7 @@ void IdleBrightnessEngine::start() {
   if (!displayChangeCancellable_.isConnected()) {
     // Only the last of a burst of changes within the debounce window counts.
     displayChangeCancellable_ = displayStore_->displays.changed.connect([this](const std::vector<DisplayTarget>& list) {
-      displayChangeDebounce_ = systemPorts().mainLoop->after(kDisplayChangeDebounce,
+      displayChangeDebounce_ = ports_.mainLoop.after(kDisplayChangeDebounce,
                                                              [this, list] { handleDisplayChange(list); });
     });
   }
@@ -87,7 +87,7 @@ void IdleBrightnessEngine::start() {
     wakeSources_.push_back(stepStore_->stepBrightnessChanges.connect([this] { wakeSoon(); }));
     wakeSources_.push_back(powerAssertionMonitor_->isMediaPlaybackAssertionActive.changed.connect(
         [this](bool) { wakeSoon(); }));
-    if (IdleTimeSource* source = systemPorts().idleTime)
+    if (IdleTimeSource* source = ports_.idleTime)
       wakeSources_.push_back(source->changed.connect([this] { wakeSoon(); }));
   }
   applyCurrentBrightness();

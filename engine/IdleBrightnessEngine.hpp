@@ -26,6 +26,9 @@ class StepStore;
 class DisplayStore;
 class PowerAssertionMonitor;
 class BrightnessController;
+class IdleTimeSource;
+class SystemNotifications;
+class GlobalShortcuts;
 
 // Dims the displays step by step while the user is idle and brings them back
 // on input. At rest it sleeps until the next moment anything can change (the
@@ -47,10 +50,22 @@ class IdleBrightnessEngine {
   // Longer pauses are indistinguishable to the user and would overflow a time point.
   static constexpr double kLongestPauseMinutes = 1'000'000;
 
-  // Needs systemPorts().mainLoop. Starts nothing time-based.
+  // The desktop's services the engine listens to. Without an idle source it
+  // never dims (and says so); without input monitors only the window's own
+  // input counts; without notifications sleep and wake go unnoticed; without
+  // a shortcuts service no key registers.
+  struct Ports {
+    MainLoop& mainLoop;
+    IdleTimeSource* idleTime = nullptr;
+    InputMonitors* inputMonitors = nullptr;
+    SystemNotifications* notifications = nullptr;
+    GlobalShortcuts* shortcuts = nullptr;
+  };
+
+  // Starts nothing time-based.
   IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore, std::shared_ptr<DisplayStore> displayStore,
                        std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor,
-                       std::unique_ptr<BrightnessController> brightnessController);
+                       std::unique_ptr<BrightnessController> brightnessController, const Ports& ports);
   ~IdleBrightnessEngine();
   IdleBrightnessEngine(const IdleBrightnessEngine&) = delete;
   IdleBrightnessEngine& operator=(const IdleBrightnessEngine&) = delete;
@@ -171,6 +186,7 @@ class IdleBrightnessEngine {
   // Runs `work` on a later turn of the main loop if the engine still exists then.
   void postIfAlive(std::function<void(IdleBrightnessEngine&)> work);
 
+  const Ports ports_;
   double currentBrightnessPercent_ = 100;
   bool menuIsVisible_ = false;
   bool recoveryActive_ = false;

@@ -9,7 +9,6 @@
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
-#include "ports/SystemPorts.hpp"
 #include "settings/StepStore.hpp"
 
 namespace {
@@ -21,8 +20,9 @@ std::string formatMinutes(double minutes) {
 }
 }  // namespace
 
-RemoteControl::RemoteControl(StepStore& stepStore, DisplayStore& displayStore, IdleBrightnessEngine& engine)
-    : stepStore_(stepStore), displayStore_(displayStore), engine_(engine) {
+RemoteControl::RemoteControl(StepStore& stepStore, DisplayStore& displayStore, IdleBrightnessEngine& engine,
+                             MainLoop& loop)
+    : stepStore_(stepStore), displayStore_(displayStore), engine_(engine), loop_(loop) {
   announced_ = snapshot();
   // Any of these may move a property; notify() tells which ones really did.
   auto changed = [this](const auto&...) { scheduleNotification(); };
@@ -72,7 +72,7 @@ double RemoteControl::masterPercent() const { return stepStore_.manualBrightness
 double RemoteControl::currentPercent() const { return engine_.currentBrightnessPercent(); }
 
 std::uint32_t RemoteControl::idleSeconds() const {
-  const double seconds = std::floor(engine_.effectiveIdleSeconds(systemPorts().mainLoop->uptime()));
+  const double seconds = std::floor(engine_.effectiveIdleSeconds(loop_.uptime()));
   return seconds > 0 ? static_cast<std::uint32_t>(std::min(seconds, 4'294'967'295.0)) : 0;
 }
 
@@ -98,11 +98,10 @@ RemoteControl::Snapshot RemoteControl::snapshot() const {
 
 void RemoteControl::scheduleNotification() {
   if (pendingNotification_.isActive()) return;
-  MainLoop& loop = *systemPorts().mainLoop;
   const double wait =
-      lastNotificationAt_ ? *lastNotificationAt_ + kMinimumNotificationInterval - loop.uptime() : 0;
+      lastNotificationAt_ ? *lastNotificationAt_ + kMinimumNotificationInterval - loop_.uptime() : 0;
   // Posted rather than run at once, so a burst of changes in one turn is told once.
-  pendingNotification_ = wait > 0 ? loop.after(wait, [this] { notify(); }) : loop.post([this] { notify(); });
+  pendingNotification_ = wait > 0 ? loop_.after(wait, [this] { notify(); }) : loop_.post([this] { notify(); });
 }
 
 void RemoteControl::notify() {
@@ -115,6 +114,6 @@ void RemoteControl::notify() {
   announced_ = now;
   if (!changed) return;
   // Only a real notification opens the quiet interval.
-  lastNotificationAt_ = systemPorts().mainLoop->uptime();
+  lastNotificationAt_ = loop_.uptime();
   propertiesChanged.emit(changed);
 }

@@ -35,8 +35,8 @@ class RemoteControl {
   enum class Property : unsigned { masterPercent = 1, currentPercent = 2, pausedUntil = 4, displays = 8 };
   using Properties = unsigned;  // a set of Property bits
 
-  // Needs systemPorts().mainLoop. The models must outlive it.
-  RemoteControl(StepStore& stepStore, DisplayStore& displayStore, IdleBrightnessEngine& engine);
+  // The models and the loop must outlive it.
+  RemoteControl(StepStore& stepStore, DisplayStore& displayStore, IdleBrightnessEngine& engine, MainLoop& loop);
   RemoteControl(const RemoteControl&) = delete;
   RemoteControl& operator=(const RemoteControl&) = delete;
 
@@ -81,6 +81,7 @@ class RemoteControl {
   StepStore& stepStore_;
   DisplayStore& displayStore_;
   IdleBrightnessEngine& engine_;
+  MainLoop& loop_;
   Snapshot announced_;
   std::optional<double> lastNotificationAt_;
   ScheduledWork pendingNotification_;

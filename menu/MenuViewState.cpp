@@ -11,7 +11,6 @@
 #include "engine/IdleBrightnessEngine.hpp"
 #include "menu/MenuLabels.hpp"
 #include "ports/SystemNotifications.hpp"
-#include "ports/SystemPorts.hpp"
 #include "ports/UserDefaults.hpp"
 #include "services/L10n.hpp"
 #include "settings/StepStore.hpp"
@@ -23,6 +22,7 @@ MenuViewState::MenuViewState(std::shared_ptr<StepStore> stepStore, std::shared_p
       engine_(std::move(engine)),
       loop_(ports.mainLoop),
       userDefaults_(ports.userDefaults),
+      inhibitorsAvailable_(ports.inhibitors != nullptr),
       heights_(ports.screens),
       loginLaunch_(ports.autostart),
       maintenance_(*this, ports.mainLoop, ports.maintenance, std::move(options.systemRoot),
@@ -204,7 +204,7 @@ std::optional<std::string> MenuViewState::resumeAtText() const {
 void MenuViewState::setPauseDuringMediaPlayback(bool enabled) { stepStore_->pauseDuringMediaPlayback = enabled; }
 
 std::optional<std::string> MenuViewState::mediaDetectionUnavailableText() const {
-  if (systemPorts().inhibitors) return std::nullopt;
+  if (inhibitorsAvailable_) return std::nullopt;
   return L10n::text("media_detection_unavailable");
 }
 

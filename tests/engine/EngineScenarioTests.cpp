@@ -14,7 +14,7 @@
 class EngineScenario : public EngineTest {
  protected:
   void launch() {
-    models = std::make_unique<AppModels>();
+    models = std::make_unique<AppModels>(ports());
     loop.advance(AppModels::kStartupDelaySeconds + 0.01);
   }
   // The hardware value a logical level gives on a display, from its limits.
@@ -119,7 +119,7 @@ TEST_F(EngineScenario, ReconnectedMonitorUnderANewIDGetsItsProfileBack) {
 TEST_F(EngineScenario, FirstLaunchSelectsEveryDisplayAndLogsTheStartupInOrder) {
   machine.addExternalMonitor({.id = 1});
   machine.addExternalMonitor({.id = 2});
-  models = std::make_unique<AppModels>();
+  models = std::make_unique<AppModels>(ports());
   EXPECT_FALSE(models->engine->isStarted());
   loop.advance(0.49);
   EXPECT_FALSE(models->engine->isStarted());
@@ -161,7 +161,7 @@ TEST_F(EngineScenario, FirstLaunchSelectsEveryDisplayAndLogsTheStartupInOrder) {
 
 TEST_F(EngineScenario, FirstLaunchDuringAnInteractiveEditHoldsTheSelectionSave) {
   machine.addExternalMonitor({.id = 1});
-  models = std::make_unique<AppModels>();
+  models = std::make_unique<AppModels>(ports());
   models->stepStore->beginInteractiveEdit();
   loop.advance(0.6);
   EXPECT_EQ(models->stepStore->selectedDisplayIDs.get(), (std::set<DisplayID>{1}));

@@ -11,6 +11,7 @@
 
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
+#include "app/AppModels.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
 #include "platform/sim/SimInputMonitors.hpp"
@@ -25,6 +26,7 @@
 // The real controller, with every call the engine makes written down.
 class RecordingController final : public BrightnessController {
  public:
+  explicit RecordingController(const MainLoop& loop) : loop_(loop) {}
   struct Apply {
     double level;
     std::set<DisplayID> targets;
@@ -39,14 +41,14 @@ class RecordingController final : public BrightnessController {
              const std::map<DisplayID, double>& displayMinimumPercents,
              const std::map<DisplayID, bool>& displayFullGammaModes, double safetyMinimumPercent) override {
     applies.push_back({brightnessPercent, targetDisplayIDs});
-    levels.push_back({systemPorts().mainLoop->uptime(), brightnessPercent});
+    levels.push_back({loop_.uptime(), brightnessPercent});
     real.apply(brightnessPercent, targetDisplayIDs, displayMaximumPercents, displayMinimumPercents,
                displayFullGammaModes, safetyMinimumPercent);
   }
   void restoreBrightness(const std::set<DisplayID>& displayIDs, const std::map<DisplayID, double>& maximums,
                          const std::map<DisplayID, bool>& fullGamma, double safety) override {
     ++restores;
-    levels.push_back({systemPorts().mainLoop->uptime(), 100});
+    levels.push_back({loop_.uptime(), 100});
     real.restoreBrightness(displayIDs, maximums, fullGamma, safety);
   }
   void invalidateDisplayState() override {
@@ -59,6 +61,9 @@ class RecordingController final : public BrightnessController {
   int restores = 0;
   int invalidations = 0;
   DDCBrightnessController real;
+
+ private:
+  const MainLoop& loop_;
 };
 
 // A simulated machine on a virtual loop, a scriptable idle clock and input
@@ -85,9 +90,10 @@ class EngineTest : public ::testing::Test, protected SimulatedSession {
     stepStore = std::make_shared<StepStore>();
     displayStore = std::make_shared<DisplayStore>();
     powerMonitor = std::make_shared<PowerAssertionMonitor>();
-    auto recording = std::make_unique<RecordingController>();
+    auto recording = std::make_unique<RecordingController>(loop);
     controller = recording.get();
-    engine = std::make_unique<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor, std::move(recording));
+    engine = std::make_unique<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor, std::move(recording),
+                                                    AppModels::enginePorts(ports()));
   }
   // The usual start: every connected display selected, limits reconciled,
   // the launch brightness read and taken over, then started.

@@ -25,7 +25,7 @@ class RemoteControlTest : public StartedEngine {
     return count;
   }
 
-  RemoteControl remote{*stepStore, *displayStore, *engine};
+  RemoteControl remote{*stepStore, *displayStore, *engine, loop};
   std::vector<std::pair<double, RemoteControl::Properties>> told;
   std::vector<double> toldLevels;  // CurrentPercent as a reader sees it at each notification
 

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "SessionBusTestSupport.hpp"
+#include "app/AppModels.hpp"
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
@@ -232,7 +233,7 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   auto stepStore = std::make_shared<StepStore>();
   auto displayStore = std::make_shared<DisplayStore>();
   IdleBrightnessEngine engine(stepStore, displayStore, std::make_shared<PowerAssertionMonitor>(),
-                              std::make_unique<DDCBrightnessController>());
+                              std::make_unique<DDCBrightnessController>(), AppModels::enginePorts(ports));
   stepStore->setSteps({{Uuid::random(), 0, 100}, {Uuid::random(), 3, 50}});
   stepStore->fadeDurationSeconds = 0.5;
   stepStore->selectedDisplayIDs = std::set<DisplayID>{1};

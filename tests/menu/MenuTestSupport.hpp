@@ -10,6 +10,7 @@
 #include <string>
 
 #include "display/DDCBrightness/ControlStatusStore.hpp"
+#include "app/AppModels.hpp"
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DisplayStore.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
@@ -63,6 +64,7 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
             .userDefaults = &defaults,
             .screens = &screens,
             .autostart = &autostart,
+            .inhibitors = desktopHasInhibitors ? &inhibitors : nullptr,
             .maintenance = {.environment = &environment,
                             .application = &application,
                             .fileManager = &fileManager,
@@ -76,7 +78,8 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
     displayStore = std::make_shared<DisplayStore>();
     powerMonitor = std::make_shared<PowerAssertionMonitor>();
     engine = std::make_shared<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor,
-                                                    std::make_unique<DDCBrightnessController>());
+                                                    std::make_unique<DDCBrightnessController>(),
+                                                    AppModels::enginePorts(ports()));
     std::set<DisplayID> all;
     for (const auto& display : displayStore->displays.get()) all.insert(display.displayID);
     stepStore->selectedDisplayIDs = all;
@@ -89,6 +92,7 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
   std::filesystem::path configFolder() const { return configRoot / "Dimmora"; }
   std::size_t saves() const { return stepStore->completedSaveCount(); }
 
+  bool desktopHasInhibitors = true;
   SimAutostart autostart;
   SimUserDefaults defaults;
   SimClipboard clipboard;
