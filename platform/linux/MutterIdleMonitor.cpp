@@ -212,7 +212,6 @@ void MutterIdleMonitor::watchFired(std::uint32_t id) {
     activeWatchId_ = 0;
     active_ = true;
     idleSince_ = loop_.uptime();
-    userActive.emit();
     if (back_.isArmed()) backDelivery_ = loop_.post([this] { back_.fire(); });
   }
 }

@@ -19,7 +19,7 @@ typedef struct sd_bus_message sd_bus_message;
 // then kept from two watches: an idle watch that fires each time input has
 // stopped for kIdleWatchSeconds, and a one-shot user-active watch, added again
 // after each idle period, that fires at the first input after it. That first
-// input is announced through `userActive` at once; while input goes on the
+// input answers a whenUserReturns request at once; while input goes on the
 // idle time reads 0 (it is below kIdleWatchSeconds until the idle watch
 // fires). A wanted length gets an idle watch of its own, removed once fired.
 //
@@ -45,8 +45,6 @@ class MutterIdleMonitor final : public IdleTimeSource {
   ScheduledWork whenIdleReaches(double seconds, std::function<void()> reached) override;
   ScheduledWork whenUserReturns(std::function<void()> back) override;
 
-  // The user touched the keyboard or the pointer after a pause of at least kIdleWatchSeconds.
-  Signal<> userActive;
 
  private:
   // The reply of GetIdletime, from the first query or after Mutter came back.

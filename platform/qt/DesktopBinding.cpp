@@ -151,21 +151,18 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
   if (waylandIdle_->inhibitorHeld()) inhibitor = [idle = waylandIdle_.get()] { return idle->inhibitorHeld(); };
   createCommon([outputs = waylandOutputs_.get()] { return outputs->outputs(); }, std::move(inhibitor));
 
-  Signal<>* resumed = nullptr;
   if (waylandIdle_->protocol() != WaylandIdle::Protocol::none) {
     AppLog::app.log("Idle time from the compositor through " + waylandIdle_->description());
-    resumed = &waylandIdle_->resumed;
   } else if (bus_->hasSessionBus() &&
              (mutterIdle_ = std::make_unique<MutterIdleMonitor>(bus_->sessionBus(), mainLoop_))->isAvailable()) {
     AppLog::app.log("Idle time from GNOME's " + std::string(MutterIdleMonitor::kService) + " (" +
                     waylandIdle_->description() + ")");
-    resumed = &mutterIdle_->userActive;
   } else {
     mutterIdle_.reset();
     AppLog::app.error("No idle time: " + waylandIdle_->description() + " and GNOME's " +
                       MutterIdleMonitor::kService + " does not answer");
   }
-  inputMonitors_ = std::make_unique<QtInputMonitors>(resumed);
+  inputMonitors_ = std::make_unique<QtInputMonitors>(nullptr);
   // A Qt window cannot float above the others here: our own overlay surface
   // shows the panel where the compositor has a layer shell, else the notification service.
   overlayPanel_ = std::make_unique<OverlayHUDPanel>(

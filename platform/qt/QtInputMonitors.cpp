@@ -50,8 +50,6 @@ std::optional<InputEvent> translateQt(QEvent* event) {
 
 QtInputMonitors::QtInputMonitors(X11RawInput* raw) : raw_(raw) {}
 
-QtInputMonitors::QtInputMonitors(Signal<>* resumed) : resumed_(resumed) {}
-
 QtInputMonitors::~QtInputMonitors() {
   if (filtering_ && qApp) qApp->removeEventFilter(this);
 }
@@ -77,10 +75,8 @@ InputEvent QtInputMonitors::translate(const RawInputEvent& raw) {
 }
 
 Subscription QtInputMonitors::addGlobalMonitor(GlobalHandler handler) {
-  if (resumed_ && !rawSubscription_.isConnected())
-    rawSubscription_ = resumed_->connect([this] { global_.emit(InputEvent{}); });
-  if (!raw_ && !resumed_) return {};
-  if (raw_ && !rawSubscription_.isConnected()) {
+  if (!raw_) return {};
+  if (!rawSubscription_.isConnected()) {
     if (!raw_->setEnabled(true)) return {};
     rawSubscription_ = raw_->events.connect([this](const RawInputEvent& raw) {
       // Like a global monitor elsewhere: events for this application are the local monitor's.

@@ -9,16 +9,13 @@ class X11RawInput;
 struct RawInputEvent;
 
 // The global monitor is XInput2's raw key and button events of every client
-// on X11; on Wayland, where no client sees another's input, it is the
-// compositor's word that input resumed after idleness, delivered as a key
-// press. The local one is the Qt application's own events, which a handler
-// may swallow.
+// on X11. Wayland has none: no client sees another's input, and the idle
+// source tells when the user is back. The local one is the Qt application's
+// own events, which a handler may swallow.
 class QtInputMonitors final : public QObject, public InputMonitors {
  public:
-  // `raw` may be null (no XInput2): there is then no global monitor.
+  // `raw` may be null (Wayland, no XInput2): there is then no global monitor.
   explicit QtInputMonitors(X11RawInput* raw);
-  // `resumed` may be null (no idle protocol): there is then no global monitor.
-  explicit QtInputMonitors(Signal<>* resumed);
   ~QtInputMonitors() override;
 
   Subscription addGlobalMonitor(GlobalHandler handler) override;
@@ -32,7 +29,6 @@ class QtInputMonitors final : public QObject, public InputMonitors {
 
  private:
   X11RawInput* raw_ = nullptr;
-  Signal<>* resumed_ = nullptr;
   Subscription rawSubscription_;
   Signal<InputEvent> global_;
   Signal<InputEvent, bool*> local_;

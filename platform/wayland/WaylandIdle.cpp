@@ -172,7 +172,6 @@ void WaylandIdle::handleResumed() {
   idleSince_.reset();
   lastIdledAt_ = now();
   scheduleHeldAwakeNote();
-  resumed.emit();
   if (reach_.isArmed()) makeReachNotification();
   if (back_.isArmed()) backDelivery_ = loop_.post([this] { back_.fire(); });
 }

@@ -56,9 +56,6 @@ class WaylandIdle final : public IdleTimeSource {
   // and while the user is idle (false otherwise); nullopt where it cannot be known.
   std::optional<bool> inhibitorHeld() const;
 
-  // Input came back after at least a second of idleness.
-  Signal<> resumed;
-
   void handleIdled();
   void handleResumed();
   void handleInhibitableIdled() { inhibitableIdle_ = true; }

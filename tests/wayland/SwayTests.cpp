@@ -12,7 +12,6 @@
 #include "WaylandTestSupport.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/NearBlackGammaController.hpp"
-#include "platform/qt/QtInputMonitors.hpp"
 #include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandIdle.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
@@ -76,15 +75,10 @@ TEST_F(Sway, ListsTheOutputsByConnectorNameWithIDsThatFollowTheName) {
   for (const auto& o : again.outputs()) EXPECT_EQ(outputs.name(o.id), o.name);
 }
 
-TEST_F(Sway, IdleTimeGrowsAndInjectedInputResetsItAndReachesTheMonitorsAsActivity) {
+TEST_F(Sway, IdleTimeGrowsAndInjectedInputResetsItAndTellsThatTheUserIsBack) {
   RealTimeLoop clock;
   WaylandIdle idle(*session, clock.loop);
   ASSERT_EQ(idle.protocol(), WaylandIdle::Protocol::kdeIdle) << idle.description();
-  QtInputMonitors monitors(&idle.resumed);
-  std::vector<InputEvent> seen;
-  auto global = monitors.addGlobalMonitor([&](const InputEvent& event) { seen.push_back(event); });
-  ASSERT_TRUE(global.isConnected());
-
   type("a");
   EXPECT_EQ(idle.idleSeconds(), 0.0);
   // The compositor's own timeout tells when the idle time reaches a length.
@@ -93,13 +87,11 @@ TEST_F(Sway, IdleTimeGrowsAndInjectedInputResetsItAndReachesTheMonitorsAsActivit
   ASSERT_TRUE(pumpUntil(*session, [&] { clock.sync(); return reachedAt.has_value(); }, 4s));
   EXPECT_GE(*reachedAt, 1.9);  // the one-second notification may be told a moment late
   EXPECT_LT(*reachedAt, 3.0);  // one-second resolution, not a stale counter
-  seen.clear();
 
   int back = 0;
   auto userBack = idle.whenUserReturns([&] { ++back; });
   type("b");
-  ASSERT_TRUE(pumpUntil(*session, [&] { clock.sync(); return !seen.empty() && back == 1; }, 1s));
-  EXPECT_EQ(seen.front().kind, InputEvent::Kind::key);
+  ASSERT_TRUE(pumpUntil(*session, [&] { clock.sync(); return back == 1; }, 1s));
   EXPECT_EQ(idle.idleSeconds(), 0.0);
 }
 

@@ -11,7 +11,6 @@
 #include "TestCompositorProcess.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/NearBlackGammaController.hpp"
-#include "platform/qt/QtInputMonitors.hpp"
 #include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandIdle.hpp"
 #include "platform/linux/LinuxInhibitors.hpp"
@@ -55,9 +54,7 @@ TEST_F(OwnCompositor, IdleAndResumeEventsDriveTheIdleSecondsAndTheRequests) {
   WaylandIdle idle(*session, clock.loop);
   ASSERT_EQ(idle.protocol(), WaylandIdle::Protocol::extInputIdleNotify);
   EXPECT_EQ(compositor.expect("input idle notification", session.get()), "input idle notification 1000");
-  QtInputMonitors monitors(&idle.resumed);
-  int activity = 0, back = 0, reached = 0;
-  auto global = monitors.addGlobalMonitor([&](const InputEvent&) { ++activity; });
+  int back = 0, reached = 0;
   const auto pump = [&](const std::function<bool()>& done) {
     return pumpUntil(*session, [&] { clock.sync(); return done(); }, 1s);
   };
@@ -76,13 +73,12 @@ TEST_F(OwnCompositor, IdleAndResumeEventsDriveTheIdleSecondsAndTheRequests) {
   ASSERT_TRUE(pump([&] { return *idle.idleSeconds() >= 1.3; }));
   auto secondReturn = idle.whenUserReturns([&] { ++back; });
   EXPECT_EQ(reached, 1);  // the compositor idled every notification at once
-  EXPECT_EQ(activity, 0);
   EXPECT_EQ(back, 1);
 
   const auto sent = std::chrono::steady_clock::now();
   compositor.send("resume");
-  ASSERT_TRUE(pump([&] { return activity == 1 && back == 2; }));
-  std::printf("resume-to-activity on the test compositor: %.2f ms\n",
+  ASSERT_TRUE(pump([&] { return back == 2; }));
+  std::printf("resume-to-return on the test compositor: %.2f ms\n",
               std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
   EXPECT_EQ(idle.idleSeconds(), 0.0);
   // A request dropped before its moment is never answered.
