@@ -21,16 +21,18 @@ struct AppModels::Models {
   std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor;
 
   static Models create() {
+    const SystemPorts& ports = systemPorts();
     AppLog::app.log("Dimmora init start version=" + std::string(ProgramVersion::number) + " build=" +
                     std::string(ProgramVersion::build));
     Models models;
     models.stepStore = std::make_shared<StepStore>();
     AppLog::app.log("StepStore created");
-    models.displayStore = std::make_shared<DisplayStore>();
+    models.displayStore = std::make_shared<DisplayStore>(ports.notifications);
     AppLog::app.log("DisplayStore created");
     models.powerAssertionMonitor = std::make_shared<PowerAssertionMonitor>();
     AppLog::app.log("PowerAssertionMonitor created");
-    auto controller = std::make_unique<DDCBrightnessController>();
+    auto controller = std::make_unique<DDCBrightnessController>(DDCBrightnessController::Ports{
+        .mainLoop = *ports.mainLoop, .gamma = ports.gamma, .notifications = ports.notifications});
     models.engine = std::make_shared<IdleBrightnessEngine>(models.stepStore, models.displayStore,
                                                            models.powerAssertionMonitor, std::move(controller));
     AppLog::app.log("IdleBrightnessEngine created");

@@ -24,6 +24,7 @@ class SystemNotifications;
 class UserDefaults;
 class ScreenGeometry;
 class Autostart;
+class GammaTables;
 
 // The settings window's state and rules, without drawing: the four interface
 // preferences, the previews a drag runs, what happens when the window shows
@@ -51,13 +52,15 @@ class MenuViewState {
 
   // The desktop's services the window uses. Without user defaults the
   // preferences last until exit; without screens the height is a default one;
-  // without an autostart service launching at login is unavailable.
+  // without an autostart service launching at login is unavailable; without
+  // gamma tables every display says it cannot be dimmed through gamma.
   struct Ports {
     MainLoop& mainLoop;
     SystemNotifications* notifications = nullptr;
     UserDefaults* userDefaults = nullptr;
     const ScreenGeometry* screens = nullptr;
     Autostart* autostart = nullptr;
+    GammaTables* gamma = nullptr;
     MaintenanceActions::Ports maintenance = {};
   };
 
@@ -210,6 +213,7 @@ class MenuViewState {
   std::shared_ptr<IdleBrightnessEngine> engine_;
   MainLoop& loop_;
   UserDefaults* userDefaults_;
+  GammaTables* gamma_;
   GlassAppearance glassAppearance_;
   MenuHeights heights_;
   MenuWindowAnchor anchor_;

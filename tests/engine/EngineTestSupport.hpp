@@ -34,6 +34,7 @@ class RecordingController final : public BrightnessController {
     double time;
     double level;
   };
+  explicit RecordingController(const DDCBrightnessController::Ports& ports) : real(ports) {}
   void apply(double brightnessPercent, const std::set<DisplayID>& targetDisplayIDs,
              const std::map<DisplayID, double>& displayMaximumPercents,
              const std::map<DisplayID, double>& displayMinimumPercents,
@@ -83,9 +84,10 @@ class EngineTest : public ::testing::Test, protected SimulatedSession {
   // settings of the private folder (the defaults when it is fresh).
   void makeEngine() {
     stepStore = std::make_shared<StepStore>();
-    displayStore = std::make_shared<DisplayStore>();
+    displayStore = std::make_shared<DisplayStore>(&notifications);
     powerMonitor = std::make_shared<PowerAssertionMonitor>();
-    auto recording = std::make_unique<RecordingController>();
+    auto recording = std::make_unique<RecordingController>(DDCBrightnessController::Ports{
+        .mainLoop = loop, .gamma = &machine.gammaTables(), .notifications = &notifications});
     controller = recording.get();
     engine = std::make_unique<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor, std::move(recording));
   }

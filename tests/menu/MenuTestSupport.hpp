@@ -63,6 +63,7 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
             .userDefaults = &defaults,
             .screens = &screens,
             .autostart = &autostart,
+            .gamma = &machine.gammaTables(),
             .maintenance = {.environment = &environment,
                             .application = &application,
                             .fileManager = &fileManager,
@@ -70,13 +71,17 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
                             .urlOpener = &urlOpener}};
   }
 
+  DDCBrightnessController::Ports controllerPorts() {
+    return {.mainLoop = loop, .gamma = &machine.gammaTables(), .notifications = &notifications};
+  }
+
   // The models as the program has them after its startup task, and the window's state over them.
   void makeMenu(MenuViewState::Options options = {}) {
     stepStore = std::make_shared<StepStore>();
-    displayStore = std::make_shared<DisplayStore>();
+    displayStore = std::make_shared<DisplayStore>(&notifications);
     powerMonitor = std::make_shared<PowerAssertionMonitor>();
     engine = std::make_shared<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor,
-                                                    std::make_unique<DDCBrightnessController>());
+                                                    std::make_unique<DDCBrightnessController>(controllerPorts()));
     std::set<DisplayID> all;
     for (const auto& display : displayStore->displays.get()) all.insert(display.displayID);
     stepStore->selectedDisplayIDs = all;
