@@ -10,6 +10,7 @@
 #include "app/AppModels.hpp"
 #include "app/TrayShell.hpp"
 #include "base/ProgramVersion.hpp"
+#include "display/DDCBrightness/DDCIO.hpp"
 #include "engine/RemoteControl.hpp"
 #include "platform/linux/DesktopSession.hpp"
 #include "platform/linux/InstanceLock.hpp"
@@ -146,6 +147,10 @@ int main(int argc, char** argv) {
   ScopedSystemPorts ports(desktop);
   L10n::useEnvironment(desktop.environment);
   ShortcutHUD::usePorts(desktop.hudPanel, desktop.mainLoop);
+  DDCIO::usePorts({.mainLoop = desktop.mainLoop,
+                   .displays = desktop.displays,
+                   .i2c = desktop.i2c,
+                   .backlights = desktop.backlights});
   binding->recoverAbandonedGamma();
 
   AppModels models(desktop);
@@ -157,6 +162,7 @@ int main(int argc, char** argv) {
                            .screens = desktop.screens,
                            .autostart = desktop.autostart,
                            .inhibitors = desktop.inhibitors,
+                           .gamma = desktop.gamma,
                            .maintenance = {.environment = desktop.environment,
                                            .application = desktop.application,
                                            .fileManager = desktop.fileManager,

@@ -26,11 +26,11 @@ struct AppModels::Models {
     Models models;
     models.stepStore = std::make_shared<StepStore>();
     AppLog::app.log("StepStore created");
-    models.displayStore = std::make_shared<DisplayStore>();
+    models.displayStore = std::make_shared<DisplayStore>(ports.notifications);
     AppLog::app.log("DisplayStore created");
     models.powerAssertionMonitor = std::make_shared<PowerAssertionMonitor>();
     AppLog::app.log("PowerAssertionMonitor created");
-    auto controller = std::make_unique<DDCBrightnessController>();
+    auto controller = std::make_unique<DDCBrightnessController>(controllerPorts(ports));
     models.engine = std::make_shared<IdleBrightnessEngine>(
         models.stepStore, models.displayStore, models.powerAssertionMonitor, std::move(controller),
         enginePorts(ports));
@@ -56,6 +56,10 @@ AppModels::AppModels(Models models, MainLoop& loop)
 }
 
 AppModels::~AppModels() = default;
+
+DDCBrightnessController::Ports AppModels::controllerPorts(const SystemPorts& ports) {
+  return {.mainLoop = *ports.mainLoop, .gamma = ports.gamma, .notifications = ports.notifications};
+}
 
 IdleBrightnessEngine::Ports AppModels::enginePorts(const SystemPorts& ports) {
   return {.mainLoop = *ports.mainLoop,

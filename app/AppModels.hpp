@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "base/MainLoop.hpp"
+#include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
 
 class StepStore;
@@ -30,6 +31,7 @@ class AppModels {
   const std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor;
 
   // What each model is given of the desktop's ports (test fixtures build models the same way).
+  static DDCBrightnessController::Ports controllerPorts(const SystemPorts& ports);
   static IdleBrightnessEngine::Ports enginePorts(const SystemPorts& ports);
 
  private:

@@ -14,7 +14,6 @@
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "engine/FadeTransition.hpp"
-#include "ports/SystemPorts.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 
@@ -29,23 +28,23 @@ struct Rig {
       minimums[id] = 5;
       fullGamma[id] = false;
     }
-    SystemPorts installed = machine.ports();
-    installed.mainLoop = &loop;
-    ports = std::make_unique<ScopedSystemPorts>(installed);
-    DDCIO::clearCaches();
+    DDCIO::usePorts({.mainLoop = &loop,
+                     .displays = &machine.displays(),
+                     .i2c = &machine.i2cBuses(),
+                     .backlights = &machine.backlights()});
     DDCIO::resetBusTiming();  // each rig has a clock of its own
-    controller = std::make_unique<DDCBrightnessController>();
+    controller = std::make_unique<DDCBrightnessController>(
+        DDCBrightnessController::Ports{.mainLoop = loop, .gamma = &machine.gammaTables()});
     controller->invalidateDisplayState();
   }
   ~Rig() {
     controller.reset();
-    DDCIO::clearCaches();  // cached services point into this machine
+    DDCIO::usePorts({});  // cached information points into this machine
   }
   void apply(double level) { controller->apply(level, targets, maximums, minimums, fullGamma, 5); }
 
   VirtualMainLoop loop;
   SimulatedMachine machine{&loop};
-  std::unique_ptr<ScopedSystemPorts> ports;
   std::unique_ptr<DDCBrightnessController> controller;
   std::set<DisplayID> targets;
   std::map<DisplayID, double> maximums, minimums;

@@ -29,14 +29,15 @@ struct Rig {
     ports.idleTime = &idle;
     scope = std::make_unique<SimulatedMachineScope>(ports);
     store = std::make_shared<StepStore>();
-    auto displayStore = std::make_shared<DisplayStore>();
+    auto displayStore = std::make_shared<DisplayStore>(nullptr);
     std::set<DisplayID> all;
     for (const auto& display : displayStore->displays.get()) all.insert(display.displayID);
     store->selectedDisplayIDs = all;
     store->reconcileDisplays(displayStore->displays.get());
+    auto controller =
+        std::make_unique<DDCBrightnessController>(DDCBrightnessController::Ports{.mainLoop = loop, .gamma = ports.gamma});
     engine = std::make_unique<IdleBrightnessEngine>(store, displayStore, std::make_shared<PowerAssertionMonitor>(),
-                                                    std::make_unique<DDCBrightnessController>(),
-                                                    AppModels::enginePorts(ports));
+                                                    std::move(controller), AppModels::enginePorts(ports));
     engine->start();
   }
   ~Rig() {

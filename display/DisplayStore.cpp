@@ -6,7 +6,6 @@
 
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "ports/SystemNotifications.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/L10n.hpp"
 
 bool displayNameLess(std::string_view a, std::string_view b) {
@@ -15,8 +14,8 @@ bool displayNameLess(std::string_view a, std::string_view b) {
   });
 }
 
-DisplayStore::DisplayStore() {
-  if (SystemNotifications* notifications = systemPorts().notifications)
+DisplayStore::DisplayStore(SystemNotifications* notifications) {
+  if (notifications)
     screenChanges_ = notifications->screenParametersChanged.connect([this] { handleScreenChange(); });
   refresh();
 }

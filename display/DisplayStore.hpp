@@ -8,11 +8,14 @@
 #include "base/Signal.hpp"
 #include "display/DisplayTarget.hpp"
 
+class SystemNotifications;
+
 // The online displays, named and sorted for the interface. Refreshes when
 // created and on every screen-parameters change.
 class DisplayStore {
  public:
-  DisplayStore();
+  // Without notifications it refreshes only when asked to.
+  explicit DisplayStore(SystemNotifications* notifications);
   DisplayStore(const DisplayStore&) = delete;
   DisplayStore& operator=(const DisplayStore&) = delete;
 

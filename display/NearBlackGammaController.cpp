@@ -10,7 +10,6 @@
 #include "display/BrightnessSafety.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "ports/SystemNotifications.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 
 namespace {
@@ -24,22 +23,19 @@ void log(DisplayID displayID, MakeText&& makeText) {
   DDCDebug::log([&] { return DDCDebug::displayLine(displayID, makeText()); });
 }
 
-std::uint32_t gammaSize(DisplayID displayID) {
-  GammaTables* gamma = systemPorts().gamma;
-  return gamma ? gamma->size(displayID) : 0;
-}
+std::uint32_t gammaSize(GammaTables* gamma, DisplayID displayID) { return gamma ? gamma->size(displayID) : 0; }
 
 // The system's reason when it gives one, so the menu can say why.
-std::string_view failureStatus(DisplayID displayID) {
-  GammaTables* gamma = systemPorts().gamma;
+std::string_view failureStatus(GammaTables* gamma, DisplayID displayID) {
   const std::string_view reason = gamma ? gamma->unavailableReason(displayID) : ControlStatus::gammaUnsupported;
   return reason.empty() ? ControlStatus::gammaFailed : reason;
 }
 
-void markGammaFailed(DisplayID displayID) { ControlStatusStore::shared().set(failureStatus(displayID), displayID); }
+void markGammaFailed(GammaTables* gamma, DisplayID displayID) {
+  ControlStatusStore::shared().set(failureStatus(gamma, displayID), displayID);
+}
 
-GammaTables::Result write(DisplayID displayID, const GammaTable& table) {
-  GammaTables* gamma = systemPorts().gamma;
+GammaTables::Result write(GammaTables* gamma, DisplayID displayID, const GammaTable& table) {
   return gamma ? gamma->write(displayID, table) : GammaTables::Result::noGamma;
 }
 
@@ -51,14 +47,14 @@ std::vector<float> scaled(const std::vector<float>& channel, double scale) {
 }
 }  // namespace
 
-NearBlackGammaController::NearBlackGammaController() {
-  if (SystemNotifications* notifications = systemPorts().notifications)
+NearBlackGammaController::NearBlackGammaController(const Ports& ports) : gamma_(ports.gamma) {
+  if (SystemNotifications* notifications = ports.notifications)
     willTerminate_ = notifications->willTerminate.connect([this] { handleWillTerminate(); });
 }
 
-std::optional<std::string> NearBlackGammaController::unavailableReason(DisplayID displayID) {
-  if (gammaSize(displayID) > 0) return std::nullopt;
-  return std::string(failureStatus(displayID));
+std::optional<std::string> NearBlackGammaController::unavailableReason(GammaTables* gamma, DisplayID displayID) {
+  if (gammaSize(gamma, displayID) > 0) return std::nullopt;
+  return std::string(failureStatus(gamma, displayID));
 }
 
 std::optional<double> NearBlackGammaController::scale(double actualPercent, bool fullMode,
@@ -111,31 +107,31 @@ void NearBlackGammaController::restore(DisplayID displayID) {
   appliedScales_.erase(displayID);
   const auto saved = savedTables_.find(displayID);
   if (saved == savedTables_.end()) return;
-  const auto result = write(displayID, saved->second);
+  const auto result = write(gamma_, displayID, saved->second);
   if (result == GammaTables::Result::ok) {
     savedTables_.erase(saved);
   } else {
     // Keep the original so a later restore can still put it back.
-    markGammaFailed(displayID);
+    markGammaFailed(gamma_, displayID);
   }
   log(displayID, [&] { return "gamma restore: " + std::string(GammaTables::text(result)); });
 }
 
 bool NearBlackGammaController::capture(DisplayID displayID) {
-  const std::uint32_t size = gammaSize(displayID);
+  const std::uint32_t size = gammaSize(gamma_, displayID);
   if (size == 0) {
     log(displayID, [] { return std::string("gamma table size unavailable"); });
-    markGammaFailed(displayID);
+    markGammaFailed(gamma_, displayID);
     return false;
   }
   GammaTable table;
-  auto result = systemPorts().gamma->read(displayID, table);
+  auto result = gamma_->read(displayID, table);
   // Every write must have the output's size; a table of another one could never be put back.
   const bool whole = table.red.size() == size && table.green.size() == size && table.blue.size() == size;
   if (result == GammaTables::Result::ok && !whole) result = GammaTables::Result::invalidSize;
   if (result != GammaTables::Result::ok) {
     log(displayID, [&] { return "gamma read: " + std::string(GammaTables::text(result)); });
-    markGammaFailed(displayID);
+    markGammaFailed(gamma_, displayID);
     return false;
   }
   savedTables_.emplace(displayID, std::move(table));
@@ -145,11 +141,12 @@ bool NearBlackGammaController::capture(DisplayID displayID) {
 void NearBlackGammaController::applyScale(DisplayID displayID, double factor, bool fullMode) {
   // Always from the original table, so repeated scales never compound.
   const GammaTable& saved = savedTables_.at(displayID);
-  const auto result = write(displayID, {scaled(saved.red, factor), scaled(saved.green, factor), scaled(saved.blue, factor)});
+  const auto result =
+      write(gamma_, displayID, {scaled(saved.red, factor), scaled(saved.green, factor), scaled(saved.blue, factor)});
   if (result == GammaTables::Result::ok) {
     appliedScales_[displayID] = factor;
   } else {
-    markGammaFailed(displayID);
+    markGammaFailed(gamma_, displayID);
   }
   log(displayID, [&] {
     char text[96];

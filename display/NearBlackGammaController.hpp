@@ -12,6 +12,8 @@
 #include "base/Signal.hpp"
 #include "ports/GammaTables.hpp"
 
+class SystemNotifications;
+
 // Darkens a display beyond its hardware range by scaling its gamma table:
 // "assist" below 12 % on a display that is also driven in hardware, "full"
 // for a display dimmed by gamma alone. Each display's original table is
@@ -22,7 +24,14 @@ class NearBlackGammaController {
   // Below this actual level a hardware-driven display gets gamma help.
   static constexpr double kAssistThresholdPercent = 12;
 
-  NearBlackGammaController();
+  // Without gamma tables no display is dimmed through gamma (each is marked
+  // as having none); without notifications the tables are not put back when
+  // the application is told to quit.
+  struct Ports {
+    GammaTables* gamma = nullptr;
+    SystemNotifications* notifications = nullptr;
+  };
+  explicit NearBlackGammaController(const Ports& ports);
   NearBlackGammaController(const NearBlackGammaController&) = delete;
   NearBlackGammaController& operator=(const NearBlackGammaController&) = delete;
 
@@ -38,10 +47,14 @@ class NearBlackGammaController {
   // original table.
   static std::optional<double> scale(double actualPercent, bool fullMode, double safetyMinimumPercent);
 
-  // Why a display cannot be dimmed through gamma, as a control-status key
-  // (also its localization key); nullopt when it can. The window shows it
-  // where it offers full-gamma mode.
-  static std::optional<std::string> unavailableReason(DisplayID displayID);
+  // Why a display cannot be dimmed through the given gamma tables (the
+  // controller's own, without them), as a control-status key (also its
+  // localization key); nullopt when it can. The window shows it where it
+  // offers full-gamma mode.
+  static std::optional<std::string> unavailableReason(GammaTables* gamma, DisplayID displayID);
+  std::optional<std::string> unavailableReason(DisplayID displayID) const {
+    return unavailableReason(gamma_, displayID);
+  }
 
   const std::map<DisplayID, GammaTable>& savedTables() const { return savedTables_; }
   const std::map<DisplayID, double>& appliedScales() const { return appliedScales_; }
@@ -52,6 +65,7 @@ class NearBlackGammaController {
   void applyScale(DisplayID displayID, double scale, bool fullMode);
   void handleWillTerminate() { restoreAll(); }
 
+  GammaTables* gamma_;
   std::map<DisplayID, GammaTable> savedTables_;
   std::map<DisplayID, double> appliedScales_;
   Subscription willTerminate_;

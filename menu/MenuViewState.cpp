@@ -23,6 +23,7 @@ MenuViewState::MenuViewState(std::shared_ptr<StepStore> stepStore, std::shared_p
       loop_(ports.mainLoop),
       userDefaults_(ports.userDefaults),
       inhibitorsAvailable_(ports.inhibitors != nullptr),
+      gamma_(ports.gamma),
       heights_(ports.screens),
       loginLaunch_(ports.autostart),
       maintenance_(*this, ports.mainLoop, ports.maintenance, std::move(options.systemRoot),
@@ -239,7 +240,7 @@ std::string MenuViewState::displayControlStatusText(DisplayID id) const {
 }
 
 std::optional<std::string> MenuViewState::displayGammaUnavailableText(DisplayID id) const {
-  const std::optional<std::string> reason = NearBlackGammaController::unavailableReason(id);
+  const std::optional<std::string> reason = NearBlackGammaController::unavailableReason(gamma_, id);
   if (!reason) return std::nullopt;
   return L10n::text(*reason);
 }

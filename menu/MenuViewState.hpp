@@ -25,6 +25,7 @@ class UserDefaults;
 class ScreenGeometry;
 class Autostart;
 class Inhibitors;
+class GammaTables;
 
 // The settings window's state and rules, without drawing: the four interface
 // preferences, the previews a drag runs, what happens when the window shows
@@ -53,6 +54,7 @@ class MenuViewState {
   // The desktop's services the window uses. Without user defaults the
   // preferences last until exit; without screens the height is a default one;
   // without an autostart service launching at login is unavailable; without
+  // gamma tables every display says it cannot be dimmed through gamma; without
   // inhibitors the media switch says that playback cannot be detected.
   struct Ports {
     MainLoop& mainLoop;
@@ -61,6 +63,7 @@ class MenuViewState {
     const ScreenGeometry* screens = nullptr;
     Autostart* autostart = nullptr;
     const Inhibitors* inhibitors = nullptr;
+    GammaTables* gamma = nullptr;
     MaintenanceActions::Ports maintenance = {};
   };
 
@@ -214,6 +217,7 @@ class MenuViewState {
   MainLoop& loop_;
   UserDefaults* userDefaults_;
   const bool inhibitorsAvailable_;
+  GammaTables* gamma_;
   GlassAppearance glassAppearance_;
   MenuHeights heights_;
   MenuWindowAnchor anchor_;

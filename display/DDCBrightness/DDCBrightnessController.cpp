@@ -13,13 +13,12 @@
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "display/NearBlackGammaController.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 
 namespace {
 // A display in full-gamma mode is controlled through gamma only while it has gamma; otherwise the reason is its status.
-void noteFullGammaStatus(DisplayID displayID) {
-  const auto reason = NearBlackGammaController::unavailableReason(displayID);
+void noteFullGammaStatus(const NearBlackGammaController& gamma, DisplayID displayID) {
+  const auto reason = gamma.unavailableReason(displayID);
   ControlStatusStore::shared().set(reason ? std::string_view(*reason) : ControlStatus::gamma, displayID);
 }
 
@@ -83,11 +82,6 @@ void putBack(std::map<DisplayID, Value>& map, DisplayID displayID, const std::op
 // Reads of a panel within this many percent of what it was left at are the same level.
 constexpr double kPanelTolerance = 0.5;
 
-double uptime() {
-  const MainLoop* loop = systemPorts().mainLoop;
-  return loop ? loop->uptime() : 0;
-}
-
 DDCBrightnessController::Range cappedRange(const DDCBrightnessController::Range& limits, double level) {
   const double maximum = std::min(limits.maximum, level);
   return {maximum, std::min(limits.minimum, maximum)};
@@ -147,7 +141,7 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
       const double actual = actualLevel(
           logical, displayRange(displayID, displayMaximumPercents, displayMinimumPercents, safetyMinimumPercent));
       actualLevels[displayID] = actual;
-      noteFullGammaStatus(displayID);
+      noteFullGammaStatus(gammaController_, displayID);
       fullGammaIDs.insert(displayID);
       forget(displayID);
       log(displayID, [&] { return "full gamma mode actual=" + integerText(actual) + "%"; });
@@ -191,9 +185,8 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
 }
 
 void DDCBrightnessController::scheduleReapply(double seconds) {
-  MainLoop* loop = systemPorts().mainLoop;
-  if (seconds == kNever || !loop) return;
-  pendingWrite_ = loop->after(seconds, [this] {
+  if (seconds == kNever) return;
+  pendingWrite_ = loop_.after(seconds, [this] {
     pendingWrite_.detach();
     reapplyLatest();
   });
@@ -234,7 +227,7 @@ void DDCBrightnessController::write(DisplayID displayID, int value, const Channe
   const std::optional<int> previousValue = before(lastAppliedByDisplay_, displayID);
   const std::optional<double> previousAt = before(lastWriteAtByDisplay_, displayID);
   lastAppliedByDisplay_[displayID] = value;
-  lastWriteAtByDisplay_[displayID] = uptime();
+  lastWriteAtByDisplay_[displayID] = loop_.uptime();
   if (channel.isPanel) notePanelShown(displayID, channel.percentOf(value), logical);
   writes_[displayID] = DDCIO::setBrightness(
       displayID, static_cast<std::uint32_t>(value), channel.steps,
@@ -280,7 +273,7 @@ DDCBrightnessController::Channel DDCBrightnessController::channel(DisplayID disp
 
 DDCBrightnessController::Range DDCBrightnessController::panelRange(DisplayID displayID, const Range& limits,
                                                                   double logical) {
-  const double now = uptime();
+  const double now = loop_.uptime();
   auto known = panelLevels_.find(displayID);
   if (known == panelLevels_.end()) {
     const auto level = DDCIO::currentBrightnessPercent(displayID);
@@ -309,7 +302,7 @@ DDCBrightnessController::Range DDCBrightnessController::panelRange(DisplayID dis
 
 void DDCBrightnessController::notePanelShown(DisplayID displayID, double percent, double logical) {
   if (const auto panel = panelLevels_.find(displayID); panel != panelLevels_.end())
-    panel->second = {panel->second.restPercent, percent, logical, uptime()};
+    panel->second = {panel->second.restPercent, percent, logical, loop_.uptime()};
 }
 
 bool DDCBrightnessController::gammaStandsInFor(DDCIO::WriteFailure failure) {
@@ -325,7 +318,7 @@ bool DDCBrightnessController::gammaStandsInFor(DDCIO::WriteFailure failure) {
 }
 
 void DDCBrightnessController::standInWithGamma(DisplayID displayID) {
-  if (!backOffByDisplay_.contains(displayID)) backOffByDisplay_[displayID] = {1, uptime() + kFirstRetrySeconds};
+  if (!backOffByDisplay_.contains(displayID)) backOffByDisplay_[displayID] = {1, loop_.uptime() + kFirstRetrySeconds};
   if (gammaStandIns_.insert(displayID).second)
     log(displayID, [] { return std::string("hardware cannot be driven: gamma stands in"); });
 }
@@ -349,10 +342,8 @@ bool DDCBrightnessController::shouldDelayWrite(DisplayID displayID, int nextValu
   if (last == lastAppliedByDisplay_.end()) return false;
   if (nextValue > last->second || last->second - nextValue > 1) return false;
   const auto writtenAt = lastWriteAtByDisplay_.find(displayID);
-  const MainLoop* loop = systemPorts().mainLoop;
-  // Without a clock there is no way to come back later: write now.
-  if (writtenAt == lastWriteAtByDisplay_.end() || !loop) return false;
-  return loop->uptime() - writtenAt->second < kThrottleSeconds - kClockSlack;
+  if (writtenAt == lastWriteAtByDisplay_.end()) return false;
+  return loop_.uptime() - writtenAt->second < kThrottleSeconds - kClockSlack;
 }
 
 double DDCBrightnessController::writeDelay(DisplayID displayID, int nextValue, const Channel& channel) const {
@@ -367,7 +358,7 @@ double DDCBrightnessController::writeDelay(DisplayID displayID, int nextValue, c
 std::optional<double> DDCBrightnessController::retryDelay(DisplayID displayID) const {
   const auto backOff = backOffByDisplay_.find(displayID);
   if (backOff == backOffByDisplay_.end()) return std::nullopt;
-  const double delay = backOff->second.retryAt - uptime();
+  const double delay = backOff->second.retryAt - loop_.uptime();
   return delay > kClockSlack ? delay : 0;
 }
 
@@ -389,7 +380,7 @@ void DDCBrightnessController::recordFailure(DisplayID displayID, DDCIO::WriteFai
       if (backOff.failures == 1) {
         backOff.quickRetried = true;
         log(displayID, [] { return std::string("no answer, trying again after the bus interval"); });
-        backOff.retryAt = uptime() + DDCTransport::kMessageIntervalSeconds;
+        backOff.retryAt = loop_.uptime() + DDCTransport::kMessageIntervalSeconds;
         return;
       }
       [[fallthrough]];
@@ -404,7 +395,7 @@ void DDCBrightnessController::recordFailure(DisplayID displayID, DDCIO::WriteFai
                                : "next attempt in " + formatShortest(delay) + " s";
       });
   }
-  backOff.retryAt = uptime() + delay;
+  backOff.retryAt = loop_.uptime() + delay;
   if (gammaStandsInFor(failure)) standInWithGamma(displayID);
 }
 
@@ -428,7 +419,7 @@ void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displ
   double nextAttempt = kNever;
   for (DisplayID displayID : displayIDs) {
     if (const auto mode = fullGamma.find(displayID); mode != fullGamma.end() && mode->second) {
-      noteFullGammaStatus(displayID);
+      noteFullGammaStatus(gammaController_, displayID);
       continue;
     }
     startupPreservedDisplays_.insert(displayID);

@@ -38,7 +38,16 @@ class DDCBrightnessController final : public BrightnessController {
   // A bus another program holds is tried again soon, backing off to a second.
   static constexpr double kLongestBusyRetrySeconds = 1;
 
-  DDCBrightnessController() = default;
+  // Without gamma tables no display is dimmed through gamma, neither below
+  // its hardware range nor in its place; without notifications the gamma
+  // tables are not put back when the application is told to quit.
+  struct Ports {
+    MainLoop& mainLoop;
+    GammaTables* gamma = nullptr;
+    SystemNotifications* notifications = nullptr;
+  };
+  explicit DDCBrightnessController(const Ports& ports)
+      : loop_(ports.mainLoop), gammaController_({.gamma = ports.gamma, .notifications = ports.notifications}) {}
   DDCBrightnessController(const DDCBrightnessController&) = delete;
   DDCBrightnessController& operator=(const DDCBrightnessController&) = delete;
 
@@ -146,6 +155,7 @@ class DDCBrightnessController final : public BrightnessController {
   // The hardware took a value: gamma no longer stands in.
   void endGammaStandIn(DisplayID displayID);
 
+  MainLoop& loop_;
   std::map<DisplayID, int> lastAppliedByDisplay_;
   // Monotonic seconds of the last successful write: a wall clock set back
   // would otherwise hold one-step decreases back for as long as it was moved.

@@ -3,13 +3,12 @@
 #include "display/DDCBrightness/DDCIO+State.hpp"
 #include "display/DisplayIdentity.hpp"
 #include "ports/Displays.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 
 namespace {
 // Reads the connected displays afresh; a display already cached keeps what was found then.
 std::optional<std::vector<DisplayInfo>> readDisplays() {
-  Displays* displays = systemPorts().displays;
+  Displays* displays = DDCIO::detail::ports().displays;
   const auto facts = displays ? displays->connectedDisplays() : std::nullopt;
   if (!facts) {
     DDCDebug::log([] { return std::string("the connected displays cannot be read"); });

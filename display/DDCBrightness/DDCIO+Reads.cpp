@@ -6,7 +6,6 @@
 
 #include "base/Numbers.hpp"
 #include "display/DDCBrightness/DDCIO+State.hpp"
-#include "ports/SystemPorts.hpp"
 
 namespace {
 using namespace DDCIO::detail;
@@ -47,7 +46,7 @@ void roundDone(DisplayID displayID, const std::shared_ptr<PatientRead>& read, co
                            : std::min(kLongestRetrySeconds, kFirstRetrySeconds * doubling);
   logLine(displayID, "brightness read failed, next read in " + formatShortest(delay) + " s");
   read->waitingToRetry = true;
-  read->step = systemPorts().mainLoop->after(delay, [displayID, weak = std::weak_ptr(read)] {
+  read->step = ports().mainLoop->after(delay, [displayID, weak = std::weak_ptr(read)] {
     if (const auto again = weak.lock()) startRound(displayID, again);
   });
 }
@@ -61,7 +60,7 @@ void startRound(DisplayID displayID, const std::shared_ptr<PatientRead>& read) {
 }  // namespace
 
 ScheduledWork DDCIO::readBrightness(DisplayID displayID, std::function<void(const BrightnessReading&)> done) {
-  MainLoop* loop = systemPorts().mainLoop;
+  MainLoop* loop = ports().mainLoop;
   if (!loop) return {};
   const auto deliver = [&](BrightnessReading reading) {
     return loop->post([reading, done = std::move(done)] { done(reading); });
@@ -93,7 +92,7 @@ std::optional<double> DDCIO::currentBrightnessPercent(DisplayID displayID) {
 }
 
 ScheduledWork DDCIO::readBrightnessUntilAnswered(DisplayID displayID, std::function<void(std::optional<double>)> done) {
-  if (!systemPorts().mainLoop) return {};
+  if (!ports().mainLoop) return {};
   auto read = std::make_shared<PatientRead>();
   read->done = std::move(done);
   caches().patientReads[displayID] = read;

@@ -31,6 +31,7 @@ struct Caches {
   std::map<DisplayID, std::shared_ptr<PatientRead>> patientReads;
 };
 Caches& caches();
+const Ports& ports();
 
 using DDCTransport::logLine;
 inline std::string orNil(const std::optional<std::string>& text) { return text ? *text : "nil"; }

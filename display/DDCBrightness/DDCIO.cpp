@@ -11,11 +11,11 @@
 #include "display/DDCBrightness/DDCIO+State.hpp"
 #include "ports/Backlights.hpp"
 #include "ports/I2CBuses.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 
 namespace DDCIO::detail {
 Caches& caches() { return processWide<Caches>(); }
+const Ports& ports() { return processWide<Ports>(); }
 }  // namespace DDCIO::detail
 
 namespace {
@@ -63,7 +63,7 @@ DDCIO::WriteFailure panelFailureFor(BacklightStatus status) {
 DDCIO::WriteFailure setPanelBrightness(const DisplayInfo& info, std::uint32_t value, std::uint32_t steps) {
   const DisplayID displayID = info.displayID;
   const float level = std::min(static_cast<float>(static_cast<double>(value) / steps), 1.0f);
-  Backlights* backlights = systemPorts().backlights;
+  Backlights* backlights = ports().backlights;
   if (!backlights) {
     log(displayID, "no backlight facility");
     return DDCIO::WriteFailure::noChannel;
@@ -77,7 +77,7 @@ DDCIO::WriteFailure setPanelBrightness(const DisplayInfo& info, std::uint32_t va
 // A monitor whose bus the ddcci driver owns: the driver's backlight device
 // carries its brightness, a fraction of the monitor's range.
 DDCIO::WriteFailure setMonitorBacklight(const DisplayInfo& info, std::uint32_t value, std::uint32_t steps) {
-  Backlights* backlights = systemPorts().backlights;
+  Backlights* backlights = ports().backlights;
   const BacklightStatus status =
       backlights ? backlights->setLevel(*info.backlight, static_cast<double>(value) / steps) : BacklightStatus::noDevice;
   DDCTransport::stampBus(info.displayID);  // the driver talks on the bus
@@ -94,7 +94,7 @@ std::optional<double> fractionToPercent(float level) {
 
 std::optional<double> DDCIO::detail::backlightPercent(const DisplayInfo& info) {
   const DisplayID displayID = info.displayID;
-  Backlights* backlights = systemPorts().backlights;
+  Backlights* backlights = ports().backlights;
   const auto level = backlights && info.backlight ? backlights->level(*info.backlight) : std::nullopt;
   log(displayID, [&] { return "get via backlight " + orNil(info.backlight) + " value=" +
                      (level ? levelText(static_cast<float>(*level)) : "none"); });
@@ -103,7 +103,7 @@ std::optional<double> DDCIO::detail::backlightPercent(const DisplayInfo& info) {
 }
 
 std::optional<double> DDCIO::detail::monitorBacklightPercent(const DisplayInfo& info) {
-  Backlights* backlights = systemPorts().backlights;
+  Backlights* backlights = ports().backlights;
   if (!backlights) return std::nullopt;
   const auto level = backlights->level(*info.backlight);
   const std::uint32_t maximum = backlights->steps(*info.backlight);
@@ -121,7 +121,7 @@ DDCIO::Channel DDCIO::channelFor(const DisplayInfo& info) {
 }
 
 std::uint32_t DDCIO::brightnessSteps(DisplayID displayID) {
-  Backlights* backlights = systemPorts().backlights;
+  Backlights* backlights = ports().backlights;
   const auto info = displayInfo(displayID);
   const std::uint32_t steps =
       info && backlights && channelFor(*info) == Channel::panelBacklight ? backlights->steps(*info->backlight) : 0;
@@ -146,7 +146,7 @@ void noteOutcome(DisplayID displayID, DDCIO::WriteFailure failure) {
 // An outcome known at once, handed over on a later turn of the loop.
 ScheduledWork answer(DisplayID displayID, DDCIO::WriteFailure failure, std::function<void(DDCIO::WriteFailure)> done) {
   noteOutcome(displayID, failure);
-  MainLoop* loop = systemPorts().mainLoop;
+  MainLoop* loop = ports().mainLoop;
   if (!loop) return {};
   return loop->post([failure, done = std::move(done)] { done(failure); });
 }
@@ -199,6 +199,12 @@ DDCIO::WriteFailure DDCIO::lastWriteFailure(DisplayID displayID) {
   const auto& failures = caches().writeFailures;
   const auto found = failures.find(displayID);
   return found == failures.end() ? WriteFailure::none : found->second;
+}
+
+void DDCIO::usePorts(const Ports& ports) {
+  processWide<Ports>() = ports;
+  DDCTransport::usePorts(ports.mainLoop, ports.i2c);
+  clearCaches();
 }
 
 void DDCIO::clearCaches() { caches().displayInfos.clear(); }

@@ -13,12 +13,29 @@
 #include "display/DDCBrightness/DDCTransport.hpp"
 #include "display/DisplayInfo.hpp"
 
+class Backlights;
+class Displays;
+
 // Display control by channel: each display's one brightness channel, chosen
 // from its facts (DDC/CI on its I2C bus through DDCTransport, the ddcci
 // driver's backlight device for a monitor whose bus it owns, or a panel's
 // backlight device), the connected displays' information, and reads that go
 // on until a monitor answers. No call waits.
 namespace DDCIO {
+
+// The platform facilities display control uses, given once at start (tests
+// give their machine's, and nothing again at the end). Without a loop no
+// write or read is answered; without displays none is known; without I2C
+// buses no monitor answers on its bus; without backlights no panel, and no
+// monitor driven through the ddcci driver, is read or set.
+struct Ports {
+  MainLoop* mainLoop = nullptr;
+  Displays* displays = nullptr;
+  I2CBuses* i2c = nullptr;
+  Backlights* backlights = nullptr;
+};
+// Also forgets the display information found through the earlier ports.
+void usePorts(const Ports& ports);
 
 // Why the last write to a display failed; the controller decides from it
 // when to try again and what to tell the user.

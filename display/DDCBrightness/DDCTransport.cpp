@@ -15,7 +15,6 @@
 
 #include "base/ProcessWide.hpp"
 #include "display/DDCBrightness/DDCPackets.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 
 namespace {
@@ -39,6 +38,12 @@ struct Buses {
 };
 Buses& buses() { return processWide<Buses>(); }
 
+struct Ports {
+  MainLoop* loop = nullptr;
+  I2CBuses* i2c = nullptr;
+};
+Ports& ports() { return processWide<Ports>(); }
+
 std::string busName(int bus) { return "i2c-" + std::to_string(bus); }
 
 std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
@@ -57,9 +62,9 @@ std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
 // facility, no device answers.
 ScheduledWork transfer(DisplayID displayID, int bus, std::vector<std::uint8_t> bytes, std::size_t readLength,
                        bool replyFollows, std::function<void(const I2CResult&)> done) {
-  MainLoop* loop = systemPorts().mainLoop;
+  MainLoop* loop = ports().loop;
   if (!loop) return {};
-  I2CBuses* port = systemPorts().i2c;
+  I2CBuses* port = ports().i2c;
   if (!port)
     return loop->post([done = std::move(done)] { done({I2CStatus::noDevice, {}, "no I2C facility"}); });
   auto listener = std::make_shared<std::function<void(const I2CResult&)>>(std::move(done));
@@ -144,7 +149,7 @@ class ReadRound : public std::enable_shared_from_this<ReadRound> {
   }
 
   void schedule(double seconds, void (ReadRound::*step)()) {
-    step_ = systemPorts().mainLoop->after(seconds, [self = weak_from_this(), step] {
+    step_ = ports().loop->after(seconds, [self = weak_from_this(), step] {
       if (const auto round = self.lock()) ((*round).*step)();
     });
   }
@@ -173,18 +178,20 @@ void DDCTransport::logLine(DisplayID displayID, const std::string& text) {
   DDCDebug::log([&] { return DDCDebug::displayLine(displayID, text); });
 }
 
+void DDCTransport::usePorts(MainLoop* loop, I2CBuses* i2c) { ports() = {loop, i2c}; }
+
 double DDCTransport::messageWait(DisplayID displayID) {
   const auto& state = buses();
   if (state.underWay.contains(displayID) || state.awaitingReply.contains(displayID)) return kMessageIntervalSeconds;
   const auto last = state.lastMessageAt.find(displayID);
-  const MainLoop* loop = systemPorts().mainLoop;
+  const MainLoop* loop = ports().loop;
   if (last == state.lastMessageAt.end() || !loop) return 0;
   const double wait = last->second + kMessageIntervalSeconds - loop->uptime();
   return wait > kClockSlack ? wait : 0;
 }
 
 void DDCTransport::stampBus(DisplayID displayID) {
-  if (const MainLoop* loop = systemPorts().mainLoop) buses().lastMessageAt[displayID] = loop->uptime();
+  if (const MainLoop* loop = ports().loop) buses().lastMessageAt[displayID] = loop->uptime();
 }
 
 ScheduledWork DDCTransport::writeBrightness(DisplayID displayID, int bus, std::uint32_t value, std::uint32_t steps,

@@ -27,6 +27,11 @@ inline constexpr double kMessageIntervalSeconds = 0.05;
 // reply that fails its checks, the next attempt waits for the next of these.
 inline constexpr std::array<double, 5> kReplyWaitSeconds = {0.04, 0.06, 0.1, 0.15, 0.2};
 
+// The loop every wait and result comes back on, and the transfer port, given
+// by DDCIO::usePorts. Without a loop nothing is sent; without the port no
+// monitor answers.
+void usePorts(MainLoop* loop, I2CBuses* i2c);
+
 // Seconds until the display's bus may carry the next message; 0 when it may
 // now. While a transfer is under way on it, or a read's reply is still to be
 // fetched, it is one message interval: a caller that cannot wait comes back.

@@ -50,7 +50,7 @@ struct BuiltInPanelOptions {
 //
 //   SimulatedMachine machine(&loop);
 //   auto& monitor = machine.addExternalMonitor({.productName = "Studio 27", .brightness = 60});
-//   ScopedSystemPorts scope(machine.ports());
+//   SimulatedMachineScope scope(machine.ports());
 class SimulatedMachine {
  public:
   using ExternalMonitorOptions = ::ExternalMonitorOptions;
@@ -103,7 +103,7 @@ class SimulatedMachine {
 
   Functions functions;
 
-  // The ports, ready for ScopedSystemPorts (tests add the loop and the rest).
+  // The ports, ready for SimulatedMachineScope (tests add the loop and the rest).
   SystemPorts ports();
   Displays& displays();
   I2CBuses& i2cBuses();

@@ -7,7 +7,8 @@
 #include "services/ShortcutHUD.hpp"
 
 SimulatedMachineScope::SimulatedMachineScope(const SystemPorts& ports) : ports_(ports) {
-  DDCIO::clearCaches();
+  DDCIO::usePorts(
+      {.mainLoop = ports.mainLoop, .displays = ports.displays, .i2c = ports.i2c, .backlights = ports.backlights});
   DDCIO::resetBusTiming();  // stamps from another test's clock mean nothing here
   DDCDebug::setEnabled(true);
   ShortcutHUD::usePorts(ports.hudPanel, ports.mainLoop);
@@ -18,5 +19,5 @@ SimulatedMachineScope::~SimulatedMachineScope() {
   DDCDebug::setEnabled(false);
   ShortcutHUD::usePorts(nullptr, nullptr);
   L10n::useEnvironment(nullptr);
-  DDCIO::clearCaches();  // cached services point into the machine that is about to go
+  DDCIO::usePorts({});  // cached information points into the machine that is about to go
 }

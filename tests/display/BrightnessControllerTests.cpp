@@ -35,7 +35,7 @@ class BrightnessControllerTest : public ControlTest {
   // A controller past the launch phase, so full brightness is written at once.
   void endStartup() { controller.invalidateDisplayState(); }
 
-  DDCBrightnessController controller;
+  DDCBrightnessController controller{controllerPorts()};
 };
 
 TEST_F(BrightnessControllerTest, RangeIsKeptWithinTheFloorAndEachOther) {

@@ -41,6 +41,9 @@ class ControlTest : public ::testing::Test {
     return ports;
   }
   static std::string status(DisplayID displayID) { return ControlStatusStore::shared().status(displayID); }
+  DDCBrightnessController::Ports controllerPorts() {
+    return {.mainLoop = loop, .gamma = &machine.gammaTables(), .notifications = &notifications};
+  }
 
   VirtualMainLoop loop;
   SimulatedMachine machine{&loop};
@@ -62,5 +65,5 @@ class DrivenControllerTest : public ControlTest {
     loop.runPending();  // the writes' outcomes
   }
 
-  DDCBrightnessController controller;
+  DDCBrightnessController controller{controllerPorts()};
 };

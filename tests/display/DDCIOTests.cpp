@@ -167,9 +167,7 @@ TEST_F(DDCIOTest, AFailedWriteDropsTheCacheAndTheNextWriteLooksAgain) {
 
 TEST_F(DDCIOTest, WithoutAnI2CFacilityNoMonitorAnswers) {
   machine.addExternalMonitor({.id = 1});
-  SystemPorts ports = systemPorts();
-  ports.i2c = nullptr;
-  ScopedSystemPorts withoutI2C(ports);
+  DDCIO::usePorts({.mainLoop = &loop, .displays = &machine.displays(), .backlights = &machine.backlights()});
 
   EXPECT_FALSE(writeAnswered(loop, 1, 50));
   EXPECT_EQ(scope.trace().back(), "display 1: i2c-11 write result=no such device (no I2C facility)");
@@ -522,9 +520,7 @@ TEST_F(DDCIOTest, ARefusedBacklightSaysWhyAndDropsTheCache) {
   ASSERT_EQ(machine.panelLog().size(), 2u);
   EXPECT_EQ(machine.panelLog()[1].status, BacklightStatus::failed);
 
-  SystemPorts ports = systemPorts();
-  ports.backlights = nullptr;
-  ScopedSystemPorts withoutBacklights(ports);
+  DDCIO::usePorts({.mainLoop = &loop, .displays = &machine.displays(), .i2c = &machine.i2cBuses()});
   EXPECT_FALSE(writeAnswered(loop, 1, 50));
   EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noChannel);
   EXPECT_FALSE(readPercent(1));

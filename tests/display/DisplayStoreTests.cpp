@@ -140,7 +140,7 @@ TEST_F(DiscoveryTest, TargetsAreNamedFromProductAndConnection) {
   machine.addBuiltInPanel({.id = 2, .productName = std::nullopt, .withoutEdid = true});
   auto& plain = machine.addExternalMonitor({.id = 3, .productName = "Plain", .serialText = "U3", .connector = "VGA-1"});
 
-  DisplayStore store;
+  DisplayStore store(&notifications);
 
   std::map<DisplayID, DisplayTarget> byID;
   for (const auto& target : store.displays.get()) byID[target.displayID] = target;
@@ -160,7 +160,7 @@ TEST_F(DiscoveryTest, SortIgnoresCaseAndKeepsTheSystemOrderForEqualNames) {
   machine.addExternalMonitor({.id = 5, .productName = "SAME"});
   machine.addExternalMonitor({.id = 6, .productName = "Same"});
 
-  DisplayStore store;
+  DisplayStore store(&notifications);
 
   std::vector<DisplayID> order;
   for (const auto& target : store.displays.get()) order.push_back(target.displayID);
@@ -169,7 +169,7 @@ TEST_F(DiscoveryTest, SortIgnoresCaseAndKeepsTheSystemOrderForEqualNames) {
 
 TEST_F(DiscoveryTest, RefreshStartsFromEmptyCachesAndAlwaysPublishes) {
   auto& monitor = machine.addExternalMonitor({.id = 1, .productName = "Old"});
-  DisplayStore store;
+  DisplayStore store(&notifications);
   ASSERT_TRUE(writeAnswered(loop, 1, 40));
 
   int published = 0;
@@ -187,7 +187,7 @@ TEST_F(DiscoveryTest, RefreshStartsFromEmptyCachesAndAlwaysPublishes) {
 
 TEST_F(DiscoveryTest, ScreenChangesRefreshTheList) {
   machine.addExternalMonitor({.id = 1});
-  DisplayStore store;
+  DisplayStore store(&notifications);
   ASSERT_EQ(store.displays.get().size(), 1u);
 
   machine.disconnect(1);
@@ -203,7 +203,7 @@ TEST_F(DiscoveryTest, ScreenChangesRefreshTheList) {
 TEST(DisplayStoreWithoutDisplays, PublishesAnEmptyList) {
   SimulatedMachine machine;
   SimulatedMachineScope scope(machine.ports());
-  DisplayStore store;
+  DisplayStore store(nullptr);
   EXPECT_TRUE(store.displays.get().empty());
 }
 

@@ -44,7 +44,7 @@ class MonitorBusTest : public ControlTest {
     return smallest;
   }
 
-  DDCBrightnessController controller;
+  DDCBrightnessController controller{controllerPorts()};
 };
 
 TEST_F(MonitorBusTest, AFastFadeNeverOutrunsTheMonitorAndEndsOnItsLastValue) {
@@ -223,7 +223,7 @@ TEST_F(MonitorBusTest, AWriteWhoseOwnerIsGoneIsNotAnsweredToIt) {
   auto& slow = machine.addExternalMonitor({.brightness = 100});
   slow.transferMicroseconds = 100'000;
   {
-    DDCBrightnessController shortLived;
+    DDCBrightnessController shortLived(controllerPorts());
     shortLived.invalidateDisplayState();
     shortLived.apply(50, {slow.id()}, {{slow.id(), 100}}, {{slow.id(), 0}}, {}, 1);
   }

@@ -12,7 +12,7 @@ class NearBlackGammaControllerTest : public ControlTest {
  protected:
   void assist(DisplayID id, double actual, double safety = 5) { gamma.apply({{id, actual}}, {id}, {}, safety); }
 
-  NearBlackGammaController gamma;
+  NearBlackGammaController gamma{{.gamma = &machine.gammaTables(), .notifications = &notifications}};
 };
 
 TEST_F(NearBlackGammaControllerTest, ScaleFollowsTheModeAndTheFloor) {

@@ -26,7 +26,6 @@
 // The real controller, with every call the engine makes written down.
 class RecordingController final : public BrightnessController {
  public:
-  explicit RecordingController(const MainLoop& loop) : loop_(loop) {}
   struct Apply {
     double level;
     std::set<DisplayID> targets;
@@ -36,6 +35,7 @@ class RecordingController final : public BrightnessController {
     double time;
     double level;
   };
+  explicit RecordingController(const DDCBrightnessController::Ports& ports) : real(ports), loop_(ports.mainLoop) {}
   void apply(double brightnessPercent, const std::set<DisplayID>& targetDisplayIDs,
              const std::map<DisplayID, double>& displayMaximumPercents,
              const std::map<DisplayID, double>& displayMinimumPercents,
@@ -88,9 +88,9 @@ class EngineTest : public ::testing::Test, protected SimulatedSession {
   // settings of the private folder (the defaults when it is fresh).
   void makeEngine() {
     stepStore = std::make_shared<StepStore>();
-    displayStore = std::make_shared<DisplayStore>();
+    displayStore = std::make_shared<DisplayStore>(&notifications);
     powerMonitor = std::make_shared<PowerAssertionMonitor>();
-    auto recording = std::make_unique<RecordingController>(loop);
+    auto recording = std::make_unique<RecordingController>(AppModels::controllerPorts(ports()));
     controller = recording.get();
     engine = std::make_unique<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor, std::move(recording),
                                                     AppModels::enginePorts(ports()));

@@ -76,7 +76,7 @@ TEST(DisplayIdentity, IdenticalMonitorsKeepTheirSettingsThroughNewKeysAndAnUnplu
   // A new X server gives the outputs new IDs: only the keys lead to the settings.
   machine.outputs = {{0x61, "DP-1", true, twin}, {0x62, "HDMI-1", true, twin}};
   StepStore store;
-  DisplayStore displays;
+  DisplayStore displays(nullptr);
   ASSERT_EQ(displays.displays.get().size(), 2u);
   store.reconcileDisplays(displays.displays.get());
   EXPECT_EQ(store.displayMaximumPercent(0x61), 80);  // same key as before: "DP-1" is the kernel's name too
@@ -104,7 +104,7 @@ TEST(DisplayIdentity, AMonitorWithoutAKernelConnectorIsDrivenOnTheBusAnsweringWi
   machine.tree.write("dev/i2c-4", "");
   machine.busEdids = {{4, dell}};
   machine.outputs = {{0x71, "DP-0", true, dell}};
-  DisplayStore displays;
+  DisplayStore displays(nullptr);
   ASSERT_EQ(displays.displays.get().size(), 1u);
   EXPECT_EQ(displays.displays.get()[0].name, "DELL P2419H (" + L10n::text("external_display_label") + "\u30FBDisplayPort)");
   EXPECT_EQ(displays.displays.get()[0].stableID, edidStableKey(dell));
@@ -162,7 +162,7 @@ TEST(DisplayIdentity, AMonitorTheKernelsDdcciDriverOwnsIsDrivenThroughItsBacklig
   const auto read = DDCIO::readBrightness(0x81, [&](const DDCIO::BrightnessReading& r) { percent = r.percent; });
   machine.loop.advance(0.1);
   EXPECT_EQ(percent, 75.0);  // 60 of 80
-  DDCBrightnessController controller;
+  DDCBrightnessController controller({.mainLoop = machine.loop});
   controller.invalidateDisplayState();
   controller.apply(50, {0x81, 0x82}, {{0x81, 100}, {0x82, 100}}, {{0x81, 0}, {0x82, 0}}, {}, 1);
   for (int step = 0; step < 20; ++step) {  // the write waits out the interval after the read; a failure is tried again

@@ -230,9 +230,10 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   SimulatedMachineScope scope(ports);
 
   auto stepStore = std::make_shared<StepStore>();
-  auto displayStore = std::make_shared<DisplayStore>();
+  auto displayStore = std::make_shared<DisplayStore>(&notifications);
   IdleBrightnessEngine engine(stepStore, displayStore, std::make_shared<PowerAssertionMonitor>(),
-                              std::make_unique<DDCBrightnessController>(), AppModels::enginePorts(ports));
+                              std::make_unique<DDCBrightnessController>(AppModels::controllerPorts(ports)),
+                              AppModels::enginePorts(ports));
   stepStore->setSteps({{Uuid::random(), 0, 100}, {Uuid::random(), 3, 50}});
   stepStore->fadeDurationSeconds = 0.5;
   stepStore->selectedDisplayIDs = std::set<DisplayID>{1};

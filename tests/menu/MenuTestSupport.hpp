@@ -65,6 +65,7 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
             .screens = &screens,
             .autostart = &autostart,
             .inhibitors = desktopHasInhibitors ? &inhibitors : nullptr,
+            .gamma = &machine.gammaTables(),
             .maintenance = {.environment = &environment,
                             .application = &application,
                             .fileManager = &fileManager,
@@ -75,10 +76,10 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
   // The models as the program has them after its startup task, and the window's state over them.
   void makeMenu(MenuViewState::Options options = {}) {
     stepStore = std::make_shared<StepStore>();
-    displayStore = std::make_shared<DisplayStore>();
+    displayStore = std::make_shared<DisplayStore>(&notifications);
     powerMonitor = std::make_shared<PowerAssertionMonitor>();
     engine = std::make_shared<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor,
-                                                    std::make_unique<DDCBrightnessController>(),
+                                                    std::make_unique<DDCBrightnessController>(AppModels::controllerPorts(ports())),
                                                     AppModels::enginePorts(ports()));
     std::set<DisplayID> all;
     for (const auto& display : displayStore->displays.get()) all.insert(display.displayID);

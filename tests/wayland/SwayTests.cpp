@@ -15,7 +15,6 @@
 #include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandIdle.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
-#include "ports/SystemPorts.hpp"
 
 namespace {
 using namespace std::chrono_literals;
@@ -112,12 +111,9 @@ TEST_F(Sway, HeadlessOutputsRefuseGammaSoTheDisplaysHaveNoneAndSayWhy) {
   EXPECT_EQ(gamma.write(0x1234, ramp), GammaTables::Result::noSuchOutput);
 
   // The gamma controller skips the display and records the reason for the menu.
-  SystemPorts ports;
-  ports.gamma = &gamma;
-  ScopedSystemPorts scope(ports);
   ControlStatusStore::shared().clear();
-  EXPECT_EQ(NearBlackGammaController::unavailableReason(id), std::string(ControlStatus::gammaRefused));
-  NearBlackGammaController controller;
+  NearBlackGammaController controller({.gamma = &gamma});
+  EXPECT_EQ(controller.unavailableReason(id), std::string(ControlStatus::gammaRefused));
   controller.apply({{id, 20.0}}, {id}, {id}, 5);
   EXPECT_TRUE(controller.savedTables().empty());
   EXPECT_EQ(ControlStatusStore::shared().status(id), ControlStatus::gammaRefused);

@@ -15,7 +15,6 @@
 #include "platform/wayland/WaylandIdle.hpp"
 #include "platform/linux/LinuxInhibitors.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
-#include "ports/SystemPorts.hpp"
 
 namespace {
 using namespace std::chrono_literals;
@@ -128,15 +127,12 @@ TEST_F(OwnCompositor, ARampReachesTheCompositorAndTheIdentityLetsTheControlGo) {
 
 TEST_F(OwnCompositor, AControlTakenBackMidSessionLeavesTheDisplayWithoutGammaAndTheReason) {
   WaylandGammaTables gamma(*session, *outputs);
-  SystemPorts ports;
-  ports.gamma = &gamma;
-  ScopedSystemPorts scope(ports);
   ControlStatusStore::shared().clear();
   std::vector<DisplayID> failed;
   auto watch = gamma.controlFailed.connect([&](const DisplayID& id) { failed.push_back(id); });
 
   // Full-gamma mode at 40 %: the table is scaled and handed over.
-  NearBlackGammaController controller;
+  NearBlackGammaController controller({.gamma = &gamma});
   controller.apply({{output, 40.0}}, {output}, {output}, 5);
   ASSERT_EQ(controller.appliedScales().count(output), 1u);
   EXPECT_EQ(compositor.expect("gamma 2", session.get()), "gamma 26214 26214 26214");
@@ -145,7 +141,7 @@ TEST_F(OwnCompositor, AControlTakenBackMidSessionLeavesTheDisplayWithoutGammaAnd
   ASSERT_TRUE(pumpUntil(*session, [&] { return !failed.empty(); }, 1s));
   EXPECT_EQ(failed.front(), output);
   EXPECT_EQ(gamma.size(output), 0u);
-  EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::string(ControlStatus::gammaRevoked));
+  EXPECT_EQ(controller.unavailableReason(output), std::string(ControlStatus::gammaRevoked));
   controller.apply({{output, 30.0}}, {output}, {output}, 5);
   EXPECT_EQ(ControlStatusStore::shared().status(output), ControlStatus::gammaRevoked);
   ControlStatusStore::shared().clear();
@@ -153,10 +149,7 @@ TEST_F(OwnCompositor, AControlTakenBackMidSessionLeavesTheDisplayWithoutGammaAnd
 }
 
 TEST_F(OwnCompositor, ARefusedControlIsAskedForAgainWhenTheOutputsChange) {
-  SystemPorts ports;
   WaylandGammaTables gamma(*session, *outputs);
-  ports.gamma = &gamma;
-  ScopedSystemPorts scope(ports);
   const auto half = ramp(0.5);
 
   // Another tool holds the output's tables: refused, and not asked again on every use.
@@ -170,7 +163,7 @@ TEST_F(OwnCompositor, ARefusedControlIsAskedForAgainWhenTheOutputsChange) {
   EXPECT_EQ(compositor.expect("gamma 3", other.get()), "gamma 32768 32768 32768");
   EXPECT_EQ(gamma.size(output), 0u);
   EXPECT_EQ(compositor.expect("gamma refused", session.get()), "gamma refused");
-  EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::string(ControlStatus::gammaRefused));
+  EXPECT_EQ(NearBlackGammaController::unavailableReason(&gamma, output), std::string(ControlStatus::gammaRefused));
 
   // The tool quits; until the outputs change, the display stays without gamma.
   otherGamma.reset();
@@ -183,8 +176,8 @@ TEST_F(OwnCompositor, ARefusedControlIsAskedForAgainWhenTheOutputsChange) {
   ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 2; }, 2s));
   EXPECT_EQ(gamma.size(output), 256u);
   EXPECT_EQ(gamma.unavailableReason(output), "");
-  EXPECT_EQ(NearBlackGammaController::unavailableReason(output), std::nullopt);
-  NearBlackGammaController controller;
+  EXPECT_EQ(NearBlackGammaController::unavailableReason(&gamma, output), std::nullopt);
+  NearBlackGammaController controller({.gamma = &gamma});
   controller.apply({{output, 40.0}}, {output}, {output}, 5);
   EXPECT_EQ(controller.appliedScales().count(output), 1u);
   EXPECT_EQ(compositor.expect("gamma 2", session.get()), "gamma 26214 26214 26214");
