@@ -44,7 +44,7 @@ struct Rig {
   void apply(double level) { controller->apply(level, targets, maximums, minimums, fullGamma, 5); }
 
   VirtualMainLoop loop;
-  SimulatedMachine machine{&loop};
+  SimulatedMachine machine{loop};
   std::unique_ptr<DDCBrightnessController> controller;
   std::set<DisplayID> targets;
   std::map<DisplayID, double> maximums, minimums;

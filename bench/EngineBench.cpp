@@ -59,7 +59,7 @@ struct Rig {
   TemporaryFolder temporary{"dimmora-bench"};
   const std::filesystem::path folder = temporary.path();
   VirtualMainLoop loop;
-  SimulatedMachine machine{&loop};
+  SimulatedMachine machine{loop};
   SimIdleTime idle{loop};
   SimEnvironment environment;
   std::unique_ptr<SimulatedMachineScope> scope;

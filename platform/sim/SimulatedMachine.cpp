@@ -45,8 +45,7 @@ class SimulatedMachine::Buses final : public I2CBuses {
   explicit Buses(SimulatedMachine& machine) : machine_(machine) {}
 
   ScheduledWork submit(I2CMessage message, std::function<void(I2CResult)> done) override {
-    MainLoop* loop = machine_.loop();
-    if (!loop) return {};
+    MainLoop* loop = &machine_.clock_;
     const double now = loop->uptime();
     double& freeAt = busFreeAt_[message.bus];
     const double start = std::max(now, freeAt);
@@ -174,7 +173,7 @@ class SimulatedMachine::Gamma final : public GammaTables {
 };
 
 // ---------------------------------------------------------------------------
-SimulatedMachine::SimulatedMachine(MainLoop* clock)
+SimulatedMachine::SimulatedMachine(MainLoop& clock)
     : clock_(clock),
       connected_(std::make_unique<Connected>(*this)),
       buses_(std::make_unique<Buses>(*this)),
@@ -286,12 +285,7 @@ void SimulatedMachine::clearLogs() {
   displayReads_ = 0;
 }
 
-double SimulatedMachine::time() const {
-  const MainLoop* clock = loop();
-  return clock ? clock->uptime() : 0.0;
-}
-
-MainLoop* SimulatedMachine::loop() const { return clock_ ? clock_ : systemPorts().mainLoop; }
+double SimulatedMachine::time() const { return clock_.uptime(); }
 
 VirtualDisplay* SimulatedMachine::displayOnBus(int bus) {
   for (auto& display : displays_)
@@ -300,7 +294,5 @@ VirtualDisplay* SimulatedMachine::displayOnBus(int bus) {
 }
 
 std::uint64_t SimulatedMachine::busMicroseconds() const {
-  const MainLoop* clock = loop();
-  const double loopMicroseconds = clock ? std::round(clock->uptime() * 1e6) : 0.0;
-  return static_cast<std::uint64_t>(loopMicroseconds);
+  return static_cast<std::uint64_t>(std::round(clock_.uptime() * 1e6));
 }

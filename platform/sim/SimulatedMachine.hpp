@@ -45,10 +45,10 @@ struct BuiltInPanelOptions {
 // has connector HDMI-A-<id> and I2C bus <id> + 10 unless told otherwise; a
 // panel eDP-<id> and backlight device panel<id>. It records every I2C
 // transfer, backlight write and gamma write with the virtual time of the loop
-// it was given (else the ports' loop), and never waits: a transfer's result
+// it was given, and never waits: a transfer's result
 // arrives on that loop. The monitors live on that clock.
 //
-//   SimulatedMachine machine(&loop);
+//   SimulatedMachine machine(loop);
 //   auto& monitor = machine.addExternalMonitor({.productName = "Studio 27", .brightness = 60});
 //   SimulatedMachineScope scope(machine.ports());
 class SimulatedMachine {
@@ -84,7 +84,7 @@ class SimulatedMachine {
     GammaTables::Result result;
   };
 
-  explicit SimulatedMachine(MainLoop* clock = nullptr);
+  explicit SimulatedMachine(MainLoop& clock);
   ~SimulatedMachine();
   SimulatedMachine(const SimulatedMachine&) = delete;
   SimulatedMachine& operator=(const SimulatedMachine&) = delete;
@@ -137,10 +137,8 @@ class SimulatedMachine {
   VirtualDisplay& add(DisplayID id, bool builtIn);
   VirtualDisplay* connectedDisplay(DisplayID id);
   VirtualDisplay* displayOnBus(int bus);
-  // The loop it was given, else the one the ports have.
-  MainLoop* loop() const;
 
-  MainLoop* clock_;
+  MainLoop& clock_;
   std::vector<std::unique_ptr<VirtualDisplay>> displays_;  // in the system's online order
   DisplayID nextID_ = 1;
   std::vector<I2CTransfer> i2cLog_;

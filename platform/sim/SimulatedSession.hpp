@@ -30,7 +30,7 @@ struct SimulatedSession {
   }
 
   VirtualMainLoop loop;
-  SimulatedMachine machine{&loop};
+  SimulatedMachine machine{loop};
   SimIdleTime idle{loop};
   SimInputMonitors input{&idle};
   SystemNotifications notifications;

@@ -46,7 +46,7 @@ class ControlTest : public ::testing::Test {
   }
 
   VirtualMainLoop loop;
-  SimulatedMachine machine{&loop};
+  SimulatedMachine machine{loop};
   SystemNotifications notifications;
   SimulatedMachineScope scope{portsFor(machine, loop, notifications)};
 };

@@ -43,7 +43,7 @@ class DDCIOTest : public ::testing::Test {
   }
 
   VirtualMainLoop loop;
-  SimulatedMachine machine{&loop};
+  SimulatedMachine machine{loop};
   SimulatedMachineScope scope{machinePorts()};
 };
 

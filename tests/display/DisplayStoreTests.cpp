@@ -37,7 +37,7 @@ class DiscoveryTest : public ::testing::Test {
 
   VirtualMainLoop loop;
   SystemNotifications notifications;
-  SimulatedMachine machine{&loop};
+  SimulatedMachine machine{loop};
   SimulatedMachineScope scope{machinePorts()};
 };
 
@@ -201,7 +201,8 @@ TEST_F(DiscoveryTest, ScreenChangesRefreshTheList) {
 }
 
 TEST(DisplayStoreWithoutDisplays, PublishesAnEmptyList) {
-  SimulatedMachine machine;
+  VirtualMainLoop loop;
+  SimulatedMachine machine{loop};
   SimulatedMachineScope scope(machine.ports());
   DisplayStore store(nullptr);
   EXPECT_TRUE(store.displays.get().empty());

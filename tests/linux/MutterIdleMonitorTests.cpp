@@ -214,7 +214,7 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   SimEnvironment environment;
   environment.applicationSupport = config.path();
   environment.home = config.path();
-  SimulatedMachine machine{&qtLoop};
+  SimulatedMachine machine{qtLoop};
   auto& display = machine.addExternalMonitor({.id = 1, .brightness = 100});
   SystemNotifications notifications;
   SimGlobalShortcuts shortcuts;

@@ -41,7 +41,7 @@ class DisplayLimitsTest : public ::testing::Test {
   TemporaryFolder folder;
   SimEnvironment environment;
   VirtualMainLoop loop;
-  SimulatedMachine machine{&loop};
+  SimulatedMachine machine{loop};
   SimulatedMachineScope scope{portsFor()};
 };
 
