@@ -21,6 +21,7 @@
 #include "platform/qt/DesktopBinding.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
+#include "services/DiagnosticCapture.hpp"
 #include "services/L10n.hpp"
 #include "services/ShortcutHUD.hpp"
 #include "ui/HUDPanelView.hpp"
@@ -146,6 +147,7 @@ int main(int argc, char** argv) {
   ScopedSystemPorts ports(desktop);
   L10n::useEnvironment(desktop.environment);
   ShortcutHUD::usePorts(desktop.hudPanel, desktop.mainLoop);
+  DiagnosticCapture::usePorts(desktop.mainLoop, desktop.notifications);
   binding->recoverAbandonedGamma();
 
   AppModels models;

@@ -23,12 +23,14 @@ struct AppModels::Models {
   static Models create() {
     AppLog::app.log("Dimmora init start version=" + std::string(ProgramVersion::number) + " build=" +
                     std::string(ProgramVersion::build));
+    const SystemPorts& ports = systemPorts();
     Models models;
-    models.stepStore = std::make_shared<StepStore>();
+    models.stepStore = std::make_shared<StepStore>(StepStore::Ports{
+        .mainLoop = ports.mainLoop, .environment = ports.environment, .notifications = ports.notifications});
     AppLog::app.log("StepStore created");
     models.displayStore = std::make_shared<DisplayStore>();
     AppLog::app.log("DisplayStore created");
-    models.powerAssertionMonitor = std::make_shared<PowerAssertionMonitor>();
+    models.powerAssertionMonitor = std::make_shared<PowerAssertionMonitor>(ports.inhibitors);
     AppLog::app.log("PowerAssertionMonitor created");
     auto controller = std::make_unique<DDCBrightnessController>();
     models.engine = std::make_shared<IdleBrightnessEngine>(models.stepStore, models.displayStore,

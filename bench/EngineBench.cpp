@@ -27,13 +27,13 @@ struct Rig {
     ports.environment = &environment;
     ports.idleTime = &idle;
     scope = std::make_unique<SimulatedMachineScope>(ports);
-    store = std::make_shared<StepStore>();
+    store = std::make_shared<StepStore>(StepStore::Ports{.mainLoop = &loop, .environment = &environment});
     auto displayStore = std::make_shared<DisplayStore>();
     std::set<DisplayID> all;
     for (const auto& display : displayStore->displays.get()) all.insert(display.displayID);
     store->selectedDisplayIDs = all;
     store->reconcileDisplays(displayStore->displays.get());
-    engine = std::make_unique<IdleBrightnessEngine>(store, displayStore, std::make_shared<PowerAssertionMonitor>(),
+    engine = std::make_unique<IdleBrightnessEngine>(store, displayStore, std::make_shared<PowerAssertionMonitor>(nullptr),
                                                     std::make_unique<DDCBrightnessController>());
     engine->start();
   }

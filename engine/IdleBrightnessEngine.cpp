@@ -19,7 +19,8 @@ IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
       displayStore_(std::move(displayStore)),
       powerAssertionMonitor_(std::move(powerAssertionMonitor)),
       brightnessController_(std::move(brightnessController)),
-      lastActivityAt_(now()) {
+      lastActivityAt_(now()),
+      hotKeyManager_(systemPorts().shortcuts) {
   hotKeyManager_.onRegistrationLost = [this] { publishRestoreShortcutAvailability(); };
   hotKeyManager_.onHotKey = [this](HotKeyID id) {
     switch (id) {

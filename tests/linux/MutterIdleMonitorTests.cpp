@@ -229,9 +229,10 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   ports.inhibitors = &inhibitors;
   SimulatedMachineScope scope(ports);
 
-  auto stepStore = std::make_shared<StepStore>();
+  auto stepStore = std::make_shared<StepStore>(
+      StepStore::Ports{.mainLoop = &qtLoop, .environment = &environment, .notifications = &notifications});
   auto displayStore = std::make_shared<DisplayStore>();
-  IdleBrightnessEngine engine(stepStore, displayStore, std::make_shared<PowerAssertionMonitor>(),
+  IdleBrightnessEngine engine(stepStore, displayStore, std::make_shared<PowerAssertionMonitor>(&inhibitors),
                               std::make_unique<DDCBrightnessController>());
   stepStore->setSteps({{Uuid::random(), 0, 100}, {Uuid::random(), 3, 50}});
   stepStore->fadeDurationSeconds = 0.5;

@@ -72,9 +72,10 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
 
   // The models as the program has them after its startup task, and the window's state over them.
   void makeMenu(MenuViewState::Options options = {}) {
-    stepStore = std::make_shared<StepStore>();
+    stepStore = std::make_shared<StepStore>(
+        StepStore::Ports{.mainLoop = &loop, .environment = &environment, .notifications = &notifications});
     displayStore = std::make_shared<DisplayStore>();
-    powerMonitor = std::make_shared<PowerAssertionMonitor>();
+    powerMonitor = std::make_shared<PowerAssertionMonitor>(&inhibitors);
     engine = std::make_shared<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor,
                                                     std::make_unique<DDCBrightnessController>());
     std::set<DisplayID> all;
