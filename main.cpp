@@ -22,6 +22,7 @@
 #include "platform/qt/DesktopBinding.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
+#include "services/DiagnosticCapture.hpp"
 #include "services/L10n.hpp"
 #include "services/ShortcutHUD.hpp"
 #include "ui/HUDPanelView.hpp"
@@ -151,6 +152,7 @@ int main(int argc, char** argv) {
                    .displays = desktop.displays,
                    .i2c = desktop.i2c,
                    .backlights = desktop.backlights});
+  DiagnosticCapture::usePorts(desktop.mainLoop, desktop.notifications);
   binding->recoverAbandonedGamma();
 
   AppModels models(desktop);

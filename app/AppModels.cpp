@@ -24,11 +24,11 @@ struct AppModels::Models {
     AppLog::app.log("Dimmora init start version=" + std::string(ProgramVersion::number) + " build=" +
                     std::string(ProgramVersion::build));
     Models models;
-    models.stepStore = std::make_shared<StepStore>();
+    models.stepStore = std::make_shared<StepStore>(storePorts(ports));
     AppLog::app.log("StepStore created");
     models.displayStore = std::make_shared<DisplayStore>(ports.notifications);
     AppLog::app.log("DisplayStore created");
-    models.powerAssertionMonitor = std::make_shared<PowerAssertionMonitor>();
+    models.powerAssertionMonitor = std::make_shared<PowerAssertionMonitor>(ports.inhibitors);
     AppLog::app.log("PowerAssertionMonitor created");
     auto controller = std::make_unique<DDCBrightnessController>(controllerPorts(ports));
     models.engine = std::make_shared<IdleBrightnessEngine>(
@@ -56,6 +56,10 @@ AppModels::AppModels(Models models, MainLoop& loop)
 }
 
 AppModels::~AppModels() = default;
+
+StepStore::Ports AppModels::storePorts(const SystemPorts& ports) {
+  return {.mainLoop = ports.mainLoop, .environment = ports.environment, .notifications = ports.notifications};
+}
 
 DDCBrightnessController::Ports AppModels::controllerPorts(const SystemPorts& ports) {
   return {.mainLoop = *ports.mainLoop, .gamma = ports.gamma, .notifications = ports.notifications};

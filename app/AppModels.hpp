@@ -6,8 +6,8 @@
 #include "base/MainLoop.hpp"
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "engine/IdleBrightnessEngine.hpp"
+#include "settings/StepStore.hpp"
 
-class StepStore;
 class DisplayStore;
 class PowerAssertionMonitor;
 struct SystemPorts;
@@ -31,6 +31,7 @@ class AppModels {
   const std::shared_ptr<PowerAssertionMonitor> powerAssertionMonitor;
 
   // What each model is given of the desktop's ports (test fixtures build models the same way).
+  static StepStore::Ports storePorts(const SystemPorts& ports);
   static DDCBrightnessController::Ports controllerPorts(const SystemPorts& ports);
   static IdleBrightnessEngine::Ports enginePorts(const SystemPorts& ports);
 

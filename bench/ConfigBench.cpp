@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <string>
 
-#include "ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimEnvironment.hpp"
 #include "platform/sim/TemporaryFolder.hpp"
@@ -34,14 +33,13 @@ AppConfig configWithSteps(int count) {
 struct Sandbox {
   Sandbox() {
     environment.applicationSupport = folder;
-    ports.environment = &environment;
   }
   std::filesystem::path configPath() const { return folder / "Dimmora" / "config.json"; }
 
   TemporaryFolder temporary{"dimmora-bench"};
   const std::filesystem::path folder = temporary.path();
   SimEnvironment environment;
-  SystemPorts ports;
+  StepStore::Ports ports{.environment = &environment};
 };
 
 void encode(benchmark::State& state) {
@@ -57,24 +55,22 @@ void decode(benchmark::State& state) {
 
 void storeLoad(benchmark::State& state) {
   Sandbox sandbox;
-  ScopedSystemPorts scope(sandbox.ports);
   ScopedLogRecorder quiet;
   const std::string text = *encodeConfig(configWithSteps(static_cast<int>(state.range(0))));
   for (auto _ : state) {
     state.PauseTiming();
     writeFileAtomically(sandbox.configPath(), text);
     state.ResumeTiming();
-    StepStore store;
+    StepStore store{sandbox.ports};
     benchmark::DoNotOptimize(store.steps().data());
   }
 }
 
 void storeSave(benchmark::State& state) {
   Sandbox sandbox;
-  ScopedSystemPorts scope(sandbox.ports);
   ScopedLogRecorder quiet;
   writeFileAtomically(sandbox.configPath(), *encodeConfig(configWithSteps(static_cast<int>(state.range(0)))));
-  StepStore store;
+  StepStore store{sandbox.ports};
   for (auto _ : state) store.saveConfig();
 }
 

@@ -28,16 +28,15 @@ struct Rig {
     ports.environment = &environment;
     ports.idleTime = &idle;
     scope = std::make_unique<SimulatedMachineScope>(ports);
-    store = std::make_shared<StepStore>();
+    store = std::make_shared<StepStore>(AppModels::storePorts(ports));
     auto displayStore = std::make_shared<DisplayStore>(nullptr);
     std::set<DisplayID> all;
     for (const auto& display : displayStore->displays.get()) all.insert(display.displayID);
     store->selectedDisplayIDs = all;
     store->reconcileDisplays(displayStore->displays.get());
-    auto controller =
-        std::make_unique<DDCBrightnessController>(DDCBrightnessController::Ports{.mainLoop = loop, .gamma = ports.gamma});
-    engine = std::make_unique<IdleBrightnessEngine>(store, displayStore, std::make_shared<PowerAssertionMonitor>(),
-                                                    std::move(controller), AppModels::enginePorts(ports));
+    engine = std::make_unique<IdleBrightnessEngine>(store, displayStore, std::make_shared<PowerAssertionMonitor>(nullptr),
+                                                    std::make_unique<DDCBrightnessController>(AppModels::controllerPorts(ports)),
+                                                    AppModels::enginePorts(ports));
     engine->start();
   }
   ~Rig() {

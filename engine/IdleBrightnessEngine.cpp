@@ -20,7 +20,8 @@ IdleBrightnessEngine::IdleBrightnessEngine(std::shared_ptr<StepStore> stepStore,
       displayStore_(std::move(displayStore)),
       powerAssertionMonitor_(std::move(powerAssertionMonitor)),
       brightnessController_(std::move(brightnessController)),
-      lastActivityAt_(now()) {
+      lastActivityAt_(now()),
+      hotKeyManager_(ports.shortcuts) {
   hotKeyManager_.onRegistrationLost = [this] { publishRestoreShortcutAvailability(); };
   hotKeyManager_.onHotKey = [this](HotKeyID id) {
     switch (id) {

@@ -10,7 +10,6 @@
 
 #include "base/Uuid.hpp"
 #include "ports/SystemNotifications.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 #include "base/ProcessWide.hpp"
 
@@ -18,6 +17,12 @@ namespace {
 std::shared_ptr<DiagnosticCapture>& instance() {
   return processWide<std::shared_ptr<DiagnosticCapture>>();
 }
+
+struct CapturePorts {
+  MainLoop* loop = nullptr;
+  SystemNotifications* notifications = nullptr;
+};
+CapturePorts& ports() { return processWide<CapturePorts>(); }
 
 std::string lastSystemError() { return std::strerror(errno); }
 }  // namespace
@@ -42,6 +47,14 @@ DiagnosticCapture& DiagnosticCapture::shared() {
   return *capture;
 }
 
+void DiagnosticCapture::usePorts(MainLoop* loop, SystemNotifications* notifications) {
+  ports() = {loop, notifications};
+  if (const auto& capture = instance()) {
+    capture->stop();
+    capture->observeTermination();
+  }
+}
+
 void DiagnosticCapture::resetForTesting() { instance().reset(); }
 
 DiagnosticCapture::DiagnosticCapture() { observeTermination(); }
@@ -49,18 +62,15 @@ DiagnosticCapture::DiagnosticCapture() { observeTermination(); }
 DiagnosticCapture::~DiagnosticCapture() { stop(); }
 
 void DiagnosticCapture::observeTermination() {
-  if (terminationObserver_.isConnected()) return;
-  if (SystemNotifications* notifications = systemPorts().notifications) {
+  terminationObserver_.reset();
+  if (SystemNotifications* notifications = ports().notifications)
     terminationObserver_ = notifications->willTerminate.connect([this] { stop(); });
-  }
 }
 
 void DiagnosticCapture::start(const std::filesystem::path& directory, const std::string& summary, double duration) {
   if (active) return;
   error = std::nullopt;
-  // The instance may have been created before the binding installed its notifications.
-  observeTermination();
-  MainLoop* loop = systemPorts().mainLoop;
+  MainLoop* loop = ports().loop;
   if (!loop) {
     error = std::string("No main loop is running.");
     stop();
@@ -111,9 +121,7 @@ void DiagnosticCapture::start(const std::filesystem::path& directory, const std:
 
 void DiagnosticCapture::append(const std::string& line) {
   if (!active || !handle_) return;
-  const MainLoop* loop = systemPorts().mainLoop;
-  if (!loop) return;
-  const auto now = loop->now();
+  const auto now = ports().loop->now();  // a capture runs only while the loop it started on is given
   if (deadline_ && now >= *deadline_) {
     stop();
     return;

@@ -12,6 +12,8 @@
 #include "base/MainLoop.hpp"
 #include "base/Published.hpp"
 
+class SystemNotifications;
+
 // "2026-12-05T13:28:01Z": whole seconds, UTC.
 std::string iso8601UTC(WallClock::time_point time);
 
@@ -23,6 +25,11 @@ class DiagnosticCapture {
   static constexpr const char* firstLine = "Diagnostic capture started (maximum 5 minutes / 5 MB).\n";
 
   static DiagnosticCapture& shared();
+  // The loop that times a capture and the notifications that end it at quit,
+  // given once at start. Without a loop nothing is captured (start says so in
+  // `error`); without notifications a capture is not closed at quit. A
+  // capture running on the loop given before stops.
+  static void usePorts(MainLoop* loop, SystemNotifications* notifications);
   // Stops and discards the shared instance; the next shared() builds a new one.
   static void resetForTesting();
 

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 
 namespace {
@@ -81,7 +80,7 @@ std::string_view refusalText(GlobalShortcuts::Refusal refusal) {
   return "refused";
 }
 
-GlobalHotKeyManager::GlobalHotKeyManager() : service_(systemPorts().shortcuts) {
+GlobalHotKeyManager::GlobalHotKeyManager(GlobalShortcuts* service) : service_(service) {
   if (!service_) return;
   lost_ = service_->registrationLost.connect([this](const GlobalShortcuts::Handle& handle) {
     if (std::erase_if(handles_, [&](const auto& entry) { return entry.second == handle; }) && onRegistrationLost)

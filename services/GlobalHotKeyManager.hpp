@@ -32,9 +32,9 @@ std::string_view refusalText(GlobalShortcuts::Refusal refusal);
 // the modifiers the table gives each key, and reports each press through onHotKey.
 class GlobalHotKeyManager {
  public:
-  // Registers with systemPorts().shortcuts; without it nothing registers, and
-  // the binding, not the manager, has said why.
-  GlobalHotKeyManager();
+  // Without the desktop's shortcuts nothing registers, and the binding, not
+  // the manager, has said why.
+  explicit GlobalHotKeyManager(GlobalShortcuts* service);
   ~GlobalHotKeyManager();
   GlobalHotKeyManager(const GlobalHotKeyManager&) = delete;
   GlobalHotKeyManager& operator=(const GlobalHotKeyManager&) = delete;
@@ -54,7 +54,7 @@ class GlobalHotKeyManager {
   void registerKey(const std::string& key, HotKeyID id);
   void unregisterAll();
 
-  GlobalShortcuts* service_;
+  GlobalShortcuts* const service_;
   std::map<HotKeyID, GlobalShortcuts::Handle> handles_;
   Subscription lost_;
 };

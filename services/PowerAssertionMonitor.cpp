@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "ports/Inhibitors.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
 #include "services/DiagnosticCapture.hpp"
@@ -47,7 +46,6 @@ std::string holderDigest(const std::vector<Inhibitors::Holder>& holders) {
 void PowerAssertionMonitor::start() {
   if (started_) return;
   started_ = true;
-  inhibitors_ = systemPorts().inhibitors;
   if (!inhibitors_) {
     AppLog::power.error("Inhibitors cannot be read; media playback is not detected");
     return;

@@ -13,6 +13,9 @@ class Inhibitors;
 // (a media player, usually) and logs changes of what is held.
 class PowerAssertionMonitor {
  public:
+  // Without inhibitors, starting logs that media playback is not detected.
+  explicit PowerAssertionMonitor(Inhibitors* inhibitors) : inhibitors_(inhibitors) {}
+
   // Asks at once, then whenever the inhibitors change and when a diagnostic
   // capture starts; a second call does nothing.
   void start();
@@ -22,8 +25,8 @@ class PowerAssertionMonitor {
  private:
   void refresh();
 
+  Inhibitors* const inhibitors_;
   bool started_ = false;
-  Inhibitors* inhibitors_ = nullptr;
   Subscription changed_;
   Subscription captureStarted_;
   std::string lastStatusDigest_;

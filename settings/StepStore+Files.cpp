@@ -2,22 +2,19 @@
 #include <system_error>
 
 #include "ports/Environment.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/AppLog.hpp"
 #include "settings/StepStore.hpp"
 
 namespace fs = std::filesystem;
 
-fs::path StepStore::defaultConfigURL() {
-  const Environment* environment = systemPorts().environment;
+fs::path StepStore::defaultConfigURL(const Environment* environment) {
   std::optional<fs::path> support = environment ? environment->applicationSupportDirectory() : std::nullopt;
   // Without a reported folder, the XDG default under the home folder.
   const fs::path folder = support ? *support : (environment ? environment->homeDirectory() : fs::path()) / ".config";
   return folder / "Dimmora" / "config.json";
 }
 
-fs::path StepStore::adjacentLegacyConfigURL() {
-  const Environment* environment = systemPorts().environment;
+fs::path StepStore::adjacentLegacyConfigURL(const Environment* environment) {
   const fs::path workingDirectory = environment ? environment->currentDirectory() : fs::path(".");
   const auto argument = environment ? environment->executablePath() : std::nullopt;
   fs::path executable = argument ? *argument : workingDirectory;
@@ -36,10 +33,10 @@ fs::path StepStore::adjacentLegacyConfigURL() {
   return folder / "config.json";
 }
 
-void StepStore::migrateLegacyConfigIfNeeded(const fs::path& target) {
+void StepStore::migrateLegacyConfigIfNeeded(const fs::path& target, const Environment* environment) {
   std::error_code error;
   if (fs::exists(target, error)) return;
-  const fs::path legacy = adjacentLegacyConfigURL();
+  const fs::path legacy = adjacentLegacyConfigURL(environment);
   if (!fs::exists(legacy, error)) return;
 
   fs::create_directories(target.parent_path(), error);

@@ -15,13 +15,16 @@
 #include "services/L10n.hpp"
 #include "settings/AtomicFile.hpp"
 
-StepStore::StepStore() {
+StepStore::StepStore(const Ports& ports)
+    : writer_(
+          ports.mainLoop,
+          [this](const std::string& bytes, const std::optional<std::string>& failure) { handleWritten(bytes, failure); },
+          writeFileAtomically) {
   // Nothing is lost at quit: the last save reaches the disk before the process ends.
-  if (SystemNotifications* notifications = systemPorts().notifications)
-    willTerminate_ = notifications->willTerminate.connect([this] { flushSaves(); });
+  if (ports.notifications) willTerminate_ = ports.notifications->willTerminate.connect([this] { flushSaves(); });
   observeRules();
-  configURL_ = defaultConfigURL();
-  migrateLegacyConfigIfNeeded(configURL_);
+  configURL_ = defaultConfigURL(ports.environment);
+  migrateLegacyConfigIfNeeded(configURL_, ports.environment);
   load();
 }
 

@@ -15,10 +15,12 @@
 #include "base/Published.hpp"
 #include "base/Signal.hpp"
 #include "display/DisplayTarget.hpp"
-#include "ports/SystemPorts.hpp"
 #include "settings/AppConfig.hpp"
 #include "settings/AtomicFile.hpp"
 #include "settings/SettingsWriter.hpp"
+
+class Environment;
+class SystemNotifications;
 
 // Every user setting while the program runs: kept in range, observable, and
 // written to the configuration file after each change.
@@ -34,9 +36,19 @@ class StepStore {
   // read. Ten thousand steps take about 1.1 MiB, so the limit leaves room.
   static constexpr std::size_t kLargestConfigBytes = 4 << 20;
 
-  // Finds, migrates, reads and normalizes the configuration; folders come
-  // from systemPorts().environment.
-  StepStore();
+  // The desktop's services the store uses. Without a main loop saves are
+  // written at once, on the caller's thread; without an environment the
+  // configuration is looked for under ".config" of the working folder;
+  // without notifications nothing flushes the last save at quit (the store's
+  // end still does).
+  struct Ports {
+    MainLoop* mainLoop = nullptr;
+    const Environment* environment = nullptr;
+    SystemNotifications* notifications = nullptr;
+  };
+
+  // Finds, migrates, reads and normalizes the configuration.
+  explicit StepStore(const Ports& ports);
   StepStore(const StepStore&) = delete;
   StepStore& operator=(const StepStore&) = delete;
 
@@ -99,9 +111,9 @@ class StepStore {
     std::string detail;
   };
   const std::optional<FileNotice>& fileNotice() const { return fileNotice_; }
-  static std::filesystem::path defaultConfigURL();
-  static std::filesystem::path adjacentLegacyConfigURL();
-  static void migrateLegacyConfigIfNeeded(const std::filesystem::path& target);
+  static std::filesystem::path defaultConfigURL(const Environment* environment);
+  static std::filesystem::path adjacentLegacyConfigURL(const Environment* environment);
+  static void migrateLegacyConfigIfNeeded(const std::filesystem::path& target, const Environment* environment);
 
   // "brightness_up", "brightness_down", "f1", "f2" (any case, trimmed), else
   // the first character as typed, else the fallback.
@@ -169,9 +181,5 @@ class StepStore {
   Subscription willTerminate_;
   std::vector<Subscription> rules_;  // disconnected before the rest, after the writer's last report
   // Declared last: destroyed first, writing what waits while the store can still take its report.
-  SettingsWriter writer_{systemPorts().mainLoop,
-                         [this](const std::string& bytes, const std::optional<std::string>& failure) {
-                           handleWritten(bytes, failure);
-                         },
-                         writeFileAtomically};
+  SettingsWriter writer_;
 };

@@ -8,9 +8,9 @@
 #include "platform/sim/RecordingLogSink.hpp"
 
 // For the length of a test: installs a set of ports (usually a simulated
-// machine's, plus a loop), hands the heads-up panel, the localization and
-// display control their ports and takes them back at the end, starts with
-// empty transport caches, and records the display-control trace.
+// machine's, plus a loop), hands the heads-up panel, the diagnostic capture,
+// the localization and display control their ports and takes them back at the
+// end, starts with empty transport caches, and records the display-control trace.
 class SimulatedMachineScope {
  public:
   explicit SimulatedMachineScope(const SystemPorts& ports);

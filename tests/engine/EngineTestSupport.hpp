@@ -87,9 +87,9 @@ class EngineTest : public ::testing::Test, protected SimulatedSession {
   // Builds the stores and the engine on the machine as it is now, with the
   // settings of the private folder (the defaults when it is fresh).
   void makeEngine() {
-    stepStore = std::make_shared<StepStore>();
+    stepStore = std::make_shared<StepStore>(AppModels::storePorts(ports()));
     displayStore = std::make_shared<DisplayStore>(&notifications);
-    powerMonitor = std::make_shared<PowerAssertionMonitor>();
+    powerMonitor = std::make_shared<PowerAssertionMonitor>(&inhibitors);
     auto recording = std::make_unique<RecordingController>(AppModels::controllerPorts(ports()));
     controller = recording.get();
     engine = std::make_unique<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor, std::move(recording),

@@ -51,6 +51,7 @@ struct FakeMachine {
                        .i2c = &i2c,
                        .backlights = &binding};
   }
+  StepStore::Ports storePorts() { return {.mainLoop = &loop, .environment = &environment}; }
   void plug(const std::string& connector, const std::vector<std::uint8_t>& edid) const {
     tree.write("sys/class/drm/card0-" + connector + "/status", edid.empty() ? "disconnected\n" : "connected\n");
     tree.write("sys/class/drm/card0-" + connector + "/edid", edid);
@@ -66,7 +67,7 @@ TEST(DisplayIdentity, IdenticalMonitorsKeepTheirSettingsThroughNewKeysAndAnUnplu
   machine.plug("HDMI-A-1", twin);
   {
     // An earlier version keyed twins by the X server's output name.
-    StepStore earlier;
+    StepStore earlier{machine.storePorts()};
     earlier.reconcileDisplays({{0x51, "left", false, edidStableKey(twin, "DP-1")},
                                {0x52, "right", false, edidStableKey(twin, "HDMI-1")}});
     earlier.setDisplayMaximumPercent(80, 0x51);
@@ -75,7 +76,7 @@ TEST(DisplayIdentity, IdenticalMonitorsKeepTheirSettingsThroughNewKeysAndAnUnplu
   }
   // A new X server gives the outputs new IDs: only the keys lead to the settings.
   machine.outputs = {{0x61, "DP-1", true, twin}, {0x62, "HDMI-1", true, twin}};
-  StepStore store;
+  StepStore store{machine.storePorts()};
   DisplayStore displays(nullptr);
   ASSERT_EQ(displays.displays.get().size(), 2u);
   store.reconcileDisplays(displays.displays.get());

@@ -229,9 +229,9 @@ TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
   ports.inhibitors = &inhibitors;
   SimulatedMachineScope scope(ports);
 
-  auto stepStore = std::make_shared<StepStore>();
+  auto stepStore = std::make_shared<StepStore>(AppModels::storePorts(ports));
   auto displayStore = std::make_shared<DisplayStore>(&notifications);
-  IdleBrightnessEngine engine(stepStore, displayStore, std::make_shared<PowerAssertionMonitor>(),
+  IdleBrightnessEngine engine(stepStore, displayStore, std::make_shared<PowerAssertionMonitor>(&inhibitors),
                               std::make_unique<DDCBrightnessController>(AppModels::controllerPorts(ports)),
                               AppModels::enginePorts(ports));
   stepStore->setSteps({{Uuid::random(), 0, 100}, {Uuid::random(), 3, 50}});

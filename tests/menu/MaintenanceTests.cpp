@@ -176,6 +176,7 @@ TEST_F(MaintenanceTest, RemovingDataThroughASymlinkedFolderDeletesOnlyItsOwnEntr
 
 TEST_F(MaintenanceTest, AFolderThatCannotBeRemovedShowsTheErrorAndKeepsRunning) {
   makeMenu();
+  stepStore->flushSaves();  // the writer thread is done with the folder
   fs::remove_all(configFolder());
   writeFile(configFolder(), "a file where the folder should be");
   actions().prepareForUninstall(true);
@@ -289,6 +290,7 @@ TEST_F(MaintenanceTest, CaptureThatEndsByItselfShowsItsFileButNotAfterAnError) {
   EXPECT_EQ(fileManager.revealed[0], *DiagnosticCapture::shared().logURL.get());
 
   // A capture that cannot start reports its error and reveals nothing.
+  stepStore->flushSaves();  // the writer thread is done with the folder
   fs::remove_all(configFolder());
   writeFile(configFolder(), "not a folder");
   actions().toggleDiagnostics();

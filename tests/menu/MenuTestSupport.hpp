@@ -75,9 +75,9 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
 
   // The models as the program has them after its startup task, and the window's state over them.
   void makeMenu(MenuViewState::Options options = {}) {
-    stepStore = std::make_shared<StepStore>();
+    stepStore = std::make_shared<StepStore>(AppModels::storePorts(ports()));
     displayStore = std::make_shared<DisplayStore>(&notifications);
-    powerMonitor = std::make_shared<PowerAssertionMonitor>();
+    powerMonitor = std::make_shared<PowerAssertionMonitor>(&inhibitors);
     engine = std::make_shared<IdleBrightnessEngine>(stepStore, displayStore, powerMonitor,
                                                     std::make_unique<DDCBrightnessController>(AppModels::controllerPorts(ports())),
                                                     AppModels::enginePorts(ports()));

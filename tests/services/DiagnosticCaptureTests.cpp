@@ -6,7 +6,6 @@
 
 #include "ServicesTestSupport.hpp"
 #include "ports/SystemNotifications.hpp"
-#include "ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 #include "services/DDCDebug.hpp"
@@ -17,8 +16,14 @@ constexpr std::int64_t kOverhead = 22;  // time stamp, space, line feed
 
 class DiagnosticCaptureTest : public ::testing::Test {
  protected:
-  DiagnosticCaptureTest() { DiagnosticCapture::resetForTesting(); }
-  ~DiagnosticCaptureTest() override { DiagnosticCapture::resetForTesting(); }
+  DiagnosticCaptureTest() {
+    DiagnosticCapture::resetForTesting();
+    DiagnosticCapture::usePorts(&loop, &notifications);
+  }
+  ~DiagnosticCaptureTest() override {
+    DiagnosticCapture::usePorts(nullptr, nullptr);
+    DiagnosticCapture::resetForTesting();
+  }
 
   DiagnosticCapture& capture() { return DiagnosticCapture::shared(); }
   std::string contents() { return readFile(*capture().logURL.get()); }
@@ -30,7 +35,6 @@ class DiagnosticCaptureTest : public ::testing::Test {
   VirtualMainLoop loop;  // starts at 2027-01-15T08:00:00Z
   SystemNotifications notifications;
   TemporaryFolder folder;
-  ScopedSystemPorts ports_{SystemPorts{.mainLoop = &loop, .notifications = &notifications}};
 };
 }  // namespace
 
@@ -118,6 +122,17 @@ TEST_F(DiagnosticCaptureTest, QuittingClosesTheFile) {
   const std::string closed = contents();
   trace("after quit");
   EXPECT_EQ(contents(), closed);
+
+  // Ports given anew end the capture running on the old loop; quitting is heard from the new notifications only.
+  SystemNotifications later;
+  capture().start(folder.path, "s", 300);
+  DiagnosticCapture::usePorts(&loop, &later);
+  EXPECT_FALSE(capture().active);
+  capture().start(folder.path, "s", 300);
+  notifications.willTerminate.emit();
+  EXPECT_TRUE(capture().active);
+  later.willTerminate.emit();
+  EXPECT_FALSE(capture().active);
 }
 
 TEST_F(DiagnosticCaptureTest, FolderThatCannotBeCreatedReportsAnError) {

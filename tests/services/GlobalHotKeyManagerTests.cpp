@@ -3,7 +3,6 @@
 
 #include <set>
 
-#include "ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimGlobalShortcuts.hpp"
 #include "services/GlobalHotKeyManager.hpp"
@@ -30,9 +29,8 @@ class GlobalHotKeyManagerTest : public ::testing::Test {
   std::vector<std::string> appLog() { return recorder->messages(LogCategory::app); }
 
   SimGlobalShortcuts service;
-  ScopedSystemPorts ports_{SystemPorts{.shortcuts = &service}};
   ScopedLogRecorder recorder;
-  std::unique_ptr<GlobalHotKeyManager> manager = std::make_unique<GlobalHotKeyManager>();
+  std::unique_ptr<GlobalHotKeyManager> manager = std::make_unique<GlobalHotKeyManager>(&service);
   std::vector<HotKeyID> presses;
 };
 }  // namespace
@@ -118,14 +116,11 @@ TEST(GlobalHotKeyManagerFailures, ADesktopRefusingEverythingAndMissingShortcutsA
   ScopedLogRecorder recorder;
   SimGlobalShortcuts service;
   service.refuseEvery = GlobalShortcuts::Refusal::connectionLost;
-  {
-    ScopedSystemPorts ports(SystemPorts{.shortcuts = &service});
-    GlobalHotKeyManager manager;
-    manager.update("brightness_up", "brightness_down");
-    EXPECT_TRUE(manager.registrations().empty());
-  }
+  GlobalHotKeyManager manager(&service);
+  manager.update("brightness_up", "brightness_down");
+  EXPECT_TRUE(manager.registrations().empty());
   // No shortcuts at all: nothing registers, and the binding, not the manager, says why.
-  GlobalHotKeyManager orphan;
+  GlobalHotKeyManager orphan(nullptr);
   orphan.update("f2", "f1");
   EXPECT_TRUE(orphan.registrations().empty());
   EXPECT_EQ(recorder->messages(LogCategory::app),

@@ -5,8 +5,6 @@
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimInhibitors.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
-#include "ports/SystemNotifications.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/DDCDebug.hpp"
 #include "services/DiagnosticCapture.hpp"
 #include "services/PowerAssertionMonitor.hpp"
@@ -16,9 +14,13 @@ using What = Inhibitors::What;
 
 class PowerAssertionMonitorTest : public ::testing::Test {
  protected:
-  PowerAssertionMonitorTest() { DiagnosticCapture::resetForTesting(); }
+  PowerAssertionMonitorTest() {
+    DiagnosticCapture::resetForTesting();
+    DiagnosticCapture::usePorts(&loop, nullptr);
+  }
   ~PowerAssertionMonitorTest() override {
     DDCDebug::setEnabled(false);
+    DiagnosticCapture::usePorts(nullptr, nullptr);
     DiagnosticCapture::resetForTesting();
   }
   std::vector<std::string> powerLog() { return recorder->messages(LogCategory::power); }
@@ -26,11 +28,9 @@ class PowerAssertionMonitorTest : public ::testing::Test {
   const Inhibitors::Holder player{"912 mpv", What::idle, "Playing video"};
   const Inhibitors::Holder backup{"40 borg", What::sleep, "Backup"};
   VirtualMainLoop loop;
-  SystemNotifications notifications;
   SimInhibitors inhibitors;
-  ScopedSystemPorts ports_{SystemPorts{.mainLoop = &loop, .notifications = &notifications, .inhibitors = &inhibitors}};
   ScopedLogRecorder recorder;
-  PowerAssertionMonitor monitor;
+  PowerAssertionMonitor monitor{&inhibitors};
   int flagChanges = 0;
   Subscription flagSubscription_ = monitor.isMediaPlaybackAssertionActive.changed.connect([this](bool) { ++flagChanges; });
 };
@@ -88,15 +88,14 @@ TEST_F(PowerAssertionMonitorTest, HoldersAreListedWhileTracingAndInEachCapture) 
 }
 
 TEST_F(PowerAssertionMonitorTest, WithoutInhibitorsMediaPlaybackGoesUnseenAndSaysSoOnce) {
-  ScopedSystemPorts none{SystemPorts{.mainLoop = &loop}};
-  PowerAssertionMonitor unseeing;
+  PowerAssertionMonitor unseeing{nullptr};
   unseeing.start();
   unseeing.start();
   EXPECT_EQ(powerLog(), std::vector<std::string>{"Inhibitors cannot be read; media playback is not detected"});
 }
 
 TEST_F(PowerAssertionMonitorTest, ChangesNoLongerReachAMonitorThatIsGone) {
-  auto shortLived = std::make_unique<PowerAssertionMonitor>();
+  auto shortLived = std::make_unique<PowerAssertionMonitor>(&inhibitors);
   shortLived->start();
   shortLived.reset();
   inhibitors.set(std::vector{player});

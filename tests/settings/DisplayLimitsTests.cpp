@@ -28,6 +28,7 @@ class DisplayLimitsTest : public ::testing::Test {
     ports.environment = &environment;
     return ports;
   }
+  StepStore::Ports ports() { return {.mainLoop = &loop, .environment = &environment}; }
   std::optional<AppConfig> savedFile() const { return decodeConfig(readFile(folder.path() / "Dimmora" / "config.json")); }
   // The file once the store's saves are written.
   std::optional<AppConfig> savedConfig(StepStore& store) const {
@@ -55,7 +56,7 @@ TEST(BrightnessSafety, optionsAreExactlyTheNormalizedValues) {
 }
 
 TEST_F(DisplayLimitsTest, limitsStayWithinTheFloorAndEachOther) {
-  StepStore store;
+  StepStore store{ports()};
   store.safetyMinimumPercent = 20.0;
   store.setDisplayMaximumPercents({{1, 10}, {2, 50}, {3, NAN}});
   store.setDisplayMinimumPercents({{2, 60}, {3, -INFINITY}});
@@ -83,7 +84,7 @@ TEST_F(DisplayLimitsTest, limitsStayWithinTheFloorAndEachOther) {
 }
 
 TEST_F(DisplayLimitsTest, aCollapsedRangeOfASelectedDisplaySendsTheGeneralNotification) {
-  StepStore store;
+  StepStore store{ports()};
   store.selectedDisplayIDs = std::set<DisplayID>{1};
   store.setDisplayMinimumPercent(40, 1);
   int ranges = 0, general = 0;
@@ -108,7 +109,7 @@ TEST_F(DisplayLimitsTest, aCollapsedRangeOfASelectedDisplaySendsTheGeneralNotifi
 }
 
 TEST_F(DisplayLimitsTest, raisingTheSafetyMinimumRaisesStoredLimits) {
-  StepStore store;
+  StepStore store{ports()};
   store.setDisplayMaximumPercents({{1, 20}, {2, 80}});
   store.setDisplayMinimumPercents({{2, 10}, {3, 50}});
   store.safetyMinimumPercent = 30.0;
@@ -122,7 +123,7 @@ TEST_F(DisplayLimitsTest, firstStartSeedsMaximumsFromHardwareBrightness) {
   auto& silent = machine.addExternalMonitor({.serialText = "MON-B"});
   auto& panel = machine.addBuiltInPanel({.serialText = "PANEL", .level = 0.3f});
   silent.failReads();
-  StepStore store;
+  StepStore store{ports()};
   store.beginInteractiveEdit();  // the seeded values are written even inside an edit
   const std::size_t before = store.completedSaveCount();
   store.reconcileDisplays({target(monitor, "MON-A"), target(silent, "MON-B"), target(panel, "PANEL")});
@@ -147,7 +148,7 @@ TEST_F(DisplayLimitsTest, firstStartSeedsMaximumsFromHardwareBrightness) {
 TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
   auto& monitor = machine.addExternalMonitor({.serialText = "MON-A", .brightness = 60});
   {
-    StepStore store;
+    StepStore store{ports()};
     store.reconcileDisplays({target(monitor, "MON-A")});
     loop.advance(5);
     store.selectedDisplayIDs = std::set<DisplayID>{monitor.id()};
@@ -158,7 +159,7 @@ TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
   machine.disconnect(monitor.id());
   auto& again = machine.addExternalMonitor({.serialText = "MON-A", .brightness = 90});
   ASSERT_NE(again.id(), monitor.id());
-  StepStore store;  // a new launch reads the profile from the file
+  StepStore store{ports()};  // a new launch reads the profile from the file
   store.reconcileDisplays({target(again, "MON-A")});
   loop.advance(5);
   EXPECT_EQ(store.displayMinimumPercent(again.id()), 25);
@@ -171,7 +172,7 @@ TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
 TEST_F(DisplayLimitsTest, aNewMonitorWhileProfilesExistIsSelectedFromItsOwnBrightness) {
   auto& known = machine.addExternalMonitor({.serialText = "KNOWN", .brightness = 60});
   auto& fresh = machine.addExternalMonitor({.serialText = "FRESH", .brightness = 35});
-  StepStore store;
+  StepStore store{ports()};
   store.reconcileDisplays({target(known, "KNOWN")});
   loop.advance(5);
   // Stale values under the new monitor's ID (another display had it once).
@@ -189,7 +190,7 @@ TEST_F(DisplayLimitsTest, sharedStableKeysDisableProfilesForThoseDisplaysOnly) {
   auto& first = machine.addExternalMonitor({.serialText = "SAME", .brightness = 60});
   auto& second = machine.addExternalMonitor({.serialText = "SAME", .brightness = 40});
   auto& other = machine.addExternalMonitor({.serialText = "OTHER", .brightness = 70});
-  StepStore store;
+  StepStore store{ports()};
   store.reconcileDisplays({target(first, "SAME"), target(second, "SAME"), target(other, "OTHER"),
                            target(machine.addExternalMonitor({.withoutEdid = true}), std::nullopt)});
   loop.advance(5);
@@ -214,7 +215,7 @@ TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
   {
     // What an earlier version stored: a lone monitor under its plain key, two
     // identical ones under keys with their output names.
-    StepStore store;
+    StepStore store{ports()};
     store.reconcileDisplays({target(lone, "PLAIN"), target(twinA, "TWIN-HDMI-1"), target(twinB, "TWIN-HDMI-2"),
                              target(known, "KNOWN")});
     loop.advance(5);
@@ -224,7 +225,7 @@ TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
     store.setDisplayMaximumPercent(70, twinB.id());
     store.selectedDisplayIDs = std::set<DisplayID>{lone.id()};
   }
-  StepStore store;
+  StepStore store{ports()};
   const int writes = store.completedSaveCount();
   auto moved = [&](const VirtualDisplay& display, std::string key, std::vector<std::string> former) {
     auto t = target(display, std::move(key));
@@ -265,7 +266,7 @@ TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
   auto& monitor = machine.addExternalMonitor({.serialText = "MON-A", .brightness = 70});
   monitor.failReads();  // no i2c access yet
   {
-    StepStore store;
+    StepStore store{ports()};
     store.reconcileDisplays({target(monitor, "MON-A")});
     loop.advance(5);
     store.setDisplayMinimumPercent(20, monitor.id());
@@ -275,7 +276,7 @@ TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
   monitor.failReads(0);  // access set up; the next start reads it
   for (int start = 0; start < 2; ++start) {
     DDCIO::resetBusTiming();  // a new process: nothing read from the monitor yet
-    StepStore store;
+    StepStore store{ports()};
     store.reconcileDisplays({target(monitor, "MON-A")});
     loop.advance(5);
     EXPECT_EQ(store.displayMaximumPercent(monitor.id()), 70) << start;

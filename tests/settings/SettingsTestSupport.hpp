@@ -10,7 +10,6 @@
 #include <sstream>
 #include <string>
 
-#include "ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimEnvironment.hpp"
 #include "platform/sim/TemporaryFolder.hpp"
@@ -43,7 +42,7 @@ inline std::string pythonPrettyPrinted(const std::filesystem::path& file) {
   return out;
 }
 
-// A home with the configuration folder inside, the ports installed, logs
+// A home with the configuration folder inside, the store's ports, logs
 // recorded, and the process-wide switches reset on both ends.
 class SettingsTest : public ::testing::Test {
  protected:
@@ -59,15 +58,11 @@ class SettingsTest : public ::testing::Test {
     L10n::resetForTesting();
     DDCDebug::setEnabled(false);
   }
-  static SystemPorts portsWith(Environment* environment) {
-    SystemPorts ports;
-    ports.environment = environment;
-    return ports;
-  }
+  // The home, without a loop (saves are written at once) or notifications.
+  StepStore::Ports ports() { return {.environment = &environment}; }
   std::filesystem::path configPath() const { return folder.path() / "support" / "Dimmora" / "config.json"; }
 
   TemporaryFolder folder;
   SimEnvironment environment;
-  ScopedSystemPorts ports{portsWith(&environment)};
   ScopedLogRecorder log;
 };

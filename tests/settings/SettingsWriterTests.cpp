@@ -113,11 +113,7 @@ TEST_F(SettingsWriterTest, AFailureIsReportedOnTheMainLoop) {
 // a failed save is logged and tried again with the same settings.
 TEST_F(SettingsWriterTest, TheStoreFlushesAtQuitAndRetriesAFailedSave) {
   SystemNotifications notifications;
-  SystemPorts withLoop = portsWith(&environment);
-  withLoop.mainLoop = &loop;
-  withLoop.notifications = &notifications;
-  ScopedSystemPorts scope(withLoop);
-  StepStore store;
+  StepStore store{{.mainLoop = &loop, .environment = &environment, .notifications = &notifications}};
   store.flushSaves();
   store.fadeDurationSeconds = 7;
   notifications.willTerminate.emit();

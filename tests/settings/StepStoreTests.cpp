@@ -29,7 +29,7 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 }  // namespace
 
 TEST_F(StepStoreTest, assignmentsRunTheirRulesAndSaveTheResult) {
-  StepStore store;
+  StepStore store{ports()};
   const std::pair<double, double> frameRates[] = {{0, 1}, {120, 60}, {60.0005, 60.0005}, {60.002, 60}, {NAN, 1}};
   for (const auto& [assigned, stored] : frameRates) {
     store.frameRate = assigned;
@@ -73,7 +73,7 @@ TEST(StepStoreShortcutKeys, normalizedForms) {
 }
 
 TEST_F(StepStoreTest, stepEditsNotificationsAndListOperations) {
-  StepStore store;
+  StepStore store{ports()};
   int brightness = 0, general = 0;
   auto a = store.stepBrightnessChanges.connect([&] { ++brightness; });
   auto b = store.objectWillChange.connect([&] { ++general; });
@@ -103,7 +103,7 @@ TEST_F(StepStoreTest, stepEditsNotificationsAndListOperations) {
 }
 
 TEST_F(StepStoreTest, sortingAndNormalizingSteps) {
-  StepStore store;
+  StepStore store{ports()};
   const IdleStep high{*Uuid::parse("FFFFFFFF-0000-4000-8000-000000000000"), 60, 10};
   const IdleStep low{*Uuid::parse("00000000-0000-4000-8000-000000000000"), 60, 20};
   const IdleStep first{Uuid::random(), 5, 30};
@@ -132,7 +132,7 @@ TEST_F(StepStoreTest, sortingAndNormalizingSteps) {
 }
 
 TEST_F(StepStoreTest, interactiveEditsWriteOnceAtTheOutermostEnd) {
-  StepStore store;
+  StepStore store{ports()};
   const std::size_t before = store.completedSaveCount();
   store.beginInteractiveEdit();
   for (int i = 0; i < 10; ++i) store.fadeDurationSeconds = double(i);
@@ -159,7 +159,7 @@ TEST_F(StepStoreTest, loadingAdoptsNormalizesAndRewritesTheFileOnce) {
       "safetyMinimumPercent": 12, "increaseMaxShortcutKey": " Brightness_Up ", "language": "ja",
       "steps": [{"brightnessPercent": 140, "idleSeconds": -3}], "selectedDisplayIDs": [3, 1, 3],
       "displayMaximumPercents": [1, 5, 2, 300], "displayMinimumPercents": [1, 90], "manualBrightnessPercent": 30})");
-  StepStore store;
+  StepStore store{ports()};
   EXPECT_EQ(store.fadeDurationSeconds.get(), 0);
   EXPECT_EQ(store.frameRate.get(), 60);
   EXPECT_FALSE(store.loggingEnabled.get());  // diagnostic logging always starts off
@@ -182,24 +182,24 @@ TEST_F(StepStoreTest, loadingAdoptsNormalizesAndRewritesTheFileOnce) {
 
 TEST_F(StepStoreTest, legacyEmptyAndMissingStepLists) {
   {
-    StepStore first;  // no file: the defaults are written
+    StepStore first{ports()};  // no file: the defaults are written
     EXPECT_EQ(first.configURL(), configPath());
     EXPECT_EQ(decodeConfig(readFile(configPath()))->steps, first.steps());
     EXPECT_EQ(first.steps().size(), 4u);
   }
   writeFile(configPath(), R"([{"brightnessPercent": 60, "idleMinutes": 1}, {"brightnessPercent": 25, "idleSeconds": 900}])");
   {
-    StepStore legacy;
+    StepStore legacy{ports()};
     ASSERT_EQ(legacy.steps().size(), 2u);
     EXPECT_EQ(legacy.steps()[0].idleSeconds, 60);
     EXPECT_EQ(decodeConfig(readFile(configPath()))->steps, legacy.steps());  // now a full document
   }
   for (const char* replaced : {"[]", R"({"fadeDurationSeconds": 6})"}) {
     writeFile(configPath(), replaced);
-    EXPECT_EQ(StepStore().steps().size(), 4u) << replaced;
+    EXPECT_EQ(StepStore(ports()).steps().size(), 4u) << replaced;
   }
   writeFile(configPath(), R"({"fadeDurationSeconds": 6, "steps": []})");
-  StepStore empty;
+  StepStore empty{ports()};
   EXPECT_TRUE(empty.steps().empty());
   EXPECT_EQ(decodeConfig(readFile(configPath()))->steps.at(2).idleSeconds, 600);  // an empty list is never written
 }
@@ -218,7 +218,7 @@ TEST_F(StepStoreTest, badFilesLoadByTheFallbacksAndLeaveAValidDocument) {
   };
   for (const std::string& text : bad) {
     writeFile(configPath(), text);
-    StepStore store;
+    StepStore store{ports()};
     const auto file = decodeConfig(readFile(configPath()));
     ASSERT_TRUE(file) << text.substr(0, 60);
     EXPECT_EQ(file->steps, store.steps());
@@ -232,7 +232,7 @@ TEST_F(StepStoreTest, badFilesLoadByTheFallbacksAndLeaveAValidDocument) {
 TEST_F(StepStoreTest, unwritableFolderLogsAndKeepsSettingsInMemory) {
   writeFile(folder.path() / "blocker", "a file where the folder should be");  // root ignores read-only modes
   environment.applicationSupport = folder.path() / "blocker";
-  StepStore store;
+  StepStore store{ports()};
   EXPECT_TRUE(log->contains("Failed to save config: " + (folder.path() / "blocker" / "Dimmora").string() + ": Not a directory"));
   log->clear();
   store.frameRate = 30.0;
@@ -246,17 +246,17 @@ TEST_F(StepStoreTest, unwritableFolderLogsAndKeepsSettingsInMemory) {
 TEST_F(StepStoreTest, legacyFileIsCopiedOnceAndLeftInPlace) {
   const auto legacy = folder.path() / "bin" / "config.json";
   writeFile(legacy, R"([{"brightnessPercent": 33, "idleSeconds": 45}])");
-  EXPECT_EQ(StepStore().steps().at(0).brightnessPercent, 33);
+  EXPECT_EQ(StepStore(ports()).steps().at(0).brightnessPercent, 33);
   EXPECT_TRUE(std::filesystem::exists(legacy));
   EXPECT_TRUE(log->contains("Migrated legacy config from " + legacy.string() + " to " + configPath().string()));
   log->clear();
   writeFile(legacy, R"([{"brightnessPercent": 77, "idleSeconds": 45}])");
-  EXPECT_EQ(StepStore().steps().at(0).brightnessPercent, 33);  // the target exists now
+  EXPECT_EQ(StepStore(ports()).steps().at(0).brightnessPercent, 33);  // the target exists now
   EXPECT_TRUE(log->entries.empty());
 
   std::filesystem::remove_all(folder.path() / "support");
   writeFile(folder.path() / "support", "blocks the folder");
-  EXPECT_EQ(StepStore().steps().size(), 4u);  // loading goes on without it
+  EXPECT_EQ(StepStore(ports()).steps().size(), 4u);  // loading goes on without it
   ASSERT_FALSE(log->entries.empty());
   EXPECT_TRUE(log->entries[0].message.starts_with("Failed to migrate legacy config: "));
 }
@@ -266,15 +266,15 @@ TEST_F(StepStoreTest, configAndLegacyLocations) {
   writeFile(bundle / "Dimmora", "");
   std::filesystem::create_symlink(bundle / "Dimmora", folder.path() / "link");
   environment.executable = "link";  // relative to the working folder, then resolved
-  EXPECT_EQ(StepStore::adjacentLegacyConfigURL(), std::filesystem::canonical(folder.path()) / "Apps" / "config.json");
+  EXPECT_EQ(StepStore::adjacentLegacyConfigURL(&environment), std::filesystem::canonical(folder.path()) / "Apps" / "config.json");
   environment.executable = folder.path() / "Other.app" / "MacOS" / "x";  // no Contents folder: not a bundle
-  EXPECT_EQ(StepStore::adjacentLegacyConfigURL(), folder.path() / "Other.app" / "MacOS" / "config.json");
+  EXPECT_EQ(StepStore::adjacentLegacyConfigURL(&environment), folder.path() / "Other.app" / "MacOS" / "config.json");
   environment.applicationSupport.reset();
-  EXPECT_EQ(StepStore::defaultConfigURL(), folder.path() / "home" / ".config" / "Dimmora" / "config.json");
+  EXPECT_EQ(StepStore::defaultConfigURL(&environment), folder.path() / "home" / ".config" / "Dimmora" / "config.json");
 }
 
 TEST_F(StepStoreTest, resetToDefaultsWritesOnce) {
-  StepStore store;
+  StepStore store{ports()};
   store.frameRate = 50.0;
   store.setDisplayMaximumPercent(70, 9);
   store.setDisplayMinimumPercent(30, 4);
@@ -297,7 +297,7 @@ TEST_F(StepStoreTest, anOverflowingNumberIsInfiniteAndClampedAndTheRestIsKept) {
       "steps": [{"brightnessPercent": 60, "idleSeconds": 0}, {"brightnessPercent": 1e400, "idleSeconds": 1e400}],
       "displayMaximumPercents": [7, )" + std::string("1") + std::string(400, '0') + R"(],
       "displayProfiles": {"K \"1e400\"": {"minimum": 20, "maximum": 80, "fullGamma": true, "selected": true}}})");
-  StepStore store;
+  StepStore store{ports()};
   EXPECT_EQ(store.frameRate.get(), 30);  // the rest of the file is kept
   EXPECT_EQ(L10n::resolvedLanguageCode(), "ja");
   EXPECT_EQ(store.increaseMaxShortcutKey.get(), "u");
@@ -335,7 +335,7 @@ TEST_F(StepStoreTest, anUnusableFileIsKeptAsBadOnceAndTheLogSaysSo) {
   for (const auto& [text, reason] : cases) {
     writeFile(configPath(), text);
     log->clear();
-    StepStore store;
+    StepStore store{ports()};
     EXPECT_EQ(store.fadeDurationSeconds.get(), 6) << reason;  // the defaults
     EXPECT_EQ(readWholeFile(bad, text.size()).bytes, text) << reason;  // the last unusable file, whole
     EXPECT_TRUE(log->contains("Ignored " + configPath().string() + " (" + reason + "); it is kept as " + bad +
@@ -347,7 +347,7 @@ TEST_F(StepStoreTest, anUnusableFileIsKeptAsBadOnceAndTheLogSaysSo) {
   writeFile(configPath(), valid);
   std::filesystem::resize_file(configPath(), std::uintmax_t{2} << 30);  // sparse
   const auto started = std::chrono::steady_clock::now();
-  StepStore store;
+  StepStore store{ports()};
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
   EXPECT_EQ(std::filesystem::file_size(bad), std::uintmax_t{2} << 30);
   EXPECT_EQ(store.fadeDurationSeconds.get(), 6);
@@ -382,7 +382,7 @@ TEST_F(StepStoreTest, anUnreadableFileIsKeptAsItIsAndNothingIsSavedOverIt) {
   std::filesystem::permissions(configPath(), std::filesystem::perms::none);
   {
     ScopedFileModesApply asAnyUser;
-    StepStore store;
+    StepStore store{ports()};
     EXPECT_EQ(store.frameRate.get(), 24);  // the defaults, in memory only
     store.frameRate = 40.0;
     store.resetToDefaults({1});
@@ -399,7 +399,7 @@ TEST_F(StepStoreTest, anUnreadableFileIsKeptAsItIsAndNothingIsSavedOverIt) {
   std::filesystem::permissions(configPath(), std::filesystem::perms::owner_read);
   EXPECT_EQ(readFile(configPath()), text);
   // Readable again, it is the user's file as before.
-  StepStore later;
+  StepStore later{ports()};
   EXPECT_EQ(later.frameRate.get(), 30);
   EXPECT_FALSE(later.fileNotice());
 }
@@ -409,7 +409,7 @@ TEST_F(StepStoreTest, aFifoInThePlaceOfTheFileIsSetAsideWithoutWaitingForAWriter
   ASSERT_EQ(::mkfifo(configPath().c_str(), 0600), 0);
   const auto bad = configPath().string() + ".bad";
   ::alarm(10);  // an open that waits ends the test instead of hanging it
-  StepStore store;
+  StepStore store{ports()};
   ::alarm(0);
   EXPECT_EQ(store.fadeDurationSeconds.get(), 6);
   EXPECT_TRUE(std::filesystem::is_fifo(bad));
@@ -454,7 +454,7 @@ TEST_F(StepStoreTest, aLinkIsSavedThroughOnlyToARegularFileOfTheUsersOwn) {
     std::filesystem::create_symlink(target.path, configPath());
     log->clear();
     ::alarm(10);
-    StepStore store;
+    StepStore store{ports()};
     ::alarm(0);
     store.frameRate = 30.0;
     EXPECT_TRUE(target.unharmed());
@@ -471,7 +471,7 @@ TEST_F(StepStoreTest, aValueOfTheWrongTypeTakesItsDefaultAloneAndTheLogSaysWhich
       "safetyMinimumPercent": 10, "selectedDisplayIDs": [3], "manualBrightnessPercent": 80,
       "steps": [{"brightnessPercent": 50, "idleSeconds": 0}, {"brightnessPercent": 20, "idleSeconds": 300}]})";
   writeFile(configPath(), text);
-  StepStore store;
+  StepStore store{ports()};
   EXPECT_EQ(store.frameRate.get(), 24);
   EXPECT_EQ(store.fadeCurve.get(), FadeCurve::easeOut);
   // Everything else the file holds is kept.
@@ -505,11 +505,11 @@ TEST_F(StepStoreTest, aValueOfTheWrongTypeTakesItsDefaultAloneAndTheLogSaysWhich
 TEST_F(StepStoreTest, anUnchangedFileIsNotWrittenAgain) {
   struct stat before {};
   {
-    StepStore first;  // writes the defaults
+    StepStore first{ports()};  // writes the defaults
     first.frameRate = 30.0;
     ASSERT_EQ(::stat(configPath().c_str(), &before), 0);
   }
-  StepStore second;
+  StepStore second{ports()};
   EXPECT_EQ(second.completedSaveCount(), 0u);
   struct stat after {};
   ASSERT_EQ(::stat(configPath().c_str(), &after), 0);
@@ -533,7 +533,7 @@ TEST_F(StepStoreTest, aSymlinkedFileIsSavedThroughTheLinkWithItsModeAndLeftovers
   for (const auto& path : {stale, fresh, unrelated}) writeFile(path, "{");
   std::filesystem::last_write_time(stale, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
 
-  StepStore store;
+  StepStore store{ports()};
   EXPECT_EQ(store.fadeDurationSeconds.get(), 9);
   store.frameRate = 30.0;
   EXPECT_TRUE(std::filesystem::is_symlink(configPath()));

@@ -24,7 +24,6 @@
 #include "platform/x11/X11GlobalShortcuts.hpp"
 #include "platform/x11/X11Input.hpp"
 #include "platform/x11/X11Session.hpp"
-#include "ports/SystemPorts.hpp"
 #include "services/GlobalHotKeyManager.hpp"
 
 
@@ -307,8 +306,7 @@ TEST(X11Server, EveryOfferedChordArrivesOnceUnderTheStandardKeymap) {
 
   X11HotKeys keys(*session);
   X11GlobalShortcuts service(keys);
-  ScopedSystemPorts ports{SystemPorts{.shortcuts = &service}};
-  GlobalHotKeyManager manager;
+  GlobalHotKeyManager manager(&service);
   std::vector<HotKeyID> pressed;
   manager.onHotKey = [&](HotKeyID id) { pressed.push_back(id); };
   int keyPresses = 0;  // every press the server sends, auto-repeat included
