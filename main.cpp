@@ -145,7 +145,6 @@ int main(int argc, char** argv) {
   HUDPanelView hudPanel;
   SystemPorts desktop = binding->ports();
   desktop.hudPanel = binding->hudPanel() ? binding->hudPanel() : &hudPanel;
-  ScopedSystemPorts ports(desktop);
   L10n::useEnvironment(desktop.environment);
   ShortcutHUD::usePorts(desktop.hudPanel, desktop.mainLoop);
   DDCIO::usePorts({.mainLoop = desktop.mainLoop,

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// The process-wide set of platform facilities the core uses. A binding (or a
-// test's simulated machine) fills it in at start; a null entry means the
-// facility is not available, and the core takes its documented fallback.
+// The platform facilities a desktop offers, as a binding (or a test's
+// simulated machine) provides them. Only the composition root reads the set:
+// it hands each object the ports that object uses. A null entry means the
+// facility is not available, and whoever is given it takes its documented
+// fallback.
 class MainLoop;
 class Environment;
 class Displays;                 // the connected displays and their facts
@@ -44,19 +46,4 @@ struct SystemPorts {
   URLOpener* urlOpener = nullptr;
   ApplicationControl* application = nullptr;
   ScreenGeometry* screens = nullptr;
-};
-
-SystemPorts& systemPorts();
-
-// Installs a set of ports for a scope (a test, a benchmark) and puts the
-// previous set back afterwards.
-class ScopedSystemPorts {
- public:
-  explicit ScopedSystemPorts(const SystemPorts& ports) : previous_(systemPorts()) { systemPorts() = ports; }
-  ~ScopedSystemPorts() { systemPorts() = previous_; }
-  ScopedSystemPorts(const ScopedSystemPorts&) = delete;
-  ScopedSystemPorts& operator=(const ScopedSystemPorts&) = delete;
-
- private:
-  SystemPorts previous_;
 };

@@ -7,7 +7,7 @@
 #include "services/L10n.hpp"
 #include "services/ShortcutHUD.hpp"
 
-SimulatedMachineScope::SimulatedMachineScope(const SystemPorts& ports) : ports_(ports) {
+SimulatedMachineScope::SimulatedMachineScope(const SystemPorts& ports) {
   DDCIO::usePorts(
       {.mainLoop = ports.mainLoop, .displays = ports.displays, .i2c = ports.i2c, .backlights = ports.backlights});
   DDCIO::resetBusTiming();  // stamps from another test's clock mean nothing here

@@ -7,10 +7,10 @@
 #include "ports/SystemPorts.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 
-// For the length of a test: installs a set of ports (usually a simulated
-// machine's, plus a loop), hands the heads-up panel, the diagnostic capture,
-// the localization and display control their ports and takes them back at the
-// end, starts with empty transport caches, and records the display-control trace.
+// For the length of a test: hands the process-wide heads-up panel, diagnostic
+// capture, localization and display control their ports from a set (usually a
+// simulated machine's, plus a loop) and takes them back at the end, starts
+// with empty transport caches, and records the display-control trace.
 class SimulatedMachineScope {
  public:
   explicit SimulatedMachineScope(const SystemPorts& ports);
@@ -24,6 +24,5 @@ class SimulatedMachineScope {
   void clearTrace() { recorder_->clear(); }
 
  private:
-  ScopedSystemPorts ports_;
   ScopedLogRecorder recorder_;
 };
