@@ -17,6 +17,10 @@ set(may_include_platform/qt ${core} platform/linux platform/x11 platform/wayland
 set(may_include_ui ${core} platform/qt)
 set(may_include_app ${core} platform/qt ui)
 
+# The desktop's whole set of ports is for the bindings that offer it and the
+# composition root that hands it out; the core is given single ports.
+set(whole_port_set ports/SystemPorts.hpp)
+
 set(earlier)
 foreach(folder IN LISTS core)
   set(may_include_${folder} ${earlier})
@@ -46,6 +50,9 @@ foreach(folder IN LISTS folders)
       folder_of("${included}" target)
       if(target AND NOT target STREQUAL folder AND NOT target IN_LIST may_include_${folder})
         message(NOTICE "${file} includes ${included}: ${folder}/ may not depend on ${target}/")
+        math(EXPR violations "${violations} + 1")
+      elseif(included STREQUAL whole_port_set AND folder IN_LIST core AND NOT folder STREQUAL "ports")
+        message(NOTICE "${file} includes ${included}: the core is given its ports, it never looks at the whole set")
         math(EXPR violations "${violations} + 1")
       endif()
     endforeach()
