@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 
-#include "base/Signal.hpp"
 #include "ports/IdleTimeSource.hpp"
 
 class MainLoop;

@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 
-#include "base/Signal.hpp"
 #include "ports/IdleTimeSource.hpp"
 
 class WaylandSession;
