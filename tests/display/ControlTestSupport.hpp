@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 
+#include "app/AppModels.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 #include "ports/SystemNotifications.hpp"
@@ -42,7 +43,7 @@ class ControlTest : public ::testing::Test {
   }
   static std::string status(DisplayID displayID) { return ControlStatusStore::shared().status(displayID); }
   DDCBrightnessController::Ports controllerPorts() {
-    return {.mainLoop = loop, .gamma = &machine.gammaTables(), .notifications = &notifications};
+    return AppModels::controllerPorts(portsFor(machine, loop, notifications));
   }
 
   VirtualMainLoop loop;
