@@ -111,11 +111,40 @@ inline std::optional<double> xrandrBrightness() {
   return std::stod(text.substr(at + 12));
 }
 
-// The private server's first output in full gamma mode, with short steps: 40 %
-// after 2 idle seconds and a one-second fade.
-class DimmoraApp : public ::testing::Test {
+// The steps the end-to-end tests dim by: 40 % after 2 idle seconds, a linear
+// fade of `fadeSeconds` at 24 frames a second.
+inline nlohmann::json dimmingConfig(double fadeSeconds = 1) {
+  return {{"steps", {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
+                     {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 2}, {"brightnessPercent", 40}}}},
+          {"fadeDurationSeconds", fadeSeconds},
+          {"frameRate", 24},
+          {"fadeCurve", "linear"}};
+}
+
+// The program's settings file, and the private runtime folder a session gives it.
+inline void prepareHome(const TempTree& tree, const nlohmann::json& config) {
+  tree.write("config/Dimmora/config.json", config.dump(2));
+  std::filesystem::create_directories(tree.path("run"));
+  std::filesystem::permissions(tree.path("run"), std::filesystem::perms::owner_all);
+}
+
+// The base of every end-to-end fixture: the program's own home folder, and
+// its log, shown when a test fails.
+class ProgramTest : public ::testing::Test {
  protected:
   TempTree tree;
+
+  void TearDown() override {
+    if (::testing::Test::HasFailure()) std::fprintf(stderr, "app log:\n%s\n", log().c_str());
+  }
+  std::string log() const { return readTextFile(tree.path("app.log")).value_or(""); }
+};
+
+// The program under the private X server, its first output in full gamma
+// mode, dimming by dimmingConfig(). Every test of the program on that server
+// derives from this one fixture.
+class DimmoraApp : public ProgramTest {
+ protected:
   std::uint32_t outputID = 0;
 
   void SetUp() override {
@@ -127,24 +156,21 @@ class DimmoraApp : public ::testing::Test {
       if (o.isOnline() && !outputID) outputID = o.id;
     ASSERT_NE(outputID, 0u);
     ASSERT_EQ(xrandrBrightness(), 1.0) << "the output must start at full brightness";
-    // Short steps: 40 % after 2 idle seconds, a one-second fade, the output in full gamma mode.
-    const nlohmann::json config = {
-        {"steps", {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
-                   {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 2}, {"brightnessPercent", 40}}}},
-        {"fadeDurationSeconds", 1},
-        {"frameRate", 24},
-        {"fadeCurve", "linear"},
-        {"selectedDisplayIDs", {outputID}},
-        {"displayFullGammaModes", {outputID, true}}};
-    tree.write("config/Dimmora/config.json", config.dump(2));
-    std::filesystem::create_directories(tree.path("run"));
-    std::filesystem::permissions(tree.path("run"), std::filesystem::perms::owner_all);
+    auto config = dimmingConfig();
+    config["selectedDisplayIDs"] = {outputID};
+    config["displayFullGammaModes"] = {outputID, true};
+    prepareHome(tree, config);
   }
   void TearDown() override {
-    if (::testing::Test::HasFailure())
-      std::fprintf(stderr, "app log:\n%s\n", readTextFile(tree.path("app.log")).value_or("").c_str());
+    ProgramTest::TearDown();
     // Leave the shared server as it was found.
     if (std::getenv("DISPLAY")) run("xrandr --output $(xrandr | awk '/ connected/{print $1; exit}') --gamma 1:1:1");
+  }
+  // Changes settings before the program starts.
+  void reconfigure(const std::function<void(nlohmann::json&)>& change) {
+    auto config = nlohmann::json::parse(*readTextFile(tree.path("config/Dimmora/config.json")));
+    change(config);
+    tree.write("config/Dimmora/config.json", config.dump(2));
   }
   bool dimmed() {
     const auto b = xrandrBrightness();

@@ -14,6 +14,9 @@
 
 #include "../linux/SessionBusTestSupport.hpp"
 
+inline constexpr const char* kDimmoraBusName = "io.github.dimmora.Dimmora";
+inline constexpr const char* kDimmoraObjectPath = "/io/github/dimmora/Dimmora";
+
 // One client connection. Everything is synchronous; signals are collected
 // while the connection is pumped (every call pumps too).
 class BusClient {
@@ -74,6 +77,26 @@ class BusClient {
                             &reply, type) < 0)
       return nullptr;
     return reply;
+  }
+
+  // A method of the program's own interface.
+  Result callDimmora(const std::string& method, const std::function<int(sd_bus_message*)>& append = {}) {
+    return call(kDimmoraBusName, kDimmoraObjectPath, kDimmoraBusName, method, append);
+  }
+
+  // The control status the program's Displays property gives `output`; "" when it lists no such display.
+  std::string displayStatus(std::uint32_t output) {
+    sd_bus_message* displays = property(kDimmoraBusName, kDimmoraObjectPath, kDimmoraBusName, "Displays", "a(ussb)");
+    std::string found;
+    std::uint32_t id = 0;
+    const char* name = nullptr;
+    const char* status = nullptr;
+    int selected = 0;
+    if (displays && sd_bus_message_enter_container(displays, 'a', "(ussb)") >= 0)
+      while (sd_bus_message_read(displays, "(ussb)", &id, &name, &status, &selected) > 0)
+        if (id == output) found = status;
+    sd_bus_message_unref(displays);
+    return found;
   }
 
   void watchPropertiesChanged(const std::string& sender, const std::string& path) {

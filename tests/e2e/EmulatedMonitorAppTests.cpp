@@ -24,18 +24,32 @@ void printStalls(const char* when, const MainThreadProbe& probe) {
 }
 }  // namespace
 
-TEST_F(EmulatedMonitorApp, AnIdleStepFadesTheMonitorAndInputRestoresIt) {
-  auto& monitor = plug("DP-1", {.brightness = 80, .setQuietTime = std::chrono::milliseconds(50)});
-  configure(6);
+// The idle step fades a monitor down, one value at a time in the units its
+// reply gave, and input brings back the level its user had.
+struct FadingMonitor {
+  const char* name;
+  MonitorBehaviour behaviour;
+  double fadeSeconds;
+};
+
+inline void PrintTo(const FadingMonitor& monitor, std::ostream* out) { *out << monitor.name; }
+
+class AFadingMonitor : public EmulatedMonitorApp, public ::testing::WithParamInterface<FadingMonitor> {};
+
+TEST_P(AFadingMonitor, IsFadedInItsOwnUnitsAndInputRestoresIt) {
+  auto& monitor = plug("DP-1", GetParam().behaviour);
+  configure(GetParam().fadeSeconds);
   const auto app = start();
+  const int full = GetParam().behaviour.brightness;
+  const int maximum = GetParam().behaviour.maximum;
 
   // At start the program reads the monitor's brightness: its maximum from now on.
   ASSERT_TRUE(waitFor([&] { return !ddcciTransfers(monitor).empty(); }, 10s));
   const auto first = ddcciTransfers(monitor);
   EXPECT_EQ(first.front().meaning, "get 0x10");
 
-  // The idle step: a fade down to 40 % of 5...80, one value at a time.
-  const int dimmed = dimmedValue(80);
+  // The idle step: a fade down to 40 % of the range from the user's level to the floor, one value at a time.
+  const int dimmed = static_cast<int>(std::lround(dimmedValue(100.0 * full / maximum) * maximum / 100.0));
   ASSERT_TRUE(waitFor([&] { return monitor.brightness() == dimmed; }, 20s)) << monitor.brightness();
   std::this_thread::sleep_for(500ms);  // nothing more once there
   const auto fade = monitor.brightnessWrites();
@@ -43,6 +57,9 @@ TEST_F(EmulatedMonitorApp, AnIdleStepFadesTheMonitorAndInputRestoresIt) {
   EXPECT_TRUE(std::is_sorted(fade.rbegin(), fade.rend(),
                              [](const BrightnessWrite& a, const BrightnessWrite& b) { return a.value < b.value; }));
   EXPECT_EQ(fade.back().value, dimmed);
+  for (const auto& write : fade) EXPECT_LE(write.value, full);
+  // The fade starts near the top, not at a percentage taken for the monitor's own units.
+  EXPECT_GT(fade.front().value, dimmed + 0.7 * (full - dimmed));
   const auto spacing = smallestWriteSpacing(fade);
   EXPECT_GE(spacing, Milliseconds(50));
   const auto transfers = ddcciTransfers(monitor);
@@ -51,45 +68,31 @@ TEST_F(EmulatedMonitorApp, AnIdleStepFadesTheMonitorAndInputRestoresIt) {
 
   // Another DDC/CI tool reads what the program wrote.
   const auto ddcutil = testbed.run("ddcutil --bus " + std::to_string(screens[0].bus) + " getvcp 10");
-  EXPECT_NE(ddcutil.find("current value =    " + std::to_string(dimmed) + ","), std::string::npos) << ddcutil;
+  EXPECT_TRUE(std::regex_search(ddcutil, std::regex("current value = +" + std::to_string(dimmed) +
+                                                    ", max value = +" + std::to_string(maximum))))
+      << ddcutil;
 
   const auto key = MonitorClock::now();
   run("xdotool key a");
   const auto keyReturned = MonitorClock::now();
-  ASSERT_TRUE(waitFor([&] { return monitor.brightness() == 80; }, 2s)) << monitor.brightness();
+  ASSERT_TRUE(waitFor([&] { return monitor.brightness() == full; }, 3s)) << monitor.brightness();
   const auto writes = monitor.brightnessWrites();
   const auto restoring = std::find_if(writes.begin(), writes.end(),
                                       [&](const BrightnessWrite& w) { return w.at > key && w.value > dimmed; });
   ASSERT_NE(restoring, writes.end());
-  std::printf("figures: %zu writes in a 6 s fade from 80 to %d, smallest spacing %.1f ms, first restoring write "
-              "%.1f ms after xdotool started, %.1f ms after it returned\n",
-              fade.size(), dimmed, spacing.count(), Milliseconds(restoring->at - key).count(),
-              Milliseconds(restoring->at - keyReturned).count());
+  std::printf("figures: %s: %zu writes in a %.0f s fade from %d to %d, smallest spacing %.1f ms, first restoring "
+              "write %.1f ms after xdotool started, %.1f ms after it returned\n",
+              GetParam().name, fade.size(), GetParam().fadeSeconds, full, dimmed, spacing.count(),
+              Milliseconds(restoring->at - key).count(), Milliseconds(restoring->at - keyReturned).count());
   EXPECT_LT(restoring->at - key, 500ms);
   EXPECT_EQ(app->stop(SIGTERM), 0);
 }
 
-TEST_F(EmulatedMonitorApp, AMonitorCountingTo255IsDimmedAndRestoredInItsOwnUnits) {
-  auto& monitor = plug("DP-1", {.maximum = 255, .brightness = 255});
-  configure(2);
-  const auto app = start();
-
-  // The step's 43 % of the monitor's range, in the units its reply gave.
-  const int dimmed = static_cast<int>(std::lround(dimmedValue(100) * 255 / 100.0));
-  ASSERT_TRUE(waitFor([&] { return monitor.brightness() == dimmed; }, 20s)) << monitor.brightness();
-  const auto fade = monitor.brightnessWrites();
-  ASSERT_GE(fade.size(), 2u);
-  for (const auto& write : fade) EXPECT_LE(write.value, 255);
-  EXPECT_GT(fade.front().value, 200);  // the fade starts near the top, not at 100 of 255
-  const auto ddcutil = testbed.run("ddcutil --bus " + std::to_string(screens[0].bus) + " getvcp 10");
-  EXPECT_TRUE(std::regex_search(ddcutil, std::regex("current value = +" + std::to_string(dimmed) + ", max value = +255")))
-      << ddcutil;
-
-  run("xdotool key a");
-  EXPECT_TRUE(waitFor([&] { return monitor.brightness() == 255; }, 3s)) << monitor.brightness();
-  std::printf("figures: maximum 255: dimmed to %d, restored to %d\n", dimmed, monitor.brightness());
-  EXPECT_EQ(app->stop(SIGTERM), 0);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Monitors, AFadingMonitor,
+    ::testing::Values(FadingMonitor{"At80", {.brightness = 80, .setQuietTime = 50ms}, 6},
+                      FadingMonitor{"CountingTo255", {.maximum = 255, .brightness = 255}, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EmulatedMonitorApp, MonitorsOnSeparateBusesFadeTogetherWhateverTheirPace) {
   // A well-behaved monitor; one that needs its 40 ms for a reply and ignores

@@ -60,9 +60,6 @@ inline void expectOneTransactionAtATime(const std::vector<MonitorTransfer>& tran
   }
 }
 
-inline constexpr const char* kDimmoraBusName = "io.github.dimmora.Dimmora";
-inline constexpr const char* kDimmoraObjectPath = "/io/github/dimmora/Dimmora";
-
 // Where the program's main thread is, sampled every millisecond from
 // /proc/PID/syscall (readable for a child of the test): in its loop's wait
 // (poll), blocked in another call, or running. The longest time it was seen
@@ -181,9 +178,8 @@ class MainThreadProbe {
 // Up to four outputs of the private server, each given the EDID of a monitor
 // plugged into the testbed. Steps: 40 % after 2 idle seconds (a monitor at
 // 70 then rests at 31), the fade as long as the test says.
-class EmulatedMonitorApp : public ::testing::Test {
+class EmulatedMonitorApp : public DimmoraApp {
  protected:
-  TempTree tree;
   KernelTestbed testbed;
   PrivateSessionBus bus;
   std::unique_ptr<X11Session> session;
@@ -196,26 +192,24 @@ class EmulatedMonitorApp : public ::testing::Test {
   std::vector<Screen> screens;
 
   void SetUp() override {
-    REQUIRE_X_SERVER();
+    DimmoraApp::SetUp();
+    if (HasFatalFailure() || IsSkipped()) return;
     session = X11Session::open();
     ASSERT_TRUE(session);
-    std::filesystem::create_directories(tree.path("run"));
-    std::filesystem::permissions(tree.path("run"), std::filesystem::perms::owner_all);
   }
 
   void TearDown() override {
-    if (::testing::Test::HasFailure())
-      std::fprintf(stderr, "app log:\n%s\n", readTextFile(tree.path("app.log")).value_or("").c_str());
-    if (!session) return;
-    // Leave the shared server as it was found: one output, no EDIDs, full gamma.
-    Display* display = session->display();
-    const Atom edid = XInternAtom(display, "EDID", False);
-    for (const auto& screen : screens) {
-      XRRDeleteOutputProperty(display, screen.output, edid);
-      if (screen.outputName != "DUMMY0") run("xrandr --output " + screen.outputName + " --off");
+    if (session) {
+      // Leave the shared server as it was found: one output, no EDIDs.
+      Display* display = session->display();
+      const Atom edid = XInternAtom(display, "EDID", False);
+      for (const auto& screen : screens) {
+        XRRDeleteOutputProperty(display, screen.output, edid);
+        if (screen.outputName != "DUMMY0") run("xrandr --output " + screen.outputName + " --off");
+      }
+      XSync(display, False);
     }
-    XSync(display, False);
-    run("xrandr --output DUMMY0 --gamma 1:1:1");
+    DimmoraApp::TearDown();
   }
 
   // A monitor plugged into connector `connector` and shown by the server's
@@ -251,16 +245,10 @@ class EmulatedMonitorApp : public ::testing::Test {
   }
 
   void configure(double fadeSeconds) {
-    nlohmann::json selected = nlohmann::json::array();
-    for (const auto& screen : screens) selected.push_back(screen.output);
-    const nlohmann::json config = {
-        {"steps", {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
-                   {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 2}, {"brightnessPercent", 40}}}},
-        {"fadeDurationSeconds", fadeSeconds},
-        {"frameRate", 24},
-        {"fadeCurve", "linear"},
-        {"selectedDisplayIDs", selected}};
-    tree.write("config/Dimmora/config.json", config.dump(2));
+    auto config = dimmingConfig(fadeSeconds);
+    config["selectedDisplayIDs"] = nlohmann::json::array();
+    for (const auto& screen : screens) config["selectedDisplayIDs"].push_back(screen.output);
+    prepareHome(tree, config);
   }
 
   std::unique_ptr<App> start() {
@@ -288,20 +276,5 @@ class EmulatedMonitorApp : public ::testing::Test {
     return std::nullopt;
   }
 
-  std::string controlStatus(std::uint32_t output) {
-    BusClient client(bus.address());
-    sd_bus_message* displays = client.property(kDimmoraBusName, kDimmoraObjectPath, kDimmoraBusName, "Displays", "a(ussb)");
-    std::string found;
-    if (!displays) return found;
-    if (sd_bus_message_enter_container(displays, 'a', "(ussb)") >= 0) {
-      std::uint32_t id = 0;
-      const char* name = nullptr;
-      const char* status = nullptr;
-      int selected = 0;
-      while (sd_bus_message_read(displays, "(ussb)", &id, &name, &status, &selected) > 0)
-        if (id == output) found = status;
-    }
-    sd_bus_message_unref(displays);
-    return found;
-  }
+  std::string controlStatus(std::uint32_t output) { return BusClient(bus.address()).displayStatus(output); }
 };

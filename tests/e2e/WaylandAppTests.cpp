@@ -30,32 +30,18 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// 40 % after 2 idle seconds, a one-second fade; `extra` adds settings.
+// dimmingConfig()'s steps; `extra` adds settings.
 void writeConfig(const TempTree& tree, const nlohmann::json& extra = nlohmann::json::object()) {
-  nlohmann::json config = {
-      {"steps", {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
-                 {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 2}, {"brightnessPercent", 40}}}},
-      {"fadeDurationSeconds", 1},
-      {"frameRate", 24},
-      {"fadeCurve", "linear"}};
+  auto config = dimmingConfig();
   config.update(extra);
-  tree.write("config/Dimmora/config.json", config.dump(2));
-  std::filesystem::create_directories(tree.path("run"));
-  std::filesystem::permissions(tree.path("run"), std::filesystem::perms::owner_all);
+  prepareHome(tree, config);
 }
 
-class WaylandApp : public ::testing::Test {
+class WaylandApp : public ProgramTest {
  protected:
-  TempTree tree;
   std::string sway;
 
-  void SetUp() override {
-    writeConfig(tree);
-  }
-  void TearDown() override {
-    if (::testing::Test::HasFailure()) std::fprintf(stderr, "app log:\n%s\n", log().c_str());
-  }
-  std::string log() const { return readTextFile(tree.path("app.log")).value_or(""); }
+  void SetUp() override { writeConfig(tree); }
   void type(const std::string& text) const { run("WAYLAND_DISPLAY='" + sway + "' wtype '" + text + "' 2>&1"); }
   // The levels the engine handed to the displays, in order.
   std::vector<int> levels() const {
@@ -171,19 +157,15 @@ TEST_F(WaylandApp, WithOnlyXWaylandAndNoCompositorToAskItRefusesToDimAndSaysWhy)
 }
 
 // XDG_SESSION_TYPE=wayland without WAYLAND_DISPLAY: the sockets that are there, a stale one skipped.
-TEST(WaylandAppSessionType, WithoutWaylandDisplayTheSocketsInTheRuntimeFolderAreTriedAndNoneIsWordedAsSuch) {
-  TempTree tree;
-  writeConfig(tree);
+TEST_F(WaylandApp, WithoutWaylandDisplayTheSocketsInTheRuntimeFolderAreTriedAndNoneIsWordedAsSuch) {
   {
     App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=wayland", "QT_QPA_PLATFORM=offscreen"});
     EXPECT_EQ(app.waitExit(10s), 1);
   }
-  const auto log = readTextFile(tree.path("app.log")).value_or("");
-  EXPECT_NE(log.find("XDG_SESSION_TYPE is wayland, but WAYLAND_DISPLAY is not set and " + tree.path("run").string() +
-                     " holds no compositor socket (wayland-*)"),
-            std::string::npos)
-      << log;
-  EXPECT_EQ(log.find("WAYLAND_DISPLAY names another one"), std::string::npos);
+  EXPECT_NE(log().find("XDG_SESSION_TYPE is wayland, but WAYLAND_DISPLAY is not set and " + tree.path("run").string() +
+                       " holds no compositor socket (wayland-*)"),
+            std::string::npos);
+  EXPECT_EQ(log().find("WAYLAND_DISPLAY names another one"), std::string::npos);
 
   TestCompositor compositor(tree);  // listens on run/wayland-test
   ASSERT_EQ(compositor.expect("ready"), "ready");
@@ -197,26 +179,37 @@ TEST(WaylandAppSessionType, WithoutWaylandDisplayTheSocketsInTheRuntimeFolderAre
   close(stale);
   App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=wayland", "QT_QPA_PLATFORM=offscreen"});
   EXPECT_EQ(compositor.expect("idle notification", nullptr, 5s), "idle notification 1000");
-  EXPECT_NE(readTextFile(tree.path("app.log")).value_or("").find("(" + compositor.socket() + ")"), std::string::npos)
-      << readTextFile(tree.path("app.log")).value_or("");
+  EXPECT_NE(log().find("(" + compositor.socket() + ")"), std::string::npos);
   EXPECT_EQ(app.stop(SIGTERM), 0);
 }
 
+// The program on our own compositor, whose gamma control works, in full gamma mode on its output DP-7.
+class WaylandAppOnOwnCompositor : public ProgramTest {
+ protected:
+  TestCompositor compositor{tree};
+  const DisplayID output = WaylandOutputs::displayIDForName("DP-7");
+
+  void SetUp() override { ASSERT_EQ(compositor.expect("ready"), "ready"); }
+  // Our compositor draws nothing, so Qt stays off screen; the binding still works through the compositor.
+  std::unique_ptr<App> start(const nlohmann::json& extra = nlohmann::json::object(),
+                             std::vector<std::string> environment = {}) {
+    nlohmann::json settings = {{"selectedDisplayIDs", {output}}, {"displayFullGammaModes", {output, true}}};
+    settings.update(extra);
+    writeConfig(tree, settings);
+    for (const auto& variable : {"DISPLAY=", "QT_QPA_PLATFORM=offscreen"}) environment.emplace_back(variable);
+    environment.push_back("WAYLAND_DISPLAY=" + compositor.socket());
+    return std::make_unique<App>(tree, environment);
+  }
+};
+
 // A video player's idle inhibitor on a compositor with input-only idle time: the user's "pause while media is
 // playing" holds the dimming while it lasts, and dimming comes once it lets go.
-TEST(WaylandAppOnOwnCompositor, AnIdleInhibitorCountsAsMediaPlayback) {
-  TempTree tree;
-  TestCompositor compositor(tree);
-  ASSERT_EQ(compositor.expect("ready"), "ready");
-  const DisplayID output = WaylandOutputs::displayIDForName("DP-7");
+TEST_F(WaylandAppOnOwnCompositor, AnIdleInhibitorCountsAsMediaPlayback) {
   // The step after 12 idle seconds: past the inhibitor's discovery (a second) and the next poll of it (5 s).
-  writeConfig(tree, {{"selectedDisplayIDs", {output}},
-                     {"displayFullGammaModes", {output, true}},
-                     {"pauseDuringMediaPlayback", true},
-                     {"steps",
-                      {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
-                       {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 12}, {"brightnessPercent", 40}}}}});
-  App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + compositor.socket(), "QT_QPA_PLATFORM=offscreen"});
+  const auto app = start({{"pauseDuringMediaPlayback", true},
+                          {"steps",
+                           {{{"id", "EAD05D0D-830B-495E-B47F-F02CA8CF7D4A"}, {"idleSeconds", 0}, {"brightnessPercent", 100}},
+                            {{"id", "718A23E6-BF5A-4B99-AEBB-204C8AD781E7"}, {"idleSeconds", 12}, {"brightnessPercent", 40}}}}});
   ASSERT_EQ(compositor.expect("idle notification", nullptr, 5s), "idle notification 1000");
   InhibitingClient player(compositor.socket());
   ASSERT_TRUE(player.holds());
@@ -224,23 +217,17 @@ TEST(WaylandAppOnOwnCompositor, AnIdleInhibitorCountsAsMediaPlayback) {
 
   compositor.send("idle");
   EXPECT_EQ(compositor.expect("gamma 2", nullptr, 16s), "") << "dimmed under a playing video";
-  const auto log = [&] { return readTextFile(tree.path("app.log")).value_or(""); };
-  EXPECT_NE(log().find("Inhibitors held: idle=1"), std::string::npos)
-      << log();
+  EXPECT_NE(log().find("Inhibitors held: idle=1"), std::string::npos);
   EXPECT_NE(log().find("input only; idle inhibitors count as media playback"), std::string::npos);
 
   // The video ends: the next poll clears the flag, and the idle time, which went on all along, dims at once.
   player.release();
-  EXPECT_FALSE(compositor.expect("gamma 2", nullptr, 9s).empty()) << log();
-  EXPECT_EQ(app.stop(SIGTERM), 0);
+  EXPECT_FALSE(compositor.expect("gamma 2", nullptr, 9s).empty());
+  EXPECT_EQ(app->stop(SIGTERM), 0);
 }
 
 // Another program holds the output's gamma: the display's one status says so, at rest and while dimmed.
-TEST(WaylandAppOnOwnCompositor, ARefusedGammaControlIsTheDisplaysOneStatusAtRestAndDimmed) {
-  TempTree tree;
-  TestCompositor compositor(tree);
-  ASSERT_EQ(compositor.expect("ready"), "ready");
-  const DisplayID output = WaylandOutputs::displayIDForName("DP-7");
+TEST_F(WaylandAppOnOwnCompositor, ARefusedGammaControlIsTheDisplaysOneStatusAtRestAndDimmed) {
   std::string error;
   auto nightLight = WaylandSession::connect(compositor.socket(), error);
   ASSERT_TRUE(nightLight) << error;
@@ -251,35 +238,21 @@ TEST(WaylandAppOnOwnCompositor, ARefusedGammaControlIsTheDisplaysOneStatusAtRest
   ASSERT_EQ(lightGamma.write(output, {warm, warm, warm}), GammaTables::Result::ok);
   ASSERT_EQ(compositor.expect("gamma 3", nightLight.get()), "gamma 32768 32768 32768");
 
-  writeConfig(tree, {{"selectedDisplayIDs", {output}}, {"displayFullGammaModes", {output, true}}});
   PrivateSessionBus bus;
   BusClient client(bus.address());
-  App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + compositor.socket(), "QT_QPA_PLATFORM=offscreen",
-                 "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
-  ASSERT_TRUE(waitFor([&] { return client.hasOwner("io.github.dimmora.Dimmora"); }, 10s));
-  const auto status = [&] {
-    sd_bus_message* displays = client.property("io.github.dimmora.Dimmora", "/io/github/dimmora/Dimmora",
-                                               "io.github.dimmora.Dimmora", "Displays", "a(ussb)");
-    std::string found;
-    std::uint32_t id = 0;
-    const char *name = nullptr, *text = nullptr;
-    int selected = 0;
-    if (displays && sd_bus_message_enter_container(displays, 'a', "(ussb)") >= 0)
-      while (sd_bus_message_read(displays, "(ussb)", &id, &name, &text, &selected) > 0)
-        if (id == output) found = text;
-    sd_bus_message_unref(displays);
-    return found;
-  };
-  EXPECT_TRUE(waitFor([&] { return status() == "control_gamma_refused"; }, 5s)) << status();
+  const auto app = start(nlohmann::json::object(), {"DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
+  ASSERT_TRUE(waitFor([&] { return client.hasOwner(kDimmoraBusName); }, 10s));
+  EXPECT_TRUE(waitFor([&] { return client.displayStatus(output) == "control_gamma_refused"; }, 5s))
+      << client.displayStatus(output);
   compositor.send("idle");
   ASSERT_FALSE(compositor.expect("did idle", nightLight.get()).empty());
   std::this_thread::sleep_for(4s);  // past the step and its fade
-  EXPECT_EQ(status(), "control_gamma_refused");
+  EXPECT_EQ(client.displayStatus(output), "control_gamma_refused");
   compositor.send("resume");
   ASSERT_FALSE(compositor.expect("did resume", nightLight.get()).empty());
   std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(status(), "control_gamma_refused");
-  EXPECT_EQ(app.stop(SIGTERM), 0);
+  EXPECT_EQ(client.displayStatus(output), "control_gamma_refused");
+  EXPECT_EQ(app->stop(SIGTERM), 0);
 }
 
 // KWin offers no client a way to inject keys here (its fake-input protocol is kept for programs its
@@ -301,19 +274,13 @@ TEST_F(WaylandApp, UnderKWinIdleTimeComesFromExtIdleNotifyAndTheStepDims) {
   EXPECT_EQ(app.stop(SIGTERM), 0);
 }
 
-TEST(WaylandAppOnOwnCompositor, DimsThroughTheGammaControlAndAResumeRestoresIt) {
-  TempTree tree;
-  TestCompositor compositor(tree);
-  ASSERT_EQ(compositor.expect("ready"), "ready");
-  const DisplayID output = WaylandOutputs::displayIDForName("DP-7");
-  writeConfig(tree, {{"selectedDisplayIDs", {output}}, {"displayFullGammaModes", {output, true}}});
-  // Our compositor draws nothing, so Qt stays off screen; the binding still works through the compositor.
-  App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + compositor.socket(), "QT_QPA_PLATFORM=offscreen"});
+TEST_F(WaylandAppOnOwnCompositor, DimsThroughTheGammaControlAndAResumeRestoresIt) {
+  const auto app = start();
   ASSERT_EQ(compositor.expect("idle notification", nullptr, 5s), "idle notification 1000");
   compositor.send("idle");
   // 40 % of the range above the 5 % safety floor, through gamma alone.
   const std::string dimmed = compositor.expect("gamma 28", nullptr, 6s);
-  ASSERT_FALSE(dimmed.empty()) << readTextFile(tree.path("app.log")).value_or("");
+  ASSERT_FALSE(dimmed.empty());
   compositor.expect("gamma 28", nullptr, 300ms);  // the fade's last frame, if it is still on its way
 
   const auto sent = Clock::now();
@@ -322,7 +289,7 @@ TEST(WaylandAppOnOwnCompositor, DimsThroughTheGammaControlAndAResumeRestoresIt) 
   const auto restore = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
   std::printf("input-to-restore on the test compositor: %.1f ms\n", restore);
   EXPECT_LT(restore, 100);
-  EXPECT_EQ(app.stop(SIGTERM), 0);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
 }
 
 namespace {
@@ -350,13 +317,10 @@ class WaylandAppOnBus : public WaylandApp {
     sway = std::getenv("DIMMORA_SWAY_DISPLAY");
     auto app = std::make_unique<App>(tree, std::vector<std::string>{"DISPLAY=", "WAYLAND_DISPLAY=" + sway,
                                                                     "DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
-    EXPECT_TRUE(waitFor([&] { return client.hasOwner("io.github.dimmora.Dimmora"); }, 10s));
+    EXPECT_TRUE(waitFor([&] { return client.hasOwner(kDimmoraBusName); }, 10s));
     return app;
   }
-  bool call(const std::string& method) {
-    return client.call("io.github.dimmora.Dimmora", "/io/github/dimmora/Dimmora", "io.github.dimmora.Dimmora", method)
-        .ok;
-  }
+  bool call(const std::string& method) { return client.callDimmora(method).ok; }
   QImage screenshot() const {
     const auto file = tree.path("screen.png");
     std::filesystem::remove(file);

@@ -8,27 +8,11 @@
 #include <cstdlib>
 #include <thread>
 
-#include <QCoreApplication>
-#include <QTimer>
 
 #include "SessionBusTestSupport.hpp"
-#include "app/AppModels.hpp"
-#include "display/DDCBrightness/DDCBrightnessController.hpp"
-#include "display/DisplayStore.hpp"
-#include "engine/IdleBrightnessEngine.hpp"
 #include "platform/linux/MutterIdleMonitor.hpp"
-#include "platform/qt/QtDescriptorWatch.hpp"
 #include "platform/qt/QtMainLoop.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
-#include "platform/sim/SimEnvironment.hpp"
-#include "platform/sim/SimGlobalShortcuts.hpp"
-#include "platform/sim/SimInputMonitors.hpp"
-#include "platform/sim/SimInhibitors.hpp"
-#include "platform/sim/SimulatedMachine.hpp"
-#include "platform/sim/SimulatedMachineScope.hpp"
-#include "ports/SystemNotifications.hpp"
-#include "services/PowerAssertionMonitor.hpp"
-#include "settings/StepStore.hpp"
 
 namespace {
 // Mutter's own answer, asked on a connection of the test's own.
@@ -176,86 +160,4 @@ TEST_F(HeadlessMutter, AMutterThatLeavesAndComesBackIsFollowed) {
   EXPECT_EQ(back, 0);
   ASSERT_TRUE(simulateInput(controlConnection.get()));
   EXPECT_TRUE(pumpBuses({connection.get()}, [&] { return back == 1; }, 1, sync));
-}
-
-// The engine on a simulated monitor, with Mutter as its only source of idle
-// time and input, on the real Qt loop: it never dims while input goes on,
-// dims after the idle step once it stops, and input brings it straight back.
-TEST_F(HeadlessMutter, TheEngineDimsOnlyWhenMutterSeesNoInput) {
-  int argc = 1;
-  char name[] = "test";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
-  QtDescriptorWatch watch;
-  QtMainLoop qtLoop;
-  sd_bus* bus = product->get();
-  watch.watch(sd_bus_get_fd(bus), [bus] {
-    while (sd_bus_process(bus, nullptr) > 0) {
-    }
-  });
-  const auto runFor = [](double seconds, const std::function<bool()>& done = [] { return false; }) {
-    const auto start = std::chrono::steady_clock::now();
-    QTimer wake;  // re-checks `done` even when nothing else happens
-    wake.start(2);
-    while (!done()) {
-      if (secondsSince(start) > seconds) return false;
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-  };
-
-  ASSERT_TRUE(simulateInput(control->get()));
-  MutterIdleMonitor monitor(bus, qtLoop);
-  ASSERT_TRUE(monitor.isAvailable());
-  // As on Wayland, no desktop-wide input monitor: Mutter's idle time alone tells of input.
-  SimInputMonitors input;
-
-  TemporaryFolder config{"dimmora-mutter-engine"};
-  SimEnvironment environment;
-  environment.applicationSupport = config.path();
-  environment.home = config.path();
-  SimulatedMachine machine{qtLoop};
-  auto& display = machine.addExternalMonitor({.id = 1, .brightness = 100});
-  SystemNotifications notifications;
-  SimGlobalShortcuts shortcuts;
-  SimInhibitors inhibitors;
-  SystemPorts ports = machine.ports();
-  ports.mainLoop = &qtLoop;
-  ports.environment = &environment;
-  ports.idleTime = &monitor;
-  ports.inputMonitors = &input;
-  ports.notifications = &notifications;
-  ports.shortcuts = &shortcuts;
-  ports.inhibitors = &inhibitors;
-  SimulatedMachineScope scope(ports);
-
-  auto stepStore = std::make_shared<StepStore>(AppModels::storePorts(ports));
-  auto displayStore = std::make_shared<DisplayStore>(&notifications);
-  IdleBrightnessEngine engine(stepStore, displayStore, std::make_shared<PowerAssertionMonitor>(&inhibitors),
-                              std::make_unique<DDCBrightnessController>(AppModels::controllerPorts(ports)),
-                              AppModels::enginePorts(ports));
-  stepStore->setSteps({{Uuid::random(), 0, 100}, {Uuid::random(), 3, 50}});
-  stepStore->fadeDurationSeconds = 0.5;
-  stepStore->selectedDisplayIDs = std::set<DisplayID>{1};
-  stepStore->reconcileDisplays(displayStore->displays.get());
-  engine.start();
-
-  // Input every half second for six seconds, twice the idle step: never dimmed.
-  for (int press = 0; press < 12; ++press) {
-    ASSERT_TRUE(simulateInput(control->get()));
-    runFor(0.5);
-    ASSERT_EQ(display.vcpCurrent(), 100) << "dimmed at press " << press;
-  }
-  // No input: dimmed once the step's three seconds and the fade have passed.
-  EXPECT_TRUE(runFor(6, [&] { return engine.currentBrightnessPercent() == 50; }));
-  EXPECT_LT(display.vcpCurrent(), 100);
-
-  // Input: back at full brightness at once, without waiting for a tick.
-  const auto pressed = std::chrono::steady_clock::now();
-  ASSERT_TRUE(simulateInput(control->get()));
-  ASSERT_TRUE(runFor(1, [&] { return display.vcpCurrent() == 100; }));
-  const double restore = secondsSince(pressed);
-  EXPECT_LT(restore, 0.1);
-  // Most of it is Mutter's own delay in announcing the input (0 to 40 ms seen).
-  RecordProperty("input_to_restore_us", static_cast<int>(restore * 1e6));
 }

@@ -9,20 +9,14 @@
 #include "display/Edid.hpp"
 #include "platform/linux/DisplayDirectory.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
-#include "platform/wayland/WaylandOutputs.hpp"
 
 using namespace std::chrono_literals;
 
-TEST(WaylandDisplayKeys, IdenticalMonitorsGetTheKeysAnX11SessionGivesThemAndKeepThem) {
-  TempTree tree;
-  TestCompositor compositor{tree};
-  ASSERT_EQ(compositor.expect("ready"), "ready");  // with one output, DP-7
-  std::string error;
-  auto session = WaylandSession::connect(compositor.socket(), error);
-  ASSERT_TRUE(session) << error;
-  WaylandOutputs outputs(*session);
+using WaylandDisplayKeys = OwnCompositorTest;
+
+TEST_F(WaylandDisplayKeys, IdenticalMonitorsGetTheKeysAnX11SessionGivesThemAndKeepThem) {
   compositor.send("plug HDMI-A-1");
-  ASSERT_TRUE(pumpUntil(*session, [&] { return outputs.outputs().size() == 2; }, 2s));
+  ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 2; }, 2s));
 
   // Two monitors of one model without a serial number, and the kernel's connectors for them.
   const auto twin = makeEdid("DEL", 0x4321, 0, "DELL P2419H");
@@ -32,7 +26,7 @@ TEST(WaylandDisplayKeys, IdenticalMonitorsGetTheKeysAnX11SessionGivesThemAndKeep
   }
   tree.folder("dev");
   const auto scanner = [&] { return DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr); };
-  DisplayDirectory wayland([&] { return outputs.outputs(); }, scanner(), Backlight(tree.path("sys")));
+  DisplayDirectory wayland([&] { return outputs->outputs(); }, scanner(), Backlight(tree.path("sys")));
   // The X server names the HDMI connector "HDMI-1" and carries the EDIDs itself.
   DisplayDirectory x11(
       [&] { return std::vector<SessionOutput>{{0x41, "DP-7", true, twin}, {0x42, "HDMI-1", true, twin}}; },
@@ -66,7 +60,7 @@ TEST(WaylandDisplayKeys, IdenticalMonitorsGetTheKeysAnX11SessionGivesThemAndKeep
   tree.write("sys/class/drm/card0-DP-7/status", "disconnected\n");
   tree.write("sys/class/drm/card0-DP-7/edid", "");
   compositor.send("unplug DP-7");
-  ASSERT_TRUE(pumpUntil(*session, [&] { return outputs.outputs().size() == 1; }, 2s));
+  ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 1; }, 2s));
   const auto& alone = wayland.refresh();
   ASSERT_EQ(alone.size(), 1u);
   EXPECT_EQ(identity(alone[0]).stableKey, hdmiKey);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The heads-up panel as a layer surface, driven through ShortcutHUD: against
+// The heads-up panel as a layer surface, driven through ShortcutHUD, against
 // our own compositor, which reports what the client asked for and writes
-// each frame to a file, and against the headless sway, photographed with grim.
+// each frame to a file. Under sway the end-to-end tests photograph it.
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
@@ -11,12 +11,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <nlohmann/json.hpp>
 
 #include "TestCompositorProcess.hpp"
 #include "platform/qt/OverlayHUDPanel.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
-#include "platform/wayland/WaylandOutputs.hpp"
 #include "services/ShortcutHUD.hpp"
 
 namespace {
@@ -73,7 +71,7 @@ int brightPixels(const QImage& image, const QRect& area, int threshold) {
   return count;
 }
 
-class OverlayPanel : public ::testing::Test {
+class OverlayPanel : public OwnCompositorTest {
  protected:
   OverlayPanel() { ShortcutHUD::resetForTesting(); }
   ~OverlayPanel() override { ShortcutHUD::usePorts(nullptr, nullptr); }
@@ -83,15 +81,7 @@ class OverlayPanel : public ::testing::Test {
 }  // namespace
 
 TEST_F(OverlayPanel, AClickThroughOverlayAtTheTopShowsTheLevelAndGoesAfterTheDelay) {
-  TempTree tree;
-  TestCompositor compositor(tree);
-  ASSERT_EQ(compositor.expect("ready"), "ready");
-  std::string error;
-  auto session = WaylandSession::connect(compositor.socket(), error);
-  ASSERT_TRUE(session) << error;
-  WaylandOutputs outputs(*session);
-  ASSERT_TRUE(session->roundtrip());
-  OverlayHUDPanel panel(*session, loop, [&](const wl_output* output) { return outputs.scale(output); });
+  OverlayHUDPanel panel(*session, loop, [&](const wl_output* output) { return outputs->scale(output); });
   ASSERT_TRUE(panel.isOffered());
   ShortcutHUD::usePorts(&panel, &loop);
 
@@ -153,7 +143,7 @@ TEST_F(OverlayPanel, AClickThroughOverlayAtTheTopShowsTheLevelAndGoesAfterTheDel
 
   // Shown again, it comes back as a new surface; on a scale-2 output, at twice the pixels, same size.
   compositor.send("plug DP-9 2");
-  ASSERT_TRUE(pumpUntil(*session, [&] { return outputs.outputs().size() == 2; }, 2s));
+  ASSERT_TRUE(pumpUntil(*session, [&] { return outputs->outputs().size() == 2; }, 2s));
   compositor.send("place DP-9");
   ShortcutHUD::shared().show("Brightness", 10);
   EXPECT_EQ(compositor.expect("layer surface", session.get()), "layer surface dimmora-hud");
@@ -166,59 +156,4 @@ TEST_F(OverlayPanel, AClickThroughOverlayAtTheTopShowsTheLevelAndGoesAfterTheDel
   EXPECT_TRUE(isAccent(picture.pixel(2 * barLeft + 36, 2 * barRow))) << "10% of the bar, in device pixels";
   EXPECT_FALSE(isAccent(picture.pixel(2 * barLeft + 46, 2 * barRow)));
   EXPECT_TRUE(session->isAlive());
-}
-
-TEST_F(OverlayPanel, UnderSwayTheOverlayIsDrawnAtTheTopCentreOfAnOutputAndRemovedAfterTheDelay) {
-  REQUIRE_SWAY();
-  const std::string sway = std::getenv("DIMMORA_SWAY_DISPLAY");
-  std::string error;
-  auto session = WaylandSession::connect(sway, error);
-  ASSERT_TRUE(session) << error;
-  OverlayHUDPanel panel(*session, loop, {});
-  ASSERT_TRUE(panel.isOffered()) << "sway 1.7 offers the layer shell";
-  ShortcutHUD::usePorts(&panel, &loop);
-  TempTree tree;
-  const auto shot = tree.path("screen.png");
-  auto screenshot = [&] {
-    std::filesystem::remove(shot);
-    run("WAYLAND_DISPLAY='" + sway + "' grim '" + shot.string() + "' 2>&1");
-    return QImage(QString::fromStdString(shot.string()));
-  };
-  // Where the bar's first pixels would be on each output.
-  std::vector<QPoint> barStarts;
-  for (const auto& output : nlohmann::json::parse(run("swaymsg -r -t get_outputs"))) {
-    const auto& rect = output["rect"];
-    const int x = rect["x"].get<int>() + rect["width"].get<int>() / 2 - 120 + barLeft;
-    barStarts.emplace_back(x, rect["y"].get<int>() + 28 + barRow);
-  }
-  ASSERT_FALSE(barStarts.empty());
-  auto outputsShowingTheBar = [&](const QImage& screen, int length) {
-    int count = 0;
-    for (const QPoint& start : barStarts)
-      if (isAccent(screen.pixel(start + QPoint(2, 0))) && isAccent(screen.pixel(start + QPoint(length - 3, 0))) &&
-          !isAccent(screen.pixel(start + QPoint(length + 3, 0))))
-        ++count;
-    return count;
-  };
-
-  ShortcutHUD::shared().show("Brightness", 50);
-  ASSERT_TRUE(pumpUntil(*session, [&] { return panel.overlay().isPresented(); }, 2s));
-  // sway draws on its next frame.
-  QImage screen;
-  for (int attempt = 0; attempt < 20; ++attempt) {
-    pumpUntil(*session, [] { return false; }, 50ms);
-    screen = screenshot();
-    if (!screen.isNull() && outputsShowingTheBar(screen, 104) == 1) break;
-  }
-  ASSERT_FALSE(screen.isNull()) << "grim took no picture";
-  EXPECT_EQ(outputsShowingTheBar(screen, 104), 1) << "half the bar, on one output, 28 px from its top, centred";
-
-  loop.advance(0.95);
-  EXPECT_FALSE(panel.overlay().isShown());
-  ASSERT_TRUE(session->roundtrip());
-  for (int attempt = 0; attempt < 20 && outputsShowingTheBar(screen, 104) != 0; ++attempt) {
-    pumpUntil(*session, [] { return false; }, 50ms);
-    screen = screenshot();
-  }
-  EXPECT_EQ(outputsShowingTheBar(screen, 104), 0) << "the overlay is gone after the delay";
 }

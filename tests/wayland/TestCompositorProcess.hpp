@@ -17,6 +17,7 @@
 #include "../linux/LinuxTestSupport.hpp"
 #include "WaylandTestSupport.hpp"
 #include "idle-inhibit-unstable-v1-client-protocol.h"
+#include "platform/wayland/WaylandOutputs.hpp"
 #include <wayland-client.h>
 
 // The compositor as a child process: commands on its input, its reports read line by line.
@@ -130,4 +131,29 @@ class InhibitingClient {
   wl_surface* surface_ = nullptr;
   zwp_idle_inhibit_manager_v1* manager_ = nullptr;
   zwp_idle_inhibitor_v1* inhibitor_ = nullptr;
+};
+
+// Every test against our own compositor: the compositor, started with
+// `options`, and a client session of the test's own with its outputs (at
+// first the one output DP-7, as `output`).
+class OwnCompositorTest : public ::testing::Test {
+ protected:
+  explicit OwnCompositorTest(std::vector<std::string> options = {}) : compositor(tree, std::move(options)) {}
+  void SetUp() override {
+    ASSERT_EQ(compositor.expect("ready"), "ready");
+    std::string error;
+    session = WaylandSession::connect(compositor.socket(), error);
+    ASSERT_TRUE(session) << error;
+    outputs = std::make_unique<WaylandOutputs>(*session);
+    ASSERT_TRUE(session->roundtrip());
+    ASSERT_EQ(outputs->outputs().size(), 1u);
+    EXPECT_EQ(outputs->outputs().front().name, "DP-7");
+    output = outputs->outputs().front().id;
+  }
+
+  TempTree tree;
+  TestCompositor compositor;
+  std::unique_ptr<WaylandSession> session;
+  std::unique_ptr<WaylandOutputs> outputs;
+  DisplayID output = 0;
 };

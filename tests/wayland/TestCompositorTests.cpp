@@ -14,32 +14,11 @@
 #include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandIdle.hpp"
 #include "platform/linux/LinuxInhibitors.hpp"
-#include "platform/wayland/WaylandOutputs.hpp"
 
 namespace {
 using namespace std::chrono_literals;
 
-class OwnCompositor : public ::testing::Test {
- protected:
-  TempTree tree;
-  TestCompositor compositor{tree};
-  std::unique_ptr<WaylandSession> session;
-  std::unique_ptr<WaylandOutputs> outputs;
-  DisplayID output = 0;
-
-  void SetUp() override { connect(); }
-  void connect() {
-    ASSERT_EQ(compositor.expect("ready"), "ready");
-    std::string error;
-    session = WaylandSession::connect(compositor.socket(), error);
-    ASSERT_TRUE(session) << error;
-    outputs = std::make_unique<WaylandOutputs>(*session);
-    ASSERT_TRUE(session->roundtrip());
-    ASSERT_EQ(outputs->outputs().size(), 1u);
-    EXPECT_EQ(outputs->outputs().front().name, "DP-7");
-    output = outputs->outputs().front().id;
-  }
-};
+using OwnCompositor = OwnCompositorTest;
 
 std::vector<float> ramp(double scale) {
   std::vector<float> r(256);
@@ -239,13 +218,13 @@ TEST_F(OwnCompositor, AnInhibitorDoesNotStopTheInputIdleTimeAndCountsAsMediaPlay
   ASSERT_EQ(compositor.expect("inhibitor released", session.get()), "inhibitor released");
 }
 
-TEST(OwnCompositorVersion1, WithoutInputIdleTimeAnInhibitorIsOnlySuspectedAfterTenQuietMinutes) {
-  TempTree tree;
-  TestCompositor compositor(tree, {"--idle-notify-version=1"});
-  ASSERT_EQ(compositor.expect("ready"), "ready");
-  std::string error;
-  auto session = WaylandSession::connect(compositor.socket(), error);
-  ASSERT_TRUE(session) << error;
+// A compositor with ext-idle-notify-v1 version 1, which has no input-only idle time.
+class OwnCompositorVersion1 : public OwnCompositorTest {
+ protected:
+  OwnCompositorVersion1() : OwnCompositorTest({"--idle-notify-version=1"}) {}
+};
+
+TEST_F(OwnCompositorVersion1, WithoutInputIdleTimeAnInhibitorIsOnlySuspectedAfterTenQuietMinutes) {
   VirtualMainLoop loop;
   WaylandIdle idle(*session, loop);
   int changes = 0;
