@@ -331,7 +331,9 @@ TEST_P(PlasmaBrightness, DrivesTheMonitorsItOffersThroughItAndTakesALevelSetElse
   const int dimmed = dimmedValue(80);
   auto* ours = GetParam().firstThroughService ? &second : &first;
   ASSERT_TRUE(waitFor([&] { return second.brightness() == dimmed && ours->brightness() == dimmed; }, 20s));
-  if (GetParam().firstThroughService) ASSERT_TRUE(waitFor([&] { return lastOfOursIs(dimmed); }, 3s));
+  if (GetParam().firstThroughService) {
+    ASSERT_TRUE(waitFor([&] { return lastOfOursIs(dimmed); }, 3s));
+  }
   run("xdotool key a");
   EXPECT_TRUE(waitFor([&] { return second.brightness() == 80 && ours->brightness() == 80; }, 3s));
   if (!GetParam().firstThroughService) {
