@@ -126,15 +126,20 @@ KdeScreenBrightness::KdeScreenBrightness(sd_bus* sessionBus, MainLoop& loop) : b
     }
     matches_.push_back(slot);
   }
-  if (!DBusSession::nameHasOwner(bus_, kService)) return;
-  read();
-  const double deadline = loop_.uptime() + kFirstReadSeconds;
-  while (!read_ && loop_.uptime() < deadline) {
-    const int r = sd_bus_process(bus_, nullptr);
-    if (r < 0) break;
-    if (r == 0) sd_bus_wait(bus_, static_cast<std::uint64_t>((deadline - loop_.uptime()) * 1e6) + 1);
+  if (DBusSession::nameHasOwner(bus_, kService)) {
+    read();
+    const double deadline = loop_.uptime() + kFirstReadSeconds;
+    while (!read_ && loop_.uptime() < deadline) {
+      const int r = sd_bus_process(bus_, nullptr);
+      if (r < 0) break;
+      if (r == 0) sd_bus_wait(bus_, static_cast<std::uint64_t>((deadline - loop_.uptime()) * 1e6) + 1);
+    }
+    if (!read_)
+      AppLog::app.error("KDE's brightness service did not answer within a second: its displays are driven directly "
+                        "until it does");
   }
-  if (!read_) AppLog::app.error("KDE's brightness service did not answer within a second: its displays are driven directly");
+  // From now on the displays may have been looked at: what the service offers later is a change.
+  announcing_ = true;
 }
 
 KdeScreenBrightness::~KdeScreenBrightness() {
@@ -189,15 +194,12 @@ void KdeScreenBrightness::readDisplay(Reading& reading) {
 }
 
 void KdeScreenBrightness::finish(const Reading& reading) {
-  const bool first = !read_;
   read_ = true;
-  if (reading.found == displays_ && !first) return;
+  if (reading.found == displays_) return;
   displays_ = reading.found;
-  if (!displays_.empty())
-    AppLog::app.log("KDE's brightness service drives " + describe(displays_));
-  else if (!first)
-    AppLog::app.log("KDE's brightness service offers no display now");
-  if (!first) announcement_ = loop_.post([this] { changed.emit(); });
+  AppLog::app.log(displays_.empty() ? std::string("KDE's brightness service offers no display now")
+                                    : "KDE's brightness service drives " + describe(displays_));
+  if (announcing_) announcement_ = loop_.post([this] { changed.emit(); });
 }
 
 void KdeScreenBrightness::levelChanged(sd_bus_message* message) {
@@ -222,7 +224,7 @@ void KdeScreenBrightness::rangeChanged(sd_bus_message* message) {
     if (display.name == name) {
       display.maximum = static_cast<std::uint32_t>(maximum);
       display.level = static_cast<std::uint32_t>(level);
-      announcement_ = loop_.post([this] { changed.emit(); });
+      if (announcing_) announcement_ = loop_.post([this] { changed.emit(); });
     }
 }
 

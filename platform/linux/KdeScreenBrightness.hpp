@@ -56,6 +56,7 @@ class KdeScreenBrightness final : public DesktopBrightness {
   std::vector<sd_bus_slot*> matches_;
   std::unique_ptr<Reading> reading_;  // the reading under way; a newer one replaces it
   bool read_ = false;                 // a reading has finished
+  bool announcing_ = false;           // changes are announced: the constructor has returned
   std::vector<Display> displays_;
   ScheduledWork announcement_;
 };
