@@ -24,15 +24,9 @@ DISPLAY = "org.kde.ScreenBrightness.Display"
 PROPERTIES = "org.freedesktop.DBus.Properties"
 
 
-def unknown(interface):
-    return dbus.exceptions.DBusException("no such interface " + interface,
-                                         name="org.freedesktop.DBus.Error.UnknownInterface")
-
-
-class Root(dbus.service.Object):
-    def __init__(self, bus, displays):
-        super().__init__(bus, ROOT)
-        self.displays = displays
+class Properties(dbus.service.Object):
+    """An object whose one interface has the read-only properties properties() gives."""
+    interface = None
 
     @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v")
     def Get(self, interface, name):
@@ -40,8 +34,20 @@ class Root(dbus.service.Object):
 
     @dbus.service.method(PROPERTIES, in_signature="s", out_signature="a{sv}")
     def GetAll(self, interface):
-        if interface != SERVICE:
-            raise unknown(interface)
+        if interface != self.interface:
+            raise dbus.exceptions.DBusException("no such interface " + interface,
+                                                name="org.freedesktop.DBus.Error.UnknownInterface")
+        return self.properties()
+
+
+class Root(Properties):
+    interface = SERVICE
+
+    def __init__(self, bus, displays):
+        super().__init__(bus, ROOT)
+        self.displays = displays
+
+    def properties(self):
         return {"DisplaysDBusNames": dbus.Array([d.name for d in self.displays], signature="s")}
 
     @dbus.service.signal(SERVICE, signature="s")
@@ -61,7 +67,9 @@ class Root(dbus.service.Object):
         pass
 
 
-class Display(dbus.service.Object):
+class Display(Properties):
+    interface = DISPLAY
+
     def __init__(self, bus, root, record, spec):
         self.name = spec["name"]
         super().__init__(bus, ROOT + "/" + self.name)
@@ -72,14 +80,7 @@ class Display(dbus.service.Object):
         self.maximum = spec["max"]
         self.brightness = spec["brightness"]
 
-    @dbus.service.method(PROPERTIES, in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
-        return self.GetAll(interface)[name]
-
-    @dbus.service.method(PROPERTIES, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
-        if interface != DISPLAY:
-            raise unknown(interface)
+    def properties(self):
         return {"Label": dbus.String(self.label), "IsInternal": dbus.Boolean(self.internal),
                 "MaxBrightness": dbus.Int32(self.maximum), "Brightness": dbus.Int32(self.brightness)}
 
