@@ -150,7 +150,8 @@ int main(int argc, char** argv) {
   DDCIO::usePorts({.mainLoop = desktop.mainLoop,
                    .displays = desktop.displays,
                    .i2c = desktop.i2c,
-                   .backlights = desktop.backlights});
+                   .backlights = desktop.backlights,
+                   .desktopBrightness = desktop.desktopBrightness});
   DiagnosticCapture::usePorts(desktop.mainLoop, desktop.notifications);
   binding->recoverAbandonedGamma();
 

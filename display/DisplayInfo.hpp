@@ -23,6 +23,8 @@ struct DisplayInfo {
   std::uint32_t serial = 0;
   std::optional<int> i2cBus = {};              // its DDC/CI channel
   std::optional<std::string> backlight = {};   // its backlight device
+  // Its name at the desktop's brightness service, which drives it instead.
+  std::optional<std::string> desktopBrightness = {};
 
   friend bool operator==(const DisplayInfo&, const DisplayInfo&) = default;
 };

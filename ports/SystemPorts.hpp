@@ -11,6 +11,7 @@ class Environment;
 class Displays;                 // the connected displays and their facts
 class I2CBuses;                 // transfers on /dev/i2c-N
 class Backlights;               // kernel backlight devices
+class DesktopBrightness;        // the desktop's own brightness service
 class GammaTables;              // per-display gamma transfer tables
 class IdleTimeSource;           // seconds since the last event of each type
 class InputMonitors;            // global and in-application input events
@@ -32,6 +33,7 @@ struct SystemPorts {
   Displays* displays = nullptr;
   I2CBuses* i2c = nullptr;
   Backlights* backlights = nullptr;
+  DesktopBrightness* desktopBrightness = nullptr;
   GammaTables* gamma = nullptr;
   IdleTimeSource* idleTime = nullptr;
   InputMonitors* inputMonitors = nullptr;

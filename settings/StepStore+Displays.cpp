@@ -116,7 +116,8 @@ void StepStore::syncDisplayMaximumsFromCurrentBrightness(const std::vector<Displ
     // to what the monitor counts up to. Once read (and so once driven), what
     // it shows is our level, not its user's.
     if (maximumReads_.contains(id) || DDCIO::brightnessMaximum(id)) continue;
-    if (const auto info = DDCIO::displayInfo(id); info && info->isBuiltIn) continue;
+    // A display whose own level is followed has no maximum to read.
+    if (const auto info = DDCIO::displayInfo(id); info && DDCIO::followsOwnLevel(*info)) continue;
     maximumReads_[id] = DDCIO::readBrightnessUntilAnswered(id, [this, id](std::optional<double> percent) {
       finishMaximumRead(id, percent);
     });

@@ -265,7 +265,7 @@ std::string DDCBrightnessController::Channel::text(int value) const {
 DDCBrightnessController::Channel DDCBrightnessController::channel(DisplayID displayID) {
   if (const auto known = channels_.find(displayID); known != channels_.end()) return known->second;
   const auto info = DDCIO::displayInfo(displayID);
-  const Channel channel{DDCIO::brightnessSteps(displayID), info && info->isBuiltIn};
+  const Channel channel{DDCIO::brightnessSteps(displayID), info && DDCIO::followsOwnLevel(*info)};
   // A display not found now may be found later: only what was found is kept.
   if (info) channels_.emplace(displayID, channel);
   return channel;

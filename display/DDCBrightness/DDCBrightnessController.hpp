@@ -105,7 +105,10 @@ class DDCBrightnessController final : public BrightnessController {
   // How a display's brightness is set, picked once per display until the displays change.
   struct Channel {
     std::uint32_t steps = DDCIO::kPercentSteps;  // what a value counts up to
-    bool isPanel = false;  // a built-in panel's backlight: cheap to read, no bus to pace
+    // Its own level is followed (DDCIO::followsOwnLevel): a built-in panel's
+    // backlight, or a display the desktop's brightness service drives; cheap
+    // to read, no bus of ours to pace.
+    bool isPanel = false;
 
     // The value for an actual level; never 0, which turns some backlights off.
     int valueFor(double actualPercent) const;

@@ -71,6 +71,10 @@ ScheduledWork DDCIO::readBrightness(DisplayID displayID, std::function<void(cons
     return deliver({std::nullopt, ReadFailure::noChannel});
   }
   const Channel channel = channelFor(*info);
+  if (channel == Channel::desktopService) {
+    const auto percent = desktopPercent(*info);
+    return deliver({percent, percent ? ReadFailure::none : ReadFailure::noChannel});
+  }
   if (channel == Channel::panelBacklight || channel == Channel::monitorBacklight) {
     const auto percent = channel == Channel::panelBacklight ? backlightPercent(*info) : monitorBacklightPercent(*info);
     return deliver({percent, percent ? ReadFailure::none : ReadFailure::noAnswer});
@@ -88,7 +92,11 @@ std::optional<double> DDCIO::currentBrightnessPercent(DisplayID displayID) {
     logLine(displayID, "no display info for read");
     return std::nullopt;
   }
-  return channelFor(*info) == Channel::panelBacklight ? backlightPercent(*info) : std::nullopt;
+  switch (channelFor(*info)) {
+    case Channel::panelBacklight: return backlightPercent(*info);
+    case Channel::desktopService: return desktopPercent(*info);
+    default: return std::nullopt;
+  }
 }
 
 ScheduledWork DDCIO::readBrightnessUntilAnswered(DisplayID displayID, std::function<void(std::optional<double>)> done) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "display/DDCBrightness/DDCIO.hpp"
+#include "ports/DesktopBrightness.hpp"
 
 // Display control's process-wide caches, shared by discovery, writes and reads.
 namespace DDCIO::detail {
@@ -29,6 +30,8 @@ struct Caches {
   std::map<DisplayID, DDCIO::WriteFailure> writeFailures;
   std::set<DisplayID> assumedMaximums;
   std::map<DisplayID, std::shared_ptr<PatientRead>> patientReads;
+  // What the last pairing with the desktop's brightness service found, as logged.
+  std::string desktopPairing;
 };
 Caches& caches();
 const Ports& ports();
@@ -40,6 +43,11 @@ std::optional<double> backlightPercent(const DisplayInfo& info);
 // The level of the ddcci driver's device for a monitor, as the monitor's
 // current value of its maximum, in percent.
 std::optional<double> monitorBacklightPercent(const DisplayInfo& info);
+// The display as the desktop's brightness service offers it now, when it
+// drives it and gives it a range.
+std::optional<DesktopBrightness::Display> offeredDisplay(const DisplayInfo& info);
+// Its level there in percent.
+std::optional<double> desktopPercent(const DisplayInfo& info);
 // A patient read's next round starts now rather than after its back-off.
 void hurryPatientRead(DisplayID displayID);
 }  // namespace DDCIO::detail

@@ -10,6 +10,7 @@
 #include "base/ProcessWide.hpp"
 #include "display/DDCBrightness/DDCIO+State.hpp"
 #include "ports/Backlights.hpp"
+#include "ports/DesktopBrightness.hpp"
 #include "ports/I2CBuses.hpp"
 #include "services/DDCDebug.hpp"
 
@@ -114,17 +115,43 @@ std::optional<double> DDCIO::detail::monitorBacklightPercent(const DisplayInfo& 
   return static_cast<double>(std::lround(*level * maximum)) / maximum * 100.0;
 }
 
+std::optional<DesktopBrightness::Display> DDCIO::detail::offeredDisplay(const DisplayInfo& info) {
+  DesktopBrightness* service = ports().desktopBrightness;
+  if (!service || !info.desktopBrightness) return std::nullopt;
+  for (auto& display : service->displays())
+    if (display.name == *info.desktopBrightness && display.maximum > 0) return display;
+  return std::nullopt;
+}
+
+std::optional<double> DDCIO::detail::desktopPercent(const DisplayInfo& info) {
+  const auto display = offeredDisplay(info);
+  log(info.displayID, [&] { return "get via the desktop's brightness service " + orNil(info.desktopBrightness) +
+                          " value=" + (display ? std::to_string(display->level) + "/" + std::to_string(display->maximum)
+                                               : std::string("none")); });
+  if (!display) return std::nullopt;
+  return std::min(100.0, 100.0 * display->level / display->maximum);
+}
+
 DDCIO::Channel DDCIO::channelFor(const DisplayInfo& info) {
+  if (info.desktopBrightness) return Channel::desktopService;
   if (info.isBuiltIn) return info.backlight ? Channel::panelBacklight : Channel::none;
   if (info.backlight) return Channel::monitorBacklight;
   return info.i2cBus ? Channel::ddc : Channel::none;
 }
 
+bool DDCIO::followsOwnLevel(const DisplayInfo& info) {
+  return info.isBuiltIn || channelFor(info) == Channel::desktopService;
+}
+
 std::uint32_t DDCIO::brightnessSteps(DisplayID displayID) {
   Backlights* backlights = ports().backlights;
   const auto info = displayInfo(displayID);
-  const std::uint32_t steps =
-      info && backlights && channelFor(*info) == Channel::panelBacklight ? backlights->steps(*info->backlight) : 0;
+  std::uint32_t steps = 0;
+  if (info && channelFor(*info) == Channel::desktopService) {
+    if (const auto display = offeredDisplay(*info)) steps = display->maximum;
+  } else if (info && backlights && channelFor(*info) == Channel::panelBacklight) {
+    steps = backlights->steps(*info->backlight);
+  }
   return steps > 0 ? steps : kPercentSteps;
 }
 
@@ -150,6 +177,33 @@ ScheduledWork answer(DisplayID displayID, DDCIO::WriteFailure failure, std::func
   if (!loop) return {};
   return loop->post([failure, done = std::move(done)] { done(failure); });
 }
+
+// The service drives the display's bus or backlight itself: the level goes to
+// it, scaled to its range, and nothing of ours touches the hardware.
+ScheduledWork setThroughDesktop(const DisplayInfo& info, std::uint32_t value, std::uint32_t steps,
+                                std::function<void(DDCIO::WriteFailure)> done) {
+  const DisplayID displayID = info.displayID;
+  const auto display = offeredDisplay(info);
+  if (!display) {
+    log(displayID, "the desktop's brightness service no longer offers it");
+    return answer(displayID, DDCIO::WriteFailure::noChannel, std::move(done));
+  }
+  const auto level = std::min(display->maximum, static_cast<std::uint32_t>(std::lround(
+                                                    static_cast<double>(value) * display->maximum / steps)));
+  log(displayID, [&] { return "set via the desktop's brightness service " + display->name + " level=" +
+                     std::to_string(level) + "/" + std::to_string(display->maximum); });
+  return ports().desktopBrightness->setLevel(
+      display->name, level, [displayID, done = std::move(done)](DesktopBrightness::SetStatus status) {
+        const DDCIO::WriteFailure failure = status == DesktopBrightness::SetStatus::ok ? DDCIO::WriteFailure::none
+                                            : status == DesktopBrightness::SetStatus::noDisplay
+                                                ? DDCIO::WriteFailure::noChannel
+                                                : DDCIO::WriteFailure::noAnswer;
+        log(displayID, [&] { return std::string("the desktop's brightness service ") +
+                               (failure == DDCIO::WriteFailure::none ? "took the level" : "did not take the level"); });
+        noteOutcome(displayID, failure);
+        done(failure);
+      });
+}
 }  // namespace
 
 ScheduledWork DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_t steps,
@@ -161,6 +215,7 @@ ScheduledWork DDCIO::setBrightness(DisplayID displayID, std::uint32_t value, std
   }
   if (steps == 0) steps = kPercentSteps;
   const Channel channel = channelFor(*info);
+  if (channel == Channel::desktopService) return setThroughDesktop(*info, value, steps, std::move(done));
   if (channel == Channel::panelBacklight)
     return answer(displayID, setPanelBrightness(*info, value, steps), std::move(done));
   if (info->isBuiltIn) {

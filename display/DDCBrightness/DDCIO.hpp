@@ -14,25 +14,29 @@
 #include "display/DisplayInfo.hpp"
 
 class Backlights;
+class DesktopBrightness;
 class Displays;
 
 // Display control by channel: each display's one brightness channel, chosen
-// from its facts (DDC/CI on its I2C bus through DDCTransport, the ddcci
-// driver's backlight device for a monitor whose bus it owns, or a panel's
-// backlight device), the connected displays' information, and reads that go
-// on until a monitor answers. No call waits.
+// from its facts (the desktop's brightness service where it drives the
+// display, DDC/CI on its I2C bus through DDCTransport, the ddcci driver's
+// backlight device for a monitor whose bus it owns, or a panel's backlight
+// device), the connected displays' information, and reads that go on until a
+// monitor answers. No call waits.
 namespace DDCIO {
 
 // The platform facilities display control uses, given once at start (tests
 // give their machine's, and nothing again at the end). Without a loop no
 // write or read is answered; without displays none is known; without I2C
 // buses no monitor answers on its bus; without backlights no panel, and no
-// monitor driven through the ddcci driver, is read or set.
+// monitor driven through the ddcci driver, is read or set; without the
+// desktop's brightness service every display is driven through its own channel.
 struct Ports {
   MainLoop* mainLoop = nullptr;
   Displays* displays = nullptr;
   I2CBuses* i2c = nullptr;
   Backlights* backlights = nullptr;
+  DesktopBrightness* desktopBrightness = nullptr;
 };
 // Also forgets the display information found through the earlier ports.
 void usePorts(const Ports& ports);
@@ -51,7 +55,8 @@ enum class WriteFailure {
 };
 
 // How finely a display's brightness is set: the panel backlight's own number
-// of levels, else 100 (whole percents, what DDC/CI monitors take).
+// of levels, or the desktop's brightness service's for a display it drives,
+// else 100 (whole percents, what DDC/CI monitors take).
 inline constexpr std::uint32_t kPercentSteps = 100;
 std::uint32_t brightnessSteps(DisplayID displayID);
 
@@ -64,8 +69,8 @@ std::uint32_t brightnessSteps(DisplayID displayID);
 // the returned work is cancelled first.
 [[nodiscard]] ScheduledWork setBrightness(DisplayID displayID, std::uint32_t value, std::uint32_t steps,
                                           std::function<void(WriteFailure)> done);
-// The built-in panel's brightness in percent, read at once (a panel has no
-// bus to wait for); nothing for a monitor, which readBrightness reads.
+// The brightness in percent of a display whose level is read at once (see
+// followsOwnLevel); nothing for a monitor on its bus, which readBrightness reads.
 std::optional<double> currentBrightnessPercent(DisplayID displayID);
 // Why the last answered setBrightness for the display failed (none after a success).
 WriteFailure lastWriteFailure(DisplayID displayID);
@@ -101,10 +106,18 @@ enum class Channel {
   ddc,               // DDC/CI on its I2C bus
   monitorBacklight,  // the ddcci driver's backlight device for a monitor whose bus it owns
   panelBacklight,    // a built-in panel's backlight device
+  desktopService,    // the desktop's brightness service, which drives the display itself
 };
 Channel channelFor(const DisplayInfo& info);
+// Whether the display's own level is what its user sets (the desktop's
+// brightness keys and slider): read at once, it is followed before each dim
+// from rest rather than kept as the display's maximum. A built-in panel's is,
+// and so is that of any display the desktop's brightness service drives.
+bool followsOwnLevel(const DisplayInfo& info);
 
-// Discovery: cached per display until the caches are emptied.
+// Discovery: cached per display until the caches are emptied. A display the
+// desktop's brightness service offers is paired with it where that is
+// certain (see DDCIO+Discovery.cpp), and the log says why where it is not.
 std::optional<DisplayInfo> displayInfo(DisplayID displayID);
 std::vector<DisplayInfo> onlineDisplayInfos();
 

@@ -189,6 +189,8 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
                        Backlight(roots_.sys)),
       bus_.get());
   inhibitors_ = LinuxInhibitors::connect(*bus_, mainLoop_, std::move(inhibitor));
+  if (bus_->hasSessionBus())
+    screenBrightness_ = std::make_unique<KdeScreenBrightness>(bus_->sessionBus(), mainLoop_);
   // The portal lets the desktop own the keys (and works where no client may grab them); else X key grabs.
   if (auto portal = PortalGlobalShortcuts::connect(bus_->sessionBus(), mainLoop_)) {
     shortcuts_ = std::move(portal);
@@ -231,6 +233,8 @@ void DesktopBinding::wire(TerminationSignals& signals) {
   });
   if (auto* app = QCoreApplication::instance())
     QObject::connect(app, &QCoreApplication::aboutToQuit, app, [this] { announceTermination(); });
+  // Which displays the desktop drives itself is one of the displays' facts.
+  if (screenBrightness_) subscriptions_.push_back(screenBrightness_->changed.connect([this] { noteScreenChange(); }));
   subscriptions_.push_back(bus_->prepareForSleep.connect([this](const bool& sleeping) {
     if (sleeping)
       notifications_.willSleep.emit();
@@ -298,6 +302,7 @@ SystemPorts DesktopBinding::ports() {
   ports.displays = displays_.get();
   ports.i2c = i2c_.get();
   ports.backlights = displays_.get();
+  ports.desktopBrightness = screenBrightness_.get();
   if (gamma_) ports.gamma = gamma_.get();
   if (waylandGamma_) ports.gamma = waylandGamma_.get();
   if (idleTime_) ports.idleTime = idleTime_.get();

@@ -9,6 +9,7 @@
 #include "platform/linux/DBusSession.hpp"
 #include "platform/linux/DesktopSession.hpp"
 #include "platform/linux/I2CDevice.hpp"
+#include "platform/linux/KdeScreenBrightness.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
 #include "platform/linux/LinuxInhibitors.hpp"
@@ -110,6 +111,8 @@ class DesktopBinding {
   std::unique_ptr<X11IdleTimeSource> idleTime_;
   std::unique_ptr<QtInputMonitors> inputMonitors_;
   std::unique_ptr<LinuxInhibitors> inhibitors_;
+  // Plasma's brightness service, where it drives displays itself.
+  std::unique_ptr<KdeScreenBrightness> screenBrightness_;
   std::unique_ptr<GlobalShortcuts> shortcuts_;
   std::unique_ptr<XdgAutostart> autostart_;
   std::unique_ptr<QtDesktop> desktop_;

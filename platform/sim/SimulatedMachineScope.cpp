@@ -9,7 +9,11 @@
 
 SimulatedMachineScope::SimulatedMachineScope(const SystemPorts& ports) {
   DDCIO::usePorts(
-      {.mainLoop = ports.mainLoop, .displays = ports.displays, .i2c = ports.i2c, .backlights = ports.backlights});
+      {.mainLoop = ports.mainLoop,
+       .displays = ports.displays,
+       .i2c = ports.i2c,
+       .backlights = ports.backlights,
+       .desktopBrightness = ports.desktopBrightness});
   DDCIO::resetBusTiming();  // stamps from another test's clock mean nothing here
   DDCDebug::setEnabled(true);
   ShortcutHUD::usePorts(ports.hudPanel, ports.mainLoop);

@@ -8,6 +8,7 @@
 #include "display/ControlTestSupport.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "display/DDCBrightness/DDCPackets.hpp"
+#include "platform/sim/SimDesktopBrightness.hpp"
 #include "platform/sim/SimulatedMachine.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
@@ -538,6 +539,84 @@ TEST_F(DDCIOTest, BuiltInReadClampsToPercent) {
   panel.levelReadable = false;
   EXPECT_FALSE(readPercent(1));
   EXPECT_TRUE(scope.traced("display 1: get via backlight panel1 value=none"));
+}
+
+// --- the desktop's brightness service ----------------------------------------
+
+// Which of our displays the service's displays are paired with: only where
+// no other display could be meant.
+struct Pairing {
+  const char* name;
+  std::vector<std::optional<std::string>> monitors;  // their EDID names, displays 1, 2, ...
+  int panels;                                        // displays 11, 12, ...
+  std::vector<DesktopBrightness::Display> offered;
+  std::map<DisplayID, std::string> paired;
+};
+void PrintTo(const Pairing& pairing, std::ostream* out) { *out << pairing.name; }
+
+class DesktopServicePairing : public DDCIOTest, public ::testing::WithParamInterface<Pairing> {};
+
+TEST_P(DesktopServicePairing, PairsOnlyWhatCannotBeAnotherDisplay) {
+  for (std::size_t i = 0; i < GetParam().monitors.size(); ++i)
+    machine.addExternalMonitor({.id = static_cast<DisplayID>(i + 1), .productName = GetParam().monitors[i]});
+  for (int i = 0; i < GetParam().panels; ++i) machine.addBuiltInPanel({.id = static_cast<DisplayID>(11 + i)});
+  SimDesktopBrightness service(loop);
+  service.offered = GetParam().offered;
+  DDCIO::usePorts({.mainLoop = &loop, .displays = &machine.displays(), .i2c = &machine.i2cBuses(),
+                   .backlights = &machine.backlights(), .desktopBrightness = &service});
+  std::map<DisplayID, std::string> paired;
+  for (const auto& info : DDCIO::onlineDisplayInfos()) {
+    EXPECT_EQ(DDCIO::channelFor(info) == DDCIO::Channel::desktopService, info.desktopBrightness.has_value());
+    if (info.desktopBrightness) paired[info.displayID] = *info.desktopBrightness;
+  }
+  EXPECT_EQ(paired, GetParam().paired);
+}
+
+using Offered = DesktopBrightness::Display;
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DesktopServicePairing,
+    ::testing::Values(
+        Pairing{"AMonitorByItsEdidName", {"Studio 27", "Office 24"}, 1,
+                {{"display0", "Office 24", false, 100, 50}}, {{2, "display0"}}},
+        Pairing{"ThePanelWithTheOneInternalDisplay", {"Studio 27"}, 1,
+                {{"display0", "Built-in Screen", true, 19393, 900}, {"display1", "Studio 27", false, 100, 50}},
+                {{1, "display1"}, {11, "display0"}}},
+        Pairing{"IdenticalMonitorsNot", {"Studio 27", "Studio 27"}, 0, {{"display0", "Studio 27", false, 100, 50}}, {}},
+        Pairing{"TwoOfferedOfOneNameNot", {"Studio 27"}, 0,
+                {{"display0", "Studio 27", false, 100, 50}, {"display1", "Studio 27", false, 100, 50}}, {}},
+        Pairing{"TwoPanelsNot", {}, 2, {{"display0", "Built-in Screen", true, 100, 50}}, {}},
+        Pairing{"AnExternalDisplayNeverWithAPanel", {}, 1, {{"display0", "Built-in Panel", false, 100, 50}}, {}},
+        Pairing{"NoNameOrNoRangeNot", {std::nullopt, "Studio 27"}, 0,
+                {{"display0", "", false, 100, 50}, {"display1", "Studio 27", false, 0, 0}}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DDCIOTest, ADisplayTheServiceDrivesIsSetAndReadThroughItAndNeverOnItsBus) {
+  machine.addExternalMonitor({.id = 1, .productName = "Studio 27"});
+  SimDesktopBrightness service(loop);
+  service.offered = {{"display0", "Studio 27", false, 400, 300}};
+  DDCIO::usePorts({.mainLoop = &loop, .displays = &machine.displays(), .i2c = &machine.i2cBuses(),
+                   .desktopBrightness = &service});
+  EXPECT_TRUE(DDCIO::followsOwnLevel(DDCIO::displayInfo(1).value()));
+  EXPECT_EQ(DDCIO::brightnessSteps(1), 400u);
+  EXPECT_EQ(readPercent(1), 75.0);
+  EXPECT_EQ(DDCIO::currentBrightnessPercent(1), 75.0);
+  EXPECT_TRUE(writeAnswered(loop, 1, 120, 400));
+  EXPECT_TRUE(writeAnswered(loop, 1, 50));  // a percent is scaled to the service's range
+  EXPECT_EQ(service.requests, (std::vector<std::pair<std::string, std::uint32_t>>{{"display0", 120}, {"display0", 200}}));
+  EXPECT_EQ(DDCIO::currentBrightnessPercent(1), 50.0);
+  EXPECT_TRUE(machine.i2cLog(1).empty());
+
+  service.answer = DesktopBrightness::SetStatus::failed;
+  EXPECT_FALSE(writeAnswered(loop, 1, 60));
+  EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noAnswer);
+  service.answer = DesktopBrightness::SetStatus::noDisplay;
+  EXPECT_FALSE(writeAnswered(loop, 1, 60));
+  EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noChannel);
+  EXPECT_TRUE(machine.i2cLog(1).empty());
+  // Once the service no longer offers it, the displays looked at again, it is ours.
+  service.offered.clear();
+  DDCIO::clearCaches();
+  EXPECT_EQ(DDCIO::channelFor(DDCIO::displayInfo(1).value()), DDCIO::Channel::ddc);
 }
 
 }  // namespace

@@ -283,3 +283,90 @@ INSTANTIATE_TEST_SUITE_P(
                       LateMonitor{"CorruptsEveryOtherReply", {.brightness = 70, .corruptEveryNthReply = 2}},
                       LateMonitor{"Takes100msPerTransfer", {.brightness = 70, .transferTime = 100ms}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Beside Plasma's brightness service, which drives the monitors it names
+// itself: the stand-in offers display0 (and display1) with the labels given,
+// both monitors at 80. A monitor paired with it gets our levels through it,
+// without its indicator, and nothing on its bus; any other is ours.
+struct BesidePlasma {
+  const char* name;
+  std::vector<std::string> labels;
+  bool firstThroughService;
+};
+
+inline void PrintTo(const BesidePlasma& beside, std::ostream* out) { *out << beside.name; }
+
+class PlasmaBrightness : public EmulatedMonitorApp, public ::testing::WithParamInterface<BesidePlasma> {
+ protected:
+  // Our requests (the test's own set no flag), in order.
+  std::vector<int> ourLevels(const std::string& display) {
+    std::vector<int> levels;
+    std::istringstream lines(readTextFile(tree.path("plasma.jsonl")).value_or(""));
+    for (std::string line; std::getline(lines, line);) {
+      const auto record = nlohmann::json::parse(line, nullptr, false);
+      if (record.is_object() && record["display"] == display && record["flags"] == 1)
+        levels.push_back(record["brightness"].get<int>());
+    }
+    return levels;
+  }
+  bool lastOfOursIs(int level) {
+    const auto levels = ourLevels("display0");
+    return !levels.empty() && levels.back() == level;
+  }
+};
+
+TEST_P(PlasmaBrightness, DrivesTheMonitorsItOffersThroughItAndTakesALevelSetElsewhereForTheUsers) {
+  auto& first = plug("DP-1", {.brightness = 80});
+  auto& second = plug("HDMI-A-1", {.brightness = 80});
+  nlohmann::json offered = nlohmann::json::array();
+  for (std::size_t i = 0; i < GetParam().labels.size(); ++i)
+    offered.push_back({{"name", "display" + std::to_string(i)}, {"label", GetParam().labels[i]}, {"max", 100},
+                       {"brightness", 80}});
+  BusClient client(bus.address());
+  ChildProcess service({"/usr/bin/python3", DIMMORA_SOURCE_DIR "/tests/e2e/fake_screen_brightness.py",
+                        tree.path("plasma.jsonl").string(), offered.dump()},
+                       {"DBUS_SESSION_BUS_ADDRESS=" + bus.address()}, tree.path("plasma.log"));
+  ASSERT_TRUE(waitFor([&] { return client.hasOwner("org.kde.ScreenBrightness"); }, 5s))
+      << readTextFile(tree.path("plasma.log")).value_or("");
+  configure(2);
+  const auto app = start();
+
+  const int dimmed = dimmedValue(80);
+  auto* ours = GetParam().firstThroughService ? &second : &first;
+  ASSERT_TRUE(waitFor([&] { return second.brightness() == dimmed && ours->brightness() == dimmed; }, 20s));
+  if (GetParam().firstThroughService) {
+    ASSERT_TRUE(waitFor([&] { return lastOfOursIs(dimmed); }, 3s));
+  }
+  run("xdotool key a");
+  EXPECT_TRUE(waitFor([&] { return second.brightness() == 80 && ours->brightness() == 80; }, 3s));
+  if (!GetParam().firstThroughService) {
+    EXPECT_TRUE(ourLevels("display0").empty() && ourLevels("display1").empty()) << "nothing is sent to the service";
+    EXPECT_NE(readTextFile(tree.path("app.log")).value_or("").find("is one of 2 displays of that name: not told apart"),
+              std::string::npos);
+    EXPECT_EQ(app->stop(SIGTERM), 0);
+    return;
+  }
+  EXPECT_TRUE(waitFor([&] { return lastOfOursIs(80); }, 3s));
+  const auto fade = ourLevels("display0");
+  EXPECT_GE(fade.size(), 10u) << "the fade goes through the service frame by frame";
+
+  // Another client (the desktop's slider) sets 60 while the user is active: the next dim starts there and comes back to it.
+  ASSERT_TRUE(client.call("org.kde.ScreenBrightness", "/org/kde/ScreenBrightness/display0",
+                          "org.kde.ScreenBrightness.Display", "SetBrightness",
+                          [](sd_bus_message* m) { return sd_bus_message_append(m, "iu", 60, 0u); }).ok);
+  EXPECT_TRUE(waitFor([&] { return lastOfOursIs(dimmedValue(60)); }, 10s)) << ourLevels("display0").back();
+  for (const int level : ourLevels("display0")) EXPECT_LE(level, 80);
+  run("xdotool key a");
+  EXPECT_TRUE(waitFor([&] { return lastOfOursIs(60); }, 3s)) << ourLevels("display0").back();
+  // The monitor the service drives never saw a transfer of ours; the other was driven on its bus.
+  EXPECT_TRUE(first.transfers().empty()) << first.transfers().front().meaning;
+  EXPECT_EQ(first.brightness(), 80);
+  std::printf("figures: %zu levels sent through the service, the other monitor %zu writes on its bus\n",
+              ourLevels("display0").size(), second.brightnessWrites().size());
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PlasmaBrightness,
+                         ::testing::Values(BesidePlasma{"TheMonitorItNames", {"Emulated 0"}, true},
+                                           BesidePlasma{"TwoOfOneNameAreLeftToUs", {"Emulated 0", "Emulated 0"}, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
