@@ -205,11 +205,9 @@ class BesideTheDesktopsDimmer : public EmulatedPanel, public ::testing::WithPara
 TEST_P(BesideTheDesktopsDimmer, NothingIsDimmedTwiceAndTheUsersLevelComesBackAndStays) {
   const auto& c = GetParam();
   constexpr long kDesktopsLevel = 28800;
-  if (c.desktopFirst) {
-    auto config = nlohmann::json::parse(readTextFile(tree.path("config/Dimmora/config.json")).value_or("{}"));
-    config["steps"][1]["idleSeconds"] = 3;
-    tree.write("config/Dimmora/config.json", config.dump(2));
-  }
+  auto config = nlohmann::json::parse(readTextFile(tree.path("config/Dimmora/config.json")).value_or("{}"));
+  config["steps"][1]["idleSeconds"] = 3;  // after the desktop's 2 s, and not again before the checks end
+  tree.write("config/Dimmora/config.json", config.dump(2));
   auto app = start({.brightness = c.usersLevel});
   const auto up = std::chrono::steady_clock::now();
   long saved = 0;
@@ -237,7 +235,7 @@ TEST_P(BesideTheDesktopsDimmer, NothingIsDimmedTwiceAndTheUsersLevelComesBackAnd
   std::ofstream(brightnessFile) << saved << "\n";
   std::this_thread::sleep_until(pressed + 1500ms);
   const long atOneAndAHalf = panelValue();
-  std::this_thread::sleep_until(pressed + 3s);
+  std::this_thread::sleep_until(pressed + 2500ms);  // past the return's watch
 
   long lowest = c.usersLevel, highestAfterDesktop = 0;
   int oursWhileAway = 0;
