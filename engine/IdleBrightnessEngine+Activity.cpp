@@ -50,8 +50,16 @@ void IdleBrightnessEngine::installWorkspaceObservers() {
   }));
 }
 
+void IdleBrightnessEngine::noteUserAway(double idleSeconds) {
+  const bool away = idleSeconds >= kUserAwaySeconds;
+  if (away == userAway_) return;
+  userAway_ = away;
+  brightnessController_->setUserAway(away);
+}
+
 void IdleBrightnessEngine::handleUserActivity() {
   lastActivityAt_ = now();
+  noteUserAway(0);
   if (recoveryActive_) return;
   if (previewBrightnessPercent_) {
     resetIdleCounter();

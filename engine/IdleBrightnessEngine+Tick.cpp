@@ -99,6 +99,7 @@ void IdleBrightnessEngine::evaluate(double now, bool onlyWhenChanged) {
   const IdleTimeSource* source = ports_.idleTime;
   noteIdleTimeAvailability(systemIdle.has_value(), source ? source->note() : std::string_view());
   const double idle = combinedIdleSeconds(now, systemIdle);
+  noteUserAway(idle);
   updateIdleCounter(idle);
   targetBrightnessPercent_ = targetBrightness(idle);
   // A preview or a restore holds the displays where they were put.
@@ -197,16 +198,19 @@ void IdleBrightnessEngine::armRestingWakes() {
   } else if (systemIdle && source && !previewBrightnessPercent_ && !mediaPlaybackHoldsTheLevel()) {
     // (A preview holds the displays where it put them, whatever the idle time.)
     // The idle time counts from the later of the desktop's last input and the program's own.
-    if (const auto next = nextThreshold(idle)) {
+    // The user's going away is a moment too: the controller reads the displays then.
+    auto next = nextThreshold(idle);
+    if (!userAway_) next = std::min(next.value_or(kUserAwaySeconds), kUserAwaySeconds);
+    if (next) {
       if (*systemIdle + kWakeSlack < *next)
         idleReached_ = source->whenIdleReaches(*next, [this] { tick(); });
       else
         soonest(*next - idle + kWakeSlack);
     }
     // Input brings a dimmed level back at once, and after a step has passed it
-    // starts the steps' count again.
+    // starts the steps' count again; once away, the user's return is the next moment.
     const auto firstThreshold = nextThreshold(0);
-    if (currentBrightnessPercent_ < baseBrightnessAtZeroIdle() - kLevelTolerance ||
+    if (userAway_ || currentBrightnessPercent_ < baseBrightnessAtZeroIdle() - kLevelTolerance ||
         (firstThreshold && idle >= *firstThreshold))
       userReturned_ = source->whenUserReturns([this] { tick(); });
   }

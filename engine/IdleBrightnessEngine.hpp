@@ -46,6 +46,9 @@ class IdleBrightnessEngine {
   static constexpr double kDisplayChangeDebounce = 0.5;
   static constexpr double kShortcutSaveDelay = 0.35;
   static constexpr double kRestoreHoldSeconds = 300;
+  // Idle this long, the user is away: what the displays show then is their
+  // level, and what other programs change afterwards is not.
+  static constexpr double kUserAwaySeconds = 1;
   static constexpr double kShortcutStep = 5;
   // Longer pauses are indistinguishable to the user and would overflow a time point.
   static constexpr double kLongestPauseMinutes = 1'000'000;
@@ -160,6 +163,8 @@ class IdleBrightnessEngine {
   void updateIdleCounter(double idleSeconds);
   void resetIdleCounter();
   void applyLevel(double level);
+  // Tells the controller when the user goes away and comes back.
+  void noteUserAway(double idleSeconds);
   // Shows one display at `percent` of its own range and hands every other
   // driven display the level it shows now, so that none of them is forgotten,
   // re-written or has its gamma table put back.
@@ -220,6 +225,7 @@ class IdleBrightnessEngine {
   std::vector<Subscription> workspaceObservers_;
   // Monotonic seconds: the idle clock must not run backwards with the wall clock.
   double lastActivityAt_ = 0;
+  bool userAway_ = false;  // as last told to the controller
   double targetBrightnessPercent_ = 100;
   std::optional<FadeTransition> fadeTransition_;
   std::optional<double> previewBrightnessPercent_;

@@ -30,4 +30,9 @@ class BrightnessController {
   // Forgets everything known about the displays; call when the set of
   // connected displays changes.
   virtual void invalidateDisplayState() = 0;
+
+  // Whether the user has gone idle (away) or is back. What a display shows
+  // when the user goes away is their level; what other programs make of it
+  // while they are away is not.
+  virtual void setUserAway(bool away) = 0;
 };

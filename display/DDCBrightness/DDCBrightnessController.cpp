@@ -13,6 +13,7 @@
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "display/NearBlackGammaController.hpp"
+#include "services/AppLog.hpp"
 #include "services/DDCDebug.hpp"
 
 namespace {
@@ -207,6 +208,7 @@ double DDCBrightnessController::driveHardware(DisplayID displayID, double logica
     log(displayID, [] { return std::string("preserving startup brightness because current max is not verified yet"); });
     return 0;
   }
+  if (channel.isPanel && leftToOthers(displayID, value, logical, channel)) return 0;
   if (const auto last = lastAppliedByDisplay_.find(displayID);
       last != lastAppliedByDisplay_.end() && last->second == value)
     return 0;
@@ -228,7 +230,7 @@ void DDCBrightnessController::write(DisplayID displayID, int value, const Channe
   const std::optional<double> previousAt = before(lastWriteAtByDisplay_, displayID);
   lastAppliedByDisplay_[displayID] = value;
   lastWriteAtByDisplay_[displayID] = loop_.uptime();
-  if (channel.isPanel) notePanelShown(displayID, channel.percentOf(value), logical);
+  if (channel.isPanel) notePanelShown(displayID, value, channel.percentOf(value), logical);
   writes_[displayID] = DDCIO::setBrightness(
       displayID, static_cast<std::uint32_t>(value), channel.steps,
       [this, displayID, value, channel, maximum, previousValue, previousAt](DDCIO::WriteFailure failure) {
@@ -283,15 +285,26 @@ DDCBrightnessController::Range DDCBrightnessController::panelRange(DisplayID dis
     log(displayID, [&] { return "panel found at " + integerText(*level) + "%"; });
   }
   PanelLevel& panel = known->second;
-  // A dim that starts from rest looks first: a level the user set meanwhile
-  // (the desktop's brightness keys) is theirs, and the dim starts from it.
+  // A dim that starts from rest looks first. A level set meanwhile is the
+  // user's while they are present (the desktop's brightness keys) and the dim
+  // starts from it; set while they are away, it is another program's.
   const bool lowers =
       actualLevel(logical, cappedRange(limits, panel.restPercent)) < panel.shownPercent - kPanelTolerance;
   if (lowers && now - panel.shownAt >= kPanelRestSeconds) {
     if (const auto level = DDCIO::currentBrightnessPercent(displayID)) {
       if (std::fabs(*level - panel.shownPercent) > kPanelTolerance) {
-        panel.restPercent = restLevelFor(*level, panel.shownLogical, limits.minimum);
-        log(displayID, [&] { return "panel set to " + integerText(*level) + "% meanwhile: dimming from there"; });
+        if (userAway_) {
+          panel.othersPercent = *level;
+          panel.othersLogical = logical;
+          // It no longer shows what we wrote: the user's return writes their level.
+          lastAppliedByDisplay_.erase(displayID);
+          log(displayID, [&] {
+            return "panel set to " + integerText(*level) + "% by another program while the user is away: not theirs";
+          });
+        } else {
+          takeAsUsersLevel(displayID, panel, *level);
+          log(displayID, [&] { return "panel set to " + integerText(*level) + "% meanwhile: dimming from there"; });
+        }
       }
       panel.shownPercent = *level;
     }
@@ -300,9 +313,97 @@ DDCBrightnessController::Range DDCBrightnessController::panelRange(DisplayID dis
   return cappedRange(limits, panel.restPercent);
 }
 
-void DDCBrightnessController::notePanelShown(DisplayID displayID, double percent, double logical) {
-  if (const auto panel = panelLevels_.find(displayID); panel != panelLevels_.end())
-    panel->second = {panel->second.restPercent, percent, logical, loop_.uptime()};
+void DDCBrightnessController::takeAsUsersLevel(DisplayID displayID, PanelLevel& panel, double level) {
+  const double minimum =
+      latest_ ? displayRange(displayID, latest_->maximums, latest_->minimums, latest_->safetyMinimumPercent).minimum
+              : 0;
+  panel.restPercent = restLevelFor(level, panel.shownLogical, minimum);
+  panel.shownPercent = level;
+  panel.shownAt = loop_.uptime();
+  panel.othersPercent.reset();
+  lastAppliedByDisplay_.erase(displayID);
+}
+
+void DDCBrightnessController::notePanelShown(DisplayID displayID, int value, double percent, double logical) {
+  const auto known = panelLevels_.find(displayID);
+  if (known == panelLevels_.end()) return;
+  PanelLevel& panel = known->second;
+  if (percent < panel.shownPercent) {
+    panel.dimmedValues.insert(value);
+  } else if (percent > panel.shownPercent && !panel.dimmedValues.empty()) {
+    // The user is back: a desktop that saved a level of ours may put it back now.
+    panel.returnValue = value;
+    panel.watchUntil = loop_.uptime() + kLateRestoreWatchSeconds;
+    if (!lateRestoreWatch_.isActive())
+      lateRestoreWatch_ = loop_.every(kLateRestoreReadSeconds, kLateRestoreReadSeconds / 10, [this] {
+        watchLateRestores();
+      });
+  }
+  panel.shownPercent = percent;
+  panel.shownLogical = logical;
+  panel.shownAt = loop_.uptime();
+}
+
+bool DDCBrightnessController::leftToOthers(DisplayID displayID, int value, double logical, const Channel& channel) {
+  const auto known = panelLevels_.find(displayID);
+  if (known == panelLevels_.end() || !known->second.othersPercent) return false;
+  PanelLevel& panel = known->second;
+  // More light asked for (the user is back), or darker than the other program: ours again.
+  if (logical > panel.othersLogical || value < channel.valueFor(*panel.othersPercent)) {
+    panel.othersPercent.reset();
+    return false;
+  }
+  panel.othersLogical = logical;
+  return true;
+}
+
+void DDCBrightnessController::watchLateRestores() {
+  const double now = loop_.uptime();
+  bool watching = false;
+  for (auto& [displayID, panel] : panelLevels_) {
+    if (!panel.returnValue) continue;
+    const int returnValue = *panel.returnValue;
+    const auto level = DDCIO::currentBrightnessPercent(displayID);
+    const Channel channel = this->channel(displayID);
+    const int shown = level ? channel.valueFor(*level) : returnValue;
+    if (shown == returnValue && now < panel.watchUntil - kClockSlack) {
+      watching = true;
+      continue;
+    }
+    const bool ours = panel.dimmedValues.contains(shown);
+    panel.returnValue.reset();
+    panel.dimmedValues.clear();
+    if (shown == returnValue) continue;
+    if (ours) {
+      const auto info = DDCIO::displayInfo(displayID);
+      AppLog::ddc.log((info && info->backlight ? *info->backlight : "display " + std::to_string(displayID)) +
+                      ": another program put back " + channel.text(shown) +
+                      ", a level it was dimmed to, after the user returned; writing the user's " +
+                      channel.text(returnValue) + " again");
+      write(displayID, returnValue, channel, panel.shownLogical, panel.restPercent);
+    } else {
+      // The user's brightness keys, or a value we never wrote: it stands.
+      takeAsUsersLevel(displayID, panel, *level);
+      log(displayID, [&] { return "panel set to " + integerText(*level) + "% after the user returned: theirs"; });
+    }
+  }
+  if (!watching) lateRestoreWatch_.cancel();
+}
+
+void DDCBrightnessController::setUserAway(bool away) {
+  if (userAway_ == away) return;
+  userAway_ = away;
+  if (!away) return;
+  for (auto& [displayID, panel] : panelLevels_) {
+    if (panel.returnValue) continue;  // the return's watch tells whose a change is
+    const auto level = DDCIO::currentBrightnessPercent(displayID);
+    if (!level) continue;
+    if (std::fabs(*level - panel.shownPercent) > kPanelTolerance) {
+      takeAsUsersLevel(displayID, panel, *level);
+      log(displayID, [&] { return "panel set to " + integerText(*level) + "% by its user"; });
+    }
+    panel.shownAt = loop_.uptime();
+  }
 }
 
 bool DDCBrightnessController::gammaStandsInFor(DDCIO::WriteFailure failure) {

@@ -58,6 +58,8 @@ class DDCBrightnessController final : public BrightnessController {
   void restoreBrightness(const std::set<DisplayID>& displayIDs, const std::map<DisplayID, double>& maximums,
                          const std::map<DisplayID, bool>& fullGamma, double safety) override;
   void invalidateDisplayState() override;
+  // Going away reads each panel's level: what the user left it at.
+  void setUserAway(bool away) override;
 
   // A display's effective maximum and range, within the floor and 100.
   static double displayMaximumPercent(DisplayID displayID, const std::map<DisplayID, double>& maximums,
@@ -73,6 +75,10 @@ class DDCBrightnessController final : public BrightnessController {
 
   // A built-in panel at rest this long is read again before it is dimmed.
   static constexpr double kPanelRestSeconds = 1;
+  // After the user's return a panel is read this often, for this long: a
+  // desktop's dimmer that puts back a level it saved from us is undone.
+  static constexpr double kLateRestoreReadSeconds = 0.1;
+  static constexpr double kLateRestoreWatchSeconds = 2;
 
   // What the controller remembers, for the menu's diagnostics and for tests.
   // Values count in each display's own steps: percents for monitors, the
@@ -122,6 +128,13 @@ class DDCBrightnessController final : public BrightnessController {
     double shownPercent;  // what it shows, as last read or written
     double shownLogical;  // the logical level it was shown at
     double shownAt;       // monotonic seconds of that read or write
+    // A level another program set while the user was away: neither theirs
+    // nor brightened. Held until a step goes below it or the level rises.
+    std::optional<double> othersPercent = {};
+    double othersLogical = 0;  // the last logical level asked for while it holds
+    std::set<int> dimmedValues = {};  // what we dimmed the panel to since the user went away
+    std::optional<int> returnValue = {};  // the user's level written on their return, watched until
+    double watchUntil = 0;
   };
   struct BackOff {
     int failures = 0;     // in a row
@@ -138,7 +151,17 @@ class DDCBrightnessController final : public BrightnessController {
   // panel is first driven and when a dim starts from rest, so a level its
   // user set meanwhile is where the dim starts and where it comes back to.
   Range panelRange(DisplayID displayID, const Range& limits, double logical);
-  void notePanelShown(DisplayID displayID, double percent, double logical);
+  // A write of `value` (`percent`) at `logical`: dims are remembered, and a
+  // rise after them is the user's return, whose level is then watched.
+  void notePanelShown(DisplayID displayID, int value, double percent, double logical);
+  // A panel another program darkened while the user is away is not written
+  // unless `value` is darker still; true when the write is left out.
+  bool leftToOthers(DisplayID displayID, int value, double logical, const Channel& channel);
+  // Reads each panel watched since the user's return: a level we dimmed it to comes
+  // back as the user's level, once; any other change is the user's.
+  void watchLateRestores();
+  // A level the panel was found at while the user is present: theirs.
+  void takeAsUsersLevel(DisplayID displayID, PanelLevel& panel, double level);
   bool shouldDelayWrite(DisplayID displayID, int nextValue) const;
   // Seconds before `nextValue` may be written to the display; 0: now.
   double writeDelay(DisplayID displayID, int nextValue, const Channel& channel) const;
@@ -168,6 +191,8 @@ class DDCBrightnessController final : public BrightnessController {
   std::set<DisplayID> gammaStandIns_;              // dropped on success and on display changes
   std::map<DisplayID, Channel> channels_;          // dropped on display changes
   std::map<DisplayID, PanelLevel> panelLevels_;
+  bool userAway_ = false;
+  ScheduledWork lateRestoreWatch_;  // reads panels after the user's return
   bool preserveStartupBrightness_ = true;
   NearBlackGammaController gammaController_;
   // The latest apply, or a restore as the apply that finishes it: what a

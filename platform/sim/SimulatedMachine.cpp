@@ -97,7 +97,8 @@ class SimulatedMachine::Panels final : public Backlights {
  public:
   explicit Panels(SimulatedMachine& machine) : machine_(machine) {}
   std::optional<double> level(const std::string& device) override {
-    const VirtualDisplay* d = owner(device);
+    VirtualDisplay* d = owner(device);
+    if (d) ++d->levelReads;
     if (!d || !d->levelReadable) return std::nullopt;
     if (d->isBuiltIn()) return d->panelLevel();
     return d->vcpMaximum() ? static_cast<double>(d->vcpCurrent()) / d->vcpMaximum() : 0.0;

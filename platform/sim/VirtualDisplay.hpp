@@ -69,6 +69,7 @@ class VirtualDisplay {
   std::uint32_t backlightSteps = 0;  // the device's maximum; 0: it does not say
   BacklightStatus setStatus = BacklightStatus::ok;  // how writes end (not ok: refused, level unchanged)
   bool levelReadable = true;         // false: the device's level cannot be read
+  int levelReads = 0;                // how often the device's level was read
 
   // --- what the system knows of it ------------------------------------------
   std::string connector;   // the kernel's connector ("HDMI-A-1")

@@ -50,6 +50,7 @@ TEST_F(PanelBacklightTest, ADimStartsFromThePanelsOwnLevelAndTheKeyPutsItBack) {
   EXPECT_FLOAT_EQ(panel.panelLevel(), 0.6f);
 
   // The desktop's brightness keys set 50 % while the user is active: kept.
+  loop.advance(3);  // past the return's watch
   panel.setPanelLevel(0.5f);
   machine.clearLogs();
   fade(100, 40, {panel.id()});
@@ -64,6 +65,47 @@ TEST_F(PanelBacklightTest, ADimStartsFromThePanelsOwnLevelAndTheKeyPutsItBack) {
   panel.setPanelLevel(0.3f);
   drive(100, {panel.id()});
   EXPECT_FLOAT_EQ(panel.panelLevel(), 0.5f);
+}
+
+TEST_F(PanelBacklightTest, WhileTheUserIsAwayAnotherProgramsLevelIsNeitherTheirsNorBrightenedNorKept) {
+  auto& panel = machine.addBuiltInPanel({.level = 0.6f, .backlightSteps = 96000});
+  drive(100, {panel.id()});
+  controller.setUserAway(true);
+  // The desktop's dimmer sets 20 %: the 40 % step (27 %) leaves it, the 10 %
+  // step (10.5 %) goes on from the user's 60 % and writes only below it.
+  panel.setPanelLevel(0.2f);
+  machine.clearLogs();
+  fade(100, 40, {panel.id()});
+  EXPECT_EQ(writesTo(panel.id()), 0);
+  fade(40, 10, {panel.id()});
+  EXPECT_LT(highestWritten(panel.id()), 0.2f);
+  EXPECT_NEAR(panel.panelLevel(), 0.105, 1e-6);
+
+  // Back: the user's level. The panel is read for two seconds, then no more.
+  controller.setUserAway(false);
+  drive(100, {panel.id()});
+  EXPECT_FLOAT_EQ(panel.panelLevel(), 0.6f);
+  panel.levelReads = 0;
+  machine.clearLogs();
+  loop.advance(10);
+  EXPECT_GT(panel.levelReads, 0);
+  EXPECT_LE(panel.levelReads, 21);
+  EXPECT_EQ(writesTo(panel.id()), 0);
+
+  // A dimmer that saved our 27 % and puts it back after the return is undone once.
+  controller.setUserAway(true);
+  fade(100, 40, {panel.id()});
+  controller.setUserAway(false);
+  drive(100, {panel.id()});
+  loop.advance(0.5);
+  panel.setPanelLevel(0.27f);
+  machine.clearLogs();
+  loop.advance(0.15);
+  EXPECT_FLOAT_EQ(panel.panelLevel(), 0.6f);
+  panel.setPanelLevel(0.27f);  // a second time: the dimmer's, or anyone's, to keep
+  loop.advance(10);
+  EXPECT_EQ(writesTo(panel.id()), 1);
+  EXPECT_FLOAT_EQ(panel.panelLevel(), 0.27f);
 }
 
 TEST_F(PanelBacklightTest, TheWindowsMaximumStillCapsThePanelAndALowerMasterLevelScalesFromItsLevel) {

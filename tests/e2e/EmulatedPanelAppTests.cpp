@@ -189,6 +189,101 @@ TEST_F(EmulatedPanel, AFadeIsWrittenAtTheBacklightsOwnResolution) {
   EXPECT_EQ(app->stop(SIGTERM), 0);
 }
 
+// Beside the desktop's own idle dimming, as a stand-in does it: at its idle
+// time it saves the panel's level and writes 30 %, and 80 ms after the user's
+// key it writes the saved level back. It dims first (at 2 s, before our step
+// at 3 s) or late (once our dim has landed).
+struct DesktopDimmerCase {
+  const char* name;
+  std::uint32_t usersLevel;  // of 96000
+  bool desktopFirst;
+  long ourStep;  // 40 % of 5...100 or of 5...60
+};
+
+class BesideTheDesktopsDimmer : public EmulatedPanel, public ::testing::WithParamInterface<DesktopDimmerCase> {};
+
+TEST_P(BesideTheDesktopsDimmer, NothingIsDimmedTwiceAndTheUsersLevelComesBackAndStays) {
+  const auto& c = GetParam();
+  constexpr long kDesktopsLevel = 28800;
+  auto config = nlohmann::json::parse(readTextFile(tree.path("config/Dimmora/config.json")).value_or("{}"));
+  config["steps"][1]["idleSeconds"] = 3;  // after the desktop's 2 s, and not again before the checks end
+  tree.write("config/Dimmora/config.json", config.dump(2));
+  auto app = start({.brightness = c.usersLevel});
+  const auto up = std::chrono::steady_clock::now();
+  long saved = 0;
+  std::chrono::steady_clock::time_point desktopDimmedAt;
+  const auto desktopDims = [&] {
+    saved = panelValue();
+    desktopDimmedAt = std::chrono::steady_clock::now();
+    std::ofstream(brightnessFile) << kDesktopsLevel << "\n";
+  };
+  if (c.desktopFirst) {
+    std::this_thread::sleep_until(up + 2s);
+    desktopDims();
+    std::this_thread::sleep_until(up + 7s);  // our step at 3 s and its 2 s fade are over
+  } else {
+    ASSERT_EQ(settledValue(startedAt, 15s), c.ourStep);
+    desktopDims();
+    std::this_thread::sleep_for(1s);
+  }
+  EXPECT_EQ(saved, c.desktopFirst ? c.usersLevel : c.ourStep);
+
+  const auto pressed = std::chrono::steady_clock::now();
+  run("xdotool key shift");
+  std::this_thread::sleep_for(80ms);
+  const auto desktopRestoredAt = std::chrono::steady_clock::now();
+  std::ofstream(brightnessFile) << saved << "\n";
+  std::this_thread::sleep_until(pressed + 1500ms);
+  const long atOneAndAHalf = panelValue();
+  std::this_thread::sleep_until(pressed + 2500ms);  // past the return's watch
+
+  long lowest = c.usersLevel, highestAfterDesktop = 0;
+  int oursWhileAway = 0;
+  std::vector<long> ours;  // since the key, without the desktop's write
+  bool desktopsRestoreSeen = false;
+  long lastWriteAfterOneAndAHalf = -1;
+  for (const auto& write : writes->writes()) {
+    if (write.value.empty()) continue;  // read while another writer had it truncated
+    const long value = std::stol(write.value);
+    if (write.at < pressed) {
+      lowest = std::min(lowest, value);
+      if (write.at >= desktopDimmedAt) highestAfterDesktop = std::max(highestAfterDesktop, value);
+      oursWhileAway += write.at < desktopDimmedAt || value != kDesktopsLevel;
+      continue;
+    }
+    if (write.at > pressed + 1500ms) lastWriteAfterOneAndAHalf = value;
+    if (!desktopsRestoreSeen && write.at >= desktopRestoredAt && value == saved)
+      desktopsRestoreSeen = true;
+    else
+      ours.push_back(value);
+  }
+  EXPECT_LE(highestAfterDesktop, kDesktopsLevel) << "brightened while the user was away";
+  EXPECT_GE(lowest, std::min(c.ourStep, kDesktopsLevel)) << "dimmed twice";
+  ASSERT_FALSE(ours.empty()) << "the key wrote nothing";
+  EXPECT_EQ(ours.front(), c.usersLevel) << "the key did not bring the user's level back";
+  EXPECT_EQ(atOneAndAHalf, c.usersLevel) << "the desktop's late restore was left standing";
+  EXPECT_EQ(lastWriteAfterOneAndAHalf, -1) << "written after 1.5 s";
+  const bool corrected = log().find("a level it was dimmed to") != std::string::npos;
+  EXPECT_EQ(corrected, !c.desktopFirst) << log();
+  std::printf("%s: away %d writes of ours, lowest %ld, highest after the desktop's 30 %% %ld; "
+              "after the key %zu writes of ours (%s), panel %ld at 1.5 s\n",
+              c.name, oursWhileAway, lowest, highestAfterDesktop, ours.size(),
+              [&] {
+                std::string text;
+                for (long value : ours) text += (text.empty() ? "" : ", ") + std::to_string(value);
+                return text;
+              }().c_str(),
+              atOneAndAHalf);
+  EXPECT_EQ(app->stop(SIGTERM), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, BesideTheDesktopsDimmer,
+                         ::testing::Values(DesktopDimmerCase{"DesktopFirstAt100", 96000, true, 41280},
+                                           DesktopDimmerCase{"DesktopFirstAt60", 57600, true, 25920},
+                                           DesktopDimmerCase{"DesktopLateAt100", 96000, false, 41280},
+                                           DesktopDimmerCase{"DesktopLateAt60", 57600, false, 25920}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 class UnwritablePanel : public EmulatedPanel, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(UnwritablePanel, IsDimmedThroughGammaAndTheStatusSaysHowToAllowIt) {

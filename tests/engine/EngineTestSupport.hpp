@@ -55,6 +55,7 @@ class RecordingController final : public BrightnessController {
     ++invalidations;
     real.invalidateDisplayState();
   }
+  void setUserAway(bool away) override { real.setUserAway(away); }
 
   std::vector<Apply> applies;
   std::vector<Level> levels;
