@@ -165,6 +165,7 @@ int main(int argc, char** argv) {
                            .autostart = desktop.autostart,
                            .inhibitors = desktop.inhibitors,
                            .gamma = desktop.gamma,
+                           .desktopDimming = desktop.desktopDimming,
                            .maintenance = {.environment = desktop.environment,
                                            .application = desktop.application,
                                            .fileManager = desktop.fileManager,

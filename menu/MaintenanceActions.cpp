@@ -186,6 +186,8 @@ void MaintenanceActions::resetSettings() {
   stopCaptureIfActive();
   // A failure stays in the login controller's error, shown in the advanced section.
   unregisterLoginItem();
+  // Likewise a failure to turn the desktop's dimming back on stays in the displays section.
+  menu_.desktopDimming().putBack();
   menu_.setGlassPreference(GlassAppearance::defaultPercent);
   menu_.glassAppearance().setPercent(GlassAppearance::defaultPercent);
 
@@ -205,6 +207,8 @@ void MaintenanceActions::prepareForUninstall(bool removeData) {
   stopCaptureIfActive();
   // A login item that stays registered would start a program that is gone: stop before touching files.
   if (auto error = unregisterLoginItem()) return setUninstallError(std::move(error));
+  // The desktop's dimming, turned off by Dimmora, would stay off with nothing left to put it back.
+  if (auto error = menu_.desktopDimming().putBack()) return setUninstallError(std::move(error));
   if (removeData) {
     if (auto error = removeUserData()) return setUninstallError(std::move(error));
   }

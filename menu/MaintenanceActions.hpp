@@ -96,11 +96,13 @@ class MaintenanceActions {
   const std::optional<std::string>& actionError() const { return actionError_; }
 
   // ---- the actions ----
-  // Stops a capture, unregisters the login item, puts the glass and the
+  // Stops a capture, unregisters the login item, turns the desktop's idle
+  // dimming back on where Dimmora turned it off, puts the glass and the
   // sections back, resets the settings, restarts the engine's timer and
   // re-applies. Always completes (a login-item failure shows in the advanced section).
   void resetSettings();
-  // Stops a capture and unregisters the login item (a failure stops here,
+  // Stops a capture, unregisters the login item and turns the desktop's idle
+  // dimming back on where Dimmora turned it off (a failure stops here,
   // before any file is touched); with `removeUserData`, deletes the entries of
   // the configuration folder; then shows the program file (or, for a packaged
   // install, names the package) and quits 0.3 s later.

@@ -26,8 +26,10 @@ MenuViewState::MenuViewState(std::shared_ptr<StepStore> stepStore, std::shared_p
       gamma_(ports.gamma),
       heights_(ports.screens),
       loginLaunch_(ports.autostart),
+      desktopDimming_(ports.desktopDimming, ports.userDefaults),
       maintenance_(*this, ports.mainLoop, ports.maintenance, std::move(options.systemRoot),
                    std::move(options.homepage)) {
+  subscriptions_.push_back(desktopDimming_.changed.connect([this] { changed.emit(); }));
   if (ports.notifications)
     subscriptions_.push_back(
         ports.notifications->screenParametersChanged.connect([this] { heights_.readScreenHeight(); }));

@@ -15,6 +15,7 @@
 #include "menu/MaintenanceActions.hpp"
 #include "menu/MenuLayout.hpp"
 #include "menu/MenuPicker.hpp"
+#include "services/DesktopDimmingHandover.hpp"
 #include "services/LoginLaunchController.hpp"
 
 class StepStore;
@@ -55,7 +56,8 @@ class MenuViewState {
   // preferences last until exit; without screens the height is a default one;
   // without an autostart service launching at login is unavailable; without
   // gamma tables every display says it cannot be dimmed through gamma; without
-  // inhibitors the media switch says that playback cannot be detected.
+  // inhibitors the media switch says that playback cannot be detected;
+  // without the desktop's idle dimming there is no notice about it.
   struct Ports {
     MainLoop& mainLoop;
     SystemNotifications* notifications = nullptr;
@@ -64,6 +66,7 @@ class MenuViewState {
     Autostart* autostart = nullptr;
     const Inhibitors* inhibitors = nullptr;
     GammaTables* gamma = nullptr;
+    DesktopIdleDimming* desktopDimming = nullptr;
     MaintenanceActions::Ports maintenance = {};
   };
 
@@ -153,6 +156,8 @@ class MenuViewState {
   // Why the display's gamma cannot be driven, localized; nullopt when it can.
   // While there is a reason the full-gamma switch is unavailable.
   std::optional<std::string> displayGammaUnavailableText(DisplayID id) const;
+  // The desktop's own idle dimming: the section's notice and its action.
+  DesktopDimmingHandover& desktopDimming() { return desktopDimming_; }
 
   // ---- steps section ----
   // The first step (at 0 seconds) keeps its time and cannot be removed.
@@ -222,6 +227,7 @@ class MenuViewState {
   MenuHeights heights_;
   MenuWindowAnchor anchor_;
   LoginLaunchController loginLaunch_;
+  DesktopDimmingHandover desktopDimming_;
   bool menuVisible_ = false;
   std::optional<Uuid> previewingStepID_;
   std::optional<RangeHandle> previewingMaster_;

@@ -19,6 +19,7 @@ class SystemNotifications;      // will-sleep, did-wake, will-terminate, screen 
 class Inhibitors;               // what holds the screen or the machine awake
 class GlobalShortcuts;          // key combinations that reach the program anywhere
 class Autostart;                // whether the program starts at login
+class DesktopIdleDimming;       // the desktop's own dimming when idle
 class HUDPanel;                 // the heads-up panel window
 class UserDefaults;             // interface-only preferences
 class Clipboard;                // the desktop's clipboard
@@ -41,6 +42,7 @@ struct SystemPorts {
   Inhibitors* inhibitors = nullptr;
   GlobalShortcuts* shortcuts = nullptr;
   Autostart* autostart = nullptr;
+  DesktopIdleDimming* desktopDimming = nullptr;
   HUDPanel* hudPanel = nullptr;
   UserDefaults* userDefaults = nullptr;
   Clipboard* clipboard = nullptr;

@@ -194,6 +194,15 @@ MenuBody::MenuBody(MenuViewState& menu, QWidget* parent) : QWidget(parent), menu
   layout->addWidget(buildPauseGroup());
   displays_ = buildSection("displays", "display", &MenuBody::setDisplaysOpen);
   layout->addWidget(displays_.container);
+  desktopDimmingAction_ = new ActionButton(QString());
+  connect(desktopDimmingAction_, &QPushButton::clicked, this, [this] { menu_.desktopDimming().turnOff(); });
+  desktopDimming_ = settingRow(QString(), desktopDimmingAction_);
+  desktopDimmingText_ = desktopDimming_->findChild<QLabel*>();
+  displays_.childLayout->addWidget(desktopDimming_);
+  desktopDimmingOff_ = caption(QString(), MenuStyle::Text::caption2);
+  displays_.childLayout->addWidget(desktopDimmingOff_);
+  desktopDimmingError_ = warningCaption(QString());
+  displays_.childLayout->addWidget(desktopDimmingError_);
   noDisplay_ = caption(l10n("no_display_detected"), MenuStyle::Text::subheadline);
   displays_.childLayout->addWidget(noDisplay_);
 
@@ -486,6 +495,20 @@ void MenuBody::refreshDisplays() {
   displays_.header->setExpanded(menu_.isDisplaysOpen(), qt(MenuLabels::sectionStateText(menu_.isDisplaysOpen())));
   displays_.children->setVisible(menu_.isDisplaysOpen());
   noDisplay_->setVisible(displays.empty());
+  auto& desktopDimming = menu_.desktopDimming();
+  const auto notice = desktopDimming.noticeText();
+  desktopDimming_->setVisible(notice.has_value());
+  if (notice) {
+    setPhraseWrappedText(desktopDimmingText_, qt(*notice));
+    desktopDimmingAction_->setText(qt(desktopDimming.turnOffLabel()));
+    desktopDimmingAction_->setAccessibleDescription(qt(*notice));
+  }
+  const auto turnedOff = desktopDimming.turnedOffText();
+  desktopDimmingOff_->setVisible(turnedOff.has_value());
+  if (turnedOff) setPhraseWrappedText(desktopDimmingOff_, qt(*turnedOff));
+  const auto& failure = desktopDimming.error();
+  desktopDimmingError_->setVisible(failure.has_value());
+  if (failure) desktopDimmingError_->setText(qt(*failure));
   for (std::size_t i = 0; i < displayCards_.size() && i < displays.size(); ++i) {
     auto& card = displayCards_[i];
     setPhraseWrappedText(card.name, qt(displays[i].name));

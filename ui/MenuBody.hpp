@@ -96,6 +96,12 @@ class MenuBody final : public QWidget {
   std::vector<DisplayCard> displayCards_;
   std::vector<DisplayID> shownDisplayIDs_;
   QLabel* noDisplay_ = nullptr;
+  // The desktop's own idle dimming: the notice with its action, what Dimmora did, a failure.
+  QWidget* desktopDimming_ = nullptr;
+  QLabel* desktopDimmingText_ = nullptr;
+  ActionButton* desktopDimmingAction_ = nullptr;
+  QLabel* desktopDimmingOff_ = nullptr;
+  QLabel* desktopDimmingError_ = nullptr;
 
   Section steps_;
   QLabel* idleCounter_ = nullptr;

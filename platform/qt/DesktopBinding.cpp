@@ -207,6 +207,11 @@ void DesktopBinding::createCommon(DisplayDirectory::OutputSource outputs,
   autostart_ = std::make_unique<XdgAutostart>(
       environment_.applicationSupportDirectory().value_or(environment_.homeDirectory() / ".config"),
       fs::absolute(executable));
+  desktopDimming_ = desktopIdleDimming(environment_, bus_->sessionBus());
+  // GSettings' and the file monitor's news arrive on GLib's main context, which only Qt's GLib loop runs.
+  const auto* dispatcher = QAbstractEventDispatcher::instance();
+  if (desktopDimming_ && !(dispatcher && dispatcher->inherits("QEventDispatcherGlib")))
+    AppLog::app.error("Qt's event loop does not run GLib's: changes to the desktop's idle dimming are seen at the next start");
 }
 
 DesktopBinding::~DesktopBinding() {
@@ -313,6 +318,7 @@ SystemPorts DesktopBinding::ports() {
   ports.inhibitors = inhibitors_.get();
   ports.shortcuts = shortcuts_.get();
   ports.autostart = autostart_.get();
+  ports.desktopDimming = desktopDimming_.get();
   ports.userDefaults = &userDefaults_;
   ports.clipboard = desktop_.get();
   ports.fileManager = desktop_.get();

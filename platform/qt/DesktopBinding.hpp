@@ -7,6 +7,7 @@
 
 #include "base/MainLoop.hpp"
 #include "platform/linux/DBusSession.hpp"
+#include "platform/linux/DesktopIdleDimmingChoice.hpp"
 #include "platform/linux/DesktopSession.hpp"
 #include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/KdeScreenBrightness.hpp"
@@ -115,6 +116,7 @@ class DesktopBinding {
   std::unique_ptr<KdeScreenBrightness> screenBrightness_;
   std::unique_ptr<GlobalShortcuts> shortcuts_;
   std::unique_ptr<XdgAutostart> autostart_;
+  std::unique_ptr<DesktopIdleDimming> desktopDimming_;
   std::unique_ptr<QtDesktop> desktop_;
   QtUserDefaults userDefaults_;
   // A Wayland session has these instead of the X11 facilities above.

@@ -37,6 +37,15 @@ std::optional<double> QtUserDefaults::doubleValue(const std::string& key) const 
   return number;
 }
 
+std::optional<std::string> QtUserDefaults::stringValue(const std::string& key) const {
+  const auto v = value(key);
+  if (!v) return std::nullopt;
+  return v->toString().toStdString();
+}
+
 void QtUserDefaults::setBool(const std::string& key, bool value) { settings_.setValue(keyText(key), value); }
 void QtUserDefaults::setDouble(const std::string& key, double value) { settings_.setValue(keyText(key), value); }
+void QtUserDefaults::setString(const std::string& key, const std::string& value) {
+  settings_.setValue(keyText(key), QString::fromStdString(value));
+}
 void QtUserDefaults::remove(const std::string& key) { settings_.remove(keyText(key)); }

@@ -17,8 +17,10 @@ class QtUserDefaults final : public UserDefaults {
 
   std::optional<bool> boolValue(const std::string& key) const override;
   std::optional<double> doubleValue(const std::string& key) const override;
+  std::optional<std::string> stringValue(const std::string& key) const override;
   void setBool(const std::string& key, bool value) override;
   void setDouble(const std::string& key, double value) override;
+  void setString(const std::string& key, const std::string& value) override;
   void remove(const std::string& key) override;
 
  private:

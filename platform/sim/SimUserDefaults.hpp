@@ -17,5 +17,10 @@ class SimUserDefaults final : public UserDefaults {
   std::optional<double> doubleValue(const std::string& key) const override;
   void setBool(const std::string& key, bool value) override { values[key] = value ? "true" : "false"; }
   void setDouble(const std::string& key, double value) override;
+  std::optional<std::string> stringValue(const std::string& key) const override {
+    const auto found = values.find(key);
+    return found == values.end() ? std::nullopt : std::optional<std::string>(found->second);
+  }
+  void setString(const std::string& key, const std::string& value) override { values[key] = value; }
   void remove(const std::string& key) override { values.erase(key); }
 };

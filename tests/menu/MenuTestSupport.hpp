@@ -66,6 +66,7 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
             .autostart = &autostart,
             .inhibitors = desktopHasInhibitors ? &inhibitors : nullptr,
             .gamma = &machine.gammaTables(),
+            .desktopDimming = desktopDimming,
             .maintenance = {.environment = &environment,
                             .application = &application,
                             .fileManager = &fileManager,
@@ -94,6 +95,7 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
   std::size_t saves() const { return stepStore->completedSaveCount(); }
 
   bool desktopHasInhibitors = true;
+  DesktopIdleDimming* desktopDimming = nullptr;
   SimAutostart autostart;
   SimUserDefaults defaults;
   SimClipboard clipboard;

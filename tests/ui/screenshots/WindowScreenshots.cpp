@@ -8,6 +8,9 @@
 //                           lies behind the window (a compositing manager
 //                           shows the desktop through the glass):
 //                           window-LANGUAGE-LOOK-desktop.png
+//   neighbour               the displays open, with GNOME's idle dimming on
+//                           (its schema on a private keyfile): window-LANGUAGE-LOOK-neighbour.png
+//   neighbour-off           the same after its "turn it off": window-LANGUAGE-LOOK-neighbour-off.png
 // The models run on the simulated machine with two monitors, so the pictures
 // do not depend on the machine they are made on.
 #include <QApplication>
@@ -20,6 +23,7 @@
 #include <string>
 
 #include "../../menu/MenuTestSupport.hpp"
+#include "platform/linux/GnomeIdleDimming.hpp"
 #include "ui/MenuWindow.hpp"
 
 namespace {
@@ -43,10 +47,16 @@ QPalette darkPalette() {
 
 class Scene final : public MenuTest {
  public:
-  Scene(const std::string& language, bool allSections) {
+  Scene(const std::string& language, bool allSections, bool desktopDims) {
     environment.languages = {language};
     machine.addExternalMonitor({.id = 1, .productName = "DELL U2720Q", .brightness = 100});
     machine.addExternalMonitor({.id = 2, .productName = "LG HDR 4K", .brightness = 100});
+    if (desktopDims) {
+      setenv("GSETTINGS_BACKEND", "keyfile", 1);
+      setenv("XDG_CONFIG_HOME", configRoot.c_str(), 1);
+      gnome = GnomeIdleDimming::open();
+      desktopDimming = gnome.get();
+    }
     makeMenu();
     menu->setDisplaysOpen(true);
     menu->setStepsOpen(allSections);
@@ -54,6 +64,7 @@ class Scene final : public MenuTest {
   }
   void TestBody() override {}
   MenuViewState& state() { return *menu; }
+  std::unique_ptr<GnomeIdleDimming> gnome;
   void settle() {
     loop.advance(1);  // the monitors' first reads answer, as they do within a second of start
     for (int i = 0; i < 10; ++i) {
@@ -66,15 +77,18 @@ class Scene final : public MenuTest {
 
 int main(int argc, char** argv) {
   const std::string scene = argc == 5 ? argv[4] : "sections";
-  if ((argc != 4 && argc != 5) || (scene != "sections" && scene != "card" && scene != "desktop")) {
-    std::fprintf(stderr, "usage: window_screenshots OUTPUT_FOLDER en|ja light|dark [sections|card|desktop]\n");
+  const bool neighbour = scene.starts_with("neighbour");
+  if ((argc != 4 && argc != 5) ||
+      (scene != "sections" && scene != "card" && scene != "desktop" && scene != "neighbour" && scene != "neighbour-off")) {
+    std::fprintf(stderr,
+                 "usage: window_screenshots OUTPUT_FOLDER en|ja light|dark [sections|card|desktop|neighbour|neighbour-off]\n");
     return 2;
   }
   QApplication application(argc, argv);
   QApplication::setStyle(QStyleFactory::create("Fusion"));
   const bool dark = std::string(argv[3]) == "dark";
   QApplication::setPalette(dark ? darkPalette() : QApplication::style()->standardPalette());
-  Scene models(argv[2], scene == "sections");
+  Scene models(argv[2], scene == "sections", neighbour);
   MenuWindow window(models.state());
   window.showFrom(QRect(900, 0, 24, 24));
   models.settle();
@@ -84,6 +98,7 @@ int main(int argc, char** argv) {
     models.state().heights().setScreenHeight(4000);
   }
   if (scene == "card") models.state().maintenance().requestUninstallPreparation();
+  if (scene == "neighbour-off") models.state().desktopDimming().turnOff();
   models.settle();
   QString file = QString("%1/window-%2-%3.png").arg(argv[1], argv[2], argv[3]);
   QPixmap picture = window.grab();
