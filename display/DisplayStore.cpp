@@ -2,15 +2,18 @@
 #include "display/DisplayStore.hpp"
 
 #include <algorithm>
-#include <cctype>
 
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "ports/SystemNotifications.hpp"
 #include "services/L10n.hpp"
 
+// Letters fold to lower case by ASCII's rule, not the C locale's (a Turkish
+// one leaves "I" as it is); other characters, from the translated labels,
+// compare by code point, which UTF-8's byte order keeps.
 bool displayNameLess(std::string_view a, std::string_view b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-    return std::tolower(x) < std::tolower(y);
+  const auto folded = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : int{c}; };
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [&](unsigned char x, unsigned char y) {
+    return folded(x) < folded(y);
   });
 }
 

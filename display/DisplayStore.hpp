@@ -29,5 +29,6 @@ class DisplayStore {
   Subscription screenChanges_;
 };
 
-// Case-insensitive ordering of display names, used for the list's stable sort.
+// Case-insensitive ordering of display names, the same in every locale, used
+// for the list's stable sort.
 bool displayNameLess(std::string_view a, std::string_view b);

@@ -18,7 +18,7 @@
 StepStore::StepStore(const Ports& ports)
     : writer_(
           ports.mainLoop,
-          [this](const std::string& bytes, const std::optional<std::string>& failure) { handleWritten(bytes, failure); },
+          [this](const std::string&, const std::optional<std::string>& failure) { handleWritten(failure); },
           writeFileAtomically) {
   // Nothing is lost at quit: the last save reaches the disk before the process ends.
   if (ports.notifications) willTerminate_ = ports.notifications->willTerminate.connect([this] { flushSaves(); });
@@ -158,10 +158,12 @@ void StepStore::setSteps(std::vector<IdleStep> steps) {
 }
 
 void StepStore::add() {
-  double after = 0;
-  for (const IdleStep& step : storedSteps_) after = std::max(after, step.idleSeconds);
+  // After the latest step, even one the file holds below 0 (normalize raises it later).
+  std::optional<double> latest;
+  for (const IdleStep& step : storedSteps_)
+    if (!std::isnan(step.idleSeconds)) latest = std::max(latest.value_or(step.idleSeconds), step.idleSeconds);
   auto steps = storedSteps_;
-  steps.push_back(IdleStep{Uuid::random(), storedSteps_.empty() ? 30 : after + 30, 50});
+  steps.push_back(IdleStep{Uuid::random(), latest.value_or(0) + 30, 50});
   setSteps(std::move(steps));
   normalize();
 }
@@ -285,18 +287,16 @@ void StepStore::saveConfig() {
   captureDisplayProfiles();
   const auto bytes = encodeConfig(currentConfig());
   if (!bytes) return;  // a non-finite number; the next change tries again
-  if (bytes == savedBytes_) return;
-  savedBytes_ = *bytes;
+  // Written even when the file should hold the same already: it may have
+  // been edited or replaced by hand meanwhile, and the window shows these.
   ++completedSaves_;
   writer_.save(configURL_, *bytes);
 }
 
-void StepStore::handleWritten(const std::string& bytes, const std::optional<std::string>& failure) {
+void StepStore::handleWritten(const std::optional<std::string>& failure) {
   if (!failure) return;
   --completedSaves_;
   AppLog::app.error("Failed to save config: " + *failure);
-  // The file does not hold these settings: the next save of them writes again.
-  if (savedBytes_ == bytes) savedBytes_.reset();
 }
 
 // ---- loading -----------------------------------------------------------------
@@ -315,7 +315,6 @@ void StepStore::load() {
   if (const auto link = replacedFile(configURL_).linkNotFollowed) AppLog::app.error(*link);
   const FileContents file = readWholeFile(configURL_, kLargestConfigBytes);
   const auto& bytes = file.bytes;
-  if (bytes) savedBytes_ = *bytes;
   std::vector<IgnoredValue> ignored;
   if (file.tooLarge) {
     keepUnusableFile(std::to_string(file.size) + " bytes is more than any configuration holds");
@@ -352,7 +351,6 @@ void StepStore::keepUnusableFile(const std::string& reason) {
     AppLog::app.error("Ignored " + configURL_.string() + " (" + reason + ") and could not keep it: " + *kept.failure);
     return;
   }
-  savedBytes_.reset();
   AppLog::app.error("Ignored " + configURL_.string() + " (" + reason + "); it is kept as " + kept.path.string() +
                     " and the defaults are used");
 }
@@ -366,7 +364,6 @@ void StepStore::keepPartlyUsableFile(const std::vector<IgnoredValue>& ignored) {
   }
   fileNotice_ = FileNotice{FileNotice::Kind::valuesIgnored, keys};
   const KeptAside kept = keepAside(configURL_, ".bad");
-  if (!kept.failure) savedBytes_.reset();
   AppLog::app.error("Used the defaults for " + keys + " in " + configURL_.string() + " (" + problems + ")" +
                     (kept.failure ? "; could not keep the file as it was: " + *kept.failure
                                   : "; the file as it was is kept as " + kept.path.string()));

@@ -90,7 +90,7 @@ class StepStore {
   void beginInteractiveEdit();
   void endInteractiveEdit();
   void requestSave();
-  // Hands the settings to the writer thread when they differ from the file's.
+  // Hands the settings to the writer thread, changed or not.
   void saveConfig();
   // Returns once every save so far is on the disk, its failure logged (at quit, and for tests).
   void flushSaves() { writer_.flush(); }
@@ -163,7 +163,7 @@ class StepStore {
   void assignLimitMap(std::map<DisplayID, double>& stored, std::map<DisplayID, double> value);
   void adoptFormerProfiles(const std::vector<DisplayTarget>& targets, const std::map<std::string, int>& keyCounts);
   void finishMaximumRead(DisplayID id, std::optional<double> percent);
-  void handleWritten(const std::string& bytes, const std::optional<std::string>& failure);
+  void handleWritten(const std::optional<std::string>& failure);
 
   std::map<DisplayID, std::string> connectedDisplayKeys_;
   std::map<std::string, SavedDisplayProfile> displayProfiles_;
@@ -174,8 +174,6 @@ class StepStore {
   std::map<DisplayID, double> minimums_;
   std::filesystem::path configURL_;
   std::size_t completedSaves_ = 0;
-  // What the file holds as far as this store knows: a save of the same bytes writes nothing.
-  std::optional<std::string> savedBytes_;
   std::map<DisplayID, ScheduledWork> maximumReads_;  // cancelled with the store
   std::optional<FileNotice> fileNotice_;
   Subscription willTerminate_;

@@ -49,19 +49,14 @@ std::string joinedIDs(const std::set<DisplayID>& displayIDs) {
   return text;
 }
 
-bool isMonitor(DisplayID displayID) {
-  const auto info = DDCIO::displayInfo(displayID);
-  return info && !info->isBuiltIn;
-}
-
 // The status a failed write leaves; the user-fixable causes say how to fix them.
-std::string_view statusFor(DisplayID displayID, DDCIO::WriteFailure failure) {
+std::string_view statusFor(DDCIO::WriteFailure failure, bool isMonitor) {
   switch (failure) {
     case DDCIO::WriteFailure::driverMissing: return ControlStatus::i2cMissing;
     case DDCIO::WriteFailure::notPermitted: return ControlStatus::i2cPermission;
     case DDCIO::WriteFailure::kernelDriver: return ControlStatus::kernelDriver;
     case DDCIO::WriteFailure::backlightNotPermitted: return ControlStatus::backlightPermission;
-    case DDCIO::WriteFailure::noAnswer: return isMonitor(displayID) ? ControlStatus::ddcSilent : ControlStatus::failed;
+    case DDCIO::WriteFailure::noAnswer: return isMonitor ? ControlStatus::ddcSilent : ControlStatus::failed;
     default: return ControlStatus::failed;
   }
 }
@@ -126,13 +121,23 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
                                     const std::map<DisplayID, double>& displayMinimumPercents,
                                     const std::map<DisplayID, bool>& displayFullGammaModes,
                                     double safetyMinimumPercent) {
+  run({brightnessPercent, targetDisplayIDs, displayMaximumPercents, displayMinimumPercents, displayFullGammaModes,
+       safetyMinimumPercent});
+}
+
+void DDCBrightnessController::run(const Request& request) {
   pendingWrite_.cancel();
-  latest_ = Request{brightnessPercent,     targetDisplayIDs,      displayMaximumPercents,
-                    displayMinimumPercents, displayFullGammaModes, safetyMinimumPercent};
-  const double logical = clampedLogical(brightnessPercent);
-  DDCDebug::log([&] {
-    return "apply logicalBrightness=" + integerText(logical) + "% targets=" + joinedIDs(targetDisplayIDs);
-  });
+  latest_ = request;
+  const auto& targetDisplayIDs = request.targets;
+  const auto& displayMaximumPercents = request.maximums;
+  const auto& displayMinimumPercents = request.minimums;
+  const auto& displayFullGammaModes = request.fullGammaModes;
+  const double safetyMinimumPercent = request.safetyMinimumPercent;
+  const double logical = clampedLogical(request.brightnessPercent);
+  if (!request.restoring)
+    DDCDebug::log([&] {
+      return "apply logicalBrightness=" + integerText(logical) + "% targets=" + joinedIDs(targetDisplayIDs);
+    });
 
   std::map<DisplayID, double> actualLevels;
   std::set<DisplayID> fullGammaIDs;  // full-gamma mode, and displays gamma stands in for
@@ -156,7 +161,9 @@ void DDCBrightnessController::apply(double brightnessPercent, const std::set<Dis
     const bool awaitingRead = DDCIO::isReadingBrightness(displayID);
     if (awaitingRead)
       holdUntilRead(displayID, actual);
-    else if (const double delay = driveHardware(displayID, logical, channel.valueFor(actual), range, channel); delay > 0)
+    else if (const double delay =
+                 driveHardware(displayID, logical, channel.valueFor(actual), range, channel, request.restoring);
+             delay > 0)
       nextAttempt = std::min(nextAttempt, delay);
     if (awaitingRead || gammaStandsIn(displayID)) {
       // The hardware stays where it is, taken to be the display's maximum:
@@ -195,13 +202,12 @@ void DDCBrightnessController::scheduleReapply(double seconds) {
 
 void DDCBrightnessController::reapplyLatest() {
   if (!latest_) return;
-  const Request request = *latest_;  // apply replaces it
-  apply(request.brightnessPercent, request.targets, request.maximums, request.minimums, request.fullGammaModes,
-        request.safetyMinimumPercent);
+  const Request request = *latest_;  // run replaces it
+  run(request);
 }
 
 double DDCBrightnessController::driveHardware(DisplayID displayID, double logical, int value, const Range& range,
-                                             const Channel& channel) {
+                                             const Channel& channel, bool restoring) {
   if (preserveStartupBrightness_ && !startupPreservedDisplays_.contains(displayID) &&
       !lastAppliedByDisplay_.contains(displayID) && logical >= kStartupFullLevel) {
     startupPreservedDisplays_.insert(displayID);
@@ -213,12 +219,12 @@ double DDCBrightnessController::driveHardware(DisplayID displayID, double logica
       last != lastAppliedByDisplay_.end() && last->second == value)
     return 0;
   if (const double delay = writeDelay(displayID, value, channel); delay > 0) return delay;
-  write(displayID, value, channel, logical, range.maximum);
+  write(displayID, value, channel, logical, range.maximum, restoring);
   return 0;
 }
 
 void DDCBrightnessController::write(DisplayID displayID, int value, const Channel& channel, double logical,
-                                    double maximum) {
+                                    double maximum, bool restoring) {
   // Counted as written from now: the same value is not sent again, and the
   // next one-step decrease is spaced from this one. A failure puts back what
   // was there before.
@@ -229,11 +235,11 @@ void DDCBrightnessController::write(DisplayID displayID, int value, const Channe
   const std::optional<int> previousValue = before(lastAppliedByDisplay_, displayID);
   const std::optional<double> previousAt = before(lastWriteAtByDisplay_, displayID);
   lastAppliedByDisplay_[displayID] = value;
-  lastWriteAtByDisplay_[displayID] = loop_.uptime();
+  if (!restoring) lastWriteAtByDisplay_[displayID] = loop_.uptime();
   if (channel.isPanel) notePanelShown(displayID, value, channel.percentOf(value), logical);
   writes_[displayID] = DDCIO::setBrightness(
       displayID, static_cast<std::uint32_t>(value), channel.steps,
-      [this, displayID, value, channel, maximum, previousValue, previousAt](DDCIO::WriteFailure failure) {
+      [this, displayID, value, channel, maximum, restoring, previousValue, previousAt](DDCIO::WriteFailure failure) {
         writes_.erase(displayID);
         if (failure != DDCIO::WriteFailure::none) {
           // Not on the display: sent again once its back-off allows.
@@ -247,7 +253,8 @@ void DDCBrightnessController::write(DisplayID displayID, int value, const Channe
         }
         backOffByDisplay_.erase(displayID);
         ControlStatusStore::shared().set(writtenStatus(displayID), displayID);
-        log(displayID, [&] { return "success actual=" + channel.text(value) + " max=" + integerText(maximum) + "%"; });
+        if (!restoring)
+          log(displayID, [&] { return "success actual=" + channel.text(value) + " max=" + integerText(maximum) + "%"; });
         if (gammaStandsIn(displayID)) {
           endGammaStandIn(displayID);
           reapplyLatest();  // the hardware shows the level again, not gamma
@@ -278,6 +285,8 @@ DDCBrightnessController::Range DDCBrightnessController::panelRange(DisplayID dis
   const double now = loop_.uptime();
   auto known = panelLevels_.find(displayID);
   if (known == panelLevels_.end()) {
+    // A panel backing off is looked up again at its next attempt, not on every frame.
+    if (const auto retry = retryDelay(displayID); retry && *retry > 0) return limits;
     const auto level = DDCIO::currentBrightnessPercent(displayID);
     if (!level) return limits;  // unreadable: its limits alone
     // The level found counts as full brightness, as a monitor's does.
@@ -467,34 +476,18 @@ void DDCBrightnessController::recordFailure(DisplayID displayID, DDCIO::WriteFai
   BackOff& backOff = backOffByDisplay_[displayID];
   ++backOff.failures;
   const double doubling = std::ldexp(1.0, std::min(backOff.failures - 1, 16));
-  const double restDoubling = std::ldexp(1.0, std::min(backOff.failures - (backOff.quickRetried ? 2 : 1), 16));
-  double delay = std::min(kLongestRetrySeconds, kFirstRetrySeconds * restDoubling);
-  switch (failure) {
-    case DDCIO::WriteFailure::busy:
-      // Not the monitor's fault: its status stays, and the value goes out once the bus is free.
-      delay = std::min(kLongestBusyRetrySeconds, DDCTransport::kMessageIntervalSeconds * doubling);
-      log(displayID, [&] { return "bus busy, next attempt in " + formatShortest(delay) + " s"; });
-      break;
-    case DDCIO::WriteFailure::noAnswer:
-      // One message lost on the wire is no failure yet: the second attempt
-      // follows after the bus interval.
-      if (backOff.failures == 1) {
-        backOff.quickRetried = true;
-        log(displayID, [] { return std::string("no answer, trying again after the bus interval"); });
-        backOff.retryAt = loop_.uptime() + DDCTransport::kMessageIntervalSeconds;
-        return;
-      }
-      [[fallthrough]];
-    case DDCIO::WriteFailure::noChannel:
-      if (failure == DDCIO::WriteFailure::noChannel) delay = kNever;
-      [[fallthrough]];
-    default:
-      ControlStatusStore::shared().set(statusFor(displayID, failure), displayID);
-      log(displayID, [] { return std::string("failed"); });
-      log(displayID, [&] {
-        return delay == kNever ? std::string("no control channel: not tried again until the displays change")
-                               : "next attempt in " + formatShortest(delay) + " s";
-      });
+  double delay = std::min(kLongestRetrySeconds, kFirstRetrySeconds * doubling);
+  if (failure == DDCIO::WriteFailure::busy) {
+    // Not the monitor's fault: its status stays, and the value goes out once the bus is free.
+    delay = std::min(kLongestBusyRetrySeconds, DDCTransport::kMessageIntervalSeconds * doubling);
+    log(displayID, [&] { return "bus busy, next attempt in " + formatShortest(delay) + " s"; });
+  } else {
+    // The kind of display comes from the channel picked for it: its information was just dropped.
+    const auto channel = channels_.find(displayID);
+    ControlStatusStore::shared().set(statusFor(failure, channel != channels_.end() && !channel->second.isPanel),
+                                     displayID);
+    log(displayID, [] { return std::string("failed"); });
+    log(displayID, [&] { return "next attempt in " + formatShortest(delay) + " s"; });
   }
   backOff.retryAt = loop_.uptime() + delay;
   if (gammaStandsInFor(failure)) standInWithGamma(displayID);
@@ -516,7 +509,7 @@ void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displ
   invalidateDisplayState();
   // A display that cannot be restored now gets its maximum later: full
   // logical brightness is each display's maximum.
-  latest_ = Request{100, displayIDs, maximums, {}, fullGamma, safety};
+  latest_ = Request{100, displayIDs, maximums, {}, fullGamma, safety, true};
   double nextAttempt = kNever;
   for (DisplayID displayID : displayIDs) {
     if (const auto mode = fullGamma.find(displayID); mode != fullGamma.end() && mode->second) {
@@ -533,7 +526,7 @@ void DDCBrightnessController::restoreBrightness(const std::set<DisplayID>& displ
     const Channel channel = this->channel(displayID);
     Range range = displayRange(displayID, maximums, {}, safety);
     if (channel.isPanel) range = panelRange(displayID, range, 100);
-    write(displayID, channel.valueFor(range.maximum), channel, 100, range.maximum);
+    write(displayID, channel.valueFor(range.maximum), channel, 100, range.maximum, true);
   }
   scheduleReapply(nextAttempt);
 }

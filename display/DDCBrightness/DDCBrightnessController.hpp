@@ -31,8 +31,8 @@
 class DDCBrightnessController final : public BrightnessController {
  public:
   static constexpr double kThrottleSeconds = 0.18;
-  // A write that is not answered is tried once more after the bus interval;
-  // after a second failure the display rests 1 s, then 2, 4, ... up to a minute.
+  // A display that fails to take a write (each is two attempts on a
+  // monitor's bus) rests 1 s, then 2, 4, ... up to a minute.
   static constexpr double kFirstRetrySeconds = 1;
   static constexpr double kLongestRetrySeconds = 60;
   // A bus another program holds is tried again soon, backing off to a second.
@@ -87,8 +87,8 @@ class DDCBrightnessController final : public BrightnessController {
   const std::set<DisplayID>& startupPreservedDisplays() const { return startupPreservedDisplays_; }
   bool preservesStartupBrightness() const { return preserveStartupBrightness_; }
   bool hasPendingWrite() const { return pendingWrite_.isActive(); }
-  // Seconds until a display that failed is tried again; infinite until the
-  // display list changes; nullopt when the display is not backing off.
+  // Seconds until a display that failed is tried again; nullopt when the
+  // display is not backing off.
   std::optional<double> retryDelay(DisplayID displayID) const;
   NearBlackGammaController& gammaController() { return gammaController_; }
 
@@ -138,14 +138,18 @@ class DDCBrightnessController final : public BrightnessController {
   };
   struct BackOff {
     int failures = 0;     // in a row
-    double retryAt = 0;   // monotonic seconds; infinite: not before the display list changes
-    bool quickRetried = false;  // the first miss was tried again after the bus interval
+    double retryAt = 0;   // monotonic seconds
   };
+  struct Request;
 
+  // Drives the targets to the request's level; the latest request, also a
+  // restore's, is what a deferred re-apply or a failed write applies again.
+  void run(const Request& request);
   // Writes `value` unless the launch brightness is kept, the display has it
   // already, or the write must wait; seconds until a held-back or failed
   // write is due, 0 when none is.
-  double driveHardware(DisplayID displayID, double logical, int value, const Range& range, const Channel& channel);
+  double driveHardware(DisplayID displayID, double logical, int value, const Range& range, const Channel& channel,
+                       bool restoring);
   Channel channel(DisplayID displayID);
   // The panel's limits, capped at its own level. Reads the level when the
   // panel is first driven and when a dim starts from rest, so a level its
@@ -168,8 +172,9 @@ class DDCBrightnessController final : public BrightnessController {
   // Sends `value` to the display, counted as written at once; the outcome
   // comes back later: a failure backs off and re-applies the latest request
   // (so gamma stands in at once and the retry is scheduled), a success ends
-  // a stand-in.
-  void write(DisplayID displayID, int value, const Channel& channel, double logical, double maximum);
+  // a stand-in. A restore's write neither spaces the next one-step decrease
+  // from it nor traces lines of its own: the transport traces it.
+  void write(DisplayID displayID, int value, const Channel& channel, double logical, double maximum, bool restoring);
   // Records a failed write (status, log, back-off).
   void recordFailure(DisplayID displayID, DDCIO::WriteFailure failure);
   // The single deferred re-apply of the latest request, `seconds` from now (never when infinite).
@@ -204,6 +209,7 @@ class DDCBrightnessController final : public BrightnessController {
     std::map<DisplayID, double> minimums;
     std::map<DisplayID, bool> fullGammaModes;
     double safetyMinimumPercent;
+    bool restoring = false;  // finishing a restore, which traces only its writes
   };
   std::optional<Request> latest_;
   // Writes whose outcome is still to come; a newer write to a display replaces its entry.

@@ -157,9 +157,9 @@ std::uint32_t DDCIO::brightnessSteps(DisplayID displayID) {
 
 namespace {
 // Keeps the outcome for lastWriteFailure. A display that failed to take a
-// value has its information dropped (a reconnect, a new bus may be why), so
-// the next write looks it up afresh; a bus another program holds is still
-// the right one, and a display without a channel has nothing to look up.
+// value has its information dropped (a reconnect, a new bus, a module loaded
+// since, a backlight device that appeared may be why), so the next write
+// looks it up afresh; a bus another program holds is still the right one.
 void noteOutcome(DisplayID displayID, DDCIO::WriteFailure failure) {
   auto& failures = caches().writeFailures;
   if (failure == DDCIO::WriteFailure::none) {
@@ -167,7 +167,7 @@ void noteOutcome(DisplayID displayID, DDCIO::WriteFailure failure) {
     return;
   }
   failures[displayID] = failure;
-  if (failure != DDCIO::WriteFailure::busy && failure != DDCIO::WriteFailure::noChannel) forget(displayID);
+  if (failure != DDCIO::WriteFailure::busy) forget(displayID);
 }
 
 // An outcome known at once, handed over on a later turn of the loop.

@@ -46,7 +46,7 @@ void usePorts(const Ports& ports);
 enum class WriteFailure {
   none,
   busy,           // another program holds the bus: try again shortly
-  noChannel,      // no information, or no DDC/CI channel: nothing changes that before the display list does
+  noChannel,      // no information, no DDC/CI bus or no backlight device (yet: looked up again at the next write)
   driverMissing,  // the channel's device node is missing (its driver is not loaded)
   notPermitted,   // no access to the channel's device node
   backlightNotPermitted,  // the panel's backlight may be set neither through the session nor its device file

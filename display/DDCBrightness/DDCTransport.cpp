@@ -23,6 +23,7 @@ using DDCTransport::ReadFailure;
 using DDCTransport::logLine;
 
 constexpr int kReplyAttempts = 5;
+constexpr int kWriteAttempts = 2;
 // Below a microsecond a wait is clock arithmetic, not time to wait.
 constexpr double kClockSlack = 1e-6;
 
@@ -57,6 +58,12 @@ std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
   return text;
 }
 
+// Counts the bus as under way (a transfer, or a write between its attempts).
+void holdBus(DisplayID displayID) { ++buses().underWay[displayID]; }
+void releaseBus(DisplayID displayID) {
+  if (--buses().underWay[displayID] <= 0) buses().underWay.erase(displayID);
+}
+
 // One transfer with the monitor on the display's bus. Its end stamps the
 // bus's clock whether or not the caller still listens; without an I2C
 // facility, no device answers.
@@ -69,18 +76,72 @@ ScheduledWork transfer(DisplayID displayID, int bus, std::vector<std::uint8_t> b
     return loop->post([done = std::move(done)] { done({I2CStatus::noDevice, {}, "no I2C facility"}); });
   auto listener = std::make_shared<std::function<void(const I2CResult&)>>(std::move(done));
   const std::uint64_t submission = buses().nextSubmission++;
-  ++buses().underWay[displayID];
+  holdBus(displayID);
   auto work = port->submit({bus, DDCPackets::kChipAddress, std::move(bytes), readLength, replyFollows},
                            [displayID, submission, listener](I2CResult result) {
-                             auto& state = buses();
-                             if (--state.underWay[displayID] <= 0) state.underWay.erase(displayID);
-                             state.submitted.erase(submission);
+                             releaseBus(displayID);
+                             buses().submitted.erase(submission);
                              DDCTransport::stampBus(displayID);
                              if (auto caller = std::exchange(*listener, nullptr)) caller(result);
                            });
   buses().submitted.emplace(submission, std::move(work));
   return ScheduledWork::cancelling([listener] { *listener = nullptr; });
 }
+
+// A failure a second attempt may mend: the message may have been lost on the
+// wire. One the bus's device or another program stands behind stays.
+bool worthAnotherAttempt(I2CStatus status) {
+  return status == I2CStatus::noAnswer || status == I2CStatus::noDevice || status == I2CStatus::ioError;
+}
+
+// One Set VCP Feature: up to kWriteAttempts transfers, the bus kept between them.
+class WriteRound : public std::enable_shared_from_this<WriteRound> {
+ public:
+  WriteRound(DisplayID displayID, int bus, std::vector<std::uint8_t> packet, std::function<void(const I2CResult&)> done)
+      : displayID_(displayID), bus_(bus), packet_(std::move(packet)), done_(std::move(done)) {}
+
+  void send() {
+    logLine(displayID_, "writing Set VCP brightness to " + busName(bus_) + (attempt_ > 1 ? " again" : ""));
+    step_ = transfer(displayID_, bus_, packet_, 0, false, [self = weak_from_this()](const I2CResult& result) {
+      if (const auto round = self.lock()) round->sent(result);
+    });
+  }
+  void cancel() {
+    step_.cancel();  // a wait between attempts gives the bus back
+    done_ = nullptr;
+  }
+
+ private:
+  void sent(const I2CResult& result) {
+    logLine(displayID_, busName(bus_) + " write result=" + DDCTransport::resultText(result));
+    if (worthAnotherAttempt(result.status) && attempt_ < kWriteAttempts && ports().loop) {
+      ++attempt_;
+      holdBus(displayID_);
+      auto held = std::make_shared<bool>(true);
+      const auto release = [displayID = displayID_, held] {
+        if (std::exchange(*held, false)) releaseBus(displayID);
+      };
+      auto wait = ports().loop->after(DDCTransport::kMessageIntervalSeconds, [self = weak_from_this(), release] {
+        release();
+        if (const auto round = self.lock()) round->send();
+      });
+      step_ = ScheduledWork::cancelling([wait = std::make_shared<ScheduledWork>(std::move(wait)), release] {
+        wait->cancel();
+        release();
+      });
+      return;
+    }
+    const auto keepAlive = shared_from_this();  // `done` may cancel this round
+    if (auto done = std::exchange(done_, nullptr)) done(result);
+  }
+
+  DisplayID displayID_;
+  int bus_;
+  std::vector<std::uint8_t> packet_;
+  std::function<void(const I2CResult&)> done_;
+  int attempt_ = 1;
+  ScheduledWork step_;  // the transfer under way or the wait before the next
+};
 
 // One read of a monitor: request, wait, reply; again with a longer wait
 // after a null message or a reply that fails its checks.
@@ -199,12 +260,10 @@ ScheduledWork DDCTransport::writeBrightness(DisplayID displayID, int bus, std::u
   const std::uint32_t maximum = brightnessMaximum(displayID).value_or(100);
   const auto scaled = std::lround(static_cast<double>(value) * maximum / steps);
   const auto packet = DDCPackets::setVCPFeaturePacket(static_cast<std::uint16_t>(std::clamp<long>(scaled, 1, maximum)));
-  logLine(displayID, "writing Set VCP brightness to " + busName(bus));
-  return transfer(displayID, bus, {packet.begin(), packet.end()}, 0, false,
-                  [displayID, bus, done = std::move(done)](const I2CResult& result) {
-                    logLine(displayID, busName(bus) + " write result=" + resultText(result));
-                    done(result);
-                  });
+  auto round = std::make_shared<WriteRound>(displayID, bus, std::vector<std::uint8_t>(packet.begin(), packet.end()),
+                                            std::move(done));
+  round->send();
+  return ScheduledWork::cancelling([round] { round->cancel(); });
 }
 
 ScheduledWork DDCTransport::readBrightness(DisplayID displayID, int bus,

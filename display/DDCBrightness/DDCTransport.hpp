@@ -42,8 +42,11 @@ void stampBus(DisplayID displayID);
 
 // Set VCP brightness: `value` of `steps`, scaled to the maximum the monitor
 // gave in its last verified reply (within 1 and that maximum; 100 until
-// then). `done` gets the transfer's result on the main loop unless the
-// returned work is cancelled; the bus's pace is kept either way.
+// then). Two attempts: one the monitor did not take (no answer, nothing at
+// the address, an I/O error: a message lost on the wire) goes once more
+// after the message interval, the bus kept for it meanwhile. `done` gets the
+// last attempt's result on the main loop unless the returned work is
+// cancelled; the bus's pace is kept either way.
 [[nodiscard]] ScheduledWork writeBrightness(DisplayID displayID, int bus, std::uint32_t value, std::uint32_t steps,
                                             std::function<void(const I2CResult&)> done);
 

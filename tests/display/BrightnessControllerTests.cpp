@@ -205,14 +205,14 @@ TEST_F(BrightnessControllerTest, AFailingMonitorBacksOffAndIsRetriedUntilItAnswe
   silent.faultStatus = I2CStatus::noAnswer;
   endStartup();
   const int readsBefore = machine.displayReads();
-  // A 6 s fade at 24 frames per second: tried at 0 and once more after the
-  // bus interval, then at 1 and 3 s, not on every frame.
+  // A 6 s fade at 24 frames per second: tried at 0, 1 and 3 s, not on every
+  // frame; each try is two attempts on the bus.
   for (int frame = 0; frame < 144; ++frame) {
     drive(100 - frame * 0.5, {silent.id()}, {.minimum = 0, .safety = 1});
     loop.advance(1.0 / 24);
   }
-  EXPECT_EQ(machine.i2cLog(silent.id(), true).size(), 4u);
-  EXPECT_EQ(machine.displayReads() - readsBefore, 5);  // a first look, then a fresh one after each try
+  EXPECT_EQ(machine.i2cLog(silent.id(), true).size(), 6u);
+  EXPECT_EQ(machine.displayReads() - readsBefore, 3);  // a first look, then a fresh one for each try
   EXPECT_EQ(status(silent.id()), "control_ddc_silent");
   EXPECT_TRUE(scope.traced("display 1: failed"));
   EXPECT_TRUE(scope.traced("display 1: next attempt in 4 s"));
@@ -261,6 +261,26 @@ TEST_F(BrightnessControllerTest, RestorePutsDisplaysAtTheirMaximumAndEndsTheLaun
   EXPECT_FALSE(controller.preservesStartupBrightness());
   drive(100, {monitor.id()}, {.maximum = 15});
   EXPECT_EQ(monitor.acceptedWrites(), 1);  // already there, not rewritten
+}
+
+TEST_F(BrightnessControllerTest, ARestoreTracesOnlyItsWritesAndHoldsNoStepBackAfterIt) {
+  auto& monitor = machine.addExternalMonitor({.brightness = 30});
+  auto& missed = machine.addExternalMonitor({.brightness = 30});
+  missed.failWrites(2);  // both attempts of the first write
+  missed.faultStatus = I2CStatus::noAnswer;
+  controller.restoreBrightness({monitor.id(), missed.id()}, {}, {}, 1);
+  loop.advance(1.2);  // the missed one is tried again after its rest
+  EXPECT_EQ(missed.vcpCurrent(), 100);
+  EXPECT_TRUE(scope.traced("display 2: writing Set VCP brightness to i2c-12"));
+  for (const std::string& line : scope.trace()) {
+    EXPECT_EQ(line.find("success"), std::string::npos) << line;
+    EXPECT_EQ(line.find("apply"), std::string::npos) << line;
+  }
+
+  controller.restoreBrightness({monitor.id()}, {}, {}, 1);
+  loop.advance(DDCTransport::kMessageIntervalSeconds);
+  drive(99, {monitor.id()}, {.minimum = 0, .safety = 1});  // one step down: only the bus's pace applies
+  EXPECT_EQ(monitor.vcpCurrent(), 99);
 }
 
 TEST_F(BrightnessControllerTest, StatusStoreNotifiesOnlyOnChange) {

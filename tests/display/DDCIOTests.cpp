@@ -134,7 +134,7 @@ TEST_F(DDCIOTest, AFailedWriteDropsTheCacheAndTheNextWriteLooksAgain) {
   auto& monitor = machine.addExternalMonitor({.id = 3});
   ASSERT_TRUE(writeAnswered(loop, 3, 60));
   const std::string key = DDCIO::cachedDisplayInfos().at(3).stableKey.value();
-  monitor.failWrites(1);
+  monitor.failWrites(2);  // both attempts of one write
   scope.clearTrace();
 
   // The bus is not free again until 50 ms after its last message: nothing goes out, nothing waits.
@@ -149,6 +149,8 @@ TEST_F(DDCIOTest, AFailedWriteDropsTheCacheAndTheNextWriteLooksAgain) {
                                "display 3: vendor=19795 model=9985 serial=3 key=" + key +
                                    " connector=HDMI-A-3 name=Virtual 27",
                                "display 3: writing Set VCP brightness to i2c-13",
+                               "display 3: i2c-13 write result=I/O error",
+                               "display 3: writing Set VCP brightness to i2c-13 again",
                                "display 3: i2c-13 write result=I/O error",
                            }));
   EXPECT_EQ(DDCIO::lastWriteFailure(3), DDCIO::WriteFailure::noAnswer);

@@ -120,6 +120,8 @@ TEST(DisplayIdentity, AMonitorWithoutAKernelConnectorIsDrivenOnTheBusAnsweringWi
   std::optional<DDCIO::WriteFailure> outcome;
   const auto write = DDCIO::setBrightness(0x71, 50, DDCIO::kPercentSteps, [&](auto failure) { outcome = failure; });
   deliverI2CResults(machine.i2c);
+  machine.loop.advance(DDCTransport::kMessageIntervalSeconds);  // the second attempt
+  deliverI2CResults(machine.i2c);
   EXPECT_EQ(outcome, DDCIO::WriteFailure::noAnswer);
   EXPECT_TRUE(scope.traced("display 113: i2c-4 write result=no such device (" +
                            machine.tree.path("dev/i2c-4").string() + ": Inappropriate ioctl for device)"));
