@@ -289,3 +289,93 @@ TEST_F(Package, TheInstalledProgramFindsItsTablesAndALoneCopyDoesNot) {
   const auto loneLog = startedAndStopped(lone.string());
   EXPECT_NE(loneLog.find("No localization table found"), std::string::npos) << loneLog;
 }
+
+// The Debian source package and the spec file as a distribution builds them:
+// dpkg-buildpackage and rpmbuild from a clean copy of the last commit, through
+// the same install rules as the packages above.
+class SourcePackage : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+#ifndef DIMMORA_SANITIZED
+    changesPath = run(DIMMORA_SOURCE_DIR "/scripts/package source 2>/dev/null");
+    if (!changesPath.empty()) changesPath.pop_back();
+    const auto printed = run(packageCommand("", "deb rpm"));
+    debPath = printed.substr(0, printed.find('\n'));
+    rpmPath = printed.substr(printed.find('\n') + 1, printed.rfind('\n') - printed.find('\n') - 1);
+#endif
+  }
+  void SetUp() override {
+#ifdef DIMMORA_SANITIZED
+    GTEST_SKIP() << "packages are built from an ordinary build, not a sanitizer one";
+#endif
+    ASSERT_TRUE(changesPath.ends_with(".changes") && std::filesystem::exists(changesPath))
+        << "scripts/package source made no .changes (or lintian failed)";
+  }
+  static std::filesystem::path built(const std::string& name) {
+    return std::filesystem::path(changesPath).parent_path() / name;
+  }
+  static inline std::string changesPath;
+};
+
+TEST_F(SourcePackage, BuildsSourceAndBinaryCleanUnderLintian) {
+  const auto lintian = readTextFile(built("lintian.txt"));
+  ASSERT_TRUE(lintian);
+  EXPECT_EQ(lintian->find("E: "), std::string::npos) << *lintian;
+  EXPECT_EQ(lintian->find("W: "), std::string::npos) << *lintian;
+  const auto changes = readTextFile(changesPath).value_or("");
+  for (const char* file : {" dimmora_1.0.0.dsc\n", " dimmora_1.0.0.tar.xz\n", " dimmora_1.0.0_amd64.deb\n",
+                           " dimmora-dbgsym_1.0.0_amd64.deb\n"})
+    EXPECT_NE(changes.find(file), std::string::npos) << file << changes;
+}
+
+TEST_F(SourcePackage, HoldsWhatTheCPackPackageHolds) {
+  const auto sourceBuilt = built("dimmora_1.0.0_amd64.deb").string();
+  // Modes and paths; dpkg-deb's archive names its top folder, CPack's does not.
+  const auto members = [](const std::string& deb) {
+    return run("dpkg-deb -c '" + deb + "' | awk '$6 != \"./\" {print $1, $6}'");
+  };
+  EXPECT_EQ(members(sourceBuilt), members(debPath));
+  for (const char* field : {"Version", "Maintainer", "Section", "Priority", "Recommends", "Description"})
+    EXPECT_EQ(run("dpkg-deb -f '" + sourceBuilt + "' " + field), run("dpkg-deb -f '" + debPath + "' " + field)) << field;
+  for (const char* script : {"postinst", "postrm"})
+    EXPECT_EQ(run("dpkg-deb -I '" + sourceBuilt + "' " + script), run("dpkg-deb -I '" + debPath + "' " + script));
+}
+
+TEST_F(SourcePackage, PassesItsAutopkgtestsOnThisMachine) {
+  const bool installedBefore = exitCode("dpkg-query -W -f='${Status}' dimmora 2>/dev/null | grep -q ' installed'") == 0;
+  const auto summary = run("autopkgtest -q '" + changesPath + "' -- null 2>&1; echo exit=$?");
+  // The null runner installs the package here; what it found here stays.
+  if (!installedBefore) exitCode("dpkg --purge dimmora >/dev/null 2>&1");
+  EXPECT_TRUE(summary.ends_with("exit=0\n")) << summary;
+  EXPECT_TRUE(std::regex_search(summary, std::regex(R"(\nversion-and-help +PASS\n)"))) << summary;
+  EXPECT_TRUE(std::regex_search(summary, std::regex(R"(\nsmoke +PASS\n)"))) << summary;
+}
+
+TEST_F(SourcePackage, TheSpecFilePassesRpmlintAndBuildsTheCPackRpmsFiles) {
+  const std::string spec = DIMMORA_SOURCE_DIR "/packaging/rpm/dimmora.spec";
+  const auto lint = run("rpmlint -c " DIMMORA_SOURCE_DIR "/packaging/rpmlint.toml '" + spec + "' 2>&1");
+  EXPECT_NE(lint.find(" 0 errors"), std::string::npos) << lint;
+  // Fedora's macros stood in, its build requirements not checked: rpm's database here knows Debian's packages.
+  const auto top = built("rpmbuild");
+  std::filesystem::create_directories(top / "SOURCES");
+  ASSERT_EQ(exitCode("git -C " DIMMORA_SOURCE_DIR " archive --prefix=dimmora-1.0.0/ -o '" +
+                     (top / "SOURCES/dimmora-1.0.0.tar.gz").string() + "' HEAD"), 0);
+  const auto log = (top / "rpmbuild.log").string();
+  ASSERT_EQ(exitCode("CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache rpmbuild --load " DIMMORA_SOURCE_DIR
+                     "/tests/packaging/fedora.macros --nodeps --define '_topdir " + top.string() + "' -bb '" + spec +
+                     "' >'" + log + "' 2>&1"), 0)
+      << readTextFile(log).value_or("");
+  // The files, not the folders, without rpm's links from build ids to the program.
+  const auto listed = [](const std::filesystem::path& rpm) {
+    std::set<std::string> files;
+    std::istringstream lines(run("rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\\n]' '" + rpm.string() + "' 2>/dev/null"));
+    for (std::string mode, name; lines >> mode >> name;)
+      if (!mode.starts_with('d') && !name.starts_with("/usr/lib/.build-id")) files.insert(name);
+    return files;
+  };
+  auto expected = listed(rpmPath);
+  // %license and %doc where CPack has Debian's copyright file and changelog.
+  for (const char* debian : {"/usr/share/doc/dimmora/copyright", "/usr/share/doc/dimmora/changelog.gz"}) expected.erase(debian);
+  expected.insert({"/usr/share/doc/dimmora/README.md", "/usr/share/licenses/dimmora/COPYING"});
+  EXPECT_EQ(listed(top / "RPMS/x86_64/dimmora-1.0.0-1.x86_64.rpm"), expected);
+}
