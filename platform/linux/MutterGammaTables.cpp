@@ -23,10 +23,10 @@ std::string errorText(const sd_bus_error& error, int r) {
   return std::strerror(-r);
 }
 
-// One method call, waited for; the error's text in `error` when it fails.
+// One method call, waited for; the error's text in `error` (and its name in `errorName`) when it fails.
 int call(sd_bus* bus, const char* service, const char* path, const char* interface, const char* member,
          const std::function<int(sd_bus_message*)>& append, sd_bus_message** reply, std::string& error,
-         bool* stale = nullptr) {
+         std::string* errorName = nullptr) {
   sd_bus_message* message = nullptr;
   sd_bus_error busError = SD_BUS_ERROR_NULL;
   int r = sd_bus_message_new_method_call(bus, &message, service, path, interface, member);
@@ -34,7 +34,7 @@ int call(sd_bus* bus, const char* service, const char* path, const char* interfa
   if (r >= 0) r = sd_bus_call(bus, message, kCallTimeoutMicroseconds, &busError, reply);
   if (r < 0) {
     error = errorText(busError, r);
-    if (stale) *stale = sd_bus_error_has_name(&busError, SD_BUS_ERROR_ACCESS_DENIED);
+    if (errorName && busError.name) *errorName = busError.name;
   }
   sd_bus_error_free(&busError);
   sd_bus_message_unref(message);
@@ -169,8 +169,7 @@ GammaTables::Result MutterGammaTables::callOnCrtc(DisplayID displayID, const Gam
     const auto crtc = crtcOf(displayID);
     if (!crtc) return Result::noSuchOutput;
     sd_bus_message* reply = nullptr;
-    std::string error;
-    bool stale = false;
+    std::string error, errorName;
     int r = call(
         bus_, kService, kPath, kService, ramps ? "SetCrtcGamma" : "GetCrtcGamma",
         [&](sd_bus_message* message) {
@@ -178,19 +177,21 @@ GammaTables::Result MutterGammaTables::callOnCrtc(DisplayID displayID, const Gam
           if (appended >= 0 && ramps) appended = appendRamps(message, *ramps);
           return appended;
         },
-        &reply, error, &stale);
+        &reply, error, &errorName);
     if (r >= 0 && answer) r = readRamps(reply, *answer);
     sd_bus_message_unref(reply);
     if (r >= 0) return Result::ok;
     // The monitors changed since the serial was given: ask again once with the new one.
-    if (stale && attempt == 0) {
+    if (errorName == SD_BUS_ERROR_ACCESS_DENIED && attempt == 0) {
       resourcesStale_ = true;
       continue;
     }
     logOnce(displayID, std::string("Mutter refused ") + (ramps ? "SetCrtcGamma" : "GetCrtcGamma") + " on CRTC " +
                            std::to_string(*crtc) + ": " + (error.empty() ? std::strerror(-r) : error));
-    if (!stale && !error.empty()) refused_.insert(displayID);
-    return stale || error.empty() ? Result::failed : Result::noGamma;
+    // Mutter's own answer about this CRTC, as against a bus that failed on the way.
+    const bool refused = errorName == SD_BUS_ERROR_INVALID_ARGS || errorName == SD_BUS_ERROR_FAILED;
+    if (refused) refused_.insert(displayID);
+    return refused ? Result::noGamma : Result::failed;
   }
   return Result::failed;
 }
