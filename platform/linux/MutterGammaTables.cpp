@@ -242,6 +242,13 @@ GammaTables::Result MutterGammaTables::write(DisplayID displayID, const GammaTab
       return Result::ok;
     }
     if (colorManager_) return Result::ok;  // nothing of ours on screen
+    GammaRamps shown;
+    if (held != held_.end() && callOnCrtc(displayID, nullptr, &shown) == Result::ok && !(shown == held->second.ours)) {
+      // Mutter rebuilt its table since ours went on (before its signal was handled): that one is newer.
+      held_.erase(held);
+      originals_.erase(displayID);
+      return Result::ok;
+    }
   } else if (colorManager_) {
     return calibrate(displayID, ramps);
   }
