@@ -50,6 +50,8 @@ std::vector<float> scaled(const std::vector<float>& channel, double scale) {
 NearBlackGammaController::NearBlackGammaController(const Ports& ports) : gamma_(ports.gamma) {
   if (SystemNotifications* notifications = ports.notifications)
     willTerminate_ = notifications->willTerminate.connect([this] { handleWillTerminate(); });
+  if (gamma_)
+    originalReplaced_ = gamma_->originalReplaced.connect([this](const DisplayID& id) { handleOriginalReplaced(id); });
 }
 
 std::optional<std::string> NearBlackGammaController::unavailableReason(GammaTables* gamma, DisplayID displayID) {
@@ -93,8 +95,18 @@ void NearBlackGammaController::apply(const std::map<DisplayID, double>& actualBr
     if (const auto applied = appliedScales_.find(displayID); applied != appliedScales_.end() && applied->second == *factor)
       continue;
     if (!savedTables_.contains(displayID) && !capture(displayID)) continue;
-    applyScale(displayID, *factor, fullMode);
+    applyScale(displayID, *factor, fullMode ? "full" : "assist");
   }
+}
+
+void NearBlackGammaController::handleOriginalReplaced(DisplayID displayID) {
+  // A table still waiting to be put back is the system's business now: its new one is on screen.
+  if (savedTables_.erase(displayID) == 0) return;
+  const auto applied = appliedScales_.find(displayID);
+  if (applied == appliedScales_.end()) return;
+  const double factor = applied->second;
+  appliedScales_.erase(applied);
+  if (capture(displayID)) applyScale(displayID, factor, "again over the system's new table");
 }
 
 void NearBlackGammaController::restoreAll() {
@@ -138,7 +150,7 @@ bool NearBlackGammaController::capture(DisplayID displayID) {
   return true;
 }
 
-void NearBlackGammaController::applyScale(DisplayID displayID, double factor, bool fullMode) {
+void NearBlackGammaController::applyScale(DisplayID displayID, double factor, std::string_view mode) {
   // Always from the original table, so repeated scales never compound.
   const GammaTable& saved = savedTables_.at(displayID);
   const auto result =
@@ -150,7 +162,7 @@ void NearBlackGammaController::applyScale(DisplayID displayID, double factor, bo
   }
   log(displayID, [&] {
     char text[96];
-    std::snprintf(text, sizeof text, "gamma %s scale=%.3f: ", fullMode ? "full" : "assist", factor);
+    std::snprintf(text, sizeof text, "gamma %.*s scale=%.3f: ", static_cast<int>(mode.size()), mode.data(), factor);
     return text + std::string(GammaTables::text(result));
   });
 }

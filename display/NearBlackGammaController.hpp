@@ -62,11 +62,14 @@ class NearBlackGammaController {
  private:
   void restore(DisplayID displayID);
   bool capture(DisplayID displayID);
-  void applyScale(DisplayID displayID, double scale, bool fullMode);
+  void applyScale(DisplayID displayID, double scale, std::string_view mode);
   void handleWillTerminate() { restoreAll(); }
+  // The system rebuilt a table of ours: keep its new one as the original and dim over it again.
+  void handleOriginalReplaced(DisplayID displayID);
 
   GammaTables* gamma_;
   std::map<DisplayID, GammaTable> savedTables_;
   std::map<DisplayID, double> appliedScales_;
   Subscription willTerminate_;
+  Subscription originalReplaced_;
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/DisplayID.hpp"
+#include "base/Signal.hpp"
 
 // An output's colour transfer table: three channels of equal length, entries
 // from 0 to 1, applied to every pixel.
@@ -24,7 +25,8 @@ struct GammaTable {
 // on every exit it can catch (a quit, a termination signal, the toolkit
 // ending the process), and covers those it cannot: RandR's crash stash puts
 // the original back at the next start, a Wayland compositor drops the table
-// when the program's control goes.
+// when the program's control goes, and GNOME's compositor rebuilds its
+// own at the next change or stops our calibration when the program goes.
 class GammaTables {
  public:
   enum class Result {
@@ -51,6 +53,12 @@ class GammaTables {
   // Why a display has no usable gamma, as a control-status key; empty when
   // it has, or when the system gives no reason.
   virtual std::string_view unavailableReason(DisplayID) { return {}; }
+
+  // The system put a table of its own where ours was (a night light's new
+  // tint, a colour profile, a monitor change): what `read` gives now is the
+  // output's new original, and ours is to be applied over it again. Emitted
+  // on the main loop, never inside a call of this port.
+  Signal<DisplayID> originalReplaced;
 };
 
 inline std::string_view GammaTables::text(Result result) {

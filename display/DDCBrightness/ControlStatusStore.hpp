@@ -28,6 +28,8 @@ inline constexpr std::string_view gammaFailed = "control_gamma_failed";
 inline constexpr std::string_view gammaUnsupported = "control_gamma_unsupported";  // the desktop offers no gamma
 // The compositor refused the output's gamma: another program holds it, or the output takes no tables.
 inline constexpr std::string_view gammaRefused = "control_gamma_refused";
+// GNOME's compositor gives the display no CRTC (a virtual or headless monitor).
+inline constexpr std::string_view gammaNoCrtc = "control_gamma_no_crtc";
 inline constexpr std::string_view gammaRevoked = "control_gamma_revoked";  // taken back while Dimmora held it
 inline constexpr std::string_view unchecked = "control_unchecked";  // no outcome recorded yet
 }  // namespace ControlStatus

@@ -32,8 +32,14 @@ sd_bus* openBus(const std::string& address, bool system) {
   return bus;
 }
 
-// Whether a PropertiesChanged signal of `interface` names `property` among the changed or invalidated ones.
-bool changesProperty(sd_bus_message* message, const char* interface, std::string_view property) {
+std::string errorText(const sd_bus_error& error, int r) {
+  if (error.message) return error.message;
+  if (error.name) return error.name;
+  return std::strerror(-r);
+}
+}  // namespace
+
+bool DBusSession::changesProperty(sd_bus_message* message, const char* interface, std::string_view property) {
   const char* name = nullptr;
   if (sd_bus_message_read(message, "s", &name) < 0 || std::string_view(name) != interface) return false;
   if (sd_bus_message_enter_container(message, SD_BUS_TYPE_ARRAY, "{sv}") < 0) return false;
@@ -53,13 +59,6 @@ bool changesProperty(sd_bus_message* message, const char* interface, std::string
   std::free(invalidated);
   return named;
 }
-
-std::string errorText(const sd_bus_error& error, int r) {
-  if (error.message) return error.message;
-  if (error.name) return error.name;
-  return std::strerror(-r);
-}
-}  // namespace
 
 bool DBusSession::preventAutolaunch(const LinuxEnvironment& environment) {
   if (environment.variable("DBUS_SESSION_BUS_ADDRESS")) return false;
@@ -94,7 +93,7 @@ DBusSession::DBusSession(std::string systemAddress, std::string sessionAddress)
     // logind announces each blocking inhibitor taken or let go as a change of BlockInhibited.
     watch(system_, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.DBus.Properties",
           "PropertiesChanged", [](sd_bus_message* message, void* self, sd_bus_error*) -> int {
-            if (changesProperty(message, "org.freedesktop.login1.Manager", "BlockInhibited"))
+            if (DBusSession::changesProperty(message, "org.freedesktop.login1.Manager", "BlockInhibited"))
               static_cast<DBusSession*>(self)->inhibitorsChanged.emit();
             return 0;
           });

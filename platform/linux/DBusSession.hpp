@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Signal.hpp"
@@ -14,6 +15,7 @@ class LinuxEnvironment;
 
 typedef struct sd_bus sd_bus;
 typedef struct sd_bus_slot sd_bus_slot;
+typedef struct sd_bus_message sd_bus_message;
 
 // A D-Bus inhibitor as logind lists it.
 struct LogindInhibitor {
@@ -52,6 +54,9 @@ class DBusSession {
   int setBrightness(const std::string& subsystem, const std::string& device, std::uint32_t value,
                     std::string* error = nullptr);
   std::optional<std::vector<LogindInhibitor>> listInhibitors();
+  // Whether a PropertiesChanged signal of `interface` names `property` among
+  // the changed or invalidated ones.
+  static bool changesProperty(sd_bus_message* message, const char* interface, std::string_view property);
   // Whether some connection owns `name` on `bus`.
   static bool nameHasOwner(sd_bus* bus, const char* name);
   // Whether logind runs on the system bus, and GNOME's session manager on the session bus.

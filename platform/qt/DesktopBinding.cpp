@@ -128,8 +128,13 @@ void DesktopBinding::createX11(std::unique_ptr<X11Session> session, bool xwaylan
   const auto recovery =
       GammaStash::recoveryFolder(environment_.runtimeDirectory(), environment_.temporaryDirectory(), getuid(), why);
   if (!recovery) AppLog::app.error("Gamma crash recovery is off: " + why);
-  // XWayland's gamma tables reach no screen.
-  if (!xwaylandOnly)
+  // Where Mutter manages the screen it rebuilds the CRTCs' tables itself (night light, colour profiles), so
+  // they go through it, which tells when it did; XWayland's gamma tables reach no screen.
+  if (!xwaylandOnly) useMutterGamma([randr = randr_.get()](DisplayID displayID) -> std::optional<std::string> {
+      if (const auto output = randr->output(displayID)) return output->name;
+      return std::nullopt;
+    });
+  if (!xwaylandOnly && !mutterGamma_)
     gamma_ = std::make_unique<X11GammaTables>(
         *randr_, recovery ? std::make_unique<GammaStash>(*recovery, roots_.proc, session_->name(), getpid()) : nullptr);
   // Under XWayland the source answers "unknown" with its reason; without the counter there is no source.
@@ -144,7 +149,10 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
   // The outputs' names arrive in answer to binding them.
   wayland_->roundtrip();
   waylandGamma_ = std::make_unique<WaylandGammaTables>(*wayland_, *waylandOutputs_);
+  // GNOME's compositor has no gamma protocol: its display configuration on the session bus has the tables.
   if (!waylandGamma_->isOffered())
+    useMutterGamma([outputs = waylandOutputs_.get()](DisplayID displayID) { return outputs->name(displayID); });
+  if (!waylandGamma_->isOffered() && !mutterGamma_)
     AppLog::app.log("The compositor offers no gamma control: displays are dimmed in hardware only");
   waylandIdle_ = std::make_unique<WaylandIdle>(*wayland_, mainLoop_);
   LinuxInhibitors::CompositorInhibitor inhibitor;
@@ -176,6 +184,12 @@ void DesktopBinding::createWayland(std::unique_ptr<WaylandSession> session) {
       notificationPanel_ = std::make_unique<NotificationHUDPanel>(bus_->sessionBus(), mainLoop_);
     }
   }
+}
+
+void DesktopBinding::useMutterGamma(MutterGammaTables::ConnectorOf connectorOf) {
+  if (!DBusSession::nameHasOwner(bus_->sessionBus(), MutterGammaTables::kService)) return;
+  mutterGamma_ = std::make_unique<MutterGammaTables>(bus_->sessionBus(), mainLoop_, std::move(connectorOf));
+  if (!mutterGamma_->isOffered()) mutterGamma_.reset();
 }
 
 // What needs no display server: DDC/CI, the backlight, D-Bus and the autostart entry.
@@ -274,7 +288,7 @@ void DesktopBinding::quitAfterConnectionLoss() {
   replacementSession_ = X11Session::open(session_->name());
   if (replacementSession_) {
     replacementRandr_ = std::make_unique<RandrScreen>(*replacementSession_);
-    gamma_->useScreen(*replacementRandr_);
+    if (gamma_) gamma_->useScreen(*replacementRandr_);
   } else {
     AppLog::app.error("The X server of display " + session_->name() +
                       " does not answer: the gamma is put back at the next start");
@@ -310,6 +324,7 @@ SystemPorts DesktopBinding::ports() {
   ports.desktopBrightness = screenBrightness_.get();
   if (gamma_) ports.gamma = gamma_.get();
   if (waylandGamma_) ports.gamma = waylandGamma_.get();
+  if (mutterGamma_) ports.gamma = mutterGamma_.get();
   if (idleTime_) ports.idleTime = idleTime_.get();
   if (waylandIdle_ && waylandIdle_->protocol() != WaylandIdle::Protocol::none) ports.idleTime = waylandIdle_.get();
   if (mutterIdle_) ports.idleTime = mutterIdle_.get();

@@ -14,6 +14,7 @@
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
 #include "platform/linux/LinuxInhibitors.hpp"
+#include "platform/linux/MutterGammaTables.hpp"
 #include "platform/linux/MutterIdleMonitor.hpp"
 #include "platform/linux/NotificationHUDPanel.hpp"
 #include "platform/linux/TerminationSignals.hpp"
@@ -88,6 +89,8 @@ class DesktopBinding {
   DesktopBinding(LinuxEnvironment environment, Roots roots);
   void createX11(std::unique_ptr<X11Session> session, bool xwaylandOnly);
   void createWayland(std::unique_ptr<WaylandSession> session);
+  // Gamma through Mutter's display configuration, where it answers on the session bus.
+  void useMutterGamma(MutterGammaTables::ConnectorOf connectorOf);
   void createCommon(DisplayDirectory::OutputSource outputs, LinuxInhibitors::CompositorInhibitor inhibitor = {});
   void wire(TerminationSignals& signals);
   void wireX11();
@@ -126,6 +129,8 @@ class DesktopBinding {
   std::unique_ptr<WaylandGammaTables> waylandGamma_;
   // GNOME's compositor offers no idle protocol: its D-Bus monitor stands in.
   std::unique_ptr<MutterIdleMonitor> mutterIdle_;
+  // GNOME's gamma, X11 or Wayland, in place of RandR's or the compositor's.
+  std::unique_ptr<MutterGammaTables> mutterGamma_;
   // The panel floats on the compositor's overlay layer where it has one, else it is a notification.
   std::unique_ptr<OverlayHUDPanel> overlayPanel_;
   std::unique_ptr<NotificationHUDPanel> notificationPanel_;

@@ -17,27 +17,11 @@
 namespace {
 using Control = WaylandGammaTables::Control;
 
-std::uint16_t identityEntry(std::uint32_t index, std::uint32_t count) {
-  return count < 2 ? 65535 : static_cast<std::uint16_t>((index * 65535ull + (count - 1) / 2) / (count - 1));
-}
-
-bool isIdentity(const GammaTable& table) {
-  const auto count = static_cast<std::uint32_t>(table.size());
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const auto expected = identityEntry(i, count);
-    if (gammaEntry(table.red[i]) != expected || gammaEntry(table.green[i]) != expected ||
-        gammaEntry(table.blue[i]) != expected)
-      return false;
-  }
-  return true;
-}
-
 // The three ramps one after the other, in a file the compositor reads from its start.
-int tableFile(const GammaTable& gamma) {
+int tableFile(const GammaRamps& ramps) {
   std::vector<std::uint16_t> table;
-  table.reserve(gamma.size() * 3);
-  for (const auto* channel : {&gamma.red, &gamma.green, &gamma.blue})
-    for (const float entry : *channel) table.push_back(gammaEntry(entry));
+  table.reserve(ramps.red.size() * 3);
+  for (const auto* channel : {&ramps.red, &ramps.green, &ramps.blue}) table.insert(table.end(), channel->begin(), channel->end());
   const int fd = memfd_create("dimmora-gamma", MFD_CLOEXEC);
   if (fd < 0) return -1;
   const auto bytes = static_cast<ssize_t>(table.size() * sizeof(std::uint16_t));
@@ -150,10 +134,7 @@ GammaTables::Result WaylandGammaTables::read(DisplayID displayID, GammaTable& ta
   const Control* c = control(displayID);
   if (!c) return Result::noSuchOutput;
   if (c->failed || c->size == 0) return Result::noGamma;
-  GammaTable identity;
-  for (std::uint32_t i = 0; i < c->size; ++i) identity.red.push_back(gammaFraction(identityEntry(i, c->size)));
-  identity.green = identity.blue = identity.red;
-  table = std::move(identity);
+  table = gammaTable(identityRamps(c->size));
   return Result::ok;
 }
 
@@ -166,12 +147,13 @@ GammaTables::Result WaylandGammaTables::write(DisplayID displayID, const GammaTa
   if (table.size() == 0 || table.red.size() != c->size || table.green.size() != c->size ||
       table.blue.size() != c->size)
     return Result::invalidSize;
-  if (isIdentity(table)) {
+  const GammaRamps ramps = gammaRamps(table);
+  if (ramps == identityRamps(c->size)) {
     release(*c);
     return Result::ok;
   }
   if (!c->proxy && !acquire(*c)) return Result::noGamma;
-  const int fd = tableFile(table);
+  const int fd = tableFile(ramps);
   if (fd < 0) return Result::failed;
   zwlr_gamma_control_v1_set_gamma(c->proxy, fd);
   close(fd);

@@ -102,13 +102,6 @@ bool writeAtomically(const fs::path& path, const std::string& text) {
 }
 }  // namespace
 
-bool looksDimmed(const GammaRamps& ramps) {
-  std::uint16_t top = 0;
-  for (const auto* channel : {&ramps.red, &ramps.green, &ramps.blue})
-    if (!channel->empty()) top = std::max(top, *std::max_element(channel->begin(), channel->end()));
-  return top < 0x8000;
-}
-
 bool couldBeOriginal(const GammaRamps& ramps) {
   for (const auto* channel : {&ramps.red, &ramps.green, &ramps.blue})
     if (channel->size() < 2 || !std::is_sorted(channel->begin(), channel->end()) || channel->back() == channel->front())

@@ -55,10 +55,6 @@ class GammaStash {
   std::map<std::string, GammaRamps> originals_;
 };
 
-// Whether ramps darken the screen below half: no entry of any channel reaches
-// half of full scale. No display's own ramps do; a dimmer's do.
-bool looksDimmed(const GammaRamps& ramps);
-
 // Whether ramps could be a display's own: every channel rising from dark to
 // light, and not dimmed (a tinted night-light ramp is one; a black, inverted
 // or dimmed one is not).

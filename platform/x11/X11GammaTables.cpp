@@ -2,7 +2,6 @@
 #include "platform/x11/X11GammaTables.hpp"
 
 #include <algorithm>
-#include <iterator>
 #include <utility>
 
 #include "services/AppLog.hpp"
@@ -28,11 +27,7 @@ std::optional<GammaRamps> X11GammaTables::originalRamps(DisplayID displayID, con
   // screen dark; the linear ramp is what the server starts with.
   AppLog::app.error("The gamma ramps of " + outputName +
                     " are dimmed below half brightness, so they are not its own: the linear ramp is kept as its original");
-  const std::size_t n = ramps->red.size();
-  for (auto* channel : {&ramps->red, &ramps->green, &ramps->blue})
-    for (std::size_t i = 0; i < n; ++i)
-      (*channel)[i] = static_cast<std::uint16_t>(n < 2 ? 65535 : (i * 65535 + (n - 1) / 2) / (n - 1));
-  return ramps;
+  return identityRamps(ramps->red.size());
 }
 
 std::uint32_t X11GammaTables::size(DisplayID displayID) {
@@ -45,10 +40,7 @@ GammaTables::Result X11GammaTables::read(DisplayID displayID, GammaTable& table)
   if (!output) return Result::noSuchOutput;
   const auto ramps = originalRamps(displayID, output->name);
   if (!ramps) return Result::noGamma;
-  GammaTable read;
-  for (const auto& [from, to] : {std::pair{&ramps->red, &read.red}, {&ramps->green, &read.green}, {&ramps->blue, &read.blue}})
-    std::transform(from->begin(), from->end(), std::back_inserter(*to), gammaFraction);
-  table = std::move(read);
+  table = gammaTable(*ramps);
   return Result::ok;
 }
 
@@ -62,9 +54,7 @@ GammaTables::Result X11GammaTables::write(DisplayID displayID, const GammaTable&
   const auto wanted = static_cast<std::size_t>(size);
   if (table.red.size() != wanted || table.green.size() != wanted || table.blue.size() != wanted)
     return Result::invalidSize;
-  GammaRamps ramps;
-  for (const auto& [from, to] : {std::pair{&table.red, &ramps.red}, {&table.green, &ramps.green}, {&table.blue, &ramps.blue}})
-    std::transform(from->begin(), from->end(), std::back_inserter(*to), gammaEntry);
+  const GammaRamps ramps = gammaRamps(table);
   if (stash_ && !stash_->hasOriginal(output->name)) {
     if (const auto original = originalRamps(displayID, output->name); original && !(*original == ramps))
       stash_->rememberOriginal(output->name, *original);

@@ -67,6 +67,28 @@ TEST_F(NearBlackGammaControllerTest, DisplaysLeavingTheActiveSetOrTheProcessGetT
   EXPECT_TRUE(gamma.savedTables().empty());
 }
 
+// A night light's new tint, a colour profile: the system put its own table where ours was.
+TEST_F(NearBlackGammaControllerTest, ATableTheSystemRebuiltUnderOursIsTheNewOriginalAndDimmedAgain) {
+  auto& monitor = machine.addExternalMonitor();
+  auto& bright = machine.addExternalMonitor();
+  const auto original = monitor.gammaBlue;
+  gamma.apply({{monitor.id(), 40}, {bright.id(), 100}}, {monitor.id(), bright.id()}, {monitor.id()}, 5);
+  std::vector<float> tint = original;
+  for (float& entry : tint) entry *= 0.6f;
+  monitor.gammaRed = monitor.gammaGreen = original;
+  monitor.gammaBlue = tint;
+  const auto writes = machine.gammaLog().size();
+  machine.gammaTables().originalReplaced.emit(bright.id());  // nothing of ours there
+  EXPECT_EQ(machine.gammaLog().size(), writes);
+
+  machine.gammaTables().originalReplaced.emit(monitor.id());
+  EXPECT_TRUE(scope.traced("display 1: gamma again over the system's new table scale=0.400: ok"));
+  EXPECT_FLOAT_EQ(monitor.gammaBlue[255], tint[255] * 0.4f);
+  EXPECT_FLOAT_EQ(monitor.gammaRed[255], original[255] * 0.4f);
+  notifications.willTerminate.emit();
+  EXPECT_EQ(monitor.gammaBlue, tint) << "the system's latest table comes back, not the first one";
+}
+
 TEST_F(NearBlackGammaControllerTest, CaptureFailuresLeaveTheDisplayUntouchedAndAreRetried) {
   auto& none = machine.addExternalMonitor({.gammaSize = 0});
   assist(none.id(), 2);

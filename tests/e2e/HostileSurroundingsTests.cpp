@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The real executable where its surroundings work against it: a runtime
 // folder it cannot lock in, ramps another program dimmed, an X server that
-// closes one of its connections or ends.
+// closes one of its connections or ends, a window manager (GNOME's Mutter)
+// that rebuilds the gamma tables itself.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "../linux/SessionBusTestSupport.hpp"
 #include "../linux/ThrowawayServer.hpp"
 #include "AppTestSupport.hpp"
 
@@ -180,4 +183,61 @@ TEST_F(HostileSurroundings, TheServerEndingWhileTheScreenIsDimmedEndsTheProgramW
   ASSERT_TRUE(status) << "it did not end with its server";
   EXPECT_EQ(*status, 1) << log();  // Qt's exit, not a signal
   EXPECT_FALSE(reportsAMemoryFault(log())) << log();
+}
+
+// Mutter manages the screen: the tables go through it, and one it rebuilds (here after another program's table and
+// a monitor change) is dimmed again over its new tint, which the quit puts back.
+TEST_F(HostileSurroundings, UnderMutterATableItRebuildsIsDimmedAgainAndTheQuitPutsItsTintBack) {
+  const char* configuration = std::getenv("DIMMORA_XORG_CONF");
+  ASSERT_TRUE(configuration) << "scripts/test.d/xserver.sh exports the Xorg configuration";
+  ThrowawayServer server({"Xorg", "-config", configuration, "-configdir", tree.folder("xorg.d").string(), "-logfile",
+                          tree.path("xorg.log").string(), "-noreset", "-nolisten", "tcp"});
+  ASSERT_TRUE(server.session()) << "Xorg did not start";
+  PrivateSessionBus bus;
+  ChildProcess mutter({"mutter", "--x11", "--replace"}, {"DISPLAY=" + server.name(), "DBUS_SESSION_BUS_ADDRESS=" + bus.address()},
+                      tree.path("mutter.log"));
+  const std::string call = "gdbus call --address '" + bus.address() +
+                           "' -d org.gnome.Mutter.DisplayConfig -o /org/gnome/Mutter/DisplayConfig -m "
+                           "org.gnome.Mutter.DisplayConfig.";
+  ASSERT_TRUE(waitFor([&] { return run(call + "GetResources 2>/dev/null").find("DUMMY0") != std::string::npos; }, 20s))
+      << "Mutter did not start: " << readTextFile(tree.path("mutter.log")).value_or("");
+  RandrScreen randr(*server.session());
+  std::uint32_t output = 0;
+  for (const auto& o : randr.outputs())
+    if (o.isOnline() && !output) output = o.id;
+  auto config = nlohmann::json::parse(*readTextFile(tree.path("config/Dimmora/config.json")));
+  config["selectedDisplayIDs"] = {output};
+  config["displayFullGammaModes"] = {output, true};
+  tree.write("config/Dimmora/config.json", config.dump(2));
+  // xrandr's reading of the ramps: "Gamma: r:g:b" and "Brightness: b".
+  const auto xrandr = [&](const char* field) {
+    const auto text = server.run("xrandr --verbose");
+    const auto at = text.find(field);
+    return at == std::string::npos ? std::string() : text.substr(at + std::strlen(field), text.find('\n', at) - at - std::strlen(field));
+  };
+
+  server.run("xdotool key shift");
+  App app(tree, {"DISPLAY=" + server.name(), "DBUS_SESSION_BUS_ADDRESS=" + bus.address(), "DIMMORA_TRACE=1"});
+  ASSERT_TRUE(waitFor([&] { return xrandr("Brightness: ") < "0.6"; }, 20s)) << xrandr("Brightness: ");
+  std::this_thread::sleep_for(1500ms);  // the fade's end
+  const std::string dimmed = xrandr("Brightness: ");
+  EXPECT_NE(log().find("Gamma through GNOME's org.gnome.Mutter.DisplayConfig"), std::string::npos);
+
+  // A night light's warm table (blue at 60 %), then a monitor change Mutter announces.
+  std::string blue;
+  for (int i = 0; i < 256; ++i) blue += (i ? "," : "") + std::to_string(i * 256 * 6 / 10);
+  std::string identity;
+  for (int i = 0; i < 256; ++i) identity += (i ? "," : "") + std::to_string(i * 256);
+  const auto serial = [&] { return std::stoul(run(call + "GetResources | sed 's/^(uint32 \\([0-9]*\\).*/\\1/'")); };
+  run("dbus-send --bus='" + bus.address() + "' --print-reply --dest=org.gnome.Mutter.DisplayConfig "
+      "/org/gnome/Mutter/DisplayConfig org.gnome.Mutter.DisplayConfig.SetCrtcGamma uint32:" + std::to_string(serial()) +
+      " uint32:0 array:uint16:" + identity + " array:uint16:" + identity + " array:uint16:" + blue + " >/dev/null");
+  const std::string tint = xrandr("Gamma: ");
+  server.run("xrandr --output DUMMY0 --mode 1024x576");
+  ASSERT_TRUE(waitFor([&] { return xrandr("Brightness: ") == dimmed && xrandr("Gamma: ") == tint; }, 3s))
+      << xrandr("Brightness: ") << " " << xrandr("Gamma: ") << " for " << dimmed << " " << tint;
+
+  EXPECT_EQ(app.stop(SIGTERM), 0);
+  EXPECT_EQ(xrandr("Brightness: "), "1.0");
+  EXPECT_EQ(xrandr("Gamma: "), tint) << "the night light's tint, undimmed";
 }
