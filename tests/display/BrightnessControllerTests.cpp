@@ -11,32 +11,7 @@
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 
 namespace {
-struct Limits {
-  double maximum = 100;
-  double minimum = 5;
-  double safety = 5;
-  bool fullGamma = false;
-};
-
-class BrightnessControllerTest : public ControlTest {
- protected:
-  // One apply with the same limits for every display, as the engine would send.
-  void drive(double logical, const std::set<DisplayID>& ids, Limits limits = {}) {
-    std::map<DisplayID, double> maximums, minimums;
-    std::map<DisplayID, bool> fullGamma;
-    for (DisplayID id : ids) {
-      maximums[id] = limits.maximum;
-      minimums[id] = limits.minimum;
-      fullGamma[id] = limits.fullGamma;
-    }
-    controller.apply(logical, ids, maximums, minimums, fullGamma, limits.safety);
-    loop.runPending();  // the writes' outcomes
-  }
-  // A controller past the launch phase, so full brightness is written at once.
-  void endStartup() { controller.invalidateDisplayState(); }
-
-  DDCBrightnessController controller{controllerPorts()};
-};
+using BrightnessControllerTest = DrivenControllerTest;
 
 TEST_F(BrightnessControllerTest, RangeIsKeptWithinTheFloorAndEachOther) {
   const auto range = [](std::map<DisplayID, double> maximums, std::map<DisplayID, double> minimums, double safety) {
