@@ -115,8 +115,7 @@ TEST(RangeGeometry, TrackSpansTheSafetyMinimumToFullAndPressesTakeTheNearerHandl
 class SliderControllerTest : public MenuTest {
  protected:
   SliderControllerTest() {
-    machine.addExternalMonitor({.id = 1, .productName = "Left", .brightness = 100});
-    machine.addExternalMonitor({.id = 2, .productName = "Right", .brightness = 100});
+    twoMonitors();
     makeMenu();
     menu->appear();
   }
