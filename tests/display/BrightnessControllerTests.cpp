@@ -45,6 +45,9 @@ TEST_F(BrightnessControllerTest, LaunchBrightnessIsKeptUntilTheMaximumIsConfirme
   auto& dimmed = machine.addExternalMonitor({.brightness = 42});
   drive(100, {kept.id()});
   drive(99, {dimmed.id()});  // first reached below full: written normally
+  auto& nearlyFull = machine.addExternalMonitor({.brightness = 42});
+  drive(99.9, {nearlyFull.id()});  // a tenth short of full counts as full
+  EXPECT_EQ(nearlyFull.acceptedWrites(), 0);
   EXPECT_EQ(kept.acceptedWrites(), 0);
   EXPECT_EQ(kept.vcpCurrent(), 42);
   EXPECT_EQ(dimmed.vcpCurrent(), 99);
@@ -108,6 +111,16 @@ TEST_F(BrightnessControllerTest, OneStepDecreasesAreSpacedOutAndTheLastOneIsDeli
   controller.invalidateDisplayState();
   loop.advance(1);
   EXPECT_EQ(monitor.acceptedWrites(), 4);
+
+  // So does an increase, which goes out at once.
+  drive(80, {monitor.id()}, full);
+  loop.advance(0.05);
+  drive(79, {monitor.id()}, full);
+  ASSERT_TRUE(controller.hasPendingWrite());
+  loop.advance(0.05);
+  drive(90, {monitor.id()}, full);
+  EXPECT_EQ(monitor.vcpCurrent(), 90);
+  EXPECT_FALSE(controller.hasPendingWrite());
 }
 
 TEST_F(BrightnessControllerTest, ThrottleFollowsTheMonotonicClockNotTheWallClock) {

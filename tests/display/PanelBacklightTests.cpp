@@ -65,6 +65,16 @@ TEST_F(PanelBacklightTest, ADimStartsFromThePanelsOwnLevelAndTheKeyPutsItBack) {
   EXPECT_FLOAT_EQ(panel.panelLevel(), 0.5f);
 }
 
+TEST_F(PanelBacklightTest, KeysPressedBeforeTheFirstDimSetTheLevelItStartsFrom) {
+  auto& panel = machine.addBuiltInPanel({.level = 0.6f, .backlightSteps = 96000});
+  drive(100, {panel.id()});  // launch: the panel is found at 60 %
+  panel.setPanelLevel(0.5f);
+  fade(100, 40, {panel.id()});
+  EXPECT_FLOAT_EQ(panel.panelLevel(), 0.23f);  // 40 % of 5...50
+  drive(100, {panel.id()});
+  EXPECT_FLOAT_EQ(panel.panelLevel(), 0.5f);
+}
+
 TEST_F(PanelBacklightTest, TheWindowsMaximumStillCapsThePanelAndALowerMasterLevelScalesFromItsLevel) {
   auto& panel = machine.addBuiltInPanel({.level = 0.6f, .backlightSteps = 19393});
   controller.invalidateDisplayState();  // past the launch phase
