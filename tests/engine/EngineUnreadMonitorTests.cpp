@@ -3,6 +3,7 @@
 // slow to answer, garbled on the wire, silent on DDC/CI, or never replying.
 // The idle step must land on the user's own level, and a key bring it back.
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "EngineTestSupport.hpp"
@@ -44,6 +45,8 @@ struct LateRead {
   const char* statusMeanwhile;  // after 6 s; nullptr: not looked at
   std::function<void(VirtualDisplay&)> clear;
 };
+// The case's name in the listing of tests, instead of its bytes.
+void PrintTo(const LateRead& start, std::ostream* out) { *out << start.name; }
 
 class EngineLateRead : public EngineUnreadMonitor, public ::testing::WithParamInterface<LateRead> {};
 
