@@ -11,32 +11,7 @@
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
 
 namespace {
-struct Limits {
-  double maximum = 100;
-  double minimum = 5;
-  double safety = 5;
-  bool fullGamma = false;
-};
-
-class BrightnessControllerTest : public ControlTest {
- protected:
-  // One apply with the same limits for every display, as the engine would send.
-  void drive(double logical, const std::set<DisplayID>& ids, Limits limits = {}) {
-    std::map<DisplayID, double> maximums, minimums;
-    std::map<DisplayID, bool> fullGamma;
-    for (DisplayID id : ids) {
-      maximums[id] = limits.maximum;
-      minimums[id] = limits.minimum;
-      fullGamma[id] = limits.fullGamma;
-    }
-    controller.apply(logical, ids, maximums, minimums, fullGamma, limits.safety);
-    loop.runPending();  // the writes' outcomes
-  }
-  // A controller past the launch phase, so full brightness is written at once.
-  void endStartup() { controller.invalidateDisplayState(); }
-
-  DDCBrightnessController controller{controllerPorts()};
-};
+using BrightnessControllerTest = DrivenControllerTest;
 
 TEST_F(BrightnessControllerTest, RangeIsKeptWithinTheFloorAndEachOther) {
   const auto range = [](std::map<DisplayID, double> maximums, std::map<DisplayID, double> minimums, double safety) {
@@ -70,6 +45,9 @@ TEST_F(BrightnessControllerTest, LaunchBrightnessIsKeptUntilTheMaximumIsConfirme
   auto& dimmed = machine.addExternalMonitor({.brightness = 42});
   drive(100, {kept.id()});
   drive(99, {dimmed.id()});  // first reached below full: written normally
+  auto& nearlyFull = machine.addExternalMonitor({.brightness = 42});
+  drive(99.9, {nearlyFull.id()});  // a tenth short of full counts as full
+  EXPECT_EQ(nearlyFull.acceptedWrites(), 0);
   EXPECT_EQ(kept.acceptedWrites(), 0);
   EXPECT_EQ(kept.vcpCurrent(), 42);
   EXPECT_EQ(dimmed.vcpCurrent(), 99);
@@ -133,6 +111,16 @@ TEST_F(BrightnessControllerTest, OneStepDecreasesAreSpacedOutAndTheLastOneIsDeli
   controller.invalidateDisplayState();
   loop.advance(1);
   EXPECT_EQ(monitor.acceptedWrites(), 4);
+
+  // So does an increase, which goes out at once.
+  drive(80, {monitor.id()}, full);
+  loop.advance(0.05);
+  drive(79, {monitor.id()}, full);
+  ASSERT_TRUE(controller.hasPendingWrite());
+  loop.advance(0.05);
+  drive(90, {monitor.id()}, full);
+  EXPECT_EQ(monitor.vcpCurrent(), 90);
+  EXPECT_FALSE(controller.hasPendingWrite());
 }
 
 TEST_F(BrightnessControllerTest, ThrottleFollowsTheMonotonicClockNotTheWallClock) {

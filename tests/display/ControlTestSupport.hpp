@@ -53,19 +53,33 @@ class ControlTest : public ::testing::Test {
   SimulatedMachineScope scope{portsFor(machine, loop, notifications)};
 };
 
-// A brightness controller driven as the engine drives it: every display with
-// the same maximum, minimum 5 and safety minimum 5.
+// The limits the engine hands the controller with a level, the same for every display.
+struct Limits {
+  double maximum = 100;
+  double minimum = 5;
+  double safety = 5;
+  bool fullGamma = false;
+};
+
+// A brightness controller driven as the engine drives it, each display with
+// the fixture's limits unless a call names its own.
 class DrivenControllerTest : public ControlTest {
  protected:
-  void drive(double logical, const std::set<DisplayID>& ids, double maximum = 100) {
+  void drive(double logical, const std::set<DisplayID>& ids) { drive(logical, ids, limits); }
+  void drive(double logical, const std::set<DisplayID>& ids, const Limits& given) {
     std::map<DisplayID, double> maximums, minimums;
+    std::map<DisplayID, bool> fullGamma;
     for (DisplayID id : ids) {
-      maximums[id] = maximum;
-      minimums[id] = 5;
+      maximums[id] = given.maximum;
+      minimums[id] = given.minimum;
+      fullGamma[id] = given.fullGamma;
     }
-    controller.apply(logical, ids, maximums, minimums, {}, 5);
+    controller.apply(logical, ids, maximums, minimums, fullGamma, given.safety);
     loop.runPending();  // the writes' outcomes
   }
+  // Past the launch phase, so full brightness is written at once.
+  void endStartup() { controller.invalidateDisplayState(); }
 
+  Limits limits;
   DDCBrightnessController controller{controllerPorts()};
 };

@@ -9,9 +9,6 @@
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "display/DDCBrightness/DDCPackets.hpp"
 #include "platform/sim/SimDesktopBrightness.hpp"
-#include "platform/sim/SimulatedMachine.hpp"
-#include "platform/sim/SimulatedMachineScope.hpp"
-#include "platform/sim/VirtualMainLoop.hpp"
 
 namespace {
 
@@ -22,13 +19,8 @@ Bytes bytes(const std::array<std::uint8_t, N>& packet) {
   return Bytes(packet.begin(), packet.end());
 }
 
-class DDCIOTest : public ::testing::Test {
+class DDCIOTest : public ControlTest {
  protected:
-  SystemPorts machinePorts() {
-    SystemPorts p = machine.ports();
-    p.mainLoop = &loop;
-    return p;
-  }
   // One read, run to its end on the loop.
   DDCIO::BrightnessReading read(DisplayID id) {
     std::optional<DDCIO::BrightnessReading> reading;
@@ -38,14 +30,6 @@ class DDCIOTest : public ::testing::Test {
     return reading.value_or(DDCIO::BrightnessReading{});
   }
   std::optional<double> readPercent(DisplayID id) { return read(id).percent; }
-  Bytes lastSetPacket(DisplayID id) {
-    const auto writes = machine.i2cLog(id, true);
-    return writes.empty() ? Bytes{} : writes.back().bytes;
-  }
-
-  VirtualMainLoop loop;
-  SimulatedMachine machine{loop};
-  SimulatedMachineScope scope{machinePorts()};
 };
 
 // The monitor's reply to a Get VCP Feature request for brightness, source address first.

@@ -21,25 +21,7 @@ namespace {
 
 std::string external(const std::string& connection) { return L10n::text("external_display_label") + "・" + connection; }
 
-class DiscoveryTest : public ::testing::Test {
- protected:
-  SystemPorts machinePorts() {
-    SystemPorts p = machine.ports();
-    p.mainLoop = &loop;
-    p.notifications = &notifications;
-    return p;
-  }
-  std::vector<std::string> names(const DisplayStore& store) {
-    std::vector<std::string> out;
-    for (const auto& target : store.displays.get()) out.push_back(target.name);
-    return out;
-  }
-
-  VirtualMainLoop loop;
-  SystemNotifications notifications;
-  SimulatedMachine machine{loop};
-  SimulatedMachineScope scope{machinePorts()};
-};
+using DiscoveryTest = ControlTest;
 
 TEST(ConnectionNames, TheConnectorsTypeNamesTheConnection) {
   const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {

@@ -13,19 +13,13 @@
 
 namespace {
 
-class MonitorBusTest : public ControlTest {
+class MonitorBusTest : public DrivenControllerTest {
  protected:
-  MonitorBusTest() { controller.invalidateDisplayState(); }  // past the launch phase
-
-  void drive(double logical, const std::set<DisplayID>& ids) {
-    std::map<DisplayID, double> maximums, minimums;
-    for (DisplayID id : ids) {
-      maximums[id] = 100;
-      minimums[id] = 0;
-    }
-    controller.apply(logical, ids, maximums, minimums, {}, 1);
-    loop.runPending();  // the writes' outcomes
+  MonitorBusTest() {
+    limits = {.minimum = 0, .safety = 1};
+    endStartup();
   }
+
   // Levels map onto 1...100 (the floor is 1): logical 40 is 40.6, written as 41.
   // A linear fade of `seconds` at `fps`, one apply per frame, then a second at rest.
   void fade(double from, double to, double seconds, double fps, const std::set<DisplayID>& ids) {
@@ -43,8 +37,6 @@ class MonitorBusTest : public ControlTest {
     for (std::size_t i = 1; i < writes.size(); ++i) smallest = std::min(smallest, writes[i].time - writes[i - 1].time);
     return smallest;
   }
-
-  DDCBrightnessController controller{controllerPorts()};
 };
 
 TEST_F(MonitorBusTest, AFastFadeNeverOutrunsTheMonitorAndEndsOnItsLastValue) {

@@ -64,8 +64,11 @@ TEST_F(EngineActivity, RestoreHoldsEveryDisplayAtItsMaximumForFiveMinutes) {
 }
 
 TEST_F(EngineActivity, ManualDragHoldsTheLevelAndWritesTheFileOnceAtTheEnd) {
+  idleFor(181);
+  ASSERT_TRUE(engine->fadeTransition());
   const auto saves = stepStore->completedSaveCount();
   engine->beginManualAdjustment();
+  EXPECT_FALSE(engine->fadeTransition()) << "a fade under way ends at the first touch";
   for (const double value : {90.0, 75.0, 60.0}) {
     engine->setManualBrightness(value);
     idleFor(100);

@@ -2,6 +2,10 @@
 // Monitors whose brightness is hard to read at start: asleep, on a held bus,
 // slow to answer, garbled on the wire, silent on DDC/CI, or never replying.
 // The idle step must land on the user's own level, and a key bring it back.
+#include <functional>
+#include <ostream>
+#include <string>
+
 #include "EngineTestSupport.hpp"
 
 namespace {
@@ -33,47 +37,47 @@ class EngineUnreadMonitor : public EngineTest {
   }
 };
 
-TEST_F(EngineUnreadMonitor, AMonitorInStandbyAtStartIsReadOnceItWakes) {
-  monitor.failWrites();
-  monitor.faultStatus = I2CStatus::noAnswer;
+// A monitor that cannot be read at start, what the window says meanwhile, and
+// what ends it; every case is read in the end and lands on the user's level.
+struct LateRead {
+  const char* name;
+  std::function<void(VirtualDisplay&)> fault;
+  const char* statusMeanwhile;  // after 6 s; nullptr: not looked at
+  std::function<void(VirtualDisplay&)> clear;
+};
+// The case's name in the listing of tests, instead of its bytes.
+void PrintTo(const LateRead& start, std::ostream* out) { *out << start.name; }
+
+class EngineLateRead : public EngineUnreadMonitor, public ::testing::WithParamInterface<LateRead> {};
+
+TEST_P(EngineLateRead, TheStepLandsOnTheUsersLevelAndAKeyBringsItBack) {
+  GetParam().fault(monitor);
   start();
-  idleFor(8);
-  EXPECT_EQ(status(), "control_ddc_silent");
-  monitor.failWrites(0);
+  if (GetParam().statusMeanwhile) {
+    idleFor(6);
+    EXPECT_EQ(status(), GetParam().statusMeanwhile);
+  }
+  if (GetParam().clear) GetParam().clear(monitor);
   expectStepAndRestore();
   expectNeverBrighter();
-}
-
-TEST_F(EngineUnreadMonitor, ABusHeldAtStartIsReadOnceItIsFree) {
-  monitor.busHeldElsewhere = true;
-  start();
-  idleFor(6);
-  EXPECT_EQ(status(), "control_reading");
-  monitor.busHeldElsewhere = false;
-  expectStepAndRestore();
-  expectNeverBrighter();
-}
-
-TEST_F(EngineUnreadMonitor, AMonitorNeeding50msPerReplyIsReadWithALongerWait) {
-  monitor.replyDelayMicroseconds = 50'000;
-  start();
-  expectStepAndRestore();
-  expectNeverBrighter();
-}
-
-TEST_F(EngineUnreadMonitor, AMonitorNeeding150msPerReplyIsReadWithALongerWait) {
-  monitor.replyDelayMicroseconds = 150'000;
-  start();
-  expectStepAndRestore();
-  expectNeverBrighter();
-}
-
-TEST_F(EngineUnreadMonitor, GarbledRepliesAreAskedAgainAndTheTrueMaximumIsStored) {
-  monitor.corruptReplies(2);
-  start();
-  expectStepAndRestore();
   EXPECT_EQ(stepStore->displayMaximumPercents().at(1), 70);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, EngineLateRead,
+    ::testing::Values(
+        LateRead{"InStandby",
+                 [](VirtualDisplay& m) {
+                   m.failWrites();
+                   m.faultStatus = I2CStatus::noAnswer;
+                 },
+                 "control_ddc_silent", [](VirtualDisplay& m) { m.failWrites(0); }},
+        LateRead{"OnAHeldBus", [](VirtualDisplay& m) { m.busHeldElsewhere = true; }, "control_reading",
+                 [](VirtualDisplay& m) { m.busHeldElsewhere = false; }},
+        LateRead{"Needing50msPerReply", [](VirtualDisplay& m) { m.replyDelayMicroseconds = 50'000; }, nullptr, {}},
+        LateRead{"Needing150msPerReply", [](VirtualDisplay& m) { m.replyDelayMicroseconds = 150'000; }, nullptr, {}},
+        LateRead{"WithGarbledReplies", [](VirtualDisplay& m) { m.corruptReplies(2); }, nullptr, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EngineUnreadMonitor, DDCCISwitchedOffDimsThroughGammaAndAKeyRestoresItAtOnce) {
   monitor.failWrites();

@@ -171,4 +171,6 @@ TEST_F(RemoteControlTest, IdleSecondsAreWholeSecondsOfTheEngineIdleTime) {
   EXPECT_EQ(remote.idleSeconds(), 12u);
   pressKeyElsewhere();
   EXPECT_EQ(remote.idleSeconds(), 0u);
+  idleFor(5e9);  // more seconds than the property holds: the largest it can say
+  EXPECT_EQ(remote.idleSeconds(), 4'294'967'295u);
 }

@@ -13,10 +13,7 @@ using Kind = ConfirmationCard::Kind;
 
 class MaintenanceTest : public MenuTest {
  protected:
-  MaintenanceTest() {
-    machine.addExternalMonitor({.id = 1, .productName = "Left", .brightness = 100});
-    machine.addExternalMonitor({.id = 2, .productName = "Right", .brightness = 100});
-  }
+  MaintenanceTest() { twoMonitors(); }
   MaintenanceActions& actions() { return menu->maintenance(); }
   Kind cardKind() {
     const auto card = actions().card();

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
 
+#include "TestFiles.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "app/AppModels.hpp"
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
@@ -26,11 +26,6 @@
 #include "services/PowerAssertionMonitor.hpp"
 #include "services/ShortcutHUD.hpp"
 #include "settings/StepStore.hpp"
-
-inline void writeFile(const std::filesystem::path& file, const std::string& content) {
-  std::filesystem::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << content;
-}
 
 // The window's rules over the real stores and engine on a simulated machine:
 // a virtual loop, in-memory preferences, a recording desktop (clipboard, file
@@ -91,6 +86,10 @@ class MenuTest : public ::testing::Test, protected SimulatedSession {
     menu = std::make_unique<MenuViewState>(stepStore, displayStore, engine, menuPorts(), options);
   }
 
+  void twoMonitors() {
+    machine.addExternalMonitor({.id = 1, .productName = "Left", .brightness = 100});
+    machine.addExternalMonitor({.id = 2, .productName = "Right", .brightness = 100});
+  }
   std::filesystem::path configFolder() const { return configRoot / "Dimmora"; }
   std::size_t saves() const { return stepStore->completedSaveCount(); }
 

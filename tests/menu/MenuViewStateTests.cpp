@@ -12,10 +12,6 @@ using namespace std::chrono_literals;
 
 class MenuViewStateTest : public MenuTest {
  protected:
-  void twoMonitors() {
-    machine.addExternalMonitor({.id = 1, .productName = "Left", .brightness = 100});
-    machine.addExternalMonitor({.id = 2, .productName = "Right", .brightness = 100});
-  }
   void fixRange(DisplayID id, double percent) {
     stepStore->setDisplayMinimumPercent(percent, id);
     stepStore->setDisplayMaximumPercent(percent, id);
@@ -340,8 +336,7 @@ TEST_F(MenuViewStateTest, TheDBusHintIsOfferedExactlyWhileShortcutsAreUnavailabl
 
 TEST_F(MenuViewStateTest, TheWindowSaysWhatBecameOfASettingsFileItCouldNotUseWhole) {
   const auto file = configRoot / "Dimmora" / "config.json";
-  std::filesystem::create_directories(file.parent_path());
-  std::ofstream(file) << R"({"fadeDurationSeconds": 9, "frameRate": "30", "language": "fr", "steps": []})";
+  writeFile(file, R"({"fadeDurationSeconds": 9, "frameRate": "30", "language": "fr", "steps": []})");
   makeMenu();
   const auto notice = menu->settingsFileNoticeText();
   ASSERT_TRUE(notice);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "menu/SliderControllers.hpp"
@@ -110,13 +111,21 @@ TEST(RangeGeometry, TrackSpansTheSafetyMinimumToFullAndPressesTakeTheNearerHandl
   EXPECT_EQ(collapsed.valueAt(100), 100);
 }
 
+TEST(SliderKeys, EachKeyMovesByItsStepAndStopsAtTheEnds) {
+  const std::tuple<SliderKey, double, double> cases[] = {
+      {SliderKey::stepUp, 50, 51},   {SliderKey::stepDown, 50, 49}, {SliderKey::pageUp, 50, 60},
+      {SliderKey::pageDown, 50, 40}, {SliderKey::home, 50, 5},      {SliderKey::end, 50, 100},
+      {SliderKey::pageDown, 12, 5},  {SliderKey::pageUp, 95, 100}};
+  for (const auto& [key, value, target] : cases)
+    EXPECT_EQ(sliderKeyTarget(key, value, 5, 100), target) << static_cast<int>(key) << " from " << value;
+}
+
 // ---- controllers over the real stores ---------------------------------------------------
 
 class SliderControllerTest : public MenuTest {
  protected:
   SliderControllerTest() {
-    machine.addExternalMonitor({.id = 1, .productName = "Left", .brightness = 100});
-    machine.addExternalMonitor({.id = 2, .productName = "Right", .brightness = 100});
+    twoMonitors();
     makeMenu();
     menu->appear();
   }

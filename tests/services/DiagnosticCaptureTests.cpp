@@ -57,14 +57,14 @@ TEST(DDCDebugTrace, BuildsMessagesOnlyForAListener) {
 
 TEST_F(DiagnosticCaptureTest, FileStartsWithStampedBannerAndSummaryAndIgnoresASecondStart) {
   EXPECT_EQ(iso8601UTC(WallClock::time_point(std::chrono::milliseconds(951'868'799'900))), "2000-02-29T23:59:59Z");
-  capture().start(folder.path / "config", "Displays: 2\nLevel: 70", 300);
+  capture().start(folder.path() / "config", "Displays: 2\nLevel: 70", 300);
   ASSERT_TRUE(capture().active);
   const auto file = *capture().logURL.get();
-  EXPECT_EQ(file.parent_path(), folder.path / "config");
+  EXPECT_EQ(file.parent_path(), folder.path() / "config");
   EXPECT_TRUE(std::regex_match(file.filename().string(),
                                std::regex(R"(Dimmora-Log-2027-01-15T08-00-00Z-[0-9A-F]{8}\.log)")));
   loop.advance(2);
-  capture().start(folder.path / "config", "second", 300);
+  capture().start(folder.path() / "config", "second", 300);
   trace("display 1: set 0x10 = 40");
   EXPECT_EQ(capture().logURL.get(), file);
   EXPECT_EQ(contents(),
@@ -73,7 +73,7 @@ TEST_F(DiagnosticCaptureTest, FileStartsWithStampedBannerAndSummaryAndIgnoresASe
 }
 
 TEST_F(DiagnosticCaptureTest, StopsAtTheTimeLimit) {
-  capture().start(folder.path, "s", 300);
+  capture().start(folder.path(), "s", 300);
   loop.advance(299.9);
   EXPECT_TRUE(capture().active);
   loop.advance(0.1);
@@ -82,14 +82,14 @@ TEST_F(DiagnosticCaptureTest, StopsAtTheTimeLimit) {
   EXPECT_TRUE(capture().logURL.get().has_value());  // kept for "show"
 
   // A line after the deadline, before the timer had its turn, ends the capture unwritten.
-  capture().start(folder.path, "s", 300);
+  capture().start(folder.path(), "s", 300);
   const std::string before = contents();
   loop.shiftWallClock(std::chrono::seconds(300));
   trace("late line");
   EXPECT_FALSE(capture().active);
   EXPECT_EQ(contents(), before);
 
-  capture().start(folder.path, "s", 1e300);  // beyond the clock's range: still a far deadline
+  capture().start(folder.path(), "s", 1e300);  // beyond the clock's range: still a far deadline
   loop.advance(86400);
   trace("a day later");
   EXPECT_TRUE(capture().active);
@@ -102,21 +102,21 @@ TEST_F(DiagnosticCaptureTest, NeverGrowsPastTheSizeLimit) {
     while (target - size() >= 4096 + kOverhead) trace(std::string(4096 - kOverhead, 'x'));
     trace(std::string(static_cast<std::size_t>(target - size() - kOverhead), 'y'));
   };
-  capture().start(folder.path, "s", 300);
+  capture().start(folder.path(), "s", 300);
   fillTo(5'242'800);
   trace(std::string(200 - kOverhead, 'z'));
   EXPECT_FALSE(capture().active);
   EXPECT_EQ(size(), 5'242'800);
   EXPECT_FALSE(capture().error.get().has_value());  // a silent stop
 
-  capture().start(folder.path, "s", 300);
+  capture().start(folder.path(), "s", 300);
   fillTo(DiagnosticCapture::sizeLimit);  // landing exactly on the limit is allowed
   EXPECT_TRUE(capture().active);
   EXPECT_EQ(size(), DiagnosticCapture::sizeLimit);
 }
 
 TEST_F(DiagnosticCaptureTest, QuittingClosesTheFile) {
-  capture().start(folder.path, "s", 300);
+  capture().start(folder.path(), "s", 300);
   notifications.willTerminate.emit();
   EXPECT_FALSE(capture().active);
   const std::string closed = contents();
@@ -125,10 +125,10 @@ TEST_F(DiagnosticCaptureTest, QuittingClosesTheFile) {
 
   // Ports given anew end the capture running on the old loop; quitting is heard from the new notifications only.
   SystemNotifications later;
-  capture().start(folder.path, "s", 300);
+  capture().start(folder.path(), "s", 300);
   DiagnosticCapture::usePorts(&loop, &later);
   EXPECT_FALSE(capture().active);
-  capture().start(folder.path, "s", 300);
+  capture().start(folder.path(), "s", 300);
   notifications.willTerminate.emit();
   EXPECT_TRUE(capture().active);
   later.willTerminate.emit();
@@ -136,19 +136,19 @@ TEST_F(DiagnosticCaptureTest, QuittingClosesTheFile) {
 }
 
 TEST_F(DiagnosticCaptureTest, FolderThatCannotBeCreatedReportsAnError) {
-  folder.write("blocker", "a file, not a folder");
-  capture().start(folder.path / "blocker" / "config", "s", 300);
+  writeFile(folder.path() / "blocker", "a file, not a folder");
+  capture().start(folder.path() / "blocker" / "config", "s", 300);
   EXPECT_FALSE(capture().active);
   EXPECT_TRUE(capture().error.get().has_value());
   EXPECT_FALSE(capture().logURL.get().has_value());
   EXPECT_FALSE(DDCDebug::isListening());
-  capture().start(folder.path, "s", 300);
+  capture().start(folder.path(), "s", 300);
   EXPECT_TRUE(capture().active);
   EXPECT_FALSE(capture().error.get().has_value());  // cleared by the next start
 }
 
 TEST_F(DiagnosticCaptureTest, LinesFromAnotherThreadArriveThroughTheMainLoop) {
-  capture().start(folder.path, "s", 300);
+  capture().start(folder.path(), "s", 300);
   std::thread([] { trace("from a worker"); }).join();
   EXPECT_EQ(contents().find("from a worker"), std::string::npos);
   loop.runPending();

@@ -15,14 +15,14 @@ class L10nTest : public ::testing::Test {
   L10nTest() {
     L10n::resetForTesting();
     L10n::useEnvironment(&environment);
-    environment.workingDirectory = folder.path;
+    environment.workingDirectory = folder.path();
   }
   ~L10nTest() override {
     L10n::useEnvironment(nullptr);
     L10n::resetForTesting();
   }
   void writeTable(const std::string& code, const std::string& json) {
-    folder.write("AppResources/Localization/" + code + ".json", json);
+    writeFile(folder.path() / ("AppResources/Localization/" + code + ".json"), json);
   }
 
   TemporaryFolder folder;
@@ -61,8 +61,8 @@ TEST_F(L10nTest, CandidatesInLookupOrder) {
 
 TEST_F(L10nTest, UnusableOrMissingTablesFallBackToEnglishThenToTheKey) {
   environment.languages = {"ja-JP"};
-  environment.bundleResources = folder.path / "bundle";
-  folder.write("bundle/Localization/ja.json", R"({"add_step": "追加", "fade_label": 3})");  // one number spoils it
+  environment.bundleResources = folder.path() / "bundle";
+  writeFile(folder.path() / "bundle/Localization/ja.json", R"({"add_step": "追加", "fade_label": 3})");  // one number spoils it
   writeTable("ja", R"({"add_step": "ステップを追加"})");
   writeTable("en", R"({"add_step": "Add step", "cancel": "Cancel"})");
   EXPECT_EQ(L10n::text("add_step"), "ステップを追加");

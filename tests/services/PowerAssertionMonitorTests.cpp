@@ -79,7 +79,7 @@ TEST_F(PowerAssertionMonitorTest, HoldersAreListedWhileTracingAndInEachCapture) 
 
   // A capture started later names them again, although nothing changed.
   TemporaryFolder folder;
-  DiagnosticCapture::shared().start(folder.path, "Displays: 1", 300);
+  DiagnosticCapture::shared().start(folder.path(), "Displays: 1", 300);
   ASSERT_TRUE(DiagnosticCapture::shared().active);
   EXPECT_EQ(powerLog().size(), 3u);
   EXPECT_EQ(powerLog().back().rfind("Inhibitor holders: 40 borg: sleep (Backup)", 0), 0u);

@@ -3,23 +3,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-struct TemporaryFolder {
-  std::filesystem::path path =
-      std::filesystem::temp_directory_path() / ("dimmora-services-" + std::to_string(std::random_device{}()));
-  TemporaryFolder() { std::filesystem::create_directories(path); }
-  ~TemporaryFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  void write(const std::filesystem::path& relative, const std::string& content) const {
-    std::filesystem::create_directories((path / relative).parent_path());
-    std::ofstream(path / relative, std::ios::binary) << content;
-  }
-};
+#include "TestFiles.hpp"
+#include "platform/sim/TemporaryFolder.hpp"
 
 inline std::string readFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);

@@ -16,20 +16,16 @@ namespace {
 
 // A store over a simulated machine, with its file in a private folder. The
 // monitors' brightness is read on the loop: tests advance it past the reads.
-class DisplayLimitsTest : public ::testing::Test {
+class DisplayLimitsTest : public SettingsTest {
  protected:
-  DisplayLimitsTest() { L10n::resetForTesting(); }
-  ~DisplayLimitsTest() override { L10n::resetForTesting(); }
-
   SystemPorts portsFor() {
-    environment.applicationSupport = folder.path();
     SystemPorts ports = machine.ports();
     ports.mainLoop = &loop;
     ports.environment = &environment;
     return ports;
   }
   StepStore::Ports ports() { return {.mainLoop = &loop, .environment = &environment}; }
-  std::optional<AppConfig> savedFile() const { return decodeConfig(readFile(folder.path() / "Dimmora" / "config.json")); }
+  std::optional<AppConfig> savedFile() const { return decodeConfig(readFile(configPath())); }
   // The file once the store's saves are written.
   std::optional<AppConfig> savedConfig(StepStore& store) const {
     store.flushSaves();
@@ -39,8 +35,6 @@ class DisplayLimitsTest : public ::testing::Test {
     return DisplayTarget{display.id(), "display", display.isBuiltIn(), std::move(key)};
   }
 
-  TemporaryFolder folder;
-  SimEnvironment environment;
   VirtualMainLoop loop;
   SimulatedMachine machine{loop};
   SimulatedMachineScope scope{portsFor()};

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 
+#include "TestFiles.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/SimEnvironment.hpp"
 #include "platform/sim/TemporaryFolder.hpp"
@@ -17,11 +17,6 @@
 #include "services/L10n.hpp"
 #include "settings/AtomicFile.hpp"
 #include "settings/StepStore.hpp"
-
-inline void writeFile(const std::filesystem::path& path, const std::string& text) {
-  std::filesystem::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 inline std::string readFile(const std::filesystem::path& path) {
   return readWholeFile(path, StepStore::kLargestConfigBytes).bytes.value_or("");
