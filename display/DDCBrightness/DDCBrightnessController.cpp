@@ -389,7 +389,7 @@ void DDCBrightnessController::watchLateRestores() {
                       ": another program put back " + channel.text(shown) +
                       ", a level it was dimmed to, after the user returned; writing the user's " +
                       channel.text(returnValue) + " again");
-      write(displayID, returnValue, channel, panel.shownLogical, panel.restPercent);
+      write(displayID, returnValue, channel, panel.shownLogical, panel.restPercent, false);
     } else {
       // The user's brightness keys, or a value we never wrote: it stands.
       takeAsUsersLevel(displayID, panel, *level);

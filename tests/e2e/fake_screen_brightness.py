@@ -70,15 +70,15 @@ class Root(Properties):
 class Display(Properties):
     interface = DISPLAY
 
-    def __init__(self, bus, root, record, spec):
-        self.name = spec["name"]
+    def __init__(self, bus, root, record, entry):
+        self.name = entry["name"]
         super().__init__(bus, ROOT + "/" + self.name)
         self.root = root
         self.record = record
-        self.label = spec["label"]
-        self.internal = spec.get("internal", False)
-        self.maximum = spec["max"]
-        self.brightness = spec["brightness"]
+        self.label = entry["label"]
+        self.internal = entry.get("internal", False)
+        self.maximum = entry["max"]
+        self.brightness = entry["brightness"]
 
     def properties(self):
         return {"Label": dbus.String(self.label), "IsInternal": dbus.Boolean(self.internal),
@@ -98,8 +98,8 @@ def main():
     bus = dbus.SessionBus()
     displays = []
     root = Root(bus, displays)
-    for spec in json.loads(sys.argv[2]):
-        displays.append(Display(bus, root, sys.argv[1], spec))
+    for entry in json.loads(sys.argv[2]):
+        displays.append(Display(bus, root, sys.argv[1], entry))
     name = dbus.service.BusName(SERVICE, bus)  # noqa: F841 (held while the loop runs)
     GLib.MainLoop().run()
 
