@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "TestFiles.hpp"
+#include "../TestFiles.hpp"
 #include "display/DDCBrightness/ControlStatusStore.hpp"
 #include "app/AppModels.hpp"
 #include "display/DDCBrightness/DDCBrightnessController.hpp"
