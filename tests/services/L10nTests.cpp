@@ -122,7 +122,8 @@ TEST(L10nTables, BothLanguagesDefineTheSameKeysAndPlaceholders) {
       {"pause_minutes", {"minutes"}}, {"fixed_brightness_range", {"name", "percent"}},
       {"credit_line", {"year"}}, {"uninstall_package_message", {"package"}}, {"uninstall_reveal_failed", {"path"}},
       {"show_file_failed", {"path"}}, {"open_link_failed", {"url"}}, {"step_row_name", {"number", "seconds"}},
-      {"settings_file_unreadable", {"file", "reason"}}, {"settings_file_values_ignored", {"file", "keys"}}};
+      {"settings_file_unreadable", {"file", "reason"}}, {"settings_file_values_ignored", {"file", "keys"}},
+      {"desktop_dimming_failed", {"error"}}};
   const auto placeholders = [](const std::string& text) {
     static const std::regex brace(R"(\{([a-z_]+)\})");
     std::set<std::string> names;
