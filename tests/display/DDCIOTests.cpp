@@ -54,15 +54,6 @@ TEST(DDCIOPackets, SetPacketsCarryValueAndChecksum) {
   EXPECT_EQ(bytes(DDCPackets::getVCPFeatureRequest()), (Bytes{0x51, 0x82, 0x01, 0x10, 0xAC}));
 }
 
-TEST(DDCIOPackets, ReplyValuesAreBigEndianAndACurrentAboveTheMaximumIsReportedAsIs) {
-  EXPECT_EQ(monitorReply(100, 37), (Bytes{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x25, 0xE5}));
-  const auto reply = monitorReply(356, 534);
-  EXPECT_DOUBLE_EQ(DDCPackets::parseVCPFeatureReply(reply.data(), reply.size())->percent(), 534.0 / 356.0 * 100.0);
-  const auto fifth = monitorReply(255, 51);
-  EXPECT_EQ(DDCPackets::parseVCPFeatureReply(fifth.data(), fifth.size()), (DDCPackets::VCPValue{255, 51}));
-  EXPECT_EQ(DDCPackets::parseVCPFeatureReply(fifth.data(), fifth.size())->percent(), 20.0);
-}
-
 // --- external write -------------------------------------------------------
 
 TEST_F(DDCIOTest, WriteSendsSetPacketAndLogsEachStep) {
@@ -86,7 +77,7 @@ TEST_F(DDCIOTest, WriteSendsSetPacketAndLogsEachStep) {
                            }));
 }
 
-TEST_F(DDCIOTest, IdentityLineShowsAbsentStringsAsNil) {
+TEST_F(DDCIOTest, ADisplayWithoutABusSaysSoWithAbsentStringsAsNil) {
   auto& monitor = machine.addExternalMonitor({.id = 2, .productName = std::nullopt, .withoutEdid = true});
   monitor.i2cBus.reset();
 
@@ -96,9 +87,11 @@ TEST_F(DDCIOTest, IdentityLineShowsAbsentStringsAsNil) {
                                "display 2: no DDC/CI bus",
                            }));
   EXPECT_EQ(DDCIO::lastWriteFailure(2), DDCIO::WriteFailure::noChannel);
+  EXPECT_EQ(read(2).failure, DDCIO::ReadFailure::noChannel);
+  EXPECT_TRUE(scope.traced("display 2: no DDC/CI bus for read"));
 }
 
-TEST_F(DDCIOTest, EachMonitorIsWrittenOnItsOwnBusAndTheDisplaysAreReadOnce) {
+TEST_F(DDCIOTest, EachMonitorIsWrittenOnItsOwnBusTheDisplaysAreReadOnceAndAnUnknownOneHasNoInfo) {
   auto& first = machine.addExternalMonitor({.brightness = 10});
   auto& second = machine.addExternalMonitor({.brightness = 20});
 
@@ -112,6 +105,13 @@ TEST_F(DDCIOTest, EachMonitorIsWrittenOnItsOwnBusAndTheDisplaysAreReadOnce) {
   EXPECT_EQ(machine.displayReads(), 1);  // one look at the displays, then the cache
   EXPECT_EQ(machine.i2cLog(first.id()).at(0).bus, *first.i2cBus);
   EXPECT_EQ(machine.i2cLog(second.id()).at(0).bus, *second.i2cBus);
+
+  // An unknown display has no info, and the caches are left alone.
+  EXPECT_FALSE(writeAnswered(loop, 99, 50));
+  EXPECT_FALSE(readPercent(99));
+  EXPECT_TRUE(scope.traced("display 99: no display info"));
+  EXPECT_TRUE(scope.traced("display 99: no display info for read"));
+  EXPECT_TRUE(DDCIO::cachedDisplayInfos().contains(first.id()));
 }
 
 TEST_F(DDCIOTest, AFailedWriteDropsTheCacheAndTheNextWriteLooksAgain) {
@@ -219,17 +219,6 @@ TEST_F(DDCIOTest, OneChannelPerDisplayChosenFromItsFacts) {
   EXPECT_TRUE(machine.i2cLog(5).empty());
 }
 
-TEST_F(DDCIOTest, UnknownDisplayHasNoInfoAndCachesAreLeftAlone) {
-  machine.addExternalMonitor({.id = 1});
-  ASSERT_TRUE(writeAnswered(loop, 1, 50));
-
-  EXPECT_FALSE(writeAnswered(loop, 99, 50));
-  EXPECT_FALSE(readPercent(99));
-  EXPECT_TRUE(scope.traced("display 99: no display info"));
-  EXPECT_TRUE(scope.traced("display 99: no display info for read"));
-  EXPECT_TRUE(DDCIO::cachedDisplayInfos().contains(1));
-}
-
 // --- external read --------------------------------------------------------
 
 TEST_F(DDCIOTest, ReadQueriesWaitsOnTheLoopAndParsesTheReply) {
@@ -243,6 +232,8 @@ TEST_F(DDCIOTest, ReadQueriesWaitsOnTheLoopAndParsesTheReply) {
   EXPECT_FALSE(done);  // nothing waits inside the call
   loop.advance(0.039);
   EXPECT_EQ(machine.i2cLog(2).size(), 1u);  // the request; the reply is not due yet
+  EXPECT_FALSE(writeAnswered(loop, 2, 80));   // a write meanwhile waits while the read has the bus
+  EXPECT_EQ(DDCIO::lastWriteFailure(2), DDCIO::WriteFailure::busy);
   loop.advance(0.001);
   EXPECT_TRUE(done);
 
@@ -257,8 +248,15 @@ TEST_F(DDCIOTest, ReadQueriesWaitsOnTheLoopAndParsesTheReply) {
 }
 
 // A reply counts only when every byte the monitor sends checks out.
-TEST(DDCIOPackets, RepliesAreCheckedByteForByte) {
+TEST(DDCIOPackets, RepliesAreBigEndianAndCheckedByteForByte) {
   const auto good = monitorReply(100, 37);
+  EXPECT_EQ(good, (Bytes{0x6E, 0x88, 0x02, 0x00, 0x10, 0x00, 0x00, 0x64, 0x00, 0x25, 0xE5}));
+  // A current above the maximum is reported as it is.
+  const auto above = monitorReply(356, 534);
+  EXPECT_DOUBLE_EQ(DDCPackets::parseVCPFeatureReply(above.data(), above.size())->percent(), 534.0 / 356.0 * 100.0);
+  const auto fifth = monitorReply(255, 51);
+  EXPECT_EQ(DDCPackets::parseVCPFeatureReply(fifth.data(), fifth.size()), (DDCPackets::VCPValue{255, 51}));
+  EXPECT_EQ(DDCPackets::parseVCPFeatureReply(fifth.data(), fifth.size())->percent(), 20.0);
   EXPECT_EQ(DDCPackets::parseVCPFeatureReply(good.data(), good.size()), (DDCPackets::VCPValue{100, 37}));
   const auto maximum = monitorReply(0xFFFF, 0xFFFF);
   EXPECT_EQ(DDCPackets::parseVCPFeatureReply(maximum.data(), maximum.size()), (DDCPackets::VCPValue{0xFFFF, 0xFFFF}));
@@ -347,7 +345,7 @@ TEST_F(DDCIOTest, WritesCountToTheMaximumTheMonitorReplied) {
   EXPECT_EQ(coarse.vcpCurrent(), 1);
 }
 
-TEST_F(DDCIOTest, AnUnacknowledgedRequestEndsTheReadAtOnce) {
+TEST_F(DDCIOTest, AnUnacknowledgedRequestEndsTheReadAtOnceAndFailedRepliesAreAskedForAgain) {
   auto& monitor = machine.addExternalMonitor({.id = 2});
   monitor.failWrites();
   monitor.faultStatus = I2CStatus::noAnswer;
@@ -357,34 +355,15 @@ TEST_F(DDCIOTest, AnUnacknowledgedRequestEndsTheReadAtOnce) {
   monitor.busHeldElsewhere = true;
   EXPECT_EQ(read(2).failure, DDCIO::ReadFailure::busy);
   EXPECT_EQ(machine.i2cLog(2).size(), 2u);
-}
 
-TEST_F(DDCIOTest, AWriteWaitsWhileAReadHasTheBus) {
-  machine.addExternalMonitor({.id = 2, .brightness = 30});
-  std::optional<double> percent;
-  const auto work = DDCIO::readBrightness(2, [&](const DDCIO::BrightnessReading& r) { percent = r.percent; });
-  loop.advance(0.02);  // the request is out, its reply not yet read
-  EXPECT_FALSE(writeAnswered(loop, 2, 80));
-  EXPECT_EQ(DDCIO::lastWriteFailure(2), DDCIO::WriteFailure::busy);
-  loop.advance(0.03);
-  EXPECT_EQ(percent, 30.0);
-}
-
-TEST_F(DDCIOTest, FailedRepliesAreAskedForAgainUntilTheAttemptsRunOut) {
-  auto& monitor = machine.addExternalMonitor({.id = 2});
+  // Failed replies are asked for again until the attempts run out.
+  monitor.busHeldElsewhere = false;
+  monitor.faultStatus = I2CStatus::ioError;
   monitor.failReads();
-
   EXPECT_FALSE(readPercent(2));
   EXPECT_TRUE(scope.traced(
       "display 2: brightness read reply attempt 5 result=I/O error bytes=00 00 00 00 00 00 00 00 00 00 00 00"));
   EXPECT_TRUE(scope.traced("display 2: brightness read parse failed"));
-}
-
-TEST_F(DDCIOTest, ReadWithoutBusSaysSo) {
-  auto& monitor = machine.addExternalMonitor({.id = 2});
-  monitor.i2cBus.reset();
-  EXPECT_EQ(read(2).failure, DDCIO::ReadFailure::noChannel);
-  EXPECT_TRUE(scope.traced("display 2: no DDC/CI bus for read"));
 }
 
 // --- reading until the monitor answers ------------------------------------
@@ -392,18 +371,18 @@ TEST_F(DDCIOTest, ReadWithoutBusSaysSo) {
 class PatientReadTest : public DDCIOTest {
  protected:
   // Starts the read; the percent lands in `result` (an empty optional inside: given up).
-  void start(DisplayID id) {
-    work = DDCIO::readBrightnessUntilAnswered(id, [this](std::optional<double> percent) { result = percent; });
+  void start() {
+    work = DDCIO::readBrightnessUntilAnswered(2, [this](std::optional<double> percent) { result = percent; });
   }
+  VirtualDisplay& monitor = machine.addExternalMonitor({.id = 2, .brightness = 70});
   std::optional<std::optional<double>> result;
   ScheduledWork work;
 };
 
 TEST_F(PatientReadTest, AMonitorInStandbyIsReadOnceItWakes) {
-  auto& monitor = machine.addExternalMonitor({.id = 2, .brightness = 70});
   monitor.failWrites();
   monitor.faultStatus = I2CStatus::noAnswer;
-  start(2);
+  start();
   loop.advance(8);
   EXPECT_TRUE(DDCIO::isReadingBrightness(2));
   EXPECT_EQ(DDCIO::lastReadFailure(2), DDCIO::ReadFailure::noAnswer);
@@ -418,9 +397,8 @@ TEST_F(PatientReadTest, AMonitorInStandbyIsReadOnceItWakes) {
 }
 
 TEST_F(PatientReadTest, AHeldBusIsTriedAgainSoonAfterItFrees) {
-  auto& monitor = machine.addExternalMonitor({.id = 2, .brightness = 70});
   monitor.busHeldElsewhere = true;
-  start(2);
+  start();
   loop.advance(6);
   EXPECT_FALSE(result);
   monitor.busHeldElsewhere = false;
@@ -430,9 +408,8 @@ TEST_F(PatientReadTest, AHeldBusIsTriedAgainSoonAfterItFrees) {
 }
 
 TEST_F(PatientReadTest, AMonitorThatNeverRepliesIsGivenUpAndItsMaximumAssumed) {
-  auto& monitor = machine.addExternalMonitor({.id = 2, .brightness = 70});
   monitor.overrideReply({0x6E, 0x80, 0xBE});  // takes every request, answers only the null message
-  start(2);
+  start();
   loop.advance(30);
   ASSERT_TRUE(result);
   EXPECT_FALSE(*result);
@@ -442,10 +419,9 @@ TEST_F(PatientReadTest, AMonitorThatNeverRepliesIsGivenUpAndItsMaximumAssumed) {
 }
 
 TEST_F(PatientReadTest, AWriteTheMonitorTakesBringsTheNextReadForward) {
-  auto& monitor = machine.addExternalMonitor({.id = 2, .brightness = 70});
   auto& other = machine.addExternalMonitor({.id = 3, .brightness = 40});
   monitor.failReads(5);  // one whole read fails
-  start(2);
+  start();
   loop.advance(0.7);
   ASSERT_FALSE(result);
   ASSERT_TRUE(DDCIO::isReadingBrightness(2));
@@ -460,9 +436,8 @@ TEST_F(PatientReadTest, AWriteTheMonitorTakesBringsTheNextReadForward) {
 }
 
 TEST_F(PatientReadTest, CancellingStopsTheReadAndItsCallback) {
-  auto& monitor = machine.addExternalMonitor({.id = 2});
   monitor.busHeldElsewhere = true;
-  start(2);
+  start();
   loop.advance(0.2);
   work.cancel();
   EXPECT_FALSE(DDCIO::isReadingBrightness(2));
@@ -475,7 +450,7 @@ TEST_F(PatientReadTest, CancellingStopsTheReadAndItsCallback) {
 
 // --- built-in panel -------------------------------------------------------
 
-TEST_F(DDCIOTest, BuiltInWriteSetsTheBacklightWithLevelCappedAtOne) {
+TEST_F(DDCIOTest, APanelIsWrittenAndReadThroughItsBacklightCappedAtFull) {
   auto& panel = machine.addBuiltInPanel({.id = 1});
 
   EXPECT_TRUE(writeAnswered(loop, 1, 37));
@@ -489,6 +464,17 @@ TEST_F(DDCIOTest, BuiltInWriteSetsTheBacklightWithLevelCappedAtOne) {
                                "display 1: panel set via backlight panel1 brightness=1.0 result=ok",
                            }));
   EXPECT_TRUE(machine.i2cLog().empty());
+
+  // A read is clamped to a percent.
+  panel.setPanelLevel(0.25f);
+  EXPECT_EQ(readPercent(1), 25.0);
+  EXPECT_TRUE(scope.traced("display 1: get via backlight panel1 value=0.25"));
+  EXPECT_EQ(DDCIO::currentBrightnessPercent(1), 25.0);
+  panel.setPanelLevel(1.5f);
+  EXPECT_EQ(readPercent(1), 100.0);
+  panel.levelReadable = false;
+  EXPECT_FALSE(readPercent(1));
+  EXPECT_TRUE(scope.traced("display 1: get via backlight panel1 value=none"));
 }
 
 TEST_F(DDCIOTest, ARefusedBacklightSaysWhyAndDropsTheCache) {
@@ -511,20 +497,6 @@ TEST_F(DDCIOTest, ARefusedBacklightSaysWhyAndDropsTheCache) {
   EXPECT_FALSE(writeAnswered(loop, 1, 50));
   EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noChannel);
   EXPECT_FALSE(readPercent(1));
-}
-
-TEST_F(DDCIOTest, BuiltInReadClampsToPercent) {
-  auto& panel = machine.addBuiltInPanel({.id = 1, .level = 0.25f});
-  EXPECT_EQ(readPercent(1), 25.0);
-  EXPECT_TRUE(scope.traced("display 1: get via backlight panel1 value=0.25"));
-  EXPECT_EQ(DDCIO::currentBrightnessPercent(1), 25.0);
-
-  panel.setPanelLevel(1.5f);
-  EXPECT_EQ(readPercent(1), 100.0);
-
-  panel.levelReadable = false;
-  EXPECT_FALSE(readPercent(1));
-  EXPECT_TRUE(scope.traced("display 1: get via backlight panel1 value=none"));
 }
 
 // --- the desktop's brightness service ----------------------------------------

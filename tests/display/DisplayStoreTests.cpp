@@ -10,11 +10,7 @@
 #include "display/DisplayIdentity.hpp"
 #include "display/DisplayStore.hpp"
 #include "display/Edid.hpp"
-#include "ports/SystemNotifications.hpp"
 #include "platform/sim/RecordingLogSink.hpp"
-#include "platform/sim/SimulatedMachine.hpp"
-#include "platform/sim/SimulatedMachineScope.hpp"
-#include "platform/sim/VirtualMainLoop.hpp"
 #include "services/L10n.hpp"
 
 namespace {
@@ -149,7 +145,8 @@ TEST_F(DiscoveryTest, SortIgnoresCaseAndKeepsTheSystemOrderForEqualNames) {
   EXPECT_EQ(order, (std::vector<DisplayID>{2, 4, 1, 3, 5, 6}));
 }
 
-TEST_F(DiscoveryTest, RefreshStartsFromEmptyCachesAndAlwaysPublishes) {
+TEST_F(DiscoveryTest, RefreshStartsFromEmptyCachesAlwaysPublishesAndFollowsScreenChanges) {
+  EXPECT_TRUE(DisplayStore(nullptr).displays.get().empty());  // no displays, nothing to follow
   auto& monitor = machine.addExternalMonitor({.id = 1, .productName = "Old"});
   DisplayStore store(&notifications);
   ASSERT_TRUE(writeAnswered(loop, 1, 40));
@@ -165,12 +162,6 @@ TEST_F(DiscoveryTest, RefreshStartsFromEmptyCachesAndAlwaysPublishes) {
   EXPECT_EQ(published, 2);  // unchanged lists are published too
   EXPECT_EQ(machine.displayReads(), reads + 1);  // each refresh looks afresh
   EXPECT_EQ(store.displays.get().at(0).name, "New (" + L10n::text("external_display_label") + ")");
-}
-
-TEST_F(DiscoveryTest, ScreenChangesRefreshTheList) {
-  machine.addExternalMonitor({.id = 1});
-  DisplayStore store(&notifications);
-  ASSERT_EQ(store.displays.get().size(), 1u);
 
   machine.disconnect(1);
   notifications.screenParametersChanged.emit();
@@ -180,14 +171,6 @@ TEST_F(DiscoveryTest, ScreenChangesRefreshTheList) {
   machine.addBuiltInPanel({.id = 2});
   notifications.screenParametersChanged.emit();
   EXPECT_EQ(store.displays.get().size(), 2u);
-}
-
-TEST(DisplayStoreWithoutDisplays, PublishesAnEmptyList) {
-  VirtualMainLoop loop;
-  SimulatedMachine machine{loop};
-  SimulatedMachineScope scope(machine.ports());
-  DisplayStore store(nullptr);
-  EXPECT_TRUE(store.displays.get().empty());
 }
 
 }  // namespace

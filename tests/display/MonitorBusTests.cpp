@@ -56,18 +56,26 @@ TEST_F(MonitorBusTest, AFastFadeNeverOutrunsTheMonitorAndEndsOnItsLastValue) {
   }
 }
 
-TEST_F(MonitorBusTest, ReadsAndRetriesWaitOutTheIntervalOnTheLoop) {
-  auto& monitor = machine.addExternalMonitor({.brightness = 40});
+TEST_F(MonitorBusTest, WritesReadsAndRetriesOnAPacedBusWaitOutTheInterval) {
+  auto& monitor = machine.addExternalMonitor({.brightness = 100});
   monitor.minimumMessageIntervalMicroseconds = 50'000;
-  ASSERT_TRUE(writeAnswered(loop, monitor.id(), 30));
+  ASSERT_TRUE(writeAnswered(loop, monitor.id(), 80));  // nothing known of the bus yet: no pause
   EXPECT_NEAR(DDCTransport::messageWait(monitor.id()), DDCTransport::kMessageIntervalSeconds, 1e-9);
+  loop.advance(0.02);
+  EXPECT_FALSE(writeAnswered(loop, monitor.id(), 70));  // 30 ms of the interval left: nothing sent
+  EXPECT_TRUE(scope.traced("display 1: bus not free for another 30 ms"));
+  loop.advance(0.03);
+  ASSERT_TRUE(writeAnswered(loop, monitor.id(), 30));
+  EXPECT_EQ(machine.i2cLog(monitor.id()).size(), 2u);
+  EXPECT_EQ(monitor.vcpCurrent(), 30);
+
   // A read right after the write waits for the bus instead of being ignored.
   std::optional<double> percent;
   const auto read = DDCIO::readBrightness(monitor.id(), [&](const auto& r) { percent = r.percent; });
-  EXPECT_EQ(machine.i2cLog(monitor.id()).size(), 1u);
+  EXPECT_EQ(machine.i2cLog(monitor.id()).size(), 2u);
   loop.advance(0.1);
   EXPECT_EQ(percent, 30.0);
-  EXPECT_NEAR(machine.i2cLog(monitor.id())[1].time - machine.i2cLog(monitor.id())[0].time, 0.05, 1e-9);
+  EXPECT_NEAR(machine.i2cLog(monitor.id())[2].time - machine.i2cLog(monitor.id())[1].time, 0.05, 1e-9);
 
   // A write the monitor missed is tried again after the interval, not at once.
   loop.advance(1);
@@ -82,21 +90,7 @@ TEST_F(MonitorBusTest, ReadsAndRetriesWaitOutTheIntervalOnTheLoop) {
   EXPECT_EQ(monitor.droppedMessages(), 0);
 }
 
-TEST_F(MonitorBusTest, AWriteOnAPacedBusIsRefusedUntilTheIntervalHasPassed) {
-  auto& monitor = machine.addExternalMonitor({.brightness = 100});
-  monitor.minimumMessageIntervalMicroseconds = 50'000;
-  ASSERT_TRUE(writeAnswered(loop, monitor.id(), 80));  // nothing known of the bus yet: no pause
-  loop.advance(0.02);
-  EXPECT_FALSE(writeAnswered(loop, monitor.id(), 70));  // 30 ms of the interval left: nothing sent
-  EXPECT_TRUE(scope.traced("display 1: bus not free for another 30 ms"));
-  loop.advance(0.03);
-  ASSERT_TRUE(writeAnswered(loop, monitor.id(), 60));
-  EXPECT_EQ(machine.i2cLog(monitor.id()).size(), 2u);
-  EXPECT_EQ(monitor.droppedMessages(), 0);
-  EXPECT_EQ(monitor.vcpCurrent(), 60);
-}
-
-TEST_F(MonitorBusTest, ABusAnotherProgramHoldsIsNeverWaitedForAndTheValueStillArrives) {
+TEST_F(MonitorBusTest, ABusAnotherProgramHoldsIsNeverWaitedForAndTheValueAndARestoreStillArrive) {
   auto& monitor = machine.addExternalMonitor({.brightness = 100});
   monitor.busHeldElsewhere = true;
   drive(40, {monitor.id()});
@@ -113,6 +107,16 @@ TEST_F(MonitorBusTest, ABusAnotherProgramHoldsIsNeverWaitedForAndTheValueStillAr
   monitor.busHeldElsewhere = false;  // the other program is done; nobody applies anything new
   loop.advance(1);
   EXPECT_EQ(monitor.vcpCurrent(), 41);
+  EXPECT_EQ(status(monitor.id()), "control_hardware");
+
+  // A restore that finds the bus held delivers the maximum later.
+  monitor.busHeldElsewhere = true;
+  loop.advance(1);
+  controller.restoreBrightness({monitor.id()}, {{monitor.id(), 90}}, {}, 5);
+  EXPECT_EQ(monitor.vcpCurrent(), 41);
+  monitor.busHeldElsewhere = false;
+  loop.advance(0.2);
+  EXPECT_EQ(monitor.vcpCurrent(), 90);
   EXPECT_EQ(status(monitor.id()), "control_hardware");
 }
 
@@ -162,17 +166,6 @@ TEST_F(MonitorBusTest, CausesTheUserCanFixAreNamedInTheStatusAndTriedOncePerRetr
     EXPECT_EQ(status(monitor.id()), "control_hardware");
     controller.apply(50, {}, {}, {}, {}, 1);  // next cause on a display of its own
   }
-}
-
-TEST_F(MonitorBusTest, ARestoreThatFindsTheBusHeldDeliversTheMaximumLater) {
-  auto& monitor = machine.addExternalMonitor({.brightness = 30});
-  monitor.busHeldElsewhere = true;
-  controller.restoreBrightness({monitor.id()}, {{monitor.id(), 90}}, {}, 5);
-  EXPECT_EQ(monitor.vcpCurrent(), 30);
-  monitor.busHeldElsewhere = false;
-  loop.advance(0.2);
-  EXPECT_EQ(monitor.vcpCurrent(), 90);
-  EXPECT_EQ(status(monitor.id()), "control_hardware");
 }
 
 }  // namespace

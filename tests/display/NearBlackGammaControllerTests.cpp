@@ -89,7 +89,7 @@ TEST_F(NearBlackGammaControllerTest, ATableTheSystemRebuiltUnderOursIsTheNewOrig
   EXPECT_EQ(monitor.gammaBlue, tint) << "the system's latest table comes back, not the first one";
 }
 
-TEST_F(NearBlackGammaControllerTest, CaptureFailuresLeaveTheDisplayUntouchedAndAreRetried) {
+TEST_F(NearBlackGammaControllerTest, FailedCapturesLeaveTheDisplayUntouchedAndFailedWritesAndRestoresAreRetried) {
   auto& none = machine.addExternalMonitor({.gammaSize = 0});
   assist(none.id(), 2);
   EXPECT_TRUE(machine.gammaLog().empty());
@@ -111,9 +111,8 @@ TEST_F(NearBlackGammaControllerTest, CaptureFailuresLeaveTheDisplayUntouchedAndA
   EXPECT_TRUE(scope.traced("display 3: gamma read: no gamma on this output"));
   EXPECT_EQ(status(taken.id()), "control_gamma_failed");
   EXPECT_EQ(taken.gammaScale(), 1.0);
-}
 
-TEST_F(NearBlackGammaControllerTest, FailedWritesAreRetriedAndFailedRestoresKeepTheOriginal) {
+  // Failed writes are retried, and a failed restore keeps the original.
   auto& monitor = machine.addExternalMonitor();
   const auto original = monitor.gammaRed;
   monitor.failGammaWrites(1);
@@ -125,7 +124,7 @@ TEST_F(NearBlackGammaControllerTest, FailedWritesAreRetriedAndFailedRestoresKeep
 
   monitor.failGammaWrites(1);
   gamma.restoreAll();
-  EXPECT_TRUE(scope.traced("display 1: gamma restore: failed"));
+  EXPECT_TRUE(scope.traced("display 4: gamma restore: failed"));
   EXPECT_EQ(gamma.savedTables().size(), 1u);
   gamma.restoreAll();
   EXPECT_EQ(monitor.gammaRed, original);

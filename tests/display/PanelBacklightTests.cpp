@@ -38,15 +38,21 @@ class PanelBacklightTest : public DrivenControllerTest {
 
 TEST_F(PanelBacklightTest, ADimStartsFromThePanelsOwnLevelAndTheKeyPutsItBack) {
   auto& panel = machine.addBuiltInPanel({.level = 0.6f, .backlightSteps = 96000});
-  drive(100, {panel.id()});  // launch: nothing written
+  auto& early = machine.addBuiltInPanel({.level = 0.6f, .backlightSteps = 96000});
+  drive(100, {panel.id(), early.id()});  // launch: nothing written
   EXPECT_EQ(writesTo(panel.id()), 0);
+  EXPECT_EQ(writesTo(early.id()), 0);
 
-  // The 40 % step over 5...60: 27 %, never above 60 % on the way.
-  fade(100, 40, {panel.id()});
+  // The 40 % step over 5...60: 27 %, never above 60 % on the way. Keys pressed
+  // before the first dim set the level it starts from: 40 % of 5...50.
+  early.setPanelLevel(0.5f);
+  fade(100, 40, {panel.id(), early.id()});
   EXPECT_LE(highestWritten(panel.id()), 0.6f);
   EXPECT_FLOAT_EQ(panel.panelLevel(), 0.27f);
-  drive(100, {panel.id()});
+  EXPECT_FLOAT_EQ(early.panelLevel(), 0.23f);
+  drive(100, {panel.id(), early.id()});
   EXPECT_FLOAT_EQ(panel.panelLevel(), 0.6f);
+  EXPECT_FLOAT_EQ(early.panelLevel(), 0.5f);
 
   // The desktop's brightness keys set 50 % while the user is active: kept.
   loop.advance(3);  // past the return's watch
@@ -105,16 +111,6 @@ TEST_F(PanelBacklightTest, WhileTheUserIsAwayAnotherProgramsLevelIsNeitherTheirs
   loop.advance(10);
   EXPECT_EQ(writesTo(panel.id()), 1);
   EXPECT_FLOAT_EQ(panel.panelLevel(), 0.27f);
-}
-
-TEST_F(PanelBacklightTest, KeysPressedBeforeTheFirstDimSetTheLevelItStartsFrom) {
-  auto& panel = machine.addBuiltInPanel({.level = 0.6f, .backlightSteps = 96000});
-  drive(100, {panel.id()});  // launch: the panel is found at 60 %
-  panel.setPanelLevel(0.5f);
-  fade(100, 40, {panel.id()});
-  EXPECT_FLOAT_EQ(panel.panelLevel(), 0.23f);  // 40 % of 5...50
-  drive(100, {panel.id()});
-  EXPECT_FLOAT_EQ(panel.panelLevel(), 0.5f);
 }
 
 TEST_F(PanelBacklightTest, TheWindowsMaximumStillCapsThePanelAndALowerMasterLevelScalesFromItsLevel) {
