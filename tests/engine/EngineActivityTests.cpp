@@ -5,11 +5,17 @@
 
 #include "EngineTestSupport.hpp"
 
-// Pauses, restore, manual levels, sleep and media playback.
+// Pauses, restore, manual levels, sleep, monitors that reset themselves and media playback.
 class EngineActivity : public StartedEngine {
  protected:
   double secondsUntilPauseEnds() const {
     return std::chrono::duration<double>(*engine->pauseUntil.get() - loop.now()).count();
+  }
+  void sleepAndWake() {
+    notifications.willSleep.emit();
+    loop.runPending();
+    notifications.didWake.emit();
+    loop.runPending();
   }
 };
 
@@ -139,4 +145,43 @@ TEST_F(EngineActivity, WorkPostedForAnEngineThatIsGoneIsDropped) {
   EXPECT_EQ(input.globalMonitorCount(), 0u);
   EXPECT_EQ(notifications.willSleep.subscriberCount(), 0u);
   EXPECT_EQ(stepStore->increaseMaxShortcutKey.changed.subscriberCount(), keyObservers - 1);
+}
+
+// Monitors that reset themselves while the machine slept or while unplugged,
+// and monitors that are not ready yet when the machine wakes.
+TEST_F(EngineActivity, WakeAndReplugWriteEveryDisplayAgainAndAMonitorNotReadyIsRetriedUntilItAnswers) {
+  idleFor(1);
+  ASSERT_EQ(machine.display(1).vcpCurrent(), 100);
+  sleepAndWake();
+  // Both monitors came back at their factory level; the engine still means 100.
+  machine.display(1).setVCPCurrent(50);
+  machine.display(2).setVCPCurrent(75);
+  idleFor(1);
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 100);
+  EXPECT_EQ(machine.display(1).vcpCurrent(), 100);
+  EXPECT_EQ(machine.display(2).vcpCurrent(), 100);
+
+  // A monitor not ready after the wake is retried until it answers.
+  idleFor(700);  // dimmed to 40 %
+  ASSERT_LT(machine.display(1).vcpCurrent(), 100);
+  sleepAndWake();  // wake counts as activity: back to 100
+  machine.display(1).setVCPCurrent(30);
+  machine.display(1).failWrites(4);  // not answering for its first four tries
+  idleFor(0.6);
+  EXPECT_EQ(machine.display(1).vcpCurrent(), 30);
+  EXPECT_EQ(ControlStatusStore::shared().status(1), "control_ddc_silent");
+  EXPECT_EQ(machine.display(2).vcpCurrent(), 100);
+  idleFor(1 + 2 + 4);  // the engine rests at 100 meanwhile; the controller keeps trying
+  EXPECT_EQ(machine.display(1).vcpCurrent(), 100);
+  EXPECT_EQ(ControlStatusStore::shared().status(1), "control_hardware");
+
+  // A monitor plugged back in gets the current level again.
+  idleFor(700);
+  const auto dimmed = machine.display(2).vcpCurrent();
+  machine.disconnect(2);
+  displaysChanged();
+  machine.display(2).setVCPCurrent(100);  // it forgot while unplugged
+  machine.connect(2);
+  displaysChanged();
+  EXPECT_EQ(machine.display(2).vcpCurrent(), dimmed);
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <cmath>
 #include <limits>
+#include <tuple>
+#include <vector>
 
 #include "EngineTestSupport.hpp"
 
@@ -13,42 +15,35 @@ class EngineEvaluation : public EngineTest {
   EngineEvaluation() { makeEngine(); }
 };
 
-TEST_F(EngineEvaluation, PicksTheLastStepAtOrBelowTheIdleTime) {
-  setSteps({{0, 100}, {180, 70}, {600, 40}, {1200, 20}});
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(179.9), 100);
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(180), 70);
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(5000), 20);
-
+TEST_F(EngineEvaluation, PicksTheLastStepAtOrBelowTheIdleTimeScaledByTheMasterLevel) {
+  using Steps = std::vector<std::pair<double, double>>;
+  const Steps usual{{0, 100}, {180, 70}, {600, 40}, {1200, 20}};
   // Stored out of order and with a shared threshold: the one stored last wins.
-  setSteps({{600, 10}, {300, 50}, {0, 90}, {300, 30}});
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(400), 30);
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(299), 90);
-  EXPECT_DOUBLE_EQ(engine->baseBrightnessAtZeroIdle(), 90);
-
-  // Without a step at 0 the level at rest is full brightness.
-  setSteps({{60, 50}});
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(10), 100);
-  setSteps({});
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(1e9), 100);
-}
-
-TEST_F(EngineEvaluation, ScalesStepsByTheMasterLevel) {
-  setSteps({{0, 100}, {60, 40}});
-  stepStore->manualBrightnessPercent = 80;
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(61), 32);
-  EXPECT_DOUBLE_EQ(engine->baseBrightnessAtZeroIdle(), 80);
-  setSteps({});
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(61), 80);
-}
-
-TEST_F(EngineEvaluation, BrokenStepsNeverProduceALevelOutsideTheRange) {
-  setSteps({{0, 100}, {60, kNaN}, {120, -30}, {kNaN, 10}, {240, 1e308}});
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(90), 100);  // the NaN step defines nothing
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(130), 0);
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(300), 100);
-  stepStore->manualBrightnessPercent = kNaN;
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(130), 0);
-  EXPECT_DOUBLE_EQ(engine->targetBrightness(0), 100);
+  const Steps shuffled{{600, 10}, {300, 50}, {0, 90}, {300, 30}};
+  // Broken steps never give a level outside the range; the NaN step defines nothing.
+  const Steps broken{{0, 100}, {60, kNaN}, {120, -30}, {kNaN, 10}, {240, 1e308}};
+  struct Case {
+    Steps steps;
+    double master, idle, level;
+  };
+  const std::vector<Case> cases = {
+      {usual, 100, 179.9, 100}, {usual, 100, 180, 70},     {usual, 100, 5000, 20},
+      {shuffled, 100, 400, 30}, {shuffled, 100, 299, 90},
+      {{{60, 50}}, 100, 10, 100},  // without a step at 0 the level at rest is full brightness
+      {{}, 100, 1e9, 100},      {{{0, 100}, {60, 40}}, 80, 61, 32}, {{}, 80, 61, 80},
+      {broken, 100, 90, 100},   {broken, 100, 130, 0},     {broken, 100, 300, 100},
+      {broken, kNaN, 130, 0},   {broken, kNaN, 0, 100},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    setSteps(cases[i].steps);
+    stepStore->manualBrightnessPercent = cases[i].master;
+    EXPECT_DOUBLE_EQ(engine->targetBrightness(cases[i].idle), cases[i].level) << "case " << i;
+  }
+  for (const auto& [steps, master, base] : {std::tuple{shuffled, 100.0, 90.0}, {Steps{{0, 100}, {60, 40}}, 80.0, 80.0}}) {
+    setSteps(steps);
+    stepStore->manualBrightnessPercent = master;
+    EXPECT_DOUBLE_EQ(engine->baseBrightnessAtZeroIdle(), base) << master;
+  }
 }
 
 TEST_F(EngineEvaluation, ProgramActivityAndFailingCountersDecideTheIdleTime) {

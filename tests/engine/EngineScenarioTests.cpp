@@ -105,11 +105,9 @@ TEST_F(EngineScenario, ReconnectedMonitorUnderANewIDGetsItsProfileBack) {
   ASSERT_EQ(machine.display(1).vcpCurrent(), 60);
 
   machine.disconnect(1);
-  notifications.screenParametersChanged.emit();
-  loop.advance(1);
+  displaysChanged();
   machine.addExternalMonitor({.id = 9, .brightness = 100, .serial = 77});
-  notifications.screenParametersChanged.emit();
-  loop.advance(1);
+  displaysChanged();
 
   EXPECT_DOUBLE_EQ(models->stepStore->displayMaximumPercent(9), 60);
   EXPECT_TRUE(models->engine->targetDisplayIDs().contains(9));

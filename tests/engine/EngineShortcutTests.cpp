@@ -14,7 +14,7 @@ class EngineShortcuts : public StartedEngine {
   void press(const GlobalShortcuts::Combination& combination) { ASSERT_TRUE(shortcuts.press(combination)); }
 };
 
-TEST_F(EngineShortcuts, ABurstOfPressesIsSavedOnceAfterTheLastOne) {
+TEST_F(EngineShortcuts, ABurstOfPressesIsSavedOnceAfterTheLastOneOrAtOnceBeforeSleep) {
   engine->setManualBrightness(60);
   const auto saves = stepStore->completedSaveCount();
   for (const double expected : {65.0, 70.0, 75.0}) {
@@ -37,6 +37,22 @@ TEST_F(EngineShortcuts, ABurstOfPressesIsSavedOnceAfterTheLastOne) {
     idleFor(0.5);
   }
   EXPECT_EQ(stepStore->completedSaveCount(), saves + 3);
+
+  // Sleep in the middle of a burst saves at once and only once.
+  press(kF1);
+  press(kF1);
+  notifications.willSleep.emit();
+  loop.runPending();
+  EXPECT_EQ(stepStore->completedSaveCount(), saves + 4);
+  EXPECT_FALSE(engine->shortcutEditActive());
+  idleFor(1);
+  EXPECT_EQ(stepStore->completedSaveCount(), saves + 4);
+  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 55);
+
+  // Termination writes a pending burst synchronously.
+  press(kF1);
+  notifications.willTerminate.emit();
+  EXPECT_EQ(stepStore->completedSaveCount(), saves + 5);
 }
 
 TEST_F(EngineShortcuts, PressesStartFromTheShownLevelAndStopAtTheEnds) {
@@ -57,24 +73,6 @@ TEST_F(EngineShortcuts, PressesStartFromTheShownLevelAndStopAtTheEnds) {
   engine->setManualBrightness(3);
   press(kF1);
   EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 0);
-}
-
-TEST_F(EngineShortcuts, SleepInTheMiddleOfABurstSavesAtOnceAndOnlyOnce) {
-  const auto saves = stepStore->completedSaveCount();
-  press(kF1);
-  press(kF1);
-  notifications.willSleep.emit();
-  loop.runPending();
-  EXPECT_EQ(stepStore->completedSaveCount(), saves + 1);
-  EXPECT_FALSE(engine->shortcutEditActive());
-  idleFor(1);
-  EXPECT_EQ(stepStore->completedSaveCount(), saves + 1);
-  EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 90);
-
-  // Termination writes a pending burst synchronously.
-  press(kF1);
-  notifications.willTerminate.emit();
-  EXPECT_EQ(stepStore->completedSaveCount(), saves + 2);
 }
 
 TEST_F(EngineShortcuts, BrightnessKeysWithControlOptionAreShortcutsOnlyWhenChosen) {
@@ -101,28 +99,7 @@ TEST_F(EngineShortcuts, BrightnessKeysWithControlOptionAreShortcutsOnlyWhenChose
   EXPECT_DOUBLE_EQ(stepStore->manualBrightnessPercent, 60);
 }
 
-TEST_F(EngineShortcuts, RestoreHotKeyAvailabilityFollowsItsRegistration) {
-  EXPECT_TRUE(engine->restoreShortcutAvailable.get());
-  press(kR);
-  EXPECT_TRUE(engine->recoveryActive());
-  EXPECT_EQ(controller->restores, 1);
-
-  engine.reset();
-  shortcuts.takenByOthers.push_back(kR);
-  makeEngine();
-  EXPECT_FALSE(engine->restoreShortcutAvailable.get());
-  shortcuts.takenByOthers.clear();
-  stepStore->decreaseMaxShortcutKey = "j";  // any change re-registers all, on the next turn
-  loop.runPending();
-  EXPECT_TRUE(engine->restoreShortcutAvailable.get());
-
-  engine.reset();
-  shortcuts.refuseEvery = GlobalShortcuts::Refusal::connectionLost;
-  makeEngine();
-  EXPECT_FALSE(engine->restoreShortcutAvailable.get());
-}
-
-TEST_F(EngineShortcuts, KeyChangesReRegisterOnceAndASwapIsNoFailure) {
+TEST_F(EngineShortcuts, KeyChangesReRegisterOnceASwapIsNoFailureAndTheRestoreKeyFollowsItsRegistration) {
   ScopedLogRecorder log;
   const int before = shortcuts.registerCalls();
   stepStore->increaseMaxShortcutKey = "U";  // corrected to "u" by the store's rule
@@ -147,6 +124,25 @@ TEST_F(EngineShortcuts, KeyChangesReRegisterOnceAndASwapIsNoFailure) {
   stepStore->increaseMaxShortcutKey = "f2";
   loop.runPending();
   EXPECT_EQ(shortcuts.registerCalls(), swapped + 3);
+
+  EXPECT_TRUE(engine->restoreShortcutAvailable.get());
+  press(kR);
+  EXPECT_TRUE(engine->recoveryActive());
+  EXPECT_EQ(controller->restores, 1);
+
+  engine.reset();
+  shortcuts.takenByOthers.push_back(kR);
+  makeEngine();
+  EXPECT_FALSE(engine->restoreShortcutAvailable.get());
+  shortcuts.takenByOthers.clear();
+  stepStore->decreaseMaxShortcutKey = "j";  // any change re-registers all, on the next turn
+  loop.runPending();
+  EXPECT_TRUE(engine->restoreShortcutAvailable.get());
+
+  engine.reset();
+  shortcuts.refuseEvery = GlobalShortcuts::Refusal::connectionLost;
+  makeEngine();
+  EXPECT_FALSE(engine->restoreShortcutAvailable.get());
 }
 
 TEST_F(EngineShortcuts, StepPreviewHoldsTheSliderAndEndsAtTheRestingLevel) {
@@ -213,26 +209,22 @@ TEST_F(EngineShortcuts, PreviewsOutlastADisplayPluggedInOrOut) {
   const auto previewValue = machine.display(1).vcpCurrent();
   ASSERT_LT(previewScale, 0.5);
   machine.addExternalMonitor({.id = 3, .brightness = 100});
-  displayStore->refresh();
-  idleFor(0.6);
+  displaysChanged(0.6);
   ASSERT_EQ(controller->invalidations, 1);
   EXPECT_DOUBLE_EQ(machine.display(2).gammaScale(), previewScale);  // not put back to full
   EXPECT_EQ(machine.display(1).vcpCurrent(), previewValue);
   machine.disconnect(1);
-  displayStore->refresh();
-  idleFor(0.6);
+  displaysChanged(0.6);
   EXPECT_DOUBLE_EQ(machine.display(2).gammaScale(), previewScale);
   engine->endBrightnessPreview();
   EXPECT_GT(machine.display(2).gammaScale(), previewScale);
 
   // A range preview holds its display's level through a hot-plug too.
   machine.connect(1);
-  displayStore->refresh();
-  idleFor(0.6);
+  displaysChanged(0.6);
   engine->previewDisplayActualBrightness(20, 1);
   machine.disconnect(3);
-  displayStore->refresh();
-  idleFor(0.6);
+  displaysChanged(0.6);
   EXPECT_EQ(machine.display(1).vcpCurrent(), 20);
   EXPECT_EQ(controller->applies.back().targets, (std::set<DisplayID>{1, 2}));
 }

@@ -115,6 +115,11 @@ class EngineTest : public ::testing::Test, protected SimulatedSession {
   }
   // Lets `seconds` pass with nobody touching anything.
   void idleFor(double seconds) { loop.advance(seconds); }
+  // The desktop says the displays changed; the engine has `settle` seconds to follow.
+  void displaysChanged(double settle = 1) {
+    notifications.screenParametersChanged.emit();
+    idleFor(settle);
+  }
   void pressKeyElsewhere() {
     input.sendGlobal(SimInputMonitors::keyDown());
     loop.runPending();

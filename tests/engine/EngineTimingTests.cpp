@@ -3,6 +3,12 @@
 #include <cmath>
 
 #include "EngineTestSupport.hpp"
+#include "engine/FadeTransition.hpp"
+
+namespace {
+// Level of a 100 -> 70 fade at progress p along a curve.
+double level(FadeCurve curve, double p) { return 100 + easedProgress(curve, p) * (70 - 100); }
+}  // namespace
 
 // Ticks, fades and the timer that drives them, on the virtual loop.
 class EngineTiming : public StartedEngine {
@@ -106,18 +112,11 @@ TEST_F(EngineTiming, AnHourLongFadeReachesTheDisplaysAndThenRests) {
   EXPECT_EQ(applyCount(), resting);
 }
 
-TEST_F(EngineTiming, WallClockSetBackMidFadeNeitherStallsTheFadeNorTheIdleClock) {
-  idleFor(181);
-  loop.shiftWallClock(std::chrono::hours(-2));
-  idleFor(6);
-  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 70);
-  idleFor(600 - 187 + 7);
-  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 40);
-}
-
+// Neither a display that disappears mid-fade nor the wall clock set back stalls it.
 TEST_F(EngineTiming, ADisplayThatDisappearsMidFadeIsDroppedAndTheFadeGoesOn) {
   idleFor(181);
   ASSERT_TRUE(engine->fadeTransition());
+  loop.shiftWallClock(std::chrono::hours(-2));
   machine.disconnect(2);
   displayStore->refresh();
   displayStore->refresh();  // a burst counts once
@@ -129,4 +128,20 @@ TEST_F(EngineTiming, ADisplayThatDisappearsMidFadeIsDroppedAndTheFadeGoesOn) {
   idleFor(6);
   EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 70);
   EXPECT_FALSE(controller->applies.back().targets.contains(2));
+  idleFor(600 - 187 + 7);  // the idle clock goes on too
+  EXPECT_DOUBLE_EQ(engine->currentBrightnessPercent(), 40);
+}
+
+TEST(FadeCurve, MidFadeLevelsEndsAndOvershootOfEachCurve) {
+  EXPECT_DOUBLE_EQ(level(FadeCurve::easeOut, 0.5), 73.75);
+  EXPECT_DOUBLE_EQ(level(FadeCurve::easeIn, 0.5), 96.25);
+  EXPECT_DOUBLE_EQ(level(FadeCurve::easeInOut, 0.5), 85);
+  EXPECT_DOUBLE_EQ(level(FadeCurve::linear, 0.5), 85);
+  EXPECT_DOUBLE_EQ(level(FadeCurve::easeInOut, 0.25), 98.125);
+  for (const auto curve : FadeCurve::allCases) {
+    EXPECT_DOUBLE_EQ(easedProgress(curve, 0), 0) << FadeCurve(curve).rawValue();
+    EXPECT_DOUBLE_EQ(easedProgress(curve, 7), 1) << FadeCurve(curve).rawValue();
+  }
+  // The two halves of ease-in-out meet without a jump.
+  EXPECT_NEAR(easedProgress(FadeCurve::easeInOut, 0.5 - 1e-9), easedProgress(FadeCurve::easeInOut, 0.5), 1e-8);
 }

@@ -105,6 +105,7 @@ TEST_F(EngineUnreadMonitor, DDCCISwitchedOffDimsThroughGammaAndAKeyRestoresItAtO
   EXPECT_EQ(monitor.gammaScale(), 1.0);
 }
 
+// Once driven, it is not read again when the displays change.
 TEST_F(EngineUnreadMonitor, AMonitorThatNeverRepliesIsDrivenFrom100AndTheWindowSaysSo) {
   monitor.overrideReply({0x6E, 0x80, 0xBE});
   start();
@@ -112,17 +113,9 @@ TEST_F(EngineUnreadMonitor, AMonitorThatNeverRepliesIsDrivenFrom100AndTheWindowS
   EXPECT_EQ(status(), "control_maximum_assumed");
   EXPECT_EQ(monitor.vcpCurrent(), 43);
   EXPECT_FALSE(stepStore->displayMaximumPercents().contains(1));
-}
-
-TEST_F(EngineUnreadMonitor, AMonitorWeDroveIsNotReadAgainWhenTheDisplaysChange) {
-  monitor.overrideReply({0x6E, 0x80, 0xBE});  // no reply at start: its maximum is assumed
-  start();
-  idleFor(30);
-  ASSERT_EQ(monitor.vcpCurrent(), 43);
   monitor.clearReplyOverride();  // it would answer now, with our own dimmed level
   machine.addExternalMonitor({.id = 2, .brightness = 90});
-  notifications.screenParametersChanged.emit();
-  idleFor(5);
+  displaysChanged(5);
   EXPECT_FALSE(stepStore->displayMaximumPercents().contains(1));
   EXPECT_EQ(stepStore->displayMaximumPercents().at(2), 90);  // the new one is read
   pressKeyElsewhere();

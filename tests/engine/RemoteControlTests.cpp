@@ -158,15 +158,13 @@ TEST_F(RemoteControlTest, DisplaysCarryNameStatusAndSelection) {
   EXPECT_TRUE(displays[1].selected);
 }
 
-TEST_F(RemoteControlTest, ShowWindowNeedsAWindow) {
+TEST_F(RemoteControlTest, ShowWindowNeedsAWindowAndIdleSecondsAreWholeSecondsOfTheEngineIdleTime) {
   EXPECT_FALSE(remote.showWindow());
   int shown = 0;
   remote.onShowWindow = [&] { ++shown; };
   EXPECT_TRUE(remote.showWindow());
   EXPECT_EQ(shown, 1);
-}
 
-TEST_F(RemoteControlTest, IdleSecondsAreWholeSecondsOfTheEngineIdleTime) {
   idleFor(12.7);
   EXPECT_EQ(remote.idleSeconds(), 12u);
   pressKeyElsewhere();
