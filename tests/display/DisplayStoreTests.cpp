@@ -113,10 +113,13 @@ TEST_F(DiscoveryTest, OnlineInfosFollowTheSessionsOrder) {
 
 // --- the published list ---------------------------------------------------
 
-TEST_F(DiscoveryTest, TargetsAreNamedFromProductAndConnection) {
+TEST_F(DiscoveryTest, TargetsAreNamedFromProductAndConnectionAndSortedIgnoringCase) {
   auto& named = machine.addExternalMonitor({.id = 1, .productName = "Studio 27", .serialText = "U1"});
   machine.addBuiltInPanel({.id = 2, .productName = std::nullopt, .withoutEdid = true});
   auto& plain = machine.addExternalMonitor({.id = 3, .productName = "Plain", .serialText = "U3", .connector = "VGA-1"});
+  for (const auto& [id, name] : std::vector<std::pair<DisplayID, std::string>>{
+           {4, "delta"}, {5, "Alpha"}, {6, "Same"}, {7, "beta"}, {8, "SAME"}, {9, "Same"}})
+    machine.addExternalMonitor({.id = id, .productName = name});
 
   DisplayStore store(&notifications);
 
@@ -128,21 +131,10 @@ TEST_F(DiscoveryTest, TargetsAreNamedFromProductAndConnection) {
                                        true, std::nullopt}));
   EXPECT_EQ(byID.at(3), (DisplayTarget{3, "Plain (" + L10n::text("external_display_label") + ")", false,
                                        edidStableKey(plain.edid()), {edidStableKey(plain.edid(), "VGA-1")}}));
-}
-
-TEST_F(DiscoveryTest, SortIgnoresCaseAndKeepsTheSystemOrderForEqualNames) {
-  machine.addExternalMonitor({.id = 1, .productName = "delta"});
-  machine.addExternalMonitor({.id = 2, .productName = "Alpha"});
-  machine.addExternalMonitor({.id = 3, .productName = "Same"});
-  machine.addExternalMonitor({.id = 4, .productName = "beta"});
-  machine.addExternalMonitor({.id = 5, .productName = "SAME"});
-  machine.addExternalMonitor({.id = 6, .productName = "Same"});
-
-  DisplayStore store(&notifications);
-
+  // Sorted ignoring case; equal names keep the system's order.
   std::vector<DisplayID> order;
   for (const auto& target : store.displays.get()) order.push_back(target.displayID);
-  EXPECT_EQ(order, (std::vector<DisplayID>{2, 4, 1, 3, 5, 6}));
+  EXPECT_EQ(order, (std::vector<DisplayID>{5, 7, 4, 3, 6, 8, 9, 1, 2}));
 }
 
 TEST_F(DiscoveryTest, RefreshStartsFromEmptyCachesAlwaysPublishesAndFollowsScreenChanges) {
