@@ -152,16 +152,6 @@ TEST_F(DDCIOTest, AFailedWriteDropsTheCacheAndTheNextWriteLooksAgain) {
   EXPECT_EQ(monitor.vcpCurrent(), 62);
 }
 
-TEST_F(DDCIOTest, WithoutAnI2CFacilityNoMonitorAnswers) {
-  machine.addExternalMonitor({.id = 1});
-  DDCIO::usePorts({.mainLoop = &loop, .displays = &machine.displays(), .backlights = &machine.backlights()});
-
-  EXPECT_FALSE(writeAnswered(loop, 1, 50));
-  EXPECT_EQ(scope.trace().back(), "display 1: i2c-11 write result=no such device (no I2C facility)");
-  EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noAnswer);
-  EXPECT_TRUE(machine.i2cLog().empty());
-}
-
 TEST_F(DDCIOTest, DisplayVanishingBetweenDiscoveryAndWriteFailsThenHasNoInfo) {
   auto& monitor = machine.addExternalMonitor({.id = 6});
   ASSERT_TRUE(writeAnswered(loop, 6, 40));
@@ -477,7 +467,7 @@ TEST_F(DDCIOTest, APanelIsWrittenAndReadThroughItsBacklightCappedAtFull) {
   EXPECT_TRUE(scope.traced("display 1: get via backlight panel1 value=none"));
 }
 
-TEST_F(DDCIOTest, ARefusedBacklightSaysWhyAndDropsTheCache) {
+TEST_F(DDCIOTest, ARefusedBacklightSaysWhyAndDropsTheCacheAndAMissingFacilityLeavesNoChannel) {
   auto& panel = machine.addBuiltInPanel({.id = 1});
   panel.setStatus = BacklightStatus::noAccess;
 
@@ -493,10 +483,16 @@ TEST_F(DDCIOTest, ARefusedBacklightSaysWhyAndDropsTheCache) {
   ASSERT_EQ(machine.panelLog().size(), 2u);
   EXPECT_EQ(machine.panelLog()[1].status, BacklightStatus::failed);
 
-  DDCIO::usePorts({.mainLoop = &loop, .displays = &machine.displays(), .i2c = &machine.i2cBuses()});
+  // Without a backlight facility a panel has no channel; without an I2C one no monitor answers.
+  machine.addExternalMonitor({.id = 2});
+  DDCIO::usePorts({.mainLoop = &loop, .displays = &machine.displays()});
   EXPECT_FALSE(writeAnswered(loop, 1, 50));
   EXPECT_EQ(DDCIO::lastWriteFailure(1), DDCIO::WriteFailure::noChannel);
   EXPECT_FALSE(readPercent(1));
+  EXPECT_FALSE(writeAnswered(loop, 2, 50));
+  EXPECT_EQ(scope.trace().back(), "display 2: i2c-12 write result=no such device (no I2C facility)");
+  EXPECT_EQ(DDCIO::lastWriteFailure(2), DDCIO::WriteFailure::noAnswer);
+  EXPECT_TRUE(machine.i2cLog().empty());
 }
 
 // --- the desktop's brightness service ----------------------------------------
