@@ -106,7 +106,8 @@ TEST_F(RemoteControlTest, AFadeIsToldAtMostTenTimesASecondAndEndsOnTheFinalLevel
   EXPECT_DOUBLE_EQ(toldLevels.back(), 70);
 }
 
-TEST_F(RemoteControlTest, AChangeAtRestIsToldOnTheNextTurnAndUnchangedStateIsNeverTold) {
+TEST_F(RemoteControlTest, AChangeAtRestOrOfTheDisplaysIsToldOnTheNextTurnAndUnchangedStateIsNeverTold) {
+  EXPECT_EQ(remote.displays()[0].controlStatus, "control_unchecked");  // nothing written yet
   idleFor(5);
   told.clear();
   engine->setManualBrightness(80);
@@ -118,6 +119,12 @@ TEST_F(RemoteControlTest, AChangeAtRestIsToldOnTheNextTurnAndUnchangedStateIsNev
   EXPECT_FALSE(has(told[0].second, RemoteControl::Property::pausedUntil));
   idleFor(1);  // the monitors' answers to the writes: their statuses are told
   EXPECT_EQ(toldAbout(RemoteControl::Property::displays), told.size() - 1);
+  ASSERT_GT(told.size(), 1u);
+  auto displays = remote.displays();
+  ASSERT_EQ(displays.size(), 2u);
+  EXPECT_FALSE(displays[0].name.empty());
+  EXPECT_EQ(displays[0].controlStatus, "control_hardware");
+  EXPECT_TRUE(displays[0].selected && displays[1].selected);
 
   told.clear();
   engine->setManualBrightness(80);  // same level again
@@ -133,20 +140,8 @@ TEST_F(RemoteControlTest, AChangeAtRestIsToldOnTheNextTurnAndUnchangedStateIsNev
   idleFor(0.06);
   ASSERT_EQ(told.size(), 2u);
   EXPECT_NEAR(told[1].first - told[0].first, 0.1, 1e-9);
-}
 
-TEST_F(RemoteControlTest, DisplaysCarryNameStatusAndSelection) {
-  EXPECT_EQ(remote.displays()[0].controlStatus, "control_unchecked");  // nothing written yet
-  engine->setManualBrightness(50);
-  loop.advance(0.1);  // the write waits for the bus, just used by the launch's read
-  ASSERT_FALSE(told.empty());
-  EXPECT_TRUE(has(told.back().second, RemoteControl::Property::displays));  // the status became known
-  auto displays = remote.displays();
-  ASSERT_EQ(displays.size(), 2u);
-  EXPECT_FALSE(displays[0].name.empty());
-  EXPECT_EQ(displays[0].controlStatus, "control_hardware");
-  EXPECT_TRUE(displays[0].selected && displays[1].selected);
-
+  // A new selection is told as a change of the displays.
   idleFor(1);
   told.clear();
   stepStore->selectedDisplayIDs = {displays[1].id};
