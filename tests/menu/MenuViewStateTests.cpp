@@ -30,6 +30,7 @@ TEST_F(MenuViewStateTest, SavedTransparencySectionsMasterControlAndLaunchSwitchW
   EXPECT_EQ(menu->glassAppearance().percent(), 35);
   menu->appear();  // unchanged: nothing published
   EXPECT_EQ(published, (std::vector<double>{100, 35}));
+  EXPECT_TRUE(menu->anchor().windowChanged({0, 0, 310, 400}, {0, 0, 1280, 900})) << "a shown window keeps its corner";
 
   EXPECT_FALSE(menu->isStepsOpen());
   menu->setStepsOpen(true);
