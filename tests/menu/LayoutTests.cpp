@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <cmath>
 
+#include "menu/DropDownPlacement.hpp"
 #include "menu/GlassAppearance.hpp"
 #include "menu/MenuLayout.hpp"
 #include "platform/sim/SimDesktop.hpp"
@@ -86,6 +87,33 @@ TEST(GlassAppearance, TransparencyGivesTheCardsAlphasAndPublishesChanges) {
   EXPECT_EQ(published, (std::vector<double>{0}));
   EXPECT_EQ(hoverSurfaceValues(true).fillOpacity, 0.16);
   EXPECT_FALSE(hoverSurfaceValues(false).borderUsesAccent);
+}
+
+const Rect topPanelScreen{0, 27, 1920, 1053};  // a 27-pixel panel at the top
+
+TEST(DropDownPlacement, DropsBelowATopIconCentredOnItAndKeptOnTheScreen) {
+  const auto middle = dropDownPlacement({900, 2, 24, 24}, 310, 500, topPanelScreen);
+  EXPECT_EQ(middle.direction, MenuWindowAnchor::Direction::down);
+  EXPECT_EQ(middle.origin, (Point{912 - 155, 26 + DropDownPlacement::gap}));
+  // At the right edge the window slides left rather than run off.
+  const auto corner = dropDownPlacement({1890, 2, 24, 24}, 310, 500, topPanelScreen);
+  EXPECT_EQ(corner.origin.x, 1920 - 310);
+  // A window taller than the room below keeps its top by the icon; the height rules shorten it.
+  const auto tall = dropDownPlacement({900, 2, 24, 24}, 310, 2000, topPanelScreen);
+  EXPECT_EQ(tall.origin.y, 26 + DropDownPlacement::gap);
+}
+
+TEST(DropDownPlacement, RisesAboveABottomIconAndNeverAboveTheScreen) {
+  const Rect bottomPanel{0, 0, 1920, 1050};
+  const auto up = dropDownPlacement({10, 1054, 24, 24}, 310, 400, bottomPanel);
+  EXPECT_EQ(up.direction, MenuWindowAnchor::Direction::up);
+  EXPECT_EQ(up.origin, (Point{0, 1054 - DropDownPlacement::gap - 400}));
+  const auto tall = dropDownPlacement({10, 1054, 24, 24}, 310, 1500, bottomPanel);
+  EXPECT_EQ(tall.origin.y, 0);
+  // Known only by the pointer (a tray that gives no icon position): a point-sized icon.
+  const auto pointer = dropDownPlacement({500, 300, 1, 1}, 310, 400, topPanelScreen);
+  EXPECT_EQ(pointer.direction, MenuWindowAnchor::Direction::down);
+  EXPECT_EQ(pointer.origin, (Point{500.5 - 155, 301 + DropDownPlacement::gap}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "menu/SystemFacts.hpp"
 #include "MenuTestSupport.hpp"
@@ -26,6 +27,16 @@ class MaintenanceTest : public MenuTest {
       if (card->buttons[i].label == L10n::text(key)) return i;
     ADD_FAILURE() << "no button " << key;
     return 99;
+  }
+  // A file where the configuration folder belongs, once the writer thread is done with the folder.
+  void blockConfigFolder() {
+    stepStore->flushSaves();
+    fs::remove_all(configFolder());
+    writeFile(configFolder(), "a file where the folder should be");
+  }
+  bool quitsWithin(double seconds) {
+    loop.advance(seconds);
+    return application.quitRequests > 0;
   }
 };
 
@@ -59,7 +70,7 @@ TEST_F(MaintenanceTest, CardsFollowTheirOrderAndEscapePressesTheCancelButton) {
   EXPECT_EQ(cardKind(), Kind::resetConfirmation);
 }
 
-TEST_F(MaintenanceTest, ResetStopsTheCaptureAndPutsEverythingBack) {
+TEST_F(MaintenanceTest, ResetStopsTheCaptureAndPutsEverythingBackThoughTheLoginItemStays) {
   makeMenu();
   autostart.enabled = true;
   menu->appear();
@@ -89,12 +100,10 @@ TEST_F(MaintenanceTest, ResetStopsTheCaptureAndPutsEverythingBack) {
   loop.advance(1);
   EXPECT_TRUE(engine->isStarted()) << "the engine runs again";
   EXPECT_TRUE(loop.activeRepeatingTimers().empty()) << "and rests between events";
-}
 
-TEST_F(MaintenanceTest, ResetCompletesWhenTheLoginItemCannotBeRemoved) {
-  makeMenu();
+  // A login item that cannot be removed does not stop the reset.
   autostart.enabled = true;
-  menu->appear();
+  menu->applicationBecameActive();
   stepStore->frameRate = 60.0;
   autostart.refuseWith = "permission denied";
   actions().resetSettings();
@@ -113,25 +122,10 @@ TEST_F(MaintenanceTest, UninstallKeepingDataRevealsTheProgramAndQuitsShortlyAfte
   EXPECT_TRUE(fs::exists(configFolder() / "config.json"));
   ASSERT_EQ(fileManager.revealed.size(), 2u) << "the capture file when it stopped, then the program";
   EXPECT_EQ(fileManager.revealed.back(), *environment.executable);
-  loop.advance(0.29);
-  EXPECT_EQ(application.quitRequests, 0);
+  EXPECT_FALSE(quitsWithin(0.29));
   menu.reset();  // the window may be gone by then: the quit still comes
   loop.advance(0.02);
   EXPECT_EQ(application.quitRequests, 1);
-}
-
-TEST_F(MaintenanceTest, FailedLoginRemovalStopsUninstallBeforeAnyFileIsTouched) {
-  makeMenu();
-  autostart.enabled = true;
-  autostart.refuseWith = "cannot remove autostart entry";
-  menu->appear();
-  actions().prepareForUninstall(true);
-  EXPECT_EQ(actions().uninstallPreparationError(), "cannot remove autostart entry");
-  stepStore->flushSaves();
-  EXPECT_TRUE(fs::exists(configFolder() / "config.json"));
-  EXPECT_TRUE(fileManager.revealed.empty());
-  loop.advance(1);
-  EXPECT_EQ(application.quitRequests, 0);
 }
 
 TEST_F(MaintenanceTest, RemovingDataDeletesTheFolderOrFindsNothingToDo) {
@@ -171,17 +165,54 @@ TEST_F(MaintenanceTest, RemovingDataThroughASymlinkedFolderDeletesOnlyItsOwnEntr
   EXPECT_TRUE(fs::exists(*environment.executable));
 }
 
-TEST_F(MaintenanceTest, AFolderThatCannotBeRemovedShowsTheErrorAndKeepsRunning) {
-  makeMenu();
-  stepStore->flushSaves();  // the writer thread is done with the folder
-  fs::remove_all(configFolder());
-  writeFile(configFolder(), "a file where the folder should be");
-  actions().prepareForUninstall(true);
-  ASSERT_TRUE(actions().uninstallPreparationError());
-  EXPECT_NE(actions().uninstallPreparationError()->find(configFolder().string()), std::string::npos);
-  EXPECT_TRUE(fileManager.revealed.empty());
-  loop.advance(1);
-  EXPECT_EQ(application.quitRequests, 0);
+// A failing step of the preparation stops it: nothing revealed, no quit, the settings file kept.
+TEST_F(MaintenanceTest, AFailedUninstallPreparationShowsTheErrorAndKeepsRunning) {
+  struct Failure {
+    bool removeData;
+    std::function<std::string()> cause;  // makes a step fail; gives what the error names
+  };
+  const Failure failures[] = {
+      {true,
+       [&] {
+         autostart.refuseWith = "cannot remove autostart entry";
+         return *autostart.refuseWith;
+       }},
+      {false,
+       [&] {
+         fileManager.refuse = true;
+         return environment.executable->string();
+       }},
+      {true,
+       [&] {
+         fileManager.refuse = false;
+         blockConfigFolder();
+         return configFolder().string();
+       }},
+  };
+  for (const auto& [removeData, cause] : failures) {
+    autostart.enabled = true;
+    makeMenu();
+    menu->appear();
+    const std::string named = cause();
+    SCOPED_TRACE(named);
+    actions().prepareForUninstall(removeData);
+    ASSERT_TRUE(actions().uninstallPreparationError());
+    EXPECT_NE(actions().uninstallPreparationError()->find(named), std::string::npos);
+    EXPECT_TRUE(fileManager.revealed.empty());
+    EXPECT_FALSE(quitsWithin(1));
+    stepStore->flushSaves();
+    EXPECT_TRUE(fs::exists(configFolder() / "config.json") || named == configFolder().string());
+    autostart.refuseWith.reset();
+  }
+  // Without a file manager, showing the settings file fails on a card that names it.
+  actions().pressEscape();
+  fileManager.refuse = true;
+  EXPECT_FALSE(actions().showConfiguration());
+  ASSERT_EQ(actions().card()->kind, ConfirmationCard::Kind::actionFailed);
+  EXPECT_NE(actions().card()->message.find(stepStore->configURL().string()), std::string::npos);
+  EXPECT_TRUE(actions().card()->reportsFailure());
+  actions().pressCardButton(0);  // "OK"
+  EXPECT_FALSE(actions().card());
 }
 
 TEST_F(MaintenanceTest, PackagedInstallNamesThePackageInsteadOfShowingTheFile) {
@@ -195,23 +226,6 @@ TEST_F(MaintenanceTest, PackagedInstallNamesThePackageInsteadOfShowingTheFile) {
   EXPECT_EQ(application.quitRequests, 0);
   actions().pressEscape();
   EXPECT_EQ(application.quitRequests, 1);
-}
-
-TEST_F(MaintenanceTest, NoFileManagerMeansTheErrorCardNamesTheFile) {
-  fileManager.refuse = true;
-  makeMenu();
-  actions().prepareForUninstall(false);
-  ASSERT_TRUE(actions().uninstallPreparationError());
-  EXPECT_NE(actions().uninstallPreparationError()->find(environment.executable->string()), std::string::npos);
-  loop.advance(1);
-  EXPECT_EQ(application.quitRequests, 0);
-  actions().pressEscape();
-  EXPECT_FALSE(actions().showConfiguration());
-  ASSERT_EQ(actions().card()->kind, ConfirmationCard::Kind::actionFailed);
-  EXPECT_NE(actions().card()->message.find(stepStore->configURL().string()), std::string::npos);
-  EXPECT_TRUE(actions().card()->reportsFailure());
-  actions().pressCardButton(0);  // "OK"
-  EXPECT_FALSE(actions().card());
 }
 
 TEST_F(MaintenanceTest, HelpAndACaptureFileThatNothingCanOpenShowTheErrorCard) {
@@ -287,9 +301,7 @@ TEST_F(MaintenanceTest, CaptureThatEndsByItselfShowsItsFileButNotAfterAnError) {
   EXPECT_EQ(fileManager.revealed[0], *DiagnosticCapture::shared().logURL.get());
 
   // A capture that cannot start reports its error and reveals nothing.
-  stepStore->flushSaves();  // the writer thread is done with the folder
-  fs::remove_all(configFolder());
-  writeFile(configFolder(), "not a folder");
+  blockConfigFolder();
   actions().toggleDiagnostics();
   EXPECT_FALSE(actions().diagnosticsRunning());
   EXPECT_TRUE(actions().captureError());

@@ -18,7 +18,7 @@ class MenuViewStateTest : public MenuTest {
   }
 };
 
-TEST_F(MenuViewStateTest, SavedTransparencyIsClampedOrDefaultedWhenTheWindowAppears) {
+TEST_F(MenuViewStateTest, SavedTransparencySectionsMasterControlAndLaunchSwitchWhenTheWindowAppears) {
   makeMenu();
   std::vector<double> published;
   auto subscription = menu->glassAppearance().changes.connect([&](const double& v) { published.push_back(v); });
@@ -30,6 +30,7 @@ TEST_F(MenuViewStateTest, SavedTransparencyIsClampedOrDefaultedWhenTheWindowAppe
   EXPECT_EQ(menu->glassAppearance().percent(), 35);
   menu->appear();  // unchanged: nothing published
   EXPECT_EQ(published, (std::vector<double>{100, 35}));
+  EXPECT_TRUE(menu->anchor().windowChanged({0, 0, 310, 400}, {0, 0, 1280, 900})) << "a shown window keeps its corner";
 
   EXPECT_FALSE(menu->isStepsOpen());
   menu->setStepsOpen(true);
@@ -37,6 +38,16 @@ TEST_F(MenuViewStateTest, SavedTransparencyIsClampedOrDefaultedWhenTheWindowAppe
   EXPECT_EQ(defaults.values["menu.stepsExpanded"], "true");
   EXPECT_EQ(defaults.values["menu.masterExpanded"], "true") << "the displays section's key";
   EXPECT_FALSE(menu->isAdvancedSettingsOpen());
+
+  // No display: an enabled master control and an empty section.
+  EXPECT_EQ(menu->displayCount(), 0u);
+  EXPECT_TRUE(menu->masterControlEnabled());
+  EXPECT_EQ(menu->masterControlTooltip(), L10n::text("manual_range_hint"));
+  // The launch switch follows the entry when the program becomes active.
+  EXPECT_FALSE(menu->loginLaunch().enabled.get());
+  autostart.enabled = true;  // switched on in the desktop's own settings
+  menu->applicationBecameActive();
+  EXPECT_TRUE(menu->loginLaunch().enabled.get());
 }
 
 TEST_F(MenuViewStateTest, AppearingAndDisappearingTellTheEngineAndReadTheScreen) {
@@ -54,13 +65,6 @@ TEST_F(MenuViewStateTest, AppearingAndDisappearingTellTheEngineAndReadTheScreen)
   menu->disappear();
   EXPECT_FALSE(engine->menuIsVisible());
   EXPECT_FALSE(menu->maintenance().card()) << "cards do not survive closing the window";
-}
-
-TEST_F(MenuViewStateTest, NoDisplayMeansAnEnabledMasterControlAndAnEmptySection) {
-  makeMenu();
-  EXPECT_EQ(menu->displayCount(), 0u);
-  EXPECT_TRUE(menu->masterControlEnabled());
-  EXPECT_EQ(menu->masterControlTooltip(), L10n::text("manual_range_hint"));
 }
 
 TEST_F(MenuViewStateTest, MasterControlIsDisabledOnlyWhenEveryTargetHasAFixedRange) {
@@ -219,15 +223,6 @@ TEST_F(MenuViewStateTest, PickersShowCurrentValuesAndChangeTheStore) {
   EXPECT_EQ(stepStore->fadeCurve.get(), FadeCurve::linear);
 }
 
-TEST_F(MenuViewStateTest, TheLaunchSwitchFollowsTheEntryWhenTheProgramBecomesActive) {
-  makeMenu();
-  menu->appear();
-  EXPECT_FALSE(menu->loginLaunch().enabled.get());
-  autostart.enabled = true;  // switched on in the desktop's own settings
-  menu->applicationBecameActive();
-  EXPECT_TRUE(menu->loginLaunch().enabled.get());
-}
-
 TEST_F(MenuViewStateTest, WithoutTheDesktopsServicesEveryActionTakesItsFallback) {
   makeMenu();
   MenuViewState bare(stepStore, displayStore, engine, {.mainLoop = loop}, {.systemRoot = systemRoot.path()});
@@ -265,9 +260,7 @@ TEST(MenuLabels, ValuesBecomeTheWindowsTexts) {
   EXPECT_EQ(MenuLabels::shortTimeText(newYear + 21h + 30min + 15s), "21:30") << "the C locale's own format";
   EXPECT_EQ(MenuLabels::stepRowName(2, 180.4), "Step 2, after 180 s");
   L10n::resetForTesting();
-}
-
-TEST(MenuLabels, TheLocalesShortTimeIsItsTimeFormatWithoutSeconds) {
+  // The locale's short time is its time format without seconds.
   EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%H:%M:%S"), "%H:%M");
   EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%r"), "%I:%M %p");  // en_US
   EXPECT_EQ(MenuLabels::timeFormatWithoutSeconds("%T"), "%H:%M");
@@ -283,28 +276,19 @@ TEST_F(MenuViewStateTest, WithoutIdleTimeTheWindowSaysDimmingIsOffUntilTheDeskto
   EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
   int viewNotified = 0;  // the window refreshes on the engine's change notice
   auto subscription = engine->objectWillChange.connect([&] { ++viewNotified; });
-  idle.setFailing(true);
-  loop.advance(0.25);
-  EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_unavailable"));
-  EXPECT_GE(viewNotified, 1);
-  idle.setFailing(false);
-  loop.advance(0.25);
-  EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
-
   // The source's own reason wins over the general text, and a note shows even while idle time is answered.
-  idle.setFailing(true);
-  idle.setNote("idle_time_xwayland");
-  loop.advance(0.25);
-  EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_xwayland"));
-  idle.setFailing(false);
-  idle.setNote("idle_time_held_awake");
-  viewNotified = 0;
-  loop.advance(0.25);
-  EXPECT_EQ(menu->idleTimeUnavailableText(), L10n::text("idle_time_held_awake"));
-  EXPECT_GE(viewNotified, 1);
-  idle.setNote("");
-  loop.advance(0.25);
-  EXPECT_EQ(menu->idleTimeUnavailableText(), std::nullopt);
+  const std::tuple<bool, const char*, const char*> states[] = {
+      {true, "", "idle_time_unavailable"}, {false, "", nullptr},
+      {true, "idle_time_xwayland", "idle_time_xwayland"}, {false, "idle_time_held_awake", "idle_time_held_awake"},
+      {false, "", nullptr}};
+  for (const auto& [failing, note, shown] : states) {
+    idle.setFailing(failing);
+    idle.setNote(note);
+    viewNotified = 0;
+    loop.advance(0.25);
+    EXPECT_EQ(menu->idleTimeUnavailableText(), shown ? std::optional(L10n::text(shown)) : std::nullopt) << note;
+    EXPECT_GE(viewNotified, 1) << note;
+  }
 }
 
 TEST_F(MenuViewStateTest, ADisplayWithoutGammaSaysWhyAndOthersSayNothing) {

@@ -192,11 +192,22 @@ TEST_F(SliderControllerTest, GlassSliderDeliversEveryChangeAtOnceAndSavesThePref
   EXPECT_EQ(menu->savedGlassTransparency(), 7);
 }
 
-TEST_F(SliderControllerTest, RangeDragClampsAtTheOtherHandleAndPreviewsTheDisplay) {
+TEST_F(SliderControllerTest, RangeDragClampsAtTheOtherHandlePreviewsTheDisplayAndRedeliveringWritesNothing) {
   DisplayRangeController range(*menu, 1);
   const double width = 198;  // usable 190 wide over 5 ... 100: one percent per two pixels
-  EXPECT_EQ(range.minimum(), 5);
+  // Redelivering the stored value writes and previews nothing.
+  range.mouseDown(4 + 190, width);  // the maximum handle, at 100 already
+  loop.advance(0.1);                // what the press wrote has reached the monitor's bus
+  const auto gammaWrites = machine.gammaLog().size();
+  const auto i2c = machine.i2cLog(1, true).size();
+  range.mouseDragged(4 + 190, width);
+  range.mouseUp(4 + 190, width);
+  EXPECT_EQ(machine.i2cLog(1, true).size(), i2c);
+  EXPECT_EQ(machine.gammaLog().size(), gammaWrites);
+  EXPECT_EQ(stepStore->displayMaximumPercent(1), 100);
   EXPECT_EQ(range.maximum(), 100);
+  EXPECT_EQ(range.minimum(), 5);
+  loop.advance(0.1);  // past the coalescer's interval: the next press goes out at once
   range.mouseDown(4 + 2 * 35, width);  // nearer the minimum handle: 40 %
   ASSERT_EQ(range.editingMinimum(), true);
   EXPECT_EQ((menu->previewingMaster()), (MenuViewState::RangeHandle{1, true}));
@@ -218,19 +229,6 @@ TEST_F(SliderControllerTest, RangeDragClampsAtTheOtherHandleAndPreviewsTheDispla
   EXPECT_EQ(stepStore->interactiveEditDepth(), 0);
 }
 
-TEST_F(SliderControllerTest, RedeliveringTheStoredRangeValueWritesAndPreviewsNothing) {
-  DisplayRangeController range(*menu, 1);
-  range.mouseDown(4 + 190, 198);  // the maximum handle, at 100 already
-  loop.advance(0.1);                // what the press wrote has reached the monitor's bus
-  const auto gammaWrites = machine.gammaLog().size();
-  const auto i2c = machine.i2cLog(1, true).size();
-  range.mouseDragged(4 + 190, 198);
-  range.mouseUp(4 + 190, 198);
-  EXPECT_EQ(machine.i2cLog(1, true).size(), i2c);
-  EXPECT_EQ(machine.gammaLog().size(), gammaWrites);
-  EXPECT_EQ(stepStore->displayMaximumPercent(1), 100);
-}
-
 TEST_F(SliderControllerTest, ClosingTheWindowMidDragEndsThePreviewAndTheEdit) {
   DisplayRangeController range(*menu, 2);
   auto step = SliderController::stepBrightness(*menu, stepStore->steps()[1].id);
@@ -249,6 +247,25 @@ TEST_F(SliderControllerTest, ClosingTheWindowMidDragEndsThePreviewAndTheEdit) {
   step->mouseUp(4, 250);
   EXPECT_EQ(stepStore->displayMinimumPercent(2), 30);
   EXPECT_EQ(stepStore->interactiveEditDepth(), 0);
+}
+
+TEST_F(SliderControllerTest, AHandleStepIsOneWholeEditSavedOnceAndStopsAtTheEnds) {
+  DisplayRangeController range(*menu, 1);
+  const auto before = saves();
+  range.stepHandle(false, -5);
+  EXPECT_EQ(stepStore->displayMaximumPercent(1), 95);
+  EXPECT_EQ(range.maximum(), 95);
+  EXPECT_EQ(saves(), before + 1);
+  EXPECT_EQ(stepStore->interactiveEditDepth(), 0);
+  EXPECT_FALSE(menu->previewingMaster());
+
+  range.stepHandle(false, 50);
+  EXPECT_EQ(range.maximum(), 100) << "never past the right end";
+  range.stepHandle(true, -5);
+  EXPECT_EQ(range.minimum(), stepStore->safetyMinimumPercent.get()) << "never below the safety minimum";
+  for (int i = 0; i < 30; ++i) range.stepHandle(true, 5);
+  EXPECT_EQ(range.minimum(), 100) << "the minimum climbs only as far as the maximum";
+  EXPECT_EQ(stepStore->displayMinimumPercent(1), 100);
 }
 
 }  // namespace

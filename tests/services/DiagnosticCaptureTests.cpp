@@ -135,7 +135,7 @@ TEST_F(DiagnosticCaptureTest, QuittingClosesTheFile) {
   EXPECT_FALSE(capture().active);
 }
 
-TEST_F(DiagnosticCaptureTest, FolderThatCannotBeCreatedReportsAnError) {
+TEST_F(DiagnosticCaptureTest, AFolderThatCannotBeCreatedReportsAnErrorAndWorkersLinesComeThroughTheLoop) {
   writeFile(folder.path() / "blocker", "a file, not a folder");
   capture().start(folder.path() / "blocker" / "config", "s", 300);
   EXPECT_FALSE(capture().active);
@@ -145,10 +145,8 @@ TEST_F(DiagnosticCaptureTest, FolderThatCannotBeCreatedReportsAnError) {
   capture().start(folder.path(), "s", 300);
   EXPECT_TRUE(capture().active);
   EXPECT_FALSE(capture().error.get().has_value());  // cleared by the next start
-}
 
-TEST_F(DiagnosticCaptureTest, LinesFromAnotherThreadArriveThroughTheMainLoop) {
-  capture().start(folder.path(), "s", 300);
+  // Lines from another thread arrive through the main loop.
   std::thread([] { trace("from a worker"); }).join();
   EXPECT_EQ(contents().find("from a worker"), std::string::npos);
   loop.runPending();

@@ -36,9 +36,16 @@ class GlobalHotKeyManagerTest : public ::testing::Test {
 }  // namespace
 
 // The settings file stores the key as typed ("=", "f2"); the table names its keysym.
-TEST(HotKeyTable, HoldsFortyNineDistinctKeysNamedAsXkbNamesThem) {
+TEST(HotKeyTable, HoldsFortyNineDistinctKeysNamedAsXkbNamesThemFunctionKeysWithShift) {
   std::set<std::string_view> keys, names;
-  for (const auto& row : hotKeyTable()) keys.insert(row.key), names.insert(row.keyName);
+  for (const auto& row : hotKeyTable()) {
+    keys.insert(row.key);
+    names.insert(row.keyName);
+    // Function keys take Shift to stay clear of console switching.
+    const bool functionKey = row.key.front() == 'f' && row.key.size() > 1;
+    EXPECT_EQ(hotKeyModifiers(row.key), functionKey ? kControlAltShift : kControlAlt) << row.key;
+    EXPECT_EQ(hotKeyModifierLabel(row.key), functionKey ? "Ctrl+Alt+Shift+" : "Ctrl+Alt+") << row.key;
+  }
   EXPECT_EQ(keys.size(), 49u);
   EXPECT_EQ(names.size(), 49u);
   EXPECT_EQ(hotKeyCombination("`"), (Combination{"grave", kControlAlt}));
@@ -47,14 +54,6 @@ TEST(HotKeyTable, HoldsFortyNineDistinctKeysNamedAsXkbNamesThem) {
   EXPECT_EQ(hotKeyCombination("F2"), (Combination{"F2", kControlAltShift}));
   EXPECT_FALSE(hotKeyCombination("space"));
   EXPECT_FALSE(hotKeyCombination("brightness_up"));
-}
-
-TEST(HotKeyTable, FunctionKeysTakeShiftToStayClearOfConsoleSwitching) {
-  for (const auto& row : hotKeyTable()) {
-    const bool functionKey = row.key.front() == 'f' && row.key.size() > 1;
-    EXPECT_EQ(hotKeyModifiers(row.key), functionKey ? kControlAltShift : kControlAlt) << row.key;
-    EXPECT_EQ(hotKeyModifierLabel(row.key), functionKey ? "Ctrl+Alt+Shift+" : "Ctrl+Alt+") << row.key;
-  }
   EXPECT_EQ(hotKeyModifierLabel("F2"), "Ctrl+Alt+Shift+");
   EXPECT_EQ(hotKeyModifierLabel("brightness_up"), "Ctrl+Alt+");
   EXPECT_EQ(hotKeyModifiers("Brightness_Down"), kControlAlt);
@@ -94,7 +93,7 @@ TEST_F(GlobalHotKeyManagerTest, UnsupportedAndRefusedKeysAreLoggedAndLeftOut) {
   EXPECT_EQ(manager->registrations().size(), 1u);
 }
 
-TEST_F(GlobalHotKeyManagerTest, ADroppedRegistrationIsForgottenAndReported) {
+TEST_F(GlobalHotKeyManagerTest, ADroppedRegistrationIsForgottenAndReportedAndAllEndWithTheManager) {
   int lost = 0;
   manager->onRegistrationLost = [&] { ++lost; };
   manager->update("f2", "f1");
@@ -102,10 +101,7 @@ TEST_F(GlobalHotKeyManagerTest, ADroppedRegistrationIsForgottenAndReported) {
   EXPECT_EQ(lost, 1);
   EXPECT_FALSE(manager->registrations().contains(HotKeyID::restore));
   EXPECT_EQ(manager->registrations().size(), 2u);
-}
-
-TEST_F(GlobalHotKeyManagerTest, ThePressesEndWithTheManager) {
-  manager->update("f2", "f1");
+  // The presses end with the manager.
   manager.reset();
   EXPECT_TRUE(service.registrations().empty());
   EXPECT_FALSE(service.press({"F2", kControlAltShift}));

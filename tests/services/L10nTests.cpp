@@ -78,15 +78,14 @@ TEST_F(L10nTest, UnusableOrMissingTablesFallBackToEnglishThenToTheKey) {
   EXPECT_EQ(L10n::text("add_step"), "add_step");
 }
 
-TEST_F(L10nTest, FillsNamedPlaceholdersLiterally) {
+TEST_F(L10nTest, FillsNamedPlaceholdersLiterallyReadsOncePerLanguageAndSwitchesWithoutRestart) {
   writeTable("en", R"json({"resume_at": "At {time} ({time})", "fixed_brightness_range": "{name}: {percent}%"})json");
   EXPECT_EQ(L10n::text("resume_at", {{"time", "21:30"}}), "At 21:30 (21:30)");
   // A missing replacement stays visible; replacement text is never expanded or formatted.
   EXPECT_EQ(L10n::text("fixed_brightness_range", {{"name", "{percent} %d"}}), "{percent} %d: {percent}%");
-}
 
-TEST_F(L10nTest, ReadsOncePerLanguageAndSwitchesWithoutRestart) {
-  writeTable("en", R"({"cancel": "Cancel"})");
+  L10n::resetForTesting();
+  writeTable("en", R"({"cancel": "Cancel"})");  // read once per language, switched without a restart
   writeTable("ja", R"({"cancel": "キャンセル"})");
   L10n::setPreferredLanguage("ja");
   EXPECT_EQ(L10n::text("cancel"), "キャンセル");

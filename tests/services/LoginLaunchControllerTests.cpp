@@ -4,7 +4,7 @@
 #include "platform/sim/SimAutostart.hpp"
 #include "services/LoginLaunchController.hpp"
 
-TEST(LoginLaunchController, RefusalSetsErrorAndTheNextToggleClearsIt) {
+TEST(LoginLaunchController, RefusalSetsErrorTheNextToggleClearsItAndWithoutAutostartItIsUnavailable) {
   SimAutostart autostart;
   autostart.enabled = true;
   LoginLaunchController controller(&autostart);
@@ -22,11 +22,9 @@ TEST(LoginLaunchController, RefusalSetsErrorAndTheNextToggleClearsIt) {
   controller.setEnabled(false);
   EXPECT_FALSE(controller.enabled);
   EXPECT_FALSE(autostart.enabled);
-}
 
-TEST(LoginLaunchController, WithoutAutostartSaysItIsUnavailable) {
-  LoginLaunchController controller(nullptr);
-  controller.setEnabled(true);
-  EXPECT_EQ(controller.error.get(), std::string(LoginLaunchController::unavailableText));
-  EXPECT_FALSE(controller.enabled);
+  LoginLaunchController unavailable(nullptr);
+  unavailable.setEnabled(true);
+  EXPECT_EQ(unavailable.error.get(), std::string(LoginLaunchController::unavailableText));
+  EXPECT_FALSE(unavailable.enabled);
 }

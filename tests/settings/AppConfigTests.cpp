@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include <nlohmann/json.hpp>
+
 #include "settings/AppConfig.hpp"
 #include "SettingsTestSupport.hpp"
 
@@ -31,49 +33,26 @@ std::optional<AppConfig> decodeWith(const std::string& members) {
 
 }  // namespace
 
-TEST(AppConfigFormat, writesEveryKeySortedInTheFileLayout) {
-  EXPECT_EQ(*encodeConfig(sampleConfig()), R"({
-  "decreaseMaxShortcutKey" : "\"",
-  "displayFullGammaModes" : [
-    7,
-    true
-  ],
-  "displayMaximumPercents" : [
-    2,
-    80,
-    4294967295,
-    100
-  ],
-  "displayMinimumPercents" : [],
-  "displayProfiles" : {
-    "ABC-1" : {
-      "fullGamma" : true,
-      "maximum" : 90,
-      "minimum" : 20,
-      "selected" : false
-    }
-  },
-  "fadeCurve" : "linear",
-  "fadeDurationSeconds" : 6,
-  "frameRate" : 24,
-  "increaseMaxShortcutKey" : "f2",
-  "language" : "ja",
-  "loggingEnabled" : false,
-  "manualBrightnessPercent" : 100,
-  "pauseDuringMediaPlayback" : false,
-  "safetyMinimumPercent" : 15,
-  "selectedDisplayIDs" : [
-    2,
-    7
-  ],
-  "steps" : [
-    {
-      "brightnessPercent" : 33.3,
-      "id" : "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D",
-      "idleSeconds" : 0.1
-    }
-  ]
-})");
+// The layout is the independent pretty-printer's (below); here, each key and its value, integers written as integers.
+TEST(AppConfigFormat, writesEveryKeyWithItsValue) {
+  EXPECT_EQ(nlohmann::json::parse(*encodeConfig(sampleConfig())).dump(), nlohmann::json::parse(R"({
+      "decreaseMaxShortcutKey": "\"",
+      "displayFullGammaModes": [7, true],
+      "displayMaximumPercents": [2, 80, 4294967295, 100],
+      "displayMinimumPercents": [],
+      "displayProfiles": {"ABC-1": {"fullGamma": true, "maximum": 90, "minimum": 20, "selected": false}},
+      "fadeCurve": "linear",
+      "fadeDurationSeconds": 6,
+      "frameRate": 24,
+      "increaseMaxShortcutKey": "f2",
+      "language": "ja",
+      "loggingEnabled": false,
+      "manualBrightnessPercent": 100,
+      "pauseDuringMediaPlayback": false,
+      "safetyMinimumPercent": 15,
+      "selectedDisplayIDs": [2, 7],
+      "steps": [{"brightnessPercent": 33.3, "id": "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D", "idleSeconds": 0.1}]})")
+                                                                        .dump());
 }
 
 TEST(AppConfigFormat, matchesAnIndependentPrettyPrinterAndRoundTrips) {

@@ -31,8 +31,16 @@ class DisplayLimitsTest : public SettingsTest {
     store.flushSaves();
     return savedFile();
   }
-  static DisplayTarget target(const VirtualDisplay& display, std::optional<std::string> key) {
-    return DisplayTarget{display.id(), "display", display.isBuiltIn(), std::move(key)};
+  static DisplayTarget target(const VirtualDisplay& display, std::optional<std::string> key,
+                              std::vector<std::string> former = {}) {
+    DisplayTarget target{display.id(), "display", display.isBuiltIn(), std::move(key)};
+    target.formerStableIDs = std::move(former);
+    return target;
+  }
+  // The displays the system lists now, once their brightness has been read.
+  void reconcile(StepStore& store, const std::vector<DisplayTarget>& targets) {
+    store.reconcileDisplays(targets);
+    loop.advance(5);
   }
 
   VirtualMainLoop loop;
@@ -75,6 +83,14 @@ TEST_F(DisplayLimitsTest, limitsStayWithinTheFloorAndEachOther) {
   ASSERT_TRUE(saved);
   EXPECT_EQ(saved->displayMinimumPercents, store.displayMinimumPercents());
   EXPECT_EQ(saved->displayFullGammaModes, (std::map<DisplayID, bool>{{6, true}}));
+
+  // Raising the floor raises the stored limits below it.
+  store.setDisplayMaximumPercents({{1, 20}, {2, 80}});
+  store.setDisplayMinimumPercents({{2, 10}, {3, 50}});
+  store.safetyMinimumPercent = 30.0;
+  EXPECT_EQ(store.displayMaximumPercents(), (std::map<DisplayID, double>{{1, 30}, {2, 80}}));
+  EXPECT_EQ(store.displayMinimumPercents(), (std::map<DisplayID, double>{{1, 30}, {2, 30}, {3, 50}}));
+  EXPECT_EQ(savedConfig(store)->displayMinimumPercents, store.displayMinimumPercents());
 }
 
 TEST_F(DisplayLimitsTest, aCollapsedRangeOfASelectedDisplaySendsTheGeneralNotification) {
@@ -102,15 +118,6 @@ TEST_F(DisplayLimitsTest, aCollapsedRangeOfASelectedDisplaySendsTheGeneralNotifi
   EXPECT_EQ(general, 1);
 }
 
-TEST_F(DisplayLimitsTest, raisingTheSafetyMinimumRaisesStoredLimits) {
-  StepStore store{ports()};
-  store.setDisplayMaximumPercents({{1, 20}, {2, 80}});
-  store.setDisplayMinimumPercents({{2, 10}, {3, 50}});
-  store.safetyMinimumPercent = 30.0;
-  EXPECT_EQ(store.displayMaximumPercents(), (std::map<DisplayID, double>{{1, 30}, {2, 80}}));
-  EXPECT_EQ(store.displayMinimumPercents(), (std::map<DisplayID, double>{{1, 30}, {2, 30}, {3, 50}}));
-  EXPECT_EQ(savedConfig(store)->displayMinimumPercents, store.displayMinimumPercents());
-}
 
 TEST_F(DisplayLimitsTest, firstStartSeedsMaximumsFromHardwareBrightness) {
   auto& monitor = machine.addExternalMonitor({.serialText = "MON-A", .brightness = 60});
@@ -120,8 +127,7 @@ TEST_F(DisplayLimitsTest, firstStartSeedsMaximumsFromHardwareBrightness) {
   StepStore store{ports()};
   store.beginInteractiveEdit();  // the seeded values are written even inside an edit
   const std::size_t before = store.completedSaveCount();
-  store.reconcileDisplays({target(monitor, "MON-A"), target(silent, "MON-B"), target(panel, "PANEL")});
-  loop.advance(5);
+  reconcile(store, {target(monitor, "MON-A"), target(silent, "MON-B"), target(panel, "PANEL")});
   EXPECT_GT(store.completedSaveCount(), before);
   store.endInteractiveEdit();
 
@@ -143,8 +149,7 @@ TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
   auto& monitor = machine.addExternalMonitor({.serialText = "MON-A", .brightness = 60});
   {
     StepStore store{ports()};
-    store.reconcileDisplays({target(monitor, "MON-A")});
-    loop.advance(5);
+    reconcile(store, {target(monitor, "MON-A")});
     store.selectedDisplayIDs = std::set<DisplayID>{monitor.id()};
     store.setDisplayMinimumPercent(25, monitor.id());
     store.setDisplayMaximumPercent(75, monitor.id());
@@ -154,8 +159,7 @@ TEST_F(DisplayLimitsTest, aReconnectedMonitorGetsItsProfileBackUnderANewID) {
   auto& again = machine.addExternalMonitor({.serialText = "MON-A", .brightness = 90});
   ASSERT_NE(again.id(), monitor.id());
   StepStore store{ports()};  // a new launch reads the profile from the file
-  store.reconcileDisplays({target(again, "MON-A")});
-  loop.advance(5);
+  reconcile(store, {target(again, "MON-A")});
   EXPECT_EQ(store.displayMinimumPercent(again.id()), 25);
   EXPECT_EQ(store.displayMaximumPercent(again.id()), 75);
   EXPECT_TRUE(store.displayFullGammaModes.get().at(again.id()));
@@ -167,13 +171,11 @@ TEST_F(DisplayLimitsTest, aNewMonitorWhileProfilesExistIsSelectedFromItsOwnBrigh
   auto& known = machine.addExternalMonitor({.serialText = "KNOWN", .brightness = 60});
   auto& fresh = machine.addExternalMonitor({.serialText = "FRESH", .brightness = 35});
   StepStore store{ports()};
-  store.reconcileDisplays({target(known, "KNOWN")});
-  loop.advance(5);
+  reconcile(store, {target(known, "KNOWN")});
   // Stale values under the new monitor's ID (another display had it once).
   store.setDisplayMaximumPercent(90, fresh.id());
   store.setDisplayUsesFullGammaMode(true, fresh.id());
-  store.reconcileDisplays({target(known, "KNOWN"), target(fresh, "FRESH")});
-  loop.advance(5);
+  reconcile(store, {target(known, "KNOWN"), target(fresh, "FRESH")});
   EXPECT_TRUE(store.selectedDisplayIDs.get().contains(fresh.id()));
   EXPECT_EQ(store.displayMaximumPercent(fresh.id()), 35);
   EXPECT_FALSE(store.displayFullGammaModes.get().at(fresh.id()));
@@ -185,9 +187,8 @@ TEST_F(DisplayLimitsTest, sharedStableKeysDisableProfilesForThoseDisplaysOnly) {
   auto& second = machine.addExternalMonitor({.serialText = "SAME", .brightness = 40});
   auto& other = machine.addExternalMonitor({.serialText = "OTHER", .brightness = 70});
   StepStore store{ports()};
-  store.reconcileDisplays({target(first, "SAME"), target(second, "SAME"), target(other, "OTHER"),
+  reconcile(store, {target(first, "SAME"), target(second, "SAME"), target(other, "OTHER"),
                            target(machine.addExternalMonitor({.withoutEdid = true}), std::nullopt)});
-  loop.advance(5);
   EXPECT_EQ(store.connectedDisplayKeys(), (std::map<DisplayID, std::string>{{other.id(), "OTHER"}}));
   EXPECT_FALSE(store.displayProfiles().contains("SAME"));
   // Their ID-keyed values are still seeded and used.
@@ -195,8 +196,7 @@ TEST_F(DisplayLimitsTest, sharedStableKeysDisableProfilesForThoseDisplaysOnly) {
   EXPECT_EQ(store.displayMaximumPercent(second.id()), 40);
 
   store.setDisplayMaximumPercent(55, first.id());
-  store.reconcileDisplays({target(first, "SAME"), target(second, "SAME"), target(other, "OTHER")});
-  loop.advance(5);
+  reconcile(store, {target(first, "SAME"), target(second, "SAME"), target(other, "OTHER")});
   EXPECT_EQ(store.displayMaximumPercent(first.id()), 55);
   EXPECT_FALSE(savedConfig(store)->displayProfiles.contains("SAME"));
 }
@@ -210,9 +210,8 @@ TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
     // What an earlier version stored: a lone monitor under its plain key, two
     // identical ones under keys with their output names.
     StepStore store{ports()};
-    store.reconcileDisplays({target(lone, "PLAIN"), target(twinA, "TWIN-HDMI-1"), target(twinB, "TWIN-HDMI-2"),
+    reconcile(store, {target(lone, "PLAIN"), target(twinA, "TWIN-HDMI-1"), target(twinB, "TWIN-HDMI-2"),
                              target(known, "KNOWN")});
-    loop.advance(5);
     store.setDisplayMinimumPercent(30, lone.id());
     store.setDisplayUsesFullGammaMode(true, lone.id());
     store.setDisplayMaximumPercent(80, twinA.id());
@@ -221,16 +220,10 @@ TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
   }
   StepStore store{ports()};
   const int writes = store.completedSaveCount();
-  auto moved = [&](const VirtualDisplay& display, std::string key, std::vector<std::string> former) {
-    auto t = target(display, std::move(key));
-    t.formerStableIDs = std::move(former);
-    return t;
-  };
   // "KNOWN" already has a profile of its own: a former key never overwrites it.
-  store.reconcileDisplays({moved(lone, "NEW-LONE", {"OUTPUT-KEY", "PLAIN"}),
-                           moved(twinA, "NEW-A", {"TWIN-HDMI-1", "PLAIN"}),
-                           moved(twinB, "NEW-B", {"TWIN-HDMI-2", "PLAIN"}), moved(known, "KNOWN", {"PLAIN"})});
-  loop.advance(5);
+  reconcile(store, {target(lone, "NEW-LONE", {"OUTPUT-KEY", "PLAIN"}),
+                           target(twinA, "NEW-A", {"TWIN-HDMI-1", "PLAIN"}),
+                           target(twinB, "NEW-B", {"TWIN-HDMI-2", "PLAIN"}), target(known, "KNOWN", {"PLAIN"})});
   EXPECT_EQ(store.displayMinimumPercent(lone.id()), 30);
   EXPECT_TRUE(store.displayFullGammaModes.get().at(lone.id()));
   EXPECT_EQ(store.displayMaximumPercent(twinA.id()), 80);  // its own former key, not the shared plain one
@@ -250,8 +243,7 @@ TEST_F(DisplayLimitsTest, aMonitorWhoseKeyChangedAdoptsItsFormerProfileOnce) {
 
   // Later a different monitor with the same former key finds nothing to adopt.
   auto& stranger = machine.addExternalMonitor({.brightness = 45});
-  store.reconcileDisplays({moved(stranger, "STRANGER", {"PLAIN"})});
-  loop.advance(5);
+  reconcile(store, {target(stranger, "STRANGER", {"PLAIN"})});
   EXPECT_EQ(store.displayMaximumPercent(stranger.id()), 45);
   EXPECT_TRUE(store.selectedDisplayIDs.get().contains(stranger.id()));
 }
@@ -261,8 +253,7 @@ TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
   monitor.failReads();  // no i2c access yet
   {
     StepStore store{ports()};
-    store.reconcileDisplays({target(monitor, "MON-A")});
-    loop.advance(5);
+    reconcile(store, {target(monitor, "MON-A")});
     store.setDisplayMinimumPercent(20, monitor.id());
     store.setDisplayUsesFullGammaMode(true, monitor.id());
     EXPECT_EQ(store.displayMaximumPercent(monitor.id()), 100);
@@ -271,8 +262,7 @@ TEST_F(DisplayLimitsTest, aMonitorUnreadAtTheFirstStartIsReadAtALaterOne) {
   for (int start = 0; start < 2; ++start) {
     DDCIO::resetBusTiming();  // a new process: nothing read from the monitor yet
     StepStore store{ports()};
-    store.reconcileDisplays({target(monitor, "MON-A")});
-    loop.advance(5);
+    reconcile(store, {target(monitor, "MON-A")});
     EXPECT_EQ(store.displayMaximumPercent(monitor.id()), 70) << start;
     EXPECT_EQ(store.displayMinimumPercent(monitor.id()), 20) << start;  // the rest of its profile is kept
     EXPECT_TRUE(store.displayFullGammaModes.get().at(monitor.id())) << start;

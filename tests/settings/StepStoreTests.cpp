@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <functional>
 #include <limits>
 
 #include <nlohmann/json.hpp>
@@ -330,19 +329,33 @@ TEST_F(StepStoreTest, anUnusableFileIsKeptAsBadOnceAndTheLogSaysSo) {
   std::string padded = valid;
   padded.resize(StepStore::kLargestConfigBytes + 1, ' ');  // valid JSON, but no configuration is that large
   const std::pair<std::string, std::string> cases[] = {
+      {"", "it is a FIFO, not a regular file"},  // opened without waiting for a writer
       {typo, "it is not a valid configuration"},
       {valid + std::string(1, '\0') + "garbage", "it is not a valid configuration"},
       {padded, std::to_string(padded.size()) + " bytes is more than any configuration holds"},
   };
+  std::filesystem::create_directories(configPath().parent_path());
   for (const auto& [text, reason] : cases) {
-    writeFile(configPath(), text);
+    std::filesystem::remove(configPath());
+    if (text.empty()) {
+      ASSERT_EQ(::mkfifo(configPath().c_str(), 0600), 0);
+    } else {
+      writeFile(configPath(), text);
+    }
     log->clear();
+    ::alarm(10);  // an open that waits ends the test instead of hanging it
     StepStore store{ports()};
+    ::alarm(0);
     EXPECT_EQ(store.fadeDurationSeconds.get(), 6) << reason;  // the defaults
-    EXPECT_EQ(readWholeFile(bad, text.size()).bytes, text) << reason;  // the last unusable file, whole
+    if (text.empty()) {
+      EXPECT_TRUE(std::filesystem::is_fifo(bad));
+    } else {
+      EXPECT_EQ(readWholeFile(bad, text.size()).bytes, text) << reason;  // the last unusable file, whole
+    }
     EXPECT_TRUE(log->contains("Ignored " + configPath().string() + " (" + reason + "); it is kept as " + bad +
                               " and the defaults are used"))
         << reason;
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(configPath()))) << reason;
     EXPECT_TRUE(decodeConfig(readFile(configPath()))) << reason;
   }
   // A file of gigabytes is refused at once, without reading it.
@@ -406,64 +419,41 @@ TEST_F(StepStoreTest, anUnreadableFileIsKeptAsItIsAndNothingIsSavedOverIt) {
   EXPECT_FALSE(later.fileNotice());
 }
 
-TEST_F(StepStoreTest, aFifoInThePlaceOfTheFileIsSetAsideWithoutWaitingForAWriter) {
-  std::filesystem::create_directories(configPath().parent_path());
-  ASSERT_EQ(::mkfifo(configPath().c_str(), 0600), 0);
-  const auto bad = configPath().string() + ".bad";
-  ::alarm(10);  // an open that waits ends the test instead of hanging it
-  StepStore store{ports()};
-  ::alarm(0);
-  EXPECT_EQ(store.fadeDurationSeconds.get(), 6);
-  EXPECT_TRUE(std::filesystem::is_fifo(bad));
-  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(configPath())));
-  EXPECT_TRUE(decodeConfig(readFile(configPath())));
-  EXPECT_TRUE(log->contains("Ignored " + configPath().string() + " (it is a FIFO, not a regular file); it is kept as " +
-                            bad + " and the defaults are used"));
-}
-
 TEST_F(StepStoreTest, aLinkIsSavedThroughOnlyToARegularFileOfTheUsersOwn) {
   const auto elsewhere = folder.path() / "elsewhere";
   std::filesystem::create_directories(elsewhere);
   std::filesystem::create_directories(configPath().parent_path());
-  struct Target {
-    std::string name;
-    std::filesystem::path path;
-    std::function<bool()> unharmed;
-    std::string why;
-  };
-  std::vector<Target> targets;
+  const std::string others = (folder.path() / "others").string();
+  const std::string held = R"({"fadeDurationSeconds": 9, "steps": [{"brightnessPercent": 50}]})";
+  writeFile(others + "/config.json", held);
+  std::vector<std::pair<std::filesystem::path, std::string>> targets;  // and why it is not written through
   ASSERT_EQ(::mkfifo((elsewhere / "pipe").c_str(), 0600), 0);
-  targets.push_back({"a FIFO", elsewhere / "pipe", [p = elsewhere / "pipe"] { return std::filesystem::is_fifo(p); },
-                     "it is a FIFO, not a regular file"});
+  targets.push_back({elsewhere / "pipe", "it is a FIFO, not a regular file"});
   // A device node of its own (root can make one): what a link to /dev/zero would meet.
   if (::mknod((elsewhere / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0)
-    targets.push_back({"a device", elsewhere / "null",
-                       [p = elsewhere / "null"] { return std::filesystem::is_character_file(p); },
-                       "it is a character device, not a regular file"});
+    targets.push_back({elsewhere / "null", "it is a character device, not a regular file"});
   // A readable settings file in a folder that belongs to someone else (root can give it away).
-  const auto others = folder.path() / "others";
-  writeFile(others / "config.json", R"({"fadeDurationSeconds": 9, "steps": [{"brightnessPercent": 50}]})");
   if (::chown(others.c_str(), 65534, 65534) == 0)
-    targets.push_back({"another user's folder", others / "config.json",
-                       [p = others / "config.json"] {
-                         return readFile(p) == R"({"fadeDurationSeconds": 9, "steps": [{"brightnessPercent": 50}]})";
-                       },
-                       "its folder " + others.string() + " is not one of yours"});
-  for (const auto& target : targets) {
-    SCOPED_TRACE(target.name);
+    targets.push_back({others + "/config.json", "its folder " + others + " is not one of yours"});
+  for (const auto& [path, why] : targets) {
+    SCOPED_TRACE(why);
+    const auto type = std::filesystem::status(path).type();
     std::filesystem::remove(configPath());
     std::filesystem::remove(configPath().string() + ".bad");
-    std::filesystem::create_symlink(target.path, configPath());
+    std::filesystem::create_symlink(path, configPath());
     log->clear();
     ::alarm(10);
     StepStore store{ports()};
     ::alarm(0);
     store.frameRate = 30.0;
-    EXPECT_TRUE(target.unharmed());
+    EXPECT_EQ(std::filesystem::status(path).type(), type);
+    if (type == std::filesystem::file_type::regular) {
+      EXPECT_EQ(readFile(path), held);
+    }
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(configPath())));
     EXPECT_EQ(decodeConfig(readFile(configPath()))->frameRate, 30);
-    EXPECT_TRUE(log->contains(configPath().string() + " links to " + target.path.string() +
-                              ", which is not written through (" + target.why + "): the link itself is replaced"));
+    EXPECT_TRUE(log->contains(configPath().string() + " links to " + path.string() +
+                              ", which is not written through (" + why + "): the link itself is replaced"));
   }
   EXPECT_GE(targets.size(), 1u);
 }

@@ -64,7 +64,7 @@ class WindowKeyboardTest : public WindowTest {
   }
 };
 
-TEST_F(WindowKeyboardTest, OpeningFocusesTheFirstControlBelowTheHeaderAndSpaceQuitsNothing) {
+TEST_F(WindowKeyboardTest, OpeningFocusesTheFirstControlBelowTheHeaderSpaceQuitsNothingAndTheQuitButtonShowsItsFocus) {
   openActive();
   auto* focused = QApplication::focusWidget();
   ASSERT_NE(focused, nullptr);
@@ -75,18 +75,15 @@ TEST_F(WindowKeyboardTest, OpeningFocusesTheFirstControlBelowTheHeaderAndSpaceQu
   EXPECT_TRUE(window->isVisible());
   // The quit button stays within reach: Shift+Tab, to the header above.
   press(Qt::Key_Tab, Qt::ShiftModifier);
-  EXPECT_EQ(QApplication::focusWidget()->accessibleName(), text("quit_app"));
-}
-
-TEST_F(WindowKeyboardTest, TheQuitButtonShowsWhenItHasTheFocus) {
-  openActive();
+  auto* quit = QApplication::focusWidget();
+  EXPECT_EQ(quit->accessibleName(), text("quit_app"));
+  // It is the first control on screen, and shows when it has the focus.
   window->setFocus();
   press(Qt::Key_Tab);
-  auto* quit = QApplication::focusWidget();
-  EXPECT_EQ(quit->accessibleName(), text("quit_app")) << "the first control on screen";
-  const QImage focused = quit->grab().toImage();
+  EXPECT_EQ(QApplication::focusWidget(), quit);
+  const QImage shownFocused = quit->grab().toImage();
   window->setFocus();
-  EXPECT_NE(focused, quit->grab().toImage()) << "a focused quit button looks different from an unfocused one";
+  EXPECT_NE(shownFocused, quit->grab().toImage()) << "a focused quit button looks different from an unfocused one";
 }
 
 TEST_F(WindowKeyboardTest, TabWalksEveryControlInScreenOrderAndSetsADisplaysRangeWithKeys) {
@@ -170,7 +167,7 @@ TEST_F(WindowKeyboardTest, TabWalksEveryControlInScreenOrderAndSetsADisplaysRang
   EXPECT_FALSE(menu->previewingMaster());
 }
 
-TEST_F(WindowKeyboardTest, TheMasterSliderTakesPageKeysHomeAndEnd) {
+TEST_F(WindowKeyboardTest, TheMasterSliderTakesPageKeysHomeAndEndAndThePausePopUpItsFirstEntry) {
   openActive();
   ASSERT_TRUE(tabTo([&](const Stop& stop) { return stop.widget->accessibleName() == text("everyday_brightness"); }));
   press(Qt::Key_PageDown);
@@ -184,10 +181,8 @@ TEST_F(WindowKeyboardTest, TheMasterSliderTakesPageKeysHomeAndEnd) {
   press(Qt::Key_Left);
   settle();
   EXPECT_EQ(stepStore->manualBrightnessPercent, 99);
-}
 
-TEST_F(WindowKeyboardTest, ThePausePopUpOpenedFromTheKeyboardHighlightsItsFirstEntry) {
-  openActive();
+  // The pause pop-up opened from the keyboard highlights its first entry; Return chooses it.
   ASSERT_TRUE(tabTo([&](const Stop& stop) { return stop.widget->accessibleName() == text("pause_dimming"); }));
   auto* pause = static_cast<PickerButton*>(QApplication::focusWidget());
   press(Qt::Key_Space);
@@ -196,5 +191,6 @@ TEST_F(WindowKeyboardTest, ThePausePopUpOpenedFromTheKeyboardHighlightsItsFirstE
   EXPECT_EQ(pause->view()->currentIndex().row(), 0);
   QTest::keyClick(pause->view(), Qt::Key_Return);
   settle();
-  EXPECT_TRUE(engine->pauseUntil.get().has_value()) << "Return chose the highlighted duration";
+  EXPECT_TRUE(engine->pauseUntil.get().has_value());
 }
+

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <memory>
 
@@ -67,6 +69,19 @@ class WindowTest : public MenuTest {
     return nullptr;
   }
   static QString text(const char* key) { return QString::fromStdString(L10n::text(key)); }
+  // The first push button on screen in `parent` (the window when null) with that text.
+  QPushButton* button(const char* key, QWidget* parent = nullptr) const {
+    for (auto* button : (parent ? parent : window.get())->findChildren<QPushButton*>())
+      if (button->text() == text(key) && button->isVisible()) return button;
+    return nullptr;
+  }
+  // How many labels on screen read `shown`, as text or as their accessible name.
+  int labelsShowing(const QString& shown) const {
+    int count = 0;
+    for (auto* label : all<QLabel>())
+      count += label->isVisible() && (label->text() == shown || label->accessibleName() == shown);
+    return count;
+  }
   void openSection(const char* titleKey) {
     auto* header = named<SectionHeader>(text(titleKey));
     ASSERT_NE(header, nullptr) << titleKey;

@@ -7,6 +7,7 @@
 #include "WindowTestSupport.hpp"
 #include "menu/MenuLabels.hpp"
 #include "ui/ConfirmationOverlay.hpp"
+#include "ui/MenuStyle.hpp"
 
 namespace {
 // Moves the pointer across `view` from `from` to `to` pixels in `moves` moves, `spacing` virtual seconds apart.
@@ -72,7 +73,7 @@ TEST_F(WindowTest, TheMasterSliderFollowsThePointerAndTheReadoutFollowsIt) {
   EXPECT_EQ((*readout)->text(), QString::number(geometry.valueAt(x)) + "%");
 }
 
-TEST_F(WindowTest, RangeHandlesStopAtEachOtherAndAReleaseWritesOnce) {
+TEST_F(WindowTest, RangeHandlesStopAtEachOtherAReleaseWritesOnceAndClosingEndsADrag) {
   open();
   openSection("displays");
   auto ranges = all<RangeView>();
@@ -96,13 +97,8 @@ TEST_F(WindowTest, RangeHandlesStopAtEachOtherAndAReleaseWritesOnce) {
   EXPECT_EQ(stepStore->displayMinimumPercent(id), 60) << "the minimum stops at the maximum";
   EXPECT_EQ(saves(), savesBefore + 2);
   EXPECT_FALSE(menu->previewingMaster().has_value());
-}
 
-TEST_F(WindowTest, ClosingTheWindowMidDragEndsThePreviewAndTheEdit) {
-  open();
-  openSection("displays");
-  RangeView* range = all<RangeView>().front();
-  const auto geometry = range->controller().geometry(range->width());
+  // Escape closes the window mid-drag: the preview and the edit end with it.
   dragAcross(range, loop, static_cast<int>(geometry.position(100)), static_cast<int>(geometry.position(70)), 5, 0.05);
   ASSERT_EQ(stepStore->interactiveEditDepth(), 1);
   QTest::keyClick(window.get(), Qt::Key_Escape);
@@ -113,7 +109,7 @@ TEST_F(WindowTest, ClosingTheWindowMidDragEndsThePreviewAndTheEdit) {
   EXPECT_FALSE(engine->menuIsVisible());
 }
 
-TEST_F(WindowTest, PickersChangeTheStoreAndShowTheChoice) {
+TEST_F(WindowTest, PickersChangeTheStoreShowTheChoiceAndLeaveNoHoverBehind) {
   open();
   openSection("advanced_settings");
   auto* fade = named<PickerButton>(text("fade_label"));
@@ -134,33 +130,30 @@ TEST_F(WindowTest, PickersChangeTheStoreAndShowTheChoice) {
   // Every option is listed, the chosen one is the combo's current item.
   EXPECT_EQ(frameRate->count(), 3);
   EXPECT_EQ(frameRate->currentText(), "30");
-}
 
-TEST_F(WindowTest, SwitchingADisplayOffSavesOnceAndLeavesItAlone) {
-  open();
-  openSection("displays");
-  auto* right = named<SwitchButton>("Right");
-  ASSERT_NE(right, nullptr);
-  ASSERT_TRUE(right->isChecked());
-  const auto savesBefore = saves();
-  QTest::mouseClick(right, Qt::LeftButton);
+  // A closed pop-up leaves no hover behind.
+  window->findChild<QScrollArea*>()->ensureWidgetVisible(fade);
   settle();
-  EXPECT_FALSE(right->isChecked());
-  EXPECT_EQ(stepStore->selectedDisplayIDs.get().count(2), 0u);
-  EXPECT_EQ(saves(), savesBefore + 1);
-  EXPECT_EQ(engine->targetDisplayIDs().count(2), 0u);
+  QCursor::setPos(fade->mapToGlobal(fade->rect().center()));
+  QTest::mouseMove(fade);
+  settle();
+  EXPECT_TRUE(MenuStyle::pointerIsOver(fade));
+  fade->showPopup();
+  settle();
+  QCursor::setPos(window->mapToGlobal(QPoint(5, 5)));
+  fade->hidePopup();
+  settle();
+  EXPECT_FALSE(MenuStyle::pointerIsOver(fade)) << "the pointer left while the pop-up had it";
 }
 
-TEST_F(WindowTest, TheResetCardCoversTheWindowAndEscapeCancelsIt) {
+TEST_F(WindowTest, TheResetCardCoversTheWindowEscapeCancelsItAndAFailedShowSaysSo) {
   open();
   openSection("advanced_settings");
   stepStore->fadeDurationSeconds = 2;
   settle();
-  auto buttons = all<QPushButton>();
-  const auto reset = std::find_if(buttons.begin(), buttons.end(),
-                                  [&](QPushButton* b) { return b->text() == text("reset_settings") && b->isVisible(); });
-  ASSERT_NE(reset, buttons.end());
-  QTest::mouseClick(*reset, Qt::LeftButton);
+  auto* reset = button("reset_settings");
+  ASSERT_NE(reset, nullptr);
+  QTest::mouseClick(reset, Qt::LeftButton);
   settle();
   auto* overlay = all<ConfirmationOverlay>().front();
   ASSERT_TRUE(overlay && overlay->isVisible());
@@ -172,16 +165,27 @@ TEST_F(WindowTest, TheResetCardCoversTheWindowAndEscapeCancelsIt) {
   EXPECT_TRUE(window->isVisible()) << "Escape dismisses the card, not the window";
   EXPECT_EQ(stepStore->fadeDurationSeconds.get(), 2);
 
-  QTest::mouseClick(*reset, Qt::LeftButton);
+  QTest::mouseClick(reset, Qt::LeftButton);
   settle();
-  auto cardButtons = overlay->findChildren<QPushButton*>();
-  const auto confirm = std::find_if(cardButtons.begin(), cardButtons.end(),
-                                    [&](QPushButton* b) { return b->text() == text("reset_settings"); });
-  ASSERT_NE(confirm, cardButtons.end());
-  QTest::mouseClick(*confirm, Qt::LeftButton);
+  auto* confirm = button("reset_settings", overlay);
+  ASSERT_NE(confirm, nullptr);
+  QTest::mouseClick(confirm, Qt::LeftButton);
   settle();
   EXPECT_FALSE(overlay->isVisible());
   EXPECT_EQ(stepStore->fadeDurationSeconds.get(), 6);
+
+  // Showing the settings file with nothing to show it: a card says so, naming the file; Return is its OK.
+  fileManager.refuse = true;
+  openSection("advanced_settings");  // a reset closes the sections
+  ASSERT_NE(button("open_file"), nullptr);
+  QTest::mouseClick(button("open_file"), Qt::LeftButton);
+  settle();
+  ASSERT_TRUE(overlay->isVisible());
+  EXPECT_EQ(overlay->card()->title, L10n::text("action_failed_title"));
+  EXPECT_NE(overlay->card()->message.find(stepStore->configURL().string()), std::string::npos);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  settle();
+  EXPECT_FALSE(overlay->isVisible());
 }
 
 TEST_F(WindowTest, TheWindowDropsBelowATopIconAndRisesAboveABottomOne) {
@@ -207,42 +211,7 @@ TEST_F(WindowTest, TheWindowDropsBelowATopIconAndRisesAboveABottomOne) {
   EXPECT_GE(window->geometry().top(), area.top());
 }
 
-TEST_F(WindowTest, ABodyTallerThanTheScreenScrollsAndTheWindowStaysOnIt) {
-  open();
-  for (int i = 0; i < 12; ++i) stepStore->add();
-  openSection("steps_title");
-  openSection("advanced_settings");
-  openSection("displays");
-  settle();
-  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_TRUE(menu->heights().scrollingEnabled());
-  EXPECT_LE(window->geometry().bottom(), area.bottom() - 12);
-  EXPECT_GE(window->geometry().top(), area.top());
-  auto* scroll = window->findChild<QScrollArea*>();
-  ASSERT_NE(scroll, nullptr);
-  EXPECT_EQ(scroll->height(), static_cast<int>(std::ceil(menu->heights().scrollHeight())));
-}
-
-TEST_F(WindowTest, TheWindowSaysWhileTheDesktopReportsNoIdleTime) {
-  open();
-  const QString text = QString::fromStdString(L10n::text("idle_time_unavailable"));
-  const auto shown = [&] {
-    for (auto* label : all<QLabel>())
-      if (label->text() == text && label->isVisible()) return true;
-    return false;
-  };
-  EXPECT_FALSE(shown());
-  idle.setFailing(true);
-  loop.advance(0.25);
-  settle();
-  EXPECT_TRUE(shown());
-  idle.setFailing(false);
-  loop.advance(0.25);
-  settle();
-  EXPECT_FALSE(shown());
-}
-
-TEST_F(WindowTest, ADisplayWithoutGammaShowsWhyAndItsFullGammaSwitchIsUnavailable) {
+TEST_F(WindowTest, TheDisplaysSayWhatTheyLackAndASwitchedOffDisplayIsLeftAlone) {
   machine.addExternalMonitor({.id = 3, .productName = "Plain", .brightness = 100, .gammaSize = 0});
   open();
   openSection("displays");
@@ -257,8 +226,28 @@ TEST_F(WindowTest, ADisplayWithoutGammaShowsWhyAndItsFullGammaSwitchIsUnavailabl
   bool inItsCard = false;  // the switch sits in the card that names the display
   for (auto* label : disabled.front()->parentWidget()->findChildren<QLabel*>()) inItsCard |= label->text().contains("Plain");
   EXPECT_TRUE(inItsCard);
-  int reasons = 0;
-  for (auto* label : all<QLabel>())
-    if (label->isVisible() && label->text() == text("control_gamma_failed")) ++reasons;
-  EXPECT_EQ(reasons, 1);
+  EXPECT_EQ(labelsShowing(text("control_gamma_failed")), 1);
+
+  // The window says so while the desktop reports no idle time.
+  EXPECT_EQ(labelsShowing(text("idle_time_unavailable")), 0);
+  idle.setFailing(true);
+  loop.advance(0.25);
+  settle();
+  EXPECT_EQ(labelsShowing(text("idle_time_unavailable")), 1);
+  idle.setFailing(false);
+  loop.advance(0.25);
+  settle();
+  EXPECT_EQ(labelsShowing(text("idle_time_unavailable")), 0);
+
+  // Switching a display off saves once and leaves it alone.
+  auto* right = named<SwitchButton>("Right");
+  ASSERT_NE(right, nullptr);
+  ASSERT_TRUE(right->isChecked());
+  const auto savesBefore = saves();
+  QTest::mouseClick(right, Qt::LeftButton);
+  settle();
+  EXPECT_FALSE(right->isChecked());
+  EXPECT_EQ(stepStore->selectedDisplayIDs.get().count(2), 0u);
+  EXPECT_EQ(saves(), savesBefore + 1);
+  EXPECT_EQ(engine->targetDisplayIDs().count(2), 0u);
 }
