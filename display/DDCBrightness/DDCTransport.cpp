@@ -77,14 +77,24 @@ ScheduledWork transfer(DisplayID displayID, int bus, std::vector<std::uint8_t> b
   auto listener = std::make_shared<std::function<void(const I2CResult&)>>(std::move(done));
   const std::uint64_t submission = buses().nextSubmission++;
   holdBus(displayID);
-  auto work = port->submit({bus, DDCPackets::kChipAddress, std::move(bytes), readLength, replyFollows},
-                           [displayID, submission, listener](I2CResult result) {
-                             releaseBus(displayID);
-                             buses().submitted.erase(submission);
-                             DDCTransport::stampBus(displayID);
-                             if (auto caller = std::exchange(*listener, nullptr)) caller(result);
-                           });
-  buses().submitted.emplace(submission, std::move(work));
+  auto submit = [port, displayID, submission, listener,
+                 message = I2CMessage{bus, DDCPackets::kChipAddress, std::move(bytes), readLength, replyFollows}] {
+    auto work = port->submit(message, [displayID, submission, listener](I2CResult result) {
+      releaseBus(displayID);
+      buses().submitted.erase(submission);
+      DDCTransport::stampBus(displayID);
+      if (auto caller = std::exchange(*listener, nullptr)) caller(result);
+    });
+    buses().submitted.insert_or_assign(submission, std::move(work));
+  };
+  if (buses().lastMessageAt.contains(displayID)) {
+    submit();
+  } else {
+    // The first message on a bus waits a moment: a monitor just plugged in
+    // or woken may not be listening on DDC/CI at once. The bus counts as
+    // under way meanwhile.
+    buses().submitted.emplace(submission, loop->after(DDCTransport::kFirstMessageWaitSeconds, std::move(submit)));
+  }
   return ScheduledWork::cancelling([listener] { *listener = nullptr; });
 }
 

@@ -23,6 +23,8 @@ namespace DDCTransport {
 // The least time between two messages on one monitor's bus: monitors ignore
 // what comes sooner after a Set VCP Feature or a reply.
 inline constexpr double kMessageIntervalSeconds = 0.05;
+// How long a bus that has carried no message yet stays quiet before its first.
+inline constexpr double kFirstMessageWaitSeconds = 0.01;
 // How long a monitor may take to prepare a reply: after a null message or a
 // reply that fails its checks, the next attempt waits for the next of these.
 inline constexpr std::array<double, 5> kReplyWaitSeconds = {0.04, 0.06, 0.1, 0.15, 0.2};
