@@ -44,8 +44,9 @@ class MutterGammaTables final : public GammaTables {
  public:
   static constexpr const char* kService = "org.gnome.Mutter.DisplayConfig";
   static constexpr const char* kColorManager = "org.gnome.Mutter.ColorManager";
-  // After a rebuild signal the table is read at once and again after these delays.
-  static constexpr double kFollowUpSeconds[] = {0.1, 1.0};
+  // After a rebuild signal the table is read at once and again after these
+  // delays: Mutter's rebuild may come after its signal, later on a busy machine.
+  static constexpr double kFollowUpSeconds[] = {0.1, 0.4, 1.0, 2.0, 4.0};
 
   // The connector name of a display's output ("DP-1"); nullopt for one the session does not know.
   using ConnectorOf = std::function<std::optional<std::string>(DisplayID)>;
