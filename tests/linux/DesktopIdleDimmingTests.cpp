@@ -36,12 +36,6 @@ std::map<std::string, std::string> entries(const std::string& text) {
 
 std::string contentOf(const fs::path& file) { return readTextFile(file).value_or(""); }
 
-// As KDE writes its files: a new file renamed over the old one.
-void replaceFile(const fs::path& file, const std::string& content) {
-  writeFile(file.string() + ".new", content);
-  fs::rename(file.string() + ".new", file);
-}
-
 struct Case {
   const char* name;
   const char* desktop;         // XDG_CURRENT_DESKTOP
@@ -148,7 +142,10 @@ TEST_P(DesktopIdleDimmingTest, TheNoticeHandsTheDimmingOverAndResetOrUninstallPu
   const Subscription window = menu->changed.connect([&] { told = true; });
   const auto start = std::chrono::steady_clock::now();
   if (gnome) run("gsettings set org.gnome.settings-daemon.plugins.power idle-dim false");
-  else replaceFile(file, c.turnedOff);
+  else {
+    writeFile(file.string() + ".new", c.turnedOff);  // as KDE writes its files: a new one renamed over the old
+    fs::rename(file.string() + ".new", file);
+  }
   EXPECT_TRUE(pump([&] { return told && !handover.noticeText(); }, 1.0)) << "the window was not told within a second";
   std::cout << c.name << ": the change made elsewhere was seen after "
             << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() << " s\n";

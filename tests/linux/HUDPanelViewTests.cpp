@@ -59,12 +59,9 @@ TEST(HUDPanelView, ShortcutShowsAClickThroughPanelAtTheTopAndHidesItAfterTheDela
   struct Reset {
     ~Reset() { ShortcutHUD::usePorts(nullptr, nullptr); }
   } reset;
-  Display* x = XOpenDisplay(nullptr);
-  ASSERT_NE(x, nullptr);
-  struct Close {
-    Display* x;
-    ~Close() { XCloseDisplay(x); }
-  } close{x};
+  const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
+  ASSERT_NE(display, nullptr);
+  Display* x = display.get();
 
   ShortcutHUD::shared().show("Brightness", 49.5);
   EXPECT_TRUE(panel.isVisible());

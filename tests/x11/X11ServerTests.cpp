@@ -7,7 +7,7 @@
 #include <chrono>
 #include <algorithm>
 #include <cctype>
-#include <fstream>
+#include <regex>
 #include <functional>
 #include <thread>
 
@@ -280,13 +280,7 @@ TEST_F(X11Server, EveryOfferedChordArrivesOnceUnderTheStandardKeymap) {
   const char* shared = std::getenv("DIMMORA_XORG_CONF");
   ASSERT_TRUE(shared) << "scripts/test.d/xserver.sh exports the Xorg configuration";
   TempTree tree;
-  std::string config;
-  {
-    std::ifstream in(shared);
-    for (std::string line; std::getline(in, line);)
-      if (line.find("DontVTSwitch") == std::string::npos) config += line + "\n";
-  }
-  const auto conf = tree.write("xorg.conf", config);
+  const auto conf = tree.write("xorg.conf", std::regex_replace(readTextFile(shared).value_or(""), std::regex(".*DontVTSwitch.*\n"), ""));
   ThrowawayServer server({"Xorg", "-config", conf.string(), "-configdir", tree.folder("none").string(), "-logfile",
                           tree.path("xorg.log").string(), "-noreset", "-nolisten", "tcp"});
   auto& desktop = server.session();
