@@ -145,14 +145,11 @@ TEST(LinuxDisplayPorts, ABacklightNobodyLetsUsWriteIsExplainedOnceWithItsOwnReme
     EXPECT_EQ(readTextFile(file), "300\n");
     ASSERT_EQ(log->entries.size(), 1u);
     const std::string& line = log->entries.front().message;
-    EXPECT_NE(line.find(file.string() + " failed (Permission denied)"), std::string::npos) << line;
-    EXPECT_NE(line.find("Run Dimmora in a logind session"), std::string::npos) << line;
-    EXPECT_NE(line.find("video group"), std::string::npos) << line;
+    // Why logind could not help: its name on the bus, or that there is no bus.
+    for (const std::string& part : {file.string() + " failed (Permission denied)", std::string("Run Dimmora in a logind session"),
+                                   std::string("video group"), std::string(session ? "org.freedesktop.login1" : "(no system bus)")})
+      EXPECT_NE(line.find(part), std::string::npos) << line;
     EXPECT_EQ(line.find("i2c"), std::string::npos) << line;
-    if (session)
-      EXPECT_NE(line.find("org.freedesktop.login1"), std::string::npos) << line;
-    else
-      EXPECT_NE(line.find("(no system bus)"), std::string::npos) << line;
   }
 }
 
