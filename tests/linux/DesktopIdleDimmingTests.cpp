@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -35,16 +34,7 @@ std::map<std::string, std::string> entries(const std::string& text) {
   return found;
 }
 
-std::string contentOf(const fs::path& file) {
-  std::ifstream in(file);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-// As KDE writes its files: a new file renamed over the old one.
-void replaceFile(const fs::path& file, const std::string& content) {
-  writeFile(file.string() + ".new", content);
-  fs::rename(file.string() + ".new", file);
-}
+std::string contentOf(const fs::path& file) { return readTextFile(file).value_or(""); }
 
 struct Case {
   const char* name;
@@ -74,25 +64,6 @@ const Case kCases[] = {
 
 class DesktopIdleDimmingTest : public MenuTest, public ::testing::WithParamInterface<Case> {
  protected:
-  // The process's own GSettings read these; a test program runs each test in a process of its own.
-  void useSessionEnvironment(const Case& c) {
-    setenv("GSETTINGS_BACKEND", "keyfile", 1);
-    setenv("XDG_CONFIG_HOME", configRoot.c_str(), 1);
-    fs::create_directories(configRoot);
-    variables = {{"XDG_CURRENT_DESKTOP", c.desktop}, {"XDG_CONFIG_HOME", configRoot.string()}};
-    if (*c.sessionVersion) variables["KDE_SESSION_VERSION"] = c.sessionVersion;
-  }
-  std::unique_ptr<DesktopIdleDimming> openBinding() {
-    return desktopIdleDimming(LinuxEnvironment({variables, std::nullopt, "/usr/bin/dimmora", "/", std::nullopt}),
-                              session.sessionBus());
-  }
-  void startPowerDevil() {
-    powerDevil = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"/usr/bin/python3", DIMMORA_TESTS_DIR "/linux/fake_powerdevil.py", calls.string()},
-        std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
-    ASSERT_TRUE(pump([&] { return DBusSession::nameHasOwner(client.get(), PlasmaIdleDimming::kService); }, 10))
-        << "the PowerDevil stand-in did not start";
-  }
   // Lets GLib's main context, the bus and posted work run until `done`, for at most `seconds`.
   bool pump(const std::function<bool()>& done, double seconds = 5) {
     return pumpBuses({client.get(), session.sessionBus()}, done, seconds, [this] {
@@ -107,7 +78,6 @@ class DesktopIdleDimmingTest : public MenuTest, public ::testing::WithParamInter
   PrivateSessionBus bus;
   BusConnection client{bus.address()};
   DBusSession session{bus.address(), bus.address()};
-  std::map<std::string, std::string> variables;
   TemporaryFolder folder{"dimmora-powerdevil"};
   const fs::path calls = folder.path() / "calls";
   std::unique_ptr<ChildProcess> powerDevil;
@@ -116,14 +86,24 @@ class DesktopIdleDimmingTest : public MenuTest, public ::testing::WithParamInter
 TEST_P(DesktopIdleDimmingTest, TheNoticeHandsTheDimmingOverAndResetOrUninstallPutsItBack) {
   const Case& c = GetParam();
   ASSERT_TRUE(bus.isRunning());
-  useSessionEnvironment(c);
+  // The process's own GSettings read these; a test program runs each test in a process of its own.
+  setenv("GSETTINGS_BACKEND", "keyfile", 1);
+  setenv("XDG_CONFIG_HOME", configRoot.c_str(), 1);
+  fs::create_directories(configRoot);
+  std::map<std::string, std::string> variables{{"XDG_CURRENT_DESKTOP", c.desktop}, {"XDG_CONFIG_HOME", configRoot.string()}};
+  if (*c.sessionVersion) variables["KDE_SESSION_VERSION"] = c.sessionVersion;
   const bool gnome = !*c.file;
   const fs::path file = configRoot / c.file;
   if (!gnome) {
     writeFile(file, c.initial);
-    startPowerDevil();
+    powerDevil = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"/usr/bin/python3", DIMMORA_TESTS_DIR "/linux/fake_powerdevil.py", calls.string()},
+        std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + bus.address()});
+    ASSERT_TRUE(pump([&] { return DBusSession::nameHasOwner(client.get(), PlasmaIdleDimming::kService); }, 10))
+        << "the PowerDevil stand-in did not start";
   }
-  auto binding = openBinding();
+  auto binding = desktopIdleDimming(LinuxEnvironment({variables, std::nullopt, "/usr/bin/dimmora", "/", std::nullopt}),
+                                    session.sessionBus());
   ASSERT_TRUE(binding) << "no idle dimming found for " << c.desktop;
   desktopDimming = binding.get();
   makeMenu();
@@ -162,7 +142,10 @@ TEST_P(DesktopIdleDimmingTest, TheNoticeHandsTheDimmingOverAndResetOrUninstallPu
   const Subscription window = menu->changed.connect([&] { told = true; });
   const auto start = std::chrono::steady_clock::now();
   if (gnome) run("gsettings set org.gnome.settings-daemon.plugins.power idle-dim false");
-  else replaceFile(file, c.turnedOff);
+  else {
+    writeFile(file.string() + ".new", c.turnedOff);  // as KDE writes its files: a new one renamed over the old
+    fs::rename(file.string() + ".new", file);
+  }
   EXPECT_TRUE(pump([&] { return told && !handover.noticeText(); }, 1.0)) << "the window was not told within a second";
   std::cout << c.name << ": the change made elsewhere was seen after "
             << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() << " s\n";

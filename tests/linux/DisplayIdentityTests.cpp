@@ -10,37 +10,22 @@
 #include "display/DDCBrightness/DDCIO.hpp"
 #include "display/DisplayStore.hpp"
 #include "display/Edid.hpp"
-#include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
 #include "platform/sim/SimEnvironment.hpp"
 #include "platform/sim/SimulatedMachineScope.hpp"
-#include "platform/sim/VirtualMainLoop.hpp"
 #include "services/L10n.hpp"
 #include "settings/StepStore.hpp"
 
 namespace {
 // A fake /sys and /dev, the X server's outputs as a list the test edits, and
 // the binding installed as the system's display ports.
-struct FakeMachine {
-  TempTree tree;
-  std::vector<SessionOutput> outputs;
-  std::map<int, std::vector<std::uint8_t>> busEdids;  // what each bus answers at 0x50
+struct FakeMachine : FakeSysfs {
   SimEnvironment environment;
   VirtualMainLoop loop;
-  LinuxDisplayPorts binding{
-      DisplayDirectory([this] { return outputs; },
-                       DrmConnectors(tree.path("sys"), tree.path("dev"),
-                                     [this](int bus) -> std::optional<std::vector<std::uint8_t>> {
-                                       const auto found = busEdids.find(bus);
-                                       if (found == busEdids.end()) return std::nullopt;
-                                       return found->second;
-                                     }),
-                       Backlight(tree.path("sys"))),
-      nullptr};
+  LinuxDisplayPorts binding{directory(), nullptr};
   I2CDevice i2c{tree.path("dev")};
 
   FakeMachine() {
-    tree.folder("dev");
     environment.applicationSupport = tree.path("config");
     environment.home = tree.path("home");
   }
@@ -52,10 +37,6 @@ struct FakeMachine {
                        .backlights = &binding};
   }
   StepStore::Ports storePorts() { return {.mainLoop = &loop, .environment = &environment}; }
-  void plug(const std::string& connector, const std::vector<std::uint8_t>& edid) const {
-    tree.write("sys/class/drm/card0-" + connector + "/status", edid.empty() ? "disconnected\n" : "connected\n");
-    tree.write("sys/class/drm/card0-" + connector + "/edid", edid);
-  }
 };
 }  // namespace
 
@@ -63,8 +44,8 @@ TEST(DisplayIdentity, IdenticalMonitorsKeepTheirSettingsThroughNewKeysAndAnUnplu
   FakeMachine machine;
   SimulatedMachineScope scope(machine.ports());
   const auto twin = makeEdid("DEL", 0x4321, 0, "DELL P2419H");  // no serial: only the port tells them apart
-  machine.plug("DP-1", twin);
-  machine.plug("HDMI-A-1", twin);
+  machine.connector("DP-1", twin);
+  machine.connector("HDMI-A-1", twin);
   {
     // An earlier version keyed twins by the X server's output name.
     StepStore earlier{machine.storePorts()};
@@ -88,7 +69,7 @@ TEST(DisplayIdentity, IdenticalMonitorsKeepTheirSettingsThroughNewKeysAndAnUnplu
   EXPECT_FALSE(store.displayProfiles().contains(edidStableKey(twin, "HDMI-1")));
 
   // The left twin is unplugged: the right one keeps its key and its settings.
-  machine.plug("DP-1", {});
+  machine.connector("DP-1", {}, false);
   machine.outputs = {{0x61, "DP-1", false, {}}, {0x62, "HDMI-1", true, twin}};
   displays.refresh();
   store.reconcileDisplays(displays.displays.get());
@@ -133,25 +114,20 @@ TEST(DisplayIdentity, AMonitorTheKernelsDdcciDriverOwnsIsDrivenThroughItsBacklig
   ControlStatusStore::shared().clear();
   const auto dell = makeEdid("DEL", 0x4321, 4455, "DELL P2419H");
   const auto asus = makeEdid("AUS", 0x1234, 8899, "ASUS VG27");
-  machine.plug("DP-1", dell);
+  machine.connector("DP-1", dell);
   machine.tree.folder("sys/class/drm/card0-DP-1/i2c-7");
-  machine.plug("DP-2", asus);
+  machine.connector("DP-2", asus);
   machine.tree.folder("sys/class/drm/card0-DP-2/i2c-8");
   machine.tree.write("dev/i2c-7", "");
   machine.tree.write("dev/i2c-8", "");
   // ddcci_backlight's device for bus 7: it counts to the monitor's own maximum, 80.
   const std::string ddcci = "sys/devices/pci0000:00/0000:00:02.0/i2c-7/7-0037/ddcci7";
   machine.tree.folder(ddcci);
-  machine.tree.write("sys/class/backlight/ddcci7/type", "raw\n");
-  machine.tree.write("sys/class/backlight/ddcci7/max_brightness", "80\n");
-  machine.tree.write("sys/class/backlight/ddcci7/brightness", "60\n");
-  machine.tree.write("sys/class/backlight/ddcci7/actual_brightness", "60\n");
+  machine.backlight("sys/class/backlight/ddcci7", "raw", 60, 80);
   machine.tree.link("../../../" + ddcci, "sys/class/backlight/ddcci7/device");
   // The laptop's panel has only the firmware's device: the monitor's raw one is not its.
-  machine.tree.write("sys/class/drm/card0-eDP-1/status", "connected\n");
-  machine.tree.write("sys/class/backlight/acpi_video0/type", "firmware\n");
-  machine.tree.write("sys/class/backlight/acpi_video0/max_brightness", "15\n");
-  machine.tree.write("sys/class/backlight/acpi_video0/brightness", "15\n");
+  machine.connector("eDP-1");
+  machine.backlight("sys/class/backlight/acpi_video0", "firmware", 15, 15);
   machine.outputs = {{0x81, "DP-1", true, dell}, {0x82, "DP-2", true, asus}, {0x83, "eDP-1", true, {}}};
   ScopedLogRecorder log;
   const auto facts = machine.binding.connectedDisplays();

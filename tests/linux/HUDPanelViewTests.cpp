@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QScreen>
 #include <QTimer>
-#include <cstdlib>
 #include <functional>
 
 #include "LinuxTestSupport.hpp"
@@ -60,18 +59,13 @@ TEST(HUDPanelView, ShortcutShowsAClickThroughPanelAtTheTopAndHidesItAfterTheDela
   struct Reset {
     ~Reset() { ShortcutHUD::usePorts(nullptr, nullptr); }
   } reset;
-  Display* x = XOpenDisplay(nullptr);
-  ASSERT_NE(x, nullptr);
-  struct Close {
-    Display* x;
-    ~Close() { XCloseDisplay(x); }
-  } close{x};
+  const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
+  ASSERT_NE(display, nullptr);
+  Display* x = display.get();
 
   ShortcutHUD::shared().show("Brightness", 49.5);
   EXPECT_TRUE(panel.isVisible());
-  EXPECT_EQ(panel.titleText(), "Brightness");
-  EXPECT_EQ(panel.valueText(), "50%");
-  EXPECT_EQ(panel.alpha(), 1);
+  EXPECT_EQ(std::tuple(panel.titleText(), panel.valueText(), panel.alpha()), std::tuple("Brightness", "50%", 1));
   EXPECT_EQ(panel.trackWidth(), HUDPanel::width - 2 * HUDPanel::horizontalInset);
   EXPECT_DOUBLE_EQ(panel.fillWidth(), 0.495 * 208);  // 49.5 % of the 208-point track, not the rounded 50 %
   // The window paints the bar as far as the level goes.
@@ -85,10 +79,8 @@ TEST(HUDPanelView, ShortcutShowsAClickThroughPanelAtTheTopAndHidesItAfterTheDela
   XWindowAttributes attributes{};
   ASSERT_TRUE(XGetWindowAttributes(x, window, &attributes));
   const QRect frame = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_EQ(attributes.x, frame.x() + frame.width() / 2 - 120);
-  EXPECT_EQ(attributes.y, frame.y() + 28);
-  EXPECT_EQ(attributes.width, 240);
-  EXPECT_EQ(attributes.height, 86);
+  EXPECT_EQ(QRect(attributes.x, attributes.y, attributes.width, attributes.height),
+            QRect(frame.x() + frame.width() / 2 - 120, frame.y() + 28, 240, 86));
   EXPECT_TRUE(attributes.override_redirect) << "a window manager would frame, move or focus it";
   // Click-through: an empty input shape sends every click to the window below.
   int rectangles = -1;

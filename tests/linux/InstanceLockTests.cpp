@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include "LinuxTestSupport.hpp"
-#include "platform/linux/DrmConnectors.hpp"
 #include "platform/linux/InstanceLock.hpp"
 
 // One Dimmora per user and runtime folder.

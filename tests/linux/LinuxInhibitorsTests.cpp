@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <systemd/sd-bus.h>
 
 #include <atomic>
@@ -10,7 +9,6 @@
 #include <thread>
 
 #include "SessionBusTestSupport.hpp"
-#include "platform/linux/DBusSession.hpp"
 #include "platform/linux/LinuxInhibitors.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 
@@ -120,16 +118,10 @@ class InhibitingServices {
 
 // Dispatches the session's buses and the loop until `done` holds, for at most two seconds.
 bool pumpUntil(DBusSession& session, VirtualMainLoop& loop, const std::function<bool()>& done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (std::chrono::steady_clock::now() < deadline) {
+  return pumpBuses({session.sessionBus()}, done, 2, [&] {
     session.process();
     loop.runPending();
-    if (done()) return true;
-    std::vector<pollfd> fds;
-    for (const int fd : session.fileDescriptors()) fds.push_back({fd, POLLIN, 0});
-    ::poll(fds.data(), fds.size(), 10);
-  }
-  return false;
+  });
 }
 }  // namespace
 

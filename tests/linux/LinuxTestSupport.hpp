@@ -7,12 +7,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include <poll.h>
 
 #include "../kernel/MonitorEdid.hpp"
+#include "platform/linux/DisplayDirectory.hpp"
 #include "platform/linux/I2CDevice.hpp"
 #include "platform/sim/TemporaryFolder.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
@@ -80,6 +82,39 @@ class TempTree {
 
  private:
   TemporaryFolder folder_{"dimmora-test"};
+};
+
+// A fake /sys and /dev with the session's outputs beside them: DRM connectors,
+// backlight devices, and what each bus answers at 0x50, which the test edits.
+struct FakeSysfs {
+  TempTree tree;
+  std::vector<SessionOutput> outputs;
+  std::map<int, std::vector<std::uint8_t>> busEdids;
+  std::vector<int> probed;  // the buses read for an EDID, in order
+
+  FakeSysfs() { tree.folder("dev"); }
+  FakeSysfs(const FakeSysfs&) = delete;
+  // Card 0's connector; unplugged, a connector says "disconnected".
+  void connector(const std::string& name, const std::vector<std::uint8_t>& edid = {}, bool connected = true) const {
+    tree.write("sys/class/drm/card0-" + name + "/status", connected ? "connected\n" : "disconnected\n");
+    tree.write("sys/class/drm/card0-" + name + "/edid", edid);
+  }
+  // A backlight device's files in `folder` (a class entry, or a connector's own).
+  void backlight(const std::string& folder, const std::string& type, int value, int max) const {
+    tree.write(folder + "/type", type + "\n");
+    tree.write(folder + "/brightness", std::to_string(value) + "\n");
+    tree.write(folder + "/actual_brightness", std::to_string(value) + "\n");
+    tree.write(folder + "/max_brightness", std::to_string(max) + "\n");
+  }
+  DrmConnectors scanner() {
+    return DrmConnectors(tree.path("sys"), tree.path("dev"), [this](int bus) -> std::optional<std::vector<std::uint8_t>> {
+      probed.push_back(bus);
+      const auto found = busEdids.find(bus);
+      if (found == busEdids.end()) return std::nullopt;
+      return found->second;
+    });
+  }
+  DisplayDirectory directory() { return DisplayDirectory([this] { return outputs; }, scanner(), Backlight(tree.path("sys"))); }
 };
 
 #include "platform/sim/RecordingLogSink.hpp"

@@ -6,35 +6,34 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <thread>
 
 
 #include "SessionBusTestSupport.hpp"
 #include "platform/linux/MutterIdleMonitor.hpp"
 #include "platform/qt/QtMainLoop.hpp"
-#include "platform/sim/RecordingLogSink.hpp"
 
 namespace {
-// Mutter's own answer, asked on a connection of the test's own.
+// Calls Mutter's idle monitor on a connection of the test's own; a failure is the test's.
+int callIdleMonitor(sd_bus* bus, const char* member, sd_bus_message** reply = nullptr) {
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  const int r = sd_bus_call_method(bus, MutterIdleMonitor::kService, "/org/gnome/Mutter/IdleMonitor/Core",
+                                   "org.gnome.Mutter.IdleMonitor", member, &error, reply, "");
+  if (r < 0) ADD_FAILURE() << member << ": " << (error.message ? error.message : "failed");
+  sd_bus_error_free(&error);
+  return r;
+}
+
+// Mutter's own answer.
 double mutterIdleSeconds(sd_bus* bus) {
   sd_bus_message* reply = nullptr;
   std::uint64_t milliseconds = 0;
-  int r = sd_bus_call_method(bus, MutterIdleMonitor::kService, "/org/gnome/Mutter/IdleMonitor/Core",
-                             "org.gnome.Mutter.IdleMonitor", "GetIdletime", nullptr, &reply, "");
-  if (r >= 0) r = sd_bus_message_read(reply, "t", &milliseconds);
+  const int r = callIdleMonitor(bus, "GetIdletime", &reply) >= 0 ? sd_bus_message_read(reply, "t", &milliseconds) : -1;
   sd_bus_message_unref(reply);
   return r >= 0 ? static_cast<double>(milliseconds) / 1000 : -1;
 }
 
 // What a key press does to Mutter's idle monitor.
-bool simulateInput(sd_bus* bus) {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
-  const int r = sd_bus_call_method(bus, MutterIdleMonitor::kService, "/org/gnome/Mutter/IdleMonitor/Core",
-                                   "org.gnome.Mutter.IdleMonitor", "ResetIdletime", &error, nullptr, "");
-  if (r < 0) ADD_FAILURE() << "ResetIdletime: " << (error.message ? error.message : "failed");
-  sd_bus_error_free(&error);
-  return r >= 0;
-}
+bool simulateInput(sd_bus* bus) { return callIdleMonitor(bus, "ResetIdletime") >= 0; }
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -137,27 +136,30 @@ TEST_F(HeadlessMutter, AMutterThatLeavesAndComesBackIsFollowed) {
   BusConnection connection(bus.address());
   BusConnection controlConnection(bus.address());
   const auto present = [&] { return DBusSession::nameHasOwner(controlConnection.get(), MutterIdleMonitor::kService); };
+  const auto sync = [this] { clock.sync(); };
+  const auto pumpOwn = [&](const std::function<bool()>& done, double seconds) {
+    return pumpBuses({connection.get()}, done, seconds, sync);
+  };
   auto mutter = startMutter();
-  ASSERT_TRUE(pumpBuses({connection.get()}, present, 20)) << "Mutter did not start";
+  ASSERT_TRUE(pumpOwn(present, 20)) << "Mutter did not start";
 
   ScopedLogRecorder log;
   MutterIdleMonitor monitor(connection.get(), loop);
   ASSERT_TRUE(monitor.isAvailable());
   mutter.reset();
-  ASSERT_TRUE(pumpBuses({connection.get()}, [&] { return !monitor.isAvailable(); }, 5));
+  ASSERT_TRUE(pumpOwn([&] { return !monitor.isAvailable(); }, 5));
   EXPECT_FALSE(monitor.idleSeconds());
   EXPECT_TRUE(logMentions(*log, "GNOME's idle monitor left the session bus"));
 
   // The new instance knows nothing of the old watches: they are set up again.
   mutter = startMutter();
-  ASSERT_TRUE(pumpBuses({connection.get()}, [&] { return monitor.isAvailable(); }, 20));
+  ASSERT_TRUE(pumpOwn([&] { return monitor.isAvailable(); }, 20));
   // Idle for over a watch's second, so that only input can answer the request.
-  const auto sync = [this] { clock.sync(); };
-  ASSERT_TRUE(pumpBuses({connection.get()}, [&] { return monitor.idleSeconds().value_or(0) >= 1.2; }, 5, sync));
+  ASSERT_TRUE(pumpOwn([&] { return monitor.idleSeconds().value_or(0) >= 1.2; }, 5));
   int back = 0;
   auto userBack = monitor.whenUserReturns([&] { ++back; });
-  pumpBuses({connection.get()}, [] { return false; }, 0.1, sync);
+  pumpOwn([] { return false; }, 0.1);
   EXPECT_EQ(back, 0);
   ASSERT_TRUE(simulateInput(controlConnection.get()));
-  EXPECT_TRUE(pumpBuses({connection.get()}, [&] { return back == 1; }, 1, sync));
+  EXPECT_TRUE(pumpOwn([&] { return back == 1; }, 1));
 }

@@ -12,7 +12,6 @@
 
 #include "SessionBusTestSupport.hpp"
 #include "platform/linux/NotificationHUDPanel.hpp"
-#include "platform/sim/RecordingLogSink.hpp"
 #include "platform/sim/VirtualMainLoop.hpp"
 #include "services/ShortcutHUD.hpp"
 
@@ -46,6 +45,13 @@ class NotificationPanel : public ::testing::Test {
     return pump([&] { return calls().size() >= count; });
   }
   void show(double percent) { ShortcutHUD::shared().show("Brightness", percent); }
+  // What a Notify call showed: the notification it replaces, its text and its bar.
+  static nlohmann::json shown(const nlohmann::json& call) {
+    return {{"replaces_id", call["replaces_id"]}, {"body", call["body"]}, {"value", call["hints"]["value"]}};
+  }
+  static nlohmann::json showing(int replaces, const std::string& body, int value) {
+    return {{"replaces_id", replaces}, {"body", body}, {"value", nlohmann::json::array({"Int32", value})}};
+  }
 
   PrivateSessionBus bus;
   BusConnection client{bus.address()};
@@ -66,12 +72,8 @@ TEST_F(NotificationPanel, EachShowReplacesThePreviousNotificationWithTitleLevelA
   show(40);
   ASSERT_TRUE(pump([&] { return calls().size() == 1 && panel.notificationID() != 0; }));
   const auto first = calls()[0];
-  EXPECT_EQ(first["call"], "Notify");
-  EXPECT_EQ(first["app_name"], "Dimmora");
-  EXPECT_EQ(first["replaces_id"], 0);
-  EXPECT_EQ(first["summary"], "Brightness");
-  EXPECT_EQ(first["body"], "40%");
-  EXPECT_EQ(first["hints"]["value"], nlohmann::json::array({"Int32", 40}));
+  EXPECT_EQ(std::tuple(first["call"], first["app_name"], first["summary"]), std::tuple("Notify", "Dimmora", "Brightness"));
+  EXPECT_EQ(shown(first), showing(0, "40%", 40));
   EXPECT_EQ(first["hints"]["transient"], nlohmann::json::array({"Boolean", true}));
   EXPECT_GT(first["expire_timeout"].get<int>(), 900);  // outlives the panel's own hiding
   EXPECT_EQ(panel.notificationID(), first["id"]);
@@ -80,32 +82,27 @@ TEST_F(NotificationPanel, EachShowReplacesThePreviousNotificationWithTitleLevelA
   loop.advance(0.5);
   show(49.5);
   ASSERT_TRUE(waitForCalls(2));
-  auto second = calls()[1];
-  EXPECT_EQ(second["replaces_id"], first["id"]);
-  EXPECT_EQ(second["id"], first["id"]);
-  EXPECT_EQ(second["body"], "50%");
-  EXPECT_EQ(second["hints"]["value"][1], 50);
+  const int id = first["id"];
+  EXPECT_EQ(shown(calls()[1]), showing(id, "50%", 50));
+  EXPECT_EQ(calls()[1]["id"], id);
 
   // Presses within one turn of the loop go out as one notification with the last level.
   show(60);
   show(150);
   ASSERT_TRUE(waitForCalls(3));
   EXPECT_FALSE(pump([&] { return calls().size() > 3; }, 0.3));
-  EXPECT_EQ(calls()[2]["body"], "100%");
-  EXPECT_EQ(calls()[2]["hints"]["value"][1], 100);
-  EXPECT_EQ(calls()[2]["replaces_id"], first["id"]);
+  EXPECT_EQ(shown(calls()[2]), showing(id, "100%", 100));
 
   // 0.9 s after the last press the panel hides: the notification is closed.
   loop.advance(ShortcutHUD::hideDelay);
   ASSERT_TRUE(waitForCalls(4));
-  EXPECT_EQ(calls()[3], (nlohmann::json{{"call", "CloseNotification"}, {"id", first["id"]}}));
+  EXPECT_EQ(calls()[3], (nlohmann::json{{"call", "CloseNotification"}, {"id", id}}));
 
   // The next press is a new notification, not a replacement of the closed one.
   show(-5);
   ASSERT_TRUE(pump([&] { return calls().size() == 5 && panel.notificationID() != 0; }));
-  EXPECT_EQ(calls()[4]["replaces_id"], 0);
-  EXPECT_NE(calls()[4]["id"], first["id"]);
-  EXPECT_EQ(calls()[4]["hints"]["value"][1], 0);
+  EXPECT_EQ(shown(calls()[4]), showing(0, "0%", 0));
+  EXPECT_NE(calls()[4]["id"], id);
   EXPECT_EQ(log->entries.size(), 0u);
 }
 
@@ -145,8 +142,7 @@ TEST_F(NotificationPanel, AServiceThatNeverAnswersHoldsUpdatesOnlyForAWhile) {
   loop.advance(NotificationHUDPanel::kAnswerPatienceSeconds - 1.5 + 0.1);
   show(50);
   ASSERT_TRUE(pump([&] { return calls().size() == 2 && panel.notificationID() != 0; }));
-  EXPECT_EQ(calls()[1]["body"], "50%");
-  EXPECT_EQ(calls()[1]["replaces_id"], 0);  // the first id never came back
+  EXPECT_EQ(shown(calls()[1]), showing(0, "50%", 50));  // the first id never came back
   // The levels held back while waiting went out with that call, not again after its answer.
   EXPECT_FALSE(pump([&] { return calls().size() > 2; }, 0.3));
   EXPECT_TRUE(logMentions(*log, "did not answer"));

@@ -8,28 +8,19 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <map>
 
 #include "LinuxTestSupport.hpp"
 #include "display/DisplayIdentity.hpp"
 #include "display/Edid.hpp"
-#include "platform/linux/Backlight.hpp"
-#include "platform/linux/DisplayDirectory.hpp"
-#include "platform/linux/DrmConnectors.hpp"
-#include "platform/linux/I2CDevice.hpp"
 #include "platform/linux/LinuxDisplayPorts.hpp"
-#include "platform/sim/RecordingLogSink.hpp"
 
 TEST(Edid, ReadsIdentityFromAConstructedBlock) {
   const auto bytes = makeEdid("DEL", 0xA0B1, 0x01020304, "DELL U2720Q", "ABC123");
   const auto info = parseEdid(bytes);
   ASSERT_TRUE(info);
-  EXPECT_EQ(info->vendorLetters(), "DEL");
-  EXPECT_EQ(info->vendor, 0x10ACu);
-  EXPECT_EQ(info->product, 0xA0B1u);
-  EXPECT_EQ(info->serial, 0x01020304u);
-  EXPECT_EQ(info->monitorName, "DELL U2720Q");
-  EXPECT_EQ(info->serialText, "ABC123");
+  EXPECT_EQ(std::tuple(info->vendorLetters(), info->vendor, info->product, info->serial, info->monitorName, info->serialText),
+            std::tuple(std::string("DEL"), 0x10ACu, 0xA0B1u, 0x01020304u, std::optional<std::string>("DELL U2720Q"),
+                       std::optional<std::string>("ABC123")));
 
   // Extension blocks after the base block are allowed and ignored.
   auto extended = bytes;
@@ -38,22 +29,20 @@ TEST(Edid, ReadsIdentityFromAConstructedBlock) {
 }
 
 TEST(Edid, RejectsTruncatedGarbledAndHeaderlessBlocks) {
-  const auto good = makeEdid("SAM", 1, 2, "Odyssey");
-  std::string why;
-  EXPECT_FALSE(parseEdid(std::span(good).first(127), &why));
-  EXPECT_EQ(why, "truncated");
-  EXPECT_FALSE(parseEdid({}, &why));
-
-  auto badSum = good;
-  badSum[80] ^= 0x01;
-  EXPECT_FALSE(parseEdid(badSum, &why));
-  EXPECT_EQ(why, "bad checksum");
-
-  auto badHeader = good;
-  badHeader[0] = 0x01;
-  badHeader[127] = static_cast<std::uint8_t>(badHeader[127] - 1);
-  EXPECT_FALSE(parseEdid(badHeader, &why));
-  EXPECT_EQ(why, "bad header");
+  using Edit = std::function<void(std::vector<std::uint8_t>&)>;
+  const std::pair<Edit, std::string> cases[] = {
+      {[](auto& e) { e.resize(127); }, "truncated"},
+      {[](auto& e) { e.clear(); }, "truncated"},
+      {[](auto& e) { e[80] ^= 0x01; }, "bad checksum"},
+      {[](auto& e) { e[0] = 0x01, e[127] = static_cast<std::uint8_t>(e[127] - 1); }, "bad header"},  // sum kept
+  };
+  for (const auto& [edit, reason] : cases) {
+    auto edid = makeEdid("SAM", 1, 2, "Odyssey");
+    edit(edid);
+    std::string why;
+    EXPECT_FALSE(parseEdid(edid, &why));
+    EXPECT_EQ(why, reason);
+  }
 }
 
 TEST(Edid, StableKeyIsAUuidThatFollowsTheMonitor) {
@@ -99,41 +88,22 @@ TEST(Edid, AUnitSerialKeysTheMonitorAloneAndItsAbsenceAddsThePort) {
 }
 
 // A fake /sys/class/drm with the three ways a connector finds its DDC bus.
-class FakeDrm : public ::testing::Test {
+class FakeDrm : public ::testing::Test, protected FakeSysfs {
  protected:
-  TempTree tree;
   std::vector<std::uint8_t> dellEdid = makeEdid("DEL", 1, 0, "DELL P2419H");
   std::vector<std::uint8_t> lgEdid = makeEdid("GSM", 2, 0, "LG ULTRAFINE");
-  std::map<int, std::vector<std::uint8_t>> busEdids;  // what each fallback bus answers at 0x50
-  std::vector<int> probed;
 
-  void connector(const std::string& name, const std::vector<std::uint8_t>& edid, bool connected = true) {
-    tree.write("sys/class/drm/card0-" + name + "/status", connected ? "connected\n" : "disconnected\n");
-    tree.write("sys/class/drm/card0-" + name + "/edid", edid);
-  }
-  DrmConnectors scanner() {
-    return DrmConnectors(tree.path("sys"), tree.path("dev"), [this](int bus) -> std::optional<std::vector<std::uint8_t>> {
-      probed.push_back(bus);
-      const auto it = busEdids.find(bus);
-      if (it == busEdids.end()) return std::nullopt;
-      return it->second;
-    });
-  }
   const DrmConnector* find(const std::vector<DrmConnector>& list, const std::string& name) {
     for (const auto& c : list)
       if (c.name == name) return &c;
     return nullptr;
   }
-  // The X server's outputs, which the test edits between refreshes.
-  std::vector<SessionOutput> outputs;
-  DisplayDirectory directory() {
-    return DisplayDirectory([this] { return outputs; }, scanner(), Backlight(tree.path("sys")));
-  }
-  static std::optional<int> busOf(const std::vector<LinuxDisplay>& list, const std::string& outputName) {
-    for (const auto& d : list)
-      if (d.outputName == outputName) return d.i2cBus;
-    ADD_FAILURE() << outputName << " is not listed";
-    return std::nullopt;
+  using Buses = std::map<std::string, std::optional<int>>;
+  // Each listed display's bus by its output's name.
+  static Buses buses(const std::vector<LinuxDisplay>& list) {
+    Buses found;
+    for (const auto& d : list) found[d.outputName] = d.i2cBus;
+    return found;
   }
   void adapter(int bus, const std::string& name) {
     tree.write("dev/i2c-" + std::to_string(bus), "");
@@ -156,13 +126,12 @@ TEST_F(FakeDrm, FindsBusesThroughAuxFolderDdcLinkAndEdidMatch) {
   busEdids = {{1, lgEdid}, {5, other}, {9, other}};
 
   const auto list = scanner().scan();
-  ASSERT_EQ(list.size(), 5u);
-  EXPECT_EQ(find(list, "DP-1")->i2cBus, 7);
+  Buses named;
+  for (const auto& c : list) named[c.name] = c.i2cBus;
+  // sysfs says nothing of the DVI monitor's bus.
+  EXPECT_EQ(named, (Buses{{"DP-1", 7}, {"HDMI-A-1", 3}, {"DVI-D-1", {}}, {"eDP-1", {}}, {"VGA-1", {}}}));
   EXPECT_EQ(find(list, "DP-1")->transportType(), "DisplayPort");
-  EXPECT_EQ(find(list, "HDMI-A-1")->i2cBus, 3);
   EXPECT_EQ(find(list, "HDMI-A-1")->transportType(), "HDMI");
-  EXPECT_FALSE(find(list, "DVI-D-1")->i2cBus);  // sysfs does not say
-  EXPECT_FALSE(find(list, "eDP-1")->i2cBus);
   EXPECT_TRUE(find(list, "eDP-1")->isBuiltIn());
   EXPECT_FALSE(find(list, "VGA-1")->connected);
   EXPECT_EQ(find(list, "DP-1")->edid, dellEdid);
@@ -172,11 +141,8 @@ TEST_F(FakeDrm, FindsBusesThroughAuxFolderDdcLinkAndEdidMatch) {
   outputs = {{1, "DP-1", true, dellEdid}, {2, "HDMI-1", true, {}}, {3, "DVI-D-1", true, {}},
              {4, "eDP-1", true, {}}};
   auto displays = directory();
-  const auto& online = displays.refresh();
-  EXPECT_EQ(busOf(online, "DP-1"), 7);
-  EXPECT_EQ(busOf(online, "HDMI-1"), 3);
-  EXPECT_EQ(busOf(online, "DVI-D-1"), 5);
-  EXPECT_FALSE(busOf(online, "eDP-1"));  // a built-in panel has no DDC channel to find
+  // A built-in panel has no DDC channel to find.
+  EXPECT_EQ(buses(displays.refresh()), (Buses{{"DP-1", 7}, {"HDMI-1", 3}, {"DVI-D-1", 5}, {"eDP-1", {}}}));
   // Buses named by sysfs are never probed, and probing stops at the match.
   EXPECT_EQ(probed, (std::vector<int>{1, 5}));
 }
@@ -189,10 +155,7 @@ TEST_F(FakeDrm, IdenticalMonitorsGetDistinctBuses) {
   busEdids = {{2, dellEdid}, {4, dellEdid}};
   outputs = {{1, "DVI-I-1", true, dellEdid}, {2, "DVI-I-2", true, dellEdid}, {3, "DVI-I-3", true, dellEdid}};
   auto displays = directory();
-  const auto& list = displays.refresh();
-  EXPECT_EQ(busOf(list, "DVI-I-1"), 2);
-  EXPECT_EQ(busOf(list, "DVI-I-2"), 4);
-  EXPECT_FALSE(busOf(list, "DVI-I-3"));  // no third bus: no guess
+  EXPECT_EQ(buses(displays.refresh()), (Buses{{"DVI-I-1", 2}, {"DVI-I-2", 4}, {"DVI-I-3", {}}}));  // no third bus: no guess
   EXPECT_EQ(probed, (std::vector<int>{2, 4}));  // each bus read once
 }
 
@@ -208,10 +171,8 @@ TEST_F(FakeDrm, WithoutKernelConnectorsBusesAreFoundByEdidOncePerDisplayChange) 
   outputs = {{1, "DP-0", true, dellEdid}, {2, "DP-2", true, lgEdid}, {3, "DP-4", false, {}}};
   auto displays = directory();
   const auto& list = displays.refresh();
-  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(buses(list), (Buses{{"DP-0", 5}, {"DP-2", 3}}));
   EXPECT_FALSE(list[0].connector);
-  EXPECT_EQ(busOf(list, "DP-0"), 5);
-  EXPECT_EQ(busOf(list, "DP-2"), 3);
   // Mainboard adapters are never read (their 0x50 is a memory module's), and
   // no bus twice, though the first monitor looked at every bus before its own.
   EXPECT_EQ(probed, (std::vector<int>{2, 3, 4, 5}));
@@ -221,14 +182,12 @@ TEST_F(FakeDrm, WithoutKernelConnectorsBusesAreFoundByEdidOncePerDisplayChange) 
   displays.refresh();
   displays.refresh();
   EXPECT_EQ(probed.size(), 4u);
-  EXPECT_EQ(busOf(displays.displays(), "DP-0"), 5);
+  EXPECT_EQ(buses(displays.displays()), (Buses{{"DP-0", 5}, {"DP-2", 3}}));
 
   // The monitors swap ports: the outputs now show the other EDIDs, so the buses are read again.
   busEdids = {{3, dellEdid}, {5, lgEdid}};
   outputs = {{1, "DP-0", true, lgEdid}, {2, "DP-2", true, dellEdid}};
-  displays.refresh();
-  EXPECT_EQ(busOf(displays.displays(), "DP-0"), 5);
-  EXPECT_EQ(busOf(displays.displays(), "DP-2"), 3);
+  EXPECT_EQ(buses(displays.refresh()), (Buses{{"DP-0", 5}, {"DP-2", 3}}));
   EXPECT_GT(probed.size(), 4u);
 }
 
@@ -240,22 +199,17 @@ TEST_F(FakeDrm, MissingTreeGivesNoConnectors) {
 }
 
 TEST(Backlight, PrefersTheConnectorsOwnDeviceThenRawThenFirmware) {
-  TempTree tree;
-  auto device = [&](const std::string& folder, const std::string& type, int value, int max) {
-    tree.write(folder + "/type", type + "\n");
-    tree.write(folder + "/brightness", std::to_string(value) + "\n");
-    tree.write(folder + "/actual_brightness", std::to_string(value) + "\n");
-    tree.write(folder + "/max_brightness", std::to_string(max) + "\n");
-  };
-  device("sys/class/backlight/acpi_video0", "firmware", 5, 10);
-  device("sys/class/backlight/intel_backlight", "raw", 960, 1920);
+  FakeSysfs sysfs;
+  auto& tree = sysfs.tree;
+  sysfs.backlight("sys/class/backlight/acpi_video0", "firmware", 5, 10);
+  sysfs.backlight("sys/class/backlight/intel_backlight", "raw", 960, 1920);
   Backlight backlight(tree.path("sys"));
   auto chosen = backlight.deviceFor({});
   ASSERT_TRUE(chosen);
   EXPECT_EQ(chosen->name, "intel_backlight");
   EXPECT_DOUBLE_EQ(*backlight.fraction(*chosen), 0.5);
 
-  device("sys/class/drm/card0-eDP-1/amdgpu_bl0", "raw", 100, 255);
+  sysfs.backlight("sys/class/drm/card0-eDP-1/amdgpu_bl0", "raw", 100, 255);
   chosen = backlight.deviceFor(tree.path("sys/class/drm/card0-eDP-1"));
   EXPECT_EQ(chosen->name, "amdgpu_bl0");
 
@@ -277,10 +231,20 @@ TEST(Backlight, VanishedOrBrokenDeviceReadsAsNothing) {
   EXPECT_FALSE(backlight.deviceFor({}));
 }
 
-// The key the core gives a display the binding found.
-std::optional<std::string> keyOf(const LinuxDisplay& display) {
-  return displayInfoFrom(LinuxDisplayPorts::factsOf(display)).stableKey;
+namespace {
+// The key the core gives each display the binding found.
+std::vector<std::optional<std::string>> keysOf(const std::vector<LinuxDisplay>& list) {
+  std::vector<std::optional<std::string>> keys;
+  for (const auto& d : list) keys.push_back(displayInfoFrom(LinuxDisplayPorts::factsOf(d)).stableKey);
+  return keys;
 }
+// Each display's connector by name, "" where none matched.
+std::vector<std::string> connectorsOf(const std::vector<LinuxDisplay>& list) {
+  std::vector<std::string> names;
+  for (const auto& d : list) names.push_back(d.connector ? d.connector->name : "");
+  return names;
+}
+}  // namespace
 
 TEST(DisplayDirectory, JoinsOutputsToConnectorsByEdidThenName) {
   const auto dell = makeEdid("DEL", 1, 0, "DELL P2419H");
@@ -289,37 +253,47 @@ TEST(DisplayDirectory, JoinsOutputsToConnectorsByEdidThenName) {
   DrmConnector hdmi{"HDMI-A-1", "/sys/class/drm/card0-HDMI-A-1", true, lg, 3};
   DrmConnector edp{"eDP-1", "/sys/class/drm/card0-eDP-1", true, {}, std::nullopt};
   // The X server names HDMI-A-1 "HDMI-1" and has no EDID for it; the name pairs them.
-  std::vector<SessionOutput> outputs{{0x41, "DP-1", true, dell},
-                                     {0x42, "HDMI-1", true, {}},
-                                     {0x43, "eDP-1", true, {}},
-                                     {0x44, "DP-2", false, {}},  // connected but shows nothing
-                                     {0x45, "DP-3", false, {}}};
-  const auto list = DisplayDirectory::join(outputs, {dp, hdmi, edp}, nullptr);
-  ASSERT_EQ(list.size(), 3u);
+  const auto list = DisplayDirectory::join({{0x41, "DP-1", true, dell},
+                                            {0x42, "HDMI-1", true, {}},
+                                            {0x43, "eDP-1", true, {}},
+                                            {0x44, "DP-2", false, {}},  // connected but shows nothing
+                                            {0x45, "DP-3", false, {}}},
+                                           {dp, hdmi, edp}, nullptr);
+  EXPECT_EQ(connectorsOf(list), (std::vector<std::string>{"DP-1", "HDMI-A-1", "eDP-1"}));
   EXPECT_EQ(list[0].id, 0x41u);
-  EXPECT_EQ(list[0].connector->name, "DP-1");
-  EXPECT_EQ(list[1].connector->name, "HDMI-A-1");
   EXPECT_EQ(list[1].edid, lg);  // from sysfs when X has no EDID property
   EXPECT_TRUE(list[2].isBuiltIn);
   EXPECT_TRUE(list[2].edid.empty());
-  EXPECT_FALSE(keyOf(list[2]));
-  // No serial in this EDID: the kernel's connector name is part of the key.
-  EXPECT_EQ(keyOf(list[0]), edidStableKey(dell, "DP-1"));
-  EXPECT_EQ(keyOf(list[1]), edidStableKey(lg, "HDMI-A-1"));
-}
+  // No serial in these EDIDs: the kernel's connector name is part of the key.
+  EXPECT_EQ(keysOf(list), (std::vector<std::optional<std::string>>{edidStableKey(dell, "DP-1"),
+                                                                   edidStableKey(lg, "HDMI-A-1"), std::nullopt}));
 
-TEST(DisplayDirectory, TwinMonitorsKeepApartAndEdidsPassAsGiven) {
-  const auto same = makeEdid("DEL", 1, 0, "DELL");
+  // Twins: the same EDID, so the connector of the same name wins; a garbled EDID passes as given (the core judges it).
   auto garbled = makeEdid("SAM", 2, 0, "S");
   garbled[100] ^= 0xFF;
-  std::vector<DrmConnector> connectors{{"DP-1", "/c/DP-1", true, same, 4}, {"DP-2", "/c/DP-2", true, same, 5}};
-  std::vector<SessionOutput> outputs{
-      {1, "DP-2", true, same}, {2, "DP-1", true, same}, {3, "HDMI-1", true, garbled}};
-  const auto list = DisplayDirectory::join(outputs, connectors, nullptr);
-  ASSERT_EQ(list.size(), 3u);
-  EXPECT_EQ(list[0].connector->i2cBus, 5);  // same EDID: the connector of the same name wins
-  EXPECT_EQ(list[1].connector->i2cBus, 4);
-  EXPECT_EQ(list[2].edid, garbled);  // the core decides what a garbled EDID is worth
+  const std::vector<DrmConnector> twins{{"DP-1", "/c/DP-1", true, dell, 4}, {"DP-2", "/c/DP-2", true, dell, 5}};
+  const auto joined = DisplayDirectory::join({{1, "DP-2", true, dell}, {2, "DP-1", true, dell}, {3, "HDMI-1", true, garbled}},
+                                             twins, nullptr);
+  EXPECT_EQ(connectorsOf(joined), (std::vector<std::string>{"DP-2", "DP-1", ""}));
+  EXPECT_EQ(joined[2].edid, garbled);
+}
+
+TEST(DisplayDirectory, NamesPairOnlyWhereTheDriverCountsLikeTheKernel) {
+  // No EDID on either side: only the names could pair them.
+  DrmConnector first{"DP-1", "/c/DP-1", true, {}, 4};
+  DrmConnector second{"DP-2", "/c/DP-2", true, {}, 5};
+  // Outputs counted from zero: the X server's "DP-1" is the kernel's DP-2. Unpaired rather than driving the other monitor.
+  EXPECT_EQ(connectorsOf(DisplayDirectory::join({{1, "DP-0", true, {}}, {2, "DP-1", true, {}}}, {first, second}, nullptr)),
+            (std::vector<std::string>{"", ""}));
+  // Counted from one, as the kernel does: names pair.
+  EXPECT_EQ(connectorsOf(DisplayDirectory::join({{1, "DP-1", true, {}}, {2, "DP-2", true, {}}}, {first, second}, nullptr)),
+            (std::vector<std::string>{"DP-1", "DP-2"}));
+  // An EDID pairs whatever the names say.
+  const auto dell = makeEdid("DEL", 1, 0, "DELL");
+  second.edid = dell;
+  EXPECT_EQ(connectorsOf(DisplayDirectory::join({{1, "DisplayPort-0", true, {}}, {2, "DisplayPort-1", true, dell}},
+                                                {first, second}, nullptr)),
+            (std::vector<std::string>{"", "DP-2"}));
 }
 
 TEST(DisplayDirectory, OutputAndConnectorNamesMatchAcrossDrivers) {
@@ -337,17 +311,16 @@ TEST(I2CDevice, ErrorsBecomeResultCodesAndEachCauseIsExplainedOnce) {
   TempTree tree;
   tree.folder("dev");
   I2CDevice device(tree.path("dev"));
-  const std::vector<std::uint8_t> packet = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A};
+  const I2CMessage set{.bus = 1, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}};
   // No /dev/i2c-* at all: the module is missing.
-  EXPECT_EQ(transferNow(device, {.bus = 6, .address = 0x37, .write = packet}).status, I2CStatus::noModule);
-  EXPECT_EQ(transferNow(device, {.bus = 7, .address = 0x37, .write = packet}).status, I2CStatus::noModule);
+  EXPECT_EQ(transferNow(device, {.bus = 6, .address = 0x37, .write = set.write}).status, I2CStatus::noModule);
+  EXPECT_EQ(transferNow(device, {.bus = 7, .address = 0x37, .write = set.write}).status, I2CStatus::noModule);
   EXPECT_TRUE(logMentions(*log, "modules-load.d"));
   EXPECT_EQ(log->entries.size(), 1u);
   log->clear();
 
   // The module is there; these buses are not, or are no adapter.
   tree.write("dev/i2c-2", "not a device");
-  const I2CMessage set{.bus = 1, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}};
   const auto missing = transferNow(device, set);
   EXPECT_EQ(missing.status, I2CStatus::noDevice);
   EXPECT_EQ(missing.error, tree.path("dev/i2c-1").string() + ": No such file or directory");
@@ -371,28 +344,6 @@ TEST(I2CDevice, ErrorsBecomeResultCodesAndEachCauseIsExplainedOnce) {
   EXPECT_TRUE(logMentions(*log, "load ddcci_backlight"));
 }
 
-TEST(DisplayDirectory, NamesPairOnlyWhereTheDriverCountsLikeTheKernel) {
-  // No EDID on either side: only the names could pair them.
-  DrmConnector first{"DP-1", "/c/DP-1", true, {}, 4};
-  DrmConnector second{"DP-2", "/c/DP-2", true, {}, 5};
-  // Outputs counted from zero: the X server's "DP-1" is the kernel's DP-2.
-  auto list = DisplayDirectory::join({{1, "DP-0", true, {}}, {2, "DP-1", true, {}}}, {first, second}, nullptr);
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_FALSE(list[0].connector);
-  EXPECT_FALSE(list[1].connector);  // unpaired rather than driving the other monitor
-  // Counted from one, as the kernel does: names pair.
-  list = DisplayDirectory::join({{1, "DP-1", true, {}}, {2, "DP-2", true, {}}}, {first, second}, nullptr);
-  EXPECT_EQ(list[0].connector->i2cBus, 4);
-  EXPECT_EQ(list[1].connector->i2cBus, 5);
-  // An EDID pairs whatever the names say.
-  const auto dell = makeEdid("DEL", 1, 0, "DELL");
-  second.edid = dell;
-  list = DisplayDirectory::join({{1, "DisplayPort-0", true, {}}, {2, "DisplayPort-1", true, dell}}, {first, second},
-                                nullptr);
-  EXPECT_FALSE(list[0].connector);
-  EXPECT_EQ(list[1].connector->i2cBus, 5);
-}
-
 TEST(Backlight, AFewStepsNeverRoundALitPanelToOff) {
   EXPECT_EQ(Backlight::rawLevel(0.05, 7), 1u);   // 0.35 would round to 0, which turns some panels off
   EXPECT_EQ(Backlight::rawLevel(0.01, 15), 1u);
@@ -404,9 +355,11 @@ TEST(Backlight, AFewStepsNeverRoundALitPanelToOff) {
   EXPECT_EQ(Backlight::rawLevel(0.004, 1920), 8u);
 }
 
-TEST(I2CDevice, ATransactionKeepsOtherToolsOffTheBusUntilItEnds) {
+TEST(I2CDevice, ATransactionHoldsTheBusAgainstOtherToolsAndABusTheyHoldIsBusyAtOnce) {
   TempTree tree;
   const auto device = tree.write("dev/i2c-3", "");
+  const I2CMessage set{.bus = 3, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}};
+  const I2CMessage get{.bus = 3, .address = 0x37, .readLength = 12};
   I2CDevice i2c(tree.path("dev"));
   const auto lockable = [&] { return run("flock -n " + device.string() + " true && echo free") == "free\n"; };
   ASSERT_TRUE(lockable());
@@ -414,29 +367,21 @@ TEST(I2CDevice, ATransactionKeepsOtherToolsOffTheBusUntilItEnds) {
     // A request and its reply, 40 ms apart: the lock spans both.
     const auto transfer = i2c.open(3, 0x37);
     EXPECT_FALSE(lockable());  // another DDC/CI tool finds the bus taken
-    // As does any transfer outside the transaction.
-    EXPECT_EQ(transferNow(i2c, {.bus = 3, .address = 0x37, .readLength = 12}).status, I2CStatus::busy);
+    EXPECT_EQ(transferNow(i2c, get).status, I2CStatus::busy);  // as does any transfer outside the transaction
   }
   EXPECT_TRUE(lockable());
-}
 
-TEST(I2CDevice, ABusAnotherProgramHoldsIsReportedBusyAtOnce) {
-  TempTree tree;
-  const auto device = tree.write("dev/i2c-3", "");
-  const I2CMessage set{.bus = 3, .address = 0x37, .write = {0x51, 0x84, 0x03, 0x10, 0x00, 0x32, 0x9A}};
-  I2CDevice i2c(tree.path("dev"));
   // Another DDC/CI tool holds the bus's lock for a while, as ddcutil does during a transaction.
-  const std::string holder = "flock " + device.string() + " sleep 3 >/dev/null 2>&1 & echo $!";
-  const std::string pid = run(holder);
-  for (int i = 0; i < 100 && run("flock -n " + device.string() + " true && echo free") == "free\n"; ++i) usleep(10'000);
+  const std::string pid = run("flock " + device.string() + " sleep 3 >/dev/null 2>&1 & echo $!");
+  for (int i = 0; i < 100 && lockable(); ++i) usleep(10'000);
   const auto started = std::chrono::steady_clock::now();
   const auto held = transferNow(i2c, set);
   EXPECT_EQ(held.status, I2CStatus::busy);
   EXPECT_EQ(held.error, device.string() + " is locked by another program");
-  EXPECT_EQ(transferNow(i2c, {.bus = 3, .address = 0x37, .readLength = 12}).status, I2CStatus::busy);
+  EXPECT_EQ(transferNow(i2c, get).status, I2CStatus::busy);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(500));  // never waited for
   run("kill " + pid);
-  for (int i = 0; i < 300 && run("flock -n " + device.string() + " true && echo free") != "free\n"; ++i) usleep(10'000);
+  for (int i = 0; i < 300 && !lockable(); ++i) usleep(10'000);
   // Free again: the transfer goes on to the device (a plain file here, which is no I2C adapter).
   EXPECT_EQ(transferNow(i2c, set).status, I2CStatus::noDevice);
 }

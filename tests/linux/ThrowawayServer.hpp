@@ -1,12 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -14,7 +9,7 @@
 #include <vector>
 
 #include "platform/x11/X11Session.hpp"
-#include "LinuxTestSupport.hpp"
+#include "SessionBusTestSupport.hpp"
 
 // An X server of the test's own on a free display number, so the shared one
 // keeps its state; stopped when the object goes.
@@ -28,16 +23,8 @@ class ThrowawayServer {
       ++number;
     name_ = ":" + std::to_string(number);
     command.insert(command.begin() + 1, name_);
-    pid_ = fork();
-    if (pid_ == 0) {
-      std::vector<char*> argv;
-      for (auto& word : command) argv.push_back(word.data());
-      argv.push_back(nullptr);
-      freopen("/dev/null", "w", stderr);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-    for (int i = 0; i < 200 && pid_ > 0 && !session_; ++i) {
+    server_ = std::make_unique<ChildProcess>(command, std::vector<std::string>{}, "/dev/null");
+    for (int i = 0; i < 200 && !session_; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       session_ = X11Session::open(name_);
     }
@@ -46,12 +33,7 @@ class ThrowawayServer {
     session_.reset();
     stop();
   }
-  void stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
+  void stop() { server_.reset(); }
   const std::string& name() const { return name_; }
   // The first connection, opened once the server answered; null when it never did.
   std::unique_ptr<X11Session>& session() { return session_; }
@@ -60,6 +42,6 @@ class ThrowawayServer {
 
  private:
   std::string name_;
-  pid_t pid_ = -1;
+  std::unique_ptr<ChildProcess> server_;
   std::unique_ptr<X11Session> session_;
 };

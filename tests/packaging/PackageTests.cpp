@@ -36,6 +36,23 @@ std::pair<std::uint32_t, std::uint32_t> pngSize(const std::filesystem::path& fil
   };
   return {big(16), big(20)};
 }
+
+// The .deb and the .rpm of the tree as scripts/package prints them.
+void buildPackages() {
+  const auto printed = run(packageCommand("", "deb rpm"));
+  const auto newline = printed.find('\n');
+  debPath = printed.substr(0, newline);
+  if (newline != std::string::npos) rpmPath = printed.substr(newline + 1, printed.find('\n', newline + 1) - newline - 1);
+}
+
+// An RPM's files, not its folders, without rpm's links from build ids to the program.
+std::set<std::string> rpmFiles(const std::filesystem::path& rpm) {
+  std::set<std::string> files;
+  std::istringstream lines(run("rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\\n]' '" + rpm.string() + "' 2>/dev/null"));
+  for (std::string mode, name; lines >> mode >> name;)
+    if (!mode.starts_with('d') && !name.starts_with("/usr/lib/.build-id")) files.insert(name);
+  return files;
+}
 }  // namespace
 
 class Package : public ::testing::Test {
@@ -44,10 +61,7 @@ class Package : public ::testing::Test {
 #ifdef DIMMORA_SANITIZED
     return;
 #else
-    const auto printed = run(packageCommand("", "deb rpm"));
-    const auto newline = printed.find('\n');
-    debPath = printed.substr(0, newline);
-    if (newline != std::string::npos) rpmPath = printed.substr(newline + 1, printed.find('\n', newline + 1) - newline - 1);
+    buildPackages();
 #endif
   }
   void SetUp() override {
@@ -58,6 +72,13 @@ class Package : public ::testing::Test {
     ASSERT_EQ(exitCode("dpkg-deb -x '" + debPath + "' '" + root.root().string() + "'"), 0);
   }
   std::filesystem::path installed(const std::string& relative) const { return root.path(relative); }
+  // The package's files, not its folders, as paths from `top`.
+  std::set<std::string> files(const std::string& top) const {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root.root()))
+      if (!entry.is_directory()) found.insert(top + std::filesystem::relative(entry.path(), root.root()).string());
+    return found;
+  }
   std::string field(const std::string& name) const { return run("dpkg-deb -f '" + debPath + "' " + name); }
 
   TempTree root;
@@ -111,9 +132,6 @@ TEST_F(Package, CarriesTheLicenceInDebianAndAppStreamTerms) {
 }
 
 TEST_F(Package, InstallsTheProgramItsHelpTablesDesktopFilesAndMonitorAccess) {
-  std::set<std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root.root()))
-    if (!entry.is_directory()) files.insert(std::filesystem::relative(entry.path(), root.root()).string());
   const std::set<std::string> expected = {
       "usr/bin/dimmora",
       "usr/share/dimmora/Localization/en.json",
@@ -132,7 +150,7 @@ TEST_F(Package, InstallsTheProgramItsHelpTablesDesktopFilesAndMonitorAccess) {
       "usr/share/doc/dimmora/changelog.gz",
       "usr/share/man/man1/dimmora.1.gz",
   };
-  EXPECT_EQ(files, expected);
+  EXPECT_EQ(files(""), expected);
   for (const std::uint32_t size : {32u, 48u, 64u}) {
     const auto name = std::to_string(size) + "x" + std::to_string(size);
     EXPECT_EQ(pngSize(installed("usr/share/icons/hicolor/" + name + "/apps/io.github.dimmora.Dimmora.png")),
@@ -243,17 +261,12 @@ TEST_F(Package, TheRpmHoldsTheSameFilesAndPassesRpmlint) {
   EXPECT_EQ(lint.find("E: "), std::string::npos) << lint;
   EXPECT_EQ(run("rpm -qp --queryformat '%{LICENSE}' '" + rpmPath + "' 2>/dev/null"), "GPL-3.0-or-later");
 
-  std::set<std::string> debFiles;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root.root()))
-    if (!entry.is_directory()) debFiles.insert("/" + std::filesystem::relative(entry.path(), root.root()).string());
-  std::set<std::string> rpmFiles;
-  std::istringstream listed(run("rpm -qp --list '" + rpmPath + "' 2>/dev/null"));
-  for (std::string line; std::getline(listed, line);) {
-    // rpm's own links from build ids to the program, for debuggers.
-    if (line.starts_with("/usr/lib/.build-id")) continue;
-    if (!std::filesystem::is_directory(installed(line.substr(1)))) rpmFiles.insert(line);
-  }
-  EXPECT_EQ(rpmFiles, debFiles);
+  // Every path the RPM lists that is no folder in the .deb, without rpm's links from build ids to the program.
+  std::set<std::string> listed;
+  std::istringstream lines(run("rpm -qp --list '" + rpmPath + "' 2>/dev/null"));
+  for (std::string line; std::getline(lines, line);)
+    if (!line.starts_with("/usr/lib/.build-id") && !std::filesystem::is_directory(installed(line.substr(1)))) listed.insert(line);
+  EXPECT_EQ(listed, files("/"));
   const auto requires_ = run("rpm -qp --requires '" + rpmPath + "' 2>/dev/null");
   EXPECT_NE(requires_.find("libQt6Widgets.so.6"), std::string::npos) << requires_;
   EXPECT_NE(requires_.find("(qt6-qtwayland or qt6-wayland)"), std::string::npos) << requires_;
@@ -299,9 +312,7 @@ class SourcePackage : public ::testing::Test {
 #ifndef DIMMORA_SANITIZED
     changesPath = run(DIMMORA_SOURCE_DIR "/scripts/package source 2>/dev/null");
     if (!changesPath.empty()) changesPath.pop_back();
-    const auto printed = run(packageCommand("", "deb rpm"));
-    debPath = printed.substr(0, printed.find('\n'));
-    rpmPath = printed.substr(printed.find('\n') + 1, printed.rfind('\n') - printed.find('\n') - 1);
+    buildPackages();
 #endif
   }
   void SetUp() override {
@@ -365,17 +376,9 @@ TEST_F(SourcePackage, TheSpecFilePassesRpmlintAndBuildsTheCPackRpmsFiles) {
                      "/tests/packaging/fedora.macros --nodeps --define '_topdir " + top.string() + "' -bb '" + spec +
                      "' >'" + log + "' 2>&1"), 0)
       << readTextFile(log).value_or("");
-  // The files, not the folders, without rpm's links from build ids to the program.
-  const auto listed = [](const std::filesystem::path& rpm) {
-    std::set<std::string> files;
-    std::istringstream lines(run("rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\\n]' '" + rpm.string() + "' 2>/dev/null"));
-    for (std::string mode, name; lines >> mode >> name;)
-      if (!mode.starts_with('d') && !name.starts_with("/usr/lib/.build-id")) files.insert(name);
-    return files;
-  };
-  auto expected = listed(rpmPath);
+  auto expected = rpmFiles(rpmPath);
   // %license and %doc where CPack has Debian's copyright file and changelog.
   for (const char* debian : {"/usr/share/doc/dimmora/copyright", "/usr/share/doc/dimmora/changelog.gz"}) expected.erase(debian);
   expected.insert({"/usr/share/doc/dimmora/README.md", "/usr/share/licenses/dimmora/COPYING"});
-  EXPECT_EQ(listed(top / "RPMS/x86_64/dimmora-1.0.0-1.x86_64.rpm"), expected);
+  EXPECT_EQ(rpmFiles(top / "RPMS/x86_64/dimmora-1.0.0-1.x86_64.rpm"), expected);
 }

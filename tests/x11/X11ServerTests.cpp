@@ -7,8 +7,7 @@
 #include <chrono>
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
-#include <fstream>
+#include <regex>
 #include <functional>
 #include <thread>
 
@@ -54,21 +53,25 @@ bool pumpUntil(X11Session& session, const std::function<bool()>& done,
   return false;
 }
 
-std::optional<RandrOutput> firstOnline(const RandrScreen& randr) {
-  for (const auto& o : randr.outputs())
-    if (o.isOnline()) return o;
-  return std::nullopt;
-}
-
+// A connection to the shared server, and its first online output.
+class X11Server : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    REQUIRE_X_SERVER();
+    session = X11Session::open();
+    ASSERT_TRUE(session);
+    randr.emplace(*session);
+    for (const auto& o : randr->outputs())
+      if (o.isOnline() && !output) output = o;
+  }
+  std::unique_ptr<X11Session> session;
+  std::optional<RandrScreen> randr;
+  std::optional<RandrOutput> output;
+};
 }  // namespace
 
-TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
-  REQUIRE_X_SERVER();
-  auto session = X11Session::open();
-  ASSERT_TRUE(session);
-  RandrScreen randr(*session);
-  ASSERT_TRUE(randr.isAvailable());
-  const auto output = firstOnline(randr);
+TEST_F(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
+  ASSERT_TRUE(randr->isAvailable());
   ASSERT_TRUE(output);
 
   // Give the dummy output the EDID of a monitor, as a real driver would.
@@ -81,7 +84,7 @@ TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
   session->processPending();  // as the main loop does: the property notification drops the cached topology
 
   TempTree tree;  // no kernel connectors: identity comes from the server alone
-  DisplayDirectory directory([&] { return randr.sessionOutputs(); }, DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr),
+  DisplayDirectory directory([&] { return randr->sessionOutputs(); }, DrmConnectors(tree.path("sys"), tree.path("dev"), nullptr),
                              Backlight(tree.path("sys")));
   const auto& list = directory.refresh();
   const LinuxDisplay* found = directory.display(output->id);
@@ -97,7 +100,7 @@ TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
   // Until RandR reports a change, listing the displays asks the server nothing.
   const auto before = NextRequest(display);
   directory.refresh();
-  randr.gammaSize(output->id);
+  randr->gammaSize(output->id);
   EXPECT_EQ(NextRequest(display), before);
 
   XRRDeleteOutputProperty(display, output->id, edidAtom);
@@ -106,15 +109,10 @@ TEST(X11Server, DiscoveryReadsOutputsAndTheirEdidProperty) {
   EXPECT_TRUE(directory.refresh().front().edid.empty());
 }
 
-TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
-  REQUIRE_X_SERVER();
-  auto session = X11Session::open();
-  ASSERT_TRUE(session);
-  RandrScreen randr(*session);
-  const auto output = firstOnline(randr);
+TEST_F(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
   ASSERT_TRUE(output);
   TempTree tree;
-  X11GammaTables gamma(randr, std::make_unique<GammaStash>(tree.folder("run"), "/proc", session->name(), getpid()));
+  X11GammaTables gamma(*randr, std::make_unique<GammaStash>(tree.folder("run"), "/proc", session->name(), getpid()));
 
   const auto size = gamma.size(output->id);
   ASSERT_GT(size, 1u);
@@ -151,11 +149,9 @@ TEST(X11Server, GammaScalesAndRestoresAsSeenByXrandr) {
   EXPECT_FALSE(std::filesystem::exists(stash));
 }
 
-TEST(X11Server, IdleTimeStaysExactWithoutAskingTheServerAtRest) {
-  REQUIRE_X_SERVER();
-  auto session = X11Session::open();
+TEST_F(X11Server, IdleTimeStaysExactWithoutAskingTheServerAtRest) {
   auto witness = X11Session::open();
-  ASSERT_TRUE(session && witness);
+  ASSERT_TRUE(witness);
   X11IdleTime idle(*session);
   ASSERT_TRUE(idle.isAvailable());
   X11RawInput raw(*session);
@@ -224,11 +220,9 @@ TEST(GlobalShortcutNames, EveryTableKeyIsItsOwnKeysymForGrabsAndThePortal) {
   EXPECT_EQ(X11GlobalShortcuts::modifierMask(hotKeyModifiers("r")), ControlMask | Mod1Mask);
 }
 
-TEST(X11Server, AGrabbedShortcutArrivesAndAHeldOneIsRefusedWithItsReason) {
-  REQUIRE_X_SERVER();
-  auto session = X11Session::open();
+TEST_F(X11Server, AGrabbedShortcutArrivesAndAHeldOneIsRefusedWithItsReason) {
   auto rival = X11Session::open();
-  ASSERT_TRUE(session && rival);
+  ASSERT_TRUE(rival);
   X11HotKeys keys(*session);
   X11GlobalShortcuts service(keys);
   using Modifier = GlobalShortcuts::Modifier;
@@ -260,57 +254,49 @@ TEST(X11Server, AGrabbedShortcutArrivesAndAHeldOneIsRefusedWithItsReason) {
   EXPECT_EQ(pressed, 0);
 }
 
-TEST(X11Server, AServerThatGoesAwayIsALoggedFailureNotAnExit) {
-  REQUIRE_X_SERVER();
+TEST_F(X11Server, AServerThatGoesAwayIsALoggedFailureNotAnExit) {
   ThrowawayServer server({"Xvfb", "-nolisten", "tcp", "-noreset"});
-  auto& session = server.session();
-  ASSERT_TRUE(session) << "Xvfb did not start";
-  RandrScreen randr(*session);
-  X11IdleTime idle(*session);
+  auto& lone = server.session();
+  ASSERT_TRUE(lone) << "Xvfb did not start";
+  RandrScreen loneRandr(*lone);
+  X11IdleTime idle(*lone);
   int lost = 0;
-  auto subscription = session->lost.connect([&] { ++lost; });
+  auto subscription = lone->lost.connect([&] { ++lost; });
   ScopedLogRecorder log;
 
   server.stop();
   // The next requests notice; each reports failure and the process carries on.
-  session->processPending();
-  EXPECT_TRUE(randr.outputs().empty());
+  lone->processPending();
+  EXPECT_TRUE(loneRandr.outputs().empty());
   EXPECT_FALSE(idle.secondsSinceLastInput());
-  EXPECT_FALSE(session->isAlive());
+  EXPECT_FALSE(lone->isAlive());
   EXPECT_EQ(lost, 1);
   EXPECT_TRUE(log->contains("The connection to the X server was lost"));
 }
 
 // A desktop's own Xorg: console switching left on and the standard keymap, where
 // Control+Alt+F1... switch to a text console and never reach a client.
-TEST(X11Server, EveryOfferedChordArrivesOnceUnderTheStandardKeymap) {
-  REQUIRE_X_SERVER();
+TEST_F(X11Server, EveryOfferedChordArrivesOnceUnderTheStandardKeymap) {
   const char* shared = std::getenv("DIMMORA_XORG_CONF");
   ASSERT_TRUE(shared) << "scripts/test.d/xserver.sh exports the Xorg configuration";
   TempTree tree;
-  std::string config;
-  {
-    std::ifstream in(shared);
-    for (std::string line; std::getline(in, line);)
-      if (line.find("DontVTSwitch") == std::string::npos) config += line + "\n";
-  }
-  const auto conf = tree.write("xorg.conf", config);
+  const auto conf = tree.write("xorg.conf", std::regex_replace(readTextFile(shared).value_or(""), std::regex(".*DontVTSwitch.*\n"), ""));
   ThrowawayServer server({"Xorg", "-config", conf.string(), "-configdir", tree.folder("none").string(), "-logfile",
                           tree.path("xorg.log").string(), "-noreset", "-nolisten", "tcp"});
-  auto& session = server.session();
-  ASSERT_TRUE(session) << "Xorg did not start";
+  auto& desktop = server.session();
+  ASSERT_TRUE(desktop) << "Xorg did not start";
   server.run("setxkbmap -rules evdev -model pc105 -layout us");
   server.run("xset r rate 100 50");  // repeat after 100 ms, every 20 ms
   ASSERT_NE(server.run("xkbcomp -xkb $DISPLAY - 2>/dev/null").find("SwitchScreen"), std::string::npos)
       << "the keymap carries the console-switch actions";
 
-  X11HotKeys keys(*session);
+  X11HotKeys keys(*desktop);
   X11GlobalShortcuts service(keys);
   GlobalHotKeyManager manager(&service);
   std::vector<HotKeyID> pressed;
   manager.onHotKey = [&](HotKeyID id) { pressed.push_back(id); };
   int keyPresses = 0;  // every press the server sends, auto-repeat included
-  auto counting = session->onEvent([&](XEvent& event) { keyPresses += event.type == KeyPress; });
+  auto counting = desktop->onEvent([&](XEvent& event) { keyPresses += event.type == KeyPress; });
 
   // The chord each key is offered with, as the labels spell it, in xdotool's words.
   auto chord = [](const std::string& key) {
@@ -323,7 +309,7 @@ TEST(X11Server, EveryOfferedChordArrivesOnceUnderTheStandardKeymap) {
     ASSERT_EQ(manager.registrations().size(), 3u) << increase << " " << decrease;
     pressed.clear();
     for (const auto& key : {increase, decrease, std::string("r")}) server.run("xdotool key " + chord(key));
-    pumpUntil(*session, [&] { return pressed.size() >= 3; });
+    pumpUntil(*desktop, [&] { return pressed.size() >= 3; });
     EXPECT_EQ(pressed, (std::vector<HotKeyID>{HotKeyID::increaseMax, HotKeyID::decreaseMax, HotKeyID::restore}))
         << increase << " " << decrease;
   }
@@ -332,7 +318,7 @@ TEST(X11Server, EveryOfferedChordArrivesOnceUnderTheStandardKeymap) {
   pressed.clear();
   keyPresses = 0;
   server.run("xdotool keydown " + chord("u") + " sleep 0.5 keyup " + chord("u"));
-  pumpUntil(*session, [&] { return false; }, std::chrono::milliseconds(300));
+  pumpUntil(*desktop, [&] { return false; }, std::chrono::milliseconds(300));
   EXPECT_GT(keyPresses, 5) << "the server repeated the held key";
   EXPECT_EQ(pressed, (std::vector<HotKeyID>{HotKeyID::increaseMax}));
 }
