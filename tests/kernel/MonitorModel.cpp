@@ -124,11 +124,6 @@ int MonitorModel::writeDDCCI(std::span<const std::uint8_t> bytes, MonitorTransfe
     record.meaning = "garbled";
     return 0;
   }
-  if (bytes.size() == 1) {
-    // Not a message: a tool checking that something answers at the address.
-    record.meaning = "probe";
-    return 0;
-  }
   const auto payload = bytes.subspan(2, length);
   if (payload.size() == 2 && payload[0] == kGetVCP) {
     const std::uint8_t code = payload[1];
@@ -196,29 +191,9 @@ std::uint16_t MonitorModel::brightness() const {
   return registers_.at(kBrightness);
 }
 
-std::uint16_t MonitorModel::maximum() const {
-  const std::lock_guard lock(mutex_);
-  return behaviour_.maximum;
-}
-
-void MonitorModel::setBrightness(std::uint16_t value) {
-  const std::lock_guard lock(mutex_);
-  registers_[kBrightness] = std::min(value, behaviour_.maximum);
-}
-
 void MonitorModel::standbyFor(std::chrono::milliseconds duration) {
   const std::lock_guard lock(mutex_);
   standbyUntil_ = MonitorClock::now() + duration;
-}
-
-void MonitorModel::setDDCCIEnabled(bool enabled) {
-  const std::lock_guard lock(mutex_);
-  behaviour_.ddcciEnabled = enabled;
-}
-
-MonitorBehaviour MonitorModel::behaviour() const {
-  const std::lock_guard lock(mutex_);
-  return behaviour_;
 }
 
 std::vector<MonitorTransfer> MonitorModel::transfers() const {
@@ -233,9 +208,4 @@ std::vector<BrightnessWrite> MonitorModel::brightnessWrites() const {
   for (const auto& t : transfers_)
     if (t.meaning.rfind(prefix, 0) == 0) writes.push_back({t.at, std::stoi(t.meaning.substr(prefix.size()))});
   return writes;
-}
-
-void MonitorModel::clearTransfers() {
-  const std::lock_guard lock(mutex_);
-  transfers_.clear();
 }
