@@ -17,6 +17,7 @@
 #include "../linux/LinuxTestSupport.hpp"
 #include "WaylandTestSupport.hpp"
 #include "idle-inhibit-unstable-v1-client-protocol.h"
+#include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
 #include <wayland-client.h>
 
@@ -131,6 +132,24 @@ class InhibitingClient {
   wl_surface* surface_ = nullptr;
   zwp_idle_inhibit_manager_v1* manager_ = nullptr;
   zwp_idle_inhibitor_v1* inhibitor_ = nullptr;
+};
+
+// Another client, as a night light is, holding an output's gamma control with a flat table at `level`.
+struct GammaHolder {
+  GammaHolder(const std::string& socket, DisplayID output, float level = 0.5f) {
+    std::string error;
+    session = WaylandSession::connect(socket, error);
+    EXPECT_TRUE(session) << error;
+    if (!session) return;
+    outputs = std::make_unique<WaylandOutputs>(*session);
+    session->roundtrip();
+    gamma = std::make_unique<WaylandGammaTables>(*session, *outputs);
+    const std::vector<float> flat(256, level);
+    EXPECT_EQ(gamma->write(output, {flat, flat, flat}), GammaTables::Result::ok);
+  }
+  std::unique_ptr<WaylandSession> session;
+  std::unique_ptr<WaylandOutputs> outputs;
+  std::unique_ptr<WaylandGammaTables> gamma;
 };
 
 // Every test against our own compositor: the compositor, started with

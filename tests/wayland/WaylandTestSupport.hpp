@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -35,3 +41,12 @@ inline bool pumpUntil(WaylandSession& session, const std::function<bool()>& done
   return true;
 }
 
+// A socket file as a compositor leaves it, listening no more: only the file counts.
+inline void makeSocketFile(const std::filesystem::path& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(fd);
+}
