@@ -95,18 +95,15 @@ TEST_F(WaylandApp, NeverDimsWhileTypingDimsAfterTheIdleStepAndComesBackOnInput) 
 }
 
 TEST_F(WaylandApp, UnderGnomeIdleTimeAndInputComeFromMutter) {
-  const char* display = std::getenv("DIMMORA_MUTTER_DISPLAY");
-  const char* bus = std::getenv("DIMMORA_MUTTER_BUS");
-  if (!display || !bus) {
-    if (std::getenv("CI")) FAIL() << "scripts/test starts a headless Mutter in CI";
-    GTEST_SKIP() << "no headless Mutter (scripts/test starts one where Mutter can run)";
-  }
+  REQUIRE_FACILITY("DIMMORA_MUTTER_DISPLAY", "headless Mutter");
+  REQUIRE_FACILITY("DIMMORA_MUTTER_BUS", "headless Mutter");
+  const std::string display = std::getenv("DIMMORA_MUTTER_DISPLAY"), bus = std::getenv("DIMMORA_MUTTER_BUS");
   // Its virtual monitor, dimmed through gamma alone: Mutter lists no CRTC for it.
   const DisplayID virtualMonitor = WaylandOutputs::displayIDForName("Meta-0");
   writeConfig(tree, {{"selectedDisplayIDs", {virtualMonitor}}, {"displayFullGammaModes", {virtualMonitor, true}}});
-  App app(tree, {"DISPLAY=", std::string("WAYLAND_DISPLAY=") + display, std::string("DBUS_SESSION_BUS_ADDRESS=") + bus,
+  App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + display, "DBUS_SESSION_BUS_ADDRESS=" + bus,
                  "DIMMORA_TRACE=1"});
-  const std::string reset = std::string("dbus-send --bus='") + bus +
+  const std::string reset = "dbus-send --bus='" + bus +
                             "' --print-reply --dest=org.gnome.Mutter.IdleMonitor /org/gnome/Mutter/IdleMonitor/Core "
                             "org.gnome.Mutter.IdleMonitor.ResetIdletime >/dev/null 2>&1";
   neverDimsWhileInputGoesOnAndComesBackOnInput(app, [&] { run(reset); });
@@ -243,13 +240,10 @@ TEST_F(WaylandAppOnOwnCompositor, ARefusedGammaControlIsTheDisplaysOneStatusAtRe
 // KWin offers no client a way to inject keys here (its fake-input protocol is kept for programs its
 // service database names), so under it only the way down is watched: idle time, the step, the panel's layer.
 TEST_F(WaylandApp, UnderKWinIdleTimeComesFromExtIdleNotifyAndTheStepDims) {
-  const char* display = std::getenv("DIMMORA_KWIN_DISPLAY");
-  const char* bus = std::getenv("DIMMORA_KWIN_BUS");
-  if (!display || !bus) {
-    if (std::getenv("CI")) FAIL() << "DIMMORA_KWIN_DISPLAY is not set in CI";
-    GTEST_SKIP() << "no headless KWin (scripts/test starts one)";
-  }
-  App app(tree, {"DISPLAY=", std::string("WAYLAND_DISPLAY=") + display, std::string("DBUS_SESSION_BUS_ADDRESS=") + bus,
+  REQUIRE_FACILITY("DIMMORA_KWIN_DISPLAY", "headless KWin");
+  REQUIRE_FACILITY("DIMMORA_KWIN_BUS", "headless KWin");
+  const std::string display = std::getenv("DIMMORA_KWIN_DISPLAY"), bus = std::getenv("DIMMORA_KWIN_BUS");
+  App app(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + display, "DBUS_SESSION_BUS_ADDRESS=" + bus,
                  "DIMMORA_TRACE=1"});
   ASSERT_TRUE(waitFor([&] { return !levels().empty(); }, 10s)) << log();
   EXPECT_TRUE(waitFor([&] { return levels().back() == 40; }, 8s));

@@ -101,19 +101,6 @@ TEST_F(EmulatedMonitor, CombinedTransfersAndPlainReadsAndWritesReachTheSameMonit
   EXPECT_EQ(output, "6e88020010000064002aea\n");
 }
 
-TEST_F(EmulatedMonitor, ABusHeldByAnotherProgramIsHeldForProgramsInTheTestbed) {
-  auto [bus, monitor] = testbed.plugMonitor("DP-1", kEdid);
-  const std::string lockNode = "flock -n -E 75 " + testbed.deviceNode(bus).string() + " true";
-  int status = -1;
-  {
-    const auto lock = testbed.holdBus(bus);
-    testbed.run(lockNode, &status);
-    EXPECT_EQ(status, 75);
-  }
-  testbed.run(lockNode, &status);
-  EXPECT_EQ(status, 0);
-}
-
 // Each behaviour is one a tool built for real monitors copes with, or fails
 // on, as it would on a real monitor.
 TEST_F(EmulatedMonitor, BehavioursMeetDdcutilAsRealMonitorsDo) {

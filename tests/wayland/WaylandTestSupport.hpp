@@ -17,14 +17,15 @@
 #include "../linux/LinuxTestSupport.hpp"
 #include "platform/wayland/WaylandSession.hpp"
 
-// CI always has the compositor (scripts/test starts it); only a local run without one may skip.
-#define REQUIRE_SWAY()                                                              \
+// CI always has the facilities (scripts/test starts them); only a local run without one may skip.
+#define REQUIRE_FACILITY(variable, what)                                            \
   do {                                                                              \
-    if (!std::getenv("DIMMORA_SWAY_DISPLAY")) {                                     \
-      if (std::getenv("CI")) FAIL() << "DIMMORA_SWAY_DISPLAY is not set in CI";     \
-      GTEST_SKIP() << "no headless sway (scripts/test starts one)";                 \
+    if (!std::getenv(variable)) {                                                   \
+      if (std::getenv("CI")) FAIL() << variable " is not set in CI";                \
+      GTEST_SKIP() << "no " what " (scripts/test starts one)";                      \
     }                                                                               \
   } while (0)
+#define REQUIRE_SWAY() REQUIRE_FACILITY("DIMMORA_SWAY_DISPLAY", "headless sway")
 
 // Reads and dispatches the session's events until `done` holds or `limit` passes.
 inline bool pumpUntil(WaylandSession& session, const std::function<bool()>& done, std::chrono::milliseconds limit) {
