@@ -89,7 +89,7 @@ class MonitorModel {
   };
   int writeDDCCI(std::span<const std::uint8_t> bytes, MonitorTransfer& record);
   int readDDCCI(std::span<std::uint8_t> out, MonitorTransfer& record);
-  bool asleep() const;
+  bool naks(MonitorTransfer& record) const;
   std::uint16_t maximumOf(std::uint8_t code) const;
 
   mutable std::mutex mutex_;
