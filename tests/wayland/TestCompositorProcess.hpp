@@ -33,15 +33,13 @@ class TestCompositor {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    std::vector<std::string> env{"XDG_RUNTIME_DIR=" + socket_.parent_path().string()};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::string runtime = "XDG_RUNTIME_DIR=" + socket_.parent_path().string();
+    char* envp[] = {runtime.data(), nullptr};
     std::string program = DIMMORA_TEST_COMPOSITOR, name = "wayland-test";
     std::vector<char*> argv{program.data(), name.data()};
     for (auto& option : options) argv.push_back(option.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
