@@ -468,8 +468,6 @@ void command(const std::string& line) {
     }
   } else if (line.rfind("place ", 0) == 0) {
     state.placeOn = line.substr(6);
-  } else if (line == "quit") {
-    state.quit = true;
   }
   wl_display_flush_clients(state.display);
   report("did " + line);

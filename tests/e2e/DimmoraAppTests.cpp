@@ -10,9 +10,13 @@
 
 #include "AppTestSupport.hpp"
 
-TEST_F(DimmoraApp, FadesAfterTheIdleStepAndAKeyPressBringsItBack) {
+// Without a session bus: libdbus would start one through dbus-launch from
+// PATH, and this one only says it was asked.
+TEST_F(DimmoraApp, FadesAfterTheIdleStepAndAKeyPressBringsItBackWithNoBusDaemonLeftBehind) {
+  tree.write("bin/dbus-launch", "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/asked\"\nexit 1\n");
+  std::filesystem::permissions(tree.path("bin/dbus-launch"), std::filesystem::perms::owner_all);
   run("xdotool key shift");
-  App app(tree);
+  App app(tree, {"DBUS_SESSION_BUS_ADDRESS=", "PATH=" + tree.path("bin").string() + ":" + std::getenv("PATH")});
   ASSERT_GT(app.pid(), 0);
   std::vector<double> seen;
   ASSERT_TRUE(waitFor([&] {
@@ -22,48 +26,40 @@ TEST_F(DimmoraApp, FadesAfterTheIdleStepAndAKeyPressBringsItBack) {
   // It passed through levels between full and the step: a fade, not a jump.
   EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](double b) { return b < 0.99 && b > 0.6; }));
   EXPECT_TRUE(std::is_sorted(seen.rbegin(), seen.rend()));
-  const double floor = seen.back();
-  EXPECT_GT(floor, 0.3);  // 40 % of the range above the 5 % safety floor
+  EXPECT_GT(seen.back(), 0.3);  // 40 % of the range above the 5 % safety floor
 
   run("xdotool key a");
   EXPECT_TRUE(waitFor([&] { return atFull(); }, 1500ms));
   EXPECT_EQ(app.stop(SIGTERM), 0);
+  // Dimmed: the tray, the window and every other part had started.
+  EXPECT_FALSE(std::filesystem::exists(tree.path("bin/asked"))) << readTextFile(tree.path("bin/asked")).value_or("");
 }
 
+// Last, a slow fade with frames still due when the program is held mid-way: as a loaded
+// machine holds it, it wakes to the signal and a late frame in the same turn of its loop.
 TEST_F(DimmoraApp, TerminationWhileDimmedRestoresTheScreenAndLeavesValidSettings) {
-  for (const int signal : {SIGTERM, SIGQUIT}) {
-    SCOPED_TRACE(strsignal(signal));
+  const std::pair<int, bool> runs[] = {{SIGTERM, false}, {SIGQUIT, false}, {SIGTERM, true}};
+  for (const auto& [signal, held] : runs) {
+    SCOPED_TRACE(std::string(strsignal(signal)) + (held ? " while held" : ""));
+    if (held) reconfigure([](nlohmann::json& config) { config["fadeDurationSeconds"] = 6; });
     run("xdotool key shift");
     App app(tree);
-    ASSERT_TRUE(waitFor([&] { return dimmed(); }, 20s));
-    EXPECT_EQ(app.stop(signal), 0);
+    ASSERT_TRUE(waitFor([&] { return held ? xrandrBrightness().value_or(1) < 0.95 : dimmed(); }, 20s));
+    if (held) {
+      kill(app.pid(), SIGSTOP);
+      std::this_thread::sleep_for(300ms);
+      kill(app.pid(), SIGTERM);
+      kill(app.pid(), SIGCONT);
+    }
+    EXPECT_EQ(held ? app.waitExit(10s) : app.stop(signal), 0);
     EXPECT_TRUE(atFull());
     EXPECT_TRUE(std::filesystem::is_empty(tree.path("run/Dimmora")));
+    const auto config = nlohmann::json::parse(readTextFile(tree.path("config/Dimmora/config.json")).value_or(""),
+                                              nullptr, false);
+    ASSERT_TRUE(config.is_object());
+    EXPECT_EQ(config["fadeDurationSeconds"], held ? 6 : 1);
+    EXPECT_EQ(config["steps"].size(), 2u);
   }
-
-  const auto text = readTextFile(tree.path("config/Dimmora/config.json"));
-  ASSERT_TRUE(text);
-  const auto config = nlohmann::json::parse(*text, nullptr, false);
-  ASSERT_TRUE(config.is_object());
-  EXPECT_EQ(config["fadeDurationSeconds"], 1);
-  EXPECT_EQ(config["steps"].size(), 2u);
-}
-
-TEST_F(DimmoraApp, ATerminationSignalThatFindsFadeFramesDueStillRestoresTheScreen) {
-  // A slow fade, so that frames are still due when the program is held mid-way.
-  reconfigure([](nlohmann::json& config) { config["fadeDurationSeconds"] = 6; });
-  run("xdotool key shift");
-  App app(tree);
-  ASSERT_TRUE(waitFor([&] { return xrandrBrightness().value_or(1) < 0.95; }, 20s));
-  // Held, as a loaded machine holds it, the program wakes to the signal and a
-  // late frame in the same turn of its loop.
-  kill(app.pid(), SIGSTOP);
-  std::this_thread::sleep_for(300ms);
-  kill(app.pid(), SIGTERM);
-  kill(app.pid(), SIGCONT);
-  EXPECT_EQ(app.waitExit(10s), 0);
-  EXPECT_TRUE(atFull());
-  EXPECT_TRUE(std::filesystem::is_empty(tree.path("run/Dimmora")));
 }
 
 TEST_F(DimmoraApp, AKilledRunIsUndoneByTheNextStart) {
@@ -121,18 +117,4 @@ TEST_F(DimmoraApp, WithoutAReachableDisplayItExplainsAndExits) {
   EXPECT_NE(log().find("dimmora: no X11 display"), std::string::npos) << log();
   EXPECT_NE(log().find("dimmora: cannot reach the X server of display " + dead), std::string::npos) << log();
   EXPECT_EQ(log().find("Qt"), std::string::npos) << log();
-}
-
-TEST_F(DimmoraApp, WithoutASessionBusNoBusDaemonIsLeftBehind) {
-  // libdbus would start one through dbus-launch from PATH; this one only says it was asked.
-  tree.write("bin/dbus-launch", "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/asked\"\nexit 1\n");
-  std::filesystem::permissions(tree.path("bin/dbus-launch"), std::filesystem::perms::owner_all);
-  const std::string path = "PATH=" + tree.path("bin").string() + ":" + std::getenv("PATH");
-  run("xdotool key shift");
-  App app(tree, {"DBUS_SESSION_BUS_ADDRESS=", path});
-  // Dimmed: the tray, the window and every other part have started by now.
-  ASSERT_TRUE(waitFor([&] { return dimmed(); }, 8s));
-  EXPECT_EQ(app.stop(SIGTERM), 0);
-  EXPECT_FALSE(std::filesystem::exists(tree.path("bin/asked")))
-      << readTextFile(tree.path("bin/asked")).value_or("");
 }

@@ -13,11 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,16 +39,11 @@ inline std::vector<MonitorTransfer> ddcciTransfers(const MonitorModel& monitor) 
   return found;
 }
 
-// The least time between two Set VCP messages on the bus.
-inline Milliseconds smallestWriteSpacing(const std::vector<BrightnessWrite>& writes) {
-  Milliseconds least(1e9);
-  for (std::size_t i = 1; i < writes.size(); ++i) least = std::min<Milliseconds>(least, writes[i].at - writes[i - 1].at);
-  return least;
-}
-
-// Transfers on one bus follow each other, and a Get VCP request is followed
-// by its reply read through the same open file, nothing between them.
-inline void expectOneTransactionAtATime(const std::vector<MonitorTransfer>& transfers) {
+// Transfers on one bus follow each other, a Get VCP request is followed by
+// its reply read through the same open file, nothing between them, no Set VCP
+// is ignored, and Set VCP messages are at least 50 ms apart.
+inline void expectOrderlyTransfers(const MonitorModel& monitor) {
+  const auto transfers = ddcciTransfers(monitor);
   for (std::size_t i = 1; i < transfers.size(); ++i) {
     EXPECT_GE(transfers[i].at, transfers[i - 1].end) << "transfer " << i << " overlaps the one before";
     if (transfers[i - 1].meaning.rfind("get ", 0) == 0) {
@@ -58,21 +51,18 @@ inline void expectOneTransactionAtATime(const std::vector<MonitorTransfer>& tran
       EXPECT_EQ(transfers[i].client, transfers[i - 1].client) << "transfer " << i;
     }
   }
+  for (const auto& t : transfers) EXPECT_EQ(t.meaning.rfind("ignored", 0), std::string::npos) << t.meaning;
+  const auto writes = monitor.brightnessWrites();
+  for (std::size_t i = 1; i < writes.size(); ++i) EXPECT_GE(writes[i].at - writes[i - 1].at, 50ms) << "write " << i;
 }
 
 // Where the program's main thread is, sampled every millisecond from
 // /proc/PID/syscall (readable for a child of the test): in its loop's wait
 // (poll), blocked in another call, or running. The longest time it was seen
 // in one other call is how long that call (a transfer, a sleep, a file
-// write) kept it from its loop; the longest time away from the loop's wait
-// at all also counts work and, on a loaded machine, waiting for a CPU.
+// write) kept it from its loop.
 class MainThreadProbe {
  public:
-  struct Blocked {
-    Milliseconds duration{0};
-    long call = -1;  // the system call's number
-  };
-
   explicit MainThreadProbe(pid_t pid)
       : path_("/proc/" + std::to_string(pid) + "/syscall"), thread_([this] { sample(); }) {}
   ~MainThreadProbe() {
@@ -82,27 +72,17 @@ class MainThreadProbe {
   MainThreadProbe(const MainThreadProbe&) = delete;
   MainThreadProbe& operator=(const MainThreadProbe&) = delete;
 
-  Blocked longestBlocked() const {
+  // The longest time in one call, leaving out futex: a hand-over of a lock
+  // with another thread of the process (Qt's, the testbed's), which a machine
+  // this loaded stretches whatever the program does.
+  Milliseconds longestBlockedOtherThanFutex() const {
     std::lock_guard lock(mutex_);
     return longestBlocked_;
-  }
-  // The same, leaving out some system calls (futex: a lock handed over by another thread).
-  Blocked longestBlockedOtherThan(std::initializer_list<long> excluded) const {
-    std::lock_guard lock(mutex_);
-    Blocked longest;
-    for (const auto& [call, duration] : longestByCall_)
-      if (std::find(excluded.begin(), excluded.end(), call) == excluded.end() && duration > longest.duration)
-        longest = {duration, call};
-    return longest;
   }
   // The longest time in a sleep (nanosleep, clock_nanosleep).
   Milliseconds longestSleep() const {
     std::lock_guard lock(mutex_);
     return longestSleep_;
-  }
-  Milliseconds longestAway() const {
-    std::lock_guard lock(mutex_);
-    return longestAway_;
   }
   int samples() const {
     std::lock_guard lock(mutex_);
@@ -110,54 +90,31 @@ class MainThreadProbe {
   }
 
  private:
-  static bool isLoopWait(long call) {
-    return call == SYS_ppoll
-#ifdef SYS_poll
-           || call == SYS_poll
-#endif
-        ;
-  }
-
   void sample() {
-    using Clock = std::chrono::steady_clock;
     std::string blockedIn;  // the call as sampled, without the stack and instruction pointers
-    long blockedCall = -1;
-    Clock::time_point blockedSince, awaySince;
-    bool looping = false;  // its loop has started: what comes before is the program's start-up
-    bool away = false;
+    MonitorClock::time_point blockedSince;
     while (!stop_) {
       std::ifstream file(path_);
       std::string line;
-      const auto now = Clock::now();
+      const auto now = MonitorClock::now();
       if (std::getline(file, line)) {
-        std::istringstream fields(line);
-        std::string first;
-        fields >> first;
-        const long call = first == "running" ? -1 : std::strtol(first.c_str(), nullptr, 10);
+        const long call = line.rfind("running", 0) == 0 ? -1 : std::strtol(line.c_str(), nullptr, 10);
         const std::string key = line.substr(0, line.rfind(' ', line.rfind(' ') - 1));
         std::lock_guard lock(mutex_);
         ++samples_;
-        if (call < 0 || isLoopWait(call)) {
+        if (call < 0 || call == SYS_ppoll
+#ifdef SYS_poll
+            || call == SYS_poll
+#endif
+        ) {
           blockedIn.clear();
         } else if (key != blockedIn) {
           blockedIn = key;
-          blockedCall = call;
           blockedSince = now;
         } else {
           const Milliseconds took = now - blockedSince;
-          if (took > longestBlocked_.duration) longestBlocked_ = {took, blockedCall};
-          longestByCall_[blockedCall] = std::max(longestByCall_[blockedCall], took);
+          if (call != SYS_futex) longestBlocked_ = std::max(longestBlocked_, took);
           if (call == SYS_nanosleep || call == SYS_clock_nanosleep) longestSleep_ = std::max(longestSleep_, took);
-        }
-        if (call >= 0 && isLoopWait(call)) {
-          looping = true;
-          away = false;
-        } else if (!looping) {
-        } else if (!away) {
-          away = true;
-          awaySince = now;
-        } else {
-          longestAway_ = std::max<Milliseconds>(longestAway_, now - awaySince);
         }
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -167,21 +124,33 @@ class MainThreadProbe {
   const std::string path_;
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
-  Blocked longestBlocked_;
-  std::map<long, Milliseconds> longestByCall_;
+  Milliseconds longestBlocked_{0};
   Milliseconds longestSleep_{0};
-  Milliseconds longestAway_{0};
   int samples_ = 0;
   std::thread thread_;  // last: it starts once the rest is there
 };
 
-// Up to four outputs of the private server, each given the EDID of a monitor
-// plugged into the testbed. Steps: 40 % after 2 idle seconds (a monitor at
-// 70 then rests at 31), the fade as long as the test says.
+// Sets (or, with no bytes, deletes) the EDID property of a RandR output.
+inline void setOutputEdid(Display* display, std::uint32_t output, const std::vector<std::uint8_t>& edid) {
+  const Atom property = XInternAtom(display, "EDID", False);
+  if (edid.empty())
+    XRRDeleteOutputProperty(display, output, property);
+  else
+    XRRChangeOutputProperty(display, output, property, XA_INTEGER, 8, PropModeReplace, edid.data(),
+                            static_cast<int>(edid.size()));
+  XSync(display, False);
+}
+
+// The program under the private X server inside a umockdev testbed, on a
+// private session bus: up to four outputs of the server, each given the EDID
+// of a monitor plugged into the testbed (or of a panel). Steps: 40 % after 2
+// idle seconds (a monitor at 70 then rests at 31), the fade as long as the
+// test says.
 class EmulatedMonitorApp : public DimmoraApp {
  protected:
   KernelTestbed testbed;
   PrivateSessionBus bus;
+  BusClient client{bus.address()};
   std::unique_ptr<X11Session> session;
   struct Screen {
     std::uint32_t output;
@@ -199,15 +168,10 @@ class EmulatedMonitorApp : public DimmoraApp {
   }
 
   void TearDown() override {
-    if (session) {
-      // Leave the shared server as it was found: one output, no EDIDs.
-      Display* display = session->display();
-      const Atom edid = XInternAtom(display, "EDID", False);
-      for (const auto& screen : screens) {
-        XRRDeleteOutputProperty(display, screen.output, edid);
-        if (screen.outputName != "DUMMY0") run("xrandr --output " + screen.outputName + " --off");
-      }
-      XSync(display, False);
+    // Leave the shared server as it was found: one output, no EDIDs.
+    for (const auto& screen : screens) {
+      setOutputEdid(session->display(), screen.output, {});
+      if (screen.outputName != "DUMMY0") run("xrandr --output " + screen.outputName + " --off");
     }
     DimmoraApp::TearDown();
   }
@@ -234,12 +198,7 @@ class EmulatedMonitorApp : public DimmoraApp {
       return output != 0;
     }, 3s);
     EXPECT_NE(output, 0u) << outputName << " did not come online: " << run("xrandr");
-    if (output) {
-      Display* display = session->display();
-      XRRChangeOutputProperty(display, output, XInternAtom(display, "EDID", False), XA_INTEGER, 8, PropModeReplace,
-                              edid.data(), static_cast<int>(edid.size()));
-      XSync(display, False);
-    }
+    if (output) setOutputEdid(session->display(), output, edid);
     screens.push_back({output, outputName, number, monitor});
     return *monitor;
   }
@@ -251,12 +210,13 @@ class EmulatedMonitorApp : public DimmoraApp {
     prepareHome(tree, config);
   }
 
-  std::unique_ptr<App> start() {
+  // The program in the testbed, on the private bus; `environment` wins over those.
+  std::unique_ptr<App> start(std::vector<std::string> environment = {"DIMMORA_TRACE=1"},
+                             std::string program = DIMMORA_EXECUTABLE) {
     run("xdotool key shift");
-    auto environment = testbed.environment();
+    for (const auto& entry : testbed.environment()) environment.push_back(entry);
     environment.push_back("DBUS_SESSION_BUS_ADDRESS=" + bus.address());
-    environment.push_back("DIMMORA_TRACE=1");
-    return std::make_unique<App>(tree, environment);
+    return std::make_unique<App>(tree, environment, program);
   }
 
   // The level a monitor rests at when dimmed to 40 % of its range from
@@ -276,5 +236,21 @@ class EmulatedMonitorApp : public DimmoraApp {
     return std::nullopt;
   }
 
-  std::string controlStatus(std::uint32_t output) { return BusClient(bus.address()).displayStatus(output); }
+  // Presses a key and waits, reading the top entry of `output`'s table straight
+  // from the server every millisecond, until it is full again; how long after
+  // the key's start that took (the server keeps 8 bits: the top of a full table reads 0xFF00).
+  std::chrono::steady_clock::duration keyRestoresTheGammaTable(std::uint32_t output) {
+    const auto observer = X11Session::open();  // a connection of its own, nothing cached
+    EXPECT_TRUE(observer);
+    if (!observer) return std::chrono::hours(1);
+    RandrScreen randr(*observer);
+    const auto top = [&] {
+      const auto ramps = randr.gamma(output);
+      return ramps && !ramps->red.empty() ? ramps->red.back() / 65535.0 : 0.0;
+    };
+    const auto key = std::chrono::steady_clock::now();
+    run("xdotool key a");
+    while (top() < 0.99 && std::chrono::steady_clock::now() - key < 3s) std::this_thread::sleep_for(1ms);
+    return std::chrono::steady_clock::now() - key;
+  }
 };

@@ -50,8 +50,3 @@ std::vector<long> AttributeWrites::valuesSince(std::chrono::steady_clock::time_p
     if (write.at >= since && !write.value.empty()) values.push_back(std::stol(write.value));
   return values;
 }
-
-void AttributeWrites::clear() {
-  const std::lock_guard lock(mutex_);
-  writes_.clear();
-}

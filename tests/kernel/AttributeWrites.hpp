@@ -25,7 +25,6 @@ class AttributeWrites {
   std::vector<Write> writes() const;
   // The writes since `since`, as numbers.
   std::vector<long> valuesSince(std::chrono::steady_clock::time_point since) const;
-  void clear();
 
  private:
   void watch();

@@ -229,29 +229,10 @@ fs::path KernelTestbed::addDevice(const std::string& subsystem, const std::strin
   return result;
 }
 
-int KernelTestbed::addI2CAdapter(const std::string& name) {
-  const int n = nextBus_++;
-  const std::string busName = "i2c-" + std::to_string(n);
-  const auto pci = fs::path(card_).parent_path().parent_path();
-  const auto adapter = addDevice("i2c", busName, pci, {{"name", name}});
-  // i2c-dev's node for the adapter: /sys/class/i2c-dev/i2c-N and /dev/i2c-N.
-  addDevice("i2c-dev", "i2c-dev/" + busName, adapter, {{"dev", "89:" + std::to_string(n)}, {"name", name}},
-            {{"DEVNAME", "/dev/" + busName}});
-  // The node itself: what opening /dev/i2c-N reaches, what flock locks and
-  // what a listing of /dev shows.
-  std::ofstream(root() / "dev" / busName);
-  auto bus = std::make_unique<Bus>();
-  bus->number = n;
-  buses_.push_back(std::move(bus));
-  return n;
-}
-
 fs::path KernelTestbed::addConnector(const std::string& name, const std::vector<std::uint8_t>& edid,
-                                     std::optional<int> ddcBus, bool connected) {
-  const auto connector = addDevice("drm", "card0-" + name, card_,
-                                   {{"status", connected ? "connected\n" : "disconnected\n"},
-                                    {"enabled", connected ? "enabled\n" : "disabled\n"},
-                                    {"dpms", "On\n"}});
+                                     std::optional<int> ddcBus) {
+  const auto connector =
+      addDevice("drm", "card0-" + name, card_, {{"status", "connected\n"}, {"enabled", "enabled\n"}, {"dpms", "On\n"}});
   std::vector<guint8> bytes(edid.begin(), edid.end());
   umockdev_testbed_set_attribute_binary(testbed_, connector.c_str(), "edid", bytes.data(),
                                         static_cast<gint>(bytes.size()));
@@ -280,31 +261,34 @@ fs::path KernelTestbed::attributeFile(const fs::path& device, const std::string&
   return root() / device.relative_path() / attribute;
 }
 
-MonitorModel& KernelTestbed::attachMonitor(int bus, std::vector<std::uint8_t> edid, MonitorBehaviour behaviour) {
-  for (auto& b : buses_) {
-    if (b->number != bus) continue;
-    b->monitor = std::make_unique<MonitorModel>(std::move(edid), behaviour);
-    auto* handler = static_cast<I2CHandler*>(g_object_new(i2cHandlerType(), nullptr));
-    handler->bus = b.get();
-    GError* error = nullptr;
-    const bool attached = umockdev_testbed_attach_ioctl(testbed_, deviceNode(bus).c_str(),
-                                                        reinterpret_cast<UMockdevIoctlBase*>(handler), &error);
-    g_object_unref(handler);  // the testbed holds it while attached
-    if (!attached) {
-      const std::string why = error ? error->message : "unknown error";
-      if (error) g_error_free(error);
-      throw std::runtime_error("umockdev could not attach the monitor to i2c-" + std::to_string(bus) + ": " + why);
-    }
-    return *b->monitor;
-  }
-  throw std::runtime_error("no i2c-" + std::to_string(bus) + " in the testbed");
-}
-
 KernelTestbed::Plugged KernelTestbed::plugMonitor(const std::string& connector, const std::vector<std::uint8_t>& edid,
                                                   MonitorBehaviour behaviour) {
-  const int bus = addI2CAdapter("DPDDC-" + connector);
-  addConnector(connector, edid, bus);
-  return {bus, &attachMonitor(bus, edid, behaviour)};
+  const int n = nextBus_++;
+  const std::string busName = "i2c-" + std::to_string(n);
+  const std::string adapterName = "DPDDC-" + connector;
+  const auto adapter = addDevice("i2c", busName, fs::path(card_).parent_path().parent_path(), {{"name", adapterName}});
+  // i2c-dev's node for the adapter: /sys/class/i2c-dev/i2c-N and /dev/i2c-N.
+  addDevice("i2c-dev", "i2c-dev/" + busName, adapter, {{"dev", "89:" + std::to_string(n)}, {"name", adapterName}},
+            {{"DEVNAME", "/dev/" + busName}});
+  // The node itself: what opening /dev/i2c-N reaches, what flock locks and
+  // what a listing of /dev shows.
+  std::ofstream(root() / "dev" / busName);
+  addConnector(connector, edid, n);
+  auto& bus = *buses_.emplace_back(std::make_unique<Bus>());
+  bus.number = n;
+  bus.monitor = std::make_unique<MonitorModel>(edid, behaviour);
+  auto* handler = static_cast<I2CHandler*>(g_object_new(i2cHandlerType(), nullptr));
+  handler->bus = &bus;
+  GError* error = nullptr;
+  const bool attached = umockdev_testbed_attach_ioctl(testbed_, deviceNode(n).c_str(),
+                                                      reinterpret_cast<UMockdevIoctlBase*>(handler), &error);
+  g_object_unref(handler);  // the testbed holds it while attached
+  if (!attached) {
+    const std::string why = error ? error->message : "unknown error";
+    if (error) g_error_free(error);
+    throw std::runtime_error("umockdev could not attach the monitor to " + busName + ": " + why);
+  }
+  return {n, bus.monitor.get()};
 }
 
 fs::path KernelTestbed::root() const {

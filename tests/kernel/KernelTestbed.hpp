@@ -26,29 +26,18 @@ class KernelTestbed {
   KernelTestbed(const KernelTestbed&) = delete;
   KernelTestbed& operator=(const KernelTestbed&) = delete;
 
-  // An i2c adapter with its sysfs "name" and its /dev/i2c-N; returns N.
-  int addI2CAdapter(const std::string& name);
-  // A connector card0-<name> (as "DP-1", "HDMI-A-1") with its status, EDID
-  // and, when given, its "ddc" link to an adapter.
+  // A connector card0-<name> (as "DP-1", "HDMI-A-1") with its status and
+  // EDID and, when given, its "ddc" link to an adapter.
   std::filesystem::path addConnector(const std::string& name, const std::vector<std::uint8_t>& edid,
-                                     std::optional<int> ddcBus, bool connected = true);
-  // The monitor answering on `bus`.
-  MonitorModel& attachMonitor(int bus, std::vector<std::uint8_t> edid, MonitorBehaviour behaviour = {});
-  // A connector with an adapter and a monitor behind it, as one cable plugs them together.
+                                     std::optional<int> ddcBus);
+  // A connector with an i2c adapter (its sysfs "name", its /dev/i2c-N) and
+  // a monitor answering there, as one cable plugs them together.
   struct Plugged {
     int bus;
     MonitorModel* monitor;
   };
   Plugged plugMonitor(const std::string& connector, const std::vector<std::uint8_t>& edid,
                       MonitorBehaviour behaviour = {});
-
-  // Any other device (a /sys/class/backlight device under a connector, ...):
-  // `parent` is a sysfs path this testbed returned ("/sys/devices/..."), or
-  // empty for a top-level device; `properties` go to its uevent file.
-  std::filesystem::path addDevice(const std::string& subsystem, const std::string& name,
-                                  const std::filesystem::path& parent,
-                                  const std::map<std::string, std::string>& attributes,
-                                  const std::map<std::string, std::string>& properties = {});
 
   // A built-in panel's backlight, /sys/class/backlight/<name> under the
   // connector as the GPU's driver makes it (type raw). Its actual_brightness
@@ -85,6 +74,13 @@ class KernelTestbed {
   struct Bus;
 
  private:
+  // A device under `parent` (a sysfs path this testbed returned, or empty
+  // for a top-level one); `properties` go to its uevent file.
+  std::filesystem::path addDevice(const std::string& subsystem, const std::string& name,
+                                  const std::filesystem::path& parent,
+                                  const std::map<std::string, std::string>& attributes,
+                                  const std::map<std::string, std::string>& properties = {});
+
   UMockdevTestbed* testbed_ = nullptr;
   std::string card_;  // sysfs path of card0
   std::vector<std::unique_ptr<Bus>> buses_;

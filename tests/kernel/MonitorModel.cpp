@@ -69,7 +69,13 @@ std::uint16_t MonitorModel::maximumOf(std::uint8_t code) const {
   }
 }
 
-bool MonitorModel::asleep() const { return MonitorClock::now() < standbyUntil_; }
+// Switched off in its menu or asleep, the monitor NAKs every DDC/CI transfer.
+bool MonitorModel::naks(MonitorTransfer& record) const {
+  record.end = record.at + behaviour_.transferTime;
+  if (behaviour_.ddcciEnabled && MonitorClock::now() >= standbyUntil_) return false;
+  record.meaning = behaviour_.ddcciEnabled ? "nak (standby)" : "nak (DDC/CI off)";
+  return true;
+}
 
 int MonitorModel::write(int client, std::uint8_t address, std::span<const std::uint8_t> bytes) {
   const std::lock_guard lock(mutex_);
@@ -80,7 +86,7 @@ int MonitorModel::write(int client, std::uint8_t address, std::span<const std::u
     if (!bytes.empty()) edidOffset_ = bytes[0];
     record.meaning = "edid offset " + hex(edidOffset_);
   } else if (address == kDDCCIAddress) {
-    record.error = writeDDCCI(bytes, record);
+    record.error = naks(record) ? EREMOTEIO : writeDDCCI(bytes, record);
   } else {
     record.error = EREMOTEIO;
   }
@@ -95,7 +101,7 @@ int MonitorModel::read(int client, std::uint8_t address, std::span<std::uint8_t>
     for (auto& b : out) b = edid_.empty() ? 0xFF : edid_[edidOffset_++ % edid_.size()];
     record.meaning = "edid";
   } else if (address == kDDCCIAddress) {
-    record.error = readDDCCI(out, record);
+    record.error = naks(record) ? EREMOTEIO : readDDCCI(out, record);
   } else {
     record.error = EREMOTEIO;
   }
@@ -105,11 +111,6 @@ int MonitorModel::read(int client, std::uint8_t address, std::span<std::uint8_t>
 }
 
 int MonitorModel::writeDDCCI(std::span<const std::uint8_t> bytes, MonitorTransfer& record) {
-  record.end = record.at + behaviour_.transferTime;
-  if (!behaviour_.ddcciEnabled || asleep()) {
-    record.meaning = behaviour_.ddcciEnabled ? "nak (standby)" : "nak (DDC/CI off)";
-    return EREMOTEIO;
-  }
   if (behaviour_.answersEveryOtherTry && ++requests_ % 2 == 1) {
     record.meaning = "nak (every other try)";
     return EREMOTEIO;
@@ -122,11 +123,6 @@ int MonitorModel::writeDDCCI(std::span<const std::uint8_t> bytes, MonitorTransfe
   if (bytes.size() < 3 || bytes[0] != kHostSourceAddress || !(bytes[1] & kLengthFlag) || bytes.size() != length + 3 ||
       xorOf(kMonitorWireAddress, bytes.first(bytes.size() - 1)) != bytes.back()) {
     record.meaning = "garbled";
-    return 0;
-  }
-  if (bytes.size() == 1) {
-    // Not a message: a tool checking that something answers at the address.
-    record.meaning = "probe";
     return 0;
   }
   const auto payload = bytes.subspan(2, length);
@@ -169,11 +165,6 @@ int MonitorModel::writeDDCCI(std::span<const std::uint8_t> bytes, MonitorTransfe
 }
 
 int MonitorModel::readDDCCI(std::span<std::uint8_t> out, MonitorTransfer& record) {
-  record.end = record.at + behaviour_.transferTime;
-  if (!behaviour_.ddcciEnabled || asleep()) {
-    record.meaning = behaviour_.ddcciEnabled ? "nak (standby)" : "nak (DDC/CI off)";
-    return EREMOTEIO;
-  }
   lastMessageAt_ = record.end;
   std::vector<std::uint8_t> message;
   if (pending_ && record.at >= pending_->readyAt) {
@@ -196,29 +187,9 @@ std::uint16_t MonitorModel::brightness() const {
   return registers_.at(kBrightness);
 }
 
-std::uint16_t MonitorModel::maximum() const {
-  const std::lock_guard lock(mutex_);
-  return behaviour_.maximum;
-}
-
-void MonitorModel::setBrightness(std::uint16_t value) {
-  const std::lock_guard lock(mutex_);
-  registers_[kBrightness] = std::min(value, behaviour_.maximum);
-}
-
 void MonitorModel::standbyFor(std::chrono::milliseconds duration) {
   const std::lock_guard lock(mutex_);
   standbyUntil_ = MonitorClock::now() + duration;
-}
-
-void MonitorModel::setDDCCIEnabled(bool enabled) {
-  const std::lock_guard lock(mutex_);
-  behaviour_.ddcciEnabled = enabled;
-}
-
-MonitorBehaviour MonitorModel::behaviour() const {
-  const std::lock_guard lock(mutex_);
-  return behaviour_;
 }
 
 std::vector<MonitorTransfer> MonitorModel::transfers() const {
@@ -233,9 +204,4 @@ std::vector<BrightnessWrite> MonitorModel::brightnessWrites() const {
   for (const auto& t : transfers_)
     if (t.meaning.rfind(prefix, 0) == 0) writes.push_back({t.at, std::stoi(t.meaning.substr(prefix.size()))});
   return writes;
-}
-
-void MonitorModel::clearTransfers() {
-  const std::lock_guard lock(mutex_);
-  transfers_.clear();
 }

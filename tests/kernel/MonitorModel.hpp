@@ -69,20 +69,14 @@ class MonitorModel {
   // How long a transfer to `address` holds the bus.
   std::chrono::milliseconds transferTime(std::uint8_t address) const;
 
-  // The brightness register (VCP 0x10) and its maximum.
+  // The brightness register (VCP 0x10).
   std::uint16_t brightness() const;
-  std::uint16_t maximum() const;
-  // As the user's own buttons do.
-  void setBrightness(std::uint16_t value);
   // Standby from now on for `duration`: every DDC/CI transfer NAKs meanwhile.
   void standbyFor(std::chrono::milliseconds duration);
-  void setDDCCIEnabled(bool enabled);
-  MonitorBehaviour behaviour() const;
 
   std::vector<MonitorTransfer> transfers() const;
   // The Set VCP 0x10 messages the monitor took, in order.
   std::vector<BrightnessWrite> brightnessWrites() const;
-  void clearTransfers();
 
   static constexpr std::uint8_t kEdidAddress = 0x50;
   static constexpr std::uint8_t kDDCCIAddress = 0x37;
@@ -95,7 +89,7 @@ class MonitorModel {
   };
   int writeDDCCI(std::span<const std::uint8_t> bytes, MonitorTransfer& record);
   int readDDCCI(std::span<std::uint8_t> out, MonitorTransfer& record);
-  bool asleep() const;
+  bool naks(MonitorTransfer& record) const;
   std::uint16_t maximumOf(std::uint8_t code) const;
 
   mutable std::mutex mutex_;

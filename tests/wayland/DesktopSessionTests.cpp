@@ -1,28 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <cstdio>
-
-#include "../linux/LinuxTestSupport.hpp"
+#include "WaylandTestSupport.hpp"
 #include "platform/linux/DesktopSession.hpp"
 #include "platform/linux/LinuxEnvironment.hpp"
 
 namespace {
 DesktopSession choose(std::map<std::string, std::string> variables) {
   return chooseDesktopSession(LinuxEnvironment({std::move(variables), {}, {}, {}, {}}));
-}
-
-// A socket file as a compositor leaves it (listening or not: only the file counts here).
-void makeSocket(const std::filesystem::path& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  close(fd);
 }
 }  // namespace
 
@@ -36,9 +21,9 @@ TEST(DesktopSession, AWaylandSessionWinsOverItsXWaylandDisplay) {
 TEST(DesktopSession, WithoutWaylandDisplayTheRuntimeFoldersSocketsAreTheCandidates) {
   TempTree tree;
   const auto run = tree.folder("run");
-  makeSocket(run / "wayland-10");
-  makeSocket(run / "wayland-1");
-  makeSocket(run / "wayland-nested");
+  makeSocketFile(run / "wayland-10");
+  makeSocketFile(run / "wayland-1");
+  makeSocketFile(run / "wayland-nested");
   tree.write("run/wayland-1.lock", "");
   tree.write("run/wayland-2", "not a socket");
   const std::vector<std::filesystem::path> expected{run / "wayland-1", run / "wayland-10", run / "wayland-nested"};

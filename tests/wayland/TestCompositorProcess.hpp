@@ -17,6 +17,7 @@
 #include "../linux/LinuxTestSupport.hpp"
 #include "WaylandTestSupport.hpp"
 #include "idle-inhibit-unstable-v1-client-protocol.h"
+#include "platform/wayland/WaylandGammaTables.hpp"
 #include "platform/wayland/WaylandOutputs.hpp"
 #include <wayland-client.h>
 
@@ -32,15 +33,13 @@ class TestCompositor {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    std::vector<std::string> env{"XDG_RUNTIME_DIR=" + socket_.parent_path().string()};
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::string runtime = "XDG_RUNTIME_DIR=" + socket_.parent_path().string();
+    char* envp[] = {runtime.data(), nullptr};
     std::string program = DIMMORA_TEST_COMPOSITOR, name = "wayland-test";
     std::vector<char*> argv{program.data(), name.data()};
     for (auto& option : options) argv.push_back(option.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]);
     close(out[1]);
@@ -131,6 +130,24 @@ class InhibitingClient {
   wl_surface* surface_ = nullptr;
   zwp_idle_inhibit_manager_v1* manager_ = nullptr;
   zwp_idle_inhibitor_v1* inhibitor_ = nullptr;
+};
+
+// Another client, as a night light is, holding an output's gamma control with a flat table at `level`.
+struct GammaHolder {
+  GammaHolder(const std::string& socket, DisplayID output, float level = 0.5f) {
+    std::string error;
+    session = WaylandSession::connect(socket, error);
+    EXPECT_TRUE(session) << error;
+    if (!session) return;
+    outputs = std::make_unique<WaylandOutputs>(*session);
+    session->roundtrip();
+    gamma = std::make_unique<WaylandGammaTables>(*session, *outputs);
+    const std::vector<float> flat(256, level);
+    EXPECT_EQ(gamma->write(output, {flat, flat, flat}), GammaTables::Result::ok);
+  }
+  std::unique_ptr<WaylandSession> session;
+  std::unique_ptr<WaylandOutputs> outputs;
+  std::unique_ptr<WaylandGammaTables> gamma;
 };
 
 // Every test against our own compositor: the compositor, started with
