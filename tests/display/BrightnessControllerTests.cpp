@@ -235,7 +235,7 @@ TEST_F(BrightnessControllerTest, RestorePutsDisplaysAtTheirMaximumAndEndsTheLaun
   drive(10, {gamma.id()}, {.fullGamma = true});
   controller.restoreBrightness({monitor.id(), gamma.id()}, {{monitor.id(), 3}, {gamma.id(), 90}},
                                {{gamma.id(), true}}, 12.5);
-  loop.runPending();
+  loop.advance(DDCTransport::kFirstMessageWaitSeconds);  // the first message on its bus
   EXPECT_EQ(monitor.vcpCurrent(), 15);  // raised to the floor
   EXPECT_EQ(gamma.acceptedWrites(), 0);
   EXPECT_EQ(gamma.gammaScale(), 1.0);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -23,7 +24,7 @@ inline bool writeAnswered(VirtualMainLoop& loop, DisplayID displayID, std::uint3
                           std::uint32_t steps = DDCIO::kPercentSteps) {
   std::optional<DDCIO::WriteFailure> outcome;
   const auto work = DDCIO::setBrightness(displayID, value, steps, [&](DDCIO::WriteFailure f) { outcome = f; });
-  loop.runPending();
+  loop.advance(DDCTransport::kFirstMessageWaitSeconds);
   if (!outcome) loop.advance(DDCTransport::kMessageIntervalSeconds);  // a second attempt on the bus
   EXPECT_TRUE(outcome) << "the write was not answered";
   return outcome == DDCIO::WriteFailure::none;
@@ -75,7 +76,11 @@ class DrivenControllerTest : public ControlTest {
       fullGamma[id] = given.fullGamma;
     }
     controller.apply(logical, ids, maximums, minimums, fullGamma, given.safety);
-    loop.runPending();  // the writes' outcomes
+    // The writes' outcomes; a bus's first message waits a moment.
+    const bool firstOnABus = std::any_of(ids.begin(), ids.end(), [&](DisplayID id) {
+      return machine.hasDisplay(id) && machine.display(id).i2cBus && machine.i2cLog(id).empty();
+    });
+    loop.advance(firstOnABus ? DDCTransport::kFirstMessageWaitSeconds : 0);
   }
   // Past the launch phase, so full brightness is written at once.
   void endStartup() { controller.invalidateDisplayState(); }

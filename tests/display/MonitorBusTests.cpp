@@ -59,7 +59,9 @@ TEST_F(MonitorBusTest, AFastFadeNeverOutrunsTheMonitorAndEndsOnItsLastValue) {
 TEST_F(MonitorBusTest, WritesReadsAndRetriesOnAPacedBusWaitOutTheInterval) {
   auto& monitor = machine.addExternalMonitor({.brightness = 100});
   monitor.minimumMessageIntervalMicroseconds = 50'000;
-  ASSERT_TRUE(writeAnswered(loop, monitor.id(), 80));  // nothing known of the bus yet: no pause
+  const double asked = loop.uptime();
+  ASSERT_TRUE(writeAnswered(loop, monitor.id(), 80));  // a bus's first message waits a moment
+  EXPECT_NEAR(machine.i2cLog(monitor.id())[0].time - asked, DDCTransport::kFirstMessageWaitSeconds, 1e-9);
   EXPECT_NEAR(DDCTransport::messageWait(monitor.id()), DDCTransport::kMessageIntervalSeconds, 1e-9);
   loop.advance(0.02);
   EXPECT_FALSE(writeAnswered(loop, monitor.id(), 70));  // 30 ms of the interval left: nothing sent
@@ -152,7 +154,7 @@ TEST_F(MonitorBusTest, CausesTheUserCanFixAreNamedInTheStatusAndTriedOncePerRetr
     if (code == I2CStatus::noAnswer) loop.advance(DDCTransport::kMessageIntervalSeconds);
     EXPECT_EQ(status(monitor.id()), key);
     EXPECT_EQ(machine.i2cLog(monitor.id()).size(), code == I2CStatus::noAnswer ? 2u : 1u) << key;
-    EXPECT_EQ(controller.retryDelay(monitor.id()), DDCBrightnessController::kFirstRetrySeconds);
+    EXPECT_NEAR(controller.retryDelay(monitor.id()).value_or(0), DDCBrightnessController::kFirstRetrySeconds, 1e-9);
 
     // The window shows each status in both languages.
     for (const char* language : {"en", "ja"}) {
