@@ -219,8 +219,11 @@ TEST_F(SliderControllerTest, RangeDragClampsAtTheOtherHandlePreviewsTheDisplayAn
   range.mouseUp(4 + 2 * 55, width);
   EXPECT_EQ(stepStore->displayMaximumPercent(1), 60);
   range.mouseDown(4 + 2 * 35, width);
+  int redraws = 0;
+  const auto redraw = range.valueChanged.connect([&] { ++redraws; });
   range.mouseDragged(4 + 2 * 90, width);
   EXPECT_EQ(range.minimum(), 60) << "stops at the maximum; the handles may meet";
+  EXPECT_EQ(redraws, 1) << "the moved handle is drawn";
   range.mouseUp(4 + 2 * 90, width);
   EXPECT_EQ(stepStore->displayMinimumPercent(1), 60);
   EXPECT_EQ(range.minimumCaption(), L10n::text("min_label") + " 60%");

@@ -165,11 +165,12 @@ TEST(AppConfigReading, stepIdleTimeAndIdentity) {
 TEST(AppConfigReading, displayMapsAndManualLevel) {
   const auto a = decodeWith(R"(, "displayMaximumPercents": [1, 80, 2, 100], "manualBrightnessPercent": 250)");
   const auto b = decodeWith(R"(, "displayMaximumPercents": [2, 100, 1, 80], "manualBrightnessPercent": -3)");
-  const auto c = decodeWith(R"(, "displayFullGammaModes": [3, true, 3, false, 4.0, true])");
+  const auto c = decodeWith(R"(, "displayFullGammaModes": [3, true, 3, false, 4.0, true, 4294967295.0, true])");
   ASSERT_TRUE(a && b && c);
   EXPECT_EQ(a->displayMaximumPercents, (std::map<DisplayID, double>{{1, 80}, {2, 100}}));
   EXPECT_EQ(b->displayMaximumPercents, a->displayMaximumPercents);
-  EXPECT_EQ(c->displayFullGammaModes, (std::map<DisplayID, bool>{{3, false}, {4, true}}));  // the later pair wins
+  // The later pair wins; a whole float up to the largest ID is one.
+  EXPECT_EQ(c->displayFullGammaModes, (std::map<DisplayID, bool>{{3, false}, {4, true}, {4294967295u, true}}));
   EXPECT_EQ(a->manualBrightnessPercent, 100);
   EXPECT_EQ(b->manualBrightnessPercent, 0);
   // Too large for a double: infinite, and non-finite reads as full.

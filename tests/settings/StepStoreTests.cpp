@@ -51,6 +51,7 @@ TEST_F(StepStoreTest, assignmentsRunTheirRulesAndSaveTheResult) {
 
   store.loggingEnabled = true;
   EXPECT_TRUE(DDCDebug::state().enabled);
+  EXPECT_EQ(saved()["loggingEnabled"], true);
   store.language = AppLanguage::ja;
   EXPECT_EQ(L10n::resolvedLanguageCode(), "ja");
 
