@@ -41,13 +41,17 @@ inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds
   return done();
 }
 
-// One run of build/dimmora (or of `program`, a wrapper) with its own
+// One run of build/dimmora (or another copy of the program) with its own
 // configuration and runtime folders. The test's variables win over these
 // defaults and the inherited ones; an empty value ("DISPLAY=") removes the
 // variable.
+struct ProgramCopy {
+  std::string program = DIMMORA_EXECUTABLE;
+  std::filesystem::path workingDirectory;  // the test's own when empty
+};
 class App {
  public:
-  App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}, std::string program = DIMMORA_EXECUTABLE,
+  App(const TempTree& tree, std::vector<std::string> extraEnvironment = {}, ProgramCopy copy = {},
       std::vector<std::string> arguments = {}) {
     std::vector<std::string> env = extraEnvironment;
     auto add = [&](const std::string& entry) {
@@ -64,13 +68,15 @@ class App {
     for (auto& e : env)
       if (e.back() != '=') envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::vector<char*> argv{program.data()};
+    std::vector<char*> argv{copy.program.data()};
     for (auto& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 2, tree.path("app.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    if (!copy.workingDirectory.empty())
+      posix_spawn_file_actions_addchdir_np(&actions, copy.workingDirectory.c_str());
+    if (posix_spawn(&pid_, copy.program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
   ~App() {
