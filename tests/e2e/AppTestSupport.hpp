@@ -46,7 +46,9 @@ inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds
 // defaults and the inherited ones; an empty value ("DISPLAY=") removes the
 // variable.
 struct ProgramCopy {
-  std::string program = DIMMORA_EXECUTABLE;
+  ProgramCopy(std::string program = DIMMORA_EXECUTABLE, std::filesystem::path workingDirectory = {})
+      : program(std::move(program)), workingDirectory(std::move(workingDirectory)) {}
+  std::string program;
   std::filesystem::path workingDirectory;  // the test's own when empty
 };
 class App {

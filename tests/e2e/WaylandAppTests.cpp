@@ -406,7 +406,7 @@ TEST_F(WaylandAppOnBus, WithoutATrayTheFirstStartOpensTheWindowOnceAndTheApplica
                                        .value_or("");
   ASSERT_NE(desktopEntry.find("Exec=dimmora --show-window\n"), std::string::npos);
   App shown(tree, {"DISPLAY=", "WAYLAND_DISPLAY=" + sway, "DBUS_SESSION_BUS_ADDRESS=" + bus.address()},
-            DIMMORA_EXECUTABLE, {"--show-window"});
+            ProgramCopy{}, {"--show-window"});
   EXPECT_TRUE(waitFor([&] { return windowsOf(shown.pid()) == 1; }, 10s)) << log();
   EXPECT_EQ(shown.stop(SIGTERM), 0);
 }
