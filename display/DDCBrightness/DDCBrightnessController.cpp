@@ -208,8 +208,13 @@ void DDCBrightnessController::reapplyLatest() {
 
 double DDCBrightnessController::driveHardware(DisplayID displayID, double logical, int value, const Range& range,
                                              const Channel& channel, bool restoring) {
+  // A display without a channel has no level to keep: its write says why it cannot be driven.
+  const auto hasChannel = [displayID] {
+    const auto info = DDCIO::displayInfo(displayID);
+    return info && DDCIO::channelFor(*info) != DDCIO::Channel::none;
+  };
   if (preserveStartupBrightness_ && !startupPreservedDisplays_.contains(displayID) &&
-      !lastAppliedByDisplay_.contains(displayID) && logical >= kStartupFullLevel) {
+      !lastAppliedByDisplay_.contains(displayID) && logical >= kStartupFullLevel && hasChannel()) {
     startupPreservedDisplays_.insert(displayID);
     log(displayID, [] { return std::string("preserving startup brightness because current max is not verified yet"); });
     return 0;

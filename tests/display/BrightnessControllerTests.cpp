@@ -53,6 +53,10 @@ TEST_F(BrightnessControllerTest, LaunchBrightnessIsKeptUntilTheMaximumIsConfirme
   EXPECT_EQ(kept.vcpCurrent(), 42);
   EXPECT_EQ(dimmed.vcpCurrent(), 99);
   EXPECT_EQ(status(kept.id()), "control_unchecked");
+  auto& busless = machine.addExternalMonitor();
+  busless.i2cBus.reset();  // nothing to keep: it says at once why it is not driven
+  drive(100, {busless.id()});
+  EXPECT_EQ(status(busless.id()), "control_failed");
 
   drive(100, {kept.id()});
   EXPECT_EQ(kept.vcpCurrent(), 100);
