@@ -100,6 +100,7 @@ TEST(DisplayIdentity, AMonitorWithoutAKernelConnectorIsDrivenOnTheBusAnsweringWi
   // A write goes to /dev/i2c-4 (a plain file here, which refuses the chip address).
   std::optional<DDCIO::WriteFailure> outcome;
   const auto write = DDCIO::setBrightness(0x71, 50, DDCIO::kPercentSteps, [&](auto failure) { outcome = failure; });
+  machine.loop.advance(DDCTransport::kFirstMessageWaitSeconds);  // a bus's first message waits a moment
   deliverI2CResults(machine.i2c);
   machine.loop.advance(DDCTransport::kMessageIntervalSeconds);  // the second attempt
   deliverI2CResults(machine.i2c);
