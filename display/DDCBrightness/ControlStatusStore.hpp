@@ -17,6 +17,8 @@ inline constexpr std::string_view failed = "control_failed";
 // it does not answer DDC/CI at all (switched off in its own menu, or asleep).
 inline constexpr std::string_view reading = "control_reading";
 inline constexpr std::string_view ddcSilent = "control_ddc_silent";
+// The kernel gives the monitor no DDC/CI bus (a virtual output, a dock that does not pass it on).
+inline constexpr std::string_view noBus = "control_no_bus";
 // Driven in hardware, but the monitor never reported its brightness: its maximum is taken as 100.
 inline constexpr std::string_view maximumAssumed = "control_maximum_assumed";
 // Failures the user can fix; their texts say how.

@@ -57,6 +57,7 @@ std::string_view statusFor(DDCIO::WriteFailure failure, bool isMonitor) {
     case DDCIO::WriteFailure::kernelDriver: return ControlStatus::kernelDriver;
     case DDCIO::WriteFailure::backlightNotPermitted: return ControlStatus::backlightPermission;
     case DDCIO::WriteFailure::noAnswer: return isMonitor ? ControlStatus::ddcSilent : ControlStatus::failed;
+    case DDCIO::WriteFailure::noChannel: return isMonitor ? ControlStatus::noBus : ControlStatus::failed;
     default: return ControlStatus::failed;
   }
 }

@@ -56,7 +56,7 @@ TEST_F(BrightnessControllerTest, LaunchBrightnessIsKeptUntilTheMaximumIsConfirme
   auto& busless = machine.addExternalMonitor();
   busless.i2cBus.reset();  // nothing to keep: it says at once why it is not driven
   drive(100, {busless.id()});
-  EXPECT_EQ(status(busless.id()), "control_failed");
+  EXPECT_EQ(status(busless.id()), "control_no_bus");
 
   drive(100, {kept.id()});
   EXPECT_EQ(kept.vcpCurrent(), 100);

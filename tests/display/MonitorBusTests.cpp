@@ -129,7 +129,7 @@ TEST_F(MonitorBusTest, ADisplayWithoutAChannelIsLookedUpAgainAtEachRetryUntilItH
   const int reads = machine.displayReads();
   fade(100, 50, 6, 24, {noChannel.id(), healthy.id()});
   EXPECT_EQ(machine.displayReads() - reads, 3);  // a first look, then one per retry (after 1 and 3 s), not per frame
-  EXPECT_EQ(status(noChannel.id()), "control_failed");
+  EXPECT_EQ(status(noChannel.id()), "control_no_bus");
   EXPECT_FALSE(DDCIO::cachedDisplayInfos().contains(noChannel.id()));
   EXPECT_EQ(healthy.vcpCurrent(), 51);
 
